@@ -1,0 +1,89 @@
+# Helpers shared by every folder's CMakeLists.txt.
+
+# vexa_library(<name> SOURCES ... [DEPS ...]) - one static library per folder.
+function(vexa_library name)
+  cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${A_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  if(A_DEPS)
+    target_link_libraries(${name} PUBLIC ${A_DEPS})
+  endif()
+endfunction()
+
+# vexa_test(<name> SOURCES ... [DEPS ...] [LABELS ...] [TIMEOUT n])
+# A GoogleTest executable; every test case becomes its own CTest test, so each
+# runs in a process (and a desktop session) of its own.
+function(vexa_test name)
+  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  if(NOT A_LABELS)
+    set(A_LABELS unit)
+  endif()
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 60)
+  endif()
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_DEPS} vexa_test_support GTest::gtest GTest::gmock)
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES LABELS "${A_LABELS}" TIMEOUT ${A_TIMEOUT}
+               ENVIRONMENT "VEXA_TEST_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+endfunction()
+
+# vexa_fuzz(<name> SOURCES ... [DEPS ...] [SECONDS n]) - a libFuzzer target and
+# a short run of it as a test labelled fuzz. Only built with VEXA_FUZZ (clang).
+function(vexa_fuzz name)
+  cmake_parse_arguments(A "" "SECONDS" "SOURCES;DEPS" ${ARGN})
+  if(NOT VEXA_FUZZ)
+    return()
+  endif()
+  if(NOT A_SECONDS)
+    set(A_SECONDS 20)
+  endif()
+  add_executable(${name} ${A_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(${name} PRIVATE ${A_DEPS})
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=${A_SECONDS} -rss_limit_mb=2048
+           -detect_leaks=1 -print_final_stats=1)
+  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 300)
+endfunction()
+
+# vexa_tests_in_folder(<deps...>) - every <Name>Test.cpp of the calling folder
+# becomes a test executable <folder>_<Name>Test linked with the given libraries,
+# and every <Name>Peer.cpp a helper program <Name>Peer in bin/ that tests start.
+# A file that begins with the line "// labels: a b" gets those CTest labels
+# (default unit) and "// timeout: n" its time limit.
+function(vexa_tests_in_folder)
+  set(deps)
+  foreach(t ${ARGN})
+    if(TARGET ${t})
+      list(APPEND deps ${t})
+    endif()
+  endforeach()
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  file(GLOB peers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Peer.cpp)
+  foreach(src ${peers})
+    get_filename_component(n ${src} NAME_WE)
+    add_executable(${n} ${src})
+    target_link_libraries(${n} PRIVATE ${deps} vexa_test_support)
+  endforeach()
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
+  foreach(src ${tests})
+    get_filename_component(n ${src} NAME_WE)
+    file(STRINGS ${src} head LIMIT_COUNT 3)
+    set(labels unit)
+    set(timeout 60)
+    foreach(line ${head})
+      if(line MATCHES "^// labels: (.*)$")
+        string(REPLACE " " ";" labels "${CMAKE_MATCH_1}")
+      elseif(line MATCHES "^// timeout: ([0-9]+)")
+        set(timeout ${CMAKE_MATCH_1})
+      endif()
+    endforeach()
+    vexa_test(${folder}_${n} SOURCES ${src} DEPS ${deps} LABELS ${labels} TIMEOUT ${timeout})
+    foreach(p ${peers})
+      get_filename_component(pn ${p} NAME_WE)
+      add_dependencies(${folder}_${n} ${pn})
+    endforeach()
+  endforeach()
+endfunction()

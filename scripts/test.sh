@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine, builds everything and runs the whole test suite.
+#   scripts/test.sh            all tests
+#   VEXA_SANITIZE=1 scripts/test.sh   the same under ASan and UBSan (Debug)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+jobs=$(nproc)
+build=${VEXA_BUILD_DIR:-build}
+args=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [ "${VEXA_SANITIZE:-0}" = 1 ]; then
+  build=${VEXA_BUILD_DIR:-build-asan}
+  args=(-G Ninja -DCMAKE_BUILD_TYPE=Debug -DVEXA_SANITIZE=ON)
+fi
+
+cmake -S . -B "$build" "${args[@]}"
+cmake --build "$build" -j "$jobs"
+ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300
+
+# The fuzz targets need clang's libFuzzer: a build of their own, a short run each.
+if [ "${VEXA_NO_FUZZ:-0}" != 1 ]; then
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVEXA_FUZZ=ON -DVEXA_TESTS=ON -DVEXA_BENCH=OFF -DVEXA_ONLY_FUZZ=ON
+  cmake --build build-fuzz -j "$jobs"
+  ctest --test-dir build-fuzz --output-on-failure -j "$jobs" -L fuzz
+fi

@@ -1,0 +1,144 @@
+#include "tests/support/ChildProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace vexa::test {
+
+ChildProcess::ChildProcess(const std::string& path, const std::vector<std::string>& args,
+                           const std::vector<std::string>& extraEnv, bool mergeStderr) {
+  int out[2];
+  int in[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(in, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  for (const auto& x : extraEnv) {
+    auto eq = x.find('=');
+    std::string name = x.substr(0, eq + 1);
+    std::erase_if(env, [&](const std::string& s) { return s.rfind(name, 0) == 0; });
+    env.push_back(x);
+  }
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(path.c_str()));
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  FPid = fork();
+  if (FPid < 0) throw std::runtime_error("fork failed");
+  if (FPid == 0) {
+    dup2(out[1], 1);
+    if (mergeStderr) dup2(out[1], 2);
+    dup2(in[0], 0);
+    execve(path.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(in[0]);
+  FOut = out[0];
+  FIn = in[1];
+}
+
+ChildProcess::~ChildProcess() {
+  if (Running()) {
+    kill(FPid, SIGKILL);
+    Wait(std::chrono::milliseconds(5000));
+  }
+  if (FOut >= 0) close(FOut);
+  if (FIn >= 0) close(FIn);
+}
+
+bool ChildProcess::FillBuffer(std::chrono::milliseconds timeout) {
+  if (FEof) return false;
+  pollfd p{FOut, POLLIN, 0};
+  int r = poll(&p, 1, static_cast<int>(timeout.count()));
+  if (r <= 0) return false;
+  char buf[4096];
+  ssize_t n = read(FOut, buf, sizeof buf);
+  if (n <= 0) {
+    FEof = true;
+    return false;
+  }
+  FBuffer.append(buf, static_cast<size_t>(n));
+  return true;
+}
+
+std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    auto nl = FBuffer.find('\n');
+    if (nl != std::string::npos) {
+      std::string line = FBuffer.substr(0, nl);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      FBuffer.erase(0, nl + 1);
+      FLines.push_back(line);
+      return line;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || FEof) return std::nullopt;
+    FillBuffer(left);
+  }
+}
+
+std::optional<std::string> ChildProcess::WaitForLine(const std::string& needle,
+                                                     std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    auto line = ReadLine(left);
+    if (!line) return std::nullopt;
+    if (line->find(needle) != std::string::npos) return line;
+  }
+}
+
+bool ChildProcess::WriteStdin(const std::string& text) {
+  if (FIn < 0) return false;
+  return write(FIn, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+void ChildProcess::CloseStdin() {
+  if (FIn >= 0) close(FIn);
+  FIn = -1;
+}
+
+void ChildProcess::Signal(int sig) {
+  if (Running()) kill(FPid, sig);
+}
+
+std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
+  if (FStatus) return FStatus;
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    int status = 0;
+    pid_t r = waitpid(FPid, &status, WNOHANG);
+    if (r == FPid) {
+      FStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return FStatus;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+bool ChildProcess::Running() {
+  if (FStatus || FPid <= 0) return false;
+  return !Wait(std::chrono::milliseconds(0)).has_value();
+}
+
+}  // namespace vexa::test

@@ -1,0 +1,51 @@
+// A program started by a test, with its standard output captured line by line.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vexa::test {
+
+class ChildProcess {
+public:
+  // Starts path with args; standard output (and standard error when
+  // mergeStderr) is read through a pipe. The environment is inherited, plus extraEnv
+  // entries of the form "NAME=value".
+  ChildProcess(const std::string& path, const std::vector<std::string>& args,
+               const std::vector<std::string>& extraEnv = {}, bool mergeStderr = false);
+  ~ChildProcess();  // kills the process if it still runs
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t Pid() const { return FPid; }
+  // Next whole line of output without its line end; nullopt on time-out or end of output.
+  std::optional<std::string> ReadLine(std::chrono::milliseconds timeout);
+  // Reads lines until one contains needle; returns it, or nullopt on time-out.
+  std::optional<std::string> WaitForLine(const std::string& needle, std::chrono::milliseconds timeout);
+  // Everything read so far, one line per entry.
+  const std::vector<std::string>& Lines() const { return FLines; }
+  // Writes to the child's standard input.
+  bool WriteStdin(const std::string& text);
+  void CloseStdin();
+
+  void Signal(int sig);
+  // Waits for the exit; the exit code, 128 + signal when killed, nullopt on time-out.
+  std::optional<int> Wait(std::chrono::milliseconds timeout);
+  bool Running();
+
+private:
+  bool FillBuffer(std::chrono::milliseconds timeout);
+  pid_t FPid = -1;
+  int FOut = -1;
+  int FIn = -1;
+  std::string FBuffer;
+  bool FEof = false;
+  std::vector<std::string> FLines;
+  std::optional<int> FStatus;
+};
+
+}  // namespace vexa::test

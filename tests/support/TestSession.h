@@ -1,0 +1,36 @@
+// A private desktop session and registry for one test.
+#pragma once
+
+#include <string>
+
+namespace vexa::test {
+
+// Creates a fresh temporary directory with "session" and "registry" below it,
+// points VEXA_SESSION_DIR and VEXA_REGISTRY_DIR at them (child processes
+// started afterwards inherit them) and removes it all on destruction.
+class TestSession {
+public:
+  TestSession();
+  ~TestSession();
+  TestSession(const TestSession&) = delete;
+  TestSession& operator=(const TestSession&) = delete;
+
+  const std::string& Root() const { return FRoot; }
+  std::string SessionDir() const { return FRoot + "/session"; }
+  std::string RegistryDir() const { return FRoot + "/registry"; }
+
+private:
+  std::string FRoot;
+  std::string FOldSession;
+  std::string FOldRegistry;
+  bool FHadSession = false;
+  bool FHadRegistry = false;
+};
+
+// Path of a program built into the build's bin/ folder.
+std::string BinPath(const std::string& program);
+
+// Returns a TCP port on 127.0.0.1 that was free a moment ago.
+int FreeTcpPort();
+
+}  // namespace vexa::test
