@@ -1,0 +1,55 @@
+// What both ends of the local message channel agree on: the names built from an
+// instance name and the control codes carried by the Ctrl message. Header only
+// and free of the class framework, so that client programs and the database side
+// can use it with nothing but the platform layer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vexa {
+
+// Control codes travel as the LParam of the Ctrl message; only the low 7 bits count.
+enum TVexaIPCControl : int32_t {
+  ipcQueryServer = 1,      // client -> server: answer with a server-up broadcast
+  ipcClientWaiting = 2,    // client -> server, WParam = client window
+  ipcConnect = 3,          // client -> server, WParam = client window; result = server window or 0
+  ipcDisconnect = 4,       // client -> server, WParam = client window
+  ipcServerUp = 5,         // server -> HWND_BROADCAST, WParam = server window
+  ipcServerDown = 6,       // server -> HWND_BROADCAST, WParam = server window
+  ipcGetServerHandle = 7,  // client -> server; result = server window
+};
+constexpr int32_t ipcControlMask = 0x7F;
+
+// Instance names are used without leading and trailing blanks (and control characters).
+inline std::string VexaIPCTrim(const std::string& s) {
+  size_t b = 0;
+  size_t e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+  return s.substr(b, e - b);
+}
+
+// Registered window message names; Instance must already be trimmed.
+inline std::string VexaIPCCtrlName(const std::string& Instance) { return "VexaIPC_" + Instance + "_Ctrl"; }
+inline std::string VexaIPCUserName(const std::string& Instance) { return "VexaIPC_" + Instance + "_User"; }
+inline std::string VexaIPCUserAnonName(const std::string& Instance) {
+  return "VexaIPC_" + Instance + "_User_Anon";
+}
+inline std::string VexaIPCUserDataName(const std::string& Instance) {
+  return "VexaIPC_" + Instance + "_User_Data";
+}
+inline std::string VexaIPCCustomName(const std::string& Instance, const std::string& Name) {
+  return "VexaIPC_" + Instance + "_User_" + Name;
+}
+
+// Kernel object names.
+inline std::string VexaIPCInstanceMutexName(const std::string& Instance) {
+  return "VexaIPCServer_Instance_" + Instance;
+}
+// The waiting event of a client window, the handle in decimal.
+inline std::string VexaIPCClientWaitingEventName(uint32_t ClientWindow) {
+  return "VexaIPC_ClientWaiting_" + std::to_string(ClientWindow);
+}
+
+}  // namespace vexa
