@@ -1,0 +1,256 @@
+#include "framework/db/FbClient.h"
+
+#include <ibase.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <vector>
+
+namespace fw::fb {
+
+namespace {
+
+// A build tree or installation keeps the embedded engine's configuration in a
+// folder "firebird" beside the programs' folder (firebird.conf, plugins.conf
+// naming the folder the UDR modules are loaded from). Programs started from
+// there use it unless FIREBIRD already names a configuration.
+void PrepareEnvironment() {
+  const char* current = getenv("FIREBIRD");
+  if (current != nullptr && *current != '\0') return;
+  char exe[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+  if (n <= 0) return;
+  exe[n] = '\0';
+  std::string dir(exe);
+  auto slash = dir.rfind('/');
+  if (slash == std::string::npos) return;
+  dir.resize(slash);
+  std::string candidate = dir + "/../firebird";
+  struct stat st {};
+  if (stat((candidate + "/firebird.conf").c_str(), &st) != 0) return;
+  char resolved[PATH_MAX];
+  if (realpath(candidate.c_str(), resolved) == nullptr) return;
+  setenv("FIREBIRD", resolved, 0);
+}
+
+}  // namespace
+
+Firebird::IMaster* Master() {
+  static Firebird::IMaster* master = [] {
+    PrepareEnvironment();
+    return Firebird::fb_get_master_interface();
+  }();
+  return master;
+}
+
+Firebird::IUtil* Util() { return Master()->getUtilInterface(); }
+
+void RaiseStatus(Firebird::IStatus* status) {
+  std::vector<char> buffer(4096);
+  unsigned length = Util()->formatStatus(buffer.data(), static_cast<unsigned>(buffer.size()), status);
+  if (length >= buffer.size()) length = static_cast<unsigned>(buffer.size()) - 1;
+  std::string text(buffer.data(), length);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  const intptr_t* errors = status->getErrors();
+  int32_t errorCode = 0;
+  if (errors != nullptr && errors[0] == isc_arg_gds) errorCode = static_cast<int32_t>(errors[1]);
+  int32_t sqlCode = errors != nullptr ? isc_sqlcode(errors) : 0;
+  throw EFbError(text.empty() ? std::string("Unknown Firebird error") : text, sqlCode, errorCode);
+}
+
+}  // namespace fw::fb
+
+#include "framework/db/FbSQL.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace fw {
+
+void TFbMessage::Decode(Firebird::ThrowStatusWrapper* st, Firebird::IMessageMetadata* meta,
+                        const unsigned char* buffer, std::vector<TFbField>& row) {
+  unsigned count = meta->getCount(st);
+  row.assign(count, TFbField());
+  Firebird::IUtil* util = fb::Util();
+  for (unsigned i = 0; i < count; ++i) {
+    TFbField& f = row[i];
+    const char* alias = meta->getAlias(st, i);
+    f.FName = alias != nullptr && *alias ? alias : (meta->getField(st, i) ? meta->getField(st, i) : "");
+    short nullFlag;
+    std::memcpy(&nullFlag, buffer + meta->getNullOffset(st, i), sizeof(nullFlag));
+    if (nullFlag != 0) continue;
+    const unsigned char* p = buffer + meta->getOffset(st, i);
+    unsigned type = meta->getType(st, i) & ~1u;
+    unsigned length = meta->getLength(st, i);
+    int scale = meta->getScale(st, i);
+    switch (type) {
+      case SQL_TEXT:
+        f.FKind = TFbField::TKind::Text;
+        f.FText.assign(reinterpret_cast<const char*>(p), length);
+        break;
+      case SQL_VARYING: {
+        uint16_t n;
+        std::memcpy(&n, p, sizeof(n));
+        if (n > length) n = static_cast<uint16_t>(length);
+        f.FKind = TFbField::TKind::Text;
+        f.FText.assign(reinterpret_cast<const char*>(p + 2), n);
+        break;
+      }
+      case SQL_SHORT: {
+        int16_t v;
+        std::memcpy(&v, p, sizeof(v));
+        f.FKind = TFbField::TKind::Integer;
+        f.FInteger = v;
+        f.FScale = scale;
+        break;
+      }
+      case SQL_LONG: {
+        int32_t v;
+        std::memcpy(&v, p, sizeof(v));
+        f.FKind = TFbField::TKind::Integer;
+        f.FInteger = v;
+        f.FScale = scale;
+        break;
+      }
+      case SQL_INT64: {
+        int64_t v;
+        std::memcpy(&v, p, sizeof(v));
+        f.FKind = TFbField::TKind::Integer;
+        f.FInteger = v;
+        f.FScale = scale;
+        break;
+      }
+      case SQL_FLOAT: {
+        float v;
+        std::memcpy(&v, p, sizeof(v));
+        f.FKind = TFbField::TKind::Float;
+        f.FFloat = v;
+        break;
+      }
+      case SQL_DOUBLE:
+      case SQL_D_FLOAT: {
+        double v;
+        std::memcpy(&v, p, sizeof(v));
+        f.FKind = TFbField::TKind::Float;
+        f.FFloat = v;
+        break;
+      }
+      case SQL_BOOLEAN:
+        f.FKind = TFbField::TKind::Boolean;
+        f.FInteger = *p != 0;
+        break;
+      case SQL_TYPE_DATE: {
+        ISC_DATE d;
+        std::memcpy(&d, p, sizeof(d));
+        unsigned y, m, day;
+        util->decodeDate(d, &y, &m, &day);
+        char text[32];
+        snprintf(text, sizeof(text), "%04u-%02u-%02u", y, m, day);
+        f.FKind = TFbField::TKind::Date;
+        f.FText = text;
+        break;
+      }
+      case SQL_TYPE_TIME: {
+        ISC_TIME t;
+        std::memcpy(&t, p, sizeof(t));
+        unsigned h, m, s, frac;
+        util->decodeTime(t, &h, &m, &s, &frac);
+        char text[32];
+        snprintf(text, sizeof(text), "%02u:%02u:%02u", h, m, s);
+        f.FKind = TFbField::TKind::Time;
+        f.FText = text;
+        break;
+      }
+      case SQL_TIMESTAMP: {
+        ISC_TIMESTAMP ts;
+        std::memcpy(&ts, p, sizeof(ts));
+        unsigned y, mo, d, h, mi, s, frac;
+        util->decodeDate(ts.timestamp_date, &y, &mo, &d);
+        util->decodeTime(ts.timestamp_time, &h, &mi, &s, &frac);
+        char text[48];
+        snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u", y, mo, d, h, mi, s);
+        f.FKind = TFbField::TKind::Timestamp;
+        f.FText = text;
+        break;
+      }
+      default:
+        f.FKind = TFbField::TKind::Blob;
+        break;
+    }
+  }
+}
+
+Firebird::IMessageMetadata* TFbMessage::Encode(Firebird::ThrowStatusWrapper* st,
+                                               Firebird::IMessageMetadata* inMeta,
+                                               const std::vector<const TFbField*>& values,
+                                               std::vector<unsigned char>& buffer) {
+  unsigned count = inMeta->getCount(st);
+  Firebird::IMetadataBuilder* builder = inMeta->getBuilder(st);
+  struct BuilderGuard {
+    Firebird::IMetadataBuilder* b;
+    ~BuilderGuard() { b->release(); }
+  } guard{builder};
+  for (unsigned i = 0; i < count && i < values.size(); ++i) {
+    const TFbField* v = values[i];
+    if (v == nullptr || v->IsNull()) continue;
+    switch (v->Kind()) {
+      case TFbField::TKind::Integer:
+        builder->setType(st, i, SQL_INT64 | 1);
+        builder->setLength(st, i, sizeof(int64_t));
+        builder->setScale(st, i, v->FScale);
+        break;
+      case TFbField::TKind::Float:
+        builder->setType(st, i, SQL_DOUBLE | 1);
+        builder->setLength(st, i, sizeof(double));
+        builder->setScale(st, i, 0);
+        break;
+      case TFbField::TKind::Boolean:
+        builder->setType(st, i, SQL_BOOLEAN | 1);
+        builder->setLength(st, i, 1);
+        builder->setScale(st, i, 0);
+        break;
+      default:
+        builder->setType(st, i, SQL_VARYING | 1);
+        builder->setLength(st, i, static_cast<unsigned>(std::clamp<size_t>(v->FText.size(), 1, 32765)));
+        builder->setScale(st, i, 0);
+        break;
+    }
+  }
+  Firebird::IMessageMetadata* meta = builder->getMetadata(st);
+  try {
+    buffer.assign(meta->getMessageLength(st), 0);
+    for (unsigned i = 0; i < count; ++i) {
+      const TFbField* v = i < values.size() ? values[i] : nullptr;
+      short nullFlag = (v == nullptr || v->IsNull()) ? -1 : 0;
+      std::memcpy(buffer.data() + meta->getNullOffset(st, i), &nullFlag, sizeof(nullFlag));
+      if (nullFlag != 0) continue;
+      unsigned char* p = buffer.data() + meta->getOffset(st, i);
+      switch (v->Kind()) {
+        case TFbField::TKind::Integer:
+          std::memcpy(p, &v->FInteger, sizeof(int64_t));
+          break;
+        case TFbField::TKind::Float:
+          std::memcpy(p, &v->FFloat, sizeof(double));
+          break;
+        case TFbField::TKind::Boolean:
+          *p = v->FInteger != 0;
+          break;
+        default: {
+          uint16_t n = static_cast<uint16_t>(std::min<size_t>(v->FText.size(), 32765));
+          std::memcpy(p, &n, sizeof(n));
+          std::memcpy(p + 2, v->FText.data(), n);
+          break;
+        }
+      }
+    }
+  } catch (...) {
+    meta->release();
+    throw;
+  }
+  return meta;
+}
+
+}  // namespace fw

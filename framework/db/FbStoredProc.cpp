@@ -1,0 +1,221 @@
+#include "framework/db/FbStoredProc.h"
+
+#include "framework/db/FbClient.h"
+
+namespace fw {
+
+namespace {
+
+bool SameAscii(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string AsciiUpper(std::string s) {
+  for (auto& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+// Double quotes for an identifier in dialect 3.
+std::string QuoteIdent(const std::string& name) {
+  std::string q = "\"";
+  for (char c : name) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  return q + "\"";
+}
+
+std::string QuoteText(const std::string& text) {
+  std::string q = "'";
+  for (char c : text) {
+    if (c == '\'') q += '\'';
+    q += c;
+  }
+  return q + "'";
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------- TFbParam
+
+void TFbParam::SetInteger(int64_t value, int scale) {
+  FKind = TKind::Integer;
+  FInteger = value;
+  FScale = scale;
+  FText.clear();
+}
+
+void TFbParam::SetAsDouble(double value) {
+  FKind = TKind::Float;
+  FFloat = value;
+  FText.clear();
+}
+
+void TFbParam::SetAsString(const std::string& value) {
+  FKind = TKind::Text;
+  FText = value;
+}
+
+void TFbParam::SetAsBoolean(bool value) {
+  FKind = TKind::Boolean;
+  FInteger = value ? 1 : 0;
+  FText.clear();
+}
+
+void TFbParam::Clear() {
+  FKind = TKind::Null;
+  FInteger = 0;
+  FScale = 0;
+  FFloat = 0;
+  FText.clear();
+}
+
+// -------------------------------------------------------------- TFbStoredProc
+
+TFbStoredProc::TFbStoredProc() = default;
+
+TFbStoredProc::~TFbStoredProc() { Unprepare(); }
+
+void TFbStoredProc::SetStoredProcName(const std::string& name) {
+  if (name == FStoredProcName) return;
+  Unprepare();
+  FParams.clear();
+  FInputCount = 0;
+  FStoredProcName = name;
+}
+
+void TFbStoredProc::Unprepare() noexcept {
+  if (FInMeta != nullptr) {
+    FInMeta->release();
+    FInMeta = nullptr;
+  }
+  if (FOutMeta != nullptr) {
+    FOutMeta->release();
+    FOutMeta = nullptr;
+  }
+  if (FStatement != nullptr) {
+    Firebird::IStatement* statement = FStatement;
+    FStatement = nullptr;
+    if (!fb::TryCall([&](Firebird::ThrowStatusWrapper* st) { statement->free(st); }))
+      statement->release();
+  }
+}
+
+void TFbStoredProc::Prepare() {
+  if (FStatement != nullptr) return;
+  if (FStoredProcName.empty()) throw EDatabaseError("Stored procedure name is missing");
+  TFbDatabase& db = CheckDatabase();
+  TFbTransaction& tr = EnsureTransaction();
+
+  // The procedure's parameters, inputs first, each in declared order. A name
+  // given in other case than stored (unquoted names are kept in upper case)
+  // is looked up again in upper case.
+  auto readParams = [&](const std::string& procName) {
+    TFbSQL query;
+    query.SetDatabase(&db);
+    query.SetTransaction(&tr);
+    query.SetSQL(
+        "SELECT TRIM(RDB$PARAMETER_NAME), RDB$PARAMETER_TYPE FROM RDB$PROCEDURE_PARAMETERS "
+        "WHERE RDB$PROCEDURE_NAME = " + QuoteText(procName) +
+        " AND RDB$PACKAGE_NAME IS NULL ORDER BY RDB$PARAMETER_TYPE, RDB$PARAMETER_NUMBER");
+    std::vector<std::pair<std::string, int>> found;
+    for (query.ExecQuery(); !query.Eof(); query.Next())
+      found.emplace_back(query.Fields(0).AsString(), query.Fields(1).AsInteger());
+    return found;
+  };
+  std::string procName = FStoredProcName;
+  auto found = readParams(procName);
+  if (found.empty() && AsciiUpper(procName) != procName) {
+    auto upper = readParams(AsciiUpper(procName));
+    if (!upper.empty()) {
+      procName = AsciiUpper(procName);
+      found = std::move(upper);
+    }
+  }
+
+  // Keep values already given to inputs of the same names.
+  std::vector<TFbParam> params;
+  size_t inputs = 0;
+  std::string marks;
+  for (const auto& [name, type] : found) {
+    TFbParam p;
+    p.FName = name;
+    p.FInput = type == 0;
+    for (const auto& old : FParams)
+      if (old.FInput && p.FInput && SameAscii(old.FName, name)) {
+        p = old;
+        p.FName = name;
+      }
+    if (p.FInput) {
+      ++inputs;
+      marks += marks.empty() ? "?" : ", ?";
+    }
+    params.push_back(std::move(p));
+  }
+
+  std::string sql = "EXECUTE PROCEDURE " + QuoteIdent(procName);
+  if (!marks.empty()) sql += " (" + marks + ")";
+  fb::Call([&](Firebird::ThrowStatusWrapper* st) {
+    FStatement = db.Attachment()->prepare(st, tr.Handle(), 0, sql.c_str(),
+                                          static_cast<unsigned>(db.SQLDialect()),
+                                          Firebird::IStatement::PREPARE_PREFETCH_METADATA);
+    FInMeta = FStatement->getInputMetadata(st);
+    FOutMeta = FStatement->getOutputMetadata(st);
+  });
+  FParams = std::move(params);
+  FInputCount = inputs;
+}
+
+TFbParam& TFbStoredProc::ParamByName(const std::string& name) {
+  if (FStatement == nullptr) Prepare();
+  for (auto& p : FParams)
+    if (SameAscii(p.FName, name)) return p;
+  throw EDatabaseError("Parameter not found: " + name);
+}
+
+TFbParam& TFbStoredProc::Params(int index) {
+  if (index < 0 || index >= ParamCount())
+    throw EDatabaseError("Parameter index out of range: " + std::to_string(index));
+  return FParams[static_cast<size_t>(index)];
+}
+
+void TFbStoredProc::ExecProc() {
+  if (FStatement == nullptr) Prepare();
+  TFbDatabase& db = CheckDatabase();
+  (void)db;
+  TFbTransaction& tr = EnsureTransaction();
+  std::vector<TFbField> outputs;
+  fb::Call([&](Firebird::ThrowStatusWrapper* st) {
+    std::vector<const TFbField*> values;
+    for (size_t i = 0; i < FInputCount; ++i) values.push_back(&FParams[i]);
+    std::vector<unsigned char> inBuffer;
+    Firebird::IMessageMetadata* inMeta = TFbMessage::Encode(st, FInMeta, values, inBuffer);
+    struct MetaGuard {
+      Firebird::IMessageMetadata* m;
+      ~MetaGuard() { m->release(); }
+    } guard{inMeta};
+    unsigned outCount = FOutMeta->getCount(st);
+    std::vector<unsigned char> outBuffer(FOutMeta->getMessageLength(st), 0);
+    FStatement->execute(st, tr.Handle(), inMeta, inBuffer.empty() ? nullptr : inBuffer.data(),
+                        outCount > 0 ? FOutMeta : nullptr, outCount > 0 ? outBuffer.data() : nullptr);
+    if (outCount > 0) TFbMessage::Decode(st, FOutMeta, outBuffer.data(), outputs);
+  });
+  // Outputs come in declared order, as the parameters after the inputs.
+  for (size_t i = 0; i < outputs.size() && FInputCount + i < FParams.size(); ++i) {
+    TFbParam& p = FParams[FInputCount + i];
+    std::string name = p.FName;
+    static_cast<TFbField&>(p) = outputs[i];
+    p.FName = name;
+    p.FInput = false;
+  }
+}
+
+}  // namespace fw

@@ -1,0 +1,67 @@
+// Stored procedure component: runs one executable procedure with input
+// parameters set by name and reads its output parameters by name.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "framework/db/FbSQL.h"
+
+namespace fw {
+
+// A parameter of a stored procedure: a value that can also be set.
+class TFbParam : public TFbField {
+public:
+  void SetAsInteger(int32_t value) { SetInteger(value, 0); }
+  void SetAsInt64(int64_t value) { SetInteger(value, 0); }
+  void SetAsDouble(double value);
+  void SetAsString(const std::string& value);
+  void SetAsBoolean(bool value);
+  void Clear();  // null
+
+  bool IsInput() const { return FInput; }
+
+private:
+  friend class TFbStoredProc;
+  void SetInteger(int64_t value, int scale);
+  bool FInput = true;
+};
+
+class TFbStoredProc : public TFbStatementBase {
+public:
+  TFbStoredProc();
+  ~TFbStoredProc() override;
+
+  const std::string& StoredProcName() const { return FStoredProcName; }
+  // A new name drops the parameters and what was prepared.
+  void SetStoredProcName(const std::string& name);
+
+  // The parameter of that name, compared without regard to case. The first
+  // use after a new name reads the procedure's parameters from the database
+  // (starting the transaction when it is not active); a name the procedure
+  // does not have raises EDatabaseError. Input parameters start as null.
+  TFbParam& ParamByName(const std::string& name);
+  int ParamCount() const { return static_cast<int>(FParams.size()); }
+  TFbParam& Params(int index);
+
+  // Runs the procedure with the input parameters in the transaction (started
+  // when it is not active); its outputs become the output parameters' values.
+  void ExecProc();
+  bool Prepared() const { return FStatement != nullptr; }
+  void Prepare();
+  void Unprepare() noexcept;
+
+protected:
+  void TransactionEnding() noexcept override {}
+  void DatabaseClosing() noexcept override { Unprepare(); }
+
+private:
+  std::string FStoredProcName;
+  std::vector<TFbParam> FParams;  // inputs in order, then outputs in order
+  size_t FInputCount = 0;
+  Firebird::IStatement* FStatement = nullptr;
+  Firebird::IMessageMetadata* FInMeta = nullptr;
+  Firebird::IMessageMetadata* FOutMeta = nullptr;
+};
+
+}  // namespace fw
