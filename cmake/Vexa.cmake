@@ -22,7 +22,9 @@ function(vexa_test name)
     set(A_TIMEOUT 60)
   endif()
   add_executable(${name} ${A_SOURCES})
-  target_link_libraries(${name} PRIVATE ${A_DEPS} vexa_test_support GTest::gtest GTest::gmock)
+  # gtest_main only fills in main() for tests that do not define their own.
+  target_link_libraries(${name} PRIVATE ${A_DEPS} vexa_test_support GTest::gtest GTest::gmock
+                        GTest::gtest_main)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS "${A_LABELS}" TIMEOUT ${A_TIMEOUT}

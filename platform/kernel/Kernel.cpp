@@ -1,0 +1,516 @@
+// Kernel objects of the desktop session.
+//
+// A named object lives as small files in <session>/k/. Two flock(2) locks give
+// it cross-process semantics that die with the process holding them:
+//   "<kind>.<name>.open"  every open handle holds a shared lock on its own file
+//                         description; nobody holding one means the name is free.
+//   "<kind>.<name>.own"   (mutex) the owner holds an exclusive lock; byte 0 is
+//                         '1' while owned, so a new owner that finds '1' knows
+//                         the previous one died holding it (abandoned).
+//   "<kind>.<name>.state" (event) byte 0 is the signalled state, byte 1 the
+//                         manual-reset flag.
+// Creation and opening run under an exclusive lock on "<session>/k/guard" so the
+// "does anybody hold it open" probe and taking our own shared lock are atomic.
+#include "platform/kernel/Kernel.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+namespace plat {
+
+namespace {
+
+thread_local DWORD tLastError = 0;
+
+std::mutex gSessionMu;
+std::string gSessionDir;
+
+bool MakeDirs(const std::string& path) {
+  if (path.empty()) return false;
+  std::string cur;
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    size_t next = path.find('/', pos + 1);
+    cur = path.substr(0, next);
+    pos = next;
+    if (cur.empty() || cur == "/") continue;
+    if (mkdir(cur.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// File name part for an object name: letters, digits, '-' and '_' stay, every
+// other byte becomes %XX; very long names are shortened with a stable hash.
+std::string EncodeName(const std::string& name) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : name) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '_') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  if (out.size() > 160) {
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : name) {
+      h ^= c;
+      h *= 1099511628211ull;
+    }
+    char buf[24];
+    snprintf(buf, sizeof buf, "#%016llx", static_cast<unsigned long long>(h));
+    out = out.substr(0, 140) + buf;
+  }
+  return out;
+}
+
+std::string ObjectDir() {
+  std::string dir = SessionDir() + "/k";
+  MakeDirs(dir);
+  return dir;
+}
+
+int OpenFile(const std::string& path) {
+  return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+}
+
+int FlockRetry(int fd, int op) {
+  int r;
+  do {
+    r = flock(fd, op);
+  } while (r != 0 && errno == EINTR);
+  return r;
+}
+
+// Holds the creation guard of the session's object directory.
+class Guard {
+public:
+  explicit Guard(const std::string& dir) {
+    FFd = OpenFile(dir + "/guard");
+    if (FFd >= 0) FlockRetry(FFd, LOCK_EX);
+  }
+  ~Guard() {
+    if (FFd >= 0) close(FFd);
+  }
+  bool Ok() const { return FFd >= 0; }
+
+private:
+  int FFd = -1;
+};
+
+// Opens "<base>.open" holding a shared lock. existed tells whether another
+// handle (of any process) had it open. Must run under the Guard.
+int OpenPresence(const std::string& base, bool* existed) {
+  int fd = OpenFile(base + ".open");
+  if (fd < 0) return -1;
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    *existed = false;
+  } else {
+    *existed = true;
+  }
+  if (FlockRetry(fd, LOCK_SH) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+char ReadByte(int fd, off_t at) {
+  char c = 0;
+  if (pread(fd, &c, 1, at) != 1) return 0;
+  return c;
+}
+
+void WriteByte(int fd, off_t at, char c) {
+  if (pwrite(fd, &c, 1, at) != 1) {
+    // The state file lives in the session directory; a write error there
+    // leaves the previous byte, which readers treat as before.
+  }
+}
+
+struct KObject {
+  enum Kind { kMutex, kEvent } kind;
+  explicit KObject(Kind k) : kind(k) {}
+  virtual ~KObject() = default;
+};
+
+struct MutexObject : KObject {
+  MutexObject() : KObject(kMutex) {}
+  ~MutexObject() override {
+    if (ownFd >= 0) close(ownFd);
+    if (openFd >= 0) close(openFd);
+  }
+  std::mutex mu;
+  bool named = false;
+  int openFd = -1;
+  int ownFd = -1;
+  DWORD ownerThread = 0;
+  uint32_t count = 0;
+};
+
+struct EventObject : KObject {
+  EventObject() : KObject(kEvent) {}
+  ~EventObject() override {
+    if (stateFd >= 0) close(stateFd);
+    if (openFd >= 0) close(openFd);
+  }
+  std::mutex mu;
+  bool named = false;
+  int openFd = -1;
+  int stateFd = -1;
+  bool manual = true;
+  bool state = false;  // private events only
+};
+
+std::mutex gHandlesMu;
+std::unordered_map<HANDLE, std::shared_ptr<KObject>>* gHandles =
+    new std::unordered_map<HANDLE, std::shared_ptr<KObject>>;
+HANDLE gNextHandle = 1;
+
+HANDLE AddHandle(std::shared_ptr<KObject> obj) {
+  std::lock_guard<std::mutex> lock(gHandlesMu);
+  HANDLE h = gNextHandle++;
+  if (gNextHandle == 0) gNextHandle = 1;
+  (*gHandles)[h] = std::move(obj);
+  return h;
+}
+
+std::shared_ptr<KObject> FindHandle(HANDLE h) {
+  std::lock_guard<std::mutex> lock(gHandlesMu);
+  auto it = gHandles->find(h);
+  if (it == gHandles->end()) return nullptr;
+  return it->second;
+}
+
+enum class TryResult { kAcquired, kAbandoned, kBusy };
+
+TryResult TryAcquireMutex(MutexObject& m) {
+  std::lock_guard<std::mutex> lock(m.mu);
+  DWORD me = GetCurrentThreadId();
+  if (m.count > 0) {
+    if (m.ownerThread == me) {
+      ++m.count;
+      return TryResult::kAcquired;
+    }
+    return TryResult::kBusy;
+  }
+  bool abandoned = false;
+  if (m.named) {
+    if (flock(m.ownFd, LOCK_EX | LOCK_NB) != 0) return TryResult::kBusy;
+    abandoned = ReadByte(m.ownFd, 0) == '1';
+    WriteByte(m.ownFd, 0, '1');
+  }
+  m.ownerThread = me;
+  m.count = 1;
+  return abandoned ? TryResult::kAbandoned : TryResult::kAcquired;
+}
+
+bool TryTakeEvent(EventObject& e) {
+  std::lock_guard<std::mutex> lock(e.mu);
+  if (!e.named) {
+    if (!e.state) return false;
+    if (!e.manual) e.state = false;
+    return true;
+  }
+  if (e.manual) return ReadByte(e.stateFd, 0) == '1';
+  FlockRetry(e.stateFd, LOCK_EX);
+  bool set = ReadByte(e.stateFd, 0) == '1';
+  if (set) WriteByte(e.stateFd, 0, '0');
+  FlockRetry(e.stateFd, LOCK_UN);
+  return set;
+}
+
+std::mutex gDebugMu;
+DebugSink* gDebugSink = new DebugSink;
+
+}  // namespace
+
+DWORD GetLastError() { return tLastError; }
+void SetLastError(DWORD code) { tLastError = code; }
+
+const std::string& SessionDir() {
+  std::lock_guard<std::mutex> lock(gSessionMu);
+  if (gSessionDir.empty()) {
+    std::string dir;
+    if (const char* s = getenv("VEXA_SESSION_DIR"); s && *s) {
+      dir = s;
+    } else if (const char* x = getenv("XDG_RUNTIME_DIR"); x && *x) {
+      dir = std::string(x) + "/vexa";
+    } else {
+      dir = "/tmp/vexa-" + std::to_string(getuid());
+    }
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    MakeDirs(dir);
+    gSessionDir = dir;
+  }
+  return gSessionDir;
+}
+
+void ResetSessionDirForTesting() {
+  std::lock_guard<std::mutex> lock(gSessionMu);
+  gSessionDir.clear();
+}
+
+HANDLE CreateMutex(const std::string& name, bool initialOwner) {
+  auto m = std::make_shared<MutexObject>();
+  bool existed = false;
+  if (!name.empty()) {
+    std::string dir = ObjectDir();
+    std::string base = dir + "/m." + EncodeName(name);
+    Guard guard(dir);
+    if (!guard.Ok()) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return 0;
+    }
+    m->named = true;
+    m->openFd = OpenPresence(base, &existed);
+    m->ownFd = OpenFile(base + ".own");
+    if (m->openFd < 0 || m->ownFd < 0) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return 0;
+    }
+  }
+  // An existing mutex is only opened: asking for initial ownership of it is ignored.
+  if (initialOwner && !existed) TryAcquireMutex(*m);
+  HANDLE h = AddHandle(m);
+  SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return h;
+}
+
+bool ReleaseMutex(HANDLE mutex) {
+  auto obj = FindHandle(mutex);
+  if (!obj || obj->kind != KObject::kMutex) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  auto& m = static_cast<MutexObject&>(*obj);
+  std::lock_guard<std::mutex> lock(m.mu);
+  if (m.count == 0 || m.ownerThread != GetCurrentThreadId()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  if (--m.count == 0) {
+    m.ownerThread = 0;
+    if (m.named) {
+      WriteByte(m.ownFd, 0, '0');
+      FlockRetry(m.ownFd, LOCK_UN);
+    }
+  }
+  return true;
+}
+
+HANDLE CreateEvent(const std::string& name, bool manualReset, bool initialState) {
+  auto e = std::make_shared<EventObject>();
+  e->manual = manualReset;
+  e->state = initialState;
+  bool existed = false;
+  if (!name.empty()) {
+    std::string dir = ObjectDir();
+    std::string base = dir + "/e." + EncodeName(name);
+    Guard guard(dir);
+    if (!guard.Ok()) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return 0;
+    }
+    e->named = true;
+    e->openFd = OpenPresence(base, &existed);
+    e->stateFd = OpenFile(base + ".state");
+    if (e->openFd < 0 || e->stateFd < 0) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return 0;
+    }
+    if (existed) {
+      e->manual = ReadByte(e->stateFd, 1) != 'a';
+    } else {
+      char init[2] = {initialState ? '1' : '0', manualReset ? 'm' : 'a'};
+      if (pwrite(e->stateFd, init, 2, 0) != 2) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+      }
+    }
+  }
+  HANDLE h = AddHandle(e);
+  SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return h;
+}
+
+HANDLE OpenEvent(const std::string& name) {
+  if (name.empty()) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::string dir = ObjectDir();
+  std::string base = dir + "/e." + EncodeName(name);
+  Guard guard(dir);
+  int probe = open((base + ".open").c_str(), O_RDWR | O_CLOEXEC);
+  bool held = probe >= 0 && flock(probe, LOCK_EX | LOCK_NB) != 0;
+  if (probe >= 0) close(probe);
+  if (!held) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+  }
+  auto e = std::make_shared<EventObject>();
+  e->named = true;
+  bool existed = false;
+  e->openFd = OpenPresence(base, &existed);
+  e->stateFd = OpenFile(base + ".state");
+  if (e->openFd < 0 || e->stateFd < 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+  }
+  e->manual = ReadByte(e->stateFd, 1) != 'a';
+  SetLastError(ERROR_SUCCESS);
+  return AddHandle(e);
+}
+
+namespace {
+EventObject* AsEvent(const std::shared_ptr<KObject>& obj) {
+  if (!obj || obj->kind != KObject::kEvent) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return static_cast<EventObject*>(obj.get());
+}
+
+bool SetEventState(HANDLE event, bool state) {
+  auto obj = FindHandle(event);
+  EventObject* e = AsEvent(obj);
+  if (!e) return false;
+  std::lock_guard<std::mutex> lock(e->mu);
+  if (e->named) {
+    WriteByte(e->stateFd, 0, state ? '1' : '0');
+  } else {
+    e->state = state;
+  }
+  return true;
+}
+}  // namespace
+
+bool SetEvent(HANDLE event) { return SetEventState(event, true); }
+bool ResetEvent(HANDLE event) { return SetEventState(event, false); }
+
+bool IsEventSet(HANDLE event) {
+  auto obj = FindHandle(event);
+  EventObject* e = AsEvent(obj);
+  if (!e) return false;
+  std::lock_guard<std::mutex> lock(e->mu);
+  return e->named ? ReadByte(e->stateFd, 0) == '1' : e->state;
+}
+
+DWORD WaitForSingleObject(HANDLE object, DWORD timeoutMs) {
+  auto obj = FindHandle(object);
+  if (!obj) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  DWORD start = GetTickCount();
+  DWORD pause = 1;
+  for (;;) {
+    if (obj->kind == KObject::kMutex) {
+      TryResult r = TryAcquireMutex(static_cast<MutexObject&>(*obj));
+      if (r == TryResult::kAcquired) return WAIT_OBJECT_0;
+      if (r == TryResult::kAbandoned) return WAIT_ABANDONED;
+    } else if (TryTakeEvent(static_cast<EventObject&>(*obj))) {
+      return WAIT_OBJECT_0;
+    }
+    DWORD elapsed = GetTickCount() - start;
+    if (timeoutMs != INFINITE && elapsed >= timeoutMs) return WAIT_TIMEOUT;
+    // Other processes change these objects without telling us: look again
+    // after a short, growing pause.
+    DWORD wait = pause;
+    if (timeoutMs != INFINITE && timeoutMs - elapsed < wait) wait = timeoutMs - elapsed;
+    Sleep(wait);
+    if (pause < 10) ++pause;
+  }
+}
+
+bool CloseHandle(HANDLE object) {
+  std::shared_ptr<KObject> obj;
+  {
+    std::lock_guard<std::mutex> lock(gHandlesMu);
+    auto it = gHandles->find(object);
+    if (it == gHandles->end()) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return false;
+    }
+    obj = std::move(it->second);
+    gHandles->erase(it);
+  }
+  return true;  // files and locks close with the last reference
+}
+
+void OutputDebugString(const std::string& text) {
+  DebugSink sink;
+  {
+    std::lock_guard<std::mutex> lock(gDebugMu);
+    sink = *gDebugSink;
+  }
+  if (sink) sink(text);
+  if (getenv("VEXA_DEBUG")) {
+    std::string line = text;
+    if (line.empty() || line.back() != '\n') line += '\n';
+    if (write(2, line.data(), line.size()) < 0) {
+      // Nothing sensible to do when standard error is gone.
+    }
+  }
+}
+
+DebugSink SetDebugSink(DebugSink sink) {
+  std::lock_guard<std::mutex> lock(gDebugMu);
+  DebugSink old = std::move(*gDebugSink);
+  *gDebugSink = std::move(sink);
+  return old;
+}
+
+DWORD GetTickCount() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<DWORD>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                            static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
+bool QueryPerformanceCounter(int64_t* count) {
+  if (!count) return false;
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  *count = static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+  return true;
+}
+
+bool QueryPerformanceFrequency(int64_t* frequency) {
+  if (!frequency) return false;
+  *frequency = 1000000000;
+  return true;
+}
+
+void Sleep(DWORD ms) {
+  timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+
+DWORD GetCurrentThreadId() {
+  static std::atomic<DWORD> next{0};
+  thread_local DWORD id = ++next;
+  return id;
+}
+
+}  // namespace plat

@@ -1,0 +1,1978 @@
+// Windows, queues and messages of the desktop session.
+//
+// In this process: windows live in one hash table (handle -> Window), every
+// thread that uses messages gets a Queue with an epoll set and an eventfd that
+// other threads write to after pushing a posted or sent message.
+//
+// Across processes, below <session>/msg/:
+//   counter     4-byte counter under flock: window handles, queue and process ids
+//   p<id>       one file per process, exclusively flock'ed while it lives
+//   q<id>       the SOCK_SEQPACKET listening socket of one queue
+//   w<hwnd>     a symbolic link per window whose target is
+//               "<process id>.<queue id>.<pid>.<tid>.<top-level 0|1>"
+// A sender connects to the receiving queue's socket (connections are cached per
+// sending thread) and writes fixed-size packets: posts, sends and replies. The
+// receiving queue reads them in its epoll wait; replies come back on the same
+// connection, so a sender whose receiver dies sees the connection close.
+#include "platform/msg/Msg.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace plat {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Helpers
+
+int64_t NowNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+std::string LowerAscii(const std::string& s) {
+  std::string out = s;
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+std::string Hex8(uint32_t v) {
+  char buf[9];
+  snprintf(buf, sizeof buf, "%08X", v);
+  return buf;
+}
+
+// Parses an unsigned decimal or hex number that must fill [begin, end).
+bool ParseNum(const char* begin, const char* end, int base, uint32_t* out) {
+  if (begin >= end || end - begin > 10) return false;
+  uint64_t v = 0;
+  for (const char* p = begin; p < end; ++p) {
+    int d;
+    if (*p >= '0' && *p <= '9') {
+      d = *p - '0';
+    } else if (base == 16 && *p >= 'A' && *p <= 'F') {
+      d = *p - 'A' + 10;
+    } else if (base == 16 && *p >= 'a' && *p <= 'f') {
+      d = *p - 'a' + 10;
+    } else {
+      return false;
+    }
+    v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+    if (v > 0xFFFFFFFFull) return false;
+  }
+  *out = static_cast<uint32_t>(v);
+  return true;
+}
+
+int FlockRetry(int fd, int op) {
+  int r;
+  do {
+    r = flock(fd, op);
+  } while (r != 0 && errno == EINTR);
+  return r;
+}
+
+// ---------------------------------------------------------------------------
+// The session's shared tables
+
+struct Entry {
+  uint32_t procId = 0;
+  uint32_t queueId = 0;
+  uint32_t pid = 0;
+  uint32_t tid = 0;
+  bool top = false;
+};
+
+struct Session {
+  std::string dir;
+  std::string msgDir;
+  int counterFd = -1;
+  uint32_t procId = 0;  // 0 until this process registered itself
+  int procLockFd = -1;
+  std::mutex mu;  // guards procId/procLockFd
+};
+
+std::mutex gSessionMu;
+Session* gSession = nullptr;  // replaced (old one kept) when the session directory changes
+
+Session& CurrentSession() {
+  const std::string& dir = SessionDir();
+  std::lock_guard<std::mutex> lock(gSessionMu);
+  if (!gSession || gSession->dir != dir) {
+    auto* s = new Session;  // never freed: references to it may still be in use
+    s->dir = dir;
+    s->msgDir = dir + "/msg";
+    mkdir(s->msgDir.c_str(), 0700);
+    s->counterFd = open((s->msgDir + "/counter").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    gSession = s;
+  }
+  return *gSession;
+}
+
+// Next session-wide id; never 0 and never HWND_BROADCAST.
+uint32_t AllocId(Session& s) {
+  if (s.counterFd < 0) return 0;
+  FlockRetry(s.counterFd, LOCK_EX);
+  uint32_t v = 0;
+  if (pread(s.counterFd, &v, sizeof v, 0) != static_cast<ssize_t>(sizeof v) || v < 0x10000) {
+    v = 0x10000;
+  }
+  uint32_t id = v;
+  if (id == HWND_BROADCAST || id == 0) ++id;
+  uint32_t next = id + 1;
+  bool ok = pwrite(s.counterFd, &next, sizeof next, 0) == static_cast<ssize_t>(sizeof next);
+  FlockRetry(s.counterFd, LOCK_UN);
+  return ok ? id : 0;
+}
+
+// Registers this process in the session (its liveness lock) once.
+uint32_t ProcessId(Session& s) {
+  std::lock_guard<std::mutex> lock(s.mu);
+  if (s.procId == 0) {
+    uint32_t id = AllocId(s);
+    if (id == 0) return 0;
+    int fd = open((s.msgDir + "/p" + Hex8(id)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return 0;
+    if (FlockRetry(fd, LOCK_EX) != 0) {
+      close(fd);
+      return 0;
+    }
+    s.procLockFd = fd;
+    s.procId = id;
+  }
+  return s.procId;
+}
+
+bool ProcessAlive(Session& s, uint32_t procId) {
+  {
+    std::lock_guard<std::mutex> lock(s.mu);
+    if (procId == s.procId && procId != 0) return true;
+  }
+  std::string path = s.msgDir + "/p" + Hex8(procId);
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool alive = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  close(fd);
+  if (!alive) unlink(path.c_str());  // its holder is gone for good
+  return alive;
+}
+
+std::string EntryPath(Session& s, HWND hwnd) { return s.msgDir + "/w" + Hex8(hwnd); }
+
+bool WriteEntry(Session& s, HWND hwnd, const Entry& e) {
+  std::string target = Hex8(e.procId) + "." + Hex8(e.queueId) + "." + std::to_string(e.pid) +
+                       "." + std::to_string(e.tid) + "." + (e.top ? "1" : "0");
+  std::string path = EntryPath(s, hwnd);
+  std::string tmp = s.msgDir + "/.t" + Hex8(hwnd) + "." + std::to_string(getpid());
+  unlink(tmp.c_str());
+  if (symlink(target.c_str(), tmp.c_str()) != 0) return false;
+  if (rename(tmp.c_str(), path.c_str()) != 0) {
+    unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool ParseEntry(const char* buf, size_t len, Entry* e) {
+  const char* fields[6];
+  int n = 0;
+  fields[n++] = buf;
+  for (size_t i = 0; i < len; ++i) {
+    if (buf[i] == '.') {
+      if (n == 5) return false;
+      fields[n++] = buf + i + 1;
+    }
+  }
+  if (n != 5) return false;
+  const char* end = buf + len;
+  uint32_t top = 0;
+  if (!ParseNum(fields[0], fields[1] - 1, 16, &e->procId) ||
+      !ParseNum(fields[1], fields[2] - 1, 16, &e->queueId) ||
+      !ParseNum(fields[2], fields[3] - 1, 10, &e->pid) ||
+      !ParseNum(fields[3], fields[4] - 1, 10, &e->tid) || !ParseNum(fields[4], end, 10, &top) ||
+      top > 1) {
+    return false;
+  }
+  e->top = top == 1;
+  return true;
+}
+
+bool ReadEntry(Session& s, HWND hwnd, Entry* e) {
+  char buf[128];
+  ssize_t n = readlink(EntryPath(s, hwnd).c_str(), buf, sizeof buf);
+  if (n <= 0 || n >= static_cast<ssize_t>(sizeof buf)) return false;
+  return ParseEntry(buf, static_cast<size_t>(n), e);
+}
+
+// ---------------------------------------------------------------------------
+// Wire format between queues of different processes
+
+enum PacketKind : uint32_t { kPost = 1, kSend = 2, kReply = 3 };
+enum ReplyStatus : uint32_t { kReplyOk = 0, kReplyNoWindow = 1 };
+
+struct Packet {
+  uint32_t kind = 0;
+  uint32_t seq = 0;
+  uint32_t hwnd = 0;
+  uint32_t msg = 0;
+  int32_t wParam = 0;
+  int32_t lParam = 0;
+  int32_t result = 0;
+  uint32_t status = 0;
+  uint32_t time = 0;
+};
+
+// epoll data: kind in the upper half, descriptor in the lower.
+enum FdKind : uint32_t { kWake = 1, kListen, kInConn, kOutConn, kSignal, kWatched };
+
+uint64_t Tag(FdKind kind, int fd) {
+  return (static_cast<uint64_t>(kind) << 32) | static_cast<uint32_t>(fd);
+}
+
+// ---------------------------------------------------------------------------
+// Windows, queues
+
+struct Queue;
+
+struct WindowClass {
+  WNDCLASS wc;
+};
+
+struct Window {
+  HWND hwnd = 0;
+  std::shared_ptr<WindowClass> cls;
+  std::shared_ptr<WNDPROC> proc;
+  std::shared_ptr<Queue> queue;
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  LONG id = 0;
+  LONG userData = 0;
+  std::vector<uint8_t> extra;
+  HWND parent = 0;
+  std::vector<HWND> children;
+  std::string text;
+  RECT rect;
+  bool iconic = false;
+  bool destroying = false;
+};
+
+struct SendState {
+  std::atomic<int> status{0};  // 0 waiting, 1 answered, 2 failed
+  LRESULT result = 0;
+  std::shared_ptr<Queue> waiter;
+};
+
+struct InConn {
+  int fd = -1;
+  bool dead = false;
+};
+
+struct OutConn {
+  int fd = -1;
+  uint32_t queueId = 0;
+  bool dead = false;
+};
+
+struct SentItem {
+  HWND hwnd = 0;
+  UINT msg = 0;
+  WPARAM wParam = 0;
+  LPARAM lParam = 0;
+  std::shared_ptr<SendState> local;  // sender in this process
+  std::shared_ptr<InConn> conn;      // sender in another process
+  uint32_t seq = 0;
+};
+
+struct Timer {
+  HWND hwnd = 0;
+  uintptr_t id = 0;
+  UINT interval = 1;
+  int64_t due = 0;
+  TIMERPROC proc;
+};
+
+struct Reply {
+  uint32_t status = 0;
+  LRESULT result = 0;
+};
+
+struct Globals {
+  std::mutex mu;  // windows, classes, queues by thread
+  std::unordered_map<HWND, std::shared_ptr<Window>> windows;
+  std::unordered_map<std::string, std::shared_ptr<WindowClass>> classes;
+  std::unordered_map<DWORD, std::weak_ptr<Queue>> queues;
+  HWND foreground = 0;
+  // registered message names of the current session, cached
+  std::mutex atomMu;
+  std::string atomSession;
+  std::unordered_map<std::string, UINT> atoms;
+};
+
+Globals& G() {
+  static Globals* g = new Globals;  // lives until the process ends, past thread exits
+  return *g;
+}
+
+// Close requests: the signal handler only flags and wakes.
+std::atomic<uint32_t> gPendingSignals{0};
+int gSignalFd = -1;  // eventfd, created once
+std::mutex gSignalMu;
+std::shared_ptr<Queue> gSignalQueue;
+
+void OnCloseSignal(int sig) {
+  int saved = errno;
+  gPendingSignals.fetch_or(sig == SIGTERM ? 1u : 2u);
+  uint64_t one = 1;
+  if (write(gSignalFd, &one, sizeof one) < 0) {
+  }
+  errno = saved;
+}
+
+LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+struct Queue : std::enable_shared_from_this<Queue> {
+  DWORD tid = 0;
+  int epfd = -1;
+  int wakeFd = -1;
+  std::atomic<bool> signaled{false};
+
+  std::mutex mu;  // the fields below up to the owner-only part
+  bool alive = true;
+  std::deque<MSG> posted;
+  std::deque<SentItem> sentIn;
+  std::atomic<size_t> pending{0};  // posted + sentIn, readable without the lock
+
+  // Owner thread only.
+  bool quit = false;
+  int quitCode = 0;
+  std::vector<Timer> timers;
+  uintptr_t nextThreadTimer = 1;
+  Session* session = nullptr;
+  uint32_t queueId = 0;
+  int listenFd = -1;
+  std::string listenPath;
+  std::unordered_map<int, std::shared_ptr<InConn>> inConns;
+  std::unordered_map<uint32_t, std::shared_ptr<OutConn>> outConns;  // by queue id
+  std::unordered_map<int, std::shared_ptr<OutConn>> outByFd;
+  std::unordered_set<uint32_t> awaiting;
+  std::unordered_map<uint32_t, Reply> replies;
+  uint32_t nextSeq = 0;
+  std::unordered_map<int, std::shared_ptr<FdCallback>> watched;
+  std::deque<int> signals;
+  std::function<void(int)> closeHandler;
+  int64_t lastPump = 0;
+
+  Queue() {
+    tid = GetCurrentThreadId();
+    epfd = epoll_create1(EPOLL_CLOEXEC);
+    wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = Tag(kWake, wakeFd);
+    epoll_ctl(epfd, EPOLL_CTL_ADD, wakeFd, &ev);
+  }
+
+  ~Queue() {
+    if (epfd >= 0) close(epfd);
+    if (wakeFd >= 0) close(wakeFd);
+  }
+
+  void Wake() {
+    if (!signaled.exchange(true)) {
+      uint64_t one = 1;
+      if (write(wakeFd, &one, sizeof one) < 0) {
+      }
+    }
+  }
+
+  bool Post(const MSG& m) {
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      if (!alive) return false;
+      posted.push_back(m);
+      pending.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (GetCurrentThreadId() != tid) Wake();
+    return true;
+  }
+
+  bool PushSent(SentItem item) {
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      if (!alive) return false;
+      sentIn.push_back(std::move(item));
+      pending.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (GetCurrentThreadId() != tid) Wake();
+    return true;
+  }
+
+  void AddFd(int fd, FdKind kind, uint32_t events) {
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.u64 = Tag(kind, fd);
+    epoll_ctl(epfd, EPOLL_CTL_ADD, fd, &ev);
+  }
+
+  // The listening socket other processes connect to; made with the first window.
+  bool EnsureListening() {
+    if (listenFd >= 0) return true;
+    Session& s = CurrentSession();
+    if (ProcessId(s) == 0) return false;
+    uint32_t id = AllocId(s);
+    if (id == 0) return false;
+    std::string path = s.msgDir + "/q" + Hex8(id);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path) {
+      OutputDebugString("message queue: session directory path too long for a socket: " + path);
+      return false;
+    }
+    memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    unlink(path.c_str());
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 256) != 0) {
+      close(fd);
+      return false;
+    }
+    listenFd = fd;
+    listenPath = path;
+    queueId = id;
+    session = &s;
+    AddFd(fd, kListen, EPOLLIN);
+    return true;
+  }
+
+  void CloseInConn(int fd) {
+    auto it = inConns.find(fd);
+    if (it == inConns.end()) return;
+    it->second->dead = true;
+    epoll_ctl(epfd, EPOLL_CTL_DEL, fd, nullptr);
+    close(fd);
+    inConns.erase(it);
+  }
+
+  void CloseOutConn(const std::shared_ptr<OutConn>& c) {
+    if (c->dead) return;
+    c->dead = true;
+    epoll_ctl(epfd, EPOLL_CTL_DEL, c->fd, nullptr);
+    close(c->fd);
+    outByFd.erase(c->fd);
+    auto it = outConns.find(c->queueId);
+    if (it != outConns.end() && it->second == c) outConns.erase(it);
+  }
+
+  std::shared_ptr<OutConn> Connect(Session& s, uint32_t qid) {
+    auto it = outConns.find(qid);
+    if (it != outConns.end()) return it->second;
+    std::string path = s.msgDir + "/q" + Hex8(qid);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path) return nullptr;
+    memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0) return nullptr;
+    int r;
+    do {
+      r = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    } while (r != 0 && errno == EINTR);
+    if (r != 0) {
+      close(fd);
+      return nullptr;
+    }
+    int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    auto c = std::make_shared<OutConn>();
+    c->fd = fd;
+    c->queueId = qid;
+    outConns[qid] = c;
+    outByFd[fd] = c;
+    AddFd(fd, kOutConn, EPOLLIN);
+    return c;
+  }
+
+  // Writes one packet, reading our own incoming traffic while the peer's
+  // buffer is full so that two queues writing to each other never both block.
+  bool SendPacket(int fd, const Packet& p) {
+    for (;;) {
+      ssize_t r = send(fd, &p, sizeof p, MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (r == static_cast<ssize_t>(sizeof p)) return true;
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        Pump(0, true);
+        pollfd pf{fd, POLLOUT, 0};
+        poll(&pf, 1, 2);
+        continue;
+      }
+      return false;
+    }
+  }
+
+  void ReadIncoming(int fd, uint32_t events) {
+    auto it = inConns.find(fd);
+    if (it == inConns.end()) return;
+    std::shared_ptr<InConn> conn = it->second;
+    constexpr int kBatch = 32;
+    Packet pk[kBatch];
+    iovec iov[kBatch];
+    mmsghdr mh[kBatch];
+    memset(mh, 0, sizeof mh);
+    for (int i = 0; i < kBatch; ++i) {
+      iov[i].iov_base = &pk[i];
+      iov[i].iov_len = sizeof(Packet);
+      mh[i].msg_hdr.msg_iov = &iov[i];
+      mh[i].msg_hdr.msg_iovlen = 1;
+    }
+    int n = recvmmsg(fd, mh, kBatch, MSG_DONTWAIT, nullptr);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+        if (events & (EPOLLHUP | EPOLLERR)) CloseInConn(fd);
+        return;
+      }
+      CloseInConn(fd);
+      return;
+    }
+    bool eof = n == 0;
+    for (int i = 0; i < n; ++i) {
+      if (mh[i].msg_len == 0) {
+        eof = true;
+        break;
+      }
+      if (mh[i].msg_len != sizeof(Packet) || (mh[i].msg_hdr.msg_flags & MSG_TRUNC)) continue;
+      const Packet& p = pk[i];
+      if (p.kind == kPost) {
+        if (!OwnsWindow(p.hwnd)) continue;  // destroyed meanwhile
+        MSG m;
+        m.hwnd = p.hwnd;
+        m.message = p.msg;
+        m.wParam = p.wParam;
+        m.lParam = p.lParam;
+        m.time = p.time;
+        std::lock_guard<std::mutex> lock(mu);
+        posted.push_back(m);
+        pending.fetch_add(1, std::memory_order_relaxed);
+      } else if (p.kind == kSend) {
+        SentItem item;
+        item.hwnd = p.hwnd;
+        item.msg = p.msg;
+        item.wParam = p.wParam;
+        item.lParam = p.lParam;
+        item.conn = conn;
+        item.seq = p.seq;
+        std::lock_guard<std::mutex> lock(mu);
+        sentIn.push_back(std::move(item));
+        pending.fetch_add(1, std::memory_order_relaxed);
+      }
+    }
+    if (eof) CloseInConn(fd);
+  }
+
+  void ReadReplies(int fd, uint32_t events) {
+    auto it = outByFd.find(fd);
+    if (it == outByFd.end()) return;
+    std::shared_ptr<OutConn> conn = it->second;
+    for (;;) {
+      Packet p;
+      ssize_t r = recv(fd, &p, sizeof p, MSG_DONTWAIT);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (events & (EPOLLHUP | EPOLLERR)) CloseOutConn(conn);
+        return;
+      }
+      if (r <= 0) {
+        CloseOutConn(conn);
+        return;
+      }
+      if (r != static_cast<ssize_t>(sizeof p) || p.kind != kReply) continue;
+      if (awaiting.erase(p.seq)) replies[p.seq] = Reply{p.status, p.result};
+    }
+  }
+
+  bool OwnsWindow(HWND hwnd) {
+    Globals& g = G();
+    std::lock_guard<std::mutex> lock(g.mu);
+    auto it = g.windows.find(hwnd);
+    return it != g.windows.end() && it->second->queue.get() == this;
+  }
+
+  // One wait on everything this queue serves. ingestOnly leaves watched
+  // descriptors alone (used while blocked writing to another queue).
+  void Pump(int timeoutMs, bool ingestOnly = false) {
+    epoll_event evs[64];
+    int n = epoll_wait(epfd, evs, 64, timeoutMs);
+    lastPump = NowNs();
+    for (int i = 0; i < n; ++i) {
+      auto kind = static_cast<FdKind>(evs[i].data.u64 >> 32);
+      int fd = static_cast<int>(evs[i].data.u64 & 0xFFFFFFFFu);
+      uint32_t events = evs[i].events;
+      switch (kind) {
+        case kWake: {
+          uint64_t v;
+          if (read(wakeFd, &v, sizeof v) < 0) {
+          }
+          signaled.store(false);
+          break;
+        }
+        case kListen:
+          for (;;) {
+            int c = accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (c < 0) break;
+            auto conn = std::make_shared<InConn>();
+            conn->fd = c;
+            inConns[c] = conn;
+            AddFd(c, kInConn, EPOLLIN);
+          }
+          break;
+        case kInConn:
+          ReadIncoming(fd, events);
+          break;
+        case kOutConn:
+          ReadReplies(fd, events);
+          break;
+        case kSignal: {
+          uint64_t v;
+          if (read(gSignalFd, &v, sizeof v) < 0) {
+          }
+          uint32_t bits = gPendingSignals.exchange(0);
+          if (bits & 1u) signals.push_back(SIGTERM);
+          if (bits & 2u) signals.push_back(SIGINT);
+          break;
+        }
+        case kWatched: {
+          if (ingestOnly) break;
+          auto w = watched.find(fd);
+          if (w == watched.end()) break;
+          std::shared_ptr<FdCallback> cb = w->second;
+          if (cb && *cb) (*cb)(events);
+          break;
+        }
+      }
+    }
+  }
+
+  bool TakeSent(SentItem* item) {
+    std::lock_guard<std::mutex> lock(mu);
+    if (sentIn.empty()) return false;
+    *item = std::move(sentIn.front());
+    sentIn.pop_front();
+    pending.fetch_sub(1, std::memory_order_relaxed);
+    return true;
+  }
+
+  // Handles every message sent to this thread's windows.
+  void HandleSent() {
+    SentItem item;
+    while (TakeSent(&item)) {
+      bool ok = OwnsWindow(item.hwnd);
+      LRESULT r = ok ? CallProc(item.hwnd, item.msg, item.wParam, item.lParam) : 0;
+      if (item.local) {
+        item.local->result = r;
+        item.local->status.store(ok ? 1 : 2, std::memory_order_release);
+        if (item.local->waiter) item.local->waiter->Wake();
+      } else if (item.conn && !item.conn->dead) {
+        Packet p;
+        p.kind = kReply;
+        p.seq = item.seq;
+        p.hwnd = item.hwnd;
+        p.msg = item.msg;
+        p.result = r;
+        p.status = ok ? kReplyOk : kReplyNoWindow;
+        if (!SendPacket(item.conn->fd, p)) CloseInConn(item.conn->fd);
+      }
+      item = SentItem();
+    }
+  }
+
+  void DeliverSignals() {
+    while (!signals.empty()) {
+      int sig = signals.front();
+      signals.pop_front();
+      if (closeHandler) {
+        auto h = closeHandler;
+        h(sig);
+      }
+    }
+  }
+
+  static bool Matches(const MSG& m, HWND hwnd, UINT fmin, UINT fmax) {
+    if (hwnd != 0 && m.hwnd != hwnd) return false;
+    if (fmin == 0 && fmax == 0) return true;
+    return m.message >= fmin && m.message <= fmax;
+  }
+
+  bool TakePosted(MSG* out, HWND hwnd, UINT fmin, UINT fmax, bool remove) {
+    std::lock_guard<std::mutex> lock(mu);
+    for (auto it = posted.begin(); it != posted.end(); ++it) {
+      if (!Matches(*it, hwnd, fmin, fmax)) continue;
+      if (out) *out = *it;
+      if (remove) {
+        posted.erase(it);
+        pending.fetch_sub(1, std::memory_order_relaxed);
+      }
+      return true;
+    }
+    return false;
+  }
+
+  bool TakeQuit(MSG* out, UINT fmin, UINT fmax, bool remove) {
+    if (!quit) return false;
+    if (!(fmin == 0 && fmax == 0) && !(WM_QUIT >= fmin && WM_QUIT <= fmax)) return false;
+    if (out) {
+      *out = MSG();
+      out->message = WM_QUIT;
+      out->wParam = quitCode;
+      out->time = GetTickCount();
+    }
+    if (remove) quit = false;
+    return true;
+  }
+
+  bool TakeTimer(MSG* out, HWND hwnd, UINT fmin, UINT fmax, bool remove) {
+    if (timers.empty()) return false;
+    int64_t now = NowNs();
+    Timer* best = nullptr;
+    for (auto& t : timers) {
+      if (t.due > now) continue;
+      MSG probe;
+      probe.hwnd = t.hwnd;
+      probe.message = WM_TIMER;
+      if (!Matches(probe, hwnd, fmin, fmax)) continue;
+      if (!best || t.due < best->due) best = &t;
+    }
+    if (!best) return false;
+    if (out) {
+      *out = MSG();
+      out->hwnd = best->hwnd;
+      out->message = WM_TIMER;
+      out->wParam = static_cast<WPARAM>(best->id);
+      out->time = GetTickCount();
+    }
+    if (remove) {
+      // Intervals that passed while the queue was busy fold into this one message.
+      int64_t step = static_cast<int64_t>(best->interval) * 1000000;
+      best->due += step;
+      if (best->due <= now) best->due = now + step - (now - best->due) % step;
+    }
+    return true;
+  }
+
+  // Milliseconds until the next timer is due (-1: none).
+  int TimerWaitMs() {
+    if (timers.empty()) return -1;
+    int64_t first = timers.front().due;
+    for (auto& t : timers) first = std::min(first, t.due);
+    int64_t d = first - NowNs();
+    if (d <= 0) return 0;
+    return static_cast<int>(std::min<int64_t>((d + 999999) / 1000000, 1 << 30));
+  }
+
+  // Retrieval shared by GetMessage, PeekMessage and WaitMessage. timeoutMs:
+  // 0 looks once, -1 waits for ever.
+  bool Retrieve(MSG* out, HWND hwnd, UINT fmin, UINT fmax, bool remove, int timeoutMs) {
+    int64_t deadline = timeoutMs < 0 ? -1 : NowNs() + static_cast<int64_t>(timeoutMs) * 1000000;
+    bool first = true;
+    for (;;) {
+      if (first) {
+        first = false;
+        // Look at the descriptors now and then even while memory has work, so
+        // sockets and other processes are never starved by a busy queue.
+        if (timeoutMs == 0 ||
+            (pending.load(std::memory_order_relaxed) > 0 && NowNs() - lastPump > 1000000)) {
+          Pump(0);
+        }
+      }
+      HandleSent();
+      if (!signals.empty()) {
+        DeliverSignals();
+        continue;
+      }
+      if (TakePosted(out, hwnd, fmin, fmax, remove)) return true;
+      if (TakeQuit(out, fmin, fmax, remove)) return true;
+      if (TakeTimer(out, hwnd, fmin, fmax, remove)) return true;
+      if (timeoutMs == 0) return false;
+      int wait = TimerWaitMs();
+      if (deadline >= 0) {
+        int64_t left = deadline - NowNs();
+        if (left <= 0) return false;
+        int leftMs = static_cast<int>(std::min<int64_t>((left + 999999) / 1000000, 1 << 30));
+        wait = wait < 0 ? leftMs : std::min(wait, leftMs);
+      }
+      Pump(wait);
+    }
+  }
+
+  // Waits for a send to finish, handling messages sent to this thread meanwhile.
+  // done() tells whether it finished; failed() whether it can no longer.
+  template <typename Done, typename Failed>
+  bool WaitFor(Done done, Failed failed, DWORD timeoutMs) {
+    int64_t deadline =
+        timeoutMs == INFINITE ? -1 : NowNs() + static_cast<int64_t>(timeoutMs) * 1000000;
+    for (;;) {
+      HandleSent();
+      if (done()) return true;
+      if (failed()) return false;
+      int wait = -1;
+      if (deadline >= 0) {
+        int64_t left = deadline - NowNs();
+        if (left <= 0) return false;
+        wait = static_cast<int>(std::min<int64_t>((left + 999999) / 1000000, 1 << 30));
+      }
+      Pump(wait);
+    }
+  }
+
+  // Thread exit: windows die with their thread, waiting senders are released.
+  void Shutdown();
+};
+
+struct QueueHolder {
+  std::shared_ptr<Queue> q;
+  ~QueueHolder() {
+    if (q) q->Shutdown();
+  }
+};
+
+thread_local QueueHolder tQueue;
+
+Queue* MyQueueIfAny() { return tQueue.q.get(); }
+
+Queue& MyQueue() {
+  if (!tQueue.q) {
+    tQueue.q = std::make_shared<Queue>();
+    Globals& g = G();
+    std::lock_guard<std::mutex> lock(g.mu);
+    g.queues[tQueue.q->tid] = tQueue.q;
+  }
+  return *tQueue.q;
+}
+
+std::shared_ptr<Window> FindWindow(HWND hwnd) {
+  Globals& g = G();
+  std::lock_guard<std::mutex> lock(g.mu);
+  auto it = g.windows.find(hwnd);
+  return it == g.windows.end() ? nullptr : it->second;
+}
+
+LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  std::shared_ptr<WNDPROC> proc;
+  {
+    Globals& g = G();
+    std::lock_guard<std::mutex> lock(g.mu);
+    auto it = g.windows.find(hwnd);
+    if (it == g.windows.end()) return 0;
+    proc = it->second->proc;
+  }
+  if (!proc || !*proc) return DefWindowProc(hwnd, msg, wParam, lParam);
+  return (*proc)(hwnd, msg, wParam, lParam);
+}
+
+void UpdateEntry(const std::shared_ptr<Window>& w) {
+  Queue* q = w->queue.get();
+  if (!q || !q->session) return;
+  Entry e;
+  e.procId = q->session->procId;
+  e.queueId = q->queueId;
+  e.pid = static_cast<uint32_t>(getpid());
+  e.tid = q->tid;
+  e.top = w->parent == 0;
+  WriteEntry(*q->session, w->hwnd, e);
+}
+
+// Removes a window from every table without sending it anything.
+void ForgetWindow(HWND hwnd) {
+  std::shared_ptr<Window> w;
+  {
+    Globals& g = G();
+    std::lock_guard<std::mutex> lock(g.mu);
+    auto it = g.windows.find(hwnd);
+    if (it == g.windows.end()) return;
+    w = it->second;
+    g.windows.erase(it);
+    if (w->parent) {
+      auto p = g.windows.find(w->parent);
+      if (p != g.windows.end()) std::erase(p->second->children, hwnd);
+    }
+    if (g.foreground == hwnd) g.foreground = 0;
+  }
+  Queue* q = w->queue.get();
+  if (q) {
+    std::erase_if(q->timers, [&](const Timer& t) { return t.hwnd == hwnd; });
+    std::lock_guard<std::mutex> lock(q->mu);
+    size_t before = q->posted.size();
+    std::erase_if(q->posted, [&](const MSG& m) { return m.hwnd == hwnd; });
+    q->pending.fetch_sub(before - q->posted.size(), std::memory_order_relaxed);
+    if (q->session) unlink(EntryPath(*q->session, hwnd).c_str());
+  }
+}
+
+void Queue::Shutdown() {
+  std::deque<SentItem> left;
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    alive = false;
+    left.swap(sentIn);
+    posted.clear();
+    pending.store(0);
+  }
+  for (auto& item : left) {
+    if (item.local) {
+      item.local->status.store(2, std::memory_order_release);
+      if (item.local->waiter) item.local->waiter->Wake();
+    }
+  }
+  std::vector<HWND> mine;
+  {
+    Globals& g = G();
+    std::lock_guard<std::mutex> lock(g.mu);
+    for (auto& [h, w] : g.windows) {
+      if (w->queue.get() == this) mine.push_back(h);
+    }
+    g.queues.erase(tid);
+  }
+  for (HWND h : mine) ForgetWindow(h);
+  {
+    std::lock_guard<std::mutex> lock(gSignalMu);
+    if (gSignalQueue.get() == this) {
+      signal(SIGTERM, SIG_DFL);
+      signal(SIGINT, SIG_DFL);
+      gSignalQueue.reset();
+    }
+  }
+  for (auto& [fd, c] : inConns) {
+    c->dead = true;
+    close(fd);
+  }
+  inConns.clear();
+  for (auto& [fd, c] : outByFd) {
+    c->dead = true;
+    close(fd);
+  }
+  outByFd.clear();
+  outConns.clear();
+  if (listenFd >= 0) {
+    close(listenFd);
+    unlink(listenPath.c_str());
+    listenFd = -1;
+  }
+  watched.clear();
+  closeHandler = nullptr;
+}
+
+// Posts to a window of another process (or a stale entry of ours).
+bool PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wParam,
+                 LPARAM lParam) {
+  if (e.procId == s.procId || !ProcessAlive(s, e.procId)) {
+    if (e.procId != s.procId) unlink(EntryPath(s, hwnd).c_str());
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  Queue& q = MyQueue();
+  Packet p;
+  p.kind = kPost;
+  p.hwnd = hwnd;
+  p.msg = msg;
+  p.wParam = wParam;
+  p.lParam = lParam;
+  p.time = GetTickCount();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto c = q.Connect(s, e.queueId);
+    if (!c) break;
+    if (q.SendPacket(c->fd, p)) return true;
+    q.CloseOutConn(c);  // a cached connection whose peer went away: try a fresh one
+  }
+  SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return false;
+}
+
+bool PostLocal(const std::shared_ptr<Window>& w, UINT msg, WPARAM wParam, LPARAM lParam) {
+  MSG m;
+  m.hwnd = w->hwnd;
+  m.message = msg;
+  m.wParam = wParam;
+  m.lParam = lParam;
+  m.time = GetTickCount();
+  if (!w->queue || !w->queue->Post(m)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  return true;
+}
+
+// Every top-level window of the session: local ones from our table, the rest
+// from the session's window entries.
+template <typename F>
+void ForEachTopLevel(F f) {
+  Session& s = CurrentSession();
+  DIR* d = opendir(s.msgDir.c_str());
+  if (!d) return;
+  std::vector<std::pair<HWND, Entry>> found;
+  while (dirent* de = readdir(d)) {
+    const char* n = de->d_name;
+    if (n[0] != 'w' || strlen(n) != 9) continue;
+    uint32_t hwnd = 0;
+    if (!ParseNum(n + 1, n + 9, 16, &hwnd)) continue;
+    Entry e;
+    if (!ReadEntry(s, hwnd, &e) || !e.top) continue;
+    found.emplace_back(hwnd, e);
+  }
+  closedir(d);
+  std::sort(found.begin(), found.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (auto& [h, e] : found) f(s, h, e);
+}
+
+LRESULT SendForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wParam,
+                    LPARAM lParam, DWORD timeoutMs, bool* ok) {
+  *ok = false;
+  if (e.procId == s.procId || !ProcessAlive(s, e.procId)) {
+    if (e.procId != s.procId) unlink(EntryPath(s, hwnd).c_str());
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  Queue& q = MyQueue();
+  Packet p;
+  p.kind = kSend;
+  p.hwnd = hwnd;
+  p.msg = msg;
+  p.wParam = wParam;
+  p.lParam = lParam;
+  p.time = GetTickCount();
+  std::shared_ptr<OutConn> c;
+  for (int attempt = 0; attempt < 2 && !c; ++attempt) {
+    c = q.Connect(s, e.queueId);
+    if (!c) break;
+    if (++q.nextSeq == 0) ++q.nextSeq;
+    p.seq = q.nextSeq;
+    q.awaiting.insert(p.seq);
+    if (!q.SendPacket(c->fd, p)) {
+      q.awaiting.erase(p.seq);
+      q.CloseOutConn(c);
+      c.reset();
+    }
+  }
+  if (!c) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  uint32_t seq = p.seq;
+  bool answered = q.WaitFor([&] { return q.replies.count(seq) != 0; }, [&] { return c->dead; },
+                            timeoutMs);
+  if (!answered) {
+    q.awaiting.erase(seq);
+    SetLastError(c->dead ? ERROR_INVALID_WINDOW_HANDLE : ERROR_TIMEOUT);
+    return 0;
+  }
+  Reply r = q.replies[seq];
+  q.replies.erase(seq);
+  if (r.status != kReplyOk) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  *ok = true;
+  return r.result;
+}
+
+LRESULT SendToWindow(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs,
+                     bool* ok) {
+  *ok = false;
+  auto w = FindWindow(hwnd);
+  if (w) {
+    Queue* mine = MyQueueIfAny();
+    if (w->queue.get() == mine) {
+      *ok = true;
+      return CallProc(hwnd, msg, wParam, lParam);
+    }
+    Queue& me = MyQueue();
+    auto state = std::make_shared<SendState>();
+    state->waiter = tQueue.q;
+    SentItem item;
+    item.hwnd = hwnd;
+    item.msg = msg;
+    item.wParam = wParam;
+    item.lParam = lParam;
+    item.local = state;
+    if (!w->queue || !w->queue->PushSent(std::move(item))) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+    bool done = me.WaitFor([&] { return state->status.load(std::memory_order_acquire) == 1; },
+                           [&] { return state->status.load(std::memory_order_acquire) == 2; },
+                           timeoutMs);
+    if (!done) {
+      SetLastError(state->status.load() == 2 ? ERROR_INVALID_WINDOW_HANDLE : ERROR_TIMEOUT);
+      return 0;
+    }
+    *ok = true;
+    return state->result;
+  }
+  Session& s = CurrentSession();
+  Entry e;
+  if (hwnd == 0 || hwnd == HWND_BROADCAST || !ReadEntry(s, hwnd, &e)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  return SendForeign(s, hwnd, e, msg, wParam, lParam, timeoutMs, ok);
+}
+
+uint32_t MakeLParam(int32_t lo, int32_t hi) {
+  return (static_cast<uint32_t>(hi & 0xFFFF) << 16) | static_cast<uint32_t>(lo & 0xFFFF);
+}
+
+bool DestroyWindowImpl(HWND hwnd) {
+  std::vector<HWND> children;
+  {
+    Globals& g = G();
+    std::lock_guard<std::mutex> lock(g.mu);
+    auto it = g.windows.find(hwnd);
+    if (it == g.windows.end()) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return false;
+    }
+    if (it->second->queue.get() != MyQueueIfAny()) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return false;
+    }
+    if (it->second->destroying) return true;
+    it->second->destroying = true;
+  }
+  CallProc(hwnd, WM_DESTROY, 0, 0);
+  {
+    Globals& g = G();
+    std::lock_guard<std::mutex> lock(g.mu);
+    auto it = g.windows.find(hwnd);
+    if (it != g.windows.end()) children = it->second->children;
+  }
+  for (HWND c : children) DestroyWindowImpl(c);
+  CallProc(hwnd, WM_NCDESTROY, 0, 0);
+  ForgetWindow(hwnd);
+  return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Classes
+
+bool RegisterClass(const WNDCLASS& wc) {
+  if (wc.lpszClassName.empty() || wc.cbWndExtra < 0 || wc.cbWndExtra > 4096) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  Globals& g = G();
+  std::lock_guard<std::mutex> lock(g.mu);
+  auto key = LowerAscii(wc.lpszClassName);
+  if (g.classes.count(key)) {
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return false;
+  }
+  auto c = std::make_shared<WindowClass>();
+  c->wc = wc;
+  g.classes[key] = c;
+  return true;
+}
+
+bool UnregisterClass(const std::string& className) {
+  Globals& g = G();
+  std::lock_guard<std::mutex> lock(g.mu);
+  auto it = g.classes.find(LowerAscii(className));
+  if (it == g.classes.end()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return false;
+  }
+  for (auto& [h, w] : g.windows) {
+    if (w->cls == it->second) {
+      SetLastError(ERROR_ACCESS_DENIED);  // still in use
+      return false;
+    }
+  }
+  g.classes.erase(it);
+  return true;
+}
+
+bool GetClassInfo(const std::string& className, WNDCLASS* wc) {
+  Globals& g = G();
+  std::lock_guard<std::mutex> lock(g.mu);
+  auto it = g.classes.find(LowerAscii(className));
+  if (it == g.classes.end()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return false;
+  }
+  if (wc) *wc = it->second->wc;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Windows
+
+HWND CreateWindowEx(DWORD exStyle, const std::string& className, const std::string& windowName,
+                    DWORD style, int32_t x, int32_t y, int32_t width, int32_t height, HWND parent,
+                    int32_t id) {
+  Queue& q = MyQueue();
+  std::shared_ptr<WindowClass> cls;
+  {
+    Globals& g = G();
+    std::lock_guard<std::mutex> lock(g.mu);
+    auto it = g.classes.find(LowerAscii(className));
+    if (it == g.classes.end()) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return 0;
+    }
+    cls = it->second;
+    if (parent != 0 && !g.windows.count(parent)) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+  }
+  if (!q.EnsureListening()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+  }
+  Session& s = *q.session;
+  HWND hwnd = AllocId(s);
+  if (hwnd == 0) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+  }
+  auto w = std::make_shared<Window>();
+  w->hwnd = hwnd;
+  w->cls = cls;
+  if (cls->wc.lpfnWndProc) w->proc = std::make_shared<WNDPROC>(cls->wc.lpfnWndProc);
+  w->queue = tQueue.q;
+  w->style = style;
+  w->exStyle = exStyle;
+  w->id = id;
+  w->extra.assign(static_cast<size_t>(cls->wc.cbWndExtra), 0);
+  w->parent = parent;
+  w->text = windowName;
+  w->rect = RECT{x, y, x + width, y + height};
+  {
+    Globals& g = G();
+    std::lock_guard<std::mutex> lock(g.mu);
+    auto p = g.windows.find(parent);
+    if (parent != 0 && p == g.windows.end()) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+    if (parent != 0) p->second->children.push_back(hwnd);
+    g.windows[hwnd] = w;
+  }
+  UpdateEntry(w);
+  if (CallProc(hwnd, WM_NCCREATE, 0, 0) == 0 || CallProc(hwnd, WM_CREATE, 0, 0) == -1) {
+    DestroyWindowImpl(hwnd);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+  }
+  return hwnd;
+}
+
+bool DestroyWindow(HWND hwnd) { return DestroyWindowImpl(hwnd); }
+
+bool IsWindow(HWND hwnd) {
+  if (hwnd == 0 || hwnd == HWND_BROADCAST) return false;
+  if (FindWindow(hwnd)) return true;
+  Session& s = CurrentSession();
+  Entry e;
+  if (!ReadEntry(s, hwnd, &e)) return false;
+  if (e.procId == s.procId) return false;  // one of ours that is gone
+  if (!ProcessAlive(s, e.procId)) {
+    unlink(EntryPath(s, hwnd).c_str());
+    return false;
+  }
+  return true;
+}
+
+DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
+  if (auto w = FindWindow(hwnd)) {
+    if (processId) *processId = GetCurrentProcessId();
+    return w->queue ? w->queue->tid : 0;
+  }
+  if (processId) *processId = 0;
+  if (!IsWindow(hwnd)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  Entry e;
+  if (!ReadEntry(CurrentSession(), hwnd, &e)) return 0;
+  if (processId) *processId = e.pid;
+  return e.tid;
+}
+
+HWND GetParent(HWND hwnd) {
+  auto w = FindWindow(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  std::lock_guard<std::mutex> lock(G().mu);
+  return w->parent;
+}
+
+HWND SetParent(HWND hwnd, HWND newParent) {
+  std::shared_ptr<Window> w;
+  HWND old = 0;
+  {
+    Globals& g = G();
+    std::lock_guard<std::mutex> lock(g.mu);
+    auto it = g.windows.find(hwnd);
+    if (it == g.windows.end() || (newParent != 0 && !g.windows.count(newParent))) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+    // A window cannot become a child of itself or of one of its descendants.
+    for (HWND a = newParent; a != 0;) {
+      if (a == hwnd) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+      }
+      auto ai = g.windows.find(a);
+      a = ai == g.windows.end() ? 0 : ai->second->parent;
+    }
+    w = it->second;
+    old = w->parent;
+    if (old != 0) {
+      auto p = g.windows.find(old);
+      if (p != g.windows.end()) std::erase(p->second->children, hwnd);
+    }
+    if (newParent != 0) g.windows[newParent]->children.push_back(hwnd);
+    w->parent = newParent;
+  }
+  if ((old == 0) != (newParent == 0)) UpdateEntry(w);
+  SetLastError(ERROR_SUCCESS);
+  return old;
+}
+
+std::vector<HWND> GetChildWindows(HWND hwnd) {
+  auto w = FindWindow(hwnd);
+  if (!w) return {};
+  std::lock_guard<std::mutex> lock(G().mu);
+  return w->children;
+}
+
+std::vector<HWND> GetTopLevelWindows() {
+  Globals& g = G();
+  std::vector<HWND> out;
+  {
+    std::lock_guard<std::mutex> lock(g.mu);
+    for (auto& [h, w] : g.windows) {
+      if (w->parent == 0) out.push_back(h);
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+LONG GetWindowLong(HWND hwnd, int index) {
+  auto w = FindWindow(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  std::lock_guard<std::mutex> lock(G().mu);
+  switch (index) {
+    case GWL_STYLE: return static_cast<LONG>(w->style);
+    case GWL_EXSTYLE: return static_cast<LONG>(w->exStyle);
+    case GWL_ID: return w->id;
+    case GWL_USERDATA: return w->userData;
+    default: break;
+  }
+  if (index < 0 || static_cast<size_t>(index) + 4 > w->extra.size()) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  LONG v;
+  memcpy(&v, w->extra.data() + index, 4);
+  return v;
+}
+
+LONG SetWindowLong(HWND hwnd, int index, LONG value) {
+  auto w = FindWindow(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  std::lock_guard<std::mutex> lock(G().mu);
+  LONG old;
+  switch (index) {
+    case GWL_STYLE:
+      old = static_cast<LONG>(w->style);
+      w->style = static_cast<DWORD>(value);
+      return old;
+    case GWL_EXSTYLE:
+      old = static_cast<LONG>(w->exStyle);
+      w->exStyle = static_cast<DWORD>(value);
+      return old;
+    case GWL_ID:
+      old = w->id;
+      w->id = value;
+      return old;
+    case GWL_USERDATA:
+      old = w->userData;
+      w->userData = value;
+      return old;
+    default: break;
+  }
+  if (index < 0 || static_cast<size_t>(index) + 4 > w->extra.size()) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  memcpy(&old, w->extra.data() + index, 4);
+  memcpy(w->extra.data() + index, &value, 4);
+  return old;
+}
+
+WNDPROC SetWindowProc(HWND hwnd, WNDPROC proc) {
+  auto w = FindWindow(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> lock(G().mu);
+  WNDPROC old = w->proc ? *w->proc : WNDPROC();
+  w->proc = std::make_shared<WNDPROC>(std::move(proc));
+  return old;
+}
+
+WNDPROC GetWindowProc(HWND hwnd) {
+  auto w = FindWindow(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> lock(G().mu);
+  return w->proc ? *w->proc : WNDPROC();
+}
+
+LRESULT CallWindowProc(const WNDPROC& proc, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (!proc) return DefWindowProc(hwnd, msg, wParam, lParam);
+  return proc(hwnd, msg, wParam, lParam);
+}
+
+LRESULT DefWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
+  switch (msg) {
+    case WM_NCCREATE: return 1;
+    case WM_CLOSE: DestroyWindow(hwnd); return 0;
+    case WM_QUERYENDSESSION: return 1;
+    case WM_SYSCOMMAND:
+      switch (static_cast<UINT>(wParam) & 0xFFF0) {
+        case SC_CLOSE: SendMessage(hwnd, WM_CLOSE, 0, 0); break;
+        case SC_MINIMIZE: ShowWindow(hwnd, SW_MINIMIZE); break;
+        case SC_MAXIMIZE: ShowWindow(hwnd, SW_SHOWMAXIMIZED); break;
+        case SC_RESTORE: ShowWindow(hwnd, SW_RESTORE); break;
+        default: break;
+      }
+      return 0;
+    default: return 0;
+  }
+}
+
+bool SetWindowText(HWND hwnd, const std::string& text) {
+  auto w = FindWindow(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(G().mu);
+  w->text = text;
+  return true;
+}
+
+std::string GetWindowText(HWND hwnd) {
+  auto w = FindWindow(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return {};
+  }
+  std::lock_guard<std::mutex> lock(G().mu);
+  return w->text;
+}
+
+bool GetWindowRect(HWND hwnd, RECT* rect) {
+  auto w = FindWindow(hwnd);
+  if (!w || !rect) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(G().mu);
+  *rect = w->rect;
+  return true;
+}
+
+bool GetClientRect(HWND hwnd, RECT* rect) {
+  auto w = FindWindow(hwnd);
+  if (!w || !rect) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(G().mu);
+  *rect = RECT{0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top};
+  return true;
+}
+
+bool MoveWindow(HWND hwnd, int32_t x, int32_t y, int32_t width, int32_t height, bool) {
+  auto w = FindWindow(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  bool moved, sized;
+  {
+    std::lock_guard<std::mutex> lock(G().mu);
+    RECT old = w->rect;
+    w->rect = RECT{x, y, x + width, y + height};
+    moved = old.left != x || old.top != y;
+    sized = old.right - old.left != width || old.bottom - old.top != height;
+  }
+  if (moved) SendMessage(hwnd, WM_MOVE, 0, static_cast<LPARAM>(MakeLParam(x, y)));
+  if (sized) SendMessage(hwnd, WM_SIZE, 0, static_cast<LPARAM>(MakeLParam(width, height)));
+  return true;
+}
+
+bool ShowWindow(HWND hwnd, int cmd) {
+  auto w = FindWindow(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  bool was, now;
+  {
+    std::lock_guard<std::mutex> lock(G().mu);
+    was = (w->style & WS_VISIBLE) != 0;
+    switch (cmd) {
+      case SW_HIDE: w->style &= ~WS_VISIBLE; break;
+      case SW_SHOWMINIMIZED:
+      case SW_MINIMIZE:
+        w->style |= WS_VISIBLE;
+        w->iconic = true;
+        break;
+      case SW_SHOWNORMAL:
+      case SW_RESTORE:
+      case SW_SHOWMAXIMIZED:
+        w->style |= WS_VISIBLE;
+        w->iconic = false;
+        break;
+      default: w->style |= WS_VISIBLE; break;
+    }
+    now = (w->style & WS_VISIBLE) != 0;
+  }
+  if (was != now) SendMessage(hwnd, WM_SHOWWINDOW, now ? 1 : 0, 0);
+  return was;
+}
+
+bool IsWindowVisible(HWND hwnd) {
+  Globals& g = G();
+  std::lock_guard<std::mutex> lock(g.mu);
+  for (HWND h = hwnd; h != 0;) {
+    auto it = g.windows.find(h);
+    if (it == g.windows.end() || !(it->second->style & WS_VISIBLE)) return false;
+    h = it->second->parent;
+  }
+  return hwnd != 0;
+}
+
+bool IsIconic(HWND hwnd) {
+  auto w = FindWindow(hwnd);
+  if (!w) return false;
+  std::lock_guard<std::mutex> lock(G().mu);
+  return w->iconic;
+}
+
+bool EnableWindow(HWND hwnd, bool enable) {
+  auto w = FindWindow(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  bool wasDisabled;
+  {
+    std::lock_guard<std::mutex> lock(G().mu);
+    wasDisabled = (w->style & WS_DISABLED) != 0;
+    if (enable) {
+      w->style &= ~WS_DISABLED;
+    } else {
+      w->style |= WS_DISABLED;
+    }
+  }
+  if (wasDisabled == enable) SendMessage(hwnd, WM_ENABLE, enable ? 1 : 0, 0);
+  return wasDisabled;
+}
+
+bool IsWindowEnabled(HWND hwnd) {
+  auto w = FindWindow(hwnd);
+  if (!w) return false;
+  std::lock_guard<std::mutex> lock(G().mu);
+  return (w->style & WS_DISABLED) == 0;
+}
+
+bool SetForegroundWindow(HWND hwnd) {
+  if (!FindWindow(hwnd)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(G().mu);
+  G().foreground = hwnd;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Messages
+
+bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (hwnd == 0) return PostThreadMessage(GetCurrentThreadId(), msg, wParam, lParam);
+  if (hwnd == HWND_BROADCAST) {
+    ForEachTopLevel([&](Session& s, HWND h, const Entry& e) {
+      if (auto w = FindWindow(h)) {
+        PostLocal(w, msg, wParam, lParam);
+      } else {
+        PostForeign(s, h, e, msg, wParam, lParam);
+      }
+    });
+    return true;
+  }
+  if (auto w = FindWindow(hwnd)) return PostLocal(w, msg, wParam, lParam);
+  Session& s = CurrentSession();
+  Entry e;
+  if (!ReadEntry(s, hwnd, &e)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  return PostForeign(s, hwnd, e, msg, wParam, lParam);
+}
+
+bool PostThreadMessage(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) {
+  std::shared_ptr<Queue> q;
+  if (threadId == GetCurrentThreadId()) {
+    MyQueue();
+    q = tQueue.q;
+  } else {
+    Globals& g = G();
+    std::lock_guard<std::mutex> lock(g.mu);
+    auto it = g.queues.find(threadId);
+    if (it != g.queues.end()) q = it->second.lock();
+  }
+  MSG m;
+  m.message = msg;
+  m.wParam = wParam;
+  m.lParam = lParam;
+  m.time = GetTickCount();
+  if (!q || !q->Post(m)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  return true;
+}
+
+void PostQuitMessage(int exitCode) {
+  Queue& q = MyQueue();
+  q.quit = true;
+  q.quitCode = exitCode;
+}
+
+LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  LRESULT r = 0;
+  SendMessageTimeout(hwnd, msg, wParam, lParam, INFINITE, &r);
+  return r;
+}
+
+bool SendMessageTimeout(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs,
+                        LRESULT* result) {
+  if (result) *result = 0;
+  if (hwnd == HWND_BROADCAST) {
+    ForEachTopLevel([&](Session&, HWND h, const Entry&) {
+      bool ok;
+      SendToWindow(h, msg, wParam, lParam, timeoutMs, &ok);
+    });
+    return true;
+  }
+  bool ok = false;
+  LRESULT r = SendToWindow(hwnd, msg, wParam, lParam, timeoutMs, &ok);
+  if (result) *result = r;
+  return ok;
+}
+
+bool GetMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax) {
+  MSG m;
+  MyQueue().Retrieve(&m, hwnd, filterMin, filterMax, true, -1);
+  if (msg) *msg = m;
+  return m.message != WM_QUIT;
+}
+
+bool PeekMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags) {
+  return MyQueue().Retrieve(msg, hwnd, filterMin, filterMax, (removeFlags & PM_REMOVE) != 0, 0);
+}
+
+bool TranslateMessage(const MSG* msg) {
+  if (!msg || (msg->message != WM_KEYDOWN && msg->message != WM_SYSKEYDOWN)) return false;
+  int vk = msg->wParam;
+  int ch = -1;
+  if (vk == 8 || vk == 9 || vk == 13 || vk == 27 || vk == ' ' || (vk >= '0' && vk <= '9')) {
+    ch = vk;
+  } else if (vk >= 'A' && vk <= 'Z') {
+    ch = vk - 'A' + 'a';
+  }
+  if (ch < 0) return false;
+  UINT out = msg->message == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR;
+  return PostMessage(msg->hwnd, out, ch, msg->lParam);
+}
+
+LRESULT DispatchMessage(const MSG* msg) {
+  if (!msg) return 0;
+  if (msg->message == WM_TIMER) {
+    if (Queue* q = MyQueueIfAny()) {
+      for (auto& t : q->timers) {
+        if (t.hwnd == msg->hwnd && static_cast<WPARAM>(t.id) == msg->wParam && t.proc) {
+          TIMERPROC proc = t.proc;
+          proc(msg->hwnd, WM_TIMER, t.id, GetTickCount());
+          return 0;
+        }
+      }
+    }
+  }
+  if (msg->hwnd == 0) return 0;
+  return CallProc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+bool WaitMessage() { return MyQueue().Retrieve(nullptr, 0, 0, 0, false, -1); }
+
+bool WaitMessageTimeout(DWORD timeoutMs) {
+  int t = timeoutMs == INFINITE ? -1 : static_cast<int>(std::min<DWORD>(timeoutMs, 1u << 30));
+  if (t == 0) return HasPendingMessages();
+  return MyQueue().Retrieve(nullptr, 0, 0, 0, false, t);
+}
+
+bool HasPendingMessages() { return MyQueue().Retrieve(nullptr, 0, 0, 0, false, 0); }
+
+// ---------------------------------------------------------------------------
+// Timers
+
+uintptr_t SetTimer(HWND hwnd, uintptr_t id, UINT elapseMs, TIMERPROC proc) {
+  Queue& q = MyQueue();
+  if (hwnd != 0) {
+    auto w = FindWindow(hwnd);
+    if (!w || w->queue.get() != &q) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+  } else {
+    bool known = false;
+    for (auto& t : q.timers) known |= t.hwnd == 0 && t.id == id && id != 0;
+    if (!known) {
+      id = q.nextThreadTimer++;
+      if (id == 0) id = q.nextThreadTimer++;
+    }
+  }
+  if (elapseMs < 1) elapseMs = 1;
+  int64_t due = NowNs() + static_cast<int64_t>(elapseMs) * 1000000;
+  for (auto& t : q.timers) {
+    if (t.hwnd == hwnd && t.id == id) {
+      t.interval = elapseMs;
+      t.due = due;
+      t.proc = std::move(proc);
+      return hwnd != 0 ? (id != 0 ? id : 1) : id;
+    }
+  }
+  q.timers.push_back(Timer{hwnd, id, elapseMs, due, std::move(proc)});
+  return hwnd != 0 ? (id != 0 ? id : 1) : id;
+}
+
+bool KillTimer(HWND hwnd, uintptr_t id) {
+  Queue* q = MyQueueIfAny();
+  if (!q) return false;
+  auto before = q->timers.size();
+  std::erase_if(q->timers, [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
+  if (q->timers.size() == before) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Registered messages
+//
+// <session>/atoms holds the names in order of registration, each as a 2-byte
+// length and its bytes; the n-th name has id 0xC000 + n. Appends happen under
+// an exclusive flock, so every process assigns the same id to a name.
+
+UINT RegisterWindowMessage(const std::string& name) {
+  constexpr size_t kMaxName = 255;
+  constexpr UINT kFirst = 0xC000;
+  constexpr size_t kMaxCount = 0x4000;
+  if (name.empty() || name.size() > kMaxName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  Globals& g = G();
+  std::string key = LowerAscii(name);
+  const std::string& dir = SessionDir();
+  std::lock_guard<std::mutex> lock(g.atomMu);
+  if (g.atomSession != dir) {
+    g.atoms.clear();
+    g.atomSession = dir;
+  }
+  if (auto it = g.atoms.find(key); it != g.atoms.end()) return it->second;
+
+  int fd = open((dir + "/atoms").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+  }
+  FlockRetry(fd, LOCK_EX);
+  std::string data;
+  char buf[65536];
+  for (off_t off = 0;;) {
+    ssize_t n = pread(fd, buf, sizeof buf, off);
+    if (n <= 0) break;
+    data.append(buf, static_cast<size_t>(n));
+    off += n;
+  }
+  // Read every well-formed record; a torn tail (a writer that died mid-append)
+  // is cut off before the new name goes in.
+  size_t pos = 0;
+  size_t count = 0;
+  UINT found = 0;
+  while (pos + 2 <= data.size() && count < kMaxCount) {
+    size_t len = static_cast<uint8_t>(data[pos]) | (static_cast<size_t>(static_cast<uint8_t>(data[pos + 1])) << 8);
+    if (len == 0 || len > kMaxName || pos + 2 + len > data.size()) break;
+    std::string n = LowerAscii(data.substr(pos + 2, len));
+    UINT id = static_cast<UINT>(kFirst + count);
+    g.atoms[n] = id;
+    if (n == key) found = id;
+    pos += 2 + len;
+    ++count;
+  }
+  if (found == 0) {
+    if (count >= kMaxCount) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    } else {
+      std::string rec;
+      rec += static_cast<char>(name.size() & 0xFF);
+      rec += static_cast<char>(name.size() >> 8);
+      rec += name;
+      if (ftruncate(fd, static_cast<off_t>(pos)) == 0 &&
+          pwrite(fd, rec.data(), rec.size(), static_cast<off_t>(pos)) ==
+              static_cast<ssize_t>(rec.size())) {
+        found = static_cast<UINT>(kFirst + count);
+        g.atoms[key] = found;
+      } else {
+        SetLastError(ERROR_ACCESS_DENIED);
+      }
+    }
+  }
+  FlockRetry(fd, LOCK_UN);
+  close(fd);
+  return found;
+}
+
+// ---------------------------------------------------------------------------
+// Watched descriptors
+
+bool WatchFd(int fd, uint32_t events, FdCallback callback) {
+  Queue& q = MyQueue();
+  epoll_event ev{};
+  ev.events = events;
+  ev.data.u64 = Tag(kWatched, fd);
+  int op = q.watched.count(fd) ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
+  if (epoll_ctl(q.epfd, op, fd, &ev) != 0) {
+    if (op == EPOLL_CTL_MOD && errno == ENOENT) {
+      op = EPOLL_CTL_ADD;  // closed and reused since: register afresh
+      if (epoll_ctl(q.epfd, op, fd, &ev) == 0) {
+        q.watched[fd] = std::make_shared<FdCallback>(std::move(callback));
+        return true;
+      }
+    }
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  q.watched[fd] = std::make_shared<FdCallback>(std::move(callback));
+  return true;
+}
+
+bool ModifyFd(int fd, uint32_t events) {
+  Queue* q = MyQueueIfAny();
+  if (!q || !q->watched.count(fd)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  epoll_event ev{};
+  ev.events = events;
+  ev.data.u64 = Tag(kWatched, fd);
+  if (epoll_ctl(q->epfd, EPOLL_CTL_MOD, fd, &ev) != 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  return true;
+}
+
+bool UnwatchFd(int fd) {
+  Queue* q = MyQueueIfAny();
+  if (!q || !q->watched.count(fd)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  epoll_ctl(q->epfd, EPOLL_CTL_DEL, fd, nullptr);
+  q->watched.erase(fd);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Close requests
+
+void SetCloseRequestHandler(std::function<void(int signal)> handler) {
+  Queue& q = MyQueue();
+  std::lock_guard<std::mutex> lock(gSignalMu);
+  if (gSignalFd < 0) gSignalFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (gSignalQueue && gSignalQueue.get() != &q) {
+    epoll_ctl(gSignalQueue->epfd, EPOLL_CTL_DEL, gSignalFd, nullptr);
+    gSignalQueue->closeHandler = nullptr;
+    gSignalQueue.reset();
+  }
+  if (!handler) {
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+    if (gSignalQueue) epoll_ctl(q.epfd, EPOLL_CTL_DEL, gSignalFd, nullptr);
+    gSignalQueue.reset();
+    q.closeHandler = nullptr;
+    return;
+  }
+  q.closeHandler = std::move(handler);
+  if (!gSignalQueue) {
+    q.AddFd(gSignalFd, kSignal, EPOLLIN);
+    gSignalQueue = tQueue.q;
+  }
+  // A handler (not a blocked mask) so the signal is caught whichever thread
+  // the kernel picks; it only flags and wakes the queue.
+  struct sigaction sa {};
+  sa.sa_handler = OnCloseSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+}
+
+}  // namespace plat

@@ -1,0 +1,423 @@
+// Windows, queues, timers and registered messages inside one process.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "platform/msg/Msg.h"
+#include "tests/support/TestSession.h"
+
+using namespace plat;
+
+namespace {
+
+struct Log {
+  std::vector<std::pair<HWND, UINT>> calls;
+};
+
+// Registers a class whose procedure records every message and answers
+// WM_USER with wParam + lParam.
+void RegisterRecording(const std::string& name, Log* log, LRESULT createResult = 0) {
+  WNDCLASS wc;
+  wc.lpszClassName = name;
+  wc.cbWndExtra = 8;
+  wc.lpfnWndProc = [log, createResult](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+    if (log) log->calls.emplace_back(h, m);
+    if (m == WM_CREATE) return createResult;
+    if (m == WM_USER) return w + l;
+    return DefWindowProc(h, m, w, l);
+  };
+  ASSERT_TRUE(RegisterClass(wc));
+}
+
+HWND Make(const std::string& cls, HWND parent = 0) {
+  return CreateWindowEx(0, cls, "w", parent ? WS_CHILD : WS_OVERLAPPED, 1, 2, 30, 40, parent, 7);
+}
+
+}  // namespace
+
+TEST(MsgWindow, ClassNamesIgnoreCaseAndCreationSendsMessagesInOrder) {
+  vexa::test::TestSession session;
+  Log log;
+  RegisterRecording("TMainForm", &log);
+  WNDCLASS dup;
+  dup.lpszClassName = "tmainFORM";
+  EXPECT_FALSE(RegisterClass(dup));
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  WNDCLASS info;
+  ASSERT_TRUE(GetClassInfo("TMAINFORM", &info));
+  EXPECT_EQ(info.cbWndExtra, 8);
+
+  HWND h = Make("tmainform");
+  ASSERT_NE(h, 0u);
+  EXPECT_TRUE(IsWindow(h));
+  ASSERT_EQ(log.calls.size(), 2u);
+  EXPECT_EQ(log.calls[0], std::make_pair(h, WM_NCCREATE));
+  EXPECT_EQ(log.calls[1], std::make_pair(h, WM_CREATE));
+  EXPECT_EQ(GetTopLevelWindows(), std::vector<HWND>{h});
+  DWORD pid = 0;
+  EXPECT_EQ(GetWindowThreadProcessId(h, &pid), GetCurrentThreadId());
+  EXPECT_EQ(pid, GetCurrentProcessId());
+  EXPECT_EQ(CreateWindowEx(0, "NoSuchClass", "", 0, 0, 0, 0, 0, 0, 0), 0u);
+  EXPECT_FALSE(UnregisterClass("TMainForm"));  // still has a window
+}
+
+TEST(MsgWindow, FailedCreateLeavesNoWindow) {
+  vexa::test::TestSession session;
+  Log log;
+  RegisterRecording("Refuses", &log, -1);
+  EXPECT_EQ(Make("Refuses"), 0u);
+  ASSERT_GE(log.calls.size(), 2u);
+  HWND h = log.calls[0].first;
+  EXPECT_FALSE(IsWindow(h));
+  EXPECT_EQ(log.calls.back(), std::make_pair(h, WM_NCDESTROY));
+  EXPECT_TRUE(GetTopLevelWindows().empty());
+}
+
+TEST(MsgWindow, DestroyReachesChildrenAndDropsQueuedMessages) {
+  vexa::test::TestSession session;
+  Log log;
+  RegisterRecording("Box", &log);
+  HWND parent = Make("Box");
+  HWND child = Make("Box", parent);
+  HWND second = Make("Box", parent);
+  EXPECT_EQ(GetParent(child), parent);
+  EXPECT_EQ(GetChildWindows(parent), (std::vector<HWND>{child, second}));
+  EXPECT_EQ(GetTopLevelWindows(), std::vector<HWND>{parent});
+  ASSERT_TRUE(PostMessage(child, WM_USER, 1, 2));
+  ASSERT_TRUE(SetTimer(parent, 1, 1));
+  log.calls.clear();
+  EXPECT_TRUE(DestroyWindow(parent));
+  std::vector<std::pair<HWND, UINT>> expected{{parent, WM_DESTROY}, {child, WM_DESTROY},
+                                              {child, WM_NCDESTROY}, {second, WM_DESTROY},
+                                              {second, WM_NCDESTROY}, {parent, WM_NCDESTROY}};
+  EXPECT_EQ(log.calls, expected);
+  EXPECT_FALSE(IsWindow(parent));
+  EXPECT_FALSE(IsWindow(child));
+  EXPECT_FALSE(PostMessage(child, WM_USER, 0, 0));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+  usleep(5000);
+  MSG m;
+  EXPECT_FALSE(PeekMessage(&m, 0, 0, 0, PM_REMOVE));  // neither the post nor the timer survive
+  EXPECT_FALSE(DestroyWindow(parent));
+}
+
+TEST(MsgWindow, LongsTextGeometryAndState) {
+  vexa::test::TestSession session;
+  Log log;
+  RegisterRecording("Longs", &log);
+  HWND h = Make("Longs");
+  EXPECT_EQ(GetWindowLong(h, GWL_ID), 7);
+  EXPECT_EQ(SetWindowLong(h, GWL_USERDATA, 42), 0);
+  EXPECT_EQ(GetWindowLong(h, GWL_USERDATA), 42);
+  EXPECT_EQ(SetWindowLong(h, 4, -5), 0);
+  EXPECT_EQ(GetWindowLong(h, 4), -5);
+  EXPECT_EQ(GetWindowLong(h, 0), 0);
+  EXPECT_EQ(GetWindowLong(h, 5), 0);  // would read past the 8 extra bytes
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(SetWindowLong(h, 8, 1), 0);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+
+  EXPECT_EQ(GetWindowText(h), "w");
+  SetWindowText(h, "Notify Server");
+  EXPECT_EQ(GetWindowText(h), "Notify Server");
+  RECT r;
+  ASSERT_TRUE(GetWindowRect(h, &r));
+  EXPECT_EQ(r.left, 1);
+  EXPECT_EQ(r.bottom, 42);
+  log.calls.clear();
+  MoveWindow(h, 1, 2, 50, 60, true);
+  ASSERT_EQ(log.calls.size(), 1u);
+  EXPECT_EQ(log.calls[0].second, WM_SIZE);
+  GetClientRect(h, &r);
+  EXPECT_EQ(r.right, 50);
+  EXPECT_EQ(r.bottom, 60);
+
+  EXPECT_FALSE(IsWindowVisible(h));
+  EXPECT_FALSE(ShowWindow(h, SW_SHOW));
+  EXPECT_TRUE(IsWindowVisible(h));
+  EXPECT_TRUE(ShowWindow(h, SW_MINIMIZE));
+  EXPECT_TRUE(IsIconic(h));
+  ShowWindow(h, SW_RESTORE);
+  EXPECT_FALSE(IsIconic(h));
+  EXPECT_FALSE(EnableWindow(h, false));
+  EXPECT_FALSE(IsWindowEnabled(h));
+  EXPECT_TRUE(EnableWindow(h, true));
+  EXPECT_TRUE(GetWindowLong(h, GWL_STYLE) & static_cast<LONG>(WS_VISIBLE));
+}
+
+TEST(MsgWindow, SubclassingChainsToTheReplacedProcedure) {
+  vexa::test::TestSession session;
+  RegisterRecording("Sub", nullptr);
+  HWND h = Make("Sub");
+  EXPECT_EQ(SendMessage(h, WM_USER, 2, 3), 5);
+  WNDPROC old = SetWindowProc(h, nullptr);
+  ASSERT_TRUE(static_cast<bool>(old));
+  SetWindowProc(h, [old](HWND w, UINT m, WPARAM a, LPARAM b) -> LRESULT {
+    if (m == WM_USER) return 100 * CallWindowProc(old, w, m, a, b);
+    return CallWindowProc(old, w, m, a, b);
+  });
+  EXPECT_EQ(SendMessage(h, WM_USER, 2, 3), 500);
+  WNDPROC mine = GetWindowProc(h);
+  EXPECT_EQ(CallWindowProc(mine, h, WM_USER, 1, 1), 200);
+  SetWindowProc(h, old);
+  EXPECT_EQ(SendMessage(h, WM_USER, 2, 3), 5);
+  // WM_CLOSE through the default procedure destroys the window.
+  SendMessage(h, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindow(h));
+}
+
+TEST(MsgQueue, PostedInOrderQuitLastAndFilters) {
+  vexa::test::TestSession session;
+  RegisterRecording("Q", nullptr);
+  HWND a = Make("Q");
+  HWND b = Make("Q");
+  for (int i = 0; i < 5; ++i) PostMessage(i % 2 ? a : b, WM_USER + i, i, 0);
+  PostQuitMessage(3);
+  PostThreadMessage(GetCurrentThreadId(), WM_APP, 9, 0);
+  MSG m;
+  ASSERT_TRUE(PeekMessage(&m, a, 0, 0, PM_NOREMOVE));
+  EXPECT_EQ(m.message, WM_USER + 1);
+  ASSERT_TRUE(PeekMessage(&m, 0, WM_USER + 3, WM_USER + 4, PM_REMOVE));
+  EXPECT_EQ(m.message, WM_USER + 3);
+  std::vector<UINT> seen;
+  while (GetMessage(&m, 0, 0, 0)) seen.push_back(m.message);
+  EXPECT_EQ(seen, (std::vector<UINT>{WM_USER, WM_USER + 1, WM_USER + 2, WM_USER + 4, WM_APP}));
+  EXPECT_EQ(m.message, WM_QUIT);
+  EXPECT_EQ(m.wParam, 3);
+  EXPECT_FALSE(PeekMessage(&m, 0, 0, 0, PM_REMOVE));
+}
+
+TEST(MsgQueue, SentMessagesAreHandledBeforePostedOnes) {
+  vexa::test::TestSession session;
+  Log log;
+  RegisterRecording("S", &log);
+  HWND h = Make("S");
+  log.calls.clear();
+  PostMessage(h, WM_USER + 1, 0, 0);
+  LRESULT result = 0;
+  std::atomic<bool> queued{false};
+  std::thread sender([&] {
+    queued = true;
+    result = SendMessage(h, WM_USER, 20, 22);
+  });
+  while (!queued) usleep(100);
+  MSG m;
+  // Retrieval blocks until the sent message arrives and was handled; only the
+  // posted message is returned.
+  while (log.calls.empty()) WaitMessage();
+  ASSERT_TRUE(GetMessage(&m, 0, 0, 0));
+  sender.join();
+  EXPECT_EQ(m.message, WM_USER + 1);
+  EXPECT_EQ(result, 42);
+  ASSERT_EQ(log.calls.size(), 1u);
+  EXPECT_EQ(log.calls[0].second, WM_USER);
+}
+
+TEST(MsgQueue, TwoThreadsSendingToEachOtherBothComplete) {
+  vexa::test::TestSession session;
+  RegisterRecording("Mutual", nullptr);
+  HWND mine = Make("Mutual");
+  std::atomic<HWND> theirs{0};
+  LRESULT theirResult = 0;
+  std::thread other([&] {
+    theirs = Make("Mutual");
+    theirResult = SendMessage(mine, WM_USER, 1, 1);
+    MSG m;
+    while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) {
+    }
+  });
+  while (!theirs) usleep(100);
+  LRESULT myResult = SendMessage(theirs, WM_USER, 2, 2);
+  other.join();
+  EXPECT_EQ(myResult, 4);
+  EXPECT_EQ(theirResult, 2);
+  // The other thread is gone: its window went with it and sending fails.
+  EXPECT_FALSE(IsWindow(theirs));
+  LRESULT r = 99;
+  EXPECT_FALSE(SendMessageTimeout(theirs, WM_USER, 1, 1, 1000, &r));
+  EXPECT_EQ(r, 0);
+}
+
+TEST(MsgQueue, PostingFromManyThreadsLosesNothing) {
+  vexa::test::TestSession session;
+  RegisterRecording("Many", nullptr);
+  HWND h = Make("Many");
+  constexpr int kThreads = 8, kEach = 2000;
+  std::vector<std::thread> ts;
+  for (int t = 0; t < kThreads; ++t) {
+    ts.emplace_back([=] {
+      for (int i = 0; i < kEach; ++i) ASSERT_TRUE(PostMessage(h, WM_USER, t, i));
+    });
+  }
+  std::vector<int> next(kThreads, 0);
+  int got = 0;
+  MSG m;
+  while (got < kThreads * kEach && GetMessage(&m, 0, 0, 0)) {
+    ASSERT_EQ(m.lParam, next[m.wParam]++);  // per sender, first in first out
+    ++got;
+  }
+  for (auto& t : ts) t.join();
+  EXPECT_EQ(got, kThreads * kEach);
+}
+
+TEST(MsgQueue, SendTimeoutToABusyThreadFails) {
+  vexa::test::TestSession session;
+  RegisterRecording("Busy", nullptr);
+  std::atomic<HWND> h{0};
+  std::atomic<bool> stop{false};
+  std::thread owner([&] {
+    h = Make("Busy");
+    while (!stop) usleep(1000);  // never looks at its queue
+  });
+  while (!h) usleep(100);
+  LRESULT r = 1;
+  EXPECT_FALSE(SendMessageTimeout(h, WM_USER, 1, 1, 50, &r));
+  EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
+  stop = true;
+  owner.join();
+}
+
+TEST(MsgTimer, IntervalsHoldWhilePostedMessagesFlow) {
+  vexa::test::TestSession session;
+  RegisterRecording("T", nullptr);
+  HWND h = Make("T");
+  ASSERT_EQ(SetTimer(h, 5, 20), 5u);
+  int64_t freq = 0, last = 0, now = 0;
+  QueryPerformanceFrequency(&freq);
+  QueryPerformanceCounter(&last);
+  int ticks = 0, posts = 0;
+  std::vector<double> gaps;
+  std::atomic<bool> stop{false};
+  std::thread poster([&] {
+    while (!stop) {
+      PostMessage(h, WM_USER, 0, 0);  // a steady flow of posted work
+      usleep(1000);
+    }
+  });
+  MSG m;
+  while (ticks < 6 && GetMessage(&m, 0, 0, 0)) {
+    if (m.message == WM_USER) {
+      ++posts;
+    } else if (m.message == WM_TIMER) {
+      EXPECT_EQ(m.wParam, 5);
+      EXPECT_EQ(m.hwnd, h);
+      QueryPerformanceCounter(&now);
+      gaps.push_back(1000.0 * static_cast<double>(now - last) / static_cast<double>(freq));
+      last = now;
+      ++ticks;
+    }
+  }
+  stop = true;
+  poster.join();
+  EXPECT_GT(posts, 6);
+  for (double g : gaps) {
+    EXPECT_GE(g, 19.0);  // never early
+    EXPECT_LE(g, 1000.0);
+  }
+  EXPECT_TRUE(KillTimer(h, 5));
+  EXPECT_FALSE(KillTimer(h, 5));
+}
+
+TEST(MsgTimer, KilledTimerNeverFiresAndBusyIntervalsCoalesce) {
+  vexa::test::TestSession session;
+  RegisterRecording("T2", nullptr);
+  HWND h = Make("T2");
+  SetTimer(h, 1, 5);
+  SetTimer(h, 2, 5);
+  usleep(60000);  // a dozen intervals pass without anyone looking
+  MSG m;
+  int first = 0, second = 0;
+  while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) {
+    if (m.message == WM_TIMER) (m.wParam == 1 ? first : second)++;
+  }
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, 1);
+  KillTimer(h, 1);
+  int fired2 = 0;
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 60;) {
+    if (PeekMessage(&m, 0, 0, 0, PM_REMOVE) && m.message == WM_TIMER) {
+      EXPECT_EQ(m.wParam, 2);
+      ++fired2;
+    }
+    WaitMessageTimeout(10);
+  }
+  EXPECT_GT(fired2, 0);
+}
+
+TEST(MsgTimer, TimerProcRunsOnDispatchAndThreadTimersGetIds) {
+  vexa::test::TestSession session;
+  int calls = 0;
+  uintptr_t id = SetTimer(0, 0, 1, [&](HWND h, UINT m, uintptr_t i, DWORD) {
+    EXPECT_EQ(h, 0u);
+    EXPECT_EQ(m, WM_TIMER);
+    ++calls;
+    KillTimer(0, i);
+  });
+  ASSERT_NE(id, 0u);
+  uintptr_t id2 = SetTimer(0, 0, 1000, nullptr);
+  EXPECT_NE(id2, id);
+  MSG m;
+  ASSERT_TRUE(GetMessage(&m, 0, 0, 0));
+  EXPECT_EQ(m.message, WM_TIMER);
+  EXPECT_EQ(static_cast<uintptr_t>(m.wParam), id);
+  DispatchMessage(&m);
+  EXPECT_EQ(calls, 1);
+  EXPECT_FALSE(WaitMessageTimeout(20));
+}
+
+TEST(MsgRegistered, SameIdInAnyLetterCase) {
+  vexa::test::TestSession session;
+  UINT a = RegisterWindowMessage("DBNotification");
+  UINT b = RegisterWindowMessage("DBTrans");
+  EXPECT_GE(a, 0xC000u);
+  EXPECT_LE(a, 0xFFFFu);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(RegisterWindowMessage("dbnotification"), a);
+  EXPECT_EQ(RegisterWindowMessage("DBNOTIFICATION"), a);
+  EXPECT_EQ(RegisterWindowMessage(""), 0u);
+  EXPECT_EQ(RegisterWindowMessage(std::string(300, 'n')), 0u);
+}
+
+TEST(MsgWatch, ReadableDescriptorCallsBackOnTheOwningThread) {
+  vexa::test::TestSession session;
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  std::vector<uint32_t> seen;
+  ASSERT_TRUE(WatchFd(p[0], EPOLLIN, [&](uint32_t ev) {
+    seen.push_back(ev);
+    char c;
+    if (read(p[0], &c, 1) == 1) PostMessage(0, WM_USER, c, 0);
+  }));
+  std::thread([&] { ASSERT_EQ(write(p[1], "x", 1), 1); }).join();
+  MSG m;
+  ASSERT_TRUE(GetMessage(&m, 0, 0, 0));
+  EXPECT_EQ(m.message, WM_USER);
+  EXPECT_EQ(m.wParam, 'x');
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_TRUE(seen[0] & EPOLLIN);
+  EXPECT_TRUE(UnwatchFd(p[0]));
+  ASSERT_EQ(write(p[1], "y", 1), 1);
+  EXPECT_FALSE(WaitMessageTimeout(20));
+  EXPECT_EQ(seen.size(), 1u);
+  close(p[0]);
+  close(p[1]);
+}
+
+TEST(MsgClose, SigtermBecomesACloseRequestInsideRetrieval) {
+  vexa::test::TestSession session;
+  std::vector<int> got;
+  SetCloseRequestHandler([&](int sig) {
+    got.push_back(sig);
+    PostQuitMessage(0);
+  });
+  std::thread([] { kill(getpid(), SIGTERM); }).join();
+  MSG m;
+  EXPECT_FALSE(GetMessage(&m, 0, 0, 0));
+  EXPECT_EQ(got, std::vector<int>{SIGTERM});
+  SetCloseRequestHandler(nullptr);
+}
