@@ -1,0 +1,236 @@
+// labels: integration
+// Messages, registered names and mutexes between real processes of one session.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "platform/msg/Msg.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestSession.h"
+
+using namespace plat;
+using vexa::test::ChildProcess;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Peer {
+  std::unique_ptr<ChildProcess> proc;
+  HWND top = 0;
+  HWND child = 0;
+};
+
+Peer StartPeer(const std::vector<std::string>& env = {}) {
+  Peer p;
+  p.proc = std::make_unique<ChildProcess>(vexa::test::BinPath("MsgPeer"),
+                                          std::vector<std::string>{}, env);
+  auto line = p.proc->WaitForLine("HWND ", 10s);
+  if (line) sscanf(line->c_str(), "HWND %X %X", &p.top, &p.child);
+  return p;
+}
+
+std::string Hex(HWND h) {
+  char buf[16];
+  snprintf(buf, sizeof buf, "%X", h);
+  return buf;
+}
+
+// Waits for a line of the peer while handling this thread's messages.
+std::optional<std::string> AwaitPumping(ChildProcess& p, const std::string& needle) {
+  for (int i = 0; i < 1000; ++i) {
+    MSG m;
+    while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
+    if (auto line = p.WaitForLine(needle, 10ms)) return line;
+  }
+  return std::nullopt;
+}
+
+std::vector<MSG> gReceived;
+
+HWND MakeLocalWindow() {
+  WNDCLASS wc;
+  wc.lpszClassName = "Local";
+  wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+    if (m == WM_USER) return w * 10 + l;
+    if (m >= WM_USER) {
+      MSG msg;
+      msg.hwnd = h;
+      msg.message = m;
+      msg.wParam = w;
+      msg.lParam = l;
+      gReceived.push_back(msg);
+      return 0;
+    }
+    return DefWindowProc(h, m, w, l);
+  };
+  RegisterClass(wc);
+  return CreateWindowEx(0, "Local", "", 0, 0, 0, 1, 1, 0, 0);
+}
+
+}  // namespace
+
+TEST(MsgCrossProcess, PostAndSendBothWays) {
+  vexa::test::TestSession session;
+  HWND mine = MakeLocalWindow();
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  EXPECT_TRUE(IsWindow(p.top));
+  EXPECT_TRUE(IsWindow(p.child));
+  DWORD pid = 0;
+  EXPECT_NE(GetWindowThreadProcessId(p.top, &pid), 0u);
+  EXPECT_EQ(pid, static_cast<DWORD>(p.proc->Pid()));
+
+  EXPECT_EQ(SendMessage(p.top, WM_USER, 3, 4), 304);
+  LRESULT r = 0;
+  EXPECT_TRUE(SendMessageTimeout(p.child, WM_USER, -2, 1, 5000, &r));
+  EXPECT_EQ(r, -199);
+  ASSERT_TRUE(PostMessage(p.top, WM_USER + 1, 5, 6));
+  ASSERT_TRUE(PostMessage(p.top, WM_USER + 1, 7, 8));
+  EXPECT_TRUE(p.proc->WaitForLine("GOT 1025 5 6", 5s));
+  EXPECT_TRUE(p.proc->WaitForLine("GOT 1025 7 8", 5s));  // in order
+
+  p.proc->WriteStdin("send " + Hex(mine) + " 1024 7 8\n");
+  EXPECT_EQ(AwaitPumping(*p.proc, "RESULT "), "RESULT 78 1");
+  p.proc->WriteStdin("post " + Hex(mine) + " 1030 9 -10\n");
+  EXPECT_EQ(AwaitPumping(*p.proc, "POSTED "), "POSTED 1");
+  MSG m;
+  while (gReceived.empty() && GetMessage(&m, 0, 0, 0)) DispatchMessage(&m);
+  ASSERT_EQ(gReceived.size(), 1u);
+  EXPECT_EQ(gReceived[0].message, WM_USER + 6);
+  EXPECT_EQ(gReceived[0].wParam, 9);
+  EXPECT_EQ(gReceived[0].lParam, -10);
+  // A window destroyed on our side is gone for the peer too.
+  DestroyWindow(mine);
+  p.proc->WriteStdin("iswindow " + Hex(mine) + "\npost " + Hex(mine) + " 1030 0 0\n");
+  EXPECT_EQ(p.proc->WaitForLine("ISWINDOW", 5s), "ISWINDOW 0");
+  EXPECT_EQ(p.proc->WaitForLine("POSTED", 5s), "POSTED 0");
+}
+
+TEST(MsgCrossProcess, TwoProgramsSendingToEachOtherBothComplete) {
+  vexa::test::TestSession session;
+  Peer a = StartPeer();
+  Peer b = StartPeer();
+  ASSERT_NE(a.top, 0u);
+  ASSERT_NE(b.top, 0u);
+  // Each handler pauses, so both sends are in flight at the same moment.
+  a.proc->WriteStdin("send " + Hex(b.top) + " 1027 1 2\n");
+  b.proc->WriteStdin("send " + Hex(a.top) + " 1027 3 4\n");
+  EXPECT_EQ(a.proc->WaitForLine("RESULT", 10s), "RESULT 102 1");
+  EXPECT_EQ(b.proc->WaitForLine("RESULT", 10s), "RESULT 304 1");
+}
+
+TEST(MsgCrossProcess, BroadcastReachesEveryTopLevelWindowOfTheSessionOnly) {
+  vexa::test::TestSession session;
+  vexa::test::TestSession other;  // switches this process to "other" until...
+  Peer stranger = StartPeer();
+  ASSERT_NE(stranger.top, 0u);
+  // ...we point ourselves back at the first session.
+  setenv("VEXA_SESSION_DIR", session.SessionDir().c_str(), 1);
+  ResetSessionDirForTesting();
+  HWND mine = MakeLocalWindow();
+  Peer a = StartPeer();
+  Peer b = StartPeer();
+  ASSERT_NE(a.top, 0u);
+  ASSERT_NE(b.top, 0u);
+  UINT id = RegisterWindowMessage("VexaBroadcastCheck");
+  ASSERT_TRUE(PostMessage(HWND_BROADCAST, id, 11, 12));
+  std::string expect = "GOT " + std::to_string(id) + " 11 12";
+  EXPECT_TRUE(a.proc->WaitForLine(expect, 5s));
+  EXPECT_TRUE(b.proc->WaitForLine(expect, 5s));
+  MSG m;
+  while (gReceived.empty() && GetMessage(&m, 0, 0, 0)) DispatchMessage(&m);
+  ASSERT_EQ(gReceived.size(), 1u);
+  EXPECT_EQ(gReceived[0].hwnd, mine);
+  for (Peer* p : {&a, &b, &stranger}) {
+    p->proc->WriteStdin("drain\n");
+    ASSERT_TRUE(p->proc->WaitForLine("DRAINED", 5s));
+  }
+  // Exactly one copy each (the child windows got none), none in the other session.
+  for (Peer* p : {&a, &b}) {
+    int got = 0;
+    for (auto& l : p->proc->Lines()) got += l.rfind("GOT ", 0) == 0;
+    EXPECT_EQ(got, 1);
+  }
+  for (auto& l : stranger.proc->Lines()) EXPECT_EQ(l.rfind("GOT ", 0), std::string::npos) << l;
+}
+
+TEST(MsgCrossProcess, RegisteredNamesGiveTheSameIdInEveryProcessAndCase) {
+  vexa::test::TestSession session;
+  Peer p = StartPeer();
+  p.proc->WriteStdin("register DBNotification\n");
+  auto line = p.proc->WaitForLine("ID ", 5s);
+  ASSERT_TRUE(line);
+  UINT theirs = static_cast<UINT>(std::stoul(line->substr(3)));
+  UINT trans = RegisterWindowMessage("DBTrans");
+  EXPECT_GE(theirs, 0xC000u);
+  EXPECT_EQ(RegisterWindowMessage("dbnotification"), theirs);
+  EXPECT_NE(trans, theirs);
+  p.proc->WriteStdin("register DBTRANS\n");
+  EXPECT_EQ(p.proc->WaitForLine("ID ", 5s), "ID " + std::to_string(trans));
+}
+
+TEST(MsgCrossProcess, ReceiverKilledDuringSendEndsTheWaitWithFailure) {
+  vexa::test::TestSession session;
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  std::thread killer([&] {
+    if (p.proc->WaitForLine("HANGING", 10s)) p.proc->Signal(SIGKILL);
+  });
+  SetLastError(0);
+  LRESULT r = SendMessage(p.top, WM_USER + 2, 1, 1);
+  DWORD err = GetLastError();
+  killer.join();
+  EXPECT_EQ(r, 0);
+  EXPECT_EQ(err, ERROR_INVALID_WINDOW_HANDLE);
+  p.proc->Wait(5s);
+  EXPECT_FALSE(IsWindow(p.top));
+  EXPECT_FALSE(PostMessage(p.top, WM_USER + 1, 0, 0));
+  EXPECT_FALSE(SendMessageTimeout(p.top, WM_USER, 0, 0, 1000, &r));
+}
+
+TEST(MsgCrossProcess, IsWindowTurnsFalseWhenTheOwnerExits) {
+  vexa::test::TestSession session;
+  Peer quits = StartPeer();
+  Peer killed = StartPeer();
+  ASSERT_NE(quits.top, 0u);
+  ASSERT_NE(killed.top, 0u);
+  EXPECT_TRUE(IsWindow(quits.top));
+  EXPECT_TRUE(IsWindow(killed.child));
+  quits.proc->WriteStdin("quit\n");
+  EXPECT_EQ(quits.proc->Wait(5s), 0);
+  killed.proc->Signal(SIGKILL);
+  killed.proc->Wait(5s);
+  for (HWND h : {quits.top, quits.child, killed.top, killed.child}) {
+    EXPECT_FALSE(IsWindow(h));
+    EXPECT_FALSE(PostMessage(h, WM_USER + 1, 0, 0));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+  }
+  // A broadcast skips the dead and still succeeds.
+  EXPECT_TRUE(PostMessage(HWND_BROADCAST, WM_USER + 1, 0, 0));
+}
+
+TEST(MsgCrossProcess, MutexOfAKilledHolderIsAbandoned) {
+  vexa::test::TestSession session;
+  Peer holder = StartPeer();
+  holder.proc->WriteStdin("mutex VEXA_Lumiline_Notify_Server\n");
+  EXPECT_EQ(holder.proc->WaitForLine("MUTEX", 5s), "MUTEX 0 0");
+  HANDLE m = CreateMutex("VEXA_Lumiline_Notify_Server", false);
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_TIMEOUT);
+  holder.proc->Signal(SIGKILL);
+  holder.proc->Wait(5s);
+  EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_ABANDONED);
+  EXPECT_TRUE(ReleaseMutex(m));
+  EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0);  // released properly this time
+  // A second program opening it sees "already exists" and cannot take it.
+  Peer second = StartPeer();
+  second.proc->WriteStdin("mutex VEXA_Lumiline_Notify_Server\n");
+  EXPECT_EQ(second.proc->WaitForLine("MUTEX", 5s),
+            "MUTEX " + std::to_string(ERROR_ALREADY_EXISTS) + " " + std::to_string(WAIT_TIMEOUT));
+  ReleaseMutex(m);
+  CloseHandle(m);
+}

@@ -1,0 +1,128 @@
+// A second process for the cross-process message tests. It makes a top-level
+// window (with a child) of class "Peer", prints "HWND <top> <child>" and then
+// takes commands on standard input, one per line, answering on standard output:
+//   send <hwnd> <msg> <w> <l>   -> RESULT <result> <ok>
+//   post <hwnd> <msg> <w> <l>   -> POSTED <ok>
+//   register <name>             -> ID <id>
+//   mutex <name>                -> MUTEX <error of the create> <wait result>
+//   iswindow <hwnd>             -> ISWINDOW <0|1>
+//   drain                       -> DRAINED, after handling everything queued
+//   quit                        -> exits
+// Its window answers WM_USER with w * 100 + l, WM_USER + 3 the same after a
+// pause (to overlap with a send the other way), never answers WM_USER + 2
+// (prints HANGING), and prints "GOT <msg> <w> <l>" for every other message
+// at or above WM_USER that it receives.
+#include <sys/epoll.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+
+#include "platform/msg/Msg.h"
+
+using namespace plat;
+
+namespace {
+
+std::string gInput;
+
+void Say(const std::string& line) {
+  printf("%s\n", line.c_str());
+  fflush(stdout);
+}
+
+LRESULT PeerProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_USER) return w * 100 + l;
+  if (m == WM_USER + 3) {
+    usleep(100000);
+    return w * 100 + l;
+  }
+  if (m == WM_USER + 2) {
+    Say("HANGING");
+    for (;;) pause();
+  }
+  if (m >= WM_USER) {
+    Say("GOT " + std::to_string(m) + " " + std::to_string(w) + " " + std::to_string(l));
+    return 0;
+  }
+  return DefWindowProc(h, m, w, l);
+}
+
+void Command(const std::string& line) {
+  std::istringstream in(line);
+  std::string cmd;
+  in >> cmd;
+  if (cmd == "send" || cmd == "post") {
+    HWND h = 0;
+    UINT m = 0;
+    WPARAM w = 0;
+    LPARAM l = 0;
+    in >> std::hex >> h >> std::dec >> m >> w >> l;
+    if (cmd == "send") {
+      LRESULT r = 0;
+      bool ok = SendMessageTimeout(h, m, w, l, INFINITE, &r);
+      Say("RESULT " + std::to_string(r) + " " + (ok ? "1" : "0"));
+    } else {
+      Say(std::string("POSTED ") + (PostMessage(h, m, w, l) ? "1" : "0"));
+    }
+  } else if (cmd == "register") {
+    std::string name;
+    in >> name;
+    Say("ID " + std::to_string(RegisterWindowMessage(name)));
+  } else if (cmd == "mutex") {
+    std::string name;
+    in >> name;
+    HANDLE mx = CreateMutex(name, false);
+    DWORD err = GetLastError();
+    DWORD r = WaitForSingleObject(mx, 0);
+    Say("MUTEX " + std::to_string(err) + " " + std::to_string(r));
+  } else if (cmd == "iswindow") {
+    HWND h = 0;
+    in >> std::hex >> h;
+    Say(std::string("ISWINDOW ") + (IsWindow(h) ? "1" : "0"));
+  } else if (cmd == "drain") {
+    MSG m;
+    while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
+    Say("DRAINED");
+  } else if (cmd == "quit") {
+    PostQuitMessage(0);
+  }
+}
+
+}  // namespace
+
+int main() {
+  WNDCLASS wc;
+  wc.lpszClassName = "Peer";
+  wc.lpfnWndProc = PeerProc;
+  RegisterClass(wc);
+  HWND top = CreateWindowEx(0, "Peer", "peer", WS_OVERLAPPED, 0, 0, 10, 10, 0, 0);
+  HWND child = CreateWindowEx(0, "Peer", "child", WS_CHILD, 0, 0, 5, 5, top, 1);
+  if (!top || !child) return 1;
+  char buf[64];
+  snprintf(buf, sizeof buf, "HWND %X %X", top, child);
+  Say(buf);
+  WatchFd(0, EPOLLIN, [](uint32_t) {
+    char chunk[4096];
+    ssize_t n = read(0, chunk, sizeof chunk);
+    if (n <= 0) {
+      UnwatchFd(0);
+      PostQuitMessage(0);
+      return;
+    }
+    gInput.append(chunk, static_cast<size_t>(n));
+    size_t nl;
+    while ((nl = gInput.find('\n')) != std::string::npos) {
+      std::string line = gInput.substr(0, nl);
+      gInput.erase(0, nl + 1);
+      Command(line);
+    }
+  });
+  MSG m;
+  while (GetMessage(&m, 0, 0, 0)) {
+    TranslateMessage(&m);
+    DispatchMessage(&m);
+  }
+  return 0;
+}
