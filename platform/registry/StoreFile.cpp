@@ -1,0 +1,163 @@
+#include "platform/registry/StoreFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+namespace plat::storefile {
+
+bool ReadWhole(const std::string& path, std::string* content, bool* truncated) {
+  content->clear();
+  *truncated = false;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR;
+  char buf[65536];
+  bool ok = true;
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+    size_t room = kMaxFileSize - content->size();
+    if (static_cast<size_t>(n) > room) {
+      content->append(buf, room);
+      *truncated = true;
+      break;
+    }
+    content->append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  return ok;
+}
+
+namespace {
+bool ModeAllowsWrite(const std::string& path, bool mustExist) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return !mustExist && errno == ENOENT;
+  // Write bits count even for a privileged user: a store marked read-only is read-only.
+  if ((st.st_mode & 0222) == 0) return false;
+  return access(path.c_str(), W_OK) == 0;
+}
+}  // namespace
+
+bool CanWrite(const std::string& dir, const std::string& file) {
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0) {
+    // A folder still to be made: its nearest existing parent decides.
+    std::string parent = dir;
+    while (!parent.empty() && parent.back() == '/') parent.pop_back();
+    size_t slash = parent.rfind('/');
+    if (slash == std::string::npos) return false;
+    parent = slash == 0 ? "/" : parent.substr(0, slash);
+    if (parent == dir) return false;
+    return CanWrite(parent, "");
+  }
+  if (!S_ISDIR(st.st_mode) || !ModeAllowsWrite(dir, true)) return false;
+  return file.empty() || ModeAllowsWrite(file, false);
+}
+
+bool MakeDirs(const std::string& dir) {
+  if (dir.empty()) return false;
+  std::string cur;
+  size_t pos = 0;
+  while (pos <= dir.size()) {
+    size_t next = dir.find('/', pos);
+    if (next == std::string::npos) next = dir.size();
+    cur = dir.substr(0, next);
+    if (!cur.empty()) {
+      if (mkdir(cur.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    }
+    pos = next + 1;
+  }
+  struct stat st;
+  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ReplaceAtomically(const std::string& path, const std::string& content) {
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string tmp = dir + "." + base + ".tmp" + std::to_string(getpid());
+  mode_t mode = 0600;
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < content.size()) {
+    ssize_t n = write(fd, content.data() + done, content.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int e = errno;
+      close(fd);
+      unlink(tmp.c_str());
+      errno = e;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (fchmod(fd, mode) != 0 || fsync(fd) != 0) {
+    int e = errno;
+    close(fd);
+    unlink(tmp.c_str());
+    errno = e;
+    return false;
+  }
+  close(fd);
+  if (rename(tmp.c_str(), path.c_str()) != 0) {
+    int e = errno;
+    unlink(tmp.c_str());
+    errno = e;
+    return false;
+  }
+  return true;
+}
+
+std::string Fold(const std::string& s) {
+  std::string r = s;
+  for (char& c : r) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return r;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+Lock::Lock(const std::string& path, bool isDir) {
+  FFd = isDir ? open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+              : open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (FFd < 0) return;
+  while (flock(FFd, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      close(FFd);
+      FFd = -1;
+      return;
+    }
+  }
+}
+
+Lock::~Lock() {
+  if (FFd >= 0) {
+    flock(FFd, LOCK_UN);
+    close(FFd);
+  }
+}
+
+}  // namespace plat::storefile

@@ -1,0 +1,42 @@
+// File helpers shared by the settings store and the profile routines: whole
+// file reads with a size cap, write-permission checks, exclusive locks and
+// atomic replacement.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace plat::storefile {
+
+// Largest file read (bytes); larger files are read up to here and are never rewritten.
+constexpr size_t kMaxFileSize = 16 * 1024 * 1024;
+
+// Reads the file. Missing file: true with empty content. *truncated tells
+// whether it was larger than kMaxFileSize.
+bool ReadWhole(const std::string& path, std::string* content, bool* truncated);
+// True when a file can be written there: the folder (and the file, when it
+// exists) allow it by their permission bits and by the system.
+bool CanWrite(const std::string& dir, const std::string& file);
+// Creates a folder and its parents (mode 0700 for new ones).
+bool MakeDirs(const std::string& dir);
+// Writes content to a temporary file beside path, flushes it and renames it
+// over path (keeping the old file's mode). Sets errno on failure.
+bool ReplaceAtomically(const std::string& path, const std::string& content);
+// Case folding of a-z only.
+std::string Fold(const std::string& s);
+bool SameText(const std::string& a, const std::string& b);
+
+// An exclusive lock held by flock on a file or folder while the object lives.
+class Lock {
+public:
+  explicit Lock(const std::string& path, bool isDir);
+  ~Lock();
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+  bool Held() const { return FFd >= 0; }
+
+private:
+  int FFd = -1;
+};
+
+}  // namespace plat::storefile
