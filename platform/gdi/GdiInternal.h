@@ -1,0 +1,172 @@
+// Objects behind the drawing handles; shared by the files of this folder only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/gdi/Gdi.h"
+
+namespace plat::gdi {
+
+// A set of pixels as sorted bands of equal top and bottom, each holding
+// disjoint, sorted, non-touching spans; adjacent bands with equal spans are merged.
+struct Band {
+  int32_t top = 0;
+  int32_t bottom = 0;
+  std::vector<std::pair<int32_t, int32_t>> spans;  // [left, right)
+};
+
+class Region {
+public:
+  std::vector<Band> bands;
+
+  static Region FromRect(int32_t l, int32_t t, int32_t r, int32_t b);
+  // Rows of spans, one row per y from top; merged into bands.
+  static Region FromRows(int32_t top, const std::vector<std::vector<std::pair<int32_t, int32_t>>>& rows);
+  static Region Combine(const Region& a, const Region& b, int mode);
+  bool Empty() const { return bands.empty(); }
+  RECT Box() const;
+  int Kind() const;
+  void Offset(int32_t dx, int32_t dy);
+  bool Contains(int32_t x, int32_t y) const;
+  // Spans of the row y (nullptr when the row is empty).
+  const Band* BandAt(int32_t y) const;
+  size_t RectCount() const;
+  bool operator==(const Region& o) const;
+};
+
+// Per-row spans of the filled shapes (shared by regions and drawing).
+using Rows = std::vector<std::vector<std::pair<int32_t, int32_t>>>;
+void EllipseRows(int32_t l, int32_t t, int32_t r, int32_t b, int32_t* top, Rows* rows);
+void RoundRectRows(int32_t l, int32_t t, int32_t r, int32_t b, int32_t w, int32_t h, int32_t* top,
+                   Rows* rows);
+void PolygonRows(const POINT* pts, int count, int fillMode, int32_t* top, Rows* rows);
+
+struct Surface {
+  int32_t width = 0;
+  int32_t height = 0;
+  int bpp = 24;  // 1, 4, 8, 24, 32
+  int32_t stride = 0;
+  std::vector<uint8_t> bits;  // top-down
+  std::vector<RGBQUAD> table; // for bpp <= 8
+  bool dib = false;
+
+  void Allocate(int32_t w, int32_t h, int bitCount);
+  COLORREF Get(int32_t x, int32_t y) const;   // as RGB
+  int Index(int32_t x, int32_t y) const;       // raw index for bpp <= 8
+  void Set(int32_t x, int32_t y, COLORREF c);  // maps to the nearest table colour
+  void SetIndex(int32_t x, int32_t y, int index);
+  int Nearest(COLORREF c) const;
+};
+
+struct Object {
+  virtual ~Object() = default;
+  int kind = 0;
+  bool stock = false;
+};
+
+struct PenObj : Object {
+  LOGPEN lp;
+};
+
+struct BitmapObj : Object {
+  Surface s;
+};
+
+struct BrushObj : Object {
+  LOGBRUSH lb;
+  std::shared_ptr<BitmapObj> pattern;  // own copy for BS_PATTERN
+};
+
+struct FontObj : Object {
+  LOGFONT lf;
+};
+
+struct RegionObj : Object {
+  Region rgn;
+};
+
+struct PaletteObj : Object {
+  std::vector<PALETTEENTRY> entries;
+};
+
+struct IconObj : Object {
+  std::shared_ptr<BitmapObj> mask;
+  std::shared_ptr<BitmapObj> color;
+  ICONINFO info;
+};
+
+struct DCState {
+  std::shared_ptr<PenObj> pen;
+  std::shared_ptr<BrushObj> brush;
+  std::shared_ptr<FontObj> font;
+  std::shared_ptr<BitmapObj> bitmap;
+  std::shared_ptr<PaletteObj> palette;
+  HGDIOBJ penH = 0, brushH = 0, fontH = 0, bitmapH = 0, paletteH = 0;
+  COLORREF textColor = 0;
+  COLORREF bkColor = 0xFFFFFF;
+  int bkMode = OPAQUE;
+  int rop2 = R2_COPYPEN;
+  int stretchMode = BLACKONWHITE;
+  int polyFill = ALTERNATE;
+  uint32_t textAlign = 0;
+  int charExtra = 0;
+  POINT cur;
+  POINT viewportOrg;
+  POINT windowOrg;
+  POINT brushOrg;
+  bool hasClip = false;
+  Region clip;  // device coordinates
+};
+
+struct DCObj : Object {
+  DCState st;
+  std::vector<DCState> saved;
+  bool memory = false;
+  bool screen = false;
+  HWND hwnd = 0;
+  bool wholeWindow = false;  // a window context (not limited to the client area)
+  bool hasPaintClip = false;
+  Region paintClip;     // device coordinates, window contexts only
+  POINT surfaceOffset;  // client contexts draw at the client origin of the store
+  std::shared_ptr<BitmapObj> windowStore;
+  // The effective clip, rebuilt when a clip input changes.
+  bool clipDirty = true;
+  Region effective;
+  Surface* target();
+};
+
+// Handle table.
+HGDIOBJ Register(std::shared_ptr<Object> obj);
+std::shared_ptr<Object> Lookup(HGDIOBJ h);
+template <class T>
+std::shared_ptr<T> LookupAs(HGDIOBJ h, int kind) {
+  auto o = Lookup(h);
+  if (!o || o->kind != kind) return nullptr;
+  return std::static_pointer_cast<T>(o);
+}
+std::shared_ptr<DCObj> LookupDC(HDC h);
+bool Unregister(HGDIOBJ h);
+
+// Drawing helpers used across files.
+const Region& EffectiveClip(DCObj& dc);
+void Dirty(DCObj& dc);
+POINT ToDevice(const DCObj& dc, int32_t x, int32_t y);
+COLORREF Rop2(int rop, COLORREF pen, COLORREF dst);
+// Fills spans [x0, x1) of device row y with the brush, through the mix mode and clip.
+void FillSpanBrush(DCObj& dc, const BrushObj& brush, int32_t y, int32_t x0, int32_t x1);
+void FillRowsBrush(DCObj& dc, const BrushObj& brush, int32_t top, const Rows& rows);
+void FillRegionBrush(DCObj& dc, const BrushObj& brush, const Region& rgn);
+void PlotPen(DCObj& dc, int32_t x, int32_t y, COLORREF c);  // device coordinates, mix mode
+void PlotRaw(DCObj& dc, int32_t x, int32_t y, COLORREF c);  // clip only
+COLORREF StripFlags(COLORREF c);
+std::shared_ptr<BitmapObj> CopyBitmap(const BitmapObj& b);
+
+// Window contexts (Gdi.cpp, used by Window.cpp).
+HDC NewWindowDC(HWND hwnd, std::shared_ptr<BitmapObj> store, POINT offset, bool screen,
+                bool wholeWindow);
+void SetPaintClip(HDC hdc, const Region* clip);
+
+}  // namespace plat::gdi

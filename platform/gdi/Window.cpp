@@ -1,0 +1,271 @@
+// Window contexts: a backing store, update region and window region per window.
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "platform/gdi/GdiInternal.h"
+
+namespace plat {
+
+using namespace gdi;
+
+namespace {
+
+struct WindowEntry {
+  std::shared_ptr<BitmapObj> store;
+  Region update;  // client coordinates
+  bool erase = false;
+  bool hasRgn = false;
+  Region windowRgn;
+};
+
+std::mutex gLock;
+std::map<HWND, WindowEntry>& Entries() {
+  static auto* m = new std::map<HWND, WindowEntry>();
+  return *m;
+}
+std::function<void(HWND)>& Hook() {
+  static auto* h = new std::function<void(HWND)>(
+      [](HWND hwnd) { PostMessage(hwnd, WM_PAINT, 0, 0); });
+  return *h;
+}
+size_t gSweepCountdown = 64;
+
+// Drops entries of windows that no longer exist. Caller holds gLock.
+void SweepLocked() {
+  if (--gSweepCountdown > 0) return;
+  gSweepCountdown = 64;
+  auto& m = Entries();
+  for (auto it = m.begin(); it != m.end();) {
+    if (!IsWindow(it->first)) it = m.erase(it); else ++it;
+  }
+}
+
+struct Geometry {
+  int32_t width = 0, height = 0;  // backing store
+  int32_t cw = 0, ch = 0;          // client area
+  POINT clientOffset;
+};
+
+bool Measure(HWND hwnd, Geometry* g) {
+  RECT wr, cr;
+  if (!GetWindowRect(hwnd, &wr) || !GetClientRect(hwnd, &cr)) return false;
+  int32_t ww = std::max(0, wr.right - wr.left), wh = std::max(0, wr.bottom - wr.top);
+  g->cw = std::clamp(cr.right - cr.left, 0, 32768);
+  g->ch = std::clamp(cr.bottom - cr.top, 0, 32768);
+  g->width = std::clamp(std::max(ww, g->cw), 0, 32768);
+  g->height = std::clamp(std::max(wh, g->ch), 0, 32768);
+  g->clientOffset.x = (g->width - g->cw) / 2;
+  g->clientOffset.y = (g->height - g->ch) / 2;
+  return true;
+}
+
+// The entry with a store of the window's current size. Caller holds gLock.
+WindowEntry* EnsureLocked(HWND hwnd, Geometry* g) {
+  if (!IsWindow(hwnd) || !Measure(hwnd, g)) return nullptr;
+  SweepLocked();
+  WindowEntry& e = Entries()[hwnd];
+  if (!e.store) {
+    e.store = std::make_shared<BitmapObj>();
+    e.store->kind = OBJ_BITMAP;
+  }
+  Surface& s = e.store->s;
+  if (s.width != g->width || s.height != g->height || s.bpp != 24) {
+    Surface n;
+    n.Allocate(g->width, g->height, 24);
+    for (int32_t y = 0; y < std::min(n.height, s.height); ++y)
+      std::memcpy(n.bits.data() + size_t(y) * size_t(n.stride),
+                  s.bits.data() + size_t(y) * size_t(s.stride),
+                  size_t(std::min(n.width, s.width)) * 3);
+    s = std::move(n);
+  }
+  return &e;
+}
+
+}  // namespace
+
+HDC GetDC(HWND hwnd) {
+  if (hwnd == 0) return NewWindowDC(0, nullptr, POINT{}, true, false);
+  std::lock_guard<std::mutex> lock(gLock);
+  Geometry g;
+  WindowEntry* e = EnsureLocked(hwnd, &g);
+  if (!e) return 0;
+  return NewWindowDC(hwnd, e->store, g.clientOffset, false, false);
+}
+
+HDC GetWindowDC(HWND hwnd) {
+  if (hwnd == 0) return GetDC(0);
+  std::lock_guard<std::mutex> lock(gLock);
+  Geometry g;
+  WindowEntry* e = EnsureLocked(hwnd, &g);
+  if (!e) return 0;
+  return NewWindowDC(hwnd, e->store, POINT{}, false, true);
+}
+
+int ReleaseDC(HWND, HDC hdc) {
+  auto dc = LookupDC(hdc);
+  if (!dc || dc->memory) return 0;
+  return Unregister(hdc) ? 1 : 0;
+}
+
+HDC BeginPaint(HWND hwnd, PAINTSTRUCT* ps) {
+  if (!ps) return 0;
+  Region update;
+  bool erase = false;
+  HDC hdc = 0;
+  POINT offset;
+  {
+    std::lock_guard<std::mutex> lock(gLock);
+    Geometry g;
+    WindowEntry* e = EnsureLocked(hwnd, &g);
+    if (!e) return 0;
+    update = Region::Combine(e->update, Region::FromRect(0, 0, g.cw, g.ch), RGN_AND);
+    erase = e->erase;
+    e->update = Region();
+    e->erase = false;
+    offset = g.clientOffset;
+    hdc = NewWindowDC(hwnd, e->store, offset, false, false);
+  }
+  Region clip = update;
+  clip.Offset(offset.x, offset.y);
+  SetPaintClip(hdc, &clip);
+  ps->hdc = hdc;
+  ps->rcPaint = update.Box();
+  ps->fErase = erase;
+  if (erase && !update.Empty()) ps->fErase = SendMessage(hwnd, WM_ERASEBKGND, WPARAM(hdc), 0) == 0;
+  return hdc;
+}
+
+bool EndPaint(HWND hwnd, const PAINTSTRUCT* ps) {
+  if (!ps) return false;
+  return ReleaseDC(hwnd, ps->hdc) != 0;
+}
+
+namespace {
+bool AddUpdate(HWND hwnd, const Region* add, bool erase) {
+  bool request = false;
+  std::function<void(HWND)> hook;
+  {
+    std::lock_guard<std::mutex> lock(gLock);
+    Geometry g;
+    WindowEntry* e = EnsureLocked(hwnd, &g);
+    if (!e) return false;
+    Region client = Region::FromRect(0, 0, g.cw, g.ch);
+    Region r = add ? Region::Combine(*add, client, RGN_AND) : client;
+    if (r.Empty()) return true;
+    bool wasEmpty = e->update.Empty();
+    e->update = Region::Combine(e->update, r, RGN_OR);
+    e->erase = e->erase || erase;
+    request = wasEmpty;
+    hook = Hook();
+  }
+  if (request && hook) hook(hwnd);
+  return true;
+}
+}  // namespace
+
+bool InvalidateRect(HWND hwnd, const RECT* rc, bool erase) {
+  if (!rc) return AddUpdate(hwnd, nullptr, erase);
+  Region r = Region::FromRect(rc->left, rc->top, rc->right, rc->bottom);
+  return AddUpdate(hwnd, &r, erase);
+}
+
+bool InvalidateRgn(HWND hwnd, HRGN rgn, bool erase) {
+  if (rgn == 0) return AddUpdate(hwnd, nullptr, erase);
+  auto r = LookupAs<RegionObj>(rgn, OBJ_REGION);
+  if (!r) return false;
+  return AddUpdate(hwnd, &r->rgn, erase);
+}
+
+bool ValidateRect(HWND hwnd, const RECT* rc) {
+  std::lock_guard<std::mutex> lock(gLock);
+  auto it = Entries().find(hwnd);
+  if (!IsWindow(hwnd)) return false;
+  if (it == Entries().end()) return true;
+  if (!rc) {
+    it->second.update = Region();
+  } else {
+    it->second.update = Region::Combine(
+        it->second.update, Region::FromRect(rc->left, rc->top, rc->right, rc->bottom), RGN_DIFF);
+  }
+  return true;
+}
+
+bool GetUpdateRect(HWND hwnd, RECT* rc, bool) {
+  std::lock_guard<std::mutex> lock(gLock);
+  auto it = Entries().find(hwnd);
+  RECT box;
+  if (it != Entries().end()) box = it->second.update.Box();
+  if (rc) *rc = box;
+  return box.right > box.left && box.bottom > box.top;
+}
+
+int GetUpdateRgn(HWND hwnd, HRGN rgn, bool) {
+  auto r = LookupAs<RegionObj>(rgn, OBJ_REGION);
+  if (!r) return ERROR;
+  std::lock_guard<std::mutex> lock(gLock);
+  auto it = Entries().find(hwnd);
+  r->rgn = it != Entries().end() ? it->second.update : Region();
+  return r->rgn.Kind();
+}
+
+bool UpdateWindow(HWND hwnd) {
+  if (!IsWindow(hwnd)) return false;
+  bool pending;
+  {
+    std::lock_guard<std::mutex> lock(gLock);
+    auto it = Entries().find(hwnd);
+    pending = it != Entries().end() && !it->second.update.Empty();
+  }
+  if (pending) SendMessage(hwnd, WM_PAINT, 0, 0);
+  return true;
+}
+
+void SetPaintRequestHook(std::function<void(HWND)> hook) {
+  std::lock_guard<std::mutex> lock(gLock);
+  Hook() = std::move(hook);
+}
+
+int SetWindowRgn(HWND hwnd, HRGN rgn, bool redraw) {
+  auto r = rgn ? LookupAs<RegionObj>(rgn, OBJ_REGION) : nullptr;
+  if (rgn && !r) return 0;
+  {
+    std::lock_guard<std::mutex> lock(gLock);
+    if (!IsWindow(hwnd)) return 0;
+    WindowEntry& e = Entries()[hwnd];
+    e.hasRgn = r != nullptr;
+    e.windowRgn = r ? r->rgn : Region();
+  }
+  if (rgn) DeleteObject(rgn);  // the window owns it from now on
+  if (redraw) InvalidateRect(hwnd, nullptr, true);
+  return 1;
+}
+
+int GetWindowRgn(HWND hwnd, HRGN rgn) {
+  auto r = LookupAs<RegionObj>(rgn, OBJ_REGION);
+  if (!r) return ERROR;
+  std::lock_guard<std::mutex> lock(gLock);
+  auto it = Entries().find(hwnd);
+  if (it == Entries().end() || !it->second.hasRgn) return ERROR;
+  r->rgn = it->second.windowRgn;
+  return r->rgn.Kind();
+}
+
+bool GetWindowSurface(HWND hwnd, int32_t* width, int32_t* height, std::vector<uint8_t>* pixels) {
+  std::lock_guard<std::mutex> lock(gLock);
+  Geometry g;
+  WindowEntry* e = EnsureLocked(hwnd, &g);
+  if (!e) return false;
+  if (width) *width = e->store->s.width;
+  if (height) *height = e->store->s.height;
+  if (pixels) *pixels = e->store->s.bits;
+  return true;
+}
+
+void ReleaseWindowSurface(HWND hwnd) {
+  std::lock_guard<std::mutex> lock(gLock);
+  Entries().erase(hwnd);
+}
+
+}  // namespace plat
