@@ -22,7 +22,7 @@ std::string TrimBlanks(const std::string& s) {
 }
 
 template <typename T>
-void Remove(std::vector<T*>& list, T* item) {
+void RemoveFrom(std::vector<T*>& list, T* item) {
   list.erase(std::remove(list.begin(), list.end(), item), list.end());
 }
 
@@ -30,7 +30,7 @@ void Remove(std::vector<T*>& list, T* item) {
 
 // ---------------------------------------------------------------- TFbDatabase
 
-TFbDatabase::TFbDatabase() = default;
+TFbDatabase::TFbDatabase(TComponent* AOwner) : TComponent(AOwner) {}
 
 TFbDatabase::~TFbDatabase() {
   try {
@@ -132,15 +132,15 @@ void TFbDatabase::Close() {
 }
 
 void TFbDatabase::Unlink(TFbTransaction* transaction) {
-  Remove(FTransactions, transaction);
+  RemoveFrom(FTransactions, transaction);
   if (FDefaultTransaction == transaction) FDefaultTransaction = nullptr;
 }
 
-void TFbDatabase::Unlink(TFbStatementBase* statement) { Remove(FStatements, statement); }
+void TFbDatabase::Unlink(TFbStatementBase* statement) { RemoveFrom(FStatements, statement); }
 
 // ------------------------------------------------------------- TFbTransaction
 
-TFbTransaction::TFbTransaction() = default;
+TFbTransaction::TFbTransaction(TComponent* AOwner) : TComponent(AOwner) {}
 
 TFbTransaction::~TFbTransaction() {
   ForceRollback();
@@ -151,7 +151,7 @@ TFbTransaction::~TFbTransaction() {
 void TFbTransaction::SetDefaultDatabase(TFbDatabase* database) {
   if (database == FDatabase) return;
   if (InTransaction()) throw EDatabaseError("Cannot change the database of an active transaction");
-  if (FDatabase != nullptr) Remove(FDatabase->FTransactions, this);
+  if (FDatabase != nullptr) RemoveFrom(FDatabase->FTransactions, this);
   FDatabase = database;
   if (FDatabase != nullptr) FDatabase->FTransactions.push_back(this);
 }
@@ -203,7 +203,7 @@ void TFbTransaction::ForceRollback() noexcept {
 
 TFbStatementBase::~TFbStatementBase() {
   if (FDatabase != nullptr) FDatabase->Unlink(this);
-  if (FTransaction != nullptr) Remove(FTransaction->FStatements, this);
+  if (FTransaction != nullptr) RemoveFrom(FTransaction->FStatements, this);
 }
 
 TFbDatabase* TFbStatementBase::Database() const {
@@ -227,7 +227,7 @@ TFbTransaction* TFbStatementBase::Transaction() const {
 void TFbStatementBase::SetTransaction(TFbTransaction* transaction) {
   if (transaction == FTransaction) return;
   TransactionEnding();
-  if (FTransaction != nullptr) Remove(FTransaction->FStatements, this);
+  if (FTransaction != nullptr) RemoveFrom(FTransaction->FStatements, this);
   FTransaction = transaction;
   if (FTransaction != nullptr) FTransaction->FStatements.push_back(this);
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/Classes.h"
 #include "framework/SysUtils.h"
 
 namespace Firebird {
@@ -44,13 +45,13 @@ private:
 class TFbTransaction;
 class TFbStatementBase;
 
-// A connection to one database.
-class TFbDatabase {
+// A connection to one database. Like every component here it may have an
+// owner that frees it; components that refer to each other may be freed in any
+// order (each clears the references to itself).
+class TFbDatabase : public TComponent {
 public:
-  TFbDatabase();
-  ~TFbDatabase();  // closes the connection
-  TFbDatabase(const TFbDatabase&) = delete;
-  TFbDatabase& operator=(const TFbDatabase&) = delete;
+  explicit TFbDatabase(TComponent* AOwner = nullptr);
+  ~TFbDatabase() override;  // closes the connection
 
   const std::string& DatabaseName() const { return FDatabaseName; }
   void SetDatabaseName(const std::string& name);  // refused while connected
@@ -94,12 +95,10 @@ private:
 
 // A transaction on one database, with Firebird's default parameters
 // (concurrency, wait, read-write).
-class TFbTransaction {
+class TFbTransaction : public TComponent {
 public:
-  TFbTransaction();
-  ~TFbTransaction();  // rolls back an active transaction
-  TFbTransaction(const TFbTransaction&) = delete;
-  TFbTransaction& operator=(const TFbTransaction&) = delete;
+  explicit TFbTransaction(TComponent* AOwner = nullptr);
+  ~TFbTransaction() override;  // rolls back an active transaction
 
   TFbDatabase* DefaultDatabase() const { return FDatabase; }
   void SetDefaultDatabase(TFbDatabase* database);  // refused while active
@@ -129,12 +128,10 @@ private:
 
 // What the statement components share: their database and transaction, and the
 // notices they get when the transaction ends or the connection closes.
-class TFbStatementBase {
+class TFbStatementBase : public TComponent {
 public:
-  TFbStatementBase() = default;
-  virtual ~TFbStatementBase();
-  TFbStatementBase(const TFbStatementBase&) = delete;
-  TFbStatementBase& operator=(const TFbStatementBase&) = delete;
+  explicit TFbStatementBase(TComponent* AOwner) : TComponent(AOwner) {}
+  ~TFbStatementBase() override;
 
   // The database; when none is set, the transaction's default database.
   TFbDatabase* Database() const;

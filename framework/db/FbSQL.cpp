@@ -132,7 +132,7 @@ bool TFbField::AsBoolean() const {
 
 // --------------------------------------------------------------------- TFbSQL
 
-TFbSQL::TFbSQL() = default;
+TFbSQL::TFbSQL(TComponent* AOwner) : TFbStatementBase(AOwner) {}
 
 TFbSQL::~TFbSQL() {
   TransactionEnding();

@@ -50,7 +50,7 @@ protected:
 
 class TFbSQL : public TFbStatementBase {
 public:
-  TFbSQL();
+  explicit TFbSQL(TComponent* AOwner = nullptr);
   ~TFbSQL() override;
 
   const std::string& SQL() const { return FSQL; }

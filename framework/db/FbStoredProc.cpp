@@ -80,7 +80,7 @@ void TFbParam::Clear() {
 
 // -------------------------------------------------------------- TFbStoredProc
 
-TFbStoredProc::TFbStoredProc() = default;
+TFbStoredProc::TFbStoredProc(TComponent* AOwner) : TFbStatementBase(AOwner) {}
 
 TFbStoredProc::~TFbStoredProc() { Unprepare(); }
 

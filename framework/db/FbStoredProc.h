@@ -29,7 +29,7 @@ private:
 
 class TFbStoredProc : public TFbStatementBase {
 public:
-  TFbStoredProc();
+  explicit TFbStoredProc(TComponent* AOwner = nullptr);
   ~TFbStoredProc() override;
 
   const std::string& StoredProcName() const { return FStoredProcName; }

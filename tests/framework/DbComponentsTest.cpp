@@ -277,6 +277,60 @@ TEST_F(DbComponents, ClosingTheConnectionRollsBackAndStatementsRunAfterReopening
   Tr.Commit();
 }
 
+TEST_F(DbComponents, AnOwnerFreesConnectedComponentsInAnyState) {
+  MakeStockTable();
+  Exec("INSERT INTO STOCK (ID, PRICE) VALUES (1, 2.50)");
+  Exec("INSERT INTO STOCK (ID, PRICE) VALUES (2, -2.50)");
+  // Halves round away from zero.
+  EXPECT_EQ(Column("SELECT PRICE FROM STOCK ORDER BY ID"), std::vector<std::string>({"2.50", "-2.50"}));
+  Tr.StartTransaction();
+  Sql.SetSQL("SELECT PRICE FROM STOCK ORDER BY ID");
+  Sql.ExecQuery();
+  EXPECT_EQ(Sql.Fields(0).AsInteger(), 3);
+  Sql.Next();
+  EXPECT_EQ(Sql.Fields(0).AsInteger(), -3);
+  Tr.Commit();
+
+  // Owned components freed last first while a cursor is open and the
+  // transaction active: nothing dangles and the work is rolled back.
+  {
+    TComponent owner(nullptr);
+    auto* db = new TFbDatabase(&owner);
+    auto* tr = new TFbTransaction(&owner);
+    auto* sql = new TFbSQL(&owner);
+    auto* proc = new TFbStoredProc(&owner);
+    db->SetDatabaseName(File.Path());
+    db->SetParams({"user_name=SYSDBA"});
+    db->SetDefaultTransaction(tr);
+    sql->SetDatabase(db);
+    proc->SetDatabase(db);
+    db->Open();
+    tr->StartTransaction();
+    sql->SetSQL("INSERT INTO STOCK (ID) VALUES (3)");
+    sql->ExecQuery();
+    sql->SetSQL("SELECT ID FROM STOCK");
+    sql->ExecQuery();
+    EXPECT_EQ(sql->Transaction(), tr);
+    EXPECT_EQ(owner.ComponentCount(), 4);
+  }
+  // Freed first-created first: the statement outlives its connection.
+  {
+    auto db = std::make_unique<TFbDatabase>();
+    auto sql = std::make_unique<TFbSQL>();
+    TFbTransaction tr;
+    db->SetDatabaseName(File.Path());
+    db->SetDefaultTransaction(&tr);
+    sql->SetDatabase(db.get());
+    db->Open();
+    sql->SetSQL("SELECT ID FROM STOCK");
+    sql->ExecQuery();
+    db.reset();
+    EXPECT_EQ(sql->Database(), nullptr);
+    EXPECT_TRUE(sql->Eof());
+  }
+  EXPECT_EQ(Column("SELECT ID FROM STOCK ORDER BY ID"), std::vector<std::string>({"1", "2"}));
+}
+
 class DbStoredProc : public DbComponents {
 protected:
   void SetUp() override {
