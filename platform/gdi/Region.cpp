@@ -90,8 +90,6 @@ bool EllipseSpan(double l, double t, double r, double b, int32_t y, int32_t* x0,
 
 Region Region::FromRect(int32_t l, int32_t t, int32_t r, int32_t b) {
   Region g;
-  if (l > r) std::swap(l, r);
-  if (t > b) std::swap(t, b);
   if (l < r && t < b) g.bands.push_back(Band{t, b, {{l, r}}});
   return g;
 }
@@ -302,6 +300,8 @@ uint32_t Get32(const uint8_t* p) {
 }  // namespace
 
 HRGN CreateRectRgn(int32_t l, int32_t t, int32_t r, int32_t b) {
+  if (l > r) std::swap(l, r);
+  if (t > b) std::swap(t, b);
   return NewRegion(Region::FromRect(l, t, r, b));
 }
 
