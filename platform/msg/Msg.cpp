@@ -380,6 +380,9 @@ struct Queue : std::enable_shared_from_this<Queue> {
   std::unordered_map<uint32_t, std::shared_ptr<OutConn>> outConns;  // by queue id
   std::unordered_map<int, std::shared_ptr<OutConn>> outByFd;
   std::unordered_set<uint32_t> awaiting;
+  // Foreign windows this thread sent to: handle -> queue id. A stale entry is
+  // harmless: the receiver answers "no such window" or the connection is gone.
+  std::unordered_map<HWND, uint32_t> sendTargets;
   std::unordered_map<uint32_t, Reply> replies;
   uint32_t nextSeq = 0;
   std::unordered_map<int, std::shared_ptr<FdCallback>> watched;
@@ -597,21 +600,37 @@ struct Queue : std::enable_shared_from_this<Queue> {
     auto it = outByFd.find(fd);
     if (it == outByFd.end()) return;
     std::shared_ptr<OutConn> conn = it->second;
-    for (;;) {
-      Packet p;
-      ssize_t r = recv(fd, &p, sizeof p, MSG_DONTWAIT);
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    constexpr int kBatch = 16;
+    Packet pk[kBatch];
+    iovec iov[kBatch];
+    mmsghdr mh[kBatch];
+    memset(mh, 0, sizeof mh);
+    for (int i = 0; i < kBatch; ++i) {
+      iov[i].iov_base = &pk[i];
+      iov[i].iov_len = sizeof(Packet);
+      mh[i].msg_hdr.msg_iov = &iov[i];
+      mh[i].msg_hdr.msg_iovlen = 1;
+    }
+    int n = recvmmsg(fd, mh, kBatch, MSG_DONTWAIT, nullptr);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
         if (events & (EPOLLHUP | EPOLLERR)) CloseOutConn(conn);
         return;
       }
-      if (r <= 0) {
-        CloseOutConn(conn);
-        return;
-      }
-      if (r != static_cast<ssize_t>(sizeof p) || p.kind != kReply) continue;
-      if (awaiting.erase(p.seq)) replies[p.seq] = Reply{p.status, p.result};
+      CloseOutConn(conn);
+      return;
     }
+    bool eof = n == 0;
+    for (int i = 0; i < n; ++i) {
+      if (mh[i].msg_len == 0) {
+        eof = true;
+        break;
+      }
+      if (mh[i].msg_len != sizeof(Packet) || (mh[i].msg_hdr.msg_flags & MSG_TRUNC)) continue;
+      const Packet& p = pk[i];
+      if (p.kind == kReply && awaiting.erase(p.seq)) replies[p.seq] = Reply{p.status, p.result};
+    }
+    if (eof) CloseOutConn(conn);
   }
 
   bool OwnsWindow(HWND hwnd) {
@@ -987,12 +1006,16 @@ void Queue::Shutdown() {
 // Posts to a window of another process (or a stale entry of ours).
 bool PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wParam,
                  LPARAM lParam) {
-  if (e.procId == s.procId || !ProcessAlive(s, e.procId)) {
+  Queue& q = MyQueue();
+  // With a live connection to its queue the liveness lock need not be asked:
+  // writing to a dead peer fails by itself.
+  auto oc = q.outConns.find(e.queueId);
+  bool connected = oc != q.outConns.end() && !oc->second->dead;
+  if (e.procId == s.procId || (!connected && !ProcessAlive(s, e.procId))) {
     if (e.procId != s.procId) unlink(EntryPath(s, hwnd).c_str());
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return false;
   }
-  Queue& q = MyQueue();
   Packet p;
   p.kind = kPost;
   p.hwnd = hwnd;
@@ -1047,14 +1070,10 @@ void ForEachTopLevel(F f) {
   for (auto& [h, e] : found) f(s, h, e);
 }
 
-LRESULT SendForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wParam,
-                    LPARAM lParam, DWORD timeoutMs, bool* ok) {
+// Sends to a window of another process and waits for the answer.
+LRESULT SendForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs,
+                    bool* ok) {
   *ok = false;
-  if (e.procId == s.procId || !ProcessAlive(s, e.procId)) {
-    if (e.procId != s.procId) unlink(EntryPath(s, hwnd).c_str());
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
   Queue& q = MyQueue();
   Packet p;
   p.kind = kSend;
@@ -1064,19 +1083,35 @@ LRESULT SendForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wPar
   p.lParam = lParam;
   p.time = GetTickCount();
   std::shared_ptr<OutConn> c;
-  for (int attempt = 0; attempt < 2 && !c; ++attempt) {
-    c = q.Connect(s, e.queueId);
-    if (!c) break;
-    if (++q.nextSeq == 0) ++q.nextSeq;
-    p.seq = q.nextSeq;
-    q.awaiting.insert(p.seq);
-    if (!q.SendPacket(c->fd, p)) {
-      q.awaiting.erase(p.seq);
-      q.CloseOutConn(c);
-      c.reset();
-    }
+  // Fast path: a live connection to the queue we reached this window through before.
+  if (auto t = q.sendTargets.find(hwnd); t != q.sendTargets.end()) {
+    auto oc = q.outConns.find(t->second);
+    if (oc != q.outConns.end() && !oc->second->dead) c = oc->second;
   }
   if (!c) {
+    Session& s = CurrentSession();
+    Entry e;
+    if (!ReadEntry(s, hwnd, &e) || e.procId == s.procId || !ProcessAlive(s, e.procId)) {
+      if (e.procId != 0 && e.procId != s.procId) unlink(EntryPath(s, hwnd).c_str());
+      q.sendTargets.erase(hwnd);
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+    c = q.Connect(s, e.queueId);
+    if (!c) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+    if (q.sendTargets.size() > 4096) q.sendTargets.clear();
+    q.sendTargets[hwnd] = e.queueId;
+  }
+  if (++q.nextSeq == 0) ++q.nextSeq;
+  p.seq = q.nextSeq;
+  q.awaiting.insert(p.seq);
+  if (!q.SendPacket(c->fd, p)) {
+    q.awaiting.erase(p.seq);
+    q.CloseOutConn(c);
+    q.sendTargets.erase(hwnd);
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
   }
@@ -1091,6 +1126,7 @@ LRESULT SendForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wPar
   Reply r = q.replies[seq];
   q.replies.erase(seq);
   if (r.status != kReplyOk) {
+    q.sendTargets.erase(hwnd);
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
   }
@@ -1131,13 +1167,11 @@ LRESULT SendToWindow(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD ti
     *ok = true;
     return state->result;
   }
-  Session& s = CurrentSession();
-  Entry e;
-  if (hwnd == 0 || hwnd == HWND_BROADCAST || !ReadEntry(s, hwnd, &e)) {
+  if (hwnd == 0 || hwnd == HWND_BROADCAST) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
   }
-  return SendForeign(s, hwnd, e, msg, wParam, lParam, timeoutMs, ok);
+  return SendForeign(hwnd, msg, wParam, lParam, timeoutMs, ok);
 }
 
 uint32_t MakeLParam(int32_t lo, int32_t hi) {
