@@ -1,0 +1,234 @@
+#include "sockets/LineBuffer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vexa {
+
+namespace {
+struct TBusyGuard {
+  int& Depth;
+  explicit TBusyGuard(int& d) : Depth(d) { ++Depth; }
+  ~TBusyGuard() { --Depth; }
+};
+}  // namespace
+
+char* TLineBuffer::PrepareAppend(int Count) {
+  if (Count < 0) Count = 0;
+  size_t need = static_cast<size_t>(FHeld) + static_cast<size_t>(Count) + 1;
+  if (FBuf.size() < need) FBuf.resize(need);
+  return FBuf.data() + FHeld;
+}
+
+void TLineBuffer::RemoveFront(int N) {
+  if (N <= 0) return;
+  if (N > FHeld) N = FHeld;
+  std::memmove(FBuf.data(), FBuf.data() + N, static_cast<size_t>(FHeld - N));
+  FHeld -= N;
+  FPending = std::max(0, FPending - N);
+  FSkipTo = std::max(0, FSkipTo - N);
+  FBuf[FHeld] = 0;
+}
+
+void TLineBuffer::Clear() {
+  FHeld = 0;
+  FPending = 0;
+  FSkipTo = 0;
+  FGen++;
+  if (!FBuf.empty()) FBuf[0] = 0;
+  if (FBusy == 0) std::vector<char>().swap(FBuf);
+}
+
+int TLineBuffer::Take(char* Buf, int Size, bool LineMode) {
+  int avail;
+  if (LineMode && FPending > 0) {
+    avail = FPending;
+  } else if (!LineMode && FHeld > 0) {
+    avail = FHeld;
+    FPending = 0;
+  } else {
+    return -1;
+  }
+  int n = std::min(std::max(Size, 0), avail);
+  if (n > 0) {
+    std::memcpy(Buf, FBuf.data(), static_cast<size_t>(n));
+    RemoveFront(n);
+  }
+  return n;
+}
+
+TLineBuffer::TOffer TLineBuffer::OfferPending(TLineHost& Host, int Gen) {
+  while (FPending > 0) {
+    if (!Host.LineModeOn()) return TOffer::ModeOff;
+    int before = FPending;
+    bool taken;
+    try {
+      taken = Host.DeliverLine();
+    } catch (...) {
+      // The line stays held and goes out in front of the next complete one.
+      if (FGen == Gen) {
+        FSkipTo = FPending;
+        FPending = 0;
+      }
+      throw;
+    }
+    if (FGen != Gen) return TOffer::Cleared;
+    if (!taken) {
+      RemoveFront(FPending);  // nobody wants it: dropped
+      FPending = 0;
+      break;
+    }
+    if (FPending == before && Host.LineModeOn()) {
+      // The owner read nothing; offering the same line again would never end.
+      FSkipTo = FPending;
+      FPending = 0;
+      return TOffer::Stalled;
+    }
+  }
+  return Host.LineModeOn() ? TOffer::Consumed : TOffer::ModeOff;
+}
+
+void TLineBuffer::Process(TLineHost& Host, int N, const std::string& LineEnd, int LineLimit,
+                          bool Edit, bool Echo, bool Rescan) {
+  TBusyGuard busy(FBusy);
+  const int gen = FGen;
+  const int L = static_cast<int>(LineEnd.size());
+  if (N < 0) N = 0;
+  if (static_cast<size_t>(FHeld) + static_cast<size_t>(N) + 1 > FBuf.size()) return;
+  FBuf[FHeld + N] = 0;
+  if (N > 0) {
+    if (Edit) {
+      if (!ApplyLineEdit(Host, N, gen, Echo)) return;
+    } else if (Echo) {
+      std::string copy(FBuf.data() + FHeld, static_cast<size_t>(N));
+      Host.EchoBytes(copy.data(), N);
+      if (FGen != gen) return;
+    }
+  }
+  int old = FHeld;
+  FHeld = old + N;
+  FBuf[FHeld] = 0;
+  int start = Rescan ? FSkipTo : std::max({0, old - L, FSkipTo});
+  while (L > 0) {
+    if (!Host.LineModeOn()) {
+      FPending = 0;
+      return;
+    }
+    int found = -1;
+    for (int i = start; i + L <= FHeld; i++) {
+      if (std::memcmp(FBuf.data() + i, LineEnd.data(), static_cast<size_t>(L)) == 0) {
+        found = i;
+        break;
+      }
+    }
+    if (found < 0) break;
+    FPending = found + L;
+    TOffer r = OfferPending(Host, gen);
+    if (r == TOffer::Cleared) return;
+    if (r == TOffer::ModeOff) {
+      FPending = 0;
+      return;
+    }
+    if (r == TOffer::Stalled) break;
+    FPending = 0;
+    FBuf[FHeld] = 0;
+    start = FSkipTo;
+  }
+  if (!Host.LineModeOn()) {
+    FPending = 0;
+    return;
+  }
+  if (LineLimit > 0 && FHeld > LineLimit) {
+    bool clear = true;
+    Host.LineLimitExceeded(FHeld, clear);
+    if (FGen != gen) return;
+    if (clear) {
+      FHeld = 0;
+      FPending = 0;
+      FSkipTo = 0;
+      FBuf[0] = 0;
+    }
+  }
+}
+
+void TLineBuffer::DeliverRest(TLineHost& Host) {
+  if (FBusy == 0 && FHeld > 0 && Host.LineModeOn()) {
+    const int gen = FGen;
+    try {
+      TBusyGuard busy(FBusy);
+      FPending = FHeld;
+      OfferPending(Host, gen);
+    } catch (...) {
+      Clear();
+      throw;
+    }
+  }
+  if (FBusy == 0) {
+    Clear();
+  } else {
+    // Closed from inside a delivery: the running delivery stops.
+    FHeld = 0;
+    FPending = 0;
+    FSkipTo = 0;
+    FGen++;
+  }
+}
+
+bool TLineBuffer::ApplyLineEdit(TLineHost& Host, int& Len, int Gen, bool Echo) {
+  const int held = FHeld;
+  int w = held;
+  int m = held;
+  bool editing = false;
+  std::vector<char> work;
+  auto startEdit = [&](int upTo) {
+    if (editing) return;
+    editing = true;
+    size_t size = ((static_cast<size_t>(held) + Len + 256) / 256) * 256;
+    work.resize(std::max(size, static_cast<size_t>(upTo) + 1));
+    std::memcpy(work.data(), FBuf.data(), static_cast<size_t>(upTo));
+  };
+  auto put = [&](char c) {
+    if (static_cast<size_t>(w) >= work.size()) work.resize(work.size() + 256);
+    work[w++] = c;
+  };
+  for (int j = held; j < held + Len; j++) {
+    char c = FBuf[j];
+    if (c == 8) {
+      if (Echo && w > 0) {
+        Host.EchoText(std::string("\b \b"));
+        if (FGen != Gen) return false;
+      }
+      startEdit(w);
+      if (w > 0) {
+        w--;
+        m = std::min(m, w);
+      }
+    } else if (c == 9) {
+      startEdit(w);
+      do {
+        put(' ');
+        if (Echo) {
+          Host.EchoText(std::string(" "));
+          if (FGen != Gen) return false;
+        }
+      } while (w % 8 != 0);
+    } else {
+      if (Echo) {
+        Host.EchoBytes(&c, 1);
+        if (FGen != Gen) return false;
+      }
+      if (editing) put(c);
+      else w++;
+    }
+  }
+  if (!editing) return true;
+  if (FBuf.size() < static_cast<size_t>(w) + 1) FBuf.resize(static_cast<size_t>(w) + 1);
+  std::memcpy(FBuf.data(), work.data(), static_cast<size_t>(w));
+  FBuf[w] = 0;
+  FHeld = m;
+  FSkipTo = std::min(FSkipTo, m);
+  Len = w - m;
+  return true;
+}
+
+}  // namespace vexa

@@ -1,0 +1,68 @@
+// The receive buffer of line mode: collects received bytes, cuts them at the
+// line end and hands one line at a time to the socket's owner, with the
+// optional limit on an unfinished line, echo and terminal-style editing.
+// It knows nothing of sockets: the socket passes itself in as the host.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vexa {
+
+// What the buffer calls back while it works.
+class TLineHost {
+public:
+  virtual ~TLineHost() = default;
+  virtual bool LineModeOn() = 0;
+  // Offers the pending line to the owner; false when no handler took it.
+  virtual bool DeliverLine() = 0;
+  // Echo of received bytes (Send) and of edit responses (SendStr).
+  virtual void EchoBytes(const char* Data, int Len) = 0;
+  virtual void EchoText(const std::string& Text) = 0;
+  virtual void LineLimitExceeded(int RcvdLength, bool& ClearData) = 0;
+};
+
+class TLineBuffer {
+public:
+  int Held() const { return FHeld; }
+  int Pending() const { return FPending; }
+  bool Busy() const { return FBusy > 0; }
+
+  // Makes room for Count more bytes behind the held ones and returns where
+  // they go (the buffer grows to exactly Held + Count + 1 when smaller).
+  char* PrepareAppend(int Count);
+  // Takes N bytes written at the PrepareAppend area: echo or editing, then the
+  // lines found are delivered one by one. With Rescan the search starts at the
+  // front (held bytes seen again in a new mode).
+  void Process(TLineHost& Host, int N, const std::string& LineEnd, int LineLimit, bool Edit,
+               bool Echo, bool Rescan = false);
+  // At session close: the held bytes are delivered as one last line, then
+  // everything is dropped.
+  void DeliverRest(TLineHost& Host);
+  // Hands out bytes to a reader: in line mode from the pending line, else from
+  // the held bytes. -1 when there is nothing of this buffer to hand out.
+  int Take(char* Buf, int Size, bool LineMode);
+  // Forgets every byte (and stops any delivery in progress).
+  void Clear();
+  // Leaves line delivery: a pending line becomes plain held bytes.
+  void EndPending() { FPending = 0; }
+
+private:
+  enum class TOffer { Consumed, Stalled, ModeOff, Cleared };
+  // Offers the pending line until it is consumed (or dropped because no
+  // handler takes it), line mode goes off, the owner stops reading, or the
+  // buffer is cleared meanwhile.
+  TOffer OfferPending(TLineHost& Host, int Gen);
+  bool ApplyLineEdit(TLineHost& Host, int& Len, int Gen, bool Echo);
+  void RemoveFront(int N);
+
+  std::vector<char> FBuf;
+  int FHeld = 0;
+  int FPending = 0;
+  int FSkipTo = 0;  // a line the owner did not take is not searched again
+  int FGen = 0;     // changes whenever the content is dropped
+  int FBusy = 0;
+};
+
+}  // namespace vexa
