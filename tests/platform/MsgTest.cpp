@@ -286,10 +286,10 @@ TEST(MsgTimer, IntervalsHoldWhilePostedMessagesFlow) {
   vexa::test::TestSession session;
   RegisterRecording("T", nullptr);
   HWND h = Make("T");
-  ASSERT_EQ(SetTimer(h, 5, 20), 5u);
-  int64_t freq = 0, last = 0, now = 0;
+  int64_t freq = 0, start = 0, now = 0;
   QueryPerformanceFrequency(&freq);
-  QueryPerformanceCounter(&last);
+  QueryPerformanceCounter(&start);
+  ASSERT_EQ(SetTimer(h, 5, 20), 5u);
   int ticks = 0, posts = 0;
   std::vector<double> gaps;
   std::atomic<bool> stop{false};
@@ -307,17 +307,18 @@ TEST(MsgTimer, IntervalsHoldWhilePostedMessagesFlow) {
       EXPECT_EQ(m.wParam, 5);
       EXPECT_EQ(m.hwnd, h);
       QueryPerformanceCounter(&now);
-      gaps.push_back(1000.0 * static_cast<double>(now - last) / static_cast<double>(freq));
-      last = now;
+      gaps.push_back(1000.0 * static_cast<double>(now - start) / static_cast<double>(freq));
       ++ticks;
     }
   }
   stop = true;
   poster.join();
   EXPECT_GT(posts, 6);
-  for (double g : gaps) {
-    EXPECT_GE(g, 19.0);  // never early
-    EXPECT_LE(g, 1000.0);
+  // The n-th tick never comes before n intervals have passed, nor very late.
+  ASSERT_EQ(gaps.size(), 6u);
+  for (size_t i = 0; i < gaps.size(); ++i) {
+    EXPECT_GE(gaps[i], 20.0 * static_cast<double>(i + 1)) << i;
+    EXPECT_LE(gaps[i], 20.0 * static_cast<double>(i + 1) + 1000.0) << i;
   }
   EXPECT_TRUE(KillTimer(h, 5));
   EXPECT_FALSE(KillTimer(h, 5));
