@@ -184,6 +184,12 @@ bool ProcessAlive(Session& s, uint32_t procId) {
 
 std::string EntryPath(Session& s, HWND hwnd) { return s.msgDir + "/w" + Hex8(hwnd); }
 
+// Drops what a dead process left behind for one of its windows.
+void ForgetDeadEntry(Session& s, HWND hwnd, const Entry& e) {
+  unlink(EntryPath(s, hwnd).c_str());
+  unlink((s.msgDir + "/q" + Hex8(e.queueId)).c_str());
+}
+
 bool WriteEntry(Session& s, HWND hwnd, const Entry& e) {
   std::string target = Hex8(e.procId) + "." + Hex8(e.queueId) + "." + std::to_string(e.pid) +
                        "." + std::to_string(e.tid) + "." + (e.top ? "1" : "0");
@@ -509,8 +515,8 @@ struct Queue : std::enable_shared_from_this<Queue> {
       close(fd);
       return nullptr;
     }
-    int flags = fcntl(fd, F_GETFL);
-    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    // The socket stays blocking: every other use passes MSG_DONTWAIT, and a
+    // thread without windows waits for its answer in a plain recv.
     auto c = std::make_shared<OutConn>();
     c->fd = fd;
     c->queueId = qid;
@@ -1012,7 +1018,7 @@ bool PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wParam,
   auto oc = q.outConns.find(e.queueId);
   bool connected = oc != q.outConns.end() && !oc->second->dead;
   if (e.procId == s.procId || (!connected && !ProcessAlive(s, e.procId))) {
-    if (e.procId != s.procId) unlink(EntryPath(s, hwnd).c_str());
+    if (e.procId != s.procId) ForgetDeadEntry(s, hwnd, e);
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return false;
   }
@@ -1092,7 +1098,7 @@ LRESULT SendForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD tim
     Session& s = CurrentSession();
     Entry e;
     if (!ReadEntry(s, hwnd, &e) || e.procId == s.procId || !ProcessAlive(s, e.procId)) {
-      if (e.procId != 0 && e.procId != s.procId) unlink(EntryPath(s, hwnd).c_str());
+      if (e.procId != 0 && e.procId != s.procId) ForgetDeadEntry(s, hwnd, e);
       q.sendTargets.erase(hwnd);
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return 0;
@@ -1116,6 +1122,22 @@ LRESULT SendForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD tim
     return 0;
   }
   uint32_t seq = p.seq;
+  if (q.listenFd < 0 && timeoutMs == INFINITE && q.pending.load() == 0) {
+    // Nothing can be sent to a thread without windows, so it has nothing to
+    // handle while it waits: one blocking read brings the answer.
+    while (!c->dead && !q.replies.count(seq)) {
+      Packet in;
+      ssize_t n = recv(c->fd, &in, sizeof in, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        q.CloseOutConn(c);
+        break;
+      }
+      if (n == static_cast<ssize_t>(sizeof in) && in.kind == kReply && q.awaiting.erase(in.seq)) {
+        q.replies[in.seq] = Reply{in.status, in.result};
+      }
+    }
+  }
   bool answered = q.WaitFor([&] { return q.replies.count(seq) != 0; }, [&] { return c->dead; },
                             timeoutMs);
   if (!answered) {
@@ -1335,7 +1357,7 @@ bool IsWindow(HWND hwnd) {
   if (!ReadEntry(s, hwnd, &e)) return false;
   if (e.procId == s.procId) return false;  // one of ours that is gone
   if (!ProcessAlive(s, e.procId)) {
-    unlink(EntryPath(s, hwnd).c_str());
+    ForgetDeadEntry(s, hwnd, e);
     return false;
   }
   return true;
