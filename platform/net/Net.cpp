@@ -1258,6 +1258,7 @@ int WSACancelAsyncRequest(HANDLE task) {
   std::lock_guard<std::mutex> g(gAsyncLock);
   auto it = Requests().find(task);
   if (it != Requests().end()) {
+    if (it->second.cancelled) return Fail(WSAEINVAL);
     it->second.cancelled = true;
     return 0;
   }
