@@ -1,0 +1,288 @@
+#include "gateway/MainGateway.h"
+
+#include <cstdio>
+
+#include "framework/Dialogs.h"
+#include "framework/IniFiles.h"
+#include "framework/SysUtils.h"
+#include "gateway/KWVReg.h"
+#include "gateway/ProviderSettings.h"
+#include "shared/VexaInst.h"
+
+namespace vexa {
+
+namespace {
+
+std::vector<std::string>& Arguments() {
+  static std::vector<std::string> args;
+  return args;
+}
+
+// Fixed notify server address of the form data; it counts only while the
+// registry holds no key for the channel, and then the port 0 makes it unusable.
+const char* const DesignNotifyServerAddress = "127.0.0.1";
+
+fw::TMenuItem* MenuItem(fw::TComponent* owner, fw::TMenuItem* parent, const std::string& caption) {
+  auto* item = new fw::TMenuItem(owner);
+  item->SetCaption(caption);
+  parent->Add(item);
+  return item;
+}
+
+}  // namespace
+
+void SetGatewayArguments(std::vector<std::string> Arguments_) { Arguments() = std::move(Arguments_); }
+const std::vector<std::string>& GatewayArguments() { return Arguments(); }
+
+TFrmGatewayMain::TFrmGatewayMain(fw::TComponent* AOwner) : fw::TForm(AOwner) {
+  SetName("FrmGatewayMain");
+  SetCaption("VEXA Notify Client Gateway");
+  SetBounds(Left(), Top(), 606, 162);
+  SetPosition(fw::poDefault);
+  SetBorderStyle(fw::bsSizeable);
+
+  DisplayMemo = new fw::TMemo(this);
+  DisplayMemo->SetName("DisplayMemo");
+  DisplayMemo->SetParent(this);
+  DisplayMemo->SetAlign(fw::alClient);
+  DisplayMemo->SetReadOnly(true);
+
+  Panel1 = new fw::TPanel(this);
+  Panel1->SetName("Panel1");
+  Panel1->SetParent(this);
+  Panel1->SetAlign(fw::alTop);
+  Panel1->SetHeight(33);
+  Panel1->SetVisible(false);
+  chkDisplay = new fw::TCheckBox(this);
+  chkDisplay->SetName("chkDisplay");
+  chkDisplay->SetParent(Panel1);
+  chkDisplay->SetCaption("Display Trace");
+  chkDisplay->SetChecked(true);
+
+  VexaNotifyProvider1 = new TVexaNotifyProvider(this);
+  VexaNotifyProvider1->SetName("VexaNotifyProvider1");
+  VexaNotifyProvider1->SetNotifyServerAddress(DesignNotifyServerAddress);
+  VexaNotifyProvider1->SetNotifyServerPort(0);
+  VexaNotifyProvider1->PollDuration = 0;
+  VexaNotifyProvider1->SetPollInterval(10);
+  VexaNotifyProvider1->SetStoreGatewayLocation(true);
+  VexaNotifyProvider1->SetProviderChannel("Default");
+  VexaNotifyProvider1->OnNotifyServerConnect = [this](fw::TObject* s) { VexaNotifyProvider1NotifyServerConnect(s); };
+  VexaNotifyProvider1->OnNotifyServerDisconnect = [this](fw::TObject* s) {
+    VexaNotifyProvider1NotifyServerDisconnect(s);
+  };
+  VexaNotifyProvider1->OnNotifyServerConnectFailed = [this](fw::TObject* s) {
+    VexaNotifyProvider1NotifyServerConnectFailed(s);
+  };
+  VexaNotifyProvider1->OnProviderSettingsNotFound = [this](fw::TObject* s) {
+    VexaNotifyProvider1ProviderSettingsNotFound(s);
+  };
+  VexaNotifyProvider1->OnClientConnecting = [this](plat::HWND h, bool& accept) {
+    VexaNotifyProvider1ClientConnecting(h, accept);
+  };
+  VexaNotifyProvider1->OnClientDisconnecting = [this](plat::HWND h) { VexaNotifyProvider1ClientDisconnecting(h); };
+
+  MainMenu1 = new fw::TMainMenu(this);
+  MainMenu1->SetName("MainMenu1");
+  File1 = MenuItem(this, MainMenu1->Items(), "&File");
+  Close1 = MenuItem(this, File1, "&Close");
+  N1 = MenuItem(this, File1, "-");
+  Shutdown1 = MenuItem(this, File1, "&Shutdown Client Gateway");
+  View1 = MenuItem(this, MainMenu1->Items(), "&View");
+  ClearLog1 = MenuItem(this, View1, "&Clear Log");
+  ProviderSettings1 = MenuItem(this, View1, "&Provider Settings");
+  Close1->OnClick = [this](fw::TObject* s) { Close1Click(s); };
+  Shutdown1->OnClick = [this](fw::TObject* s) { Shutdown1Click(s); };
+  ClearLog1->OnClick = [this](fw::TObject* s) { ClearLog1Click(s); };
+  ProviderSettings1->OnClick = [this](fw::TObject* s) { ProviderSettings1Click(s); };
+
+  VexaInstallMutex1 = new TVexaInstallMutex(this);
+  VexaInstallMutex1->SetProductName("Lumidex");
+
+  SetMessageHandler(WM_GATEWAY_CLIENTCOUNT, [this](fw::TMessage&) { StatusClientCount(); });
+  OnCreate = [this](fw::TObject* s) { FormCreate(s); };
+  OnClose = [this](fw::TObject* s, fw::TCloseAction& a) { FormClose(s, a); };
+}
+
+TFrmGatewayMain::~TFrmGatewayMain() {
+  // The base destructor would fire OnDestroy when this part of the form is
+  // gone already, so the form's end runs here, while all of it is alive.
+  FDestroying = true;
+  OnDestroy = nullptr;
+  if (!FDestroyed) FormDestroy(this);
+  // The provider shuts its session and local channel down while the handlers
+  // it calls can still reach the memo; afterwards it calls nothing of the form.
+  VexaNotifyProvider1->SetActive(false);
+  VexaNotifyProvider1->OnTrace = nullptr;
+  VexaNotifyProvider1->OnNotifyServerConnect = nullptr;
+  VexaNotifyProvider1->OnNotifyServerDisconnect = nullptr;
+  VexaNotifyProvider1->OnNotifyServerConnectFailed = nullptr;
+  VexaNotifyProvider1->OnProviderSettingsNotFound = nullptr;
+  VexaNotifyProvider1->OnClientConnecting = nullptr;
+  VexaNotifyProvider1->OnClientDisconnecting = nullptr;
+}
+
+std::string TFrmGatewayMain::IniFileName() {
+  std::string exe = fw::ParamStr0();
+  return fw::ChangeFileExt(exe, ".ini");
+}
+
+void TFrmGatewayMain::FormCreate(fw::TObject*) {
+  // Step 1, the tray icon's image, and steps 6 and 8 belong to the status display.
+  LoadSaveSettings(false);
+
+  std::string channel;
+  if (!GatewayArguments().empty()) channel = fw::Trim(GatewayArguments()[0]);
+  // A channel given in double quotes (as Params stores it) is the name inside them.
+  if (channel.size() >= 2 && channel.front() == '"' && channel.back() == '"') {
+    channel = fw::Trim(channel.substr(1, channel.size() - 2));
+  }
+  VexaNotifyProvider1->SetProviderChannel(channel);
+  SetCaption(Caption() + " - [" + VexaNotifyProvider1->ProviderChannel() + "]");
+  VexaNotifyProvider1->OnTrace = [this](fw::TObject* s, const std::string& t) { AddTraceLine(s, t); };
+  StatusStartup();
+  VexaNotifyProvider1->SetActive(true);
+  StatusServerAddress();
+}
+
+void TFrmGatewayMain::FormDestroy(fw::TObject*) {
+  FDestroyed = true;
+  LoadSaveSettings(true);
+}
+
+void TFrmGatewayMain::FormClose(fw::TObject*, fw::TCloseAction& Action) {
+  // Closing the window only hides it; the program runs on in the notification area.
+  Action = fw::caHide;
+}
+
+void TFrmGatewayMain::LoadSaveSettings(bool Save) {
+  try {
+    fw::TIniFile ini(IniFileName());
+    if (Save) {
+      ini.WriteInteger("MainWindow", "Width", Width());
+      ini.WriteInteger("MainWindow", "Height", Height());
+      ini.WriteInteger("MainWindow", "Top", Top());
+      ini.WriteInteger("MainWindow", "Left", Left());
+      ini.WriteInteger("Connection Polling", "Duration", VexaNotifyProvider1->PollDuration);
+      ini.WriteInteger("Connection Polling", "Interval", VexaNotifyProvider1->PollInterval());
+      return;
+    }
+    int32_t w = ini.ReadInteger("Main Gateway Window", "Width", Width());
+    int32_t h = ini.ReadInteger("Main Gateway Window", "Height", Height());
+    int32_t t = ini.ReadInteger("Main Gateway Window", "Top", Top());
+    int32_t l = ini.ReadInteger("Main Gateway Window", "Left", Left());
+    const int32_t sw = fw::Screen->Width();
+    const int32_t sh = fw::Screen->Height();
+    if (w > sw) w = sw;
+    if (h > sh) h = sh;
+    if (t < 0) {
+      t = 0;
+    } else if (t + h > sh) {
+      t = sh - h;
+    }
+    if (l < 0) {
+      l = 0;
+    } else if (l + w > sw) {
+      l = sw - w;
+    }
+    SetBounds(l, t, w, h);
+    VexaNotifyProvider1->PollDuration =
+        ini.ReadInteger("Connection Polling", "Duration", VexaNotifyProvider1->PollDuration);
+    VexaNotifyProvider1->SetPollInterval(
+        ini.ReadInteger("Connection Polling", "Interval", VexaNotifyProvider1->PollInterval()));
+  } catch (const std::exception& e) {
+    // An unreadable or unwritable file leaves the current values.
+    AddTraceLine(this, std::string("Settings file ") + IniFileName() + ": " + e.what());
+  }
+}
+
+void TFrmGatewayMain::AddTraceLine(fw::TObject*, const std::string& Text) {
+  if (!fw::DisplayAvailable()) {
+    std::fputs((Text + "\n").c_str(), stdout);
+    std::fflush(stdout);
+  }
+  if (!DisplayMemo || !chkDisplay || !chkDisplay->Checked()) return;
+  fw::TStrings* lines = DisplayMemo->Lines();
+  lines->BeginUpdate();
+  try {
+    if (lines->Count() > 200) {
+      for (int i = 0; i < 50; ++i) lines->Delete(0);
+    }
+    lines->Add(Text);
+  } catch (...) {
+    lines->EndUpdate();
+    throw;
+  }
+  lines->EndUpdate();
+}
+
+void TFrmGatewayMain::VexaNotifyProvider1NotifyServerConnect(fw::TObject*) { StatusConnected(); }
+
+void TFrmGatewayMain::VexaNotifyProvider1NotifyServerDisconnect(fw::TObject*) {
+  if (!FDestroying) StatusDisconnected();
+  AddTraceLine(this, "Disconnected from notify server");
+}
+
+void TFrmGatewayMain::VexaNotifyProvider1NotifyServerConnectFailed(fw::TObject*) {}
+
+void TFrmGatewayMain::VexaNotifyProvider1ProviderSettingsNotFound(fw::TObject*) { ShowProviderSettings(); }
+
+void TFrmGatewayMain::VexaNotifyProvider1ClientConnecting(plat::HWND, bool&) {
+  if (!FDestroying) plat::PostMessage(Handle(), WM_GATEWAY_CLIENTCOUNT, 0, 0);
+}
+
+void TFrmGatewayMain::VexaNotifyProvider1ClientDisconnecting(plat::HWND) {
+  if (!FDestroying) plat::PostMessage(Handle(), WM_GATEWAY_CLIENTCOUNT, 0, 0);
+}
+
+void TFrmGatewayMain::Close1Click(fw::TObject*) { Hide(); }
+
+void TFrmGatewayMain::Shutdown1Click(fw::TObject*) { fw::Application->Terminate(); }
+
+void TFrmGatewayMain::ClearLog1Click(fw::TObject*) { DisplayMemo->Clear(); }
+
+void TFrmGatewayMain::ProviderSettings1Click(fw::TObject*) { ShowProviderSettings(); }
+
+void TFrmGatewayMain::ShowProviderSettings() {
+  const std::string channel = VexaNotifyProvider1->ProviderChannel();
+  // An OK with unusable values reactivates the provider, which opens the
+  // dialog again from inside this one; each call frees its own dialog.
+  TFrmProviderSettings* dialog = nullptr;
+  auto finish = [&] {
+    delete dialog;
+    if (FrmProviderSettings == dialog) FrmProviderSettings = nullptr;
+    StatusServerAddress();
+  };
+  try {
+    dialog = fw::CreateFormOf<TFrmProviderSettings>(fw::Application);
+    FrmProviderSettings = dialog;
+    std::string address, port;
+    ReadProviderSettings(channel, address, port);
+    dialog->lblProviderName->SetCaption(channel);
+    dialog->edtIP->SetText(address);
+    dialog->updPort->SetPosition(fw::StrToIntDef(port, 5500));
+    if (!fw::DisplayAvailable()) {
+      // Nobody can answer the dialog: say what is missing and how to set it.
+      std::printf("%s", SettingsMissingText(channel).c_str());
+      std::fflush(stdout);
+    }
+    if (dialog->ShowModal() == fw::mrOk) {
+      WriteProviderSettings(dialog->lblProviderName->Caption(), dialog->edtIP->Text(), dialog->edtPort->Text());
+      if (VexaNotifyProvider1->Active()) {
+        VexaNotifyProvider1->ReloadProviderSettings();
+      } else {
+        VexaNotifyProvider1->SetActive(true);
+      }
+      StatusConnecting();
+    } else if (!VexaNotifyProvider1->SessionUp()) {
+      VexaNotifyProvider1->SetActive(false);
+      StatusDisconnected();
+    }
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+}
+
+}  // namespace vexa

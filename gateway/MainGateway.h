@@ -1,0 +1,81 @@
+// The client gateway's main form: owns the notification provider, takes the
+// channel from the command line, keeps window bounds and polling values in the
+// INI file beside the program and shows the provider's trace.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "framework/ExtCtrls.h"
+#include "framework/Forms.h"
+#include "framework/Menus.h"
+#include "framework/StdCtrls.h"
+#include "gateway/VexaKWVProvider.h"
+
+namespace vexa {
+
+class TVexaInstallMutex;
+
+// The program's command-line arguments after the program name; relaygate's
+// entry sets them before the form is made.
+void SetGatewayArguments(std::vector<std::string> Arguments);
+const std::vector<std::string>& GatewayArguments();
+
+// The private message that refreshes the client count.
+constexpr plat::UINT WM_GATEWAY_CLIENTCOUNT = plat::WM_USER + 2;
+
+class TFrmGatewayMain : public fw::TForm {
+public:
+  explicit TFrmGatewayMain(fw::TComponent* AOwner);
+  ~TFrmGatewayMain() override;
+
+  fw::TMemo* DisplayMemo;
+  fw::TPanel* Panel1;
+  fw::TCheckBox* chkDisplay;
+  TVexaNotifyProvider* VexaNotifyProvider1;
+  fw::TMainMenu* MainMenu1;
+  fw::TMenuItem* File1;
+  fw::TMenuItem* Close1;
+  fw::TMenuItem* N1;
+  fw::TMenuItem* Shutdown1;
+  fw::TMenuItem* View1;
+  fw::TMenuItem* ClearLog1;
+  fw::TMenuItem* ProviderSettings1;
+  TVexaInstallMutex* VexaInstallMutex1;
+
+  void FormCreate(fw::TObject* Sender);
+  void FormDestroy(fw::TObject* Sender);
+  void FormClose(fw::TObject* Sender, fw::TCloseAction& Action);
+  void VexaNotifyProvider1NotifyServerConnect(fw::TObject* Sender);
+  void VexaNotifyProvider1NotifyServerDisconnect(fw::TObject* Sender);
+  void VexaNotifyProvider1NotifyServerConnectFailed(fw::TObject* Sender);
+  void VexaNotifyProvider1ProviderSettingsNotFound(fw::TObject* Sender);
+  void VexaNotifyProvider1ClientConnecting(plat::HWND ClientHandle, bool& Accept);
+  void VexaNotifyProvider1ClientDisconnecting(plat::HWND ClientHandle);
+  void Close1Click(fw::TObject* Sender);
+  void Shutdown1Click(fw::TObject* Sender);
+  void ClearLog1Click(fw::TObject* Sender);
+  void ProviderSettings1Click(fw::TObject* Sender);
+
+  void AddTraceLine(fw::TObject* Sender, const std::string& Text);
+  void ShowProviderSettings();
+  void LoadSaveSettings(bool Save);
+
+  // The INI file: the program's path with ".ini" for its extension.
+  static std::string IniFileName();
+
+protected:
+  // States of the status display (status bar and tray icon).
+  virtual void StatusStartup() {}
+  virtual void StatusConnecting() {}
+  virtual void StatusConnected() {}
+  virtual void StatusDisconnected() {}
+  virtual void StatusServerAddress() {}
+  virtual void StatusClientCount() {}
+
+private:
+  bool FDestroying = false;
+  bool FDestroyed = false;
+};
+
+}  // namespace vexa

@@ -1,0 +1,506 @@
+#include "gateway/VexaKWVProvider.h"
+
+
+#include "framework/ExtCtrls.h"
+#include "framework/SysUtils.h"
+#include "gateway/KWVReg.h"
+#include "sockets/NetSocket.h"
+
+namespace vexa {
+
+namespace {
+
+constexpr int SessionPortDefault = 5500;
+
+std::string ClockText() { return fw::FormatDateTime("hh:nn:ss", fw::Now()); }
+
+}  // namespace
+
+TVexaNotifyProvider::TVexaNotifyProvider(fw::TComponent* AOwner) : fw::TComponent(AOwner) {
+  FNotifyServerPort = SessionPortDefault;
+  FPollInterval = 10;
+  FStoreGatewayLocation = true;
+  if (!ComponentState().Contains(fw::csDesigning)) {
+    FIPCServer = new TVexaIPCServer(this);
+    FIPCServer->OnClientConnecting = [this](plat::HWND h, bool& accept) { IPCClientConnecting(h, accept); };
+    FIPCServer->OnClientDisconnecting = [this](plat::HWND h) { IPCClientDisconnecting(h); };
+    FIPCServer->OnDisplay = [this](fw::TObject*, const std::string& text) { Trace("SIPC:: " + text); };
+    FIPCServer->OnServerInstanceExists = [this](fw::TObject*) {
+      Trace("ERROR: Provider already exists to service provider channel: \"" + FProviderChannel + "\"");
+    };
+    FIPCServer->OnUserDataMessage = [](plat::HWND, TVexaUserDataMessage&, bool) {};
+    FIPCServer->OnUserAnonMessage = [](TVexaUserAnonMessage&, bool) {};
+    FIPCServer->OnUserMessage = [this](plat::HWND, TVexaUserMessage&, bool) {
+      Trace("User message received - these shouuld not be used");
+    };
+    FIPCServer->OnCustomMessage = [this](fw::TMessage& msg, bool& handled) { IPCCustomMessage(msg, handled); };
+    FIPCServer->OnMsgIDChange = [this](fw::TObject*) { ReadMessageIDs(); };
+    FIPCServer->OnServingInstance = [this](fw::TObject*) {
+      if (!FStoreGatewayLocation) return;
+      WriteGatewayLocation(fw::UpperCase(FProviderChannel) == "DEFAULT" ? std::string("Default") : FProviderChannel);
+    };
+    FSubscriptionMsg = FIPCServer->AddCustomMessage("Subscription");
+    FNotificationMsg = FIPCServer->AddCustomMessage("Notification");
+    FStateMsg = FIPCServer->AddCustomMessage("NotifyServerState");
+
+    FSocket = std::make_unique<TNetSocket>(nullptr);
+    FSocket->OnBgException = [this](fw::TObject* s, fw::Exception& e, bool& canClose) {
+      SocketBgException(s, e, canClose);
+    };
+    FSocket->OnDataAvailable = [this](fw::TObject* s, uint16_t err) { SocketDataAvailable(s, err); };
+    FSocket->OnError = [this](fw::TObject* s) { SocketError(s); };
+    FSocket->OnLineLimitExceeded = [this](fw::TObject* s, int32_t n, bool& clear) {
+      SocketLineLimitExceeded(s, n, clear);
+    };
+    FSocket->OnSessionClosed = [this](fw::TObject* s, uint16_t err) { SocketSessionClosed(s, err); };
+    FSocket->OnSessionConnected = [this](fw::TObject* s, uint16_t err) { SocketSessionConnected(s, err); };
+    FSocket->OnChangeState = [](fw::TObject*, TSocketState, TSocketState) {};
+    FSocket->OnDataSent = [](fw::TObject*, uint16_t) {};
+    FSocket->OnDnsLookupDone = [](fw::TObject*, uint16_t) {};
+    FSocket->OnSendData = [](fw::TObject*, int32_t) {};
+    FSocket->OnSessionAvailable = [](fw::TObject*, uint16_t) {};
+    FSocket->SetLineMode(false);
+    FSocket->SetProto("tcp");
+  }
+  SetProviderChannel("Default");
+}
+
+TVexaNotifyProvider::~TVexaNotifyProvider() {
+  if (!ComponentState().Contains(fw::csDesigning)) {
+    // The events below would reach a half-destroyed owner: only what the
+    // provider itself does on the way down remains.
+    SetActive(false);
+    if (FSocket) {
+      FSocket->Close();
+      FSocket.reset();
+    }
+    for (auto& list : FTableClients) list.reset();
+  }
+}
+
+double TVexaNotifyProvider::CurrentTime() const {
+  return fw::Now();
+}
+
+// ---------------------------------------------------------------------------
+// Properties
+
+void TVexaNotifyProvider::SetNotifyServerAddress(const std::string& Value) {
+  if (Value != FNotifyServerAddress) FNotifyServerAddress = Value;
+}
+
+void TVexaNotifyProvider::SetNotifyServerPort(uint16_t Value) {
+  if (Value != FNotifyServerPort) FNotifyServerPort = Value;
+}
+
+void TVexaNotifyProvider::SetPollInterval(int32_t Value) {
+  if (Value != FPollInterval) FPollInterval = Value;
+}
+
+bool TVexaNotifyProvider::LoadStoredSettings() {
+  std::string address, port;
+  if (!ReadProviderSettings(FProviderChannel, address, port)) return false;
+  int32_t number = StoredPortNumber(port);
+  if (number < 0 || number > 65535) {
+    // Only a hand-edited registry holds such a port: refuse it as unusable
+    // settings rather than cutting it to 16 bits.
+    Trace("Stored port " + std::to_string(number) + " of provider channel \"" + FProviderChannel +
+          "\" is outside 0..65535 and not used");
+    number = 0;
+  }
+  FNotifyServerPort = static_cast<uint16_t>(number);
+  FNotifyServerAddress = address;
+  return true;
+}
+
+void TVexaNotifyProvider::SetProviderChannel(const std::string& Value) {
+  if (Value == FProviderChannel && !FProviderChannel.empty()) return;
+  FProviderChannel = Value.empty() ? std::string("Default") : Value;
+  if (ComponentState().Contains(fw::csDesigning)) return;
+  if (FIPCServer && FIPCServer->InstanceName() != FProviderChannel) {
+    FIPCServer->SetInstanceName(FProviderChannel);
+  }
+  if (FStoreGatewayLocation) LoadStoredSettings();
+}
+
+void TVexaNotifyProvider::ReloadProviderSettings() {
+  if (!FStoreGatewayLocation || !LoadStoredSettings()) return;
+  if (FSessionUp || FActive) {
+    SetActive(false);
+    SetActive(true);
+  }
+}
+
+void TVexaNotifyProvider::SetActive(bool Value) {
+  if (Value == FActive) return;
+  FActive = Value;
+  if (ComponentState().Contains(fw::csDesigning)) return;
+
+  if (!Value) {
+    // Dropping the local clients first unsubscribes their tables while the
+    // session can still tell the server.
+    if (FIPCServer) FIPCServer->SetActive(false);
+    if (FSocket) FSocket->Close();
+    SetSessionUp(false);
+    FreePollTimer();
+    FPollStart = 0;
+    return;
+  }
+
+  if (FStoreGatewayLocation) {
+    LoadStoredSettings();
+    if (fw::Trim(FNotifyServerAddress).empty() || FNotifyServerPort == 0) {
+      FActive = false;
+      DoProviderSettingsNotFound();
+      return;
+    }
+  }
+  if (fw::Trim(FProviderChannel).empty()) {
+    FActive = false;
+    return;
+  }
+  if (fw::Trim(FNotifyServerAddress).empty() || FNotifyServerPort == 0) {
+    FActive = false;
+    return;
+  }
+  FSocket->SetAddr(FNotifyServerAddress);
+  FSocket->SetPort(std::to_string(FNotifyServerPort));
+  FPollStart = CurrentTime();
+  StartPollTimer(250);
+  FIPCServer->SetInstanceName(FProviderChannel);
+  FIPCServer->SetActive(true);
+}
+
+int32_t TVexaNotifyProvider::GetClientCount() const {
+  if (ComponentState().Contains(fw::csDesigning) || !FIPCServer) return 0;
+  return FIPCServer->GetClientCount();
+}
+
+std::vector<plat::HWND> TVexaNotifyProvider::TableClientList(int TableID) const {
+  if (TableID < 0 || TableID > 255 || !FTableClients[TableID]) return {};
+  return *FTableClients[TableID];
+}
+
+// ---------------------------------------------------------------------------
+// Events and trace
+
+void TVexaNotifyProvider::Trace(const std::string& Text) {
+  if (!OnTrace) return;
+  try {
+    OnTrace(this, Text);
+  } catch (...) {
+  }
+}
+
+void TVexaNotifyProvider::DoNotifyServerConnect() {
+  if (OnNotifyServerConnect) OnNotifyServerConnect(this);
+}
+void TVexaNotifyProvider::DoNotifyServerConnectFailed() {
+  if (OnNotifyServerConnectFailed) OnNotifyServerConnectFailed(this);
+}
+void TVexaNotifyProvider::DoNotifyServerDisconnect() {
+  if (OnNotifyServerDisconnect) OnNotifyServerDisconnect(this);
+}
+void TVexaNotifyProvider::DoProviderSettingsNotFound() {
+  if (OnProviderSettingsNotFound) OnProviderSettingsNotFound(this);
+}
+
+// ---------------------------------------------------------------------------
+// Polling and the TCP session
+
+void TVexaNotifyProvider::StartPollTimer(uint32_t Interval) {
+  if (!FPollTimer) {
+    FPollTimer = new fw::TTimer(this);
+    FPollTimer->SetEnabled(false);
+    FPollTimer->SetOnTimer([this](fw::TObject* s) { PollTimerTick(s); });
+  }
+  if (!FPollTimerExists) {
+    FPollTimer->SetInterval(Interval);
+    FPollTimerExists = true;
+  }
+  FPollTimer->SetEnabled(true);
+}
+
+void TVexaNotifyProvider::FreePollTimer() {
+  if (FPollTimer) FPollTimer->SetEnabled(false);
+  FPollTimerExists = false;
+}
+
+void TVexaNotifyProvider::PollTimerTick(fw::TObject*) {
+  if (!FPollTimer || !FPollTimerExists || !FPollTimer->Enabled()) return;
+  FPollTimer->SetEnabled(false);
+  if (FPollInterval < 0) {
+    // A negative interval (a hand-edited INI file) means no retry, as 0 does.
+    Trace("Poll interval " + std::to_string(FPollInterval) + " is negative: no retry");
+  } else {
+    FPollTimer->SetInterval(static_cast<uint32_t>(FPollInterval) * 1000u);
+  }
+  Trace(ClockText() + " Checking for Notify Server");
+  FSocket->SetAddr(FNotifyServerAddress);
+  FSocket->SetPort(std::to_string(FNotifyServerPort));
+  FSocket->Connect();
+}
+
+void TVexaNotifyProvider::SocketSessionConnected(fw::TObject*, uint16_t Error) {
+  if (Error == 0) {
+    FReader.Reset();
+    SetSessionUp(true);
+    FreePollTimer();
+    FPollStart = 0;
+    try {
+      DoNotifyServerConnect();
+    } catch (...) {
+    }
+    return;
+  }
+  double elapsed = CurrentTime() - FPollStart;
+  if (FPollInterval > 0 && (PollDuration == 0 || PollDuration / 1440.0 > elapsed)) {
+    StartPollTimer(static_cast<uint32_t>(FPollInterval) * 1000u);
+  } else {
+    try {
+      DoNotifyServerConnectFailed();
+    } catch (...) {
+    }
+  }
+}
+
+void TVexaNotifyProvider::SocketSessionClosed(fw::TObject*, uint16_t) {
+  if (!FSessionUp) return;
+  Trace("Connection Closed");
+  SetSessionUp(false);
+  try {
+    DoNotifyServerDisconnect();
+  } catch (...) {
+  }
+  if (FPollInterval > 0 && FActive) {
+    FPollStart = CurrentTime();
+    StartPollTimer(750);
+  }
+}
+
+void TVexaNotifyProvider::SocketDataAvailable(fw::TObject*, uint16_t) {
+  const std::string address = FNotifyServerAddress + ":" + std::to_string(FNotifyServerPort);
+  if (!FGreetingReceived) {
+    const std::string lineEnd = FSocket->LineEnd;
+    std::vector<char> buf(NotifyServerGreetingLength + lineEnd.size() + 1, 0);
+    int n = FSocket->Receive(buf.data(), static_cast<int>(buf.size() - 1));
+    if (n < 0 && FSocket->LastError() == 10035) return;  // nothing there yet
+    switch (CheckGreeting(buf.data(), n)) {
+      case TGreetingKind::gkGreeting:
+      case TGreetingKind::gkBusy: {
+        bool busy = CheckGreeting(buf.data(), n) == TGreetingKind::gkBusy;
+        Trace(busy ? "Notify Server at " + address + " is Busy"
+                   : "Connected to Notify Server at " + address);
+        FGreetingReceived = true;
+        // Line-end bytes that did not come with the greeting must not be
+        // taken for the start of a record.
+        size_t got = static_cast<size_t>(n) - NotifyServerGreetingLength;
+        FReader.Reset();
+        if (got < lineEnd.size()) FReader.ExpectPrefix(lineEnd.substr(got));
+        WriteProviderSettings(FProviderChannel, FNotifyServerAddress, std::to_string(FNotifyServerPort));
+        if (!busy) SendSubscriptionList();
+        break;
+      }
+      case TGreetingKind::gkUnknown:
+        Trace("Server at " + address + " was not recognized");
+        FSocket->CloseDelayed();
+        break;
+    }
+    return;
+  }
+  uint8_t buf[8192];
+  int n = FSocket->Receive(buf, sizeof buf);
+  if (n <= 0) return;
+  FReader.Feed(buf, static_cast<size_t>(n), [this](const TProviderRecord& r) { HandleRecord(r); });
+}
+
+void TVexaNotifyProvider::HandleRecord(const TProviderRecord& Rec) {
+  switch (Rec.Code) {
+    case 'C':
+    case 'D':
+    case 'I':
+      if (RequireTable(Rec.TableID, true)) RelayNotification(Rec.TableID, Rec.Code, Rec.Value);
+      break;
+    case 'S':
+      Trace("Subscription to table " + std::to_string(Rec.TableID) + " confirmed");
+      break;
+    case 'U':
+      Trace("Unubscription from table " + std::to_string(Rec.TableID) + " confirmed");
+      break;
+    default:
+      break;
+  }
+}
+
+void TVexaNotifyProvider::SendSubscriptionList() {
+  std::string text = "Sending current subscription list:";
+  bool any = false;
+  for (int id = 1; id <= 255; ++id) {
+    if (!FTableClients[id] || FTableClients[id]->empty()) continue;
+    any = true;
+    text += " " + std::to_string(id);
+    FSocket->SendStr("S " + std::to_string(id) + "\r\n");
+  }
+  if (!any) text += " Empty";
+  Trace(text);
+  FSocket->Flush();
+}
+
+void TVexaNotifyProvider::SocketError(fw::TObject*) {
+  Trace("MUXSocket Error (" + std::to_string(FSocket->LastError()) + ")");
+}
+
+void TVexaNotifyProvider::SocketBgException(fw::TObject*, fw::Exception& E, bool& CanClose) {
+  Trace(std::string("Socket exception occured: ") + E.ClassName() + ": " + E.Message());
+  CanClose = false;
+}
+
+void TVexaNotifyProvider::SocketLineLimitExceeded(fw::TObject*, int32_t, bool& ClearData) {
+  ClearData = true;
+  FSocket->Close();
+}
+
+// ---------------------------------------------------------------------------
+// Local clients
+
+void TVexaNotifyProvider::SendCommand(const std::string& Line) {
+  FSocket->SendStr(Line + "\r\n");
+  FSocket->Flush();
+}
+
+bool TVexaNotifyProvider::RequireTable(int TableID, bool CheckOnly) {
+  if (TableID < 1 || TableID > 255) {
+    Trace("Invalid TableID: " + std::to_string(TableID));
+    return false;
+  }
+  if (FTableClients[TableID]) return true;
+  if (CheckOnly) return false;
+  FTableClients[TableID] = std::make_unique<std::vector<plat::HWND>>();
+  if (!FSessionUp) return true;
+  Trace("Requesting subscription to table " + std::to_string(TableID));
+  SendCommand("S " + std::to_string(TableID));
+  return true;
+}
+
+void TVexaNotifyProvider::SubscribeClient(int TableID, plat::HWND ClientWindow) {
+  if (!RequireTable(TableID, false)) return;
+  // Sending the command pumps messages; the list may have gone meanwhile.
+  auto& list = FTableClients[TableID];
+  if (!list) list = std::make_unique<std::vector<plat::HWND>>();
+  for (plat::HWND h : *list) {
+    if (h == ClientWindow) return;
+  }
+  list->push_back(ClientWindow);
+}
+
+void TVexaNotifyProvider::UnsubscribeClient(int TableID, plat::HWND ClientWindow) {
+  Trace("Unsubscribing from Table " + std::to_string(TableID));
+  int first = TableID == 0 ? 1 : TableID;
+  int last = TableID == 0 ? 255 : TableID;
+  if (first < 1 || last > 255) return;
+  for (int id = first; id <= last; ++id) {
+    auto& list = FTableClients[id];
+    if (!list) continue;
+    bool found = false;
+    for (size_t i = 0; i < list->size(); ++i) {
+      if ((*list)[i] == ClientWindow) {
+        list->erase(list->begin() + static_cast<std::ptrdiff_t>(i));
+        found = true;
+        break;
+      }
+    }
+    if (!found || !list->empty()) continue;
+    list.reset();
+    Trace("No more clients for table " + std::to_string(id));
+    if (FSessionUp) SendCommand("U " + std::to_string(id));
+  }
+}
+
+void TVexaNotifyProvider::RelayNotification(int TableID, char Code, int32_t Value) {
+  if (TableID < 1 || TableID > 255) return;
+  if (Value < 0) {
+    // The relay carries Value as an unsigned 32-bit number; the bits go out
+    // unchanged.
+    Trace("Value " + std::to_string(Value) + " for table " + std::to_string(TableID) +
+          " relayed as " + std::to_string(static_cast<uint32_t>(Value)));
+  }
+  fw::TMessage msg;
+  msg.WParam = Value;
+  msg.LParam = static_cast<int32_t>(static_cast<uint32_t>(TableID) |
+                                    (static_cast<uint32_t>(static_cast<uint8_t>(Code)) << 8));
+  // Last subscriber first. A failed post unsubscribes the client and may pump
+  // messages that change or free this list, so it is looked up again each step.
+  size_t i = FTableClients[TableID] ? FTableClients[TableID]->size() : 0;
+  while (i > 0) {
+    auto* list = FTableClients[TableID].get();
+    if (!list) break;
+    if (i > list->size()) i = list->size();
+    if (i == 0) break;
+    --i;
+    plat::HWND client = (*list)[i];
+    fw::TMessage m = msg;
+    if (!FIPCServer->PostToClient(client, FNotificationMsg, m)) UnsubscribeClient(0, client);
+  }
+}
+
+void TVexaNotifyProvider::SetSessionUp(bool Up) {
+  if (Up == FSessionUp) return;
+  if (Up) FGreetingReceived = false;
+  BroadcastServerState(Up);
+  FSessionUp = Up;
+}
+
+void TVexaNotifyProvider::BroadcastServerState(bool Up) {
+  if (Up == FStateSent) return;
+  FStateSent = Up;
+  if (!FIPCServer) return;
+  fw::TMessage msg;
+  msg.WParam = Up ? 1 : 2;
+  msg.LParam = 0;
+  FIPCServer->PostToAllClients(FStateMsg, msg);
+}
+
+void TVexaNotifyProvider::ReadMessageIDs() {
+  if (!FIPCServer) return;
+  FSubscriptionMsg = FIPCServer->GetCustomMessageID("Subscription");
+  FNotificationMsg = FIPCServer->GetCustomMessageID("Notification");
+  FStateMsg = FIPCServer->GetCustomMessageID("NotifyServerState");
+}
+
+void TVexaNotifyProvider::IPCClientConnecting(plat::HWND ClientHandle, bool& Accept) {
+  Trace("New client (" + std::to_string(ClientHandle) + ")");
+  if (OnClientConnecting) OnClientConnecting(ClientHandle, Accept);
+  if (FStateSent) {
+    fw::TMessage msg;
+    msg.WParam = 1;
+    msg.LParam = 0;
+    FIPCServer->PostToClient(ClientHandle, FStateMsg, msg);
+  }
+}
+
+void TVexaNotifyProvider::IPCClientDisconnecting(plat::HWND ClientHandle) {
+  UnsubscribeClient(0, ClientHandle);
+  Trace("Client disconnected (" + std::to_string(ClientHandle) + ")");
+  if (OnClientDisconnecting) OnClientDisconnecting(ClientHandle);
+}
+
+void TVexaNotifyProvider::IPCCustomMessage(fw::TMessage& Msg, bool&) {
+  if (FSubscriptionMsg == 0 || Msg.Msg != FSubscriptionMsg) return;
+  int table = Msg.LParam & 0xFF;
+  char letter = static_cast<char>((Msg.LParam >> 8) & 0xFF);
+  plat::HWND client = static_cast<plat::HWND>(Msg.WParam);
+  if (letter == 'S') {
+    if (!plat::IsWindow(client)) {
+      Msg.Result = -1;
+      return;
+    }
+    Trace("Relaying Subscription Request (" + std::to_string(table) + ")");
+    SubscribeClient(table, client);
+    Msg.Result = 1;
+  } else if (letter == 'U') {
+    UnsubscribeClient(table, client);
+    Msg.Result = 1;
+  }
+}
+
+}  // namespace vexa

@@ -1,0 +1,133 @@
+// The client gateway's notification provider: one TCP session to the notify
+// server (connect, greeting check, subscriptions, record stream, polling and
+// reconnection) and the local side that serves the client programs of one
+// provider channel (subscriptions, relay, server-state broadcast).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/Classes.h"
+#include "gateway/NotifyRecordReader.h"
+#include "shared/VexaIPC.h"
+#include "platform/msg/Msg.h"
+
+namespace fw {
+class TTimer;
+}
+
+namespace vexa {
+
+class TNetSocket;
+using TProviderTraceEvent = std::function<void(fw::TObject* Sender, const std::string& Text)>;
+
+class TVexaNotifyProvider : public fw::TComponent {
+public:
+  explicit TVexaNotifyProvider(fw::TComponent* AOwner);
+  ~TVexaNotifyProvider() override;
+
+  bool Active() const { return FActive; }
+  void SetActive(bool Value);
+  const std::string& NotifyServerAddress() const { return FNotifyServerAddress; }
+  void SetNotifyServerAddress(const std::string& Value);
+  uint16_t NotifyServerPort() const { return FNotifyServerPort; }
+  void SetNotifyServerPort(uint16_t Value);
+  int32_t PollDuration = 0;  // minutes of retrying failed connects; 0 = without limit
+  int32_t PollInterval() const { return FPollInterval; }
+  void SetPollInterval(int32_t Value);
+  const std::string& ProviderChannel() const { return FProviderChannel; }
+  void SetProviderChannel(const std::string& Value);
+  bool StoreGatewayLocation() const { return FStoreGatewayLocation; }
+  void SetStoreGatewayLocation(bool Value) { FStoreGatewayLocation = Value; }
+
+  TClientConnectingEvent OnClientConnecting;
+  TClientDisconnectingEvent OnClientDisconnecting;
+  fw::TNotifyEvent OnNotifyServerConnect;
+  fw::TNotifyEvent OnNotifyServerConnectFailed;
+  fw::TNotifyEvent OnNotifyServerDisconnect;
+  fw::TNotifyEvent OnProviderSettingsNotFound;
+  // Every trace line of the provider.
+  TProviderTraceEvent OnTrace;
+
+  void ReloadProviderSettings();
+  int32_t GetClientCount() const;
+
+  // Diagnostics: the session with the notify server is established, and the
+  // poll timer exists (a connect attempt is pending or the timer is kept).
+  bool SessionUp() const { return FSessionUp; }
+  bool PollTimerExists() const { return FPollTimerExists; }
+  // The clients of a table, in subscription order (empty when it has none).
+  std::vector<plat::HWND> TableClientList(int TableID) const;
+  TNetSocket* Socket() const { return FSocket.get(); }
+  TVexaIPCServer* IPCServer() const { return FIPCServer; }
+
+protected:
+  // The current date and time in days; the poll duration is measured with it.
+  virtual double CurrentTime() const;
+
+  void Trace(const std::string& Text);
+  void DoNotifyServerConnect();
+  void DoNotifyServerConnectFailed();
+  void DoNotifyServerDisconnect();
+  void DoProviderSettingsNotFound();
+
+  // TCP side.
+  void StartPollTimer(uint32_t Interval);
+  void FreePollTimer();
+  void PollTimerTick(fw::TObject* Sender);
+  void SocketSessionConnected(fw::TObject* Sender, uint16_t Error);
+  void SocketSessionClosed(fw::TObject* Sender, uint16_t Error);
+  void SocketDataAvailable(fw::TObject* Sender, uint16_t Error);
+  void SocketError(fw::TObject* Sender);
+  void SocketBgException(fw::TObject* Sender, fw::Exception& E, bool& CanClose);
+  void SocketLineLimitExceeded(fw::TObject* Sender, int32_t RcvdLength, bool& ClearData);
+  void SendSubscriptionList();
+  void HandleRecord(const TProviderRecord& Rec);
+
+  // Local side.
+  bool RequireTable(int TableID, bool CheckOnly);
+  void SubscribeClient(int TableID, plat::HWND ClientWindow);
+  void UnsubscribeClient(int TableID, plat::HWND ClientWindow);
+  void RelayNotification(int TableID, char Code, int32_t Value);
+  void SetSessionUp(bool Up);
+  void BroadcastServerState(bool Up);
+  void ReadMessageIDs();
+
+  void IPCClientConnecting(plat::HWND ClientHandle, bool& Accept);
+  void IPCClientDisconnecting(plat::HWND ClientHandle);
+  void IPCCustomMessage(fw::TMessage& Msg, bool& Handled);
+
+private:
+  // Takes address and port from the channel's registry key; false when it is missing.
+  bool LoadStoredSettings();
+  void SendCommand(const std::string& Line);
+
+  bool FActive = false;
+  std::string FNotifyServerAddress;
+  uint16_t FNotifyServerPort = 5500;
+  int32_t FPollInterval = 10;
+  std::string FProviderChannel;
+  bool FStoreGatewayLocation = true;
+
+  bool FGreetingReceived = false;
+  bool FSessionUp = false;
+  double FPollStart = 0;
+  uint32_t FNotificationMsg = 0;
+  uint32_t FStateMsg = 0;
+  uint32_t FSubscriptionMsg = 0;
+  bool FStateSent = false;
+  std::array<std::unique_ptr<std::vector<plat::HWND>>, 256> FTableClients;
+  // The poll timer is kept once made; "freeing" it disables it and forgets its
+  // interval, so it is never destroyed inside its own tick.
+  fw::TTimer* FPollTimer = nullptr;
+  bool FPollTimerExists = false;
+  std::unique_ptr<TNetSocket> FSocket;
+  TVexaIPCServer* FIPCServer = nullptr;
+  TNotifyRecordReader FReader;
+};
+
+}  // namespace vexa

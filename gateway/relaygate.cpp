@@ -1,0 +1,25 @@
+// relaygate: the client gateway program. Its first argument names the
+// provider channel it serves ("Default" when there is none).
+#include <string>
+#include <vector>
+
+#include "framework/Forms.h"
+#include "gateway/MainGateway.h"
+#include "platform/msg/Msg.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  vexa::SetGatewayArguments(std::move(args));
+
+  fw::Application->Initialize();
+  fw::Application->SetTitle("VEXA Client Gateway");
+  // Closing the window only hides it, so SIGTERM and SIGINT end the program
+  // directly: the loop stops and the form is destroyed (its INI values saved).
+  plat::SetCloseRequestHandler([](int) { fw::Application->Terminate(); });
+  vexa::TFrmGatewayMain* form = nullptr;
+  fw::Application->CreateForm(form);
+  fw::Application->Run();
+  fw::DoneApplication();
+  return 0;
+}

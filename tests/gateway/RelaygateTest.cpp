@@ -1,0 +1,112 @@
+// labels: integration
+// timeout: 120
+// The relaygate program without a display: its trace on standard output, the
+// settings dialog's headless answer, its INI file and its end on SIGTERM.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "framework/Registry.h"
+#include "gateway/KWVReg.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestSession.h"
+
+namespace vexa {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+namespace fs = std::filesystem;
+
+class RelaygateTest : public ::testing::Test {
+protected:
+  test::TestSession Session;
+  fs::path Dir;
+  std::string Program;
+
+  void SetUp() override {
+    Dir = fs::path(Session.Root()) / "bin";
+    fs::create_directories(Dir);
+    Program = (Dir / "relaygate").string();
+    // The INI file lies beside the program: each test has its own copy.
+    fs::copy_file(test::BinPath("relaygate"), Program);
+  }
+  void WriteIni(const std::string& text) {
+    std::ofstream out(Dir / "relaygate.ini");
+    out << text;
+  }
+  std::string ReadIni() {
+    std::ifstream in(Dir / "relaygate.ini");
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  static std::string Stop(ChildProcess& p) {
+    p.Signal(SIGTERM);
+    auto code = p.Wait(10000ms);
+    EXPECT_EQ(code, 0);
+    return "";
+  }
+};
+
+TEST_F(RelaygateTest, WithoutSettingsItSaysHowToSetThemAndStaysInactive) {
+  ChildProcess p(Program, {" Lab "});
+  ASSERT_TRUE(p.WaitForLine("the notify server address and port of provider channel \"Lab\" are missing", 10000ms));
+  ASSERT_TRUE(p.WaitForLine("vexareg write \"HKEY_LOCAL_MACHINE\\Software\\VEXA Software\\Lumidex\\ClientGateway\\Lab\" Address", 5000ms));
+  Stop(p);
+  for (const std::string& line : p.Lines()) EXPECT_EQ(line.find("Checking for Notify Server"), std::string::npos);
+  // The end went through the form's destruction: the INI values are saved.
+  std::string ini = ReadIni();
+  EXPECT_NE(ini.find("[MainWindow]"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("[Connection Polling]"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("Interval=10"), std::string::npos) << ini;
+}
+
+TEST_F(RelaygateTest, StoredBoundsAreFittedToTheScreenAndOnlyTheStartSectionIsRead) {
+  WriteIni("[Main Gateway Window]\nWidth=5000\nHeight=100\nTop=10\nLeft=-20\n"
+           "[MainWindow]\nWidth=300\nHeight=300\nTop=300\nLeft=300\n"
+           "[Connection Polling]\nDuration=3\nInterval=7\n");
+  ChildProcess p(Program, {"Bounds"});
+  ASSERT_TRUE(p.WaitForLine("are missing", 10000ms));
+  Stop(p);
+  std::string ini = ReadIni();
+  // Headless the screen is 1024 x 768.
+  EXPECT_NE(ini.find("[MainWindow]\nWidth=1024\nHeight=100\nTop=10\nLeft=0\n"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("Duration=3"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("Interval=7"), std::string::npos) << ini;
+}
+
+TEST_F(RelaygateTest, ChannelInQuotesPollsAndRecordsItsLocation) {
+  WriteProviderSettings("Quoted Chan", "127.0.0.1", std::to_string(test::FreeTcpPort()));
+  WriteIni("[Connection Polling]\nInterval=-2\n");
+  ChildProcess p(Program, {"\"Quoted Chan\""});
+  ASSERT_TRUE(p.WaitForLine("Poll interval -2 is negative: no retry", 10000ms));
+  ASSERT_TRUE(p.WaitForLine(" Checking for Notify Server", 10000ms));
+  fw::TRegistry reg;
+  reg.SetRootKey(fw::HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(reg.OpenKey(GatewayChannelKey("Quoted Chan"), false));
+  EXPECT_EQ(reg.ReadString("Params"), "\"Quoted Chan\"");
+  EXPECT_EQ(fs::path(reg.ReadString("Location")).filename(), "relaygate");
+  reg.CloseKey();
+  Stop(p);
+}
+
+TEST_F(RelaygateTest, SecondGatewayOnAChannelOnlyTracesAnError) {
+  WriteProviderSettings("Twin", "127.0.0.1", std::to_string(test::FreeTcpPort()));
+  WriteIni("[Connection Polling]\nInterval=0\n");
+  ChildProcess first(Program, {"Twin"});
+  ASSERT_TRUE(first.WaitForLine(" Checking for Notify Server", 10000ms));
+  ChildProcess second(Program, {"Twin"});
+  ASSERT_TRUE(second.WaitForLine("ERROR: Provider already exists to service provider channel: \"Twin\"", 10000ms));
+  // Its TCP side polls regardless.
+  ASSERT_TRUE(second.WaitForLine(" Checking for Notify Server", 10000ms));
+  Stop(second);
+  Stop(first);
+}
+
+}  // namespace
+}  // namespace vexa
