@@ -195,6 +195,7 @@ public:
   void SetImageIndex(int Value) { FImageIndex = Value; }
 
 private:
+  friend class TPageControl;
   TPageControl* FPageControl = nullptr;
   bool FTabVisible = true;
   int FImageIndex = -1;

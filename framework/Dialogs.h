@@ -70,6 +70,7 @@ struct TDialogRequest {
 using TDialogResponder = std::function<int(const TDialogRequest& Request)>;
 // Installs a responder (an empty one removes it); returns the previous one.
 TDialogResponder SetDialogResponder(TDialogResponder Responder);
+bool DialogResponderInstalled();
 
 // A message box owned by Owner (0: none). Returns IDOK, IDYES, ...
 int MessageBox(HWND Owner, const std::string& Text, const std::string& Caption, UINT Flags);

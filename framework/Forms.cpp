@@ -1,0 +1,425 @@
+#include "framework/Forms.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <typeinfo>
+#include <cxxabi.h>
+
+#include "framework/Dialogs.h"
+#include "platform/kernel/Kernel.h"
+
+namespace fw {
+
+TApplication* Application = new TApplication(nullptr);
+TScreen* Screen = new TScreen(nullptr);
+
+namespace {
+bool gDisplay = false;
+int32_t gScreenWidth = 1024;
+int32_t gScreenHeight = 768;
+}  // namespace
+
+bool DisplayAvailable() { return gDisplay; }
+
+void SetDisplayAvailable(bool Available, int32_t ScreenWidth, int32_t ScreenHeight) {
+  gDisplay = Available;
+  gScreenWidth = Available ? ScreenWidth : 1024;
+  gScreenHeight = Available ? ScreenHeight : 768;
+}
+
+int32_t TScreen::Width() const { return gScreenWidth; }
+int32_t TScreen::Height() const { return gScreenHeight; }
+
+TCustomForm* TScreen::ActiveForm() const {
+  for (TCustomForm* f : FForms) {
+    if (f->Active()) return f;
+  }
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// TCustomForm
+
+TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner) {
+  BeginLoading();
+  SetVisible(false);
+  SetBounds(0, 0, 640, 480);
+  if (Screen) Screen->FForms.push_back(this);
+  HandleNeeded();
+}
+
+TCustomForm::~TCustomForm() {
+  Destroying();
+  DoDestroy();
+  if (Screen) {
+    auto& v = Screen->FForms;
+    for (size_t i = 0; i < v.size(); ++i) {
+      if (v[i] == this) {
+        v.erase(v.begin() + static_cast<long>(i));
+        break;
+      }
+    }
+  }
+  DestroyComponents();
+}
+
+void TCustomForm::AfterConstruction() {
+  if (FCreated) return;
+  FCreated = true;
+  EndLoading();
+  DoCreate();
+}
+
+void TCustomForm::DoCreate() {
+  if (OnCreate) OnCreate(this);
+}
+
+void TCustomForm::DoDestroy() {
+  if (FDestroyed) return;
+  FDestroyed = true;
+  if (OnDestroy) {
+    try {
+      OnDestroy(this);
+    } catch (...) {
+      if (Application) Application->HandleException(this);
+    }
+  }
+}
+
+void TCustomForm::DoClose(TCloseAction& Action) {
+  if (OnClose) OnClose(this, Action);
+}
+
+void TCustomForm::DoShow() {
+  if (OnShow) OnShow(this);
+}
+
+void TCustomForm::DoHide() {
+  if (OnHide) OnHide(this);
+}
+
+bool TCustomForm::CloseQuery() {
+  bool canClose = true;
+  if (OnCloseQuery) OnCloseQuery(this, canClose);
+  return canClose;
+}
+
+void TCustomForm::Close() {
+  if (FModal) {
+    FModalResult = mrCancel;
+    return;
+  }
+  if (!CloseQuery()) return;
+  TCloseAction action = caHide;
+  DoClose(action);
+  if (action == caNone) return;
+  if (Application && Application->MainForm() == this) {
+    Application->Terminate();
+  } else if (action == caHide) {
+    Hide();
+  } else if (action == caMinimize) {
+    SetWindowState(wsMinimized);
+  } else {
+    Release();
+  }
+}
+
+void TCustomForm::Release() { plat::PostMessage(Handle(), CM_RELEASE, 0, 0); }
+
+void TCustomForm::SetVisible(bool Value) {
+  if (Visible() == Value) return;
+  if (Value) {
+    switch (FPosition) {
+      case poScreenCenter:
+      case poDesktopCenter:
+        SetBounds((Screen->Width() - Width()) / 2, (Screen->Height() - Height()) / 2, Width(),
+                  Height());
+        break;
+      case poMainFormCenter:
+      case poOwnerFormCenter: {
+        TCustomForm* ref = Application ? Application->MainForm() : nullptr;
+        if (FPosition == poOwnerFormCenter) {
+          if (auto* o = dynamic_cast<TCustomForm*>(Owner())) ref = o;
+        }
+        if (ref && ref != this) {
+          SetBounds(ref->Left() + (ref->Width() - Width()) / 2,
+                    ref->Top() + (ref->Height() - Height()) / 2, Width(), Height());
+        }
+        break;
+      }
+      default: break;
+    }
+  }
+  TWinControl::SetVisible(Value);
+  if (HandleAllocated() && Value && FWindowState != wsNormal) {
+    plat::ShowWindow(Handle(), FWindowState == wsMinimized ? plat::SW_SHOWMINIMIZED
+                                                           : plat::SW_SHOWMAXIMIZED);
+  }
+  if (ComponentState().Contains(csLoading) || ComponentState().Contains(csDestroying)) return;
+  if (Value) {
+    DoShow();
+  } else {
+    DoHide();
+  }
+}
+
+void TCustomForm::BringToFront() {
+  Show();
+  if (HandleAllocated()) plat::SetForegroundWindow(Handle());
+}
+
+void TCustomForm::SetWindowState(TWindowState Value) {
+  if (FWindowState == Value) return;
+  FWindowState = Value;
+  if (HandleAllocated() && Visible()) {
+    int cmd = Value == wsMinimized ? plat::SW_MINIMIZE
+                                   : (Value == wsMaximized ? plat::SW_SHOWMAXIMIZED : plat::SW_RESTORE);
+    plat::ShowWindow(Handle(), cmd);
+  }
+}
+
+void TCustomForm::SetPosition(TPosition Value) { FPosition = Value; }
+
+TModalResult TCustomForm::ShowModal() {
+  if (Visible() || FModal) throw EInvalidOperation("Cannot make a visible window modal");
+  FModalResult = mrNone;
+  if (!DisplayAvailable() || DialogResponderInstalled()) {
+    FModal = true;
+    TModalResult r = mrCancel;
+    try {
+      r = RunHeadlessModal(this);
+    } catch (...) {
+      FModal = false;
+      throw;
+    }
+    FModal = false;
+    FModalResult = r;
+    return r;
+  }
+  FModal = true;
+  Show();
+  try {
+    while (FModalResult == mrNone && Application && !Application->Terminated()) {
+      Application->HandleMessage();
+    }
+  } catch (...) {
+    FModal = false;
+    Hide();
+    throw;
+  }
+  FModal = false;
+  Hide();
+  if (FModalResult == mrNone) FModalResult = mrCancel;
+  return FModalResult;
+}
+
+void TCustomForm::CreateParams(TCreateParams& Params) {
+  TWinControl::CreateParams(Params);
+  Params.Style = plat::WS_OVERLAPPEDWINDOW | plat::WS_CLIPCHILDREN;
+  if (Visible()) Params.Style |= plat::WS_VISIBLE;
+  Params.WndParent = 0;
+  Params.WinClassName = "VexaForm";
+}
+
+void TCustomForm::Notification(TComponent* AComponent, TOperation Operation) {
+  TWinControl::Notification(AComponent, Operation);
+  if (Operation == opRemove && AComponent &&
+      AComponent == static_cast<TComponent*>(FActiveControl)) {
+    FActiveControl = nullptr;
+  }
+}
+
+void TCustomForm::WndProc(TMessage& Message) {
+  switch (Message.Msg) {
+    case plat::WM_CLOSE:
+      Close();
+      Message.Result = 0;
+      return;
+    case CM_RELEASE:
+      delete this;
+      return;
+    case plat::WM_SYSCOMMAND:
+      if ((static_cast<uint32_t>(Message.WParam) & 0xFFF0) == plat::SC_CLOSE) {
+        Close();
+        Message.Result = 0;
+        return;
+      }
+      break;
+    case plat::WM_ACTIVATE:
+      FActive = Message.WParam != 0;
+      if (FActive && OnActivate) OnActivate(this);
+      if (!FActive && OnDeactivate) OnDeactivate(this);
+      break;
+    default: break;
+  }
+  TWinControl::WndProc(Message);
+}
+
+// ---------------------------------------------------------------------------
+// TApplication
+
+TApplication::TApplication(TComponent* AOwner) : TComponent(AOwner) {}
+
+TApplication::~TApplication() {
+  if (FHandle) DeallocateHWnd(FHandle);
+}
+
+void TApplication::Initialize() {
+  // A close request (SIGTERM, SIGINT) closes the main form, as the user would.
+  plat::SetCloseRequestHandler([this](int) {
+    if (FMainForm) {
+      FMainForm->Close();
+    } else {
+      Terminate();
+    }
+  });
+}
+
+void TApplication::FormCreated(TCustomForm* Form) {
+  if (!FMainForm) FMainForm = Form;
+  Form->AfterConstruction();
+}
+
+void TApplication::Notification(TComponent* AComponent, TOperation Operation) {
+  TComponent::Notification(AComponent, Operation);
+  if (Operation == opRemove && AComponent && AComponent == static_cast<TComponent*>(FMainForm)) {
+    FMainForm = nullptr;
+  }
+}
+
+HWND TApplication::Handle() {
+  if (!FHandle) {
+    FHandle = AllocateHWnd(plat::WNDPROC(plat::DefWindowProc));
+    plat::SetWindowText(FHandle, FTitle);
+  }
+  return FHandle;
+}
+
+std::string TApplication::ExeName() const { return ParamStr0(); }
+
+void TApplication::Minimize() {
+  if (FHandle) plat::ShowWindow(FHandle, plat::SW_MINIMIZE);
+}
+
+void TApplication::Restore() {
+  if (FHandle) plat::ShowWindow(FHandle, plat::SW_RESTORE);
+}
+
+void TApplication::BringToFront() {
+  if (FMainForm && FMainForm->HandleAllocated()) plat::SetForegroundWindow(FMainForm->Handle());
+}
+
+bool TApplication::ProcessMessage(plat::MSG& Msg) {
+  bool got;
+  try {
+    got = plat::PeekMessage(&Msg, 0, 0, 0, plat::PM_REMOVE);
+  } catch (...) {
+    HandleException(this);
+    return true;
+  }
+  if (!got) return false;
+  if (Msg.message == plat::WM_QUIT) {
+    FTerminated = true;
+    return true;
+  }
+  try {
+    plat::TranslateMessage(&Msg);
+    plat::DispatchMessage(&Msg);
+  } catch (...) {
+    HandleException(this);
+  }
+  return true;
+}
+
+void TApplication::ProcessMessages() {
+  plat::MSG msg;
+  while (ProcessMessage(msg)) {
+  }
+}
+
+void TApplication::HandleMessage() {
+  plat::MSG msg;
+  if (ProcessMessage(msg)) return;
+  if (OnIdle) {
+    try {
+      OnIdle(this);
+    } catch (...) {
+      HandleException(this);
+    }
+  }
+  if (!FTerminated) plat::WaitMessage();
+}
+
+void TApplication::Run() {
+  if (!FMainForm) return;
+  FRunning = true;
+  if (FShowMainForm) FMainForm->Show();
+  while (!FTerminated) HandleMessage();
+  FRunning = false;
+}
+
+void TApplication::Terminate() {
+  FTerminated = true;
+  plat::PostQuitMessage(0);
+}
+
+namespace {
+std::string ExceptionClassName(const std::exception& E) {
+  if (auto* fe = dynamic_cast<const Exception*>(&E)) return fe->ClassName();
+  int status = 0;
+  char* dem = abi::__cxa_demangle(typeid(E).name(), nullptr, nullptr, &status);
+  std::string name = (status == 0 && dem) ? dem : typeid(E).name();
+  std::free(dem);
+  size_t colon = name.rfind("::");
+  return colon == std::string::npos ? name : name.substr(colon + 2);
+}
+}  // namespace
+
+void TApplication::HandleException(TObject* Sender) {
+  std::exception_ptr p = std::current_exception();
+  if (!p) return;
+  try {
+    std::rethrow_exception(p);
+  } catch (const EAbort&) {
+    // The silent exception.
+  } catch (const std::exception& e) {
+    if (OnException) {
+      OnException(Sender, e);
+    } else {
+      ShowException(e);
+    }
+  } catch (...) {
+    Exception e("Unknown exception");
+    if (OnException) {
+      OnException(Sender, e);
+    } else {
+      ShowException(e);
+    }
+  }
+}
+
+void TApplication::ShowException(const std::exception& E) {
+  std::string line = ExceptionClassName(E) + ": " + E.what();
+  plat::OutputDebugString(line);
+  std::fprintf(stderr, "%s\n", line.c_str());
+  std::fflush(stderr);
+  if (DisplayAvailable()) {
+    std::string title = FTitle.empty() ? ExtractFileName(ExeName()) : FTitle;
+    fw::MessageBox(FMainForm && FMainForm->HandleAllocated() ? FMainForm->Handle() : 0, E.what(),
+                   title, MB_OK | MB_ICONSTOP);
+  }
+}
+
+int TApplication::MessageBox(const std::string& Text, const std::string& Caption, UINT Flags) {
+  return fw::MessageBox(FMainForm && FMainForm->HandleAllocated() ? FMainForm->Handle() : 0, Text,
+                        Caption, Flags);
+}
+
+void DoneApplication() {
+  if (!Application) return;
+  Application->DestroyComponents();
+  plat::SetCloseRequestHandler(nullptr);
+}
+
+}  // namespace fw
