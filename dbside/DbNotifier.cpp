@@ -90,7 +90,15 @@ struct TDbNotifier::TWorker {
         std::lock_guard<std::mutex> lock(Mutex);
         if (Stopping) plat::PostQuitMessage(0);
       };
-      plat::WatchFd(WakeFd, EPOLLIN, onWake);
+      if (!plat::WatchFd(WakeFd, EPOLLIN, onWake)) {
+        // Without its wake-up the worker could never serve a request: every
+        // call answers 0 from now on.
+        std::lock_guard<std::mutex> lock(Mutex);
+        Started = true;
+        Stopped = true;
+        Changed.notify_all();
+        return;
+      }
       if (client.Ready() && client.FindServer(FindServerMs)) client.Connect(ConnectMs);
       starting = false;
       {

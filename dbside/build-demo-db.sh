@@ -56,6 +56,13 @@ if [ "$system" = 1 ]; then
 fi
 
 export FIREBIRD="$conf"
+# Creating the procedures loads the module into isql. A module built with
+# AddressSanitizer needs its runtime loaded first.
+asan=$(ldd "$module" 2>/dev/null | awk '/libasan/ { print $3; exit }')
+if [ -n "$asan" ]; then
+  export LD_PRELOAD="$asan${LD_PRELOAD:+:$LD_PRELOAD}"
+  export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+fi
 rm -f "$output"
 
 # Seeded rows: prices and changes drawn by a fixed linear congruential
