@@ -528,15 +528,34 @@ struct Queue : std::enable_shared_from_this<Queue> {
 
   // Writes one packet, reading our own incoming traffic while the peer's
   // buffer is full so that two queues writing to each other never both block.
+  // A peer that reads nothing for kStallLimitNs is given up on.
   bool SendPacket(int fd, const Packet& p) {
+    constexpr int64_t kStallLimitNs = 10ll * 1000000000;
+    int64_t stalledSince = 0;
     for (;;) {
       ssize_t r = send(fd, &p, sizeof p, MSG_DONTWAIT | MSG_NOSIGNAL);
       if (r == static_cast<ssize_t>(sizeof p)) return true;
       if (r < 0 && errno == EINTR) continue;
       if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        Pump(0, true);
-        pollfd pf{fd, POLLOUT, 0};
-        poll(&pf, 1, 2);
+        int64_t now = NowNs();
+        if (stalledSince == 0) stalledSince = now;
+        if (now - stalledSince > kStallLimitNs) {
+          OutputDebugString("message queue: a peer stopped reading; giving up on it");
+          return false;
+        }
+        // Wait until the peer makes room or traffic for us arrives, which is
+        // taken into memory so the peer (perhaps blocked writing to us) can go on.
+        std::vector<pollfd> pf;
+        pf.push_back(pollfd{fd, POLLOUT | POLLIN, 0});
+        if (listenFd >= 0) pf.push_back(pollfd{listenFd, POLLIN, 0});
+        for (auto& [cfd, c] : inConns) pf.push_back(pollfd{cfd, POLLIN, 0});
+        for (auto& [cfd, c] : outByFd) {
+          if (cfd != fd) pf.push_back(pollfd{cfd, POLLIN, 0});
+        }
+        poll(pf.data(), pf.size(), 100);
+        bool incoming = (pf[0].revents & POLLIN) != 0;
+        for (size_t i = 1; i < pf.size(); ++i) incoming |= pf[i].revents != 0;
+        if (incoming) Pump(0, true);
         continue;
       }
       return false;

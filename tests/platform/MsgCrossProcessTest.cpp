@@ -192,6 +192,40 @@ TEST(MsgCrossProcess, ReceiverKilledDuringSendEndsTheWaitWithFailure) {
   EXPECT_FALSE(SendMessageTimeout(p.top, WM_USER, 0, 0, 1000, &r));
 }
 
+TEST(MsgCrossProcess, TwoProcessesFloodingEachOtherWithPostsBothFinish) {
+  vexa::test::TestSession session;
+  HWND mine = MakeLocalWindow();
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  constexpr int kPosts = 30000;  // far more than a socket buffer holds
+  p.proc->WriteStdin("flood " + Hex(mine) + " " + std::to_string(kPosts) + "\n");
+  int sent = 0;
+  for (int i = 0; i < kPosts; ++i) sent += PostMessage(p.top, WM_USER + 5, i, 0) ? 1 : 0;
+  EXPECT_EQ(sent, kPosts);
+  EXPECT_EQ(AwaitPumping(*p.proc, "FLOODED"), "FLOODED " + std::to_string(kPosts));
+  MSG m;
+  while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
+  ASSERT_EQ(gReceived.size(), static_cast<size_t>(kPosts));
+  for (int i = 0; i < kPosts; ++i) ASSERT_EQ(gReceived[i].wParam, i);  // in order
+  p.proc->WriteStdin("count\n");
+  EXPECT_EQ(p.proc->WaitForLine("COUNT", 10s), "COUNT " + std::to_string(kPosts));
+}
+
+TEST(MsgCrossProcess, SendTimeoutToAHungReceiverFailsAndLaterSendsStillWork) {
+  vexa::test::TestSession session;
+  Peer hung = StartPeer();
+  Peer fine = StartPeer();
+  ASSERT_NE(hung.top, 0u);
+  LRESULT r = 5;
+  EXPECT_FALSE(SendMessageTimeout(hung.top, WM_USER + 2, 0, 0, 100, &r));
+  EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
+  EXPECT_EQ(r, 0);
+  EXPECT_TRUE(hung.proc->WaitForLine("HANGING", 5s));
+  EXPECT_TRUE(IsWindow(hung.top));  // hung, not dead
+  EXPECT_TRUE(SendMessageTimeout(fine.top, WM_USER, 1, 2, 5000, &r));
+  EXPECT_EQ(r, 102);
+}
+
 TEST(MsgCrossProcess, IsWindowTurnsFalseWhenTheOwnerExits) {
   vexa::test::TestSession session;
   Peer quits = StartPeer();

@@ -7,6 +7,8 @@
 //   mutex <name>                -> MUTEX <error of the create> <wait result>
 //   iswindow <hwnd>             -> ISWINDOW <0|1>
 //   drain                       -> DRAINED, after handling everything queued
+//   flood <hwnd> <n>            -> FLOODED <posts that succeeded>, posting n WM_USER + 5
+//   count                       -> COUNT <WM_USER + 5 received so far>
 //   quit                        -> exits
 // Its window answers WM_USER with w * 100 + l, WM_USER + 3 the same after a
 // pause (to overlap with a send the other way), never answers WM_USER + 2
@@ -26,6 +28,7 @@ using namespace plat;
 namespace {
 
 std::string gInput;
+int gFloodCount = 0;
 
 void Say(const std::string& line) {
   printf("%s\n", line.c_str());
@@ -37,6 +40,10 @@ LRESULT PeerProc(HWND h, UINT m, WPARAM w, LPARAM l) {
   if (m == WM_USER + 3) {
     usleep(100000);
     return w * 100 + l;
+  }
+  if (m == WM_USER + 5) {
+    ++gFloodCount;
+    return 0;
   }
   if (m == WM_USER + 2) {
     Say("HANGING");
@@ -85,6 +92,15 @@ void Command(const std::string& line) {
     MSG m;
     while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
     Say("DRAINED");
+  } else if (cmd == "flood") {
+    HWND h = 0;
+    int n = 0;
+    in >> std::hex >> h >> std::dec >> n;
+    int ok = 0;
+    for (int i = 0; i < n; ++i) ok += PostMessage(h, WM_USER + 5, i, 0) ? 1 : 0;
+    Say("FLOODED " + std::to_string(ok));
+  } else if (cmd == "count") {
+    Say("COUNT " + std::to_string(gFloodCount));
   } else if (cmd == "quit") {
     PostQuitMessage(0);
   }
