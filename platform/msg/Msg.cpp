@@ -31,6 +31,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <atomic>
 #include <cstring>
 #include <deque>
@@ -826,11 +827,16 @@ struct Queue : std::enable_shared_from_this<Queue> {
     return true;
   }
 
-  // Milliseconds until the next timer is due (-1: none).
-  int TimerWaitMs() {
-    if (timers.empty()) return -1;
-    int64_t first = timers.front().due;
-    for (auto& t : timers) first = std::min(first, t.due);
+  // Milliseconds until the next timer the filter lets through is due (-1: none).
+  int TimerWaitMs(HWND hwnd, UINT fmin, UINT fmax) {
+    int64_t first = INT64_MAX;
+    for (auto& t : timers) {
+      MSG probe;
+      probe.hwnd = t.hwnd;
+      probe.message = WM_TIMER;
+      if (Matches(probe, hwnd, fmin, fmax)) first = std::min(first, t.due);
+    }
+    if (first == INT64_MAX) return -1;
     int64_t d = first - NowNs();
     if (d <= 0) return 0;
     return static_cast<int>(std::min<int64_t>((d + 999999) / 1000000, 1 << 30));
@@ -860,7 +866,7 @@ struct Queue : std::enable_shared_from_this<Queue> {
       if (TakeQuit(out, fmin, fmax, remove)) return true;
       if (TakeTimer(out, hwnd, fmin, fmax, remove)) return true;
       if (timeoutMs == 0) return false;
-      int wait = TimerWaitMs();
+      int wait = TimerWaitMs(hwnd, fmin, fmax);
       if (deadline >= 0) {
         int64_t left = deadline - NowNs();
         if (left <= 0) return false;
