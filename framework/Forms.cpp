@@ -52,6 +52,7 @@ TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner) {
 TCustomForm::~TCustomForm() {
   Destroying();
   DoDestroy();
+  if (Application) Application->FormDestroyed(this);
   if (Screen) {
     auto& v = Screen->FForms;
     for (size_t i = 0; i < v.size(); ++i) {

@@ -210,7 +210,11 @@ protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
 private:
+  friend class TCustomForm;
   void FormCreated(TCustomForm* Form);
+  void FormDestroyed(TCustomForm* Form) {
+    if (FMainForm == Form) FMainForm = nullptr;
+  }
   bool ProcessMessage(plat::MSG& Msg);
   HWND FHandle = 0;
   std::string FTitle;

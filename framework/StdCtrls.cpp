@@ -83,6 +83,11 @@ void TMemoStrings::Changed() {
   if (UpdateCount() == 0 && FMemo) FMemo->LinesChanged();
 }
 
+void TMemoStrings::SetUpdateState(bool Updating) {
+  TStringList::SetUpdateState(Updating);
+  if (!Updating && FMemo) FMemo->LinesChanged();
+}
+
 TCustomMemo::TCustomMemo(TComponent* AOwner) : TCustomEdit(AOwner) {
   FLines = std::make_unique<TMemoStrings>(this);
   SetBounds(0, 0, 185, 89);

@@ -85,6 +85,7 @@ public:
 
 protected:
   void Changed() override;
+  void SetUpdateState(bool Updating) override;
 
 private:
   TCustomMemo* FMemo;
