@@ -254,3 +254,18 @@ Firebird::IMessageMetadata* TFbMessage::Encode(Firebird::ThrowStatusWrapper* st,
 }
 
 }  // namespace fw
+
+#if defined(__SANITIZE_ADDRESS__)
+// The Firebird client library and the embedded engine keep allocations for the
+// life of the process (character set converters, ICU, big-number constants)
+// and never free them; the leak checker is told so for programs that link the
+// database components.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:libfbclient.so\n"
+         "leak:libEngine12.so\n"
+         "leak:libudr_engine.so\n"
+         "leak:libicuuc.so\n"
+         "leak:libicui18n.so\n"
+         "leak:libtommath.so\n";
+}
+#endif
