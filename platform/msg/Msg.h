@@ -198,14 +198,16 @@ bool SetForegroundWindow(HWND hwnd);
 // Messages. PostMessage may be called from any thread and reaches windows of
 // other processes of the session; it fails (false, ERROR_INVALID_WINDOW_HANDLE)
 // for a window that does not exist or whose process has died. HWND_BROADCAST
-// posts to every top-level window of the session.
+// posts to every top-level window of the session; hwnd 0 posts to the calling
+// thread's own queue (as PostThreadMessage).
 bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 bool PostThreadMessage(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
 // SendMessage calls the window procedure directly on the owning thread; from
 // another thread or process it waits for the result, handling messages sent to
 // its own thread meanwhile. Returns 0 (last error set) when the window does not
-// exist or its owner dies before answering.
+// exist or its owner dies before answering. HWND_BROADCAST sends to every
+// top-level window of the session in turn and returns 0.
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // As SendMessage, with a success flag (false: no such window, owner died, or time-out).
 bool SendMessageTimeout(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs,
