@@ -315,7 +315,9 @@ void FillRowsBrush(DCObj& dc, const BrushObj& brush, int32_t top, const Rows& ro
 }
 
 void FillRegionBrush(DCObj& dc, const BrushObj& brush, const Region& rgn) {
-  for (auto& b : rgn.bands)
+  // Only what the clip lets through is visited, however large the region.
+  Region visible = Region::Combine(rgn, EffectiveClip(dc), RGN_AND);
+  for (auto& b : visible.bands)
     for (int32_t y = b.top; y < b.bottom; ++y)
       for (auto& sp : b.spans) FillSpanBrush(dc, brush, y, sp.first, sp.second);
 }
@@ -507,6 +509,31 @@ struct PenStroke {
 
   // Device coordinates; the end point is left out unless `last`.
   void Line(int32_t x0, int32_t y0, int32_t x1, int32_t y1, bool last) {
+    // Far-flung lines are cut to the visible box first, so that no line takes
+    // longer to draw than the surface is large.
+    RECT box = EffectiveClip(dc).Box();
+    int64_t m = (1 << 16);
+    auto far = [&](int64_t x, int64_t y) {
+      return x < box.left - m || x > box.right + m || y < box.top - m || y > box.bottom + m;
+    };
+    if (far(x0, y0) || far(x1, y1)) {
+      double t0 = 0, t1 = 1, dx = double(x1) - x0, dy = double(y1) - y0;
+      double pad = width + 2;
+      auto clipT = [&](double p, double q) {
+        if (p == 0) return q >= 0;
+        double r = q / p;
+        if (p < 0) { if (r > t1) return false; if (r > t0) t0 = r; }
+        else { if (r < t0) return false; if (r < t1) t1 = r; }
+        return true;
+      };
+      if (!clipT(-dx, x0 - (box.left - pad)) || !clipT(dx, (box.right + pad) - x0) ||
+          !clipT(-dy, y0 - (box.top - pad)) || !clipT(dy, (box.bottom + pad) - y0))
+        return;
+      int32_t nx0 = int32_t(std::lround(x0 + t0 * dx)), ny0 = int32_t(std::lround(y0 + t0 * dy));
+      int32_t nx1 = int32_t(std::lround(x0 + t1 * dx)), ny1 = int32_t(std::lround(y0 + t1 * dy));
+      if (t1 < 1) last = true;
+      x0 = nx0; y0 = ny0; x1 = nx1; y1 = ny1;
+    }
     int32_t dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
     int32_t sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
     int32_t err = dx + dy;
@@ -526,7 +553,8 @@ struct PenStroke {
 
 void PenRegion(DCObj& dc, const Region& ring) {
   COLORREF c = dc.st.pen ? StripFlags(dc.st.pen->lp.lopnColor) : 0;
-  for (auto& b : ring.bands)
+  Region visible = Region::Combine(ring, EffectiveClip(dc), RGN_AND);
+  for (auto& b : visible.bands)
     for (int32_t y = b.top; y < b.bottom; ++y)
       for (auto& sp : b.spans)
         for (int32_t x = sp.first; x < sp.second; ++x) PlotPen(dc, x, y, c);
@@ -1009,6 +1037,7 @@ bool Arc(HDC hdc, int32_t l, int32_t t, int32_t r, int32_t b, int32_t x1, int32_
   POINT s = ToDevice(*dc, x1, y1), e = ToDevice(*dc, x2, y2);
   Region ring = Region::Combine(EllipseRegion(p.x, p.y, q.x, q.y),
                                 EllipseRegion(p.x + w, p.y + w, q.x - w, q.y - w), RGN_DIFF);
+  ring = Region::Combine(ring, EffectiveClip(*dc), RGN_AND);
   double cx = (p.x + q.x) / 2.0, cy = (p.y + q.y) / 2.0;
   const double two_pi = 2 * M_PI;
   auto angle = [&](double x, double y) {
@@ -1120,7 +1149,14 @@ bool StretchBlt(HDC dst, int32_t x, int32_t y, int32_t w, int32_t h, HDC src, in
     sorg = ToDevice(*s, sx, sy);
     srcBk = StripFlags(s->st.bkColor);
   }
-  bool srcMono = ss && ss->bpp == 1, dstMono = ds->bpp == 1;
+  // Monochrome rules hold for black-and-white 1-bit surfaces; a 1-bit
+  // bitmap with other table colours draws those colours.
+  auto blackWhite = [](const Surface* s) {
+    return s && s->bpp == 1 && s->table.size() == 2 && s->table[0].rgbRed == 0 &&
+           s->table[0].rgbGreen == 0 && s->table[0].rgbBlue == 0 && s->table[1].rgbRed == 255 &&
+           s->table[1].rgbGreen == 255 && s->table[1].rgbBlue == 255;
+  };
+  bool srcMono = blackWhite(ss), dstMono = ds->bpp == 1;
   COLORREF fg = StripFlags(d->st.textColor), bg = StripFlags(d->st.bkColor);
   POINT o = ToDevice(*d, x, y);
   const BrushObj* brush = d->st.brush.get();
@@ -1233,7 +1269,7 @@ bool InvertRgn(HDC hdc, HRGN rgn) {
   if (!dc || !r) return false;
   Surface* s = dc->target();
   if (!s) return true;
-  Region g = LogicalRegion(*dc, r->rgn);
+  Region g = Region::Combine(LogicalRegion(*dc, r->rgn), EffectiveClip(*dc), RGN_AND);
   for (auto& b : g.bands)
     for (int32_t y = b.top; y < b.bottom; ++y)
       for (auto& sp : b.spans)

@@ -338,7 +338,8 @@ constexpr uint32_t BLACKNESS = 0x00000042;
 constexpr uint32_t WHITENESS = 0x00FF0062;
 // Between colour and monochrome: a colour source pixel equal to the source
 // context's background colour becomes 1 (white), any other 0; a monochrome
-// source draws 0 in the destination's text colour and 1 in its background colour.
+// (black and white) source draws 0 in the destination's text colour and 1 in
+// its background colour. A 1-bit bitmap with other table colours draws those.
 bool BitBlt(HDC dst, int32_t x, int32_t y, int32_t w, int32_t h, HDC src, int32_t sx, int32_t sy,
             uint32_t rop);
 // Nearest-pixel scaling; negative widths or heights mirror.

@@ -1,0 +1,1073 @@
+// Graphics classes over the platform's device contexts.
+#include "framework/Graphics.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace fw {
+
+using namespace plat;
+
+plat::COLORREF ColorToRGB(TColor Color) {
+  if (Color < 0) return GetSysColor(Color & 0xFF);
+  return COLORREF(Color) & 0xFFFFFF;
+}
+
+namespace {
+
+int32_t MulDiv(int32_t a, int32_t b, int32_t c) {
+  if (c == 0) return -1;
+  int64_t p = int64_t(a) * b;
+  int64_t q = (p >= 0 ? p + c / 2 : p - c / 2) / c;
+  return int32_t(q);
+}
+
+template <class T>
+T* As(TPersistent* p) { return dynamic_cast<T*>(p); }
+
+}  // namespace
+
+// ---- TGraphicsObject ------------------------------------------------------
+
+void TGraphicsObject::Changed() {
+  if (OnChange) OnChange(this);
+}
+
+// ---- TFont ----------------------------------------------------------------
+
+TFont::TFont() = default;
+
+TFont::~TFont() { Release(); }
+
+void TFont::Release() {
+  if (FHandle) DeleteObject(FHandle);
+  FHandle = 0;
+}
+
+void TFont::Assign(TPersistent* Source) {
+  if (auto* f = As<TFont>(Source)) {
+    if (f == this) return;
+    Release();
+    FName = f->FName;
+    FHeight = f->FHeight;
+    FColor = f->FColor;
+    FStyle = f->FStyle;
+    FPitch = f->FPitch;
+    FCharset = f->FCharset;
+    FOrientation = f->FOrientation;
+    Changed();
+    return;
+  }
+  TPersistent::Assign(Source);
+}
+
+HFONT TFont::Handle() {
+  if (!FHandle) {
+    LOGFONT lf;
+    lf.lfHeight = FHeight;
+    lf.lfEscapement = FOrientation;
+    lf.lfOrientation = FOrientation;
+    lf.lfWeight = FStyle.Contains(fsBold) ? FW_BOLD : FW_NORMAL;
+    lf.lfItalic = FStyle.Contains(fsItalic);
+    lf.lfUnderline = FStyle.Contains(fsUnderline);
+    lf.lfStrikeOut = FStyle.Contains(fsStrikeOut);
+    lf.lfCharSet = FCharset;
+    lf.lfPitchAndFamily = FPitch == fpFixed ? FIXED_PITCH : FPitch == fpVariable ? VARIABLE_PITCH : 0;
+    lf.lfFaceName = FName;
+    FHandle = CreateFontIndirect(lf);
+  }
+  return FHandle;
+}
+
+void TFont::SetHandle(HFONT Value) {
+  LOGFONT lf;
+  if (!GetObject(Value, sizeof(lf), &lf)) return;
+  Release();
+  FName = lf.lfFaceName;
+  FHeight = lf.lfHeight;
+  FOrientation = lf.lfEscapement;
+  FStyle = TFontStyles();
+  if (lf.lfWeight >= 600) FStyle.Include(fsBold);
+  if (lf.lfItalic) FStyle.Include(fsItalic);
+  if (lf.lfUnderline) FStyle.Include(fsUnderline);
+  if (lf.lfStrikeOut) FStyle.Include(fsStrikeOut);
+  FCharset = lf.lfCharSet;
+  Changed();
+}
+
+#define FONT_SETTER(Setter, Type, Field)   \
+  void TFont::Setter(Type Value) {         \
+    if (Field == Value) return;            \
+    Release();                             \
+    Field = Value;                         \
+    Changed();                             \
+  }
+FONT_SETTER(SetName, const std::string&, FName)
+FONT_SETTER(SetHeight, int32_t, FHeight)
+FONT_SETTER(SetStyle, TFontStyles, FStyle)
+FONT_SETTER(SetPitch, TFontPitch, FPitch)
+FONT_SETTER(SetCharset, uint8_t, FCharset)
+FONT_SETTER(SetOrientation, int32_t, FOrientation)
+#undef FONT_SETTER
+
+void TFont::SetColor(TColor Value) {
+  if (FColor == Value) return;
+  FColor = Value;
+  Changed();
+}
+
+int32_t TFont::Size() const { return -MulDiv(FHeight, 72, PixelsPerInch()); }
+
+void TFont::SetSize(int32_t Value) { SetHeight(-MulDiv(Value, PixelsPerInch(), 72)); }
+
+// ---- TPen -------------------------------------------------------------------
+
+TPen::~TPen() { Release(); }
+
+void TPen::Release() {
+  if (FHandle) DeleteObject(FHandle);
+  FHandle = 0;
+}
+
+void TPen::Assign(TPersistent* Source) {
+  if (auto* p = As<TPen>(Source)) {
+    if (p == this) return;
+    Release();
+    FColor = p->FColor;
+    FWidth = p->FWidth;
+    FStyle = p->FStyle;
+    FMode = p->FMode;
+    Changed();
+    return;
+  }
+  TPersistent::Assign(Source);
+}
+
+HPEN TPen::Handle() {
+  if (!FHandle) {
+    static const int styles[] = {PS_SOLID, PS_DASH, PS_DOT, PS_DASHDOT, PS_DASHDOTDOT, PS_NULL,
+                                 PS_INSIDEFRAME};
+    FHandle = CreatePen(styles[FStyle], FWidth, ColorToRGB(FColor));
+  }
+  return FHandle;
+}
+
+void TPen::SetColor(TColor Value) {
+  if (FColor == Value) return;
+  Release();
+  FColor = Value;
+  Changed();
+}
+
+void TPen::SetWidth(int32_t Value) {
+  if (Value < 1 || FWidth == Value) return;
+  Release();
+  FWidth = Value;
+  Changed();
+}
+
+void TPen::SetStyle(TPenStyle Value) {
+  if (FStyle == Value) return;
+  Release();
+  FStyle = Value;
+  Changed();
+}
+
+void TPen::SetMode(TPenMode Value) {
+  if (FMode == Value) return;
+  FMode = Value;
+  Changed();
+}
+
+// ---- TBrush -----------------------------------------------------------------
+
+TBrush::~TBrush() { Release(); }
+
+void TBrush::Release() {
+  if (FHandle) DeleteObject(FHandle);
+  FHandle = 0;
+}
+
+void TBrush::Assign(TPersistent* Source) {
+  if (auto* b = As<TBrush>(Source)) {
+    if (b == this) return;
+    Release();
+    FColor = b->FColor;
+    FStyle = b->FStyle;
+    FBitmap = b->FBitmap;
+    Changed();
+    return;
+  }
+  TPersistent::Assign(Source);
+}
+
+HBRUSH TBrush::Handle() {
+  if (!FHandle) {
+    if (FBitmap && !FBitmap->Empty()) {
+      FHandle = CreatePatternBrush(FBitmap->Handle());
+    } else if (FStyle == bsSolid) {
+      FHandle = CreateSolidBrush(ColorToRGB(FColor));
+    } else if (FStyle == bsClear) {
+      LOGBRUSH lb;
+      lb.lbStyle = BS_NULL;
+      FHandle = CreateBrushIndirect(lb);
+    } else {
+      FHandle = CreateHatchBrush(int(FStyle) - int(bsHorizontal), ColorToRGB(FColor));
+    }
+  }
+  return FHandle;
+}
+
+void TBrush::SetColor(TColor Value) {
+  if (FColor == Value && FStyle != bsClear) return;
+  Release();
+  FColor = Value;
+  if (FStyle == bsClear) FStyle = bsSolid;
+  Changed();
+}
+
+void TBrush::SetStyle(TBrushStyle Value) {
+  if (FStyle == Value) return;
+  Release();
+  FStyle = Value;
+  Changed();
+}
+
+void TBrush::SetBitmap(TBitmap* Value) {
+  Release();
+  FBitmap = Value;
+  Changed();
+}
+
+// ---- TCanvas ------------------------------------------------------------------
+
+TCanvas::TCanvas()
+    : FFont(std::make_unique<TFont>()), FPen(std::make_unique<TPen>()),
+      FBrush(std::make_unique<TBrush>()) {
+  FFont->OnChange = [this](TObject*) { FFontValid = false; };
+  FPen->OnChange = [this](TObject*) { FPenValid = false; };
+  FBrush->OnChange = [this](TObject*) { FBrushValid = false; };
+}
+
+TCanvas::~TCanvas() { SetHandle(0); }
+
+HDC TCanvas::Handle() {
+  if (!FHandle) CreateHandle();
+  if (!FHandle) throw EInvalidOperation("Canvas does not allow drawing");
+  return FHandle;
+}
+
+void TCanvas::SetHandle(HDC Value) {
+  if (FHandle == Value) return;
+  if (FHandle) DeselectHandles();
+  FHandle = Value;
+  FFontValid = FPenValid = FBrushValid = false;
+}
+
+void TCanvas::DeselectHandles() {
+  if (!FHandle) return;
+  if (FOldFont) SelectObject(FHandle, FOldFont);
+  if (FOldPen) SelectObject(FHandle, FOldPen);
+  if (FOldBrush) SelectObject(FHandle, FOldBrush);
+  FOldFont = FOldPen = FOldBrush = 0;
+  FFontValid = FPenValid = FBrushValid = false;
+}
+
+void TCanvas::Refresh() { DeselectHandles(); }
+
+void TCanvas::RequiredState(bool needFont, bool needPen, bool needBrush) {
+  HDC dc = Handle();
+  if (needFont && !FFontValid) {
+    HGDIOBJ old = SelectObject(dc, FFont->Handle());
+    if (!FOldFont) FOldFont = old;
+    SetTextColor(dc, ColorToRGB(FFont->Color()));
+    FFontValid = true;
+  }
+  if (needPen && !FPenValid) {
+    HGDIOBJ old = SelectObject(dc, FPen->Handle());
+    if (!FOldPen) FOldPen = old;
+    static const int modes[] = {R2_BLACK, R2_WHITE, R2_NOP, R2_NOT, R2_COPYPEN, R2_NOTCOPYPEN,
+                                R2_MERGEPENNOT, R2_MASKPENNOT, R2_MERGENOTPEN, R2_MASKNOTPEN,
+                                R2_MERGEPEN, R2_NOTMERGEPEN, R2_MASKPEN, R2_NOTMASKPEN,
+                                R2_XORPEN, R2_NOTXORPEN};
+    SetROP2(dc, modes[FPen->Mode()]);
+    FPenValid = true;
+  }
+  if (needBrush && !FBrushValid) {
+    HGDIOBJ old = SelectObject(dc, FBrush->Handle());
+    if (!FOldBrush) FOldBrush = old;
+    SetBkColor(dc, ColorToRGB(FBrush->Color()));
+    SetBkMode(dc, FBrush->Style() == bsClear ? TRANSPARENT : OPAQUE);
+    FBrushValid = true;
+  }
+}
+
+void TCanvas::Changing() {
+  if (OnChanging) OnChanging(this);
+}
+
+void TCanvas::Changed() {
+  if (OnChange) OnChange(this);
+}
+
+TPoint TCanvas::PenPos() {
+  POINT p;
+  GetCurrentPositionEx(Handle(), &p);
+  return TPoint{p.x, p.y};
+}
+
+TRect TCanvas::ClipRect() {
+  RECT r;
+  GetClipBox(Handle(), &r);
+  return TRect{r.left, r.top, r.right, r.bottom};
+}
+
+TColor TCanvas::Pixels(int32_t X, int32_t Y) {
+  COLORREF c = GetPixel(Handle(), X, Y);
+  return c == CLR_INVALID ? TColor(-1) : TColor(c);
+}
+
+void TCanvas::SetPixels(int32_t X, int32_t Y, TColor Value) {
+  Changing();
+  RequiredState(false, true, false);
+  SetPixel(FHandle, X, Y, ColorToRGB(Value));
+  Changed();
+}
+
+void TCanvas::MoveTo(int32_t X, int32_t Y) {
+  MoveToEx(Handle(), X, Y, nullptr);
+}
+
+void TCanvas::LineTo(int32_t X, int32_t Y) {
+  Changing();
+  RequiredState(false, true, true);
+  plat::LineTo(FHandle, X, Y);
+  Changed();
+}
+
+namespace {
+std::vector<POINT> Points(const std::vector<TPoint>& pts) {
+  std::vector<POINT> out;
+  out.reserve(pts.size());
+  for (auto& p : pts) out.push_back(POINT{p.X, p.Y});
+  return out;
+}
+}  // namespace
+
+void TCanvas::Polyline(const std::vector<TPoint>& Pts) {
+  Changing();
+  RequiredState(false, true, true);
+  auto p = Points(Pts);
+  plat::Polyline(FHandle, p.data(), int(p.size()));
+  Changed();
+}
+
+void TCanvas::Polygon(const std::vector<TPoint>& Pts) {
+  Changing();
+  RequiredState(false, true, true);
+  auto p = Points(Pts);
+  plat::Polygon(FHandle, p.data(), int(p.size()));
+  Changed();
+}
+
+void TCanvas::Rectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2) {
+  Changing();
+  RequiredState(false, true, true);
+  plat::Rectangle(FHandle, X1, Y1, X2, Y2);
+  Changed();
+}
+
+void TCanvas::Ellipse(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2) {
+  Changing();
+  RequiredState(false, true, true);
+  plat::Ellipse(FHandle, X1, Y1, X2, Y2);
+  Changed();
+}
+
+void TCanvas::RoundRect(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, int32_t X3, int32_t Y3) {
+  Changing();
+  RequiredState(false, true, true);
+  plat::RoundRect(FHandle, X1, Y1, X2, Y2, X3, Y3);
+  Changed();
+}
+
+void TCanvas::Arc(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, int32_t X3, int32_t Y3,
+                  int32_t X4, int32_t Y4) {
+  Changing();
+  RequiredState(false, true, true);
+  plat::Arc(FHandle, X1, Y1, X2, Y2, X3, Y3, X4, Y4);
+  Changed();
+}
+
+void TCanvas::FillRect(const TRect& R) {
+  Changing();
+  RequiredState(false, false, true);
+  RECT r{R.Left, R.Top, R.Right, R.Bottom};
+  plat::FillRect(FHandle, &r, FBrush->Handle());
+  Changed();
+}
+
+void TCanvas::FrameRect(const TRect& R) {
+  Changing();
+  RequiredState(false, false, true);
+  RECT r{R.Left, R.Top, R.Right, R.Bottom};
+  plat::FrameRect(FHandle, &r, FBrush->Handle());
+  Changed();
+}
+
+void TCanvas::TextOut(int32_t X, int32_t Y, const std::string& Text) {
+  Changing();
+  RequiredState(true, false, true);
+  plat::TextOut(FHandle, X, Y, Text);
+  MoveToEx(FHandle, X + TextWidth(Text), Y, nullptr);
+  Changed();
+}
+
+void TCanvas::TextRect(const TRect& R, int32_t X, int32_t Y, const std::string& Text) {
+  Changing();
+  RequiredState(true, false, true);
+  RECT r{R.Left, R.Top, R.Right, R.Bottom};
+  uint32_t options = ETO_CLIPPED | (FBrush->Style() != bsClear ? ETO_OPAQUE : 0);
+  ExtTextOut(FHandle, X, Y, options, &r, Text);
+  Changed();
+}
+
+plat::SIZE TCanvas::TextExtent(const std::string& Text) {
+  RequiredState(true, false, false);
+  plat::SIZE s;
+  GetTextExtentPoint32(FHandle, Text, &s);
+  return s;
+}
+
+void TCanvas::CopyRect(const TRect& Dest, TCanvas* Canvas, const TRect& Source) {
+  if (!Canvas) return;
+  Changing();
+  RequiredState(false, false, true);
+  HDC src = Canvas->Handle();
+  Canvas->RequiredState(true, false, true);
+  StretchBlt(FHandle, Dest.Left, Dest.Top, Dest.Width(), Dest.Height(), src, Source.Left,
+             Source.Top, Source.Width(), Source.Height(), FCopyMode);
+  Changed();
+}
+
+void TCanvas::Draw(int32_t X, int32_t Y, TGraphic* Graphic) {
+  if (!Graphic || Graphic->Empty()) return;
+  Changing();
+  RequiredState(false, false, true);
+  Graphic->Draw(this, TRect{X, Y, X + Graphic->Width(), Y + Graphic->Height()});
+  Changed();
+}
+
+void TCanvas::StretchDraw(const TRect& Rect, TGraphic* Graphic) {
+  if (!Graphic || Graphic->Empty()) return;
+  Changing();
+  RequiredState(false, false, true);
+  Graphic->Draw(this, Rect);
+  Changed();
+}
+
+void TCanvas::BrushCopy(const TRect& Dest, TBitmap* Bitmap, const TRect& Source, TColor Color) {
+  if (!Bitmap || Bitmap->Empty()) return;
+  Changing();
+  RequiredState(false, false, true);
+  int32_t w = Source.Width(), h = Source.Height();
+  if (w <= 0 || h <= 0) return;
+  HDC src = Bitmap->Canvas()->Handle();
+  HDC tmpDC = CreateCompatibleDC(0);
+  HBITMAP tmp = CreateBitmap(w, h, 1, 24, nullptr);
+  HGDIOBJ oldTmp = SelectObject(tmpDC, tmp);
+  BitBlt(tmpDC, 0, 0, w, h, src, Source.Left, Source.Top, SRCCOPY);
+  HDC maskDC = CreateCompatibleDC(0);
+  HBITMAP mask = CreateBitmap(w, h, 1, 1, nullptr);
+  HGDIOBJ oldMask = SelectObject(maskDC, mask);
+  // 1 where the picture shows Color.
+  SetBkColor(tmpDC, ColorToRGB(Color));
+  BitBlt(maskDC, 0, 0, w, h, tmpDC, 0, 0, SRCCOPY);
+  // Those pixels of the copy turn black ...
+  SetTextColor(tmpDC, 0xFFFFFF);
+  SetBkColor(tmpDC, 0);
+  BitBlt(tmpDC, 0, 0, w, h, maskDC, 0, 0, SRCAND);
+  // ... the target takes the brush there and black elsewhere, then the copy on top.
+  COLORREF oldText = SetTextColor(FHandle, 0), oldBk = SetBkColor(FHandle, 0xFFFFFF);
+  StretchBlt(FHandle, Dest.Left, Dest.Top, Dest.Width(), Dest.Height(), maskDC, 0, 0, w, h,
+             MERGECOPY);
+  StretchBlt(FHandle, Dest.Left, Dest.Top, Dest.Width(), Dest.Height(), tmpDC, 0, 0, w, h,
+             SRCPAINT);
+  SetTextColor(FHandle, oldText);
+  SetBkColor(FHandle, oldBk);
+  SelectObject(maskDC, oldMask);
+  SelectObject(tmpDC, oldTmp);
+  DeleteDC(maskDC);
+  DeleteDC(tmpDC);
+  DeleteObject(mask);
+  DeleteObject(tmp);
+  Changed();
+}
+
+// ---- TGraphic ---------------------------------------------------------------
+
+void TGraphic::Changed() {
+  FModified = true;
+  if (OnChange) OnChange(this);
+}
+
+void TGraphic::SetTransparent(bool Value) {
+  if (FTransparent == Value) return;
+  FTransparent = Value;
+  Changed();
+}
+
+void TGraphic::LoadFromFile(const std::string& FileName) {
+  TFileStream s(FileName, fmOpenRead | fmShareDenyWrite);
+  LoadFromStream(&s);
+}
+
+void TGraphic::SaveToFile(const std::string& FileName) {
+  TFileStream s(FileName, fmCreate);
+  SaveToStream(&s);
+}
+
+// ---- TBitmap ----------------------------------------------------------------
+
+class TBitmap::TBitmapCanvas : public TCanvas {
+public:
+  explicit TBitmapCanvas(TBitmap* Owner) : FOwner(Owner) {}
+
+protected:
+  void CreateHandle() override {
+    // An empty bitmap keeps the context's own 1 x 1 bitmap selected.
+    if (!FOwner->FDC) {
+      FOwner->FDC = CreateCompatibleDC(0);
+      FOwner->FOldBitmap = GetCurrentObject(FOwner->FDC, OBJ_BITMAP);
+      if (FOwner->FHandle) SelectObject(FOwner->FDC, FOwner->FHandle);
+    }
+    SetHandle(FOwner->FDC);
+  }
+  void Changed() override {
+    TCanvas::Changed();
+    FOwner->Changed();
+  }
+
+private:
+  TBitmap* FOwner;
+};
+
+TBitmap::TBitmap() = default;
+
+TBitmap::~TBitmap() {
+  if (FCanvas) FCanvas->SetHandle(0);
+  if (FDC) {
+    SelectObject(FDC, FOldBitmap);
+    DeleteDC(FDC);
+  }
+  if (FHandle) DeleteObject(FHandle);
+}
+
+namespace {
+int BitsOf(TPixelFormat pf) {
+  switch (pf) {
+    case pf1bit: return 1;
+    case pf4bit: return 4;
+    case pf8bit: return 8;
+    case pf32bit: return 32;
+    default: return 24;
+  }
+}
+TPixelFormat FormatOf(int bpp) {
+  switch (bpp) {
+    case 1: return pf1bit;
+    case 4: return pf4bit;
+    case 8: return pf8bit;
+    case 32: return pf32bit;
+    default: return pf24bit;
+  }
+}
+HBITMAP NewDib(int32_t w, int32_t h, int bpp) {
+  BITMAPINFO bi{};
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = h;
+  bi.bmiHeader.biBitCount = uint16_t(bpp);
+  if (bpp == 1) {
+    bi.bmiColors[0] = RGBQUAD{0, 0, 0, 0};
+    bi.bmiColors[1] = RGBQUAD{255, 255, 255, 0};
+  }
+  return CreateDIBSection(0, &bi, DIB_RGB_COLORS, nullptr);
+}
+}  // namespace
+
+void TBitmap::Replace(HBITMAP NewHandle) {
+  if (FDC) SelectObject(FDC, NewHandle ? NewHandle : FOldBitmap);
+  if (FCanvas) FCanvas->Refresh();
+  if (FHandle && FHandle != NewHandle) DeleteObject(FHandle);
+  FHandle = NewHandle;
+  BITMAP bm;
+  if (FHandle && GetObject(FHandle, sizeof(bm), &bm)) {
+    FWidth = bm.bmWidth;
+    FHeight = bm.bmHeight;
+  } else {
+    FWidth = FHeight = 0;
+  }
+}
+
+void TBitmap::Changed() { TGraphic::Changed(); }
+
+void TBitmap::SetSize(int32_t AWidth, int32_t AHeight) {
+  AWidth = std::max(0, AWidth);
+  AHeight = std::max(0, AHeight);
+  if (AWidth == FWidth && AHeight == FHeight) return;
+  HBITMAP n = 0;
+  if (AWidth > 0 && AHeight > 0) {
+    n = NewDib(AWidth, AHeight, BitsOf(FPixelFormat));
+    if (!n) throw EOutOfResources("Out of system resources");
+    if (FHandle) {
+      HDC a = CreateCompatibleDC(0), b = CreateCompatibleDC(0);
+      HGDIOBJ oa = SelectObject(a, n), ob = SelectObject(b, FHandle);
+      BitBlt(a, 0, 0, std::min(AWidth, FWidth), std::min(AHeight, FHeight), b, 0, 0, SRCCOPY);
+      SelectObject(a, oa);
+      SelectObject(b, ob);
+      DeleteDC(a);
+      DeleteDC(b);
+    }
+  }
+  Replace(n);
+  Changed();
+}
+
+void TBitmap::SetHandle(HBITMAP Value) {
+  if (Value == FHandle) return;
+  BITMAP bm;
+  if (Value && GetObject(Value, sizeof(bm), &bm)) FPixelFormat = FormatOf(bm.bmBitsPixel);
+  Replace(Value);
+  Changed();
+}
+
+HBITMAP TBitmap::ReleaseHandle() {
+  HBITMAP h = FHandle;
+  if (FDC) SelectObject(FDC, FOldBitmap);
+  if (FCanvas) FCanvas->Refresh();
+  FHandle = 0;
+  FWidth = FHeight = 0;
+  return h;
+}
+
+TCanvas* TBitmap::Canvas() {
+  if (!FCanvas) FCanvas = std::make_unique<TBitmapCanvas>(this);
+  return FCanvas.get();
+}
+
+void TBitmap::SetPixelFormat(TPixelFormat Value) {
+  if (Value == FPixelFormat) return;
+  int from = BitsOf(FPixelFormat), to = BitsOf(Value);
+  FPixelFormat = Value;
+  if (FHandle && from != to) {
+    std::vector<uint8_t> file = SaveBitmapFile(FHandle, to);
+    HBITMAP n = LoadBitmapFile(file.data(), file.size());
+    if (!n) throw EOutOfResources("Out of system resources");
+    Replace(n);
+  }
+  Changed();
+}
+
+void TBitmap::SetMonochrome(bool Value) {
+  if (Value == Monochrome()) return;
+  SetPixelFormat(Value ? pf1bit : pfDevice);
+}
+
+uint8_t* TBitmap::ScanLine(int32_t Row) {
+  uint8_t* p = FHandle ? GetBitmapScanLine(FHandle, Row) : nullptr;
+  if (!p) throw EInvalidGraphicOperation("Scan line index out of range");
+  return p;
+}
+
+TColor TBitmap::TransparentColor() {
+  if (FTransparentMode == tmFixed && FTransparentColor != clDefault)
+    return TColor(ColorToRGB(FTransparentColor) | 0x02000000);
+  if (Monochrome() || Empty()) return TColor(0x02FFFFFF);
+  return TColor(GetBitmapPixel(FHandle, 0, FHeight - 1) | 0x02000000);
+}
+
+void TBitmap::SetTransparentColor(TColor Value) {
+  if (Value == FTransparentColor) return;
+  FTransparentColor = Value;
+  FTransparentMode = Value == clDefault ? tmAuto : tmFixed;
+  Changed();
+}
+
+void TBitmap::SetTransparentMode(TTransparentMode Value) {
+  if (Value == FTransparentMode) return;
+  if (Value == tmAuto) SetTransparentColor(clDefault);
+  else SetTransparentColor(TransparentColor() & 0xFFFFFF);
+}
+
+void TBitmap::Assign(TPersistent* Source) {
+  if (!Source) {
+    Replace(0);
+    Changed();
+    return;
+  }
+  if (auto* b = As<TBitmap>(Source)) {
+    if (b == this) return;
+    HBITMAP n = 0;
+    if (b->FHandle) {
+      std::vector<uint8_t> file = SaveBitmapFile(b->FHandle);
+      n = LoadBitmapFile(file.data(), file.size());
+    }
+    FPixelFormat = b->FPixelFormat;
+    FTransparentColor = b->FTransparentColor;
+    FTransparentMode = b->FTransparentMode;
+    FTransparent = b->FTransparent;
+    Replace(n);
+    Changed();
+    return;
+  }
+  if (auto* g = As<TGraphic>(Source)) {
+    // Any other graphic is drawn on white.
+    SetSize(0, 0);
+    SetPixelFormat(pf24bit);
+    SetSize(g->Width(), g->Height());
+    if (!Empty()) {
+      Canvas()->Brush()->SetColor(clWhite);
+      Canvas()->Brush()->SetStyle(bsSolid);
+      Canvas()->FillRect(TRect{0, 0, FWidth, FHeight});
+      Canvas()->Draw(0, 0, g);
+    }
+    return;
+  }
+  TPersistent::Assign(Source);
+}
+
+void TBitmap::LoadFromStream(TStream* Stream) {
+  uint8_t head[14];
+  int32_t got = Stream->Read(head, sizeof(head));
+  uint32_t total = BitmapFileSize(head, size_t(got));
+  if (got < int32_t(sizeof(head)) || total < 54 || total > (1u << 30))
+    throw EInvalidGraphic("Bitmap image is not valid");
+  std::vector<uint8_t> file(total);
+  std::memcpy(file.data(), head, sizeof(head));
+  if (Stream->Read(file.data() + sizeof(head), int32_t(total - sizeof(head))) !=
+      int32_t(total - sizeof(head)))
+    throw EInvalidGraphic("Bitmap image is not valid");
+  std::string why;
+  HBITMAP n = LoadBitmapFile(file.data(), file.size(), &why);
+  if (!n) throw EInvalidGraphic("Bitmap image is not valid");
+  BITMAP bm;
+  GetObject(n, sizeof(bm), &bm);
+  FPixelFormat = FormatOf(bm.bmBitsPixel);
+  Replace(n);
+  Changed();
+}
+
+void TBitmap::SaveToStream(TStream* Stream) {
+  if (Empty()) return;
+  std::vector<uint8_t> file = SaveBitmapFile(FHandle);
+  Stream->WriteBuffer(file.data(), int32_t(file.size()));
+}
+
+void TBitmap::Mask(TColor TransparentColor) {
+  if (Empty()) return;
+  HBITMAP mask = NewDib(FWidth, FHeight, 1);
+  HDC m = CreateCompatibleDC(0);
+  HGDIOBJ om = SelectObject(m, mask);
+  HDC src = Canvas()->Handle();
+  COLORREF oldBk = SetBkColor(src, ColorToRGB(TransparentColor));
+  BitBlt(m, 0, 0, FWidth, FHeight, src, 0, 0, SRCCOPY);
+  SetBkColor(src, oldBk);
+  SelectObject(m, om);
+  DeleteDC(m);
+  FPixelFormat = pf1bit;
+  Replace(mask);
+  Changed();
+}
+
+void TBitmap::Draw(TCanvas* ACanvas, const TRect& Rect) {
+  if (Empty()) return;
+  HDC dst = ACanvas->Handle();
+  HDC src = Canvas()->Handle();
+  if (!FTransparent) {
+    COLORREF ot = SetTextColor(dst, 0), ob = SetBkColor(dst, 0xFFFFFF);
+    StretchBlt(dst, Rect.Left, Rect.Top, Rect.Width(), Rect.Height(), src, 0, 0, FWidth, FHeight,
+               ACanvas->CopyMode());
+    SetTextColor(dst, ot);
+    SetBkColor(dst, ob);
+    return;
+  }
+  // Transparent: mask of the transparent colour, then the picture with those pixels black.
+  COLORREF key = ColorToRGB(TransparentColor() & 0xFFFFFF);
+  HDC maskDC = CreateCompatibleDC(0);
+  HBITMAP mask = CreateBitmap(FWidth, FHeight, 1, 1, nullptr);
+  HGDIOBJ om = SelectObject(maskDC, mask);
+  COLORREF oldBk = SetBkColor(src, key);
+  BitBlt(maskDC, 0, 0, FWidth, FHeight, src, 0, 0, SRCCOPY);
+  SetBkColor(src, oldBk);
+  HDC picDC = CreateCompatibleDC(0);
+  HBITMAP pic = CreateBitmap(FWidth, FHeight, 1, 24, nullptr);
+  HGDIOBJ op = SelectObject(picDC, pic);
+  BitBlt(picDC, 0, 0, FWidth, FHeight, src, 0, 0, SRCCOPY);
+  SetTextColor(picDC, 0xFFFFFF);
+  SetBkColor(picDC, 0);
+  BitBlt(picDC, 0, 0, FWidth, FHeight, maskDC, 0, 0, SRCAND);
+  COLORREF ot = SetTextColor(dst, 0), ob = SetBkColor(dst, 0xFFFFFF);
+  StretchBlt(dst, Rect.Left, Rect.Top, Rect.Width(), Rect.Height(), maskDC, 0, 0, FWidth, FHeight,
+             SRCAND);
+  StretchBlt(dst, Rect.Left, Rect.Top, Rect.Width(), Rect.Height(), picDC, 0, 0, FWidth, FHeight,
+             SRCPAINT);
+  SetTextColor(dst, ot);
+  SetBkColor(dst, ob);
+  SelectObject(picDC, op);
+  SelectObject(maskDC, om);
+  DeleteDC(picDC);
+  DeleteDC(maskDC);
+  DeleteObject(pic);
+  DeleteObject(mask);
+}
+
+// ---- TIcon --------------------------------------------------------------------
+
+TIcon::~TIcon() {
+  if (FHandle) DestroyIcon(FHandle);
+}
+
+void TIcon::SetWidth(int32_t) { throw EInvalidGraphicOperation("Cannot change the size of an icon"); }
+void TIcon::SetHeight(int32_t) { throw EInvalidGraphicOperation("Cannot change the size of an icon"); }
+
+void TIcon::SetHandle(HICON Value) {
+  if (Value == FHandle) return;
+  if (FHandle) DestroyIcon(FHandle);
+  FHandle = Value;
+  FWidth = FHeight = 0;
+  ICONINFO ii;
+  if (FHandle && GetIconInfo(FHandle, &ii)) {
+    BITMAP bm;
+    if (GetObject(ii.hbmColor, sizeof(bm), &bm)) {
+      FWidth = bm.bmWidth;
+      FHeight = bm.bmHeight;
+    }
+    DeleteObject(ii.hbmColor);
+    DeleteObject(ii.hbmMask);
+  }
+  Changed();
+}
+
+HICON TIcon::ReleaseHandle() {
+  HICON h = FHandle;
+  FHandle = 0;
+  FWidth = FHeight = 0;
+  return h;
+}
+
+void TIcon::Assign(TPersistent* Source) {
+  if (!Source) {
+    SetHandle(0);
+    return;
+  }
+  if (auto* i = As<TIcon>(Source)) {
+    if (i == this) return;
+    SetHandle(i->FHandle ? CopyIcon(i->FHandle) : 0);
+    FTransparent = i->FTransparent;
+    return;
+  }
+  TPersistent::Assign(Source);
+}
+
+namespace {
+
+uint32_t Rd32(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+uint16_t Rd16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+void Wr32(std::vector<uint8_t>& v, uint32_t x) {
+  for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
+}
+void Wr16(std::vector<uint8_t>& v, uint16_t x) {
+  v.push_back(uint8_t(x));
+  v.push_back(uint8_t(x >> 8));
+}
+
+[[noreturn]] void BadIcon() { throw EInvalidGraphic("Icon image is not valid"); }
+
+}  // namespace
+
+void TIcon::LoadFromStream(TStream* Stream) {
+  // The directory first; everything it claims is checked against what follows.
+  uint8_t dir[6];
+  if (Stream->Read(dir, 6) != 6 || Rd16(dir) != 0 || Rd16(dir + 2) != 1) BadIcon();
+  uint16_t count = Rd16(dir + 4);
+  if (count == 0 || count > 256) BadIcon();
+  std::vector<uint8_t> entries(size_t(count) * 16);
+  if (Stream->Read(entries.data(), int32_t(entries.size())) != int32_t(entries.size())) BadIcon();
+  const uint8_t* e = entries.data();  // the first image is taken
+  uint32_t bytes = Rd32(e + 8), offset = Rd32(e + 12);
+  uint32_t dirEnd = 6 + uint32_t(count) * 16;
+  if (bytes < 40 || bytes > (1u << 24) || offset < dirEnd) BadIcon();
+  // Skip to the image (the stream may not seek backwards; read forward).
+  std::vector<uint8_t> skip(offset - dirEnd);
+  if (!skip.empty() && Stream->Read(skip.data(), int32_t(skip.size())) != int32_t(skip.size()))
+    BadIcon();
+  std::vector<uint8_t> img(bytes);
+  if (Stream->Read(img.data(), int32_t(bytes)) != int32_t(bytes)) BadIcon();
+  if (Rd32(img.data()) != 40) BadIcon();
+  int32_t w = int32_t(Rd32(img.data() + 4)), h2 = int32_t(Rd32(img.data() + 8));
+  uint16_t bpp = Rd16(img.data() + 14);
+  if (w <= 0 || w > 256 || h2 <= 0 || h2 > 512 || (h2 & 1)) BadIcon();
+  int32_t h = h2 / 2;
+  uint32_t clrUsed = Rd32(img.data() + 32);
+  uint32_t table = bpp <= 8 ? (clrUsed ? clrUsed : (1u << bpp)) : 0;
+  if (bpp <= 8 && clrUsed > (1u << bpp)) BadIcon();
+  uint64_t xorBytes = uint64_t(DibStride(w, bpp)) * uint64_t(h);
+  uint64_t andBytes = uint64_t(DibStride(w, 1)) * uint64_t(h);
+  uint64_t need = 40 + uint64_t(table) * 4 + xorBytes + andBytes;
+  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32) BadIcon();
+  if (need > bytes) BadIcon();
+  // The colour part as a bitmap file of the single height.
+  std::vector<uint8_t> file;
+  uint32_t off = 14 + 40 + table * 4;
+  file.push_back('B');
+  file.push_back('M');
+  Wr32(file, uint32_t(off + xorBytes));
+  Wr32(file, 0);
+  Wr32(file, off);
+  file.insert(file.end(), img.begin(), img.begin() + 40);
+  uint32_t hh = uint32_t(h);
+  std::memcpy(file.data() + 14 + 8, &hh, 4);
+  if (Rd32(img.data() + 16) != 0) BadIcon();                        // compressed images are not read
+  for (int k : {20, 36}) std::memset(file.data() + 14 + k, 0, 4);  // image size, important colours
+  file.insert(file.end(), img.begin() + 40, img.begin() + 40 + long(table) * 4 + long(xorBytes));
+  HBITMAP colour = LoadBitmapFile(file.data(), file.size());
+  if (!colour) BadIcon();
+  // The AND mask, bottom-up rows of 1 bit.
+  HBITMAP mask = CreateBitmap(w, h, 1, 1, nullptr);
+  const uint8_t* andRows = img.data() + 40 + size_t(table) * 4 + size_t(xorBytes);
+  int32_t stride = DibStride(w, 1);
+  for (int32_t r = 0; r < h; ++r) {
+    uint8_t* row = GetBitmapScanLine(mask, h - 1 - r);
+    std::memcpy(row, andRows + size_t(r) * size_t(stride), size_t(stride));
+  }
+  ICONINFO ii;
+  ii.hbmColor = colour;
+  ii.hbmMask = mask;
+  HICON icon = CreateIconIndirect(&ii);
+  DeleteObject(colour);
+  DeleteObject(mask);
+  if (!icon) BadIcon();
+  SetHandle(icon);
+}
+
+void TIcon::SaveToStream(TStream* Stream) {
+  if (!FHandle) return;
+  ICONINFO ii;
+  if (!GetIconInfo(FHandle, &ii)) return;
+  std::vector<uint8_t> colour = SaveBitmapFile(ii.hbmColor, 24);
+  std::vector<uint8_t> maskFile = SaveBitmapFile(ii.hbmMask, 1);
+  DeleteObject(ii.hbmColor);
+  DeleteObject(ii.hbmMask);
+  if (colour.size() < 54 || maskFile.size() < 62) return;
+  uint32_t xorBytes = uint32_t(colour.size() - 54);
+  uint32_t andBytes = uint32_t(maskFile.size() - 62);
+  uint32_t bytes = 40 + xorBytes + andBytes;
+  std::vector<uint8_t> out;
+  Wr16(out, 0);
+  Wr16(out, 1);
+  Wr16(out, 1);
+  out.push_back(uint8_t(FWidth >= 256 ? 0 : FWidth));
+  out.push_back(uint8_t(FHeight >= 256 ? 0 : FHeight));
+  out.push_back(0);
+  out.push_back(0);
+  Wr16(out, 1);
+  Wr16(out, 24);
+  Wr32(out, bytes);
+  Wr32(out, 22);
+  size_t head = out.size();
+  out.insert(out.end(), colour.begin() + 14, colour.begin() + 54);
+  uint32_t h2 = uint32_t(FHeight * 2);
+  std::memcpy(out.data() + head + 8, &h2, 4);
+  uint32_t sizeImage = xorBytes + andBytes;
+  std::memcpy(out.data() + head + 20, &sizeImage, 4);
+  out.insert(out.end(), colour.begin() + 54, colour.end());
+  out.insert(out.end(), maskFile.begin() + 62, maskFile.end());
+  Stream->WriteBuffer(out.data(), int32_t(out.size()));
+}
+
+void TIcon::Draw(TCanvas* ACanvas, const TRect& Rect) {
+  if (!FHandle) return;
+  DrawIconEx(ACanvas->Handle(), Rect.Left, Rect.Top, FHandle, Rect.Width(), Rect.Height(), 0, 0,
+             DI_NORMAL);
+}
+
+// ---- TPicture -----------------------------------------------------------------
+
+TPicture::~TPicture() = default;
+
+void TPicture::Changed() {
+  if (OnChange) OnChange(this);
+}
+
+void TPicture::Take(std::unique_ptr<TGraphic> G) {
+  FGraphic = std::move(G);
+  if (FGraphic) FGraphic->OnChange = [this](TObject*) { Changed(); };
+  Changed();
+}
+
+void TPicture::SetGraphic(TGraphic* Value) {
+  if (!Value) {
+    Take(nullptr);
+    return;
+  }
+  std::unique_ptr<TGraphic> copy;
+  if (dynamic_cast<TIcon*>(Value)) copy = std::make_unique<TIcon>();
+  else copy = std::make_unique<TBitmap>();
+  copy->Assign(Value);
+  Take(std::move(copy));
+}
+
+void TPicture::Assign(TPersistent* Source) {
+  if (!Source) {
+    SetGraphic(nullptr);
+    return;
+  }
+  if (auto* p = As<TPicture>(Source)) {
+    if (p != this) SetGraphic(p->Graphic());
+    return;
+  }
+  if (auto* g = As<TGraphic>(Source)) {
+    SetGraphic(g);
+    return;
+  }
+  TPersistent::Assign(Source);
+}
+
+TBitmap* TPicture::Bitmap() {
+  if (!dynamic_cast<TBitmap*>(FGraphic.get())) Take(std::make_unique<TBitmap>());
+  return static_cast<TBitmap*>(FGraphic.get());
+}
+
+TIcon* TPicture::Icon() {
+  if (!dynamic_cast<TIcon*>(FGraphic.get())) Take(std::make_unique<TIcon>());
+  return static_cast<TIcon*>(FGraphic.get());
+}
+
+namespace {
+std::string Extension(const std::string& name) {
+  size_t dot = name.find_last_of('.');
+  size_t slash = name.find_last_of("/\\");
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  std::string e = name.substr(dot + 1);
+  for (auto& c : e) if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return e;
+}
+}  // namespace
+
+void TPicture::LoadFromFile(const std::string& FileName) {
+  std::string ext = Extension(FileName);
+  std::unique_ptr<TGraphic> g;
+  if (ext == "bmp") g = std::make_unique<TBitmap>();
+  else if (ext == "ico") g = std::make_unique<TIcon>();
+  else throw EInvalidGraphic("Unknown picture file extension (." + ext + ")");
+  g->LoadFromFile(FileName);
+  Take(std::move(g));
+}
+
+void TPicture::SaveToFile(const std::string& FileName) {
+  if (FGraphic) FGraphic->SaveToFile(FileName);
+}
+
+}  // namespace fw
