@@ -142,6 +142,7 @@ struct Sock {
   bool connected = false;
   bool connectPending = false;
   bool readPosted = false;    // FD_READ posted, waiting for a recv
+  int readAvailAtPost = 0;    // bytes waiting when it was posted
   bool acceptPosted = false;  // FD_ACCEPT posted, waiting for an accept
   bool writeArmed = false;    // a send would block or was cut short
   bool peerClosed = false;    // FD_CLOSE condition seen (posted once)
@@ -216,6 +217,8 @@ void Refresh(SOCKET h, Sock& s) {
     } else if (s.connected) {
       if (!s.peerClosed) {
         if ((s.mask & FD_READ) && !s.readPosted) ev |= EPOLLIN;
+        // Posted but not read yet: only fresh data is of interest (edge).
+        if ((s.mask & FD_READ) && s.readPosted) ev |= EPOLLIN | EPOLLET;
         if (s.mask & FD_CLOSE) ev |= EPOLLRDHUP;
       }
       if (s.writeArmed && (s.mask & FD_WRITE)) ev |= EPOLLOUT;
@@ -268,10 +271,19 @@ void Evaluate(SOCKET h, Sock& s, uint32_t ready) {
     return;
   }
   if (!s.connected) return;
-  if ((ready & EPOLLIN) && (s.mask & FD_READ) && !s.readPosted && !s.peerClosed) {
+  if ((ready & EPOLLIN) && (s.mask & FD_READ) && s.readPosted && !s.peerClosed) {
+    // New data behind an unread notification (say, a reader that failed
+    // before reading): announced once more so the connection does not stall.
+    int n = PendingBytes(s.fd);
+    if (n > s.readAvailAtPost) {
+      s.readAvailAtPost = n;
+      Post(s, h, FD_READ, 0);
+    }
+  } else if ((ready & EPOLLIN) && (s.mask & FD_READ) && !s.readPosted && !s.peerClosed) {
     int n = PendingBytes(s.fd);
     if (n > 0) {
       s.readPosted = true;
+      s.readAvailAtPost = n;
       Post(s, h, FD_READ, 0);
     } else if (!(ready & (EPOLLRDHUP | EPOLLHUP | EPOLLERR))) {
       // Readable with nothing to read and no close seen: end of stream.
@@ -860,8 +872,10 @@ int recv(SOCKET h, char* buf, int len, int flags) {
     std::lock_guard<std::recursive_mutex> g(gSockLock);
     if (p->readPosted) {
       p->readPosted = false;
-      if (n > 0 && p->hwnd && (p->mask & FD_READ) && PendingBytes(p->fd) > 0) {
+      int left = (n > 0 && p->hwnd && (p->mask & FD_READ)) ? PendingBytes(p->fd) : 0;
+      if (left > 0) {
         p->readPosted = true;
+        p->readAvailAtPost = left;
         Post(*p, h, FD_READ, 0);
       }
       Refresh(h, *p);
