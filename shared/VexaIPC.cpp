@@ -188,7 +188,10 @@ void TVexaIPCServer::FireDisconnecting(plat::HWND Client) {
 
 bool TVexaIPCServer::PostToClient(plat::HWND ClientHandle, plat::UINT MsgID, const fw::TMessage& Msg) {
   if (MsgID == 0) return false;
-  const bool ok = plat::PostMessage(ClientHandle, MsgID, Msg.WParam, Msg.LParam);
+  // 0 and the broadcast handle name no client window: posting to them would
+  // reach this thread's own queue or every window of the session.
+  const bool ok = ClientHandle != 0 && ClientHandle != plat::HWND_BROADCAST &&
+                  plat::PostMessage(ClientHandle, MsgID, Msg.WParam, Msg.LParam);
   if (!ok) CheckClient(ClientHandle);
   return ok;
 }
@@ -197,9 +200,7 @@ bool TVexaIPCServer::PostToAllClients(plat::UINT MsgID, const fw::TMessage& Msg)
   if (MsgID == 0) return false;
   // The clients listed now; a handler may change the list meanwhile.
   const std::vector<plat::HWND> clients = FClients;
-  for (plat::HWND c : clients) {
-    if (!plat::PostMessage(c, MsgID, Msg.WParam, Msg.LParam)) CheckClient(c);
-  }
+  for (plat::HWND c : clients) PostToClient(c, MsgID, Msg);  // a failed post checks the client
   return true;
 }
 

@@ -366,6 +366,16 @@ TEST(VexaIPC, PostsToClientsDropDeadWindows) {
   EXPECT_EQ(dropped, std::vector<plat::HWND>{victim});
   EXPECT_EQ(s.GetClientCount(), 2);
 
+  // Handles that name no window are never posted to.
+  dropped.clear();
+  EXPECT_FALSE(s.PostToClient(0, notify, msg));
+  EXPECT_FALSE(s.PostToClient(plat::HWND_BROADCAST, notify, msg));
+  EXPECT_EQ(dropped, (std::vector<plat::HWND>{0, plat::HWND_BROADCAST}));
+  plat::MSG stray;
+  EXPECT_FALSE(plat::PeekMessage(&stray, 0, notify, notify, plat::PM_REMOVE));
+  Pump();
+  EXPECT_EQ(got[0], std::vector<int32_t>{7003});
+
   // CheckClient reports a gone window even when it was never listed.
   dropped.clear();
   EXPECT_TRUE(s.CheckClient(clients[0]->Handle()));
