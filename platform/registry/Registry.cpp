@@ -37,12 +37,17 @@ struct Store {
     return it == Index.end() ? nullptr : &Keys[it->second];
   }
   // Adds the key and every missing parent.
+  // Existing levels keep the case they were made with.
   Key* Make(const std::string& path) {
     if (Key* k = Find(path)) return k;
+    std::string actual = path;
     size_t slash = path.rfind('\\');
-    if (slash != std::string::npos) Make(path.substr(0, slash));
-    Index[sf::Fold(path)] = Keys.size();
-    Keys.push_back(Key{path, {}});
+    if (slash != std::string::npos) {
+      std::string parent = Make(path.substr(0, slash))->Path;
+      actual = parent + path.substr(slash);
+    }
+    Index[sf::Fold(actual)] = Keys.size();
+    Keys.push_back(Key{actual, {}});
     return &Keys.back();
   }
   void Reindex() {
