@@ -86,31 +86,33 @@ TFbStoredProc::~TFbStoredProc() { Unprepare(); }
 
 void TFbStoredProc::SetStoredProcName(const std::string& name) {
   if (name == FStoredProcName) return;
-  Unprepare();
-  FParams.clear();
-  FInputCount = 0;
   FStoredProcName = name;
+  FCurrent = nullptr;
+  FParams.clear();
+  for (auto& [n, prepared] : FPrepared)
+    if (n == name) {
+      FCurrent = &prepared;
+      FParams = prepared.Params;
+      break;
+    }
 }
 
 void TFbStoredProc::Unprepare() noexcept {
-  if (FInMeta != nullptr) {
-    FInMeta->release();
-    FInMeta = nullptr;
+  for (auto& [name, p] : FPrepared) {
+    if (p.InMeta != nullptr) p.InMeta->release();
+    if (p.OutMeta != nullptr) p.OutMeta->release();
+    if (p.Statement != nullptr) {
+      Firebird::IStatement* statement = p.Statement;
+      if (!fb::TryCall([&](Firebird::ThrowStatusWrapper* st) { statement->free(st); }))
+        statement->release();
+    }
   }
-  if (FOutMeta != nullptr) {
-    FOutMeta->release();
-    FOutMeta = nullptr;
-  }
-  if (FStatement != nullptr) {
-    Firebird::IStatement* statement = FStatement;
-    FStatement = nullptr;
-    if (!fb::TryCall([&](Firebird::ThrowStatusWrapper* st) { statement->free(st); }))
-      statement->release();
-  }
+  FPrepared.clear();
+  FCurrent = nullptr;
 }
 
 void TFbStoredProc::Prepare() {
-  if (FStatement != nullptr) return;
+  if (FCurrent != nullptr) return;
   if (FStoredProcName.empty()) throw EDatabaseError("Stored procedure name is missing");
   TFbDatabase& db = CheckDatabase();
   TFbTransaction& tr = EnsureTransaction();
@@ -141,41 +143,51 @@ void TFbStoredProc::Prepare() {
     }
   }
 
-  // Keep values already given to inputs of the same names.
-  std::vector<TFbParam> params;
-  size_t inputs = 0;
+  TPrepared prepared;
   std::string marks;
   for (const auto& [name, type] : found) {
     TFbParam p;
     p.FName = name;
     p.FInput = type == 0;
-    for (const auto& old : FParams)
-      if (old.FInput && p.FInput && SameAscii(old.FName, name)) {
-        p = old;
-        p.FName = name;
-      }
     if (p.FInput) {
-      ++inputs;
+      ++prepared.InputCount;
       marks += marks.empty() ? "?" : ", ?";
     }
-    params.push_back(std::move(p));
+    prepared.Params.push_back(std::move(p));
   }
 
   std::string sql = "EXECUTE PROCEDURE " + QuoteIdent(procName);
   if (!marks.empty()) sql += " (" + marks + ")";
   fb::Call([&](Firebird::ThrowStatusWrapper* st) {
-    FStatement = db.Attachment()->prepare(st, tr.Handle(), 0, sql.c_str(),
-                                          static_cast<unsigned>(db.SQLDialect()),
-                                          Firebird::IStatement::PREPARE_PREFETCH_METADATA);
-    FInMeta = FStatement->getInputMetadata(st);
-    FOutMeta = FStatement->getOutputMetadata(st);
+    prepared.Statement = db.Attachment()->prepare(st, tr.Handle(), 0, sql.c_str(),
+                                                  static_cast<unsigned>(db.SQLDialect()),
+                                                  Firebird::IStatement::PREPARE_PREFETCH_METADATA);
+    try {
+      prepared.InMeta = prepared.Statement->getInputMetadata(st);
+      prepared.OutMeta = prepared.Statement->getOutputMetadata(st);
+    } catch (...) {
+      if (prepared.InMeta != nullptr) prepared.InMeta->release();
+      prepared.Statement->release();
+      throw;
+    }
   });
+
+  // Values already given to inputs of the same names are kept.
+  std::vector<TFbParam> params = prepared.Params;
+  for (auto& p : params)
+    for (const auto& old : FParams)
+      if (old.FInput && p.FInput && SameAscii(old.FName, p.FName)) {
+        std::string name = p.FName;
+        p = old;
+        p.FName = name;
+      }
+  FPrepared.emplace_back(FStoredProcName, std::move(prepared));
+  FCurrent = &FPrepared.back().second;
   FParams = std::move(params);
-  FInputCount = inputs;
 }
 
 TFbParam& TFbStoredProc::ParamByName(const std::string& name) {
-  if (FStatement == nullptr) Prepare();
+  if (FCurrent == nullptr) Prepare();
   for (auto& p : FParams)
     if (SameAscii(p.FName, name)) return p;
   throw EDatabaseError("Parameter not found: " + name);
@@ -188,29 +200,30 @@ TFbParam& TFbStoredProc::Params(int index) {
 }
 
 void TFbStoredProc::ExecProc() {
-  if (FStatement == nullptr) Prepare();
-  TFbDatabase& db = CheckDatabase();
-  (void)db;
+  if (FCurrent == nullptr) Prepare();
+  CheckDatabase();
   TFbTransaction& tr = EnsureTransaction();
+  TPrepared& prepared = *FCurrent;
   std::vector<TFbField> outputs;
   fb::Call([&](Firebird::ThrowStatusWrapper* st) {
     std::vector<const TFbField*> values;
-    for (size_t i = 0; i < FInputCount; ++i) values.push_back(&FParams[i]);
+    for (size_t i = 0; i < prepared.InputCount && i < FParams.size(); ++i) values.push_back(&FParams[i]);
     std::vector<unsigned char> inBuffer;
-    Firebird::IMessageMetadata* inMeta = TFbMessage::Encode(st, FInMeta, values, inBuffer);
+    Firebird::IMessageMetadata* inMeta = TFbMessage::Encode(st, prepared.InMeta, values, inBuffer);
     struct MetaGuard {
       Firebird::IMessageMetadata* m;
       ~MetaGuard() { m->release(); }
     } guard{inMeta};
-    unsigned outCount = FOutMeta->getCount(st);
-    std::vector<unsigned char> outBuffer(FOutMeta->getMessageLength(st), 0);
-    FStatement->execute(st, tr.Handle(), inMeta, inBuffer.empty() ? nullptr : inBuffer.data(),
-                        outCount > 0 ? FOutMeta : nullptr, outCount > 0 ? outBuffer.data() : nullptr);
-    if (outCount > 0) TFbMessage::Decode(st, FOutMeta, outBuffer.data(), outputs);
+    unsigned outCount = prepared.OutMeta->getCount(st);
+    std::vector<unsigned char> outBuffer(prepared.OutMeta->getMessageLength(st), 0);
+    prepared.Statement->execute(st, tr.Handle(), inMeta, inBuffer.empty() ? nullptr : inBuffer.data(),
+                                outCount > 0 ? prepared.OutMeta : nullptr,
+                                outCount > 0 ? outBuffer.data() : nullptr);
+    if (outCount > 0) TFbMessage::Decode(st, prepared.OutMeta, outBuffer.data(), outputs);
   });
   // Outputs come in declared order, as the parameters after the inputs.
-  for (size_t i = 0; i < outputs.size() && FInputCount + i < FParams.size(); ++i) {
-    TFbParam& p = FParams[FInputCount + i];
+  for (size_t i = 0; i < outputs.size() && prepared.InputCount + i < FParams.size(); ++i) {
+    TFbParam& p = FParams[prepared.InputCount + i];
     std::string name = p.FName;
     static_cast<TFbField&>(p) = outputs[i];
     p.FName = name;

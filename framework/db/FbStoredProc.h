@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/db/FbSQL.h"
@@ -33,7 +34,9 @@ public:
   ~TFbStoredProc() override;
 
   const std::string& StoredProcName() const { return FStoredProcName; }
-  // A new name drops the parameters and what was prepared.
+  // A new name starts with null input parameters. What was prepared for a
+  // name is kept while the connection stays open, so that switching between
+  // a few procedures does not prepare them again.
   void SetStoredProcName(const std::string& name);
 
   // The parameter of that name, compared without regard to case. The first
@@ -47,8 +50,9 @@ public:
   // Runs the procedure with the input parameters in the transaction (started
   // when it is not active); its outputs become the output parameters' values.
   void ExecProc();
-  bool Prepared() const { return FStatement != nullptr; }
+  bool Prepared() const { return FCurrent != nullptr; }
   void Prepare();
+  // Frees every prepared procedure.
   void Unprepare() noexcept;
 
 protected:
@@ -57,11 +61,16 @@ protected:
 
 private:
   std::string FStoredProcName;
+  struct TPrepared {
+    std::vector<TFbParam> Params;  // names and directions; values null
+    size_t InputCount = 0;
+    Firebird::IStatement* Statement = nullptr;
+    Firebird::IMessageMetadata* InMeta = nullptr;
+    Firebird::IMessageMetadata* OutMeta = nullptr;
+  };
+  std::vector<std::pair<std::string, TPrepared>> FPrepared;  // by name as given
+  TPrepared* FCurrent = nullptr;
   std::vector<TFbParam> FParams;  // inputs in order, then outputs in order
-  size_t FInputCount = 0;
-  Firebird::IStatement* FStatement = nullptr;
-  Firebird::IMessageMetadata* FInMeta = nullptr;
-  Firebird::IMessageMetadata* FOutMeta = nullptr;
 };
 
 }  // namespace fw

@@ -364,6 +364,24 @@ TEST_F(DbStoredProc, InputsByNameGoInAndOutputsByNameComeBack) {
   Tr.Commit();
 
   EXPECT_THROW(Proc.ParamByName("NoSuch"), EDatabaseError);
+
+  // Switching between procedures: each name starts with null inputs and runs
+  // what it was prepared as, also after the connection was closed and opened.
+  for (int round = 0; round < 2; ++round) {
+    Proc.SetStoredProcName("KEEP");
+    Proc.ParamByName("TableID").SetAsInteger(round);
+    Proc.ExecProc();
+    Proc.SetStoredProcName("NEXTID");
+    EXPECT_TRUE(Proc.ParamByName("TableID").IsNull());
+    EXPECT_TRUE(Proc.ParamByName("TransID").IsNull());
+    Proc.ParamByName("TableID").SetAsInteger(round);
+    Proc.ExecProc();
+    EXPECT_EQ(Proc.ParamByName("TransID").AsInteger(), 1000 + round);
+    Tr.Commit();
+    Db.Close();
+    Db.Open();
+  }
+  EXPECT_EQ(Column("SELECT A FROM LOG_T ORDER BY A"), std::vector<std::string>({"0", "1"}));
 }
 
 TEST_F(DbStoredProc, ProcedureWithoutOutputsWritesAndUnsetInputsAreNull) {
