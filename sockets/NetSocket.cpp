@@ -1134,12 +1134,14 @@ int32_t TCustomNetSocket::RecvFromRaw(void* Buffer, int32_t Size, plat::sockaddr
 }
 
 int32_t TCustomNetSocket::Receive(void* Buffer, int32_t Size) {
+  FServedFromBuffer = false;
   int32_t n = RecvRaw(Buffer, Size, 0);
   if (n < 0) {
     FLastError = WS(WSAGetLastError)();
-  } else {
+  } else if (!FServedFromBuffer) {
     FReadCount += n;
   }
+  FServedFromBuffer = false;
   return n;
 }
 
@@ -1429,6 +1431,7 @@ int32_t TCustomSocksNetSocket::RecvRaw(void* Buffer, int32_t Size, int Flags) {
     std::memcpy(Buffer, FSocksReply + FRcvdPos, static_cast<size_t>(n));
     FRcvdPos += n;
     FRcvdCnt -= n;
+    FServedFromBuffer = true;
     return n;
   }
   return TCustomNetSocket::RecvRaw(Buffer, Size, Flags);
@@ -1665,7 +1668,10 @@ int32_t TCustomLineNetSocket::GetRcvdCount() {
 
 int32_t TCustomLineNetSocket::RecvRaw(void* Buffer, int32_t Size, int Flags) {
   int32_t n = FRcv.Take(static_cast<char*>(Buffer), Size, FLineMode);
-  if (n >= 0) return n;
+  if (n >= 0) {
+    FServedFromBuffer = true;
+    return n;
+  }
   return TCustomSocksNetSocket::RecvRaw(Buffer, Size, Flags);
 }
 

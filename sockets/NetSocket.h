@@ -248,6 +248,9 @@ protected:
   int32_t FReadCount = 0;
   int32_t FLastError = 0;
   uint64_t FRecvTotal = 0;  // bytes ever taken from the platform (progress checks)
+  // Set by a layer whose RecvRaw handed out bytes it had already received:
+  // ReadCount counts every received byte once.
+  bool FServedFromBuffer = false;
 
 private:
   void HandleSelect(fw::TMessage& MsgRec);
