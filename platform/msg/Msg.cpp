@@ -125,7 +125,10 @@ Session& CurrentSession() {
   const std::string& dir = SessionDir();
   std::lock_guard<std::mutex> lock(gSessionMu);
   if (!gSession || gSession->dir != dir) {
-    auto* s = new Session;  // never freed: references to it may still be in use
+    // Never freed: references to an earlier one may still be in use.
+    static auto* all = new std::vector<std::unique_ptr<Session>>;
+    all->push_back(std::make_unique<Session>());
+    Session* s = all->back().get();
     s->dir = dir;
     s->msgDir = dir + "/msg";
     mkdir(s->msgDir.c_str(), 0700);

@@ -8,7 +8,7 @@
 //   iswindow <hwnd>             -> ISWINDOW <0|1>
 //   drain                       -> DRAINED, after handling everything queued
 //   flood <hwnd> <n>            -> FLOODED <posts that succeeded>, posting n WM_USER + 5
-//   count                       -> COUNT <WM_USER + 5 received so far>
+//   count                       -> COUNT <WM_USER + 5 received>, after handling everything queued
 //   quit                        -> exits
 // Its window answers WM_USER with w * 100 + l, WM_USER + 3 the same after a
 // pause (to overlap with a send the other way), never answers WM_USER + 2
@@ -100,6 +100,8 @@ void Command(const std::string& line) {
     for (int i = 0; i < n; ++i) ok += PostMessage(h, WM_USER + 5, i, 0) ? 1 : 0;
     Say("FLOODED " + std::to_string(ok));
   } else if (cmd == "count") {
+    MSG m;
+    while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
     Say("COUNT " + std::to_string(gFloodCount));
   } else if (cmd == "quit") {
     PostQuitMessage(0);
