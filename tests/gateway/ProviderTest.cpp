@@ -351,6 +351,46 @@ TEST_F(ProviderTest, LocalSubscriptionsRelayOrderAndUnsubscriptions) {
   EXPECT_TRUE(P->TableClientList(2).empty());
 }
 
+TEST_F(ProviderTest, ClientWhoseWindowIsGoneIsDroppedAtTheNextRelay) {
+  ScriptedServer server({[&](ScriptedConnection& c) {
+    c.Send(Greeting);
+    if (!c.WaitFor("S 3\r\n")) return;
+    server.WaitForGo();
+    c.Send(WireRecord(10, 2, 'I'));
+    c.Pause(100);
+    c.Send(WireRecord(11, 3, 'I'));
+    c.HoldOpen();
+  }});
+  Store(server.Port());
+  MakeProvider();
+  P->SetActive(true);
+  ASSERT_TRUE(PumpUntil([&] { return P->SessionUp() && Traced("Sending current subscription list: Empty"); }));
+  auto* a = AddClient("A");
+  auto* gone = AddClient("Gone");
+  auto* lone = AddClient("Lone");
+  EXPECT_EQ(Request(a, 2, 'S'), 1);
+  EXPECT_EQ(Request(gone, 2, 'S'), 1);
+  EXPECT_EQ(Request(gone, 9, 'S'), 1);
+  EXPECT_EQ(Request(lone, 7, 'S'), 1);
+  EXPECT_EQ(Request(lone, 3, 'S'), 1);
+  ASSERT_TRUE(PumpUntil([&] { return server.Received(0) == "S 2\r\nS 9\r\nS 7\r\nS 3\r\n"; }));
+  // Both windows vanish without a word to the gateway, as when their programs die.
+  plat::DestroyWindow(gone->Handle());
+  plat::DestroyWindow(lone->Handle());
+  server.Go = true;
+  // The walk over table 2 meets the vanished client first and still reaches A.
+  ASSERT_TRUE(PumpUntil([&] { return NotificationsOf("A").size() == 1; }));
+  EXPECT_EQ(NotificationsOf("A")[0].WParam, 10);
+  EXPECT_EQ(P->TableClientList(2), std::vector<plat::HWND>{a->Handle()});
+  EXPECT_TRUE(P->TableClientList(9).empty());
+  // A client that was the only one of its tables lets them go in ascending order.
+  const std::string expected = "S 2\r\nS 9\r\nS 7\r\nS 3\r\nU 9\r\nU 3\r\nU 7\r\n";
+  ASSERT_TRUE(PumpUntil([&] { return server.Received(0).size() >= expected.size(); }));
+  EXPECT_EQ(server.Received(0), expected);
+  EXPECT_TRUE(Traced("Client disconnected (" + std::to_string(gone->Handle()) + ")"));
+  EXPECT_EQ(P->GetClientCount(), 1);
+}
+
 TEST_F(ProviderTest, SubscriptionRequestsAnswerAsTheirSendersRelyOn) {
   MakeProvider();
   Store(test::FreeTcpPort());
