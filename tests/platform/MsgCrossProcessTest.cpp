@@ -247,6 +247,20 @@ TEST(MsgCrossProcess, IsWindowTurnsFalseWhenTheOwnerExits) {
   EXPECT_TRUE(PostMessage(HWND_BROADCAST, WM_USER + 1, 0, 0));
 }
 
+TEST(MsgCrossProcess, NamedEventSetByAnotherProcess) {
+  vexa::test::TestSession session;
+  Peer p = StartPeer();
+  p.proc->WriteStdin("setevent VexaReady\n");
+  EXPECT_EQ(p.proc->WaitForLine("EVENT", 5s), "EVENT 0 0");  // nobody has made it yet
+  HANDLE e = CreateEvent("VexaReady", true, false);
+  ASSERT_NE(e, 0u);
+  p.proc->WriteStdin("setevent VexaReady\n");
+  EXPECT_EQ(p.proc->WaitForLine("EVENT", 5s), "EVENT 1 1");
+  EXPECT_TRUE(IsEventSet(e));
+  EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_OBJECT_0);
+  CloseHandle(e);
+}
+
 TEST(MsgCrossProcess, MutexOfAKilledHolderIsAbandoned) {
   vexa::test::TestSession session;
   Peer holder = StartPeer();

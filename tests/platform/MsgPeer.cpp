@@ -6,6 +6,7 @@
 //   register <name>             -> ID <id>
 //   mutex <name>                -> MUTEX <error of the create> <wait result>
 //   iswindow <hwnd>             -> ISWINDOW <0|1>
+//   setevent <name>             -> EVENT <handle opened 0|1> <set 0|1>
 //   drain                       -> DRAINED, after handling everything queued
 //   flood <hwnd> <n>            -> FLOODED <posts that succeeded>, posting n WM_USER + 5
 //   count                       -> COUNT <WM_USER + 5 received>, after handling everything queued
@@ -84,6 +85,13 @@ void Command(const std::string& line) {
     DWORD err = GetLastError();
     DWORD r = WaitForSingleObject(mx, 0);
     Say("MUTEX " + std::to_string(err) + " " + std::to_string(r));
+  } else if (cmd == "setevent") {
+    std::string name;
+    in >> name;
+    HANDLE e = OpenEvent(name);
+    bool set = e != 0 && SetEvent(e);
+    Say(std::string("EVENT ") + (e ? "1 " : "0 ") + (set ? "1" : "0"));
+    if (e) CloseHandle(e);
   } else if (cmd == "iswindow") {
     HWND h = 0;
     in >> std::hex >> h;
