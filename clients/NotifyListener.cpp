@@ -1,0 +1,116 @@
+// notifylistener: a local client program of a gateway channel. It connects to
+// the channel named on its command line, subscribes to the tables given after
+// it and prints one line per notification and per server-state change. SIGINT
+// or SIGTERM unsubscribes the tables and disconnects.
+//
+//   notifylistener <channel> <table> [<table> ...]
+//
+// Lines on standard output:
+//   Connected to channel <channel>
+//   Subscribed to table <n> (<result>)
+//   Notification table=<n> code=<letter> value=<unsigned value>
+//   NotifyServerState <1 up | 2 down>
+//   Unsubscribed from table <n>
+//   Disconnected
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "clients/VexaIPCClient.h"
+#include "platform/msg/Msg.h"
+
+namespace {
+
+bool ParseTable(const std::string& text, int& table) {
+  if (text.empty() || text.size() > 3) return false;
+  int v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  if (v < 1 || v > 255) return false;
+  table = v;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: %s <channel> <table> [<table> ...]\n", argv[0]);
+    return 2;
+  }
+  const std::string channel = argv[1];
+  std::vector<int> tables;
+  for (int i = 2; i < argc; ++i) {
+    int t = 0;
+    if (!ParseTable(argv[i], t)) {
+      std::fprintf(stderr, "table ids are numbers 1 to 255: %s\n", argv[i]);
+      return 2;
+    }
+    tables.push_back(t);
+  }
+
+  bool stop = false;
+  plat::SetCloseRequestHandler([&stop](int) {
+    stop = true;
+    plat::PostQuitMessage(0);
+  });
+
+  vexa::TVexaIPCClient client(channel);
+  if (!client.Ready()) {
+    std::fprintf(stderr, "cannot open the channel %s\n", channel.c_str());
+    return 1;
+  }
+  const plat::UINT notificationID = client.CustomMessageID("Notification");
+  const plat::UINT stateID = client.CustomMessageID("NotifyServerState");
+  if (notificationID == 0 || stateID == 0) {
+    std::fprintf(stderr, "cannot register the messages of channel %s\n", channel.c_str());
+    return 1;
+  }
+  client.OnMessage = [&](plat::UINT msg, plat::WPARAM wParam, plat::LPARAM lParam) {
+    if (msg == notificationID) {
+      unsigned table = static_cast<uint32_t>(lParam) & 0xFF;
+      char code = static_cast<char>((static_cast<uint32_t>(lParam) >> 8) & 0xFF);
+      std::printf("Notification table=%u code=%c value=%u\n", table, code, static_cast<uint32_t>(wParam));
+    } else if (msg == stateID) {
+      std::printf("NotifyServerState %d\n", static_cast<int>(wParam));
+    }
+  };
+
+  // The gateway may start after us: wait for it until told to stop.
+  while (!stop && !client.WaitForServer(1000)) {
+  }
+  if (stop) return 0;
+  if (!client.Connect()) {
+    std::fprintf(stderr, "the gateway of channel %s refused the connection\n", channel.c_str());
+    return 1;
+  }
+  std::printf("Connected to channel %s\n", channel.c_str());
+  for (int t : tables) {
+    plat::LRESULT result = 0;
+    client.SendCustom("Subscription", static_cast<plat::WPARAM>(client.Handle()), t | ('S' << 8), &result,
+                      5000);
+    std::printf("Subscribed to table %d (%d)\n", t, static_cast<int>(result));
+  }
+
+  plat::MSG msg;
+  while (!stop && plat::GetMessage(&msg, 0, 0, 0)) {
+    plat::TranslateMessage(&msg);
+    plat::DispatchMessage(&msg);
+  }
+  // Handle what already arrived before leaving.
+  client.ProcessMessages();
+
+  for (int t : tables) {
+    client.SendCustom("Subscription", static_cast<plat::WPARAM>(client.Handle()), t | ('U' << 8), nullptr,
+                      2000);
+    std::printf("Unsubscribed from table %d\n", t);
+  }
+  client.Disconnect(2000);
+  std::printf("Disconnected\n");
+  plat::SetCloseRequestHandler(nullptr);
+  return 0;
+}

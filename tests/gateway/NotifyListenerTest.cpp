@@ -1,0 +1,86 @@
+// labels: integration
+// timeout: 120
+// The local client program notifylistener on a real relaygate, which talks to
+// a scripted notify server.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "gateway/KWVReg.h"
+#include "tests/gateway/ScriptedServer.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestSession.h"
+
+namespace vexa {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+using test::ScriptedConnection;
+using test::ScriptedServer;
+using test::WireRecord;
+namespace fs = std::filesystem;
+
+TEST(NotifyListener, PrintsWhatTheGatewayRelaysAndLeavesProperlyOnSigint) {
+  test::TestSession session;
+  ScriptedServer server({[&](ScriptedConnection& c) {
+    c.Send("VEXA Notify Server\r\n");
+    if (!c.WaitFor("S 12\r\n")) return;
+    c.Send(WireRecord(0, 5, 'S') + WireRecord(0, 12, 'S'));
+    server.WaitForGo();
+    c.Send(WireRecord(42, 5, 'I') + WireRecord(-7, 12, 'D') + WireRecord(43, 5, 'C'));
+    c.HoldOpen();
+  }});
+  fs::path dir = fs::path(session.Root()) / "bin";
+  fs::create_directories(dir);
+  fs::copy_file(test::BinPath("relaygate"), dir / "relaygate");
+  WriteProviderSettings("Desk", "127.0.0.1", std::to_string(server.Port()));
+
+  ChildProcess gateway((dir / "relaygate").string(), {"Desk"});
+  ASSERT_TRUE(gateway.WaitForLine("Sending current subscription list: Empty", 10000ms));
+  ChildProcess listener(test::BinPath("notifylistener"), {"Desk", "5", "12"});
+  ASSERT_TRUE(listener.WaitForLine("Connected to channel Desk", 10000ms));
+  ASSERT_TRUE(listener.WaitForLine("Subscribed to table 5 (1)", 5000ms));
+  ASSERT_TRUE(listener.WaitForLine("Subscribed to table 12 (1)", 5000ms));
+  ASSERT_TRUE(gateway.WaitForLine("Subscription to table 12 confirmed", 10000ms));
+  server.Go = true;
+  // The state line came when the listener connected; the notifications follow in order.
+  ASSERT_TRUE(listener.WaitForLine("Notification table=5 code=C value=43", 10000ms));
+  std::vector<std::string> events;
+  for (const std::string& l : listener.Lines()) {
+    if (l.rfind("Notif", 0) == 0) events.push_back(l);
+  }
+  EXPECT_EQ(events, (std::vector<std::string>{"NotifyServerState 1", "Notification table=5 code=I value=42",
+                                              "Notification table=12 code=D value=4294967289",
+                                              "Notification table=5 code=C value=43"}));
+
+  listener.Signal(SIGINT);
+  EXPECT_TRUE(listener.WaitForLine("Unsubscribed from table 12", 5000ms));
+  EXPECT_TRUE(listener.WaitForLine("Disconnected", 5000ms));
+  EXPECT_EQ(listener.Wait(5000ms), 0);
+  ASSERT_TRUE(gateway.WaitForLine("Client disconnected", 5000ms));
+  // Both tables were let go at the server.
+  auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (server.Received(0).find("U 12\r\n") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(server.Received(0), "S 5\r\nS 12\r\nU 5\r\nU 12\r\n");
+
+  gateway.Signal(SIGTERM);
+  EXPECT_EQ(gateway.Wait(10000ms), 0);
+}
+
+TEST(NotifyListener, RefusesTableIdsOutsideOneTo255) {
+  ChildProcess p(test::BinPath("notifylistener"), {"Desk", "0"}, {}, true);
+  EXPECT_EQ(p.Wait(5000ms), 2);
+  ChildProcess q(test::BinPath("notifylistener"), {"Desk", "256"}, {}, true);
+  EXPECT_EQ(q.Wait(5000ms), 2);
+}
+
+}  // namespace
+}  // namespace vexa
