@@ -157,12 +157,11 @@ void Dirty(DCObj& dc) { dc.clipDirty = true; }
 
 const Region& EffectiveClip(DCObj& dc) {
   Surface* s = dc.target();
-  if (!dc.clipDirty && s) {
-    // The surface may have been resized or replaced since the last rebuild.
-    RECT box = dc.effective.Box();
-    if (dc.effective.Empty() || (box.right <= s->width && box.bottom <= s->height)) return dc.effective;
-  }
+  // The surface may have been resized since the last rebuild (a window store).
+  if (!dc.clipDirty && s && s->width == dc.clipW && s->height == dc.clipH) return dc.effective;
   dc.clipDirty = false;
+  dc.clipW = s ? s->width : -1;
+  dc.clipH = s ? s->height : -1;
   if (!s) {
     dc.effective = Region();
     return dc.effective;

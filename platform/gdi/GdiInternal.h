@@ -135,6 +135,7 @@ struct DCObj : Object {
   // The effective clip, rebuilt when a clip input changes.
   bool clipDirty = true;
   Region effective;
+  int32_t clipW = -1, clipH = -1;  // surface size the effective clip was made for
   Surface* target();
 };
 

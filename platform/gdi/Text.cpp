@@ -611,6 +611,7 @@ int DrawText(HDC hdc, const std::string& text, RECT* rc, uint32_t format) {
   int32_t limit = rc->right - rc->left;
   std::vector<Line> raw = SplitLines(Decode(text), single, format & DT_NOPREFIX, format & DT_HIDEPREFIX);
   std::vector<Line> lines;
+  if (text.empty()) raw.clear();  // no text, no line
   for (auto& l : raw) {
     if ((format & DT_WORDBREAK) && !single) {
       auto w = WrapLine(f, l, limit, extra, tabs, format & DT_EDITCONTROL);

@@ -121,11 +121,15 @@ TEST(GdiText, CalculatedRectangleCoversWhatIsDrawn) {
                                     << "," << calc.bottom;
     EXPECT_GT(ink.right - ink.left, 0);
   }
-  // Empty text measures as nothing wide and no line.
+  // Empty text measures as nothing wide and no line; a blank gives one line.
   TextCanvas c(10, 10, Font("DejaVu Sans", -13));
+  TEXTMETRIC tm;
+  GetTextMetrics(c.dc, &tm);
   RECT e{0, 0, 50, 0};
-  DrawText(c.dc, "", &e, DT_CALCRECT);
+  EXPECT_EQ(DrawText(c.dc, "", &e, DT_CALCRECT), 0);
   EXPECT_EQ(e.right, 0);
+  EXPECT_EQ(e.bottom, 0);
+  EXPECT_EQ(DrawText(c.dc, " ", &e, DT_CALCRECT), tm.tmHeight);
 }
 
 TEST(GdiText, WordBreakPutsWordsOnLinesOfTheFontHeight) {

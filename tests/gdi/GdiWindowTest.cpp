@@ -80,6 +80,15 @@ TEST(GdiWindow, ContextsDrawIntoTheBackingStore) {
   EXPECT_EQ(StorePixel(hwnd, 3, 4), kBlue);
   EXPECT_EQ(StorePixel(hwnd, 4, 4), 0u);
   EXPECT_EQ(GetDC(0xDEAD), 0u);  // no such window
+  // A context taken before the window grows reaches the new area once drawn again.
+  HDC held = GetDC(hwnd);
+  MoveWindow(hwnd, 0, 0, 40, 10, false);
+  HDC probe = GetDC(hwnd);  // using the window resizes its store
+  ReleaseDC(hwnd, probe);
+  EXPECT_EQ(SetPixel(held, 30, 5, kBlue), kBlue);
+  ReleaseDC(hwnd, held);
+  EXPECT_EQ(StorePixel(hwnd, 30, 5), kBlue);
+  EXPECT_EQ(StorePixel(hwnd, 3, 4), kBlue);  // the old pixels stay
   DestroyWindow(hwnd);
   ReleaseWindowSurface(hwnd);
 }
