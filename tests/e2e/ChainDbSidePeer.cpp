@@ -1,0 +1,58 @@
+// Stands in for the database side: a client of the notify server's channel
+// "NotifyServerIPC" that runs transactions read from standard input, one per
+// line, and answers each with a line on standard output.
+//
+//   <table> <code> <first value> <count> commit|rollback
+//     "DBTrans" 'B' (sent; its result is the transaction id), <count>
+//     "DBNotification" with values first, first+1, ..., then "DBTrans" 'E'
+//     (commit) or 'R' (rollback) with the transaction id.
+//     Answer: "done <transaction id>", or "failed" when the server is gone.
+//   quit
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "clients/VexaIPCClient.h"
+
+int main() {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  vexa::TVexaIPCClient client("NotifyServerIPC");
+  if (!client.Ready() || !client.WaitForServer(20000) || !client.Connect()) {
+    std::printf("no server\n");
+    return 1;
+  }
+  std::printf("ready\n");
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    if (line == "quit") break;
+    std::istringstream in(line);
+    int table = 0;
+    char code = 0;
+    long long first = 0;
+    int count = 0;
+    std::string end;
+    if (!(in >> table >> code >> first >> count >> end)) {
+      std::printf("bad line\n");
+      continue;
+    }
+    plat::LRESULT trans = 0;
+    bool ok = client.SendCustom("DBTrans", 0, table | ('B' << 8), &trans, 5000);
+    for (int i = 0; ok && i < count; ++i) {
+      plat::LRESULT r = 0;
+      ok = client.SendCustom("DBNotification", static_cast<plat::WPARAM>(static_cast<uint32_t>(first + i)),
+                             table | (code << 8), &r, 5000);
+    }
+    if (ok) {
+      ok = client.SendCustom("DBTrans", static_cast<plat::WPARAM>(trans),
+                             table | ((end == "commit" ? 'E' : 'R') << 8), nullptr, 5000);
+    }
+    if (ok) {
+      std::printf("done %d\n", static_cast<int>(trans));
+    } else {
+      std::printf("failed\n");
+    }
+  }
+  client.Disconnect(2000);
+  return 0;
+}

@@ -1,0 +1,180 @@
+// labels: e2e
+// timeout: 240
+// The whole chain with real processes: a database-side stand-in feeds the
+// notify server beaconhub, which serves the gateway relaygate over TCP, which
+// relays to two local client programs on different tables.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gateway/KWVReg.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestSession.h"
+
+namespace vexa {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+namespace fs = std::filesystem;
+
+// Programs read their INI file beside themselves, so each test runs its own copies.
+std::string CopyProgram(const std::string& name, const fs::path& dir) {
+  fs::path target = dir / name;
+  fs::copy_file(test::BinPath(name), target, fs::copy_options::overwrite_existing);
+  fs::permissions(target, fs::perms::owner_all, fs::perm_options::add);
+  return target.string();
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream out(path);
+  out << text;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Notification(int table, char code, uint32_t value) {
+  return "Notification table=" + std::to_string(table) + " code=" + std::string(1, code) +
+         " value=" + std::to_string(value);
+}
+
+// Reads the client's lines up to the next notification or state line.
+std::optional<std::string> NextEvent(ChildProcess& p, std::chrono::milliseconds timeout = 15000ms) {
+  for (;;) {
+    auto line = p.ReadLine(timeout);
+    if (!line) return std::nullopt;
+    if (line->rfind("Notification ", 0) == 0 || line->rfind("NotifyServerState ", 0) == 0) return line;
+  }
+}
+
+// Waits until the program has printed a line containing needle, earlier lines included.
+bool Printed(ChildProcess& p, const std::string& needle, std::chrono::milliseconds timeout) {
+  for (const std::string& l : p.Lines()) {
+    if (l.find(needle) != std::string::npos) return true;
+  }
+  return p.WaitForLine(needle, timeout).has_value();
+}
+
+class GatewayChainTest : public ::testing::Test {
+protected:
+  test::TestSession Session;
+  fs::path Dir;
+  int Port = 0;
+  std::string Beaconhub, Relaygate;
+
+  void SetUp() override {
+    Dir = fs::path(Session.Root()) / "programs";
+    fs::create_directories(Dir);
+    Beaconhub = CopyProgram("beaconhub", Dir);
+    Relaygate = CopyProgram("relaygate", Dir);
+    Port = test::FreeTcpPort();
+    WriteFile(Dir / "beaconhub.ini", "[Server]\nAddress=127.0.0.1\nPort=" + std::to_string(Port) +
+                                         "\nMaxClients=0\n[Client]\nFlushInterval=20\n");
+    WriteFile(Dir / "relaygate.ini", "[Connection Polling]\nDuration=0\nInterval=1\n");
+    WriteProviderSettings("E2E", "127.0.0.1", std::to_string(Port));
+  }
+
+  std::unique_ptr<ChildProcess> StartServer() {
+    auto p = std::make_unique<ChildProcess>(Beaconhub, std::vector<std::string>{});
+    return p;
+  }
+  std::unique_ptr<ChildProcess> StartDbSide() {
+    auto p = std::make_unique<ChildProcess>(test::BinPath("ChainDbSidePeer"), std::vector<std::string>{});
+    EXPECT_TRUE(p->WaitForLine("ready", 20000ms));
+    return p;
+  }
+  static void Run(ChildProcess& db, const std::string& line) {
+    ASSERT_TRUE(db.WriteStdin(line + "\n"));
+    auto answer = db.ReadLine(10000ms);
+    ASSERT_TRUE(answer.has_value());
+    ASSERT_EQ(answer->rfind("done ", 0), 0u) << *answer;
+  }
+};
+
+TEST_F(GatewayChainTest, NotificationsFlowOnceInOrderAndSurviveAServerRestart) {
+  auto server = StartServer();
+  ChildProcess gateway(Relaygate, {"E2E"});
+  std::string at = "127.0.0.1:" + std::to_string(Port);
+  ASSERT_TRUE(gateway.WaitForLine("Connected to Notify Server at " + at, 20000ms));
+
+  ChildProcess client7(test::BinPath("notifylistener"), {"E2E", "7"});
+  ChildProcess client8(test::BinPath("notifylistener"), {"E2E", "8"});
+  ASSERT_TRUE(client7.WaitForLine("Subscribed to table 7 (1)", 10000ms));
+  ASSERT_TRUE(client8.WaitForLine("Subscribed to table 8 (1)", 10000ms));
+  // The two clients subscribe in either order.
+  ASSERT_TRUE(Printed(gateway, "Subscription to table 7 confirmed", 10000ms));
+  ASSERT_TRUE(Printed(gateway, "Subscription to table 8 confirmed", 10000ms));
+
+  auto db = StartDbSide();
+  Run(*db, "7 I 1 20 commit");
+  Run(*db, "8 C 101 10 commit");
+  Run(*db, "7 D 900 6 rollback");
+  Run(*db, "7 X 21 10 commit");
+  Run(*db, "8 D 4294967295 1 commit");
+
+  // Each client sees the up state, then every committed notification of its
+  // table once, in order, and nothing of the rolled-back transaction.
+  EXPECT_EQ(NextEvent(client7), "NotifyServerState 1");
+  for (uint32_t v = 1; v <= 20; ++v) ASSERT_EQ(NextEvent(client7), Notification(7, 'I', v));
+  EXPECT_EQ(NextEvent(client8), "NotifyServerState 1");
+  for (uint32_t v = 101; v <= 110; ++v) ASSERT_EQ(NextEvent(client8), Notification(8, 'C', v));
+  EXPECT_EQ(NextEvent(client8), Notification(8, 'D', 4294967295u));
+  // Code 'X' is not relayed, rolled-back records never leave the server: the
+  // next thing client 7 sees is the transaction after them.
+  Run(*db, "7 C 31 3 commit");
+  for (uint32_t v = 31; v <= 33; ++v) ASSERT_EQ(NextEvent(client7), Notification(7, 'C', v));
+
+  // The notify server dies and comes back: the gateway reconnects, asks for
+  // both tables again and delivery goes on.
+  db->WriteStdin("quit\n");
+  db->Wait(5000ms);
+  server->Signal(SIGKILL);
+  server->Wait(5000ms);
+  ASSERT_TRUE(gateway.WaitForLine("Connection Closed", 10000ms));
+  EXPECT_EQ(NextEvent(client7), "NotifyServerState 2");
+  server = StartServer();
+  ASSERT_TRUE(gateway.WaitForLine("Connected to Notify Server at " + at, 20000ms));
+  ASSERT_TRUE(gateway.WaitForLine("Sending current subscription list: 7 8", 5000ms));
+  ASSERT_TRUE(gateway.WaitForLine("Subscription to table 8 confirmed", 10000ms));
+  EXPECT_EQ(NextEvent(client7), "NotifyServerState 1");
+  db = StartDbSide();
+  Run(*db, "7 I 40 5 commit");
+  for (uint32_t v = 40; v <= 44; ++v) ASSERT_EQ(NextEvent(client7), Notification(7, 'I', v));
+
+  // A client killed while subscribed is dropped at the next relay to it, and
+  // its table is let go at the server.
+  client8.Signal(SIGKILL);
+  client8.Wait(5000ms);
+  Run(*db, "8 I 1 1 commit");
+  ASSERT_TRUE(gateway.WaitForLine("No more clients for table 8", 10000ms));
+  ASSERT_TRUE(gateway.WaitForLine("Unubscription from table 8 confirmed", 10000ms));
+
+  // SIGINT makes a client leave properly.
+  client7.Signal(SIGINT);
+  EXPECT_TRUE(client7.WaitForLine("Unsubscribed from table 7", 5000ms));
+  EXPECT_TRUE(client7.WaitForLine("Disconnected", 5000ms));
+  EXPECT_EQ(client7.Wait(5000ms), 0);
+  ASSERT_TRUE(gateway.WaitForLine("Unubscription from table 7 confirmed", 10000ms));
+
+  // SIGTERM ends the gateway through the form's destruction, which saves its INI values.
+  gateway.Signal(SIGTERM);
+  EXPECT_EQ(gateway.Wait(10000ms), 0);
+  std::string ini = ReadFile(Dir / "relaygate.ini");
+  EXPECT_NE(ini.find("[MainWindow]"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("Interval=1"), std::string::npos) << ini;
+  db->WriteStdin("quit\n");
+}
+
+}  // namespace
+}  // namespace vexa
