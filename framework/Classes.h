@@ -483,7 +483,6 @@ private:
   TItemFactory FItemFactory;
   int FUpdateCount = 0;
   int FNextID = 0;
-  bool FClearing = false;
 };
 
 // A collection whose items are of class T (T(TCollection*) constructor).

@@ -87,7 +87,6 @@ private:
   void* FData = nullptr;
   int32_t FImageIndex = -1;
   bool FChecked = false;
-  bool FDeleting = false;
 };
 
 class TListItems : public TPersistent {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/registry/StoreFile.h"
+#include "platform/registry/StoreText.h"
 
 namespace plat {
 
@@ -418,6 +419,12 @@ bool WantsWrite(REGSAM sam) {
 }
 
 }  // namespace
+
+std::string NormalizeStoreText(const std::string& text, const std::string& rootName) {
+  Store store;
+  ParseStore(text, &store);
+  return FormatStore(store, rootName);
+}
 
 std::string RegistryDir() {
   if (const char* d = getenv("VEXA_REGISTRY_DIR"); d && *d) return d;
