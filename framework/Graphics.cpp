@@ -296,8 +296,15 @@ void TCanvas::RequiredState(bool needFont, bool needPen, bool needBrush) {
   if (needBrush && !FBrushValid) {
     HGDIOBJ old = SelectObject(dc, FBrush->Handle());
     if (!FOldBrush) FOldBrush = old;
-    SetBkColor(dc, ColorToRGB(FBrush->Color()));
-    SetBkMode(dc, FBrush->Style() == bsClear ? TRANSPARENT : OPAQUE);
+    // A solid brush is also the text background. Other brushes leave the
+    // background colour to the caller (hatch gaps of a rectangle fill show it)
+    // and draw text transparently.
+    if (FBrush->Style() == bsSolid && !FBrush->Bitmap()) {
+      SetBkColor(dc, ColorToRGB(FBrush->Color()));
+      SetBkMode(dc, OPAQUE);
+    } else {
+      SetBkMode(dc, TRANSPARENT);
+    }
     FBrushValid = true;
   }
 }

@@ -287,10 +287,12 @@ void PlotPen(DCObj& dc, int32_t x, int32_t y, COLORREF c) {
   else s->Set(x, y, Rop2(dc.st.rop2, c, s->Get(x, y)));
 }
 
-void FillSpanBrush(DCObj& dc, const BrushObj& brush, int32_t y, int32_t x0, int32_t x1) {
+void FillSpanBrush(DCObj& dc, const BrushObj& brush, int32_t y, int32_t x0, int32_t x1, Fill kind) {
   Surface* s = dc.target();
   if (!s || brush.lb.lbStyle == BS_NULL || x0 >= x1) return;
-  bool fast = brush.lb.lbStyle == BS_SOLID && dc.st.rop2 == R2_COPYPEN && s->bpp == 24;
+  int rop = kind == Fill::Pattern ? R2_COPYPEN : dc.st.rop2;
+  bool opaqueGaps = kind != Fill::Shape;
+  bool fast = brush.lb.lbStyle == BS_SOLID && rop == R2_COPYPEN && s->bpp == 24;
   COLORREF solid = StripFlags(brush.lb.lbColor);
   ForClippedSpan(dc, y, x0, x1, [&](int32_t a, int32_t e) {
     if (fast) {
@@ -301,24 +303,24 @@ void FillSpanBrush(DCObj& dc, const BrushObj& brush, int32_t y, int32_t x0, int3
     }
     for (int32_t x = a; x < e; ++x) {
       COLORREF c;
-      if (!BrushColor(dc, brush, x, y, false, &c)) continue;
-      if (dc.st.rop2 == R2_COPYPEN) s->Set(x, y, c);
-      else s->Set(x, y, Rop2(dc.st.rop2, c, s->Get(x, y)));
+      if (!BrushColor(dc, brush, x, y, opaqueGaps, &c)) continue;
+      if (rop == R2_COPYPEN) s->Set(x, y, c);
+      else s->Set(x, y, Rop2(rop, c, s->Get(x, y)));
     }
   });
 }
 
-void FillRowsBrush(DCObj& dc, const BrushObj& brush, int32_t top, const Rows& rows) {
+void FillRowsBrush(DCObj& dc, const BrushObj& brush, int32_t top, const Rows& rows, Fill kind) {
   for (size_t i = 0; i < rows.size(); ++i)
-    for (auto& sp : rows[i]) FillSpanBrush(dc, brush, top + int32_t(i), sp.first, sp.second);
+    for (auto& sp : rows[i]) FillSpanBrush(dc, brush, top + int32_t(i), sp.first, sp.second, kind);
 }
 
-void FillRegionBrush(DCObj& dc, const BrushObj& brush, const Region& rgn) {
+void FillRegionBrush(DCObj& dc, const BrushObj& brush, const Region& rgn, Fill kind) {
   // Only what the clip lets through is visited, however large the region.
   Region visible = Region::Combine(rgn, EffectiveClip(dc), RGN_AND);
   for (auto& b : visible.bands)
     for (int32_t y = b.top; y < b.bottom; ++y)
-      for (auto& sp : b.spans) FillSpanBrush(dc, brush, y, sp.first, sp.second);
+      for (auto& sp : b.spans) FillSpanBrush(dc, brush, y, sp.first, sp.second, kind);
 }
 
 }  // namespace plat::gdi
@@ -952,7 +954,7 @@ bool Polygon(HDC hdc, const POINT* pts, int count) {
     int32_t top;
     Rows rows;
     PolygonRows(dp.data(), count, dc->st.polyFill, &top, &rows);
-    FillRowsBrush(*dc, *dc->st.brush, top, rows);
+    FillRowsBrush(*dc, *dc->st.brush, top, rows, Fill::Shape);
   }
   if (PenWidth(*dc) > 0) {
     PenStroke pen(*dc);
@@ -973,11 +975,13 @@ bool Rectangle(HDC hdc, int32_t l, int32_t t, int32_t r, int32_t b) {
   POINT p = ToDevice(*dc, l, t), q = ToDevice(*dc, r, b);
   int w = PenWidth(*dc);
   if (w == 0) {
-    if (dc->st.brush) FillRegionBrush(*dc, *dc->st.brush, Region::FromRect(p.x, p.y, q.x - 1, q.y - 1));
+    if (dc->st.brush)
+      FillRegionBrush(*dc, *dc->st.brush, Region::FromRect(p.x, p.y, q.x - 1, q.y - 1), Fill::Shape);
     return true;
   }
   if (dc->st.brush)
-    FillRegionBrush(*dc, *dc->st.brush, Region::FromRect(p.x + w, p.y + w, q.x - w, q.y - w));
+    FillRegionBrush(*dc, *dc->st.brush, Region::FromRect(p.x + w, p.y + w, q.x - w, q.y - w),
+                    Fill::Shape);
   PenStroke pen(*dc);
   if (pen.dash) {
     pen.Line(p.x, p.y, q.x - 1, p.y, false);
@@ -1001,12 +1005,12 @@ bool ClosedShape(HDC hdc, int32_t l, int32_t t, int32_t r, int32_t b,
   POINT p = ToDevice(*dc, l, t), q = ToDevice(*dc, r, b);
   int w = PenWidth(*dc);
   if (w == 0) {
-    if (dc->st.brush) FillRegionBrush(*dc, *dc->st.brush, make(p.x, p.y, q.x - 1, q.y - 1, 0));
+    if (dc->st.brush) FillRegionBrush(*dc, *dc->st.brush, make(p.x, p.y, q.x - 1, q.y - 1, 0), Fill::Shape);
     return true;
   }
   Region outer = make(p.x, p.y, q.x, q.y, 0);
   Region inner = make(p.x + w, p.y + w, q.x - w, q.y - w, w);
-  if (dc->st.brush) FillRegionBrush(*dc, *dc->st.brush, inner);
+  if (dc->st.brush) FillRegionBrush(*dc, *dc->st.brush, inner, Fill::Shape);
   PenRegion(*dc, Region::Combine(outer, inner, RGN_DIFF));
   return true;
 }
@@ -1063,7 +1067,7 @@ int FillRect(HDC hdc, const RECT* rc, HBRUSH brush) {
   if (!dc || !rc || !br) return 0;
   POINT p = ToDevice(*dc, rc->left, rc->top), q = ToDevice(*dc, rc->right, rc->bottom);
   if (p.x >= q.x || p.y >= q.y) return 1;
-  FillRegionBrush(*dc, *br, Region::FromRect(p.x, p.y, q.x, q.y));
+  FillRegionBrush(*dc, *br, Region::FromRect(p.x, p.y, q.x, q.y), Fill::Pattern);
   return 1;
 }
 
@@ -1075,7 +1079,8 @@ int FrameRect(HDC hdc, const RECT* rc, HBRUSH brush) {
   if (p.x >= q.x || p.y >= q.y) return 1;
   Region outer = Region::FromRect(p.x, p.y, q.x, q.y);
   FillRegionBrush(*dc, *br,
-                  Region::Combine(outer, Region::FromRect(p.x + 1, p.y + 1, q.x - 1, q.y - 1), RGN_DIFF));
+                  Region::Combine(outer, Region::FromRect(p.x + 1, p.y + 1, q.x - 1, q.y - 1), RGN_DIFF),
+                  Fill::Pattern);
   return 1;
 }
 
@@ -1236,7 +1241,7 @@ bool FillRgn(HDC hdc, HRGN rgn, HBRUSH brush) {
   auto r = LookupAs<RegionObj>(rgn, OBJ_REGION);
   auto br = LookupAs<BrushObj>(brush, OBJ_BRUSH);
   if (!dc || !r || !br) return false;
-  FillRegionBrush(*dc, *br, LogicalRegion(*dc, r->rgn));
+  FillRegionBrush(*dc, *br, LogicalRegion(*dc, r->rgn), Fill::Region);
   return true;
 }
 
@@ -1258,7 +1263,7 @@ bool FrameRgn(HDC hdc, HRGN rgn, HBRUSH brush, int32_t w, int32_t h) {
     m.Offset(dx, dy);
     inner = Region::Combine(inner, m, RGN_AND);
   }
-  FillRegionBrush(*dc, *br, Region::Combine(g, inner, RGN_DIFF));
+  FillRegionBrush(*dc, *br, Region::Combine(g, inner, RGN_DIFF), Fill::Region);
   return true;
 }
 
@@ -1496,10 +1501,7 @@ bool DrawEdge(HDC hdc, RECT* rc, uint32_t edge, uint32_t flags) {
       brush.kind = OBJ_BRUSH;
       brush.lb.lbColor = c;
       POINT p = ToDevice(*dc, l, t), e = ToDevice(*dc, rr, b);
-      int keep = dc->st.rop2;
-      dc->st.rop2 = R2_COPYPEN;
-      FillRegionBrush(*dc, brush, Region::FromRect(p.x, p.y, e.x, e.y));
-      dc->st.rop2 = keep;
+      FillRegionBrush(*dc, brush, Region::FromRect(p.x, p.y, e.x, e.y), Fill::Pattern);
     };
     if (flags & BF_LEFT) fill(q.left, q.top, q.left + 1, q.bottom - 1, tl);
     if (flags & BF_TOP) fill(q.left, q.top, q.right - 1, q.top + 1, tl);
@@ -1520,7 +1522,7 @@ bool DrawEdge(HDC hdc, RECT* rc, uint32_t edge, uint32_t flags) {
       brush.kind = OBJ_BRUSH;
       brush.lb.lbColor = face;
       POINT p = ToDevice(*dc, r.left, r.top), e = ToDevice(*dc, r.right, r.bottom);
-      FillRegionBrush(*dc, brush, Region::FromRect(p.x, p.y, e.x, e.y));
+      FillRegionBrush(*dc, brush, Region::FromRect(p.x, p.y, e.x, e.y), Fill::Pattern);
     }
   }
   if (flags & BF_ADJUST) *rc = r;

@@ -291,9 +291,10 @@ bool LPtoDP(HDC hdc, POINT* pts, int count);
 bool DPtoLP(HDC hdc, POINT* pts, int count);
 
 // ---- Shapes -----------------------------------------------------------------
-// Outlines use the pen, interiors the brush, both through the mix mode. A
-// closed figure drawn with the null pen fills one pixel less at its right and
-// bottom edge (as the outline would have taken that pixel).
+// Outlines use the pen, interiors the brush, both through the mix mode; hatch
+// gaps of an interior show the background colour only in opaque background
+// mode. A closed figure drawn with the null pen fills one pixel less at its
+// right and bottom edge (as the outline would have taken that pixel).
 bool MoveToEx(HDC hdc, int32_t x, int32_t y, POINT* old);
 bool GetCurrentPositionEx(HDC hdc, POINT* pos);
 // Draws from the current position up to, not including, (x, y).
@@ -311,7 +312,9 @@ bool RoundRect(HDC hdc, int32_t l, int32_t t, int32_t r, int32_t b, int32_t w, i
 // screen) from the ray through (x1, y1) to the ray through (x2, y2).
 bool Arc(HDC hdc, int32_t l, int32_t t, int32_t r, int32_t b, int32_t x1, int32_t y1, int32_t x2,
          int32_t y2);
-// Brush fills; FillRect and FrameRect take the brush given and ignore the pen.
+// Pattern fills: FillRect and FrameRect take the brush given, copy it (the mix
+// mode does not apply) and paint hatch gaps in the background colour whatever
+// the background mode.
 int FillRect(HDC hdc, const RECT* rc, HBRUSH brush);
 int FrameRect(HDC hdc, const RECT* rc, HBRUSH brush);
 bool InvertRect(HDC hdc, const RECT* rc);
@@ -396,6 +399,8 @@ uint32_t GetRegionData(HRGN rgn, uint32_t size, void* data);
 // in any order; the result is their union. The transform must be null.
 HRGN ExtCreateRegion(const void* xform, uint32_t size, const void* data);
 
+// Region fills mix through the mix mode and paint hatch gaps in the background
+// colour whatever the background mode. Regions are in logical coordinates.
 bool FillRgn(HDC hdc, HRGN rgn, HBRUSH brush);
 bool PaintRgn(HDC hdc, HRGN rgn);  // with the selected brush
 bool FrameRgn(HDC hdc, HRGN rgn, HBRUSH brush, int32_t w, int32_t h);

@@ -156,10 +156,15 @@ const Region& EffectiveClip(DCObj& dc);
 void Dirty(DCObj& dc);
 POINT ToDevice(const DCObj& dc, int32_t x, int32_t y);
 COLORREF Rop2(int rop, COLORREF pen, COLORREF dst);
-// Fills spans [x0, x1) of device row y with the brush, through the mix mode and clip.
-void FillSpanBrush(DCObj& dc, const BrushObj& brush, int32_t y, int32_t x0, int32_t x1);
-void FillRowsBrush(DCObj& dc, const BrushObj& brush, int32_t top, const Rows& rows);
-void FillRegionBrush(DCObj& dc, const BrushObj& brush, const Region& rgn);
+// How a brush fill treats hatch gaps and the mix mode:
+// shape interiors leave the gaps alone in transparent background mode and mix;
+// region fills paint the gaps in the background colour and mix;
+// pattern fills (FillRect, FrameRect, edges) paint the gaps and copy.
+enum class Fill { Shape, Region, Pattern };
+// Fills spans [x0, x1) of device row y with the brush, through the clip.
+void FillSpanBrush(DCObj& dc, const BrushObj& brush, int32_t y, int32_t x0, int32_t x1, Fill kind);
+void FillRowsBrush(DCObj& dc, const BrushObj& brush, int32_t top, const Rows& rows, Fill kind);
+void FillRegionBrush(DCObj& dc, const BrushObj& brush, const Region& rgn, Fill kind);
 void PlotPen(DCObj& dc, int32_t x, int32_t y, COLORREF c);  // device coordinates, mix mode
 void PlotRaw(DCObj& dc, int32_t x, int32_t y, COLORREF c);  // clip only
 COLORREF StripFlags(COLORREF c);

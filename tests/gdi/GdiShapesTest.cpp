@@ -166,7 +166,7 @@ TEST(GdiShapes, EllipseRoundRectAndArc) {
                                    "........"}));
 }
 
-TEST(GdiShapes, HatchBrushesDrawTheirLinesAndGapsByBackgroundMode) {
+TEST(GdiShapes, HatchBrushesDrawTheirLinesAndGapsByFillKind) {
   const char* expected[6][2] = {
       {"########", "........"}, {"#.......", "#......."}, {"#.......", ".#......"},
       {".......#", "......#."}, {"########", "#......."}, {"#......#", ".#....#."}};
@@ -178,10 +178,18 @@ TEST(GdiShapes, HatchBrushesDrawTheirLinesAndGapsByBackgroundMode) {
     SetBkMode(c.dc, OPAQUE);
     FillRect(c.dc, &r, b);
     EXPECT_EQ(c.Picture(Key()), (Pic{expected[style][0], expected[style][1]})) << style;
-    // Transparent: the gaps keep what was there.
+    // A rectangle fill paints the gaps too, whatever the background mode.
     c.Fill(kGreen);
     SetBkMode(c.dc, TRANSPARENT);
     FillRect(c.dc, &r, b);
+    EXPECT_EQ(c.Picture(Key()), (Pic{expected[style][0], expected[style][1]})) << style;
+    // A shape interior in transparent mode keeps what was there in the gaps.
+    c.Fill(kGreen);
+    HGDIOBJ oldPen = SelectObject(c.dc, GetStockObject(NULL_PEN));
+    HGDIOBJ oldBrush = SelectObject(c.dc, b);
+    Rectangle(c.dc, 0, 0, 9, 3);
+    SelectObject(c.dc, oldPen);
+    SelectObject(c.dc, oldBrush);
     std::string row0 = expected[style][0];
     for (auto& ch : row0) if (ch == '.') ch = 'g';
     EXPECT_EQ(c.Picture(Key())[0], row0) << style;
@@ -230,10 +238,17 @@ TEST(GdiShapes, MixModesApplyToPensAndFills) {
   EXPECT_EQ(GetPixel(c.dc, 2, 0), RGB(0x30, 0xF0, 0xF0));  // the xor result inverted
   SelectObject(c.dc, op);
   DeleteObject(xp);
+  // Rectangle fills copy whatever the mix mode; region fills mix.
   RECT r{0, 0, 1, 1};
-  SetROP2(c.dc, R2_COPYPEN);
-  FrameRect(c.dc, &r, (HBRUSH)GetStockObject(BLACK_BRUSH));
-  EXPECT_EQ(GetPixel(c.dc, 0, 0), 0u);
+  SetROP2(c.dc, R2_MASKPEN);
+  HBRUSH grey = CreateSolidBrush(RGB(0x0F, 0x0F, 0x0F));
+  FillRect(c.dc, &r, grey);
+  EXPECT_EQ(GetPixel(c.dc, 0, 0), RGB(0x0F, 0x0F, 0x0F));
+  HRGN rgn = CreateRectRgn(1, 0, 2, 1);
+  FillRgn(c.dc, rgn, grey);
+  EXPECT_EQ(GetPixel(c.dc, 1, 0), RGB(0x0F, 0x0F, 0x0F) & RGB(0xCF, 0x0F, 0x0F));
+  DeleteObject(rgn);
+  DeleteObject(grey);
 }
 
 TEST(GdiShapes, SaveAndRestoreBringBackToolsColoursAndClip) {

@@ -90,6 +90,17 @@ TEST(Graphics, CanvasDrawsWithItsTools) {
   EXPECT_TRUE(blue);
   EXPECT_FALSE(other);
   EXPECT_GT(t->Canvas()->TextHeight("Hi"), 8);
+  // A hatched brush over a background colour set on the context shows that
+  // colour between its lines.
+  auto h = Make(8, 2, clWhite);
+  TBrush hatch;
+  hatch.SetStyle(bsHorizontal);
+  hatch.SetColor(clBlue);
+  h->Canvas()->SetBrush(&hatch);
+  plat::SetBkColor(h->Canvas()->Handle(), kRed);
+  h->Canvas()->FillRect(TRect{0, 0, 8, 2});
+  EXPECT_EQ(Px(h.get(), 3, 0), kBlue);
+  EXPECT_EQ(Px(h.get(), 3, 1), kRed);
 }
 
 TEST(Graphics, CopyRectDrawAndBrushCopy) {
