@@ -141,6 +141,7 @@ void TComponent::DestroyComponents() {
   while (!FComponents.empty()) {
     TComponent* c = FComponents.back();
     Remove(c);
+    c->BeforeDestruction();
     delete c;
   }
 }
@@ -743,7 +744,7 @@ TStringList::~TStringList() {
   OnChange = nullptr;
   OnChanging = nullptr;
   if (FOwnsObjects) {
-    for (auto& it : FList) delete it.Obj;
+    for (auto& it : FList) Free(it.Obj);
   }
 }
 
@@ -826,7 +827,7 @@ void TStringList::Delete(int Index) {
   Changing();
   TObject* obj = FList[static_cast<size_t>(Index)].Obj;
   FList.erase(FList.begin() + Index);
-  if (FOwnsObjects) delete obj;
+  if (FOwnsObjects) Free(obj);
   Changed();
 }
 
@@ -836,7 +837,7 @@ void TStringList::Clear() {
   std::vector<Item> old;
   old.swap(FList);
   if (FOwnsObjects) {
-    for (auto& it : old) delete it.Obj;
+    for (auto& it : old) Free(it.Obj);
   }
   Changed();
 }

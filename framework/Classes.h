@@ -63,15 +63,27 @@ public:
 
   // The name of the object's most derived class, without namespace ("TStringList").
   virtual std::string ClassName() const;
+  // Runs while the whole object is still intact, just before it is deleted by
+  // Free, FreeAndNil, an owner or a parent (forms fire OnDestroy here). Code
+  // that deletes a framework object itself calls Free(obj) rather than delete.
+  virtual void BeforeDestruction() {}
   // True when the object is of class T or derived from it.
   template <class T>
   bool InheritsFrom() const { return dynamic_cast<const T*>(this) != nullptr; }
 };
 
-// Frees an object (nothing for null); the framework's Free.
-inline void FreeAndNil(auto*& obj) {
+// Frees an object (nothing for null): BeforeDestruction, then delete.
+inline void Free(TObject* obj) {
+  if (!obj) return;
+  obj->BeforeDestruction();
   delete obj;
+}
+inline void FreeAndNil(auto*& obj) {
+  auto* o = obj;
   obj = nullptr;
+  if (!o) return;
+  if constexpr (requires { o->BeforeDestruction(); }) o->BeforeDestruction();
+  delete o;
 }
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;
@@ -129,6 +141,8 @@ public:
   void DestroyComponents();
   // Includes csDestroying here and in every owned component, recursively.
   void Destroying();
+  // Marks the component as destroying before it is freed.
+  void BeforeDestruction() override { Destroying(); }
 
   // Asks AComponent to call this component's Notification(AComponent, opRemove)
   // when it is freed (and the other way round).

@@ -200,6 +200,7 @@ TWinControl::~TWinControl() {
   while (!FControls.empty()) {
     TControl* c = FControls.back();
     RemoveControl(c);
+    c->BeforeDestruction();
     delete c;
   }
   DestroyHandle();

@@ -65,6 +65,11 @@ TCustomForm::~TCustomForm() {
   DestroyComponents();
 }
 
+void TCustomForm::BeforeDestruction() {
+  TWinControl::BeforeDestruction();
+  DoDestroy();
+}
+
 void TCustomForm::AfterConstruction() {
   if (FCreated) return;
   FCreated = true;
@@ -238,7 +243,7 @@ void TCustomForm::WndProc(TMessage& Message) {
       Message.Result = 0;
       return;
     case CM_RELEASE:
-      delete this;
+      Free(this);
       return;
     case plat::WM_SYSCOMMAND:
       if ((static_cast<uint32_t>(Message.WParam) & 0xFFF0) == plat::SC_CLOSE) {

@@ -49,8 +49,12 @@ public:
   // controls in its constructor; OnCreate fires from AfterConstruction, which
   // TApplication::CreateForm and CreateFormOf call.
   explicit TCustomForm(TComponent* AOwner);
-  // Fires OnDestroy, frees the owned components, then the window.
+  // Fires OnDestroy (unless BeforeDestruction did), frees the owned
+  // components, then the window. Free forms with Free(form) or through their
+  // owner so that OnDestroy runs while the derived form is still whole.
   ~TCustomForm() override;
+  // Fires OnDestroy.
+  void BeforeDestruction() override;
 
   // Ends construction: Loaded for the controls built in the constructor, then OnCreate.
   virtual void AfterConstruction();

@@ -45,7 +45,7 @@ void TMenuItem::Clear() {
     TMenuItem* item = FItems.back();
     FItems.pop_back();
     item->FParent = nullptr;
-    delete item;
+    Free(item);
   }
 }
 

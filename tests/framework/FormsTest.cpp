@@ -41,8 +41,9 @@ public:
       Log.push_back("close");
       a = CloseAction;
     };
-    OnDestroy = [this](TObject*) {
-      if (DestroyedFlag) *DestroyedFlag = true;
+    // Runs while the form is still whole: the derived form is there to see.
+    OnDestroy = [this](TObject* sender) {
+      if (DestroyedFlag) *DestroyedFlag = dynamic_cast<TMainForm*>(sender) == this && !Log.empty();
     };
   }
   std::vector<std::string> Log;
