@@ -19,7 +19,7 @@ enum TProcId {
   pWSAAsyncGetHostByName, pWSAAsyncGetHostByAddr, pWSAAsyncSelect, pgetservbyname,
   pgetprotobyname, pgethostbyname, psocket, pshutdown, psetsockopt, psendto, psend, precv,
   precvfrom, pntohs, phtons, plisten, pioctlsocket, pinet_ntoa, pinet_addr, pgetsockname,
-  pgetpeername, pconnect, pclosesocket, pbind, paccept, pProcCount
+  pgetpeername, pconnect, pclosesocket, pbind, paccept, pWSASend, pProcCount
 };
 
 const char* const kProcNames[pProcCount] = {
@@ -27,7 +27,7 @@ const char* const kProcNames[pProcCount] = {
     "WSAAsyncGetHostByName", "WSAAsyncGetHostByAddr", "WSAAsyncSelect", "getservbyname",
     "getprotobyname", "gethostbyname", "socket", "shutdown", "setsockopt", "sendto", "send",
     "recv", "recvfrom", "ntohs", "htons", "listen", "ioctlsocket", "inet_ntoa", "inet_addr",
-    "getsockname", "getpeername", "connect", "closesocket", "bind", "accept"};
+    "getsockname", "getpeername", "connect", "closesocket", "bind", "accept", "WSASend"};
 
 const char* const kSocketLibrary = "wsock32.dll";
 
@@ -994,11 +994,31 @@ void TCustomNetSocket::DrainUntilClosed() {
 // ---------------------------------------------------------------------------
 // Send queue.
 
-void TCustomNetSocket::ClearSendBuffer() { FBufList.clear(); }
+void TCustomNetSocket::ClearSendBuffer() {
+  FBufList.clear();
+  FSpareBufs.clear();
+}
+
+std::unique_ptr<TBuffer> TCustomNetSocket::NewChunk() {
+  if (!FSpareBufs.empty() && FSpareBufs.back()->BufSize() == FBufSize) {
+    std::unique_ptr<TBuffer> b = std::move(FSpareBufs.back());
+    FSpareBufs.pop_back();
+    return b;
+  }
+  return std::make_unique<TBuffer>(FBufSize);
+}
+
+void TCustomNetSocket::DropFirstChunk() {
+  std::unique_ptr<TBuffer> b = std::move(FBufList.front());
+  FBufList.pop_front();
+  int32_t l = 0;
+  b->Remove(b->WrCount());
+  if (FSpareBufs.size() < 64 && !b->Peek(l)) FSpareBufs.push_back(std::move(b));
+}
 
 void TCustomNetSocket::QueueSendData(const void* Data, int32_t Len) {
   if (Len <= 0) return;
-  if (FBufList.empty()) FBufList.push_back(std::make_unique<TBuffer>(FBufSize));
+  if (FBufList.empty()) FBufList.push_back(NewChunk());
   const char* p = static_cast<const char*>(Data);
   TBuffer* target = FBufList.back().get();
   for (;;) {
@@ -1006,9 +1026,46 @@ void TCustomNetSocket::QueueSendData(const void* Data, int32_t Len) {
     if (n >= Len) break;
     p += n;
     Len -= n;
-    FBufList.push_back(std::make_unique<TBuffer>(FBufSize));
+    FBufList.push_back(NewChunk());
     target = FBufList.back().get();
   }
+}
+
+bool TCustomNetSocket::QueueIdle() const {
+  if (FBufList.empty()) return true;
+  if (FBufList.size() > 1) return false;
+  int32_t l = 0;
+  FBufList.front()->Peek(l);
+  return l == 0;
+}
+
+// With nothing queued, the caller's bytes go to the platform straight away and
+// only what it does not take is copied into chunks. Everything observable is
+// as if the bytes had been queued first: chunk boundaries, the order of the
+// bytes and one OnSendData per chunk-sized piece sent.
+void TCustomNetSocket::SendOrQueue(const char* Data, int32_t Len) {
+  if (FType != plat::SOCK_STREAM || FHSocket == plat::INVALID_SOCKET || FInTryToSend ||
+      !QueueIdle()) {
+    QueueSendData(Data, Len);
+    return;
+  }
+  int32_t n = WS(send)(FHSocket, Data, Len, FSendFlags);
+  if (n <= 0) {
+    QueueSendData(Data, Len);  // TryToSend meets the same condition and handles it
+    return;
+  }
+  if (n < Len) {
+    int32_t sliceStart = (n / FBufSize) * FBufSize;
+    FBufList.clear();
+    QueueSendData(Data + sliceStart, Len - sliceStart);
+    FBufList.front()->Remove(n - sliceStart);
+  }
+  FInTryToSend = true;
+  struct TGuard {
+    bool& F;
+    ~TGuard() { F = false; }
+  } guard{FInTryToSend};
+  for (int32_t off = 0; off < n; off += FBufSize) DoSendData(std::min(FBufSize, n - off));
 }
 
 void TCustomNetSocket::TryToSend() {
@@ -1017,36 +1074,88 @@ void TCustomNetSocket::TryToSend() {
     FAllSent = true;  // nothing queued is nothing unsent
     return;
   }
+  // Handlers of OnSendData may send again: that only queues, and this loop
+  // goes on with it.
+  if (FInTryToSend) return;
+  FInTryToSend = true;
+  struct TGuard {
+    bool& F;
+    ~TGuard() { F = false; }
+  } guard{FInTryToSend};
+  constexpr int kMaxGather = 64;
   for (;;) {
+    if (FHSocket == plat::INVALID_SOCKET || FBufList.empty()) return;
+    // Sent chunks leave the queue; the last one stays for reuse.
+    while (FBufList.size() > 1) {
+      int32_t l = 0;
+      FBufList.front()->Peek(l);
+      if (l > 0) break;
+      DropFirstChunk();
+    }
     TBuffer* first = FBufList.front().get();
     int32_t len = 0;
     const char* p = first->Peek(len);
-    if (len > 0) {
-      int32_t n = RawSend(p, len);
-      if (n == -1) {
-        int e = WS(WSAGetLastError)();
-        if (e == plat::WSAEINVAL || e == plat::WSAENOTSOCK || e == plat::WSAECONNABORTED ||
-            e == plat::WSAECONNRESET || e == plat::WSAENOTCONN) {
-          FCloseInvoked = true;
-          Close();
-          DoSessionClosed(static_cast<uint16_t>(e));
-          return;
-        }
-        if (e == plat::WSAEWOULDBLOCK) return;
-        ReportSocketError("TryToSend failed");
+    if (len <= 0) {
+      FAllSent = true;
+      return;
+    }
+    int32_t n;
+    int32_t offered = len;
+    const bool gather = FType == plat::SOCK_STREAM && FBufList.size() > 1;
+    if (gather) {
+      // Several segment-sized chunks in one platform call; reported per chunk
+      // exactly as chunk-by-chunk sends would be.
+      plat::WSABUF bufs[kMaxGather];
+      int count = 0;
+      offered = 0;
+      for (size_t i = 0; i < FBufList.size() && count < kMaxGather; i++) {
+        int32_t l = 0;
+        const char* q = FBufList[i]->Peek(l);
+        if (l <= 0) continue;
+        bufs[count].buf = const_cast<char*>(q);
+        bufs[count].len = static_cast<plat::u_long>(l);
+        offered += l;
+        count++;
+      }
+      plat::DWORD sent = 0;
+      n = WS(WSASend)(FHSocket, bufs, static_cast<plat::DWORD>(count), &sent,
+                      static_cast<plat::DWORD>(FSendFlags), nullptr, nullptr) == 0
+              ? static_cast<int32_t>(sent)
+              : -1;
+    } else {
+      n = RawSend(p, len);
+    }
+    if (n == -1) {
+      int e = WS(WSAGetLastError)();
+      if (e == plat::WSAEINVAL || e == plat::WSAENOTSOCK || e == plat::WSAECONNABORTED ||
+          e == plat::WSAECONNRESET || e == plat::WSAENOTCONN) {
+        FCloseInvoked = true;
+        Close();
+        DoSessionClosed(static_cast<uint16_t>(e));
         return;
       }
-      if (n <= 0) return;
+      if (e == plat::WSAEWOULDBLOCK) return;
+      ReportSocketError("TryToSend failed");
+      return;
+    }
+    if (n <= 0) return;
+    if (gather) {
+      std::vector<int32_t> parts;
+      int32_t rest = n;
+      for (size_t i = 0; i < FBufList.size() && rest > 0; i++) {
+        int32_t l = 0;
+        FBufList[i]->Peek(l);
+        if (l <= 0) continue;
+        int32_t k = std::min(l, rest);
+        FBufList[i]->Remove(k);
+        parts.push_back(k);
+        rest -= k;
+      }
+      for (int32_t k : parts) DoSendData(k);
+    } else {
       first->Remove(n);
-      if (n < len) return;
-      continue;
     }
-    if (FBufList.size() > 1) {
-      FBufList.erase(FBufList.begin());
-      continue;
-    }
-    FAllSent = true;
-    return;
+    if (n < offered) return;  // the platform took only part: FD_WRITE brings the rest
   }
 }
 
@@ -1070,7 +1179,7 @@ int32_t TCustomNetSocket::Send(const void* Data, int32_t Len) {
   }
   FAllSent = false;
   if (Len > 0) {
-    QueueSendData(Data, Len);
+    SendOrQueue(static_cast<const char*>(Data), Len);
   } else {
     Len = 0;
   }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -216,6 +217,10 @@ protected:
   void QueueSendData(const void* Data, int32_t Len);
   void TryToSend();
   void ClearSendBuffer();
+  std::unique_ptr<TBuffer> NewChunk();
+  bool QueueIdle() const;
+  void SendOrQueue(const char* Data, int32_t Len);
+  void DropFirstChunk();
   void ReceiveLoop(uint16_t Error, TNetSocketOptions Options);
   bool Destroying_() const { return ComponentState().Contains(fw::csDestroying); }
   bool AllSent() const { return FAllSent; }
@@ -256,9 +261,11 @@ private:
   void HandleSelect(fw::TMessage& MsgRec);
   void HandleDnsCompletion(fw::TMessage& MsgRec, bool ByAddr);
 
-  std::vector<std::unique_ptr<TBuffer>> FBufList;
+  std::deque<std::unique_ptr<TBuffer>> FBufList;
+  std::vector<std::unique_ptr<TBuffer>> FSpareBufs;  // sent chunks kept for reuse
   int32_t FBufSize = 1460;
   bool FAllSent = true;
+  bool FInTryToSend = false;
 
   plat::HANDLE FDnsLookupHandle = 0;
   alignas(16) char FDnsLookupBuffer[plat::MAXGETHOSTSTRUCT + 1] = {};

@@ -12,6 +12,7 @@
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -561,6 +562,7 @@ FARPROC GetProcAddress(HMODULE module, const std::string& procName) {
       VEXA_EXPORT(setsockopt),
       VEXA_EXPORT(getsockopt),
       VEXA_EXPORT(sendto),
+      VEXA_EXPORT(WSASend),
       VEXA_EXPORT(send),
       VEXA_EXPORT(recv),
       VEXA_EXPORT(recvfrom),
@@ -849,6 +851,47 @@ int send(SOCKET h, const char* buf, int len, int flags) {
   if (err == EPIPE || err == ENOTCONN) {
     return Fail(p->connected ? WSAECONNRESET : WSAENOTCONN);
   }
+  return Fail(WSAErrorFromErrno(err));
+}
+
+int WSASend(SOCKET h, WSABUF* buffers, DWORD bufferCount, DWORD* bytesSent, DWORD flags,
+            void* overlapped, void* completionRoutine) {
+  auto p = Lookup(h);
+  if (!p) return SOCKET_ERROR;
+  if (overlapped || completionRoutine) return Fail(WSAEINVAL);
+  if (!buffers || !bytesSent || bufferCount == 0 || bufferCount > 1024) return Fail(WSAEFAULT);
+  std::vector<iovec> iov(bufferCount);
+  size_t total = 0;
+  for (DWORD i = 0; i < bufferCount; i++) {
+    if (!buffers[i].buf && buffers[i].len) return Fail(WSAEFAULT);
+    iov[i].iov_base = buffers[i].buf;
+    iov[i].iov_len = buffers[i].len;
+    total += buffers[i].len;
+  }
+  msghdr m{};
+  m.msg_iov = iov.data();
+  m.msg_iovlen = bufferCount;
+  int sysFlags = MSG_NOSIGNAL | ((flags & MSG_OOB) ? sys::kMsgOob : 0);
+  ssize_t n = ::sendmsg(p->fd, &m, sysFlags);
+  int err = errno;
+  if (n >= 0 && static_cast<size_t>(n) == total) {
+    *bytesSent = static_cast<DWORD>(n);
+    return 0;
+  }
+  std::lock_guard<std::recursive_mutex> g(gSockLock);
+  if (n >= 0 || err == EAGAIN || err == EWOULDBLOCK) {
+    if (p->nonBlocking && !p->writeArmed) {
+      p->writeArmed = true;
+      Refresh(h, *p);
+    }
+    if (n >= 0) {
+      *bytesSent = static_cast<DWORD>(n);
+      return 0;
+    }
+    return Fail(WSAEWOULDBLOCK);
+  }
+  if (err == EPIPE && p->sendShut) return Fail(WSAESHUTDOWN);
+  if (err == EPIPE || err == ENOTCONN) return Fail(p->connected ? WSAECONNRESET : WSAENOTCONN);
   return Fail(WSAErrorFromErrno(err));
 }
 

@@ -240,6 +240,14 @@ int connect(SOCKET s, const sockaddr* name, int nameLen);
 int send(SOCKET s, const char* buf, int len, int flags);
 int recv(SOCKET s, char* buf, int len, int flags);
 int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, int toLen);
+// Gathered send of several buffers in one call (stream sockets); the count
+// taken goes to *bytesSent. Cut short or blocked, it arms FD_WRITE like send.
+struct WSABUF {
+  u_long len = 0;
+  char* buf = nullptr;
+};
+int WSASend(SOCKET s, WSABUF* buffers, DWORD bufferCount, DWORD* bytesSent, DWORD flags,
+            void* overlapped, void* completionRoutine);
 int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromLen);
 int setsockopt(SOCKET s, int level, int optName, const char* optVal, int optLen);
 int getsockopt(SOCKET s, int level, int optName, char* optVal, int* optLen);
