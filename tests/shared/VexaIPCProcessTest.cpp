@@ -121,6 +121,42 @@ TEST(VexaIPCProcesses, SecondServerOfAnInstanceStaysInactive) {
   EXPECT_EQ(events, std::vector<std::string>{"serving"});
 }
 
+TEST(VexaIPCProcesses, ServerProcessAnswersSentMessages) {
+  vexa::test::TestSession session;
+  auto server = StartPeer("VexaIPCServerPeer", {"NotifyServerIPC"});
+  ASSERT_TRUE(server->WaitForLine("ready", kWait));
+  auto client = StartPeer("VexaIPCClientPeer", {"NotifyServerIPC"});
+  const std::string handle = Connect(*client);
+  ASSERT_FALSE(handle.empty());
+  EXPECT_TRUE(server->WaitForLine("connect " + handle, kWait));
+  client->WriteStdin("send DBTrans 5 6\n");
+  EXPECT_EQ(After(client->WaitForLine("result", kWait), "result"), "11");
+  client->WriteStdin("send DBTrans -1000 3\n");
+  EXPECT_EQ(After(client->WaitForLine("result", kWait), "result"), "-997");
+  client->WriteStdin("sendmany DBTrans 200 1\n");
+  // WParam 199 + LParam 1 answers the last one.
+  EXPECT_EQ(After(client->WaitForLine("sent", kWait), "sent"), "200 200");
+  client->WriteStdin("disconnect\n");
+  EXPECT_TRUE(server->WaitForLine("disconnect " + handle, kWait));
+}
+
+// The database side's way: a thread that runs no loop of its own sends and
+// reads each result, with and without a time limit.
+TEST(VexaIPCProcesses, ClientWithoutALoopReadsResults) {
+  vexa::test::TestSession session;
+  auto server = StartPeer("VexaIPCServerPeer", {"NotifyServerIPC"});
+  ASSERT_TRUE(server->WaitForLine("ready", kWait));
+  vexa::TVexaIPCClient c("NotifyServerIPC");
+  ASSERT_TRUE(c.WaitForServer(10000));
+  ASSERT_TRUE(c.Connect());
+  for (int i = 0; i < 20; ++i) {
+    plat::LRESULT r = 0;
+    ASSERT_TRUE(c.SendCustom("DBTrans", i, 100, &r, i % 2 ? 10000 : plat::INFINITE));
+    EXPECT_EQ(r, i + 100) << i;
+  }
+  EXPECT_TRUE(c.Disconnect());
+}
+
 TEST(VexaIPCProcesses, ServerThatDiedHoldingTheInstanceLeavesItFree) {
   vexa::test::TestSession session;
   auto peer = StartPeer("VexaIPCServerPeer", {"NotifyServerIPC"});

@@ -55,10 +55,17 @@ int main(int argc, char** argv) {
     }
   });
   Say("ready " + std::to_string(server.Handle()));
+  // The loop of the programs' application object: take what is there, then
+  // wait for more (sent messages are answered inside both calls).
   plat::MSG msg;
-  while (plat::GetMessage(&msg, 0, 0, 0)) {
-    plat::TranslateMessage(&msg);
-    plat::DispatchMessage(&msg);
+  for (;;) {
+    if (plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE)) {
+      if (msg.message == plat::WM_QUIT) break;
+      plat::TranslateMessage(&msg);
+      plat::DispatchMessage(&msg);
+    } else {
+      plat::WaitMessage();
+    }
   }
   return 0;
 }
