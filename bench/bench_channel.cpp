@@ -43,7 +43,7 @@ void Loop() {
   }
 }
 
-// Child: the channel server of part 1, with a raw echo window on the same thread.
+// Child: the channel server of the send measurement, with a raw echo window on the same thread.
 [[noreturn]] void SendServer() {
   plat::HWND raw = fw::AllocateHWnd(plat::WNDPROC([](plat::HWND h, plat::UINT m, plat::WPARAM w,
                                                      plat::LPARAM l) -> plat::LRESULT {
@@ -71,7 +71,7 @@ void Loop() {
   _exit(0);
 }
 
-// Child: one client of part 2. Counts what arrives and reports the count when
+// Child: one client of the post measurement. Counts what arrives and reports the count when
 // the server posts "Flush".
 [[noreturn]] void PostClient() {
   vexa::TVexaIPCClient client(kPostInstance);
@@ -170,7 +170,7 @@ int main(int argc, char** argv) {
     children.push_back(c);
   }
 
-  // Part 1: this process is the client.
+  // Sends: this process is the client.
   double channelSend = 0;
   double rawSend = 0;
   {
@@ -199,7 +199,7 @@ int main(int argc, char** argv) {
     client.Disconnect();
   }
 
-  // Part 2: this process is the server of ten clients.
+  // Posts: this process is the server of ten clients.
   double channelPost = 0;
   double rawPost = 0;
   {
