@@ -458,7 +458,9 @@ void TCustomNetSocket::SetDefaults() {
 void TCustomNetSocket::ChangeState(TSocketState NewState) {
   TSocketState old = FState;
   FState = NewState;
-  DoChangeState(old, NewState);
+  // While destroying, the object's outer layers are already gone: no owner
+  // code is called on it any more.
+  if (!Destroying_()) DoChangeState(old, NewState);
 }
 
 void TCustomNetSocket::SetAddr(const std::string& Value) {

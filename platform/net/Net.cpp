@@ -220,7 +220,7 @@ void Refresh(SOCKET h, Sock& s) {
         if ((s.mask & FD_READ) && !s.readPosted) ev |= EPOLLIN;
         // Posted but not read yet: only fresh data is of interest (edge).
         if ((s.mask & FD_READ) && s.readPosted) ev |= EPOLLIN | EPOLLET;
-        if (s.mask & FD_CLOSE) ev |= EPOLLRDHUP;
+        if ((s.mask & FD_CLOSE) && s.type == SOCK_STREAM) ev |= EPOLLRDHUP;
       }
       if (s.writeArmed && (s.mask & FD_WRITE)) ev |= EPOLLOUT;
     }
@@ -286,12 +286,12 @@ void Evaluate(SOCKET h, Sock& s, uint32_t ready) {
       s.readPosted = true;
       s.readAvailAtPost = n;
       Post(s, h, FD_READ, 0);
-    } else if (!(ready & (EPOLLRDHUP | EPOLLHUP | EPOLLERR))) {
+    } else if (s.type == SOCK_STREAM && !(ready & (EPOLLRDHUP | EPOLLHUP | EPOLLERR))) {
       // Readable with nothing to read and no close seen: end of stream.
       ready |= EPOLLRDHUP;
     }
   }
-  if ((ready & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && !s.peerClosed) {
+  if (s.type == SOCK_STREAM && (ready & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && !s.peerClosed) {
     s.peerClosed = true;
     int err = (ready & EPOLLERR) ? SocketError(s.fd) : 0;
     Post(s, h, FD_CLOSE, err ? WSAErrorFromErrno(err) : 0);
@@ -716,6 +716,7 @@ SOCKET socket(int af, int type, int protocol) {
   auto s = std::make_shared<Sock>();
   s->fd = fd;
   s->type = type;
+  s->connected = type == SOCK_DGRAM;  // datagrams can arrive without a connection
   return AddSock(std::move(s));
 }
 

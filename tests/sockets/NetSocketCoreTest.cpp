@@ -303,8 +303,11 @@ TEST_F(NetSocketCore, CloseDelayedAndDestroyWithoutCloseEvent) {
   s->Connect();
   plat::SOCKET peer2 = test::RawAccept(l);
   ASSERT_TRUE(PumpUntil([&] { return s->State() == wsConnected; }));
-  s.reset();  // connected when destroyed: closed without OnSessionClosed
+  int changes = 0;
+  s->OnChangeState = [&](fw::TObject*, TSocketState, TSocketState) { changes++; };
+  s.reset();  // connected when destroyed: closed without any event
   EXPECT_EQ(1, closed);
+  EXPECT_EQ(0, changes);
   bool peerClosed = false;
   test::RawRead(peer2, 1, &peerClosed);
   EXPECT_TRUE(peerClosed);
@@ -364,6 +367,41 @@ TEST_F(NetSocketCore, ListenRefusalsAndAddressInUse) {
   EXPECT_EQ(wsClosed, t.State());
   EXPECT_EQ(plat::INVALID_SOCKET, t.HSocket());  // the failed handle is not left open
   plat::closesocket(l);
+}
+
+TEST_F(NetSocketCore, DatagramListenAndConnect) {
+  std::vector<std::string> rxLog;
+  std::vector<std::string> got;
+  TNetSocket rx(nullptr);
+  rx.OnChangeState = [&](fw::TObject*, TSocketState, TSocketState n) { rxLog.push_back(StateName(n)); };
+  rx.OnSessionConnected = [&](fw::TObject*, uint16_t e) { rxLog.push_back("connected " + std::to_string(e)); };
+  rx.OnDataAvailable = [&](fw::TObject*, uint16_t) {
+    char buf[100];
+    plat::sockaddr_in from;
+    int32_t fromLen = sizeof from;
+    int n = rx.ReceiveFrom(buf, sizeof buf, from, fromLen);
+    if (n >= 0) got.emplace_back(buf, static_cast<size_t>(n));
+  };
+  rx.SetProto("udp");
+  rx.SetAddr("127.0.0.1");
+  rx.SetPort("0");
+  rx.Listen();
+  EXPECT_EQ((std::vector<std::string>{"bound", "listening", "connected", "connected 0"}), rxLog);
+  std::string port = rx.GetBoundPort();
+
+  TNetSocket tx(nullptr);
+  int connected = 0;
+  tx.OnSessionConnected = [&](fw::TObject*, uint16_t) { connected++; };
+  tx.SetProto("17");
+  tx.SetAddr("127.0.0.1");
+  tx.SetPort(port);
+  tx.Connect();
+  EXPECT_EQ(1, connected);  // at once: no handshake
+  EXPECT_EQ(wsConnected, tx.State());
+  EXPECT_EQ(5, tx.SendStr("dgram"));
+  EXPECT_EQ(3, tx.SendStr("two"));
+  ASSERT_TRUE(PumpUntil([&] { return got.size() == 2; }));
+  EXPECT_EQ((std::vector<std::string>{"dgram", "two"}), got);
 }
 
 }  // namespace
