@@ -323,6 +323,14 @@ void TWinControl::MainWndProc(TMessage& Message) {
   }
 }
 
+void TWinControl::WndProc(TMessage& Message) {
+  if ((Message.Msg == plat::WM_MOVE || Message.Msg == plat::WM_SIZE) && FHandle) {
+    plat::RECT r;
+    if (plat::GetWindowRect(FHandle, &r)) SetBounds(r.left, r.top, r.right - r.left, r.bottom - r.top);
+  }
+  TControl::WndProc(Message);
+}
+
 void TWinControl::DefaultHandler(TMessage& Message) {
   if (FHandle && FDefWndProc) {
     Message.Result = plat::CallWindowProc(FDefWndProc, FHandle, Message.Msg, Message.WParam,

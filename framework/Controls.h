@@ -231,6 +231,9 @@ public:
   bool Focused() const;
   virtual void SetFocus();
 
+  // Keeps the bounds in step with the window when it is moved or sized from
+  // outside (WM_MOVE, WM_SIZE), then dispatches.
+  void WndProc(TMessage& Message) override;
   void DefaultHandler(TMessage& Message) override;
   void Invalidate() override;
 

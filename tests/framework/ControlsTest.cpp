@@ -244,6 +244,20 @@ TEST_F(Controls, AlignmentAndParentsOfControls) {
   EXPECT_FALSE(plat::IsWindow(h));
 }
 
+TEST_F(Controls, BoundsFollowTheWindowWhenItIsMovedFromOutside) {
+  int resized = 0;
+  form->OnResize = [&](TObject*) { ++resized; };
+  plat::MoveWindow(form->Handle(), 10, 20, 300, 200, true);
+  EXPECT_EQ(form->BoundsRect(), Rect(10, 20, 310, 220));
+  EXPECT_EQ(resized, 1);
+  form->SetBounds(5, 6, 100, 50);
+  plat::RECT r;
+  ASSERT_TRUE(plat::GetWindowRect(form->Handle(), &r));
+  EXPECT_EQ(r.left, 5);
+  EXPECT_EQ(r.right, 105);
+  EXPECT_EQ(resized, 2);
+}
+
 TEST_F(Controls, MessagesByNumberReachTheirHandlers) {
   int got = 0;
   form->SetMessageHandler(plat::WM_USER + 2, [&](TMessage& m) {
