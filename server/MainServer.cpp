@@ -1,0 +1,522 @@
+#include "server/MainServer.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "framework/IniFiles.h"
+#include "framework/SysUtils.h"
+#include "shared/KWVReg.h"
+
+namespace vexa {
+
+TFrmMainServer* FrmMainServer = nullptr;
+
+namespace {
+
+constexpr const char* kInstanceName = "NotifyServerIPC";
+constexpr const char* kServerMutexName = "VEXA_Lumiline_Notify_Server";
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Construction: the components as the form data lays them out.
+
+TFrmMainServer::TFrmMainServer(fw::TComponent* AOwner) : fw::TForm(AOwner) {
+  SetName("FrmMainServer");
+  FIniFileName = fw::ChangeFileExt(fw::ParamStr0(), ".ini");
+  SetCaption("VEXA Notify Server");
+  SetBounds(Left(), Top(), 382, 237);
+
+  VexaInstallMutex1 = new TVexaInstallMutex(this);
+  VexaInstallMutex1->SetName("VexaInstallMutex1");
+  VexaInstallMutex1->SetProductName("Lumidex");
+
+  NetSocketServer1 = new TNetSocketServer(this);
+  NetSocketServer1->SetName("NetSocketServer1");
+  NetSocketServer1->SetComponentOptions({wsoNoReceiveLoop, wsoTcpNoDelay});
+  NetSocketServer1->SetLineMode(false);
+  NetSocketServer1->SetProto("tcp");
+  NetSocketServer1->SetMultiThreaded(false);
+  NetSocketServer1->SetMaxClients(-1);
+  NetSocketServer1->OnClientConnect = [this](fw::TObject* s, TNetSocketClient* c, uint16_t e) {
+    NetSocketServer1ClientConnect(s, c, e);
+  };
+  NetSocketServer1->OnClientDisconnect = [this](fw::TObject* s, TNetSocketClient* c, uint16_t e) {
+    NetSocketServer1ClientDisconnect(s, c, e);
+  };
+  NetSocketServer1->OnBgException = [this](fw::TObject* s, fw::Exception& e, bool& canClose) {
+    NetSocketServer1BgException(s, e, canClose);
+  };
+  NetSocketServer1->OnSendData = [this](fw::TObject* s, int32_t n) { NetSocketServer1SendData(s, n); };
+  NetSocketServer1->OnSessionClosed = [this](fw::TObject* s, uint16_t e) {
+    NetSocketServer1SessionClosed(s, e);
+  };
+
+  VexaIPCServer1 = new TVexaIPCServer(this);
+  VexaIPCServer1->SetName("VexaIPCServer1");
+  VexaIPCServer1->OnCustomMessage = [this](fw::TMessage& m, bool& h) { VexaIPCServer1CustomMessage(m, h); };
+  VexaIPCServer1->OnMsgIDChange = [this](fw::TObject* s) { VexaIPCServer1MsgIDChange(s); };
+  VexaIPCServer1->OnDisplay = [this](fw::TObject* s, const std::string& m) { VexaIPCServer1Display(s, m); };
+  VexaIPCServer1->OnServingInstance = [this](fw::TObject* s) { VexaIPCServer1ServingInstance(s); };
+  VexaIPCServer1->OnServerInstanceExists = [this](fw::TObject* s) { VexaIPCServer1ServerInstanceExists(s); };
+  VexaIPCServer1->OnClientConnecting = [this](plat::HWND h, bool& a) { VexaIPCServer1ClientConnecting(h, a); };
+  VexaIPCServer1->OnClientDisconnecting = [this](plat::HWND h) { VexaIPCServer1ClientDisconnecting(h); };
+
+  tmrClientFlushTimer = new fw::TTimer(this);
+  tmrClientFlushTimer->SetName("tmrClientFlushTimer");
+  tmrClientFlushTimer->SetEnabled(false);
+  tmrClientFlushTimer->SetOnTimer([this](fw::TObject* s) { tmrClientFlushTimerTimer(s); });
+
+  PageControl1 = new fw::TPageControl(this);
+  PageControl1->SetName("PageControl1");
+  PageControl1->SetParent(this);
+  PageControl1->SetAlign(fw::alClient);
+
+  tsMessages = new fw::TTabSheet(this);
+  tsMessages->SetName("tsMessages");
+  tsMessages->SetCaption("Notification Messages");
+  tsMessages->SetPageControl(PageControl1);
+
+  lvTables = new fw::TListView(this);
+  lvTables->SetName("lvTables");
+  lvTables->SetParent(tsMessages);
+  lvTables->SetAlign(fw::alClient);
+  lvTables->SetViewStyle(fw::vsReport);
+  lvTables->SetGridLines(true);
+  lvTables->SetRowSelect(true);
+  lvTables->SetReadOnly(true);
+  struct Column {
+    const char* Caption;
+    int32_t Width;
+    fw::TAlignment Alignment;
+  };
+  const Column columns[] = {{"TableID", 55, fw::taLeftJustify},
+                            {"# Msgs", 75, fw::taCenter},
+                            {"Total Trans", 80, fw::taCenter},
+                            {"Active Trans", 80, fw::taCenter},
+                            {"Clients", 65, fw::taCenter}};
+  for (const Column& c : columns) {
+    fw::TListColumn* col = lvTables->Columns()->Add();
+    col->SetCaption(c.Caption);
+    col->SetWidth(c.Width);
+    col->SetAlignment(c.Alignment);
+  }
+
+  tsLog = new fw::TTabSheet(this);
+  tsLog->SetName("tsLog");
+  tsLog->SetCaption("Event Log");
+  tsLog->SetPageControl(PageControl1);
+
+  DisplayMemo = new fw::TMemo(this);
+  DisplayMemo->SetName("DisplayMemo");
+  DisplayMemo->SetParent(tsLog);
+  DisplayMemo->SetAlign(fw::alClient);
+  DisplayMemo->SetReadOnly(true);
+  DisplayMemo->SetScrollBars(fw::ssVertical);
+
+  SetMessageHandler(WM_SERVER_STARTUP, [this](fw::TMessage& m) { StartupStep(m); });
+  SetMessageHandler(WM_SERVER_CLIENTCOUNT, [this](fw::TMessage& m) { ClientCountChanged(m); });
+
+  OnCreate = [this](fw::TObject* s) { FormCreate(s); };
+  OnClose = [this](fw::TObject* s, fw::TCloseAction& a) { FormClose(s, a); };
+  // FormDestroy runs from this class's destructor, while the form is still whole.
+}
+
+TFrmMainServer::~TFrmMainServer() {
+  FDestroying = true;
+  Destroying();
+  if (!FDestroyHandled) {
+    FDestroyHandled = true;
+    try {
+      FormDestroy(this);
+    } catch (...) {
+    }
+  }
+  // Tables first: they point at sessions and rows. Then the sessions and the
+  // channel, whose handlers still reach into this form.
+  FreeTables();
+  delete NetSocketServer1;
+  NetSocketServer1 = nullptr;
+  delete VexaIPCServer1;
+  VexaIPCServer1 = nullptr;
+  delete tmrClientFlushTimer;
+  tmrClientFlushTimer = nullptr;
+  if (FrmMainServer == this) FrmMainServer = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Form events
+
+void TFrmMainServer::FormCreate(fw::TObject* /*Sender*/) {
+  FTrayIconIndex = 0;
+  FTrayHint = fw::Application->Title() + " Initializing..";
+  FMaxClients = 0;
+  LoadSettings();
+  DisplayMemo->Lines()->Clear();
+  PageControl1->SetActivePage(tsMessages);
+  NetSocketServer1->SetMaxClients(-1);
+  plat::PostMessage(Handle(), WM_SERVER_STARTUP, 0, 0);
+}
+
+void TFrmMainServer::StartupStep(fw::TMessage& /*Msg*/) {
+  VexaIPCServer1->SetInstanceName(kInstanceName);
+  VexaIPCServer1->SetActive(true);
+  FDBNotificationID = VexaIPCServer1->AddCustomMessage("DBNotification");
+  FDBTransID = VexaIPCServer1->AddCustomMessage("DBTrans");
+
+  NetSocketServer1->SetMaxClients(FMaxClients);
+  if (NetSocketServer1->Tag() == 0) {
+    NetSocketServer1->SetBanner("VEXA Notify Server");
+    NetSocketServer1->SetBannerToBusy("Busy" + std::string(14, ' '));
+    NetSocketServer1->SetProto("tcp");
+    NetSocketServer1->SetClientClassOf<TTcpSrvClient>();
+    NetSocketServer1->SetLingerOnOff(wsLingerNoSet);
+    NetSocketServer1->SetMultiThreaded(false);
+    NetSocketServer1->SetSendFlags(wsSendNormal);
+    NetSocketServer1->SetLineMode(false);
+    FClientStatusText = " Client Connections:  0";
+    NetSocketServer1->Listen();
+    NetSocketServer1->SetTag(1);
+    AddToLog("Listening for clients on adapter " + NetSocketServer1->Addr() + " port " +
+             NetSocketServer1->Port());
+    FTrayHint = fw::Application->Title() + " Listening at " + NetSocketServer1->Addr() + ":" +
+                NetSocketServer1->Port();
+    tmrClientFlushTimer->SetEnabled(true);
+  }
+}
+
+void TFrmMainServer::ClientCountChanged(fw::TMessage& /*Msg*/) {
+  FClientStatusText = " Client Connections:  " + fw::IntToStr(NetSocketServer1->GetClientCount());
+}
+
+void TFrmMainServer::FormClose(fw::TObject* /*Sender*/, fw::TCloseAction& /*Action*/) {
+  VexaIPCServer1->SetActive(false);
+  NetSocketServer1->Close();
+  FreeTables();
+}
+
+void TFrmMainServer::FormDestroy(fw::TObject* /*Sender*/) { SaveSettings(); }
+
+void TFrmMainServer::FreeTables() {
+  for (TTransTableItem*& item : FTables) {
+    delete item;
+    item = nullptr;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Settings file
+
+void TFrmMainServer::LoadSettings() {
+  fw::TIniFile ini(IniFileName());
+  const char* win = "Main Server Window";
+  SetBounds(ini.ReadInteger(win, "Left", Left()), ini.ReadInteger(win, "Top", Top()),
+            ini.ReadInteger(win, "Width", Width()), ini.ReadInteger(win, "Height", Height()));
+  const int32_t sw = fw::Screen->Width();
+  const int32_t sh = fw::Screen->Height();
+  if (Width() > sw) SetWidth(sw);
+  if (Height() > sh) SetHeight(sh);
+  if (Top() < 0) {
+    SetTop(0);
+  } else if (static_cast<int64_t>(Top()) + Height() > sh) {
+    SetTop(sh - Height());
+  }
+  if (Left() < 0) {
+    SetLeft(0);
+  } else if (static_cast<int64_t>(Left()) + Width() > sw) {
+    SetLeft(sw - Width());
+  }
+
+  NetSocketServer1->SetAddr(ini.ReadString("Server", "Address", ""));
+  if (NetSocketServer1->Addr().empty()) {
+    NetSocketServer1->SetAddr("0.0.0.0");
+    ini.WriteString("Server", "Address", "0.0.0.0");
+  }
+  NetSocketServer1->SetPort(ini.ReadString("Server", "Port", ""));
+  if (NetSocketServer1->Port().empty()) {
+    NetSocketServer1->SetPort("5500");
+    ini.WriteString("Server", "Port", "5500");
+  }
+  FMaxClients = ini.ReadInteger("Server", "MaxClients", -1);
+  if (FMaxClients < 0) {
+    FMaxClients = 0;
+    ini.WriteInteger("Server", "MaxClients", 0);
+  }
+
+  int32_t interval = ini.ReadInteger("Client", "FlushInterval", 0);
+  if (interval == 0) {
+    interval = 1500;
+    ini.WriteInteger("Client", "FlushInterval", 1500);
+  }
+  tmrClientFlushTimer->SetInterval(static_cast<uint32_t>(interval));
+}
+
+void TFrmMainServer::SaveSettings() {
+  fw::TIniFile ini(IniFileName());
+  ini.WriteInteger("MainWindow", "Width", Width());
+  ini.WriteInteger("MainWindow", "Height", Height());
+  ini.WriteInteger("MainWindow", "Top", Top());
+  ini.WriteInteger("MainWindow", "Left", Left());
+}
+
+// ---------------------------------------------------------------------------
+// Local message channel
+
+void TFrmMainServer::VexaIPCServer1MsgIDChange(fw::TObject* /*Sender*/) {
+  FDBNotificationID = VexaIPCServer1->GetCustomMessageID("DBNotification");
+  FDBTransID = VexaIPCServer1->AddCustomMessage("DBTrans");
+}
+
+void TFrmMainServer::VexaIPCServer1CustomMessage(fw::TMessage& Msg, bool& /*Handled*/) {
+  const int32_t table = Msg.LParam & 0xFF;
+  if (FDBNotificationID != 0 && Msg.Msg == FDBNotificationID) {
+    if (EnsureTable(table)) FTables[table]->AddNotification(Msg.WParam, Msg.LParam);
+    Msg.Result = 1;
+  } else if (FDBTransID != 0 && Msg.Msg == FDBTransID) {
+    if (EnsureTable(table)) {
+      TTransTableItem* item = FTables[table];
+      switch (static_cast<char>((Msg.LParam >> 8) & 0xFF)) {
+        case 'B':
+          Msg.Result = item->BeginTransaction();
+          break;
+        case 'E':
+          item->EndTransaction(Msg.WParam);
+          break;
+        case 'R':
+          item->RemoveTransaction(Msg.WParam);
+          break;
+        default:
+          break;
+      }
+    }
+  }
+  // Handled stays false, so a Result of 0 is answered as 0.
+}
+
+void TFrmMainServer::VexaIPCServer1Display(fw::TObject* /*Sender*/, const std::string& Msg) {
+  AddToLog(Msg);
+}
+
+void TFrmMainServer::VexaIPCServer1ServingInstance(fw::TObject* /*Sender*/) { WriteServerLocation(); }
+
+void TFrmMainServer::VexaIPCServer1ServerInstanceExists(fw::TObject* /*Sender*/) {
+  FDatabaseStatusText = " Database DLL:  Server Exists";
+  FTrayIconIndex = 0;
+  AddToLog("Server Already Exists");
+}
+
+void TFrmMainServer::VexaIPCServer1ClientConnecting(plat::HWND /*ClientHandle*/, bool& /*Accept*/) {
+  FDatabaseStatusText = " Database DLL:  Connected";
+  FTrayIconIndex = 2;
+}
+
+void TFrmMainServer::VexaIPCServer1ClientDisconnecting(plat::HWND /*ClientHandle*/) {
+  FDatabaseStatusText = " Database DLL:  Waiting...";
+  FTrayIconIndex = 1;
+}
+
+// ---------------------------------------------------------------------------
+// Tables
+
+TTransTableItem* TFrmMainServer::Table(int32_t N) const {
+  if (N <= 0 || N >= 256) return nullptr;
+  return FTables[static_cast<size_t>(N)];
+}
+
+bool TFrmMainServer::EnsureTable(int32_t N) {
+  if (N <= 0 || N >= 256) {
+    AddToLog("Invalid TableID: " + fw::IntToStr(N));
+    return false;
+  }
+  if (FTables[N]) return true;
+  auto* item = new TTransTableItem;
+  FTables[N] = item;
+  item->TableID = N;
+  item->OnDisplay = [this](fw::TObject*, const std::string& text) { AddToLog(text); };
+  fw::TListItem* row = lvTables->Items()->Add();
+  row->SetCaption(fw::IntToStr(N));
+  for (int i = 0; i < 4; ++i) row->SubItems()->Add("");
+  row->SetData(item);
+  item->SetListItem(row);
+  AddToLog("New Table: " + fw::IntToStr(N));
+  return true;
+}
+
+void TFrmMainServer::tmrClientFlushTimerTimer(fw::TObject* /*Sender*/) {
+  if (FFlushing) return;
+  FFlushing = true;
+  try {
+    for (int i = 0; i < NetSocketServer1->GetClientCount(); ++i) {
+      TNetSocketClient* client = NetSocketServer1->GetClient(i);
+      // A session that has closed stays listed until the server handles its
+      // removal; sending to it would fail, and must not cost the others their tick.
+      if (!client || client->State() != wsConnected) continue;
+      try {
+        client->Send(nullptr, 0);
+      } catch (const std::exception& e) {
+        AddToLog("Client exception occured: " + ExceptionText(e));
+        client->Close();
+      }
+    }
+    fw::TListItems* rows = lvTables->Items();
+    rows->BeginUpdate();
+    try {
+      for (int i = 0; i < rows->Count(); ++i) {
+        if (auto* item = static_cast<TTransTableItem*>(rows->Item(i)->Data())) item->RefreshRow();
+      }
+    } catch (...) {
+      rows->EndUpdate();
+      throw;
+    }
+    rows->EndUpdate();
+  } catch (...) {
+    FFlushing = false;
+    throw;
+  }
+  FFlushing = false;
+}
+
+// ---------------------------------------------------------------------------
+// Event log
+
+void TFrmMainServer::AddToLog(const std::string& Text) {
+  fw::TStrings* lines = DisplayMemo->Lines();
+  lines->BeginUpdate();
+  try {
+    if (lines->Count() > 200) {
+      for (int i = 0; i < 50; ++i) lines->Delete(0);
+    }
+    lines->Add(Text);
+  } catch (...) {
+    lines->EndUpdate();
+    throw;
+  }
+  lines->EndUpdate();
+  if (!fw::DisplayAvailable()) {
+    std::fwrite(Text.data(), 1, Text.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+  }
+}
+
+std::string TFrmMainServer::ExceptionText(const std::exception& E) {
+  if (auto* fe = dynamic_cast<const fw::Exception*>(&E)) return std::string(fe->ClassName()) + ": " + fe->Message();
+  return std::string("Exception: ") + E.what();
+}
+
+// ---------------------------------------------------------------------------
+// Gateway sessions
+
+void TFrmMainServer::NetSocketServer1ClientConnect(fw::TObject* /*Sender*/, TNetSocketClient* Client,
+                                                   uint16_t /*Error*/) {
+  auto* client = dynamic_cast<TTcpSrvClient*>(Client);
+  if (!client) return;
+  client->SetLineMode(true);
+  client->SetLineEdit(false);
+  client->SetLineLimit(80);
+  client->OnDataAvailable = [this](fw::TObject* s, uint16_t e) { ClientDataAvailable(s, e); };
+  client->OnLineLimitExceeded = [this](fw::TObject* s, int32_t n, bool& c) { ClientLineLimitExceeded(s, n, c); };
+  client->OnBgException = [this](fw::TObject* s, fw::Exception& e, bool& c) { ClientBgException(s, e, c); };
+  client->OnDestroy = [this](fw::TObject* s) { ClientDestroy(s); };
+  client->ConnectTime = fw::Now();
+  client->TableIDs.clear();
+  plat::PostMessage(Handle(), WM_SERVER_CLIENTCOUNT, 0, 0);
+}
+
+void TFrmMainServer::NetSocketServer1ClientDisconnect(fw::TObject* /*Sender*/, TNetSocketClient* Client,
+                                                      uint16_t /*Error*/) {
+  auto* client = dynamic_cast<TTcpSrvClient*>(Client);
+  if (!client) return;
+  for (int32_t id : client->TableIDs) {
+    if (TTransTableItem* item = Table(id)) item->Unsubscribe(client);
+  }
+}
+
+void TFrmMainServer::NetSocketServer1BgException(fw::TObject* /*Sender*/, fw::Exception& E, bool& CanClose) {
+  AddToLog("Server exception occured: " + ExceptionText(E));
+  CanClose = false;
+}
+
+void TFrmMainServer::NetSocketServer1SendData(fw::TObject* /*Sender*/, int32_t /*BytesSent*/) {}
+
+void TFrmMainServer::NetSocketServer1SessionClosed(fw::TObject* /*Sender*/, uint16_t /*Error*/) {}
+
+void TFrmMainServer::ClientLineLimitExceeded(fw::TObject* Sender, int32_t /*RcvdLength*/, bool& ClearData) {
+  ClearData = true;
+  if (auto* client = dynamic_cast<TTcpSrvClient*>(Sender)) client->Close();
+}
+
+void TFrmMainServer::ClientBgException(fw::TObject* /*Sender*/, fw::Exception& E, bool& CanClose) {
+  AddToLog("Client exception occured: " + ExceptionText(E));
+  CanClose = true;
+}
+
+void TFrmMainServer::ClientDestroy(fw::TObject* /*Sender*/) {
+  if (FDestroying || ComponentState().Contains(fw::csDestroying)) return;
+  plat::PostMessage(Handle(), WM_SERVER_CLIENTCOUNT, 0, 0);
+}
+
+void TFrmMainServer::ClientDataAvailable(fw::TObject* Sender, uint16_t /*Error*/) {
+  auto* client = dynamic_cast<TTcpSrvClient*>(Sender);
+  if (!client) return;
+  HandleCommand(client);
+}
+
+void TFrmMainServer::HandleCommand(TTcpSrvClient* Client) {
+  const TServerCommand cmd = ParseServerCommand(Client->ReceiveStr());
+  Client->Line = cmd.Line;
+  switch (cmd.Kind) {
+    case TServerCommandKind::Subscribe:
+      if (EnsureTable(cmd.TableID)) {
+        Client->TableIDs.push_back(cmd.TableID);
+        FTables[cmd.TableID]->Subscribe(Client);
+      } else {
+        AddToLog("Invalid TableID in Subscribe request: " + fw::IntToStr(cmd.TableID));
+      }
+      Client->SendAck(cmd.TableID, 'S', 0);
+      break;
+    case TServerCommandKind::Unsubscribe: {
+      auto it = std::find(Client->TableIDs.begin(), Client->TableIDs.end(), cmd.TableID);
+      if (it != Client->TableIDs.end()) Client->TableIDs.erase(it);
+      if (TTransTableItem* item = Table(cmd.TableID)) item->Unsubscribe(Client);
+      Client->SendAck(cmd.TableID, 'U', 0);
+      break;
+    }
+    case TServerCommandKind::Exit:
+      Client->CloseDelayed();
+      break;
+    case TServerCommandKind::Who: {
+      const int count = NetSocketServer1->GetClientCount();
+      Client->SendStr("There are " + fw::IntToStr(count) + " connected users:\r\n");
+      for (int i = count - 1; i >= 0; --i) {
+        auto* other = dynamic_cast<TTcpSrvClient*>(NetSocketServer1->GetClient(i));
+        if (!other) continue;
+        Client->SendStr(other->PeerAddr() + ":" + other->PeerPort() + " " +
+                        ConnectTimeText(other->ConnectTime) + "\r\n");
+      }
+      break;
+    }
+    case TServerCommandKind::Unknown:
+      if (Client->State() == wsConnected) Client->SendStr("Unknown command: '" + cmd.Line + "'\r\n");
+      break;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Program entry
+
+int BeaconhubMain(int /*argc*/, char** /*argv*/) {
+  // One notify server per session: a second one ends at once, silently. The
+  // mutex stays held until the process ends.
+  plat::HANDLE mutex = plat::CreateMutex(kServerMutexName, false);
+  if (plat::WaitForSingleObject(mutex, 0) == plat::WAIT_TIMEOUT) return 0;
+
+  fw::Application->Initialize();
+  fw::Application->SetTitle("VEXA Notify Server");
+  fw::Application->CreateForm(FrmMainServer);
+  fw::Application->Run();
+  fw::DoneApplication();
+  return 0;
+}
+
+}  // namespace vexa

@@ -1,0 +1,116 @@
+// The notify server's main form: start-up, settings file, local message channel
+// to the database side, TCP listener for the gateways, table items, flush timer,
+// table view rows, event log and shutdown.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "framework/ComCtrls.h"
+#include "framework/ExtCtrls.h"
+#include "framework/Forms.h"
+#include "framework/StdCtrls.h"
+#include "server/VexaKWVServer.h"
+#include "shared/VexaIPC.h"
+#include "shared/VexaInst.h"
+#include "sockets/NetSocketS.h"
+
+namespace vexa {
+
+// Private messages of the form.
+constexpr plat::UINT WM_SERVER_STARTUP = plat::WM_USER + 1;       // posted by FormCreate
+constexpr plat::UINT WM_SERVER_CLIENTCOUNT = plat::WM_USER + 2;   // a session came or went
+
+class TFrmMainServer : public fw::TForm {
+public:
+  explicit TFrmMainServer(fw::TComponent* AOwner);
+  ~TFrmMainServer() override;
+
+  // Components of the form.
+  TNetSocketServer* NetSocketServer1 = nullptr;
+  TVexaIPCServer* VexaIPCServer1 = nullptr;
+  TVexaInstallMutex* VexaInstallMutex1 = nullptr;
+  fw::TTimer* tmrClientFlushTimer = nullptr;
+  fw::TPageControl* PageControl1 = nullptr;
+  fw::TTabSheet* tsMessages = nullptr;
+  fw::TTabSheet* tsLog = nullptr;
+  fw::TListView* lvTables = nullptr;
+  fw::TMemo* DisplayMemo = nullptr;
+
+  // Handlers bound to the form and its components.
+  void FormCreate(fw::TObject* Sender);
+  void FormClose(fw::TObject* Sender, fw::TCloseAction& Action);
+  void FormDestroy(fw::TObject* Sender);
+  void VexaIPCServer1CustomMessage(fw::TMessage& Msg, bool& Handled);
+  void VexaIPCServer1MsgIDChange(fw::TObject* Sender);
+  void VexaIPCServer1Display(fw::TObject* Sender, const std::string& Msg);
+  void VexaIPCServer1ServingInstance(fw::TObject* Sender);
+  void VexaIPCServer1ServerInstanceExists(fw::TObject* Sender);
+  void VexaIPCServer1ClientConnecting(plat::HWND ClientHandle, bool& Accept);
+  void VexaIPCServer1ClientDisconnecting(plat::HWND ClientHandle);
+  void tmrClientFlushTimerTimer(fw::TObject* Sender);
+
+  // Gateway sessions.
+  void NetSocketServer1ClientConnect(fw::TObject* Sender, TNetSocketClient* Client, uint16_t Error);
+  void NetSocketServer1ClientDisconnect(fw::TObject* Sender, TNetSocketClient* Client, uint16_t Error);
+  void NetSocketServer1BgException(fw::TObject* Sender, fw::Exception& E, bool& CanClose);
+  void NetSocketServer1SendData(fw::TObject* Sender, int32_t BytesSent);
+  void NetSocketServer1SessionClosed(fw::TObject* Sender, uint16_t Error);
+  void ClientDataAvailable(fw::TObject* Sender, uint16_t Error);
+  void ClientLineLimitExceeded(fw::TObject* Sender, int32_t RcvdLength, bool& ClearData);
+  void ClientBgException(fw::TObject* Sender, fw::Exception& E, bool& CanClose);
+  void ClientDestroy(fw::TObject* Sender);
+
+  // The table item for N, made on first use; false (and logged) for N outside 1..255.
+  bool EnsureTable(int32_t N);
+  // The item in slot N, or null.
+  TTransTableItem* Table(int32_t N) const;
+  // Appends a line to the event log (capped at about 200 lines).
+  void AddToLog(const std::string& Text);
+  void LoadSettings();
+  void SaveSettings();
+  // The settings file: the program's path with ".ini" in place of its extension.
+  const std::string& IniFileName() const { return FIniFileName; }
+
+  // State the status display shows (tray hint, database state, client count).
+  const std::string& TrayHint() const { return FTrayHint; }
+  int32_t TrayIconIndex() const { return FTrayIconIndex; }
+  const std::string& DatabaseStatusText() const { return FDatabaseStatusText; }
+  const std::string& ClientStatusText() const { return FClientStatusText; }
+  int32_t ConfiguredMaxClients() const { return FMaxClients; }
+  plat::UINT DBNotificationID() const { return FDBNotificationID; }
+  plat::UINT DBTransID() const { return FDBTransID; }
+
+protected:
+  void StartupStep(fw::TMessage& Msg);
+  std::string FIniFileName;
+  void ClientCountChanged(fw::TMessage& Msg);
+
+private:
+  void FreeTables();
+  void HandleCommand(TTcpSrvClient* Client);
+  static std::string ExceptionText(const std::exception& E);
+
+  int32_t FMaxClients = 0;
+  bool FFlushing = false;
+  bool FDestroying = false;
+  bool FDestroyHandled = false;
+  std::string FTrayHint;
+  int32_t FTrayIconIndex = 0;
+  std::string FDatabaseStatusText = " Database DLL:  Waiting...";
+  std::string FClientStatusText = " Client Connections:  0";
+  plat::UINT FDBNotificationID = 0;
+  plat::UINT FDBTransID = 0;
+  std::array<TTransTableItem*, 256> FTables{};  // slot 0 never used
+};
+
+// The program's main form.
+extern TFrmMainServer* FrmMainServer;
+
+// The program: single-instance guard, application, main form, message loop.
+int BeaconhubMain(int argc, char** argv);
+
+}  // namespace vexa

@@ -1,0 +1,136 @@
+// labels: integration
+// timeout: 300
+// 500 connections throw random bytes, over-long lines and half-open closes at
+// beaconhub while one real gateway session keeps receiving every record.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <random>
+#include <thread>
+
+#include "tests/server/ServerHarness.h"
+
+namespace vexa::test {
+namespace {
+
+using namespace std::string_literals;
+
+void RaiseFileLimit() {
+  rlimit r{};
+  if (getrlimit(RLIMIT_NOFILE, &r) == 0 && r.rlim_cur < r.rlim_max) {
+    r.rlim_cur = r.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &r);
+  }
+}
+
+void ResetClose(TcpClient& c) {
+  linger l{1, 0};
+  setsockopt(c.Fd(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  c.Close();
+}
+
+// Whatever the 500 do, the attack itself never reads beyond what arrives.
+void Attack(int port, std::atomic<int>& connected) {
+  std::mt19937 rng(20240305);
+  auto rnd = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  std::vector<std::unique_ptr<TcpClient>> clients;
+  for (int i = 0; i < 500; ++i) {
+    auto c = std::make_unique<TcpClient>(port);
+    if (!c->Ok()) continue;
+    ++connected;
+    std::string junk;
+    switch (i % 5) {
+      case 0: {  // random bytes, line ends among them
+        const int n = 1 + rnd(400);
+        for (int k = 0; k < n; ++k) junk += static_cast<char>(rnd(256));
+        break;
+      }
+      case 1:  // an over-long line
+        junk = std::string(81 + rnd(5000), static_cast<char>('A' + rnd(26)));
+        break;
+      case 2:  // commands with odd numbers and bytes
+        junk = "S " + std::to_string(static_cast<int>(rng())) + "\r\nU -3\r\nS\r\n\x00\xFF\r\nwho\r\n"s;
+        break;
+      case 3:  // half a line, then the sending side shut
+        junk = "S 2";
+        break;
+      default:  // many short lines at once
+        for (int k = 0; k < 50; ++k) junk += std::string(rnd(80), static_cast<char>(' ' + rnd(90))) + "\r\n";
+        break;
+    }
+    c->Send(junk);
+    if (i % 5 == 3) c->ShutdownWrite();
+    if (i % 7 == 0) {
+      ResetClose(*c);
+    } else if (i % 3 == 0) {
+      c->Close();
+    } else {
+      clients.push_back(std::move(c));  // stays open, unread, to the end
+    }
+  }
+  for (size_t k = 0; k < clients.size(); ++k) {
+    if (k % 2) {
+      ResetClose(*clients[k]);
+    } else {
+      clients[k]->Close();
+    }
+  }
+}
+
+TEST(BeaconhubBadInput, FiveHundredBadConnectionsNeverCostAGatewayARecord) {
+  RaiseFileLimit();
+  TestSession session;
+  const int port = FreeTcpPort();
+  Beaconhub hub(session, IniFor(port, 10));
+  ASSERT_TRUE(hub.WaitListening());
+  DbSide db;
+  ASSERT_TRUE(db.Connect());
+
+  auto gw = std::make_unique<TcpClient>(port);
+  ASSERT_EQ(gw->ReadLine().value_or(""), "VEXA Notify Server");
+  gw->Send("S 20\r\n");
+  ASSERT_EQ(Hex(gw->Read(8).value_or("")), Hex(Record(0, 20, 'S')));
+
+  std::atomic<int> connected{0};
+  std::thread attacker(Attack, port, std::ref(connected));
+
+  // Meanwhile the database side commits transactions for table 20; the gateway
+  // reads as it goes so nothing waits on a full socket buffer.
+  std::string expected;
+  std::string received;
+  int32_t value = 0;
+  bool fed = true;
+  for (int t = 0; fed && t < 150; ++t) {
+    const int64_t id = db.Begin(20);
+    for (int k = 0; k < 4; ++k) {
+      ++value;
+      fed = fed && db.Note(20, "ICDU"[k], value) == 1;
+      expected += Record(value, 20, "ICDU"[k]);
+    }
+    if (t % 10 == 9) {
+      db.Rollback(20, id);  // rolled back: nothing of it is sent
+      expected.resize(expected.size() - 32);
+    } else {
+      db.End(20, id);
+    }
+    gw->Gather();
+  }
+  attacker.join();
+  ASSERT_TRUE(fed) << "the database side was not answered";
+  EXPECT_EQ(connected.load(), 500);
+
+  const auto all = gw->Read(expected.size());
+  ASSERT_TRUE(all.has_value()) << "received " << gw->Pending().size() << " of " << expected.size() << " bytes";
+  EXPECT_TRUE(*all == expected) << "the record stream differs";
+
+  // The server still serves: a new gateway is greeted and answered.
+  TcpClient late(port);
+  EXPECT_EQ(late.ReadLine().value_or(""), "VEXA Notify Server");
+  late.Send("hello\r\n");
+  EXPECT_EQ(late.ReadLine().value_or(""), "Unknown command: 'HELLO'");
+  EXPECT_TRUE(hub.Process().Running());
+}
+
+}  // namespace
+}  // namespace vexa::test

@@ -1,0 +1,301 @@
+// labels: integration
+// timeout: 120
+// beaconhub as a real process in a private session: the database-side stand-in
+// feeds it over the local channel, plain TCP clients act as gateways and check
+// every byte they receive.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "tests/server/ServerHarness.h"
+
+namespace vexa::test {
+namespace {
+
+const std::string kGreeting = "VEXA Notify Server";
+
+std::string Ack(uint8_t table, char code) { return Record(0, table, code); }
+
+// A gateway that is greeted and subscribed to the given tables.
+std::unique_ptr<TcpClient> Gateway(int port, std::initializer_list<int> tables) {
+  auto c = std::make_unique<TcpClient>(port);
+  EXPECT_TRUE(c->Ok());
+  EXPECT_EQ(c->ReadLine().value_or("<none>"), kGreeting);
+  for (int t : tables) {
+    c->Send("S " + std::to_string(t) + "\r\n");
+    EXPECT_EQ(Hex(c->Read(8).value_or("")), Hex(Ack(static_cast<uint8_t>(t), 'S')));
+  }
+  return c;
+}
+
+int LocalPort(const TcpClient& c) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  getsockname(c.Fd(), reinterpret_cast<sockaddr*>(&a), &len);
+  return ntohs(a.sin_port);
+}
+
+TEST(Beaconhub, DatabaseSideTransactionsReachSubscribedGatewaysOnTheNextTick) {
+  TestSession session;
+  const int port = FreeTcpPort();
+  Beaconhub hub(session, IniFor(port));
+  ASSERT_TRUE(hub.WaitListening());
+  DbSide db;
+  ASSERT_TRUE(db.Connect());
+
+  auto gw = Gateway(port, {12});
+  auto other = Gateway(port, {13});  // another table: must see nothing of table 12
+
+  EXPECT_EQ(db.Begin(12), 1000);
+  EXPECT_EQ(db.Note(12, 'I', 101), 1);
+  EXPECT_EQ(db.Note(12, 'C', -7, 0x11, 0x22), 1);
+  EXPECT_EQ(db.Note(12, 'D', 0x7FFFFFFF), 1);
+  EXPECT_EQ(db.End(12, 1000), 0);
+  const std::string committed =
+      Record(101, 12, 'I') + Record(-7, 12, 'C', 0x11, 0x22) + Record(0x7FFFFFFF, 12, 'D');
+  EXPECT_EQ(Hex(gw->Read(24).value_or("")), Hex(committed));
+
+  // A rolled-back transaction sends nothing: the next bytes are those of the
+  // transaction committed after it.
+  EXPECT_EQ(db.Begin(12), 1001);
+  EXPECT_EQ(db.Note(12, 'I', 201), 1);
+  EXPECT_EQ(db.Note(12, 'I', 202), 1);
+  EXPECT_EQ(db.Rollback(12, 1001), 0);
+  EXPECT_EQ(db.Begin(12), 1002);
+  EXPECT_EQ(db.Note(12, 'U', 301), 1);
+  EXPECT_EQ(db.End(12, 1002), 0);
+  EXPECT_EQ(Hex(gw->Read(8).value_or("")), Hex(Record(301, 12, 'U')));
+
+  // Table 13's gateway gets only table 13's record.
+  EXPECT_EQ(db.Begin(13), 1000);
+  EXPECT_EQ(db.Note(13, 'I', 5), 1);
+  EXPECT_EQ(db.End(13, 1000), 0);
+  EXPECT_EQ(Hex(other->Read(8).value_or("")), Hex(Record(5, 13, 'I')));
+
+  EXPECT_TRUE(hub.WaitFor("New Table: 12"));
+  EXPECT_TRUE(hub.WaitFor("New Table: 13"));
+}
+
+TEST(Beaconhub, InvalidTablesAndUnknownLettersAnswerAsTheyShould) {
+  TestSession session;
+  const int port = FreeTcpPort();
+  Beaconhub hub(session, IniFor(port));
+  ASSERT_TRUE(hub.WaitListening());
+  DbSide db;
+  ASSERT_TRUE(db.Connect());
+
+  // Table 0: a notification still answers 1, a transaction 0; both are logged.
+  EXPECT_EQ(db.Note(0, 'I', 1), 1);
+  EXPECT_TRUE(hub.WaitFor("Invalid TableID: 0"));
+  EXPECT_EQ(db.Begin(0), 0);
+  EXPECT_TRUE(hub.WaitFor("Invalid TableID: 0"));
+  // Another letter answers 0 and opens nothing: the next begin is still 1000.
+  const int32_t lparamX = 7 | ('X' << 8);
+  EXPECT_EQ(db.Result("send DBTrans 0 " + std::to_string(lparamX)), 0);
+  EXPECT_EQ(db.Begin(7), 1000);
+  EXPECT_EQ(db.Begin(7), 1001);
+}
+
+TEST(Beaconhub, OverlappingTransactionsDeliverSharedRecordsOncePerEnd) {
+  TestSession session;
+  const int port = FreeTcpPort();
+  Beaconhub hub(session, IniFor(port));
+  ASSERT_TRUE(hub.WaitListening());
+  DbSide db;
+  ASSERT_TRUE(db.Connect());
+  auto gw = Gateway(port, {9});
+
+  // T1, r1, T2, r2, T1 ends: r1 r2; r3, T2 ends: r2 r3.
+  const int64_t t1 = db.Begin(9);
+  db.Note(9, 'I', 1);
+  const int64_t t2 = db.Begin(9);
+  db.Note(9, 'I', 2);
+  db.End(9, t1);
+  db.Note(9, 'I', 3);
+  db.End(9, t2);
+  EXPECT_EQ(Hex(gw->Read(32).value_or("")),
+            Hex(Record(1, 9, 'I') + Record(2, 9, 'I') + Record(2, 9, 'I') + Record(3, 9, 'I')));
+
+  // T1, T2, r4, T2 ends first: r4; T1 ends: r4 again.
+  const int64_t a = db.Begin(9);
+  const int64_t b = db.Begin(9);
+  db.Note(9, 'D', 4);
+  db.End(9, b);
+  db.End(9, a);
+  EXPECT_EQ(Hex(gw->Read(16).value_or("")), Hex(Record(4, 9, 'D') + Record(4, 9, 'D')));
+
+  // A notification outside any transaction is never sent; a rolled-back
+  // record is sent when an open transaction covering it ends.
+  db.Note(9, 'I', 50);
+  const int64_t c = db.Begin(9);
+  const int64_t d = db.Begin(9);
+  db.Note(9, 'I', 51);
+  db.Rollback(9, d);
+  db.End(9, c);
+  EXPECT_EQ(Hex(gw->Read(8).value_or("")), Hex(Record(51, 9, 'I')));
+  const int64_t e = db.Begin(9);
+  db.Note(9, 'C', 52);
+  db.End(9, e);
+  EXPECT_EQ(Hex(gw->Read(8).value_or("")), Hex(Record(52, 9, 'C')));
+}
+
+TEST(Beaconhub, CommandLinesOfAGateway) {
+  TestSession session;
+  const int port = FreeTcpPort();
+  Beaconhub hub(session, IniFor(port));
+  ASSERT_TRUE(hub.WaitListening());
+
+  auto first = Gateway(port, {});
+  auto second = Gateway(port, {});
+
+  // "who": the count, then the sessions from the last accepted to the first.
+  second->Send("who\r\n");
+  EXPECT_EQ(second->ReadLine().value_or(""), "There are 2 connected users:");
+  const std::regex when(R"( \d\d/\d\d/\d\d\d\d( \d\d:\d\d:\d\d)?)");
+  for (int expectedPort : {LocalPort(*second), LocalPort(*first)}) {
+    const std::string line = second->ReadLine().value_or("");
+    const std::string prefix = "127.0.0.1:" + std::to_string(expectedPort);
+    EXPECT_EQ(line.substr(0, prefix.size()), prefix) << line;
+    EXPECT_TRUE(std::regex_match(line.substr(std::min(prefix.size(), line.size())), when)) << line;
+  }
+
+  first->Send("hello\r\n");
+  EXPECT_EQ(first->ReadLine().value_or(""), "Unknown command: 'HELLO'");
+  first->Send("\r\n");
+  EXPECT_EQ(first->ReadLine().value_or(""), "Unknown command: ''");
+
+  // SUBSCRIBE reads as table 0: both lines logged, the acknowledgement still goes out.
+  first->Send("SUBSCRIBE\r\n");
+  EXPECT_EQ(Hex(first->Read(8).value_or("")), Hex(Ack(0, 'S')));
+  EXPECT_TRUE(hub.WaitFor("Invalid TableID: 0"));
+  EXPECT_TRUE(hub.WaitFor("Invalid TableID in Subscribe request: 0"));
+
+  // Unsubscribing a table that does not exist is acknowledged.
+  first->Send("u 44\r\n");
+  EXPECT_EQ(Hex(first->Read(8).value_or("")), Hex(Ack(44, 'U')));
+
+  // A number that does not fit the acknowledgement: no answer, the session stays.
+  first->Send("S 300\r\n");
+  EXPECT_TRUE(hub.WaitFor("Invalid TableID in Subscribe request: 300"));
+  first->Send("bye\r\n");
+  EXPECT_EQ(first->ReadLine().value_or(""), "Unknown command: 'BYE'");
+
+  // 80 characters without a line end are kept; the 81st closes the session.
+  const std::string eighty(80, 'x');
+  first->Send(eighty);
+  first->Send("\r\n");
+  EXPECT_EQ(first->ReadLine().value_or(""), "Unknown command: '" + std::string(80, 'X') + "'");
+  first->Send(std::string(81, 'y'));
+  EXPECT_EQ(first->ReadToClose().value_or("<still open>"), "");
+
+  // "exit" closes after the handler returns, sending nothing.
+  second->Send("EXIT\r\n");
+  EXPECT_EQ(second->ReadToClose().value_or("<still open>"), "");
+}
+
+TEST(Beaconhub, SubscribingTwiceListsTheSessionOnce) {
+  TestSession session;
+  const int port = FreeTcpPort();
+  Beaconhub hub(session, IniFor(port));
+  ASSERT_TRUE(hub.WaitListening());
+  DbSide db;
+  ASSERT_TRUE(db.Connect());
+  auto gw = Gateway(port, {12, 12});
+
+  int64_t t = db.Begin(12);
+  db.Note(12, 'I', 1);
+  db.End(12, t);
+  EXPECT_EQ(Hex(gw->Read(8).value_or("")), Hex(Record(1, 12, 'I')));  // once, not twice
+
+  // One unsubscribe ends the subscription; the next record proves nothing came.
+  gw->Send("U 12\r\n");
+  EXPECT_EQ(Hex(gw->Read(8).value_or("")), Hex(Ack(12, 'U')));
+  t = db.Begin(12);
+  db.Note(12, 'I', 2);
+  db.End(12, t);
+  gw->Send("S 12\r\n");
+  EXPECT_EQ(Hex(gw->Read(8).value_or("")), Hex(Ack(12, 'S')));
+  t = db.Begin(12);
+  db.Note(12, 'I', 3);
+  db.End(12, t);
+  EXPECT_EQ(Hex(gw->Read(8).value_or("")), Hex(Record(3, 12, 'I')));
+}
+
+TEST(Beaconhub, BusyBannerBeyondTheClientLimit) {
+  TestSession session;
+  const int port = FreeTcpPort();
+  Beaconhub hub(session, "[Server]\nPort=" + std::to_string(port) + "\nMaxClients=2\n");
+  ASSERT_TRUE(hub.WaitListening());
+  auto a = Gateway(port, {});
+  auto b = Gateway(port, {});
+  TcpClient c(port);
+  EXPECT_EQ(c.ReadToClose().value_or("<still open>"), "Busy              \r\n");
+  // A place freed is a place for the next gateway.
+  a->Send("exit\r\n");
+  EXPECT_TRUE(a->ReadToClose().has_value());
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    TcpClient d(port);
+    const std::string line = d.ReadLine().value_or("");
+    if (line == kGreeting) return;
+    ASSERT_EQ(line, "Busy              ");
+  }
+  FAIL() << "no place after a gateway left";
+}
+
+TEST(Beaconhub, SecondStartEndsAtOnceAndSilently) {
+  TestSession session;
+  const int port = FreeTcpPort();
+  Beaconhub hub(session, IniFor(port));
+  ASSERT_TRUE(hub.WaitListening());
+  ChildProcess second(hub.Dir() + "/beaconhub", {}, {}, true);
+  EXPECT_EQ(second.Wait(std::chrono::duration_cast<std::chrono::milliseconds>(kWait)), 0);
+  EXPECT_FALSE(second.ReadLine(100ms).has_value());
+  EXPECT_TRUE(second.Lines().empty());
+  // The first one still serves.
+  auto gw = Gateway(port, {1});
+}
+
+TEST(Beaconhub, MissingSettingsAreWrittenBackAndBoundsSavedOnShutdown) {
+  TestSession session;
+  const int port = FreeTcpPort();
+  Beaconhub hub(session,
+                "[Main Server Window]\nWidth=5000\nHeight=5000\nTop=-10\nLeft=-10\n"
+                "[Server]\nPort=" + std::to_string(port) + "\nMaxClients=-5\n");
+  ASSERT_TRUE(hub.WaitListening());
+  const std::string ini = hub.IniText();
+  EXPECT_NE(ini.find("Address=0.0.0.0"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("MaxClients=0"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("FlushInterval=1500"), std::string::npos) << ini;
+
+  // SIGTERM closes the form the orderly way: sessions end, bounds are saved.
+  auto gw = Gateway(port, {3});
+  EXPECT_EQ(hub.Stop(), 0);
+  EXPECT_TRUE(gw->ReadToClose().has_value());
+  const std::string after = hub.IniText();
+  const auto section = after.find("[MainWindow]");
+  ASSERT_NE(section, std::string::npos) << after;
+  const std::string saved = after.substr(section);
+  EXPECT_NE(saved.find("Width=1024"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("Height=768"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("Top=0"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("Left=0"), std::string::npos) << saved;
+}
+
+TEST(Beaconhub, WithoutServerSectionListensOnDefaultPort) {
+  TestSession session;
+  Beaconhub hub(session, "");
+  // The channel starts in the same step as the listener, so once the database
+  // side is connected the settings have been written back.
+  DbSide db;
+  ASSERT_TRUE(db.Connect());
+  const std::string ini = hub.IniText();
+  EXPECT_NE(ini.find("[Server]"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("Address=0.0.0.0"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("Port=5500"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("MaxClients=0"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("FlushInterval=1500"), std::string::npos) << ini;
+}
+
+}  // namespace
+}  // namespace vexa::test

@@ -1,0 +1,117 @@
+// Stands in for the database side of the notify server: a client of the
+// "NotifyServerIPC" channel that sends "DBTrans" and "DBNotification" as the
+// database's change triggers do. Commands arrive on standard input, one a line;
+// every answer is one line on standard output.
+//
+//   connect                      find the server and join the channel -> "connected" | "failed"
+//   send NAME WPARAM LPARAM      send a custom message, wait for its result -> "result N" | "fail"
+//   post NAME WPARAM LPARAM      post a custom message -> "posted" | "fail"
+//   begin T                      "DBTrans" "B" for table T -> "result ID"
+//   note T CODE VALUE [R2 R3]    "DBNotification" for table T, code letter, value and the
+//                                two reserved bytes -> "result N"
+//   end T ID / rollback T ID     "DBTrans" "E" / "R" -> "result N"
+//   burst T TRANS PER            TRANS transactions of PER notifications each, values
+//                                counting from 1 -> "burst done N" (notifications sent)
+//   disconnect                   leave the channel -> "disconnected"
+//   quit
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "clients/VexaIPCClient.h"
+
+namespace {
+
+int32_t Lp(int table, int letter, int r2 = 0, int r3 = 0) {
+  return static_cast<int32_t>((static_cast<uint32_t>(table) & 0xFF) |
+                              ((static_cast<uint32_t>(letter) & 0xFF) << 8) |
+                              ((static_cast<uint32_t>(r2) & 0xFF) << 16) |
+                              ((static_cast<uint32_t>(r3) & 0xFF) << 24));
+}
+
+void Say(const std::string& s) {
+  std::fputs((s + "\n").c_str(), stdout);
+  std::fflush(stdout);
+}
+
+void SayResult(bool ok, plat::LRESULT r) { Say(ok ? "result " + std::to_string(r) : std::string("fail")); }
+
+// Sends a custom message and reports its result.
+void SendAndSay(vexa::TVexaIPCClient& client, const std::string& name, int32_t w, int32_t l) {
+  plat::LRESULT r = 0;
+  const bool ok = client.SendCustom(name, w, l, &r, 10000);
+  SayResult(ok, r);
+}
+
+}  // namespace
+
+int main() {
+  vexa::TVexaIPCClient client("NotifyServerIPC");
+  Say(client.Ready() ? "ready" : "not ready");
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    std::istringstream in(line);
+    std::string cmd;
+    in >> cmd;
+    plat::LRESULT r = 0;
+    if (cmd == "connect") {
+      const bool ok = client.WaitForServer(10000) && client.Connect();
+      Say(ok ? "connected" : "failed");
+    } else if (cmd == "send" || cmd == "post") {
+      std::string name;
+      int64_t w = 0;
+      int64_t l = 0;
+      in >> name >> w >> l;
+      if (cmd == "send") {
+        SendAndSay(client, name, static_cast<int32_t>(w), static_cast<int32_t>(l));
+      } else {
+        Say(client.PostCustom(name, static_cast<int32_t>(w), static_cast<int32_t>(l)) ? "posted" : "fail");
+      }
+    } else if (cmd == "begin") {
+      int t = 0;
+      in >> t;
+      SendAndSay(client, "DBTrans", 0, Lp(t, 'B'));
+    } else if (cmd == "end" || cmd == "rollback") {
+      int t = 0;
+      int64_t id = 0;
+      in >> t >> id;
+      SendAndSay(client, "DBTrans", static_cast<int32_t>(id), Lp(t, cmd == "end" ? 'E' : 'R'));
+    } else if (cmd == "note") {
+      int t = 0;
+      std::string code;
+      int64_t value = 0;
+      int r2 = 0;
+      int r3 = 0;
+      in >> t >> code >> value >> r2 >> r3;
+      const int letter = code.empty() ? 0 : static_cast<unsigned char>(code[0]);
+      SendAndSay(client, "DBNotification", static_cast<int32_t>(value), Lp(t, letter, r2, r3));
+    } else if (cmd == "burst") {
+      int t = 0;
+      int64_t trans = 0;
+      int64_t per = 0;
+      in >> t >> trans >> per;
+      int64_t sent = 0;
+      int32_t value = 0;
+      bool ok = true;
+      for (int64_t i = 0; ok && i < trans; ++i) {
+        plat::LRESULT id = 0;
+        ok = client.SendCustom("DBTrans", 0, Lp(t, 'B'), &id, 10000);
+        for (int64_t k = 0; ok && k < per; ++k) {
+          ok = client.SendCustom("DBNotification", ++value, Lp(t, 'I'), &r, 10000);
+          if (ok) ++sent;
+        }
+        if (ok) ok = client.SendCustom("DBTrans", id, Lp(t, 'E'), &r, 10000);
+      }
+      Say((ok ? "burst done " : "burst failed ") + std::to_string(sent));
+    } else if (cmd == "disconnect") {
+      client.Disconnect();
+      Say("disconnected");
+    } else if (cmd == "quit") {
+      break;
+    } else if (!cmd.empty()) {
+      Say("unknown " + cmd);
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,149 @@
+// labels: integration
+// The notify server form inside the test process: its flush tick, table rows,
+// event log, window bounds and client count, with real loopback gateways.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+
+#include "framework/Forms.h"
+#include "server/MainServer.h"
+#include "tests/server/ServerHarness.h"
+
+namespace vexa {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Hex;
+using test::Record;
+using test::TcpClient;
+
+// The form with its settings file in the test's own folder.
+class TestForm : public TFrmMainServer {
+public:
+  TestForm(fw::TComponent* AOwner, const std::string& Ini) : TFrmMainServer(AOwner) { FIniFileName = Ini; }
+};
+
+// The count cells of a row, joined with '|'.
+std::string Cells(fw::TListItem* row) {
+  std::string s;
+  for (int i = 0; i < row->SubItems()->Count(); ++i) s += (i ? "|" : "") + row->SubItems()->Get(i);
+  return s;
+}
+
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = test::kWait) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    plat::WaitMessageTimeout(10);
+    fw::Application->ProcessMessages();
+  }
+  return true;
+}
+
+class MainServerTest : public ::testing::Test {
+protected:
+  void Start(const std::string& iniExtra = "") {
+    FPort = test::FreeTcpPort();
+    const std::string ini = FSession.Root() + "/beaconhub.ini";
+    // A long flush interval: these tests tick the timer handler themselves.
+    std::ofstream(ini) << "[Server]\nPort=" << FPort << "\n[Client]\nFlushInterval=600000\n" << iniExtra;
+    FForm = fw::CreateFormOf<TestForm>(nullptr, ini);
+    ASSERT_TRUE(PumpUntil([&] { return FForm->NetSocketServer1->Tag() == 1; }));
+  }
+  void TearDown() override { delete FForm; }
+
+  // A gateway that is greeted and subscribed to table t.
+  std::unique_ptr<TcpClient> Gateway(int t) {
+    auto c = std::make_unique<TcpClient>(FPort);
+    std::optional<std::string> greeting;
+    PumpUntil([&] { return (greeting = c->ReadLine(1ms)).has_value(); });
+    EXPECT_EQ(greeting.value_or(""), "VEXA Notify Server");
+    c->Send("S " + std::to_string(t) + "\r\n");
+    std::optional<std::string> ack;
+    PumpUntil([&] { return (ack = c->Read(8, 1ms)).has_value(); });
+    EXPECT_EQ(Hex(ack.value_or("")), Hex(Record(0, static_cast<uint8_t>(t), 'S')));
+    return c;
+  }
+
+  fw::TMessage Custom(plat::UINT id, int32_t w, int32_t l) {
+    fw::TMessage m;
+    m.Msg = id;
+    m.WParam = w;
+    m.LParam = l;
+    bool handled = false;
+    FForm->VexaIPCServer1CustomMessage(m, handled);
+    EXPECT_FALSE(handled);
+    return m;
+  }
+
+  test::TestSession FSession;
+  TestForm* FForm = nullptr;
+  int FPort = 0;
+};
+
+TEST_F(MainServerTest, FlushTickSkipsASessionThatClosedButIsStillListed) {
+  Start();
+  auto a = Gateway(5);
+  auto b = Gateway(5);
+  ASSERT_EQ(FForm->NetSocketServer1->GetClientCount(), 2);
+
+  const int32_t lp = 5 | ('I' << 8);
+  const int32_t id = Custom(FForm->DBTransID(), 0, 5 | ('B' << 8)).Result;
+  EXPECT_EQ(Custom(FForm->DBNotificationID(), 77, lp).Result, 1);
+  Custom(FForm->DBTransID(), id, 5 | ('E' << 8));
+
+  // The first session closes; the server has not yet handled its removal.
+  FForm->NetSocketServer1->GetClient(0)->Close();
+  ASSERT_EQ(FForm->NetSocketServer1->GetClientCount(), 2);
+  FForm->tmrClientFlushTimerTimer(nullptr);
+  // The second still gets its records in this very tick.
+  EXPECT_EQ(Hex(b->Read(8).value_or("")), Hex(Record(77, 5, 'I')));
+  EXPECT_EQ(a->ReadToClose().value_or("<open>"), "");
+}
+
+TEST_F(MainServerTest, NewTableGetsARowWhoseCountsFillOnTheNextTick) {
+  Start();
+  EXPECT_EQ(Custom(FForm->DBNotificationID(), 1, 7 | ('I' << 8)).Result, 1);
+  fw::TListItems* rows = FForm->lvTables->Items();
+  ASSERT_EQ(rows->Count(), 1);
+  EXPECT_EQ(rows->Item(0)->Caption(), "7");
+  EXPECT_EQ(Cells(rows->Item(0)), "|||");
+  EXPECT_EQ(FForm->DisplayMemo->Lines()->Get(FForm->DisplayMemo->Lines()->Count() - 1), "New Table: 7");
+
+  EXPECT_EQ(Custom(FForm->DBTransID(), 0, 7 | ('B' << 8)).Result, 1000);
+  FForm->tmrClientFlushTimerTimer(nullptr);
+  EXPECT_EQ(Cells(rows->Item(0)), "1|1|1|0");
+}
+
+TEST_F(MainServerTest, LogDropsFiftyLinesOnceAboveTwoHundred) {
+  Start();
+  fw::TStrings* lines = FForm->DisplayMemo->Lines();
+  while (lines->Count() < 201) FForm->AddToLog("line " + std::to_string(lines->Count()));
+  FForm->AddToLog("last");
+  EXPECT_EQ(lines->Count(), 152);
+  EXPECT_EQ(lines->Get(151), "last");
+}
+
+TEST_F(MainServerTest, OversizedBoundsAreFittedToTheScreen) {
+  Start("[Main Server Window]\nWidth=5000\nHeight=5000\nTop=-10\nLeft=-10\n");
+  EXPECT_EQ(FForm->Width(), fw::Screen->Width());
+  EXPECT_EQ(FForm->Height(), fw::Screen->Height());
+  EXPECT_EQ(FForm->Top(), 0);
+  EXPECT_EQ(FForm->Left(), 0);
+}
+
+TEST_F(MainServerTest, ClientCountFollowsSessionsAfterTheyLeave) {
+  Start();
+  EXPECT_EQ(FForm->ClientStatusText(), " Client Connections:  0");
+  auto a = Gateway(1);
+  auto b = Gateway(1);
+  EXPECT_TRUE(PumpUntil([&] { return FForm->ClientStatusText() == " Client Connections:  2"; }));
+  a->Close();
+  EXPECT_TRUE(PumpUntil([&] { return FForm->ClientStatusText() == " Client Connections:  1"; }));
+  // The session that left is gone from the table's subscribers too.
+  EXPECT_TRUE(PumpUntil([&] { return FForm->Table(1)->Subscribers().size() == 1; }));
+}
+
+}  // namespace
+}  // namespace vexa
