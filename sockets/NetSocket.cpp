@@ -1711,13 +1711,15 @@ bool TCustomSocksNetSocket::DoDataAvailable(uint16_t Error) {
         FBoundPort = r.BoundPort;
       }
       FSocksState = SocksStateNone;
-      TCustomNetSocket::DoSessionConnected(0);
+      FSocksCount = 0;
+      // The leftover is in place before the owner hears of the connection, so
+      // that a close inside OnSessionConnected also drops it.
       if (level5) {
         FRcvdPos = r.LeftoverPos;
         FRcvdCnt = r.LeftoverCount;
       }
-      FSocksCount = 0;
-      DoDataAvailable(0);
+      TCustomNetSocket::DoSessionConnected(0);
+      if (FHSocket != plat::INVALID_SOCKET) DoDataAvailable(0);
       break;
   }
   return true;
