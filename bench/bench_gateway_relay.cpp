@@ -1,0 +1,230 @@
+// Notifications per second from the database side to 10 local clients through
+// one gateway, and the latency from the database side's commit to each client.
+//
+// A private session runs a notify server (flush interval 10 ms) and a gateway;
+// this program plays the database side on the server's channel and runs the 10
+// local clients, one thread each, on the gateway's channel.
+//
+//   bench_gateway_relay [transactions] [notifications per transaction]
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "clients/VexaIPCClient.h"
+#include "framework/SysUtils.h"
+#include "gateway/KWVReg.h"
+#include "platform/kernel/Kernel.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int ClientCount = 10;
+constexpr int Table = 1;
+
+pid_t Start(const std::string& path, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(path.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, path.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&fa);
+  return pid;
+}
+
+void Stop(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+}
+
+int FreePort() {
+  // The kernel's ephemeral range is busy enough; a port well above it is
+  // picked from the process id.
+  return 20000 + static_cast<int>(getpid() % 20000);
+}
+
+struct ClientResult {
+  std::vector<int64_t> ReceivedUs;  // by value; -1 until it arrives
+  std::atomic<int> Received{0};
+  int OutOfOrder = 0;
+};
+
+struct Phase {
+  const char* Name;
+  int Transactions;
+  int PerTransaction;
+  int PauseUs;  // between transactions
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Burst: as fast as the database side can commit (throughput). Paced: one
+  // notification every 2 ms, well below capacity (latency of the chain itself).
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  std::vector<Phase> phases = {{"burst", argc > 1 ? std::atoi(argv[1]) : 2000, 10, 0},
+                               {"paced", argc > 2 ? std::atoi(argv[2]) : 1000, 1, 2000}};
+  int total = 0;
+  for (const Phase& ph : phases) total += ph.Transactions * ph.PerTransaction;
+
+  char tmpl[] = "/tmp/vexa-bench-XXXXXX";
+  if (!mkdtemp(tmpl)) return 1;
+  const fs::path root = tmpl;
+  fs::create_directories(root / "session");
+  fs::create_directories(root / "registry");
+  fs::create_directories(root / "bin");
+  setenv("VEXA_SESSION_DIR", (root / "session").c_str(), 1);
+  setenv("VEXA_REGISTRY_DIR", (root / "registry").c_str(), 1);
+  plat::ResetSessionDirForTesting();
+
+  const fs::path binDir = fs::path(fw::ParamStr0()).parent_path();
+  for (const char* p : {"beaconhub", "relaygate"}) fs::copy_file(binDir / p, root / "bin" / p);
+  const int port = FreePort();
+  std::ofstream(root / "bin" / "beaconhub.ini")
+      << "[Server]\nAddress=127.0.0.1\nPort=" << port << "\nMaxClients=0\n[Client]\nFlushInterval=10\n";
+  std::ofstream(root / "bin" / "relaygate.ini") << "[Connection Polling]\nInterval=1\n";
+  vexa::WriteProviderSettings("Bench", "127.0.0.1", std::to_string(port));
+
+  pid_t server = Start((root / "bin" / "beaconhub").string(), {});
+  pid_t gateway = Start((root / "bin" / "relaygate").string(), {"Bench"});
+
+  const Clock::time_point t0 = Clock::now();
+  auto nowUs = [t0] { return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count(); };
+  std::vector<int64_t> committedUs(static_cast<size_t>(total), 0);
+
+  std::atomic<int> ready{0};
+  std::atomic<bool> stop{false};
+  std::vector<ClientResult> results(ClientCount);
+  std::vector<std::atomic<plat::HWND>> windows(ClientCount);
+  std::vector<std::thread> threads;
+  for (int c = 0; c < ClientCount; ++c) {
+    results[c].ReceivedUs.assign(static_cast<size_t>(total), -1);
+    threads.emplace_back([&, c] {
+      vexa::TVexaIPCClient client("Bench");
+      windows[c] = client.Handle();
+      ClientResult& r = results[c];
+      const plat::UINT notif = client.CustomMessageID("Notification");
+      const plat::UINT state = client.CustomMessageID("NotifyServerState");
+      bool up = false;
+      int expected = 0;
+      client.OnMessage = [&](plat::UINT m, plat::WPARAM w, plat::LPARAM) {
+        if (m == state) {
+          up = w == 1;
+        } else if (m == notif) {
+          const int v = w;
+          if (v != expected) ++r.OutOfOrder;
+          expected = v + 1;
+          if (v >= 0 && v < total) r.ReceivedUs[v] = nowUs();
+          r.Received++;
+        }
+      };
+      if (!client.WaitForServer(30000) || !client.Connect()) return;
+      plat::LRESULT res = 0;
+      client.SendCustom("Subscription", static_cast<plat::WPARAM>(client.Handle()), Table | ('S' << 8), &res, 5000);
+      client.WaitFor([&] { return up; }, 30000);
+      ready++;
+      client.WaitFor([&] { return stop.load(); }, 300000);
+      client.Disconnect(2000);
+    });
+  }
+
+  vexa::TVexaIPCClient db("NotifyServerIPC");
+  bool ok = db.WaitForServer(30000) && db.Connect();
+  auto deadline = Clock::now() + std::chrono::seconds(30);
+  while (ok && ready.load() < ClientCount && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ok = ok && ready.load() == ClientCount;
+  // Let the subscriptions reach the server.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+  std::printf("gateway relay: %d local clients on one gateway, notify server flush interval 10 ms\n", ClientCount);
+  int value = 0;
+  for (const Phase& ph : phases) {
+    const int first = value;
+    const int count = ph.Transactions * ph.PerTransaction;
+    const Clock::time_point start = Clock::now();
+    for (int t = 0; ok && t < ph.Transactions; ++t) {
+      plat::LRESULT trans = 0;
+      ok = db.SendCustom("DBTrans", 0, Table | ('B' << 8), &trans, 5000);
+      const int from = value;
+      for (int i = 0; ok && i < ph.PerTransaction; ++i, ++value) {
+        ok = db.SendCustom("DBNotification", value, Table | ('I' << 8), nullptr, 5000);
+      }
+      const int64_t at = nowUs();
+      for (int v = from; v < value; ++v) committedUs[v] = at;
+      if (ok) ok = db.SendCustom("DBTrans", static_cast<plat::WPARAM>(trans), Table | ('E' << 8), nullptr, 5000);
+      if (ph.PauseUs > 0) std::this_thread::sleep_for(std::chrono::microseconds(ph.PauseUs));
+    }
+    const double sendSecs = std::chrono::duration<double>(Clock::now() - start).count();
+    // Wait for every client to have everything of this phase.
+    auto until = Clock::now() + std::chrono::seconds(60);
+    auto all = [&] {
+      for (const ClientResult& r : results) {
+        if (r.Received.load() < value) return false;
+      }
+      return true;
+    };
+    while (ok && !all() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::vector<int64_t> lat;
+    int64_t lastUs = 0;
+    int received = 0;
+    for (const ClientResult& r : results) {
+      for (int v = first; v < value; ++v) {
+        if (r.ReceivedUs[v] < 0) continue;
+        ++received;
+        lat.push_back(r.ReceivedUs[v] - committedUs[v]);
+        lastUs = std::max(lastUs, r.ReceivedUs[v]);
+      }
+    }
+    std::sort(lat.begin(), lat.end());
+    const double secs = (lastUs - std::chrono::duration_cast<std::chrono::microseconds>(start - t0).count()) / 1e6;
+    std::printf("%s: %d transactions x %d notifications\n", ph.Name, ph.Transactions, ph.PerTransaction);
+    std::printf("  database side committed %d notifications in %.3f s (%.0f/s)\n", count, sendSecs,
+                count / std::max(sendSecs, 1e-9));
+    std::printf("  delivered %d of %d in %.3f s: %.0f notifications/s per client, %.0f/s to all clients\n",
+                received, count * ClientCount, secs, received / ClientCount / std::max(secs, 1e-9),
+                received / std::max(secs, 1e-9));
+    if (!lat.empty()) {
+      auto pct = [&lat](double p) { return lat[std::min(lat.size() - 1, static_cast<size_t>(p * lat.size()))]; };
+      std::printf("  latency commit -> client: median %.2f ms, 99th percentile %.2f ms, max %.2f ms\n",
+                  pct(0.5) / 1000.0, pct(0.99) / 1000.0, lat.back() / 1000.0);
+    }
+    ok = ok && received == count * ClientCount;
+  }
+  int outOfOrder = 0;
+  for (const ClientResult& r : results) outOfOrder += r.OutOfOrder;
+  std::printf("out of order: %d\n", outOfOrder);
+
+  stop = true;
+  // Wake each client's wait so that it sees the stop.
+  for (auto& w : windows) plat::PostMessage(w.load(), plat::WM_NULL, 0, 0);
+  for (auto& th : threads) th.join();
+  db.Disconnect(2000);
+  Stop(gateway);
+  Stop(server);
+  fs::remove_all(root);
+  return ok ? 0 : 1;
+}
