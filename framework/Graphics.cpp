@@ -590,6 +590,14 @@ TPixelFormat FormatOf(int bpp) {
   }
 }
 HBITMAP NewDib(int32_t w, int32_t h, int bpp) {
+  if (bpp == 4 || bpp == 8) {
+    // Made at 24 bits and saved down, which gives it the standard colour table.
+    HBITMAP full = NewDib(w, h, 24);
+    if (!full) return 0;
+    std::vector<uint8_t> file = SaveBitmapFile(full, bpp);
+    DeleteObject(full);
+    return LoadBitmapFile(file.data(), file.size());
+  }
   BITMAPINFO bi{};
   bi.bmiHeader.biWidth = w;
   bi.bmiHeader.biHeight = h;

@@ -172,7 +172,9 @@ const Glyph& GlyphOf(Face& f, uint32_t cp) {
   auto it = f.glyphs.find(cp);
   if (it != f.glyphs.end()) return it->second;
   Glyph g;
-  if (f.ft && FT_Load_Char(f.ft, cp, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME) == 0) {
+  if (cp < 0x20) {
+    // Control characters take no room and draw nothing (tabs are expanded by layout).
+  } else if (f.ft && FT_Load_Char(f.ft, cp, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME) == 0) {
     FT_GlyphSlot s = f.ft->glyph;
     g.advance = int32_t((s->advance.x + 32) >> 6);
     g.left = s->bitmap_left;

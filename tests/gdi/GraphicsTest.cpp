@@ -149,6 +149,16 @@ TEST(Graphics, BitmapSizeFormatScanLinesAndTransparentColour) {
   EXPECT_EQ(Px(b.get(), 1, 0), kWhite);
   EXPECT_EQ(Px(b.get(), 0, 1), 0u);  // red is nearer to black
   EXPECT_EQ(b->TransparentColor(), TColor(0x02FFFFFF));
+  // Fewer bits come with a standard colour table, so pure colours stay exact.
+  TBitmap eight;
+  eight.SetPixelFormat(pf8bit);
+  eight.SetSize(2, 2);
+  eight.Canvas()->SetPixels(1, 1, clRed);
+  EXPECT_EQ(Px(&eight, 1, 1), kRed);
+  EXPECT_EQ(Px(&eight, 0, 0), 0u);
+  TMemoryStream s8;
+  eight.SaveToStream(&s8);
+  EXPECT_EQ(s8.Size(), 14 + 40 + 256 * 4 + 2 * 4);
   TBitmap empty;
   EXPECT_TRUE(empty.Empty());
   EXPECT_THROW(empty.ScanLine(0), EInvalidGraphicOperation);
