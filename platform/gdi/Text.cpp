@@ -345,7 +345,7 @@ void DrawRotated(DCObj& dc, Face& f, const std::vector<uint32_t>& cps, double px
   double total = 0;
   for (uint32_t cp : cps) {
     int32_t adv = AdvanceOf(f, cp, extra);
-    if (f.ft) {
+    if (f.ft && cp >= 0x20) {
       FT_Set_Transform(f.ft, &m, nullptr);
       if (FT_Load_Char(f.ft, cp, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME) == 0) {
         FT_GlyphSlot g = f.ft->glyph;
