@@ -73,6 +73,32 @@ TEST(GdiBitmap, RowsAreTopDownPaddedBlueGreenRed) {
   DeleteObject(bm);
 }
 
+TEST(GdiBitmap, GetDIBitsConvertsToFewerBitsWithItsTable) {
+  HBITMAP bm = CreateBitmap(3, 1, 1, 24, nullptr);
+  uint8_t* row = GetBitmapScanLine(bm, 0);
+  const uint8_t px[9] = {255, 255, 255, 40, 40, 40, 200, 220, 210};  // white, dark, light
+  std::memcpy(row, px, 9);
+  // The header alone first (as callers size their buffers), then the rows.
+  struct { BITMAPINFOHEADER h; RGBQUAD t[2]; } info{};
+  info.h.biBitCount = 1;
+  BITMAPINFO* bi = reinterpret_cast<BITMAPINFO*>(&info);
+  EXPECT_EQ(GetDIBits(0, bm, 0, 1, nullptr, bi, DIB_RGB_COLORS), 1);
+  EXPECT_EQ(info.h.biSizeImage, 4u);
+  EXPECT_EQ(info.t[1].rgbRed, 255);
+  uint8_t bits[4] = {};
+  EXPECT_EQ(GetDIBits(0, bm, 0, 1, bits, bi, DIB_RGB_COLORS), 1);
+  EXPECT_EQ(bits[0], 0xA0);  // 1, 0, 1: white, black, white
+  BITMAPINFO full{};
+  full.bmiHeader.biBitCount = 8;
+  std::vector<uint8_t> eight(4);
+  GetDIBits(0, bm, 0, 1, eight.data(), &full, DIB_RGB_COLORS);
+  const RGBQUAD& w = full.bmiColors[eight[0]];
+  EXPECT_EQ(w.rgbRed + w.rgbGreen + w.rgbBlue, 3 * 255);
+  const RGBQUAD& d = full.bmiColors[eight[1]];
+  EXPECT_LT(std::abs(d.rgbRed - 40), 12);
+  DeleteObject(bm);
+}
+
 TEST(GdiBitmap, DibSectionsKeepTheirColourTables) {
   HBITMAP bm = Sample(4);
   auto table = GetBitmapColorTable(bm);
