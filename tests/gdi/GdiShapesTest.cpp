@@ -284,3 +284,33 @@ TEST(GdiShapes, DeletedSelectedObjectsStayUsableUntilDeselected) {
   EXPECT_TRUE(DeleteObject(GetStockObject(BLACK_BRUSH)));  // stock objects survive
   EXPECT_EQ(GetObjectType(GetStockObject(BLACK_BRUSH)), OBJ_BRUSH);
 }
+
+TEST(GdiShapes, WidePensStampSquaresAlongTheLineAndInvertFlipsColours) {
+  Canvas c(8, 5);
+  HPEN p3 = CreatePen(PS_SOLID, 3, kBlack);
+  HGDIOBJ old = SelectObject(c.dc, p3);
+  MoveToEx(c.dc, 1, 2, nullptr);
+  LineTo(c.dc, 5, 2);
+  EXPECT_EQ(c.Picture(Key()), (Pic{"........",
+                                   "######..",
+                                   "######..",
+                                   "######..",
+                                   "........"}));
+  HPEN p4 = CreatePen(PS_SOLID, 4, kRed);
+  SelectObject(c.dc, p4);
+  c.Fill(kWhite);
+  SelectObject(c.dc, GetStockObject(NULL_BRUSH));
+  Rectangle(c.dc, 0, 0, 8, 5);  // a frame of four pixels inside the box
+  EXPECT_EQ(c.Picture(Key()), (Pic{"rrrrrrrr",
+                                   "rrrrrrrr",
+                                   "rrrrrrrr",
+                                   "rrrrrrrr",
+                                   "rrrrrrrr"}));
+  SelectObject(c.dc, old);
+  DeleteObject(p3);
+  DeleteObject(p4);
+  RECT r{1, 1, 3, 2};
+  InvertRect(c.dc, &r);
+  EXPECT_EQ(GetPixel(c.dc, 1, 1), RGB(0, 255, 255));
+  EXPECT_EQ(GetPixel(c.dc, 3, 1), kRed);
+}
