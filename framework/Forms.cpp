@@ -75,6 +75,7 @@ void TCustomForm::AfterConstruction() {
   FCreated = true;
   EndLoading();
   DoCreate();
+  if (Visible()) DoShow();  // shown while it was being built
 }
 
 void TCustomForm::DoCreate() {
@@ -408,8 +409,11 @@ void TApplication::HandleException(TObject* Sender) {
 void TApplication::ShowException(const std::exception& E) {
   std::string line = ExceptionClassName(E) + ": " + E.what();
   plat::OutputDebugString(line);
-  std::fprintf(stderr, "%s\n", line.c_str());
-  std::fflush(stderr);
+  // With VEXA_DEBUG the debug output already goes to standard error.
+  if (!std::getenv("VEXA_DEBUG")) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+  }
   if (DisplayAvailable()) {
     std::string title = FTitle.empty() ? ExtractFileName(ExeName()) : FTitle;
     fw::MessageBox(FMainForm && FMainForm->HandleAllocated() ? FMainForm->Handle() : 0, E.what(),
