@@ -8,6 +8,7 @@
 #include <regex>
 #include <string>
 
+#include "framework/Registry.h"
 #include "tests/server/ServerHarness.h"
 
 namespace vexa::test {
@@ -75,6 +76,12 @@ TEST(Beaconhub, DatabaseSideTransactionsReachSubscribedGatewaysOnTheNextTick) {
 
   EXPECT_TRUE(hub.WaitFor("New Table: 12"));
   EXPECT_TRUE(hub.WaitFor("New Table: 13"));
+
+  // Serving the channel recorded where the program lives.
+  fw::TRegistry reg(plat::KEY_READ);
+  reg.SetRootKey(fw::HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(reg.OpenKeyReadOnly("\\Software\\VEXA Software\\Lumidex\\NotifyServer"));
+  EXPECT_EQ(reg.ReadString("Location"), hub.Dir() + "/beaconhub");
 }
 
 TEST(Beaconhub, InvalidTablesAndUnknownLettersAnswerAsTheyShould) {

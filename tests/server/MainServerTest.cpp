@@ -102,6 +102,26 @@ TEST_F(MainServerTest, FlushTickSkipsASessionThatClosedButIsStillListed) {
   EXPECT_EQ(a->ReadToClose().value_or("<open>"), "");
 }
 
+TEST_F(MainServerTest, RepeatedSubscribeIsListedPerRequestButSubscribesOnce) {
+  Start();
+  auto gw = Gateway(12);
+  auto* session = dynamic_cast<TTcpSrvClient*>(FForm->NetSocketServer1->GetClient(0));
+  ASSERT_NE(session, nullptr);
+  auto command = [&](const std::string& line, char code) {
+    gw->Send(line + "\r\n");
+    std::optional<std::string> ack;
+    PumpUntil([&] { return (ack = gw->Read(8, 1ms)).has_value(); });
+    EXPECT_EQ(Hex(ack.value_or("")), Hex(Record(0, 12, code)));
+  };
+  command("s 12", 'S');
+  EXPECT_EQ(session->TableIDs, (std::vector<int32_t>{12, 12}));
+  EXPECT_EQ(FForm->Table(12)->Subscribers().size(), 1u);
+  EXPECT_EQ(session->Line, "S 12");
+  command("U 12", 'U');
+  EXPECT_EQ(session->TableIDs, (std::vector<int32_t>{12}));
+  EXPECT_TRUE(FForm->Table(12)->Subscribers().empty());
+}
+
 TEST_F(MainServerTest, NewTableGetsARowWhoseCountsFillOnTheNextTick) {
   Start();
   EXPECT_EQ(Custom(FForm->DBNotificationID(), 1, 7 | ('I' << 8)).Result, 1);
