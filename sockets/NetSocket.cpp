@@ -1543,6 +1543,7 @@ int32_t TCustomSocksNetSocket::RecvRaw(void* Buffer, int32_t Size, int Flags) {
     FRcvdPos += n;
     FRcvdCnt -= n;
     FServedFromBuffer = true;
+    FRecvTotal += static_cast<uint64_t>(n);
     return n;
   }
   return TCustomNetSocket::RecvRaw(Buffer, Size, Flags);
@@ -1783,6 +1784,7 @@ int32_t TCustomLineNetSocket::RecvRaw(void* Buffer, int32_t Size, int Flags) {
   int32_t n = FRcv.Take(static_cast<char*>(Buffer), Size, FLineMode);
   if (n >= 0) {
     FServedFromBuffer = true;
+    FRecvTotal += static_cast<uint64_t>(n);
     return n;
   }
   return TCustomSocksNetSocket::RecvRaw(Buffer, Size, Flags);

@@ -252,7 +252,7 @@ protected:
   bool FTerminated = false;
   int32_t FReadCount = 0;
   int32_t FLastError = 0;
-  uint64_t FRecvTotal = 0;  // bytes ever taken from the platform (progress checks)
+  uint64_t FRecvTotal = 0;  // bytes ever handed out by RecvRaw, of every layer (progress checks)
   // Set by a layer whose RecvRaw handed out bytes it had already received:
   // ReadCount counts every received byte once.
   bool FServedFromBuffer = false;

@@ -108,13 +108,22 @@ TEST_F(NetSocketSocks, Level5WithoutAuthenticationAndDataBehindTheReply) {
     WriteAll(c, Bytes({5, 0}));
     got.push_back(ReadN(c, 7 + 14));
     WriteAll(c, Bytes({5, 0, 0, 1, 10, 0, 0, 5, 0x1F, 0x90}) + "abc");
+    WriteAll(c, "defgh");  // straight behind, before the client has read anything
     Hold(c);
   });
   Prepare(srv.Port(), "5", "target.example", "8080");
+  std::string all;
+  s->OnDataAvailable = [&](fw::TObject*, uint16_t) {
+    int count = s->RcvdCount();
+    std::string d = s->ReceiveStr();
+    if (all.empty()) log.push_back("data " + std::to_string(count) + " " + d);
+    all += d;
+  };
   s->Connect();
-  ASSERT_TRUE(PumpUntil([&] { return log.size() >= 3; }));
+  ASSERT_TRUE(PumpUntil([&] { return all.size() >= 8; }));
   PumpIdle();
   EXPECT_EQ((std::vector<std::string>{"socks connected 0", "connected 0", "data 3 abc"}), log);
+  EXPECT_EQ("abcdefgh", all);
   EXPECT_EQ("10.0.0.5", s->BoundAddr());
   EXPECT_EQ("8080", s->BoundPort());
   s->Close();
