@@ -147,12 +147,5 @@ TEST_F(MainGatewayTest, OkStoresTheValuesAndEmptyOnesBringTheDialogBack) {
   EXPECT_EQ(Form->VexaNotifyProvider1->NotifyServerPort(), 4321);
 }
 
-TEST_F(MainGatewayTest, SettingsMissingTextNamesTheChannelAndTheVexaregCommands) {
-  std::string text = SettingsMissingText("");
-  EXPECT_NE(text.find("provider channel \"Default\""), std::string::npos);
-  EXPECT_NE(text.find("vexareg"), std::string::npos);
-  EXPECT_NE(text.find("\\Software\\VEXA Software\\Lumidex\\ClientGateway\\Default"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace vexa
