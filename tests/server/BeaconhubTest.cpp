@@ -289,6 +289,29 @@ TEST(Beaconhub, MissingSettingsAreWrittenBackAndBoundsSavedOnShutdown) {
   EXPECT_NE(saved.find("Left=0"), std::string::npos) << saved;
 }
 
+TEST(Beaconhub, ListenerFailureLeavesTheChannelServing) {
+  TestSession first;
+  const int port = FreeTcpPort();
+  Beaconhub holder(first, IniFor(port));
+  ASSERT_TRUE(holder.WaitListening());
+  {
+    // Another session, so the single-instance guard lets it start; the port is taken.
+    TestSession second;
+    Beaconhub hub(second, IniFor(port), true, true);
+    DbSide db;
+    ASSERT_TRUE(db.Connect());
+    EXPECT_EQ(db.Begin(4), 1000);  // the start-up step has run by now
+    const auto failure = hub.Process().ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(kWait));
+    EXPECT_NE(failure.value_or("").find("ESocketException"), std::string::npos) << failure.value_or("");
+    for (const std::string& line : hub.Process().Lines()) {
+      EXPECT_EQ(line.find("Listening"), std::string::npos) << line;
+    }
+    EXPECT_TRUE(hub.Process().Running());
+  }
+  // The first server is untouched.
+  auto gw = Gateway(port, {4});
+}
+
 TEST(Beaconhub, WithoutServerSectionListensOnDefaultPort) {
   TestSession session;
   Beaconhub hub(session, "");

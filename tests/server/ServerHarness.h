@@ -167,8 +167,9 @@ private:
 class Beaconhub {
 public:
   // iniText is written to beaconhub.ini before the start (empty: no file).
-  Beaconhub(const TestSession& session, const std::string& iniText, bool start = true)
-      : FDir(session.Root() + "/app") {
+  // mergeStderr: standard error joins the captured output.
+  Beaconhub(const TestSession& session, const std::string& iniText, bool start = true, bool mergeStderr = false)
+      : FDir(session.Root() + "/app"), FMergeStderr(mergeStderr) {
     std::filesystem::create_directories(FDir);
     const std::string exe = FDir + "/beaconhub";
     if (!std::filesystem::exists(exe)) {
@@ -180,7 +181,10 @@ public:
     if (start) Start();
   }
 
-  void Start() { FProcess = std::make_unique<ChildProcess>(FDir + "/beaconhub", std::vector<std::string>{}); }
+  void Start() {
+    FProcess = std::make_unique<ChildProcess>(FDir + "/beaconhub", std::vector<std::string>{},
+                                              std::vector<std::string>{}, FMergeStderr);
+  }
   // Waits for the listening line of the start-up step.
   bool WaitListening() { return static_cast<bool>(WaitFor("Listening for clients on adapter ")); }
   std::optional<std::string> WaitFor(const std::string& text) {
@@ -204,6 +208,7 @@ public:
 
 private:
   std::string FDir;
+  bool FMergeStderr = false;
   std::unique_ptr<ChildProcess> FProcess;
 };
 
