@@ -249,6 +249,21 @@ TEST_F(NetSocketLine, AFailingLineHandlerKeepsTheLineForTheNextOne) {
   EXPECT_EQ("one\r\ntwo\r\n", got[0]);
 }
 
+TEST_F(NetSocketLine, ClosingInsideADeliveryStopsIt) {
+  ConnectPair();
+  std::vector<std::string> order;
+  s->OnDataAvailable = [&](fw::TObject*, uint16_t) {
+    std::string line = s->ReceiveStr();
+    order.push_back("line " + line);
+    if (line == "exit\r\n") s->Close();
+  };
+  s->OnSessionClosed = [&](fw::TObject*, uint16_t e) { order.push_back("closed " + std::to_string(e)); };
+  Send("a\r\nexit\r\nnever\r\ntail");
+  ASSERT_TRUE(PumpUntil([&] { return s->State() == wsClosed; }));
+  PumpIdle();
+  EXPECT_EQ((std::vector<std::string>{"line a\r\n", "line exit\r\n", "closed 0"}), order);
+}
+
 TEST_F(NetSocketLine, OtherLineEndAndReceiveIntoABuffer) {
   ConnectPair();
   s->LineEnd = "|";
