@@ -94,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (int32_t id : ids) item.EndTransaction(id);
   CheckItem(item);
-  Check(item.OpenTransactionCount() == 0 && item.RecordCount() == 0);
+  // Records that came while nothing was open stay until a transaction ends.
+  Check(item.OpenTransactionCount() == 0);
   return 0;
 }
