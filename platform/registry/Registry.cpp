@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry/MimeClasses.h"
 #include "platform/registry/StoreFile.h"
 #include "platform/registry/StoreText.h"
 
@@ -26,6 +27,7 @@ struct Value {
 struct Key {
   std::string Path;  // levels joined with '\', original case; "" is the root
   std::vector<Value> Values;
+  bool ReadOnly = false;  // answered by the desktop's settings, not kept in the file
 };
 
 // One root key's tree as read from its file.
@@ -383,6 +385,21 @@ bool LoadStore(HKEY root, Store* store, bool* truncated) {
 
 bool StoreWritable(HKEY root) { return sf::CanWrite(RegistryDir(), RegistryFileOf(root)); }
 
+// Below HKEY_LOCAL_MACHINE\SOFTWARE\Classes the desktop's MIME defaults
+// answer where the store itself holds no ".html" key; those keys are read
+// only (MimeClasses.h).
+void LoadStoreForReading(HKEY root, Store* store) {
+  bool truncated;
+  LoadStore(root, store, &truncated);
+  if (root != HKEY_LOCAL_MACHINE || store->Find(mimeclasses::kHtmlKey)) return;
+  for (const auto& c : mimeclasses::Keys()) {
+    size_t before = store->Keys.size();
+    Key* k = store->Make(c.Path);
+    if (c.HasDefault && store->Keys.size() > before) k->Values.push_back(Value{"", REG_SZ, c.Default});
+    for (size_t i = before; i < store->Keys.size(); ++i) store->Keys[i].ReadOnly = true;
+  }
+}
+
 // Runs change on the freshly read store under the store's lock and writes it
 // back when change answers ERROR_SUCCESS and *changed.
 template <class F>
@@ -467,11 +484,12 @@ LSTATUS RegOpenKeyEx(HKEY hKey, const std::string& subKey, DWORD, REGSAM samDesi
   std::vector<std::string> parts;
   if (!SplitPath(subKey, &parts)) return Fail(ERROR_FILE_NOT_FOUND);
   Store store;
-  bool truncated;
-  LoadStore(base.Root, &store, &truncated);
+  LoadStoreForReading(base.Root, &store);
   Key* k = store.Find(JoinPath(base.Path, parts));
   if (!k) return Fail(ERROR_FILE_NOT_FOUND);
-  if (WantsWrite(samDesired) && !StoreWritable(base.Root)) return Fail(ERROR_ACCESS_DENIED);
+  if (WantsWrite(samDesired) && (k->ReadOnly || !StoreWritable(base.Root))) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
   *result = NewHandle(OpenKey{base.Root, k->Path, samDesired});
   return Ok();
 }
@@ -490,10 +508,11 @@ LSTATUS RegCreateKeyEx(HKEY hKey, const std::string& subKey, REGSAM samDesired, 
   DWORD disp = REG_OPENED_EXISTING_KEY;
   {
     Store store;
-    bool truncated;
-    LoadStore(base.Root, &store, &truncated);
+    LoadStoreForReading(base.Root, &store);
     if (Key* k = store.Find(path)) {
-      if (WantsWrite(samDesired) && !StoreWritable(base.Root)) return Fail(ERROR_ACCESS_DENIED);
+      if (WantsWrite(samDesired) && (k->ReadOnly || !StoreWritable(base.Root))) {
+        return Fail(ERROR_ACCESS_DENIED);
+      }
       actual = k->Path;
     }
   }
@@ -534,8 +553,7 @@ LSTATUS RegQueryValue(HKEY hKey, const std::string& valueName, DWORD* type, std:
   OpenKey k;
   if (!Resolve(hKey, &k)) return Fail(ERROR_INVALID_HANDLE);
   Store store;
-  bool truncated;
-  LoadStore(k.Root, &store, &truncated);
+  LoadStoreForReading(k.Root, &store);
   Key* key = store.Find(k.Path);
   if (!key) return Fail(ERROR_FILE_NOT_FOUND);
   for (const auto& v : key->Values) {
@@ -664,8 +682,7 @@ LSTATUS RegEnumKeyEx(HKEY hKey, DWORD index, std::string* name) {
   OpenKey k;
   if (!Resolve(hKey, &k)) return Fail(ERROR_INVALID_HANDLE);
   Store store;
-  bool truncated;
-  LoadStore(k.Root, &store, &truncated);
+  LoadStoreForReading(k.Root, &store);
   if (!store.Find(k.Path)) return Fail(ERROR_KEY_DELETED);
   auto names = ChildNames(store, k.Path);
   if (index >= names.size()) return Fail(ERROR_NO_MORE_ITEMS);
@@ -678,8 +695,7 @@ LSTATUS RegEnumValue(HKEY hKey, DWORD index, std::string* name, DWORD* type) {
   OpenKey k;
   if (!Resolve(hKey, &k)) return Fail(ERROR_INVALID_HANDLE);
   Store store;
-  bool truncated;
-  LoadStore(k.Root, &store, &truncated);
+  LoadStoreForReading(k.Root, &store);
   Key* key = store.Find(k.Path);
   if (!key) return Fail(ERROR_KEY_DELETED);
   if (index >= key->Values.size()) return Fail(ERROR_NO_MORE_ITEMS);
@@ -693,8 +709,7 @@ LSTATUS RegQueryInfoKey(HKEY hKey, DWORD* subKeys, DWORD* values) {
   OpenKey k;
   if (!Resolve(hKey, &k)) return Fail(ERROR_INVALID_HANDLE);
   Store store;
-  bool truncated;
-  LoadStore(k.Root, &store, &truncated);
+  LoadStoreForReading(k.Root, &store);
   Key* key = store.Find(k.Path);
   if (!key) return Fail(ERROR_KEY_DELETED);
   if (subKeys) *subKeys = static_cast<DWORD>(ChildNames(store, k.Path).size());
