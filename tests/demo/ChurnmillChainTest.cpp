@@ -1,0 +1,149 @@
+// labels: e2e
+// timeout: 240
+// The whole chain from the database end: the demo form in this process runs
+// its statements on a demo database built by the script (embedded engine, so
+// the database side's module runs here too), the notify server beaconhub,
+// the gateway relaygate and a local client program subscribed to the demo
+// table run as real processes. Every committed insert, update and delete
+// reaches the client with its code and STOCKID, in order; a statement that
+// fails delivers nothing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gateway/KWVReg.h"
+#include "tests/demo/DemoTestKit.h"
+
+namespace vexa::test {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// Programs read their INI file beside themselves, so the test runs its own copies.
+std::string CopyProgram(const std::string& name, const fs::path& dir) {
+  fs::path target = dir / name;
+  fs::copy_file(BinPath(name), target, fs::copy_options::overwrite_existing);
+  fs::permissions(target, fs::perms::owner_all, fs::perm_options::add);
+  return target.string();
+}
+
+std::string Notification(char code, int32_t id) {
+  return "Notification table=1 code=" + std::string(1, code) + " value=" + std::to_string(id);
+}
+
+// The next notification line the client printed; "" when none came in time.
+std::string NextNotification(ChildProcess& client) {
+  for (;;) {
+    auto line = client.ReadLine(15000ms);
+    if (!line) return "";
+    if (line->rfind("Notification ", 0) == 0) return *line;
+  }
+}
+
+int32_t TrailingNumber(const std::string& text) {
+  return std::stoi(text.substr(text.rfind(' ') + 1));
+}
+
+class ChurnmillChain : public DemoFixture {
+protected:
+  void SetUp() override {
+    Rows = 30;
+    DemoFixture::SetUp();
+    if (HasFatalFailure()) return;
+    fs::path dir = fs::path(Session.Root()) / "programs";
+    fs::create_directories(dir);
+    int port = FreeTcpPort();
+    std::ofstream(dir / "beaconhub.ini") << "[Server]\nAddress=127.0.0.1\nPort=" << port
+                                         << "\nMaxClients=0\n[Client]\nFlushInterval=20\n";
+    std::ofstream(dir / "relaygate.ini") << "[Connection Polling]\nDuration=0\nInterval=1\n";
+    WriteProviderSettings("DEMO", "127.0.0.1", std::to_string(port));
+    Server = std::make_unique<ChildProcess>(CopyProgram("beaconhub", dir), std::vector<std::string>{});
+    Gateway = std::make_unique<ChildProcess>(CopyProgram("relaygate", dir), std::vector<std::string>{"DEMO"});
+    ASSERT_TRUE(Gateway->WaitForLine("Connected to Notify Server at 127.0.0.1:" + std::to_string(port), 20s));
+    Client = std::make_unique<ChildProcess>(BinPath("notifylistener"), std::vector<std::string>{"DEMO", "1"});
+    ASSERT_TRUE(Client->WaitForLine("Subscribed to table 1 (1)", 10s));
+    ASSERT_TRUE(Gateway->WaitForLine("Subscription to table 1 confirmed", 10s));
+  }
+
+  // What the pass just run must deliver, or "" when it committed nothing.
+  static std::string Delivered(TFrmChurnmillMain& f, int commitsBefore) {
+    if (f.CommitCount == commitsBefore) return "";
+    std::string text = f.Memo1->Lines()->Strings(f.Memo1->Lines()->Count() - 1);
+    if (text.rfind("INSERT ", 0) == 0) return Notification('I', f.StockIDs->Get(f.StockIDs->Count() - 1));
+    if (text.rfind("DELETE ", 0) == 0) return Notification('D', TrailingNumber(text));
+    return Notification('C', TrailingNumber(text));
+  }
+
+  std::unique_ptr<ChildProcess> Server, Gateway, Client;
+};
+
+TEST_F(ChurnmillChain, EveryCommittedStatementArrivesAndAFailedOneDeliversNothing) {
+  {
+    // Deleting row 5 fails after its change trigger has already reported it.
+    DemoDb setup(DbPath);
+    setup.Exec("CREATE EXCEPTION E_FORCED 'forced failure'");
+    setup.Exec("CREATE TRIGGER DEMOTABLE_FAIL FOR DEMOTABLE ACTIVE AFTER DELETE POSITION 20 AS "
+               "BEGIN IF (OLD.STOCKID = 5) THEN EXCEPTION E_FORCED; END");
+  }
+  auto f = MakeForm();
+  // The start's own pass is an update.
+  f->chkI->SetChecked(false);
+  f->chkD->SetChecked(false);
+  StartQuiet(*f);
+  ASSERT_TRUE(Errors.empty()) << Errors[0];
+  ASSERT_EQ(f->CommitCount, 1);
+  std::vector<std::string> expected{Delivered(*f, 0)};
+
+  f->chkI->SetChecked(true);
+  f->chkD->SetChecked(true);
+  for (int i = 0; i < 80; ++i) {
+    int before = f->CommitCount;
+    Pass(*f);
+    std::string d = Delivered(*f, before);
+    if (!d.empty()) expected.push_back(d);  // a delete of row 5 delivers nothing
+  }
+  int seen[3] = {0, 0, 0};
+  for (const std::string& e : expected) {
+    if (e.find("code=I") != std::string::npos) ++seen[0];
+    if (e.find("code=D") != std::string::npos) ++seen[1];
+    if (e.find("code=C") != std::string::npos) ++seen[2];
+  }
+  EXPECT_GT(seen[0], 0);
+  EXPECT_GT(seen[1], 0);
+  EXPECT_GT(seen[2], 0);
+
+  // Row 5 deleted: the statement fails, and then an insert commits.
+  f->chkI->SetChecked(false);
+  f->chkU->SetChecked(false);
+  f->StockIDs->Clear();
+  f->StockIDs->Add(5);
+  int before = f->CommitCount;
+  Pass(*f);
+  ASSERT_EQ(f->Memo1->Lines()->Strings(f->Memo1->Lines()->Count() - 1), "DELETE FROM DEMOTABLE WHERE STOCKID = 5");
+  ASSERT_EQ(f->CommitCount, before) << "the delete failed";
+  f->chkI->SetChecked(true);
+  f->chkD->SetChecked(false);
+  before = f->CommitCount;
+  Pass(*f);
+  ASSERT_EQ(f->CommitCount, before + 1);
+  expected.push_back(Delivered(*f, before));
+  ASSERT_NE(expected.back().find("code=I"), std::string::npos);
+
+  // The client sees exactly the committed statements, in order; the failed
+  // delete's notification never comes between them.
+  for (size_t i = 0; i < expected.size(); ++i) {
+    ASSERT_EQ(NextNotification(*Client), expected[i]) << "notification " << i << " of " << expected.size();
+  }
+  EXPECT_TRUE(Errors.empty()) << Errors[0];
+  f->btnShakeClick(f->btnShake);
+  EXPECT_FALSE(f->IBDatabase1->Connected());
+}
+
+}  // namespace
+}  // namespace vexa::test
