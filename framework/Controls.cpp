@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 
+#include "framework/ControlPaint.h"
 #include "framework/Forms.h"
 #include "framework/Menus.h"
 
@@ -157,6 +158,7 @@ void TControl::SetMessageHandler(UINT Msg, TWndMethod Handler) {
 void TControl::Invalidate() {
   FNeedsPaint = true;
   if (FParent) FParent->FNeedsPaint = true;
+  ControlInvalidated(this);
 }
 
 void TControl::Repaint() {
@@ -282,8 +284,11 @@ void TWinControl::CreateWnd() {
     return static_cast<plat::LRESULT>(msg.Result);
   });
   if (!FDefWndProc) FDefWndProc = plat::DefWindowProc;
-  std::lock_guard<std::mutex> g(gControlsMu);
-  gControls[h] = this;
+  {
+    std::lock_guard<std::mutex> g(gControlsMu);
+    gControls[h] = this;
+  }
+  ControlWindowCreated(this);
 }
 
 void TWinControl::DestroyWnd() {
@@ -428,6 +433,7 @@ void TWinControl::SetFocus() {
   TWinControl* top = this;
   while (top->Parent()) top = top->Parent();
   if (auto* form = dynamic_cast<TCustomForm*>(top)) form->SetActiveControl(this);
+  ControlFocused(this);
 }
 
 void TWinControl::Invalidate() { TControl::Invalidate(); }

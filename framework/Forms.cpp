@@ -6,6 +6,7 @@
 #include <typeinfo>
 #include <cxxabi.h>
 
+#include "framework/ControlPaint.h"
 #include "framework/Dialogs.h"
 #include "platform/kernel/Kernel.h"
 
@@ -273,6 +274,7 @@ TApplication::~TApplication() {
 }
 
 void TApplication::Initialize() {
+  InitApplicationDisplay();  // real windows with DISPLAY, headless otherwise
   // A close request (SIGTERM, SIGINT) closes the main form, as the user would.
   plat::SetCloseRequestHandler([this](int) {
     if (FMainForm) {

@@ -932,6 +932,19 @@ std::shared_ptr<Window> FindWindow(HWND hwnd) {
   return it == g.windows.end() ? nullptr : it->second;
 }
 
+std::mutex gHookMu;
+std::function<void(HWND, UINT)> gChangeHook;
+std::function<bool(const MSG*)> gTranslateHook;
+
+void NotifyChange(HWND hwnd, UINT change) {
+  std::function<void(HWND, UINT)> hook;
+  {
+    std::lock_guard<std::mutex> lock(gHookMu);
+    hook = gChangeHook;
+  }
+  if (hook) hook(hwnd, change);
+}
+
 LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   std::shared_ptr<WNDPROC> proc;
   {
@@ -1245,6 +1258,7 @@ bool DestroyWindowImpl(HWND hwnd) {
     if (it->second->destroying) return true;
     it->second->destroying = true;
   }
+  NotifyChange(hwnd, WM_DESTROY);
   CallProc(hwnd, WM_DESTROY, 0, 0);
   {
     Globals& g = G();
@@ -1372,6 +1386,7 @@ HWND CreateWindowEx(DWORD exStyle, const std::string& className, const std::stri
     SetLastError(ERROR_ACCESS_DENIED);
     return 0;
   }
+  NotifyChange(hwnd, WM_CREATE);
   return hwnd;
 }
 
@@ -1447,6 +1462,7 @@ HWND SetParent(HWND hwnd, HWND newParent) {
     w->parent = newParent;
   }
   if ((old == 0) != (newParent == 0)) UpdateEntry(w);
+  NotifyChange(hwnd, WM_NULL);
   SetLastError(ERROR_SUCCESS);
   return old;
 }
@@ -1581,8 +1597,11 @@ bool SetWindowText(HWND hwnd, const std::string& text) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return false;
   }
-  std::lock_guard<std::mutex> lock(G().mu);
-  w->text = text;
+  {
+    std::lock_guard<std::mutex> lock(G().mu);
+    w->text = text;
+  }
+  NotifyChange(hwnd, WM_SETTEXT);
   return true;
 }
 
@@ -1632,6 +1651,8 @@ bool MoveWindow(HWND hwnd, int32_t x, int32_t y, int32_t width, int32_t height, 
     moved = old.left != x || old.top != y;
     sized = old.right - old.left != width || old.bottom - old.top != height;
   }
+  if (moved) NotifyChange(hwnd, WM_MOVE);
+  if (sized) NotifyChange(hwnd, WM_SIZE);
   if (moved) SendMessage(hwnd, WM_MOVE, 0, static_cast<LPARAM>(MakeLParam(x, y)));
   if (sized) SendMessage(hwnd, WM_SIZE, 0, static_cast<LPARAM>(MakeLParam(width, height)));
   return true;
@@ -1643,10 +1664,11 @@ bool ShowWindow(HWND hwnd, int cmd) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return false;
   }
-  bool was, now;
+  bool was, now, wasIconic, nowIconic;
   {
     std::lock_guard<std::mutex> lock(G().mu);
     was = (w->style & WS_VISIBLE) != 0;
+    wasIconic = w->iconic;
     switch (cmd) {
       case SW_HIDE: w->style &= ~WS_VISIBLE; break;
       case SW_SHOWMINIMIZED:
@@ -1663,7 +1685,9 @@ bool ShowWindow(HWND hwnd, int cmd) {
       default: w->style |= WS_VISIBLE; break;
     }
     now = (w->style & WS_VISIBLE) != 0;
+    nowIconic = w->iconic;
   }
+  if (was != now || wasIconic != nowIconic) NotifyChange(hwnd, WM_SHOWWINDOW);
   if (was != now) SendMessage(hwnd, WM_SHOWWINDOW, now ? 1 : 0, 0);
   return was;
 }
@@ -1811,6 +1835,14 @@ bool PeekMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remov
 }
 
 bool TranslateMessage(const MSG* msg) {
+  {
+    std::function<bool(const MSG*)> hook;
+    {
+      std::lock_guard<std::mutex> lock(gHookMu);
+      hook = gTranslateHook;
+    }
+    if (hook && hook(msg)) return false;
+  }
   if (!msg || (msg->message != WM_KEYDOWN && msg->message != WM_SYSKEYDOWN)) return false;
   int vk = msg->wParam;
   int ch = -1;
@@ -2026,6 +2058,16 @@ bool UnwatchFd(int fd) {
 
 // ---------------------------------------------------------------------------
 // Close requests
+
+void SetWindowChangeHook(std::function<void(HWND, UINT)> hook) {
+  std::lock_guard<std::mutex> lock(gHookMu);
+  gChangeHook = std::move(hook);
+}
+
+void SetTranslateMessageHook(std::function<bool(const MSG*)> hook) {
+  std::lock_guard<std::mutex> lock(gHookMu);
+  gTranslateHook = std::move(hook);
+}
 
 void SetCloseRequestHandler(std::function<void(int signal)> handler) {
   Queue& q = MyQueue();

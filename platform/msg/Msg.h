@@ -241,6 +241,16 @@ bool WatchFd(int fd, uint32_t events, FdCallback callback);
 bool ModifyFd(int fd, uint32_t events);
 bool UnwatchFd(int fd);
 
+// For the display layer: called on the calling thread after a window was
+// created (WM_CREATE), shown, hidden, minimised or restored (WM_SHOWWINDOW),
+// moved (WM_MOVE), sized (WM_SIZE), retitled (WM_SETTEXT) or given another
+// parent (WM_NULL), and before it is destroyed (WM_DESTROY).
+void SetWindowChangeHook(std::function<void(HWND hwnd, UINT change)> hook);
+// For the display layer, which makes characters from its own key events:
+// TranslateMessage asks the hook first; when it returns true the message needs
+// no translation and TranslateMessage returns false (nullptr removes it).
+void SetTranslateMessageHook(std::function<bool(const MSG* msg)> hook);
+
 // SIGTERM and SIGINT become a close request delivered on the thread that calls
 // this, from inside its message retrieval. Passing nullptr restores the
 // default signal handling.

@@ -1,0 +1,1253 @@
+#include "framework/ControlPaint.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "framework/ComCtrls.h"
+#include "framework/Dialogs.h"
+#include "framework/ExtCtrls.h"
+#include "framework/Forms.h"
+#include "framework/Menus.h"
+#include "framework/StdCtrls.h"
+#include "platform/display/Display.h"
+#include "platform/gdi/Gdi.h"
+
+namespace fw {
+
+using namespace plat;
+
+namespace {
+
+bool gActive = false;
+bool gShift = false;
+
+// What the display remembers of one control between messages.
+struct UiState {
+  bool pressed = false;       // button or arrow held down with the mouse
+  int pressedPart = 0;        // up-down: 1 upper (next), 2 lower (previous)
+  size_t caret = std::string::npos;  // edit: byte offset, npos = end of text
+  int topLine = 0;            // memo and list view: first line shown
+  int lineCount = -1;         // memo: line count at the last paint
+  int hotItem = -1;           // menu bar: the item whose drop-down is open
+};
+
+// ---------------------------------------------------------------------------
+// Drawing helpers
+
+HFONT GuiFont() { return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
+
+int LineHeight(HDC dc) {
+  TEXTMETRIC tm;
+  GetTextMetrics(dc, &tm);
+  return std::max(1, tm.tmHeight + 2);
+}
+
+int ScreenLineHeight() {
+  HDC dc = GetDC(0);
+  HGDIOBJ old = SelectObject(dc, GuiFont());
+  int h = LineHeight(dc);
+  SelectObject(dc, old);
+  ReleaseDC(0, dc);
+  return h;
+}
+
+int TextWidth(HDC dc, const std::string& s) {
+  SIZE sz;
+  GetTextExtentPoint32(dc, s, &sz);
+  return sz.cx;
+}
+
+void Fill(HDC dc, const RECT& r, int sysColor) { FillRect(dc, &r, GetSysColorBrush(sysColor)); }
+
+void Text(HDC dc, const std::string& s, RECT r, uint32_t fmt, COLORREF color) {
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, color);
+  DrawText(dc, s, &r, fmt);
+}
+
+void Line(HDC dc, int x1, int y1, int x2, int y2, COLORREF color) {
+  HPEN pen = CreatePen(PS_SOLID, 1, color);
+  HGDIOBJ old = SelectObject(dc, pen);
+  MoveToEx(dc, x1, y1, nullptr);
+  LineTo(dc, x2, y2);
+  SelectObject(dc, old);
+  DeleteObject(pen);
+}
+
+void DottedRect(HDC dc, RECT r) {
+  for (int x = r.left; x < r.right; x += 2) {
+    SetPixel(dc, x, r.top, GetSysColor(COLOR_WINDOWTEXT));
+    SetPixel(dc, x, r.bottom - 1, GetSysColor(COLOR_WINDOWTEXT));
+  }
+  for (int y = r.top; y < r.bottom; y += 2) {
+    SetPixel(dc, r.left, y, GetSysColor(COLOR_WINDOWTEXT));
+    SetPixel(dc, r.right - 1, y, GetSysColor(COLOR_WINDOWTEXT));
+  }
+}
+
+void Triangle(HDC dc, int cx, int cy, bool up, bool horizontal, COLORREF color) {
+  HBRUSH b = CreateSolidBrush(color);
+  HPEN p = CreatePen(PS_SOLID, 1, color);
+  HGDIOBJ ob = SelectObject(dc, b), op = SelectObject(dc, p);
+  POINT pts[3];
+  if (!horizontal) {
+    int d = up ? -1 : 1;
+    pts[0] = POINT{cx - 3, cy - d * 1};
+    pts[1] = POINT{cx + 3, cy - d * 1};
+    pts[2] = POINT{cx, cy + d * 2};
+  } else {
+    int d = up ? 1 : -1;  // "up" is the right-hand (next) arrow
+    pts[0] = POINT{cx - d * 1, cy - 3};
+    pts[1] = POINT{cx - d * 1, cy + 3};
+    pts[2] = POINT{cx + d * 2, cy};
+  }
+  Polygon(dc, pts, 3);
+  SelectObject(dc, ob);
+  SelectObject(dc, op);
+  DeleteObject(b);
+  DeleteObject(p);
+}
+
+RECT ToRect(const TRect& r) { return RECT{r.Left, r.Top, r.Right, r.Bottom}; }
+
+bool HasFocus(TWinControl* c) { return c->HandleAllocated() && GetFocus() == c->Handle(); }
+
+int32_t LoX(LPARAM l) { return static_cast<int16_t>(static_cast<uint32_t>(l) & 0xFFFF); }
+int32_t HiY(LPARAM l) { return static_cast<int16_t>((static_cast<uint32_t>(l) >> 16) & 0xFFFF); }
+
+TCustomForm* FormOf(TControl* c) {
+  TControl* top = c;
+  while (top->Parent()) top = top->Parent();
+  return dynamic_cast<TCustomForm*>(top);
+}
+
+std::string Utf8(uint32_t cp) {
+  std::string s;
+  if (cp < 0x80) {
+    s += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    s += static_cast<char>(0xC0 | (cp >> 6));
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    s += static_cast<char>(0xE0 | (cp >> 12));
+    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x110000) {
+    s += static_cast<char>(0xF0 | (cp >> 18));
+    s += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return s;
+}
+
+// Byte offset of the character before / after pos in UTF-8 text.
+size_t PrevChar(const std::string& s, size_t pos) {
+  if (pos == 0) return 0;
+  --pos;
+  while (pos > 0 && (static_cast<unsigned char>(s[pos]) & 0xC0) == 0x80) --pos;
+  return pos;
+}
+size_t NextChar(const std::string& s, size_t pos) {
+  if (pos >= s.size()) return s.size();
+  ++pos;
+  while (pos < s.size() && (static_cast<unsigned char>(s[pos]) & 0xC0) == 0x80) ++pos;
+  return pos;
+}
+
+// ---------------------------------------------------------------------------
+// Drop-down menus: one open at a time, a borderless top-level window.
+
+struct DropDown {
+  HWND hwnd = 0;
+  TMenuItem* root = nullptr;
+  TControl* owner = nullptr;  // the control whose menu it is
+  int hot = -1;
+};
+DropDown gDrop;
+
+int DropItemHeight(TMenuItem* item, int lh) { return item->IsLine() ? 8 : lh + 6; }
+
+std::vector<TMenuItem*> VisibleItems(TMenuItem* root) {
+  std::vector<TMenuItem*> v;
+  if (!root) return v;
+  for (int i = 0; i < root->Count(); ++i) {
+    if (root->Items(i)->Visible()) v.push_back(root->Items(i));
+  }
+  return v;
+}
+
+void CloseDropDown() {
+  HWND h = gDrop.hwnd;
+  TControl* owner = gDrop.owner;
+  gDrop = DropDown{};
+  if (h) DestroyWindow(h);
+  if (owner) owner->Invalidate();
+}
+
+int DropItemAt(int y) {
+  int lh = ScreenLineHeight();
+  int top = 2;
+  auto items = VisibleItems(gDrop.root);
+  for (size_t i = 0; i < items.size(); ++i) {
+    int h = DropItemHeight(items[i], lh);
+    if (y >= top && y < top + h) return static_cast<int>(i);
+    top += h;
+  }
+  return -1;
+}
+
+void PaintDropDown(HWND hwnd) {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd, &ps);
+  RECT cr;
+  GetClientRect(hwnd, &cr);
+  Fill(dc, cr, COLOR_MENU);
+  RECT edge = cr;
+  DrawEdge(dc, &edge, EDGE_RAISED, BF_RECT);
+  SelectObject(dc, GuiFont());
+  int lh = LineHeight(dc);
+  int top = 2;
+  auto items = VisibleItems(gDrop.root);
+  for (size_t i = 0; i < items.size(); ++i) {
+    TMenuItem* it = items[i];
+    int h = DropItemHeight(it, lh);
+    RECT r{2, top, cr.right - 2, top + h};
+    if (it->IsLine()) {
+      Line(dc, r.left + 1, top + 3, r.right - 1, top + 3, GetSysColor(COLOR_BTNSHADOW));
+      Line(dc, r.left + 1, top + 4, r.right - 1, top + 4, GetSysColor(COLOR_BTNHIGHLIGHT));
+    } else {
+      bool hot = static_cast<int>(i) == gDrop.hot && it->Enabled();
+      if (hot) Fill(dc, r, COLOR_HIGHLIGHT);
+      COLORREF col = !it->Enabled() ? GetSysColor(COLOR_GRAYTEXT)
+                     : hot          ? GetSysColor(COLOR_HIGHLIGHTTEXT)
+                                    : GetSysColor(COLOR_MENUTEXT);
+      RECT tr{r.left + 18, r.top, r.right - 8, r.bottom};
+      Text(dc, it->Caption(), tr, DT_SINGLELINE | DT_VCENTER | DT_LEFT, col);
+      if (it->Checked()) Text(dc, "\xE2\x9C\x93", RECT{r.left + 4, r.top, r.left + 18, r.bottom},
+                              DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX, col);
+    }
+    top += h;
+  }
+  EndPaint(hwnd, &ps);
+}
+
+LRESULT DropDownProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_PAINT: PaintDropDown(hwnd); return 0;
+    case WM_ERASEBKGND: return 1;
+    case WM_MOUSEMOVE: {
+      int i = DropItemAt(HiY(lParam));
+      if (i != gDrop.hot) {
+        gDrop.hot = i;
+        InvalidateRect(hwnd, nullptr, false);
+      }
+      return 0;
+    }
+    case WM_LBUTTONUP: {
+      int i = DropItemAt(HiY(lParam));
+      auto items = VisibleItems(gDrop.root);
+      if (i < 0 || static_cast<size_t>(i) >= items.size()) return 0;
+      TMenuItem* it = items[static_cast<size_t>(i)];
+      if (it->IsLine() || !it->Enabled()) return 0;
+      CloseDropDown();
+      it->Click();  // may free the form: nothing touches it afterwards
+      return 0;
+    }
+    default: return DefWindowProc(hwnd, msg, wParam, lParam);
+  }
+}
+
+void OpenDropDown(TControl* owner, TMenuItem* root, int32_t screenX, int32_t screenY) {
+  CloseDropDown();
+  auto items = VisibleItems(root);
+  if (items.empty()) return;
+  static bool registered = false;
+  if (!registered) {
+    WNDCLASS wc;
+    wc.lpszClassName = "VexaMenuDropDown";
+    wc.lpfnWndProc = DropDownProc;
+    WNDCLASS existing;
+    if (!GetClassInfo(wc.lpszClassName, &existing)) RegisterClass(wc);
+    registered = true;
+  }
+  HDC dc = GetDC(0);
+  HGDIOBJ old = SelectObject(dc, GuiFont());
+  int lh = LineHeight(dc);
+  int w = 80, h = 4;
+  for (TMenuItem* it : items) {
+    w = std::max(w, TextWidth(dc, it->Caption()) + 40);
+    h += DropItemHeight(it, lh);
+  }
+  SelectObject(dc, old);
+  ReleaseDC(0, dc);
+  gDrop.root = root;
+  gDrop.owner = owner;
+  gDrop.hwnd = CreateWindowEx(WS_EX_TOOLWINDOW, "VexaMenuDropDown", "", WS_POPUP, screenX, screenY,
+                              w, h, 0, 0);
+  if (gDrop.hwnd) ShowWindow(gDrop.hwnd, SW_SHOWNA);
+}
+
+// ---------------------------------------------------------------------------
+// The menu bar: a control along the top of a form with a main menu.
+
+class TMenuBar;
+std::vector<TMenuBar*> gMenuBars;
+
+class TMenuBar : public TCustomControl {
+public:
+  TMenuBar(TCustomForm* Form, TMainMenu* Menu) : TCustomControl(nullptr), FMenu(Menu) {
+    gMenuBars.push_back(this);
+    Menu->FreeNotification(this);
+    SetHeight(ScreenLineHeight() + 6);
+    SetParent(Form);
+    SetAlign(alTop);
+  }
+  ~TMenuBar() override {
+    std::erase(gMenuBars, this);
+    if (gDrop.owner == this) CloseDropDown();
+  }
+  TMainMenu* Menu() const { return FMenu; }
+  // Item rectangles in the bar's client coordinates.
+  std::vector<RECT> ItemRects() {
+    std::vector<RECT> out;
+    if (!FMenu) return out;
+    HDC dc = GetDC(0);
+    HGDIOBJ old = SelectObject(dc, GuiFont());
+    int x = 2;
+    for (TMenuItem* it : VisibleItems(FMenu->Items())) {
+      RECT cr{0, 0, 0, 0};
+      DrawText(dc, it->Caption(), &cr, DT_CALCRECT | DT_SINGLELINE);
+      int w = cr.right + 14;
+      out.push_back(RECT{x, 1, x + w, Height() - 1});
+      x += w;
+    }
+    SelectObject(dc, old);
+    ReleaseDC(0, dc);
+    return out;
+  }
+
+protected:
+  void Notification(TComponent* AComponent, TOperation Operation) override {
+    TCustomControl::Notification(AComponent, Operation);
+    if (Operation == opRemove && AComponent == static_cast<TComponent*>(FMenu)) {
+      FMenu = nullptr;
+      if (gDrop.owner == this) CloseDropDown();
+    }
+  }
+
+private:
+  TMainMenu* FMenu;
+};
+
+TMenuBar* MenuBarOf(TCustomForm* form) {
+  for (TMenuBar* b : gMenuBars) {
+    if (b->Parent() == form) return b;
+  }
+  return nullptr;
+}
+
+void PaintMenuBar(TMenuBar* bar, HDC dc, const RECT& cr) {
+  Fill(dc, cr, COLOR_MENU);
+  if (!bar->Menu()) return;
+  auto rects = bar->ItemRects();
+  auto items = VisibleItems(bar->Menu()->Items());
+  for (size_t i = 0; i < items.size() && i < rects.size(); ++i) {
+    RECT r = rects[i];
+    bool open = gDrop.owner == bar && gDrop.root == items[i];
+    if (open) {
+      RECT e = r;
+      DrawEdge(dc, &e, BDR_SUNKENOUTER, BF_RECT);
+    }
+    Text(dc, items[i]->Caption(), r, DT_SINGLELINE | DT_VCENTER | DT_CENTER,
+         GetSysColor(items[i]->Enabled() ? COLOR_MENUTEXT : COLOR_GRAYTEXT));
+  }
+}
+
+void MenuBarClick(TMenuBar* bar, int32_t x, int32_t y) {
+  if (!bar->Menu()) return;
+  auto rects = bar->ItemRects();
+  auto items = VisibleItems(bar->Menu()->Items());
+  for (size_t i = 0; i < items.size() && i < rects.size(); ++i) {
+    const RECT& r = rects[i];
+    if (x < r.left || x >= r.right || y < r.top || y >= r.bottom) continue;
+    TMenuItem* it = items[i];
+    if (!it->Enabled()) return;
+    if (gDrop.owner == bar && gDrop.root == it) {
+      CloseDropDown();
+      return;
+    }
+    if (it->Count() == 0) {
+      CloseDropDown();
+      it->Click();
+      return;
+    }
+    TPoint p = bar->ClientToScreen(Point(r.left, r.bottom));
+    RECT fr;
+    TCustomForm* form = FormOf(bar);
+    if (form && form->HandleAllocated() && GetWindowRect(form->Handle(), &fr)) {
+      // The form's own left/top are its screen position.
+      TPoint inForm = Point(p.X - form->Left(), p.Y - form->Top());
+      p = Point(fr.left + inForm.X, fr.top + inForm.Y);
+    }
+    OpenDropDown(bar, it, p.X, p.Y);
+    bar->Invalidate();
+    return;
+  }
+  CloseDropDown();
+}
+
+// ---------------------------------------------------------------------------
+// Painting of each kind of control
+
+void PaintLabel(TCustomLabel* l, HDC dc) {
+  RECT r = ToRect(l->BoundsRect());
+  if (!l->Transparent()) Fill(dc, r, COLOR_BTNFACE);
+  uint32_t fmt = l->WordWrap() ? DT_WORDBREAK : DT_SINGLELINE;
+  if (!l->ShowAccelChar()) fmt |= DT_NOPREFIX;
+  if (l->AutoSize() && !l->WordWrap()) fmt |= DT_NOCLIP;
+  switch (l->Alignment()) {
+    case taRightJustify: fmt |= DT_RIGHT; break;
+    case taCenter: fmt |= DT_CENTER; break;
+    default: break;
+  }
+  Text(dc, l->Caption(), r, fmt, GetSysColor(l->Enabled() ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
+}
+
+void PaintGraphicChildren(TWinControl* c, HDC dc) {
+  for (int i = 0; i < c->ControlCount(); ++i) {
+    TControl* g = c->Controls(i);
+    if (dynamic_cast<TWinControl*>(g) || !g->Visible()) continue;
+    int saved = SaveDC(dc);
+    if (auto* l = dynamic_cast<TCustomLabel*>(g)) {
+      PaintLabel(l, dc);
+    } else if (auto* gc = dynamic_cast<TGraphicControl*>(g)) {
+      gc->Paint();
+    }
+    RestoreDC(dc, saved);
+  }
+}
+
+void PaintButton(TButton* b, UiState& st, HDC dc, RECT r) {
+  Fill(dc, r, COLOR_BTNFACE);
+  bool focused = HasFocus(b);
+  if (b->Default() || focused) {
+    FrameRect(dc, &r, GetSysColorBrush(COLOR_WINDOWFRAME));
+    r.left += 1; r.top += 1; r.right -= 1; r.bottom -= 1;
+  }
+  RECT e = r;
+  if (st.pressed) {
+    FrameRect(dc, &e, GetSysColorBrush(COLOR_BTNSHADOW));
+  } else {
+    DrawEdge(dc, &e, EDGE_RAISED, BF_RECT);
+  }
+  RECT tr = r;
+  if (st.pressed) {
+    tr.left += 1; tr.top += 1; tr.right += 1; tr.bottom += 1;
+  }
+  Text(dc, b->Caption(), tr, DT_SINGLELINE | DT_VCENTER | DT_CENTER,
+       GetSysColor(b->Enabled() ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
+  if (focused) DottedRect(dc, RECT{r.left + 3, r.top + 3, r.right - 3, r.bottom - 3});
+}
+
+void PaintCheckBox(TCheckBox* c, HDC dc, RECT r) {
+  Fill(dc, r, COLOR_BTNFACE);
+  int box = 13;
+  int by = (r.bottom - r.top - box) / 2;
+  bool boxLeft = c->Alignment() == taRightJustify;
+  int bx = boxLeft ? 0 : r.right - box;
+  RECT br{bx, by, bx + box, by + box};
+  Fill(dc, br, c->State() == cbGrayed || !c->Enabled() ? COLOR_BTNFACE : COLOR_WINDOW);
+  RECT e = br;
+  DrawEdge(dc, &e, EDGE_SUNKEN, BF_RECT);
+  if (c->State() != cbUnchecked) {
+    COLORREF col = GetSysColor(c->State() == cbGrayed ? COLOR_BTNSHADOW : COLOR_WINDOWTEXT);
+    for (int k = 0; k < 3; ++k) {
+      Line(dc, bx + 3, by + 5 + k, bx + 5, by + 7 + k, col);
+      Line(dc, bx + 5, by + 7 + k, bx + 10, by + 2 + k, col);
+    }
+  }
+  RECT tr = boxLeft ? RECT{box + 4, r.top, r.right, r.bottom} : RECT{r.left, r.top, bx - 4, r.bottom};
+  Text(dc, c->Caption(), tr, DT_SINGLELINE | DT_VCENTER | (boxLeft ? DT_LEFT : DT_RIGHT),
+       GetSysColor(c->Enabled() ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
+  if (HasFocus(c)) {
+    RECT cr{0, 0, 0, 0};
+    DrawText(dc, c->Caption(), &cr, DT_CALCRECT | DT_SINGLELINE);
+    int th = cr.bottom;
+    int ty = (r.bottom - th) / 2;
+    DottedRect(dc, RECT{tr.left - 1, ty - 1, std::min(tr.right, tr.left + cr.right + 1), ty + th + 1});
+  }
+}
+
+void PaintEdit(TCustomEdit* e, UiState& st, HDC dc, RECT r) {
+  RECT edge = r;
+  DrawEdge(dc, &edge, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
+  Fill(dc, edge, e->Enabled() ? COLOR_WINDOW : COLOR_BTNFACE);
+  std::string text = e->Text();
+  size_t caret = std::min(st.caret, text.size());
+  int caretX = TextWidth(dc, text.substr(0, caret));
+  int avail = edge.right - edge.left - 4;
+  int shift = caretX > avail ? caretX - avail : 0;
+  IntersectClipRect(dc, edge.left, edge.top, edge.right, edge.bottom);
+  RECT tr{edge.left + 2 - shift, edge.top, edge.right + 1000, edge.bottom};
+  Text(dc, text, tr, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX,
+       GetSysColor(e->Enabled() ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
+  if (HasFocus(e)) {
+    int lh = LineHeight(dc);
+    int x = edge.left + 2 + caretX - shift;
+    int cy = (edge.top + edge.bottom - lh) / 2;
+    Line(dc, x, cy + 1, x, cy + lh - 1, GetSysColor(COLOR_WINDOWTEXT));
+  }
+}
+
+int MemoVisibleLines(TCustomMemo* m, int lh) {
+  return std::max(1, (m->Height() - 4) / lh);
+}
+
+void PaintScrollBar(HDC dc, RECT r, int first, int visible, int total) {
+  Fill(dc, r, COLOR_SCROLLBAR);
+  if (total <= visible || total <= 0) return;
+  int span = r.bottom - r.top;
+  int th = std::max(8, span * visible / total);
+  int ty = r.top + (span - th) * first / std::max(1, total - visible);
+  RECT t{r.left, ty, r.right, ty + th};
+  Fill(dc, t, COLOR_BTNFACE);
+  DrawEdge(dc, &t, EDGE_RAISED, BF_RECT);
+}
+
+void PaintMemo(TCustomMemo* m, UiState& st, HDC dc, RECT r) {
+  RECT edge = r;
+  DrawEdge(dc, &edge, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
+  Fill(dc, edge, COLOR_WINDOW);
+  int lh = LineHeight(dc);
+  int count = m->Lines()->Count();
+  int visible = MemoVisibleLines(m, lh);
+  // New lines bring the last line into view (a log follows what it writes).
+  if (count != st.lineCount) {
+    st.topLine = std::max(0, count - visible);
+    st.lineCount = count;
+  }
+  st.topLine = std::clamp(st.topLine, 0, std::max(0, count - visible));
+  bool bar = m->ScrollBars() == ssVertical || m->ScrollBars() == ssBoth;
+  RECT text = edge;
+  if (bar) {
+    RECT sb{edge.right - 16, edge.top, edge.right, edge.bottom};
+    PaintScrollBar(dc, sb, st.topLine, visible, count);
+    text.right -= 16;
+  }
+  IntersectClipRect(dc, text.left, text.top, text.right, text.bottom);
+  int y = text.top;
+  for (int i = st.topLine; i < count && y < text.bottom; ++i, y += lh) {
+    RECT lr{text.left + 2, y, text.right + (m->WordWrap() ? 0 : 4000), y + lh};
+    Text(dc, m->Lines()->Get(i), lr, DT_SINGLELINE | DT_NOPREFIX | DT_EXPANDTABS,
+         GetSysColor(COLOR_WINDOWTEXT));
+  }
+}
+
+int ListHeaderHeight(int lh) { return lh + 4; }
+
+void PaintListView(TListView* v, UiState& st, HDC dc, RECT r) {
+  RECT edge = r;
+  DrawEdge(dc, &edge, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
+  Fill(dc, edge, COLOR_WINDOW);
+  IntersectClipRect(dc, edge.left, edge.top, edge.right, edge.bottom);
+  int lh = LineHeight(dc);
+  int hh = ListHeaderHeight(lh);
+  int ncol = v->Columns()->Count();
+  std::vector<int> xs;  // column left edges, then the right end
+  int x = edge.left;
+  for (int c = 0; c < ncol; ++c) {
+    xs.push_back(x);
+    x += std::max(0, v->Columns()->Items(c)->Width());
+  }
+  xs.push_back(x);
+  if (v->ViewStyle() == vsReport) {
+    for (int c = 0; c < ncol; ++c) {
+      RECT hr{xs[c], edge.top, xs[c + 1], edge.top + hh};
+      Fill(dc, hr, COLOR_BTNFACE);
+      RECT he = hr;
+      DrawEdge(dc, &he, EDGE_RAISED, BF_RECT);
+      RECT tr{hr.left + 6, hr.top, hr.right - 4, hr.bottom};
+      Text(dc, v->Columns()->Items(c)->Caption(), tr, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX,
+           GetSysColor(COLOR_BTNTEXT));
+    }
+    if (x < edge.right) Fill(dc, RECT{x, edge.top, edge.right, edge.top + hh}, COLOR_BTNFACE);
+  }
+  int top = v->ViewStyle() == vsReport ? edge.top + hh : edge.top;
+  int rows = std::max(1, (edge.bottom - top) / lh);
+  int count = v->Items()->Count();
+  st.topLine = std::clamp(st.topLine, 0, std::max(0, count - rows));
+  int y = top;
+  for (int i = st.topLine; i < count && y < edge.bottom; ++i, y += lh) {
+    TListItem* item = v->Items()->Item(i);
+    bool sel = item->Selected() && (!v->HideSelection() || HasFocus(v) || true);
+    int right = v->ViewStyle() == vsReport && ncol > 0 ? (v->RowSelect() ? xs.back() : xs[1])
+                                                       : edge.right;
+    if (sel) Fill(dc, RECT{edge.left, y, right, y + lh}, COLOR_HIGHLIGHT);
+    int cols = v->ViewStyle() == vsReport ? std::max(1, ncol) : 1;
+    for (int c = 0; c < cols; ++c) {
+      std::string s;
+      if (c == 0) {
+        s = item->Caption();
+      } else if (c - 1 < item->SubItems()->Count()) {
+        s = item->SubItems()->Get(c - 1);
+      }
+      int l = ncol > 0 ? xs[c] : edge.left, rr = ncol > 0 ? xs[c + 1] : edge.right;
+      bool hl = sel && (c == 0 || v->RowSelect());
+      RECT tr{l + 6, y, rr - 4, y + lh};
+      Text(dc, s, tr, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX,
+           GetSysColor(hl ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+    }
+    if (v->GridLines()) Line(dc, edge.left, y + lh - 1, xs.back(), y + lh - 1, GetSysColor(COLOR_BTNFACE));
+  }
+  if (v->GridLines() && v->ViewStyle() == vsReport) {
+    int bottom = std::min<int>(edge.bottom, top + (count - st.topLine) * lh);
+    for (size_t c = 1; c < xs.size(); ++c) Line(dc, xs[c] - 1, top, xs[c] - 1, bottom, GetSysColor(COLOR_BTNFACE));
+  }
+}
+
+int TabHeight(int lh) { return lh + 6; }
+
+std::vector<std::pair<TTabSheet*, RECT>> TabRects(TPageControl* p, HDC dc) {
+  std::vector<std::pair<TTabSheet*, RECT>> out;
+  int lh = LineHeight(dc);
+  int x = 2;
+  for (int i = 0; i < p->PageCount(); ++i) {
+    TTabSheet* s = p->Pages(i);
+    if (!s->TabVisible()) continue;
+    int w = TextWidth(dc, s->Caption()) + 16;
+    out.push_back({s, RECT{x, 2, x + w, 2 + TabHeight(lh)}});
+    x += w;
+  }
+  return out;
+}
+
+void PlacePages(TPageControl* p) {
+  int lh = ScreenLineHeight();
+  int th = TabHeight(lh) + 2;
+  TRect inside = Rect(4, th + 2, p->Width() - 4, p->Height() - 4);
+  if (inside.Right < inside.Left) inside.Right = inside.Left;
+  if (inside.Bottom < inside.Top) inside.Bottom = inside.Top;
+  for (int i = 0; i < p->PageCount(); ++i) {
+    TTabSheet* s = p->Pages(i);
+    if (s->BoundsRect() != inside) s->SetBoundsRect(inside);
+  }
+}
+
+void PaintPageControl(TPageControl* p, HDC dc, RECT r) {
+  Fill(dc, r, COLOR_BTNFACE);
+  int th = TabHeight(LineHeight(dc)) + 2;
+  RECT body{r.left, th, r.right, r.bottom};
+  DrawEdge(dc, &body, EDGE_RAISED, BF_RECT);
+  for (auto& [sheet, tr] : TabRects(p, dc)) {
+    bool active = sheet == p->ActivePage();
+    RECT t = tr;
+    if (active) { t.top -= 2; t.left -= 2; t.right += 2; t.bottom += 1; }
+    Fill(dc, t, COLOR_BTNFACE);
+    RECT e = t;
+    DrawEdge(dc, &e, EDGE_RAISED, BF_LEFT | BF_TOP | BF_RIGHT);
+    Text(dc, sheet->Caption(), t, DT_SINGLELINE | DT_VCENTER | DT_CENTER, GetSysColor(COLOR_BTNTEXT));
+    if (active && HasFocus(p)) DottedRect(dc, RECT{t.left + 3, t.top + 3, t.right - 3, t.bottom - 2});
+  }
+}
+
+void PaintUpDown(TUpDown* u, UiState& st, HDC dc, RECT r) {
+  bool horiz = u->Orientation() == udHorizontal;
+  RECT a = r, b = r;  // a: next (upper / right), b: previous (lower / left)
+  if (horiz) {
+    int mid = (r.left + r.right) / 2;
+    b.right = mid;
+    a.left = mid;
+  } else {
+    int mid = (r.top + r.bottom) / 2;
+    a.bottom = mid;
+    b.top = mid;
+  }
+  for (int part = 1; part <= 2; ++part) {
+    RECT pr = part == 1 ? a : b;
+    Fill(dc, pr, COLOR_BTNFACE);
+    RECT e = pr;
+    DrawEdge(dc, &e, st.pressed && st.pressedPart == part ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
+    Triangle(dc, (pr.left + pr.right) / 2, (pr.top + pr.bottom) / 2, part == 1, horiz,
+             GetSysColor(u->Enabled() ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
+  }
+}
+
+void PaintPanel(TCustomPanel* p, HDC dc, RECT r) {
+  Fill(dc, r, COLOR_BTNFACE);
+  auto bevel = [&](TBevelCut cut) {
+    if (cut == bvNone) return;
+    for (int i = 0; i < p->BevelWidth(); ++i) {
+      if (cut == bvRaised) DrawEdge(dc, &r, BDR_RAISEDINNER, BF_RECT | BF_ADJUST);
+      else if (cut == bvLowered) DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT | BF_ADJUST);
+      else { r.left += 1; r.top += 1; r.right -= 1; r.bottom -= 1; }
+    }
+  };
+  bevel(p->BevelOuter());
+  r.left += p->BorderWidth(); r.top += p->BorderWidth();
+  r.right -= p->BorderWidth(); r.bottom -= p->BorderWidth();
+  bevel(p->BevelInner());
+  uint32_t fmt = DT_SINGLELINE | DT_VCENTER;
+  fmt |= p->Alignment() == taCenter ? DT_CENTER : p->Alignment() == taRightJustify ? DT_RIGHT : DT_LEFT;
+  Text(dc, p->Caption(), r, fmt, GetSysColor(COLOR_BTNTEXT));
+}
+
+void PaintControl(TWinControl* c, UiState& st, HDC dc) {
+  RECT r{0, 0, c->Width(), c->Height()};
+  SelectObject(dc, GuiFont());
+  if (auto* bar = dynamic_cast<TMenuBar*>(c)) PaintMenuBar(bar, dc, r);
+  else if (auto* b = dynamic_cast<TButton*>(c)) PaintButton(b, st, dc, r);
+  else if (auto* cb = dynamic_cast<TCheckBox*>(c)) PaintCheckBox(cb, dc, r);
+  else if (auto* m = dynamic_cast<TCustomMemo*>(c)) PaintMemo(m, st, dc, r);
+  else if (auto* e = dynamic_cast<TCustomEdit*>(c)) PaintEdit(e, st, dc, r);
+  else if (auto* v = dynamic_cast<TListView*>(c)) PaintListView(v, st, dc, r);
+  else if (auto* p = dynamic_cast<TPageControl*>(c)) {
+    PlacePages(p);
+    PaintPageControl(p, dc, r);
+  } else if (auto* u = dynamic_cast<TUpDown*>(c)) PaintUpDown(u, st, dc, r);
+  else if (auto* pn = dynamic_cast<TCustomPanel*>(c)) PaintPanel(pn, dc, r);
+  else Fill(dc, r, COLOR_BTNFACE);
+  if (auto* cc = dynamic_cast<TCustomControl*>(c); cc && !dynamic_cast<TCustomPanel*>(c) &&
+                                                   !dynamic_cast<TMenuBar*>(c) &&
+                                                   !dynamic_cast<TListView*>(c)) {
+    cc->Paint();
+  }
+  PaintGraphicChildren(c, dc);
+  if (auto* form = dynamic_cast<TCustomForm*>(c); form && form->OnPaint) form->OnPaint(form);
+}
+
+// ---------------------------------------------------------------------------
+// Keyboard
+
+TButton* FindButton(TWinControl* root, bool wantDefault) {
+  for (int i = 0; i < root->ControlCount(); ++i) {
+    TControl* c = root->Controls(i);
+    if (auto* b = dynamic_cast<TButton*>(c)) {
+      if ((wantDefault ? b->Default() : b->Cancel()) && b->Visible() && b->Enabled()) return b;
+    }
+    if (auto* w = dynamic_cast<TWinControl*>(c); w && w->Visible()) {
+      if (TButton* f = FindButton(w, wantDefault)) return f;
+    }
+  }
+  return nullptr;
+}
+
+void CollectTabStops(TWinControl* parent, std::vector<TWinControl*>& out) {
+  std::vector<std::pair<int, TWinControl*>> kids;
+  int n = 0;
+  for (int i = 0; i < parent->ControlCount(); ++i) {
+    auto* w = dynamic_cast<TWinControl*>(parent->Controls(i));
+    if (!w || !w->Visible() || !w->Enabled()) continue;
+    int order = w->TabOrder() >= 0 ? w->TabOrder() : 1000000;
+    kids.push_back({order * 1000 + n++, w});
+  }
+  std::stable_sort(kids.begin(), kids.end(), [](auto& a, auto& b) { return a.first < b.first; });
+  for (auto& [o, w] : kids) {
+    if (w->TabStop() && w->CanFocus() && !dynamic_cast<TMenuBar*>(w)) out.push_back(w);
+    CollectTabStops(w, out);
+  }
+}
+
+// Keys every control shares: Tab, Enter (default button), Escape (cancel
+// button). True when the key was used.
+bool FormKey(TWinControl* c, int vk) {
+  TCustomForm* form = FormOf(c);
+  if (!form) return false;
+  if (vk == VK_ESCAPE && gDrop.hwnd) {
+    CloseDropDown();
+    return true;
+  }
+  if (vk == VK_TAB) {
+    TWinControl* cur = dynamic_cast<TCustomForm*>(c) ? nullptr : c;
+    if (TWinControl* next = FindNextTabStop(form, cur, !gShift)) next->SetFocus();
+    return true;
+  }
+  if (vk == VK_RETURN) {
+    if (auto* b = dynamic_cast<TButton*>(c)) {
+      b->Click();
+      return true;
+    }
+    if (auto* m = dynamic_cast<TCustomMemo*>(c); m && !m->ReadOnly()) return false;
+    if (TButton* b = FindButton(form, true)) {
+      b->Click();
+      return true;
+    }
+    return false;
+  }
+  if (vk == VK_ESCAPE) {
+    if (TButton* b = FindButton(form, false)) {
+      b->Click();
+      return true;
+    }
+  }
+  return false;
+}
+
+void EditKey(TCustomEdit* e, UiState& st, int vk) {
+  std::string t = e->Text();
+  size_t caret = std::min(st.caret, t.size());
+  switch (vk) {
+    case VK_LEFT: caret = PrevChar(t, caret); break;
+    case VK_RIGHT: caret = NextChar(t, caret); break;
+    case VK_HOME: caret = 0; break;
+    case VK_END: caret = t.size(); break;
+    case VK_DELETE:
+      if (!e->ReadOnly() && caret < t.size()) {
+        t.erase(caret, NextChar(t, caret) - caret);
+        st.caret = caret;
+        e->SetText(t);
+        e->Invalidate();
+      }
+      return;
+    default: return;
+  }
+  st.caret = caret;
+  e->Invalidate();
+}
+
+void EditChar(TCustomEdit* e, UiState& st, uint32_t ch) {
+  if (e->ReadOnly()) return;
+  std::string t = e->Text();
+  size_t caret = std::min(st.caret, t.size());
+  if (ch == 8) {
+    if (caret == 0) return;
+    size_t p = PrevChar(t, caret);
+    t.erase(p, caret - p);
+    caret = p;
+  } else if (ch >= 32) {
+    std::string s = Utf8(ch);
+    if (e->MaxLength() > 0 && t.size() + s.size() > static_cast<size_t>(e->MaxLength())) return;
+    t.insert(caret, s);
+    caret += s.size();
+  } else {
+    return;
+  }
+  st.caret = caret;
+  e->SetText(t);
+  e->Invalidate();
+}
+
+void ScrollLines(TWinControl* c, UiState& st, int delta) {
+  st.topLine = std::max(0, st.topLine + delta);
+  c->Invalidate();
+}
+
+// ---------------------------------------------------------------------------
+// Mouse
+
+TShiftState ShiftOf(WPARAM w) {
+  TShiftState s;
+  auto k = static_cast<uint32_t>(w);
+  if (k & MK_SHIFT) s.Include(ssShift);
+  if (k & MK_CONTROL) s.Include(ssCtrl);
+  if (k & MK_LBUTTON) s.Include(ssLeft);
+  if (k & MK_RBUTTON) s.Include(ssRight);
+  if (k & MK_MBUTTON) s.Include(ssMiddle);
+  return s;
+}
+
+TControl* GraphicChildAt(TWinControl* c, int32_t x, int32_t y) {
+  for (int i = c->ControlCount() - 1; i >= 0; --i) {
+    TControl* g = c->Controls(i);
+    if (dynamic_cast<TWinControl*>(g) || !g->Visible()) continue;
+    if (x >= g->Left() && x < g->Left() + g->Width() && y >= g->Top() && y < g->Top() + g->Height())
+      return g;
+  }
+  return nullptr;
+}
+
+int UpDownPart(TUpDown* u, int32_t x, int32_t y) {
+  if (u->Orientation() == udHorizontal) return x >= u->Width() / 2 ? 1 : 2;
+  return y < u->Height() / 2 ? 1 : 2;
+}
+
+void TakeFocus(TWinControl* c) {
+  if (c->TabStop() && c->CanFocus() && !HasFocus(c)) c->SetFocus();
+}
+
+// Returns true when the message was used.
+bool MouseMessage(TWinControl* c, UiState& st, TMessage& m) {
+  int32_t x = LoX(m.LParam), y = HiY(m.LParam);
+  TShiftState shift = ShiftOf(m.WParam);
+  UINT msg = m.Msg;
+  bool down = msg == WM_LBUTTONDOWN || msg == WM_LBUTTONDBLCLK;
+  if ((down || msg == WM_RBUTTONDOWN) && gDrop.hwnd && !dynamic_cast<TMenuBar*>(c)) CloseDropDown();
+
+  if (auto* bar = dynamic_cast<TMenuBar*>(c)) {
+    if (down) MenuBarClick(bar, x, y);
+    return true;
+  }
+  bool isButton = dynamic_cast<TButton*>(c) || dynamic_cast<TCheckBox*>(c);
+  auto* ud = dynamic_cast<TUpDown*>(c);
+  if (isButton || ud) {
+    bool inside = x >= 0 && y >= 0 && x < c->Width() && y < c->Height();
+    if (down) {
+      TakeFocus(c);
+      SetCapture(c->Handle());
+      st.pressed = true;
+      if (ud) st.pressedPart = UpDownPart(ud, x, y);
+      c->Invalidate();
+      return true;
+    }
+    if (msg == WM_MOUSEMOVE && GetCapture() == c->Handle()) {
+      bool now = inside && (!ud || UpDownPart(ud, x, y) == st.pressedPart);
+      if (now != st.pressed) {
+        st.pressed = now;
+        c->Invalidate();
+      }
+      return true;
+    }
+    if (msg == WM_LBUTTONUP && GetCapture() == c->Handle()) {
+      bool fire = st.pressed;
+      int part = st.pressedPart;
+      st.pressed = false;
+      ReleaseCapture();
+      c->Invalidate();
+      if (!fire) return true;
+      // The handler runs last: it may free the form.
+      if (ud) ud->ClickButton(part == 1 ? btNext : btPrev);
+      else if (auto* cb = dynamic_cast<TCheckBox*>(c)) cb->Toggle();
+      else c->Click();
+      return true;
+    }
+    return msg == WM_MOUSEMOVE || msg == WM_LBUTTONUP;
+  }
+  if (down) {
+    TakeFocus(c);
+    if (auto* e = dynamic_cast<TCustomEdit*>(c); e && !dynamic_cast<TCustomMemo*>(c)) {
+      HDC dc = GetDC(0);
+      HGDIOBJ old = SelectObject(dc, GuiFont());
+      std::string t = e->Text();
+      size_t pos = 0;
+      while (pos < t.size() && TextWidth(dc, t.substr(0, NextChar(t, pos))) + 4 <= x) pos = NextChar(t, pos);
+      SelectObject(dc, old);
+      ReleaseDC(0, dc);
+      st.caret = pos;
+      e->Invalidate();
+    }
+    if (auto* v = dynamic_cast<TListView*>(c)) {
+      int lh = ScreenLineHeight();
+      int top = 2 + (v->ViewStyle() == vsReport ? ListHeaderHeight(lh) : 0);
+      if (y >= top) {
+        int row = (y - top) / lh + st.topLine;
+        if (row >= 0 && row < v->Items()->Count()) v->SetSelected(v->Items()->Item(row));
+      }
+    }
+    if (auto* p = dynamic_cast<TPageControl*>(c)) {
+      HDC dc = GetDC(0);
+      HGDIOBJ old = SelectObject(dc, GuiFont());
+      auto tabs = TabRects(p, dc);
+      SelectObject(dc, old);
+      ReleaseDC(0, dc);
+      for (auto& [sheet, r] : tabs) {
+        if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) {
+          p->ChangeActivePage(sheet);
+          break;
+        }
+      }
+    }
+  }
+  if (msg == WM_MOUSEWHEEL) {
+    int notches = static_cast<int16_t>((static_cast<uint32_t>(m.WParam) >> 16) & 0xFFFF) / WHEEL_DELTA;
+    if (dynamic_cast<TCustomMemo*>(c) || dynamic_cast<TListView*>(c)) ScrollLines(c, st, -3 * notches);
+    return true;
+  }
+  // Plain mouse events of the control, or of the label under the point.
+  TControl* target = c;
+  int32_t tx = x, ty = y;
+  if (TControl* g = GraphicChildAt(c, x, y)) {
+    target = g;
+    tx -= g->Left();
+    ty -= g->Top();
+  }
+  switch (msg) {
+    case WM_LBUTTONDOWN: target->MouseDown(mbLeft, shift, tx, ty); break;
+    case WM_LBUTTONDBLCLK:
+      target->MouseDown(mbLeft, shift + TShiftState{ssDouble}, tx, ty);
+      target->DblClick();
+      break;
+    case WM_RBUTTONDOWN: target->MouseDown(mbRight, shift, tx, ty); break;
+    case WM_MOUSEMOVE: target->MouseMove(shift, tx, ty); break;
+    case WM_RBUTTONUP: {
+      target->MouseUp(mbRight, shift, tx, ty);
+      if (TPopupMenu* pm = target->PopupMenu(); pm && pm->AutoPopup()) {
+        TPoint sp = target->ClientToScreen(Point(tx, ty));
+        RECT fr;
+        TCustomForm* form = FormOf(target);
+        if (form && form->HandleAllocated() && GetWindowRect(form->Handle(), &fr)) {
+          sp = Point(sp.X - form->Left() + fr.left, sp.Y - form->Top() + fr.top);
+        }
+        pm->SetPopupComponent(target);
+        pm->Popup(sp.X, sp.Y);
+        OpenDropDown(target, pm->Items(), sp.X, sp.Y);
+      }
+      break;
+    }
+    case WM_LBUTTONUP:
+      target->MouseUp(mbLeft, shift, tx, ty);
+      if (target->ControlStyle().Contains(csClickEvents) && !dynamic_cast<TCustomEdit*>(target) &&
+          !dynamic_cast<TListView*>(target) && !dynamic_cast<TPageControl*>(target)) {
+        target->Click();  // last: may free the form
+      }
+      break;
+    default: return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Handlers
+
+void Install(TWinControl* c) {
+  auto st = std::make_shared<UiState>();
+  c->SetMessageHandler(WM_ERASEBKGND, [](TMessage& m) { m.Result = 1; });
+  c->SetMessageHandler(WM_PAINT, [c, st](TMessage& m) {
+    PAINTSTRUCT ps;
+    HWND h = c->Handle();
+    HDC dc = BeginPaint(h, &ps);
+    if (dc) {
+      PaintControl(c, *st, dc);
+      EndPaint(h, &ps);
+    }
+    c->ValidatePaint();
+    m.Result = 0;
+  });
+  auto focusChange = [c](TMessage& m) {
+    c->Invalidate();
+    c->DefaultHandler(m);
+  };
+  c->SetMessageHandler(WM_SETFOCUS, [c, focusChange](TMessage& m) {
+    // A form passes the keyboard on to its active control (or first tab stop).
+    if (auto* form = dynamic_cast<TCustomForm*>(c)) {
+      TWinControl* target = form->ActiveControl();
+      if (!target || !target->CanFocus() || !target->Showing()) target = FindNextTabStop(form, nullptr, true);
+      if (target && target != c && target->CanFocus()) {
+        target->SetFocus();
+        return;
+      }
+    }
+    focusChange(m);
+  });
+  c->SetMessageHandler(WM_KILLFOCUS, focusChange);
+  c->SetMessageHandler(WM_SHOWWINDOW, [c](TMessage& m) {
+    if (m.WParam != 0) {
+      if (auto* form = dynamic_cast<TCustomForm*>(c)) {
+        if (TMainMenu* menu = FormMainMenu(form); menu && !MenuBarOf(form)) {
+          new TMenuBar(form, menu);  // a child of the form, freed with it
+        }
+        if (form->Position() == poScreenCenter || form->Position() == poDesktopCenter ||
+            form->Position() == poMainFormCenter || form->Position() == poOwnerFormCenter) {
+          form->SetBounds((Screen->Width() - form->Width()) / 2,
+                          (Screen->Height() - form->Height()) / 2, form->Width(), form->Height());
+        }
+      }
+    } else if (gDrop.hwnd && gDrop.owner && FormOf(gDrop.owner) == c) {
+      CloseDropDown();
+    }
+    c->DefaultHandler(m);
+  });
+  auto mouse = [c, st](TMessage& m) {
+    if (!c->Enabled()) return;
+    if (!MouseMessage(c, *st, m)) c->DefaultHandler(m);
+  };
+  for (UINT msg : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONDOWN, WM_RBUTTONUP,
+                   WM_MOUSEMOVE, WM_MOUSEWHEEL}) {
+    c->SetMessageHandler(msg, mouse);
+  }
+  c->SetMessageHandler(WM_KEYDOWN, [c, st](TMessage& m) {
+    int vk = m.WParam;
+    if (vk == VK_SHIFT) gShift = true;
+    if (FormKey(c, vk)) return;
+    if (auto* memo = dynamic_cast<TCustomMemo*>(c)) {
+      int page = MemoVisibleLines(memo, ScreenLineHeight());
+      if (vk == VK_UP) ScrollLines(c, *st, -1);
+      if (vk == VK_DOWN) ScrollLines(c, *st, 1);
+      if (vk == VK_PRIOR) ScrollLines(c, *st, -page);
+      if (vk == VK_NEXT) ScrollLines(c, *st, page);
+      return;
+    }
+    if (auto* e = dynamic_cast<TCustomEdit*>(c)) {
+      EditKey(e, *st, vk);
+      return;
+    }
+    if (auto* u = dynamic_cast<TUpDown*>(c); u && u->ArrowKeys()) {
+      if (vk == VK_UP || vk == VK_RIGHT) u->ClickButton(btNext);
+      if (vk == VK_DOWN || vk == VK_LEFT) u->ClickButton(btPrev);
+      return;
+    }
+    if (auto* p = dynamic_cast<TPageControl*>(c)) {
+      if (vk == VK_RIGHT) p->SelectNextPage(true);
+      if (vk == VK_LEFT) p->SelectNextPage(false);
+      return;
+    }
+    if (auto* v = dynamic_cast<TListView*>(c); v && v->Items()->Count() > 0) {
+      int cur = v->Selected() ? v->Selected()->Index() : -1;
+      int next = cur;
+      if (vk == VK_DOWN) next = std::min(cur + 1, v->Items()->Count() - 1);
+      if (vk == VK_UP) next = std::max(cur - 1, 0);
+      if (next != cur && next >= 0) v->SetSelected(v->Items()->Item(next));
+      return;
+    }
+    c->DefaultHandler(m);
+  });
+  c->SetMessageHandler(WM_KEYUP, [c](TMessage& m) {
+    if (m.WParam == VK_SHIFT) gShift = false;
+    c->DefaultHandler(m);
+  });
+  c->SetMessageHandler(WM_CHAR, [c, st](TMessage& m) {
+    auto ch = static_cast<uint32_t>(m.WParam);
+    if (auto* e = dynamic_cast<TCustomEdit*>(c); e && !dynamic_cast<TCustomMemo*>(c)) {
+      EditChar(e, *st, ch);
+      return;
+    }
+    if (ch == ' ') {
+      if (auto* cb = dynamic_cast<TCheckBox*>(c)) {
+        cb->Toggle();
+        return;
+      }
+      if (auto* b = dynamic_cast<TButton*>(c)) {
+        b->Click();
+        return;
+      }
+    }
+    c->DefaultHandler(m);
+  });
+}
+
+}  // namespace
+
+bool InitApplicationDisplay() {
+  bool x11 = InitDisplay();
+  gActive = true;
+  SetDisplayAvailable(x11, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+  // Controls made before the display opened get their handlers now.
+  for (int i = 0; Screen && i < Screen->FormCount(); ++i) {
+    std::vector<TWinControl*> todo{Screen->Forms(i)};
+    while (!todo.empty()) {
+      TWinControl* w = todo.back();
+      todo.pop_back();
+      if (w->HandleAllocated()) {
+        Install(w);
+        w->Invalidate();
+      }
+      for (int k = 0; k < w->ControlCount(); ++k) {
+        if (auto* cw = dynamic_cast<TWinControl*>(w->Controls(k))) todo.push_back(cw);
+      }
+    }
+  }
+  return x11;
+}
+
+bool ControlPaintActive() { return gActive; }
+
+void ControlWindowCreated(TWinControl* Control) {
+  if (!gActive || !Control) return;
+  Install(Control);
+}
+
+void ControlInvalidated(TControl* Control) {
+  if (!gActive || !Control) return;
+  if (auto* w = dynamic_cast<TWinControl*>(Control)) {
+    if (w->HandleAllocated()) InvalidateRect(w->Handle(), nullptr, true);
+    return;
+  }
+  TWinControl* p = Control->Parent();
+  if (p && p->HandleAllocated()) {
+    RECT r = ToRect(Control->BoundsRect());
+    InvalidateRect(p->Handle(), &r, true);
+  }
+}
+
+void ControlFocused(TWinControl* Control) {
+  if (!gActive || !Control) return;
+  HWND h = Control->Handle();
+  if (GetFocus() != h) SetFocus(h);
+}
+
+TWinControl* FindNextTabStop(TCustomForm* Form, TWinControl* Current, bool GoForward) {
+  if (!Form) return nullptr;
+  std::vector<TWinControl*> stops;
+  CollectTabStops(Form, stops);
+  if (stops.empty()) return nullptr;
+  auto it = std::find(stops.begin(), stops.end(), Current);
+  if (it == stops.end()) return GoForward ? stops.front() : stops.back();
+  size_t i = static_cast<size_t>(it - stops.begin());
+  size_t n = stops.size();
+  return stops[GoForward ? (i + 1) % n : (i + n - 1) % n];
+}
+
+TMainMenu* FormMainMenu(TCustomForm* Form) {
+  if (!Form) return nullptr;
+  for (int i = 0; i < Form->ComponentCount(); ++i) {
+    if (auto* m = dynamic_cast<TMainMenu*>(Form->Components(i))) return m;
+  }
+  return nullptr;
+}
+
+bool ClickMenuPath(TMainMenu* Menu, const std::vector<std::string>& Path) {
+  if (!Menu || Path.empty()) return false;
+  TMenuItem* item = Menu->Items();
+  for (const std::string& caption : Path) {
+    item = item->Find(caption);
+    if (!item || !item->Enabled() || !item->Visible()) return false;
+  }
+  item->Click();
+  return true;
+}
+
+int DisplayMessageBox(const std::string& Text, const std::string& Caption, UINT Flags) {
+  std::vector<std::pair<int, std::string>> buttons;
+  switch (Flags & 0xF) {
+    case MB_OKCANCEL: buttons = {{IDOK, "OK"}, {IDCANCEL, "Cancel"}}; break;
+    case MB_ABORTRETRYIGNORE: buttons = {{IDABORT, "&Abort"}, {IDRETRY, "&Retry"}, {IDIGNORE, "&Ignore"}}; break;
+    case MB_YESNOCANCEL: buttons = {{IDYES, "&Yes"}, {IDNO, "&No"}, {IDCANCEL, "Cancel"}}; break;
+    case MB_YESNO: buttons = {{IDYES, "&Yes"}, {IDNO, "&No"}}; break;
+    case MB_RETRYCANCEL: buttons = {{IDRETRY, "&Retry"}, {IDCANCEL, "Cancel"}}; break;
+    default: buttons = {{IDOK, "OK"}}; break;
+  }
+  size_t def = (Flags >> 8) & 0xF;
+  if (def >= buttons.size()) def = 0;
+  TForm* form = CreateFormOf<TForm>(nullptr);
+  form->SetCaption(Caption);
+  form->SetBorderStyle(bsDialog);
+  form->SetPosition(poScreenCenter);
+  HDC dc = GetDC(0);
+  HGDIOBJ old = SelectObject(dc, GuiFont());
+  RECT tr{0, 0, 400, 0};
+  DrawText(dc, Text, &tr, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+  SelectObject(dc, old);
+  ReleaseDC(0, dc);
+  int bw = 75, bh = 25, gap = 8;
+  int rowW = static_cast<int>(buttons.size()) * (bw + gap) - gap;
+  int w = std::max<int>(tr.right, rowW) + 48;
+  int h = tr.bottom + bh + 56;
+  form->SetBounds(0, 0, w, h);
+  auto* label = new TLabel(form);
+  label->SetParent(form);
+  label->SetWordWrap(true);
+  label->SetShowAccelChar(false);
+  label->SetBounds(24, 16, tr.right, tr.bottom);
+  label->SetCaption(Text);
+  int x = (w - rowW) / 2;
+  for (size_t i = 0; i < buttons.size(); ++i) {
+    auto* b = new TButton(form);
+    b->SetParent(form);
+    b->SetBounds(x, h - bh - 16, bw, bh);
+    b->SetCaption(buttons[i].second);
+    b->SetModalResult(buttons[i].first);
+    b->SetDefault(i == def);
+    b->SetCancel(buttons[i].first == IDCANCEL || (buttons.size() == 2 && buttons[i].first == IDNO) ||
+                 buttons.size() == 1);
+    if (i == def) form->SetActiveControl(b);
+    x += bw + gap;
+  }
+  int result = form->ShowModal();
+  Free(form);
+  // Closing the box with its close box answers Cancel where there is one.
+  bool known = false;
+  for (auto& b : buttons) known = known || b.first == result;
+  if (!known) result = buttons.size() == 1 ? IDOK : (Flags & 0xF) == MB_YESNO ? IDNO : IDCANCEL;
+  return result;
+}
+
+}  // namespace fw

@@ -1,0 +1,655 @@
+// The display core: paint scheduling, composition of child windows into their
+// top-level window's store, input routing, focus and capture. The backend
+// (X11 or headless) only shows what the core hands it.
+#include "platform/display/Display.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include <unistd.h>
+
+#include "platform/display/DisplayInternal.h"
+#include "platform/gdi/Gdi.h"
+
+namespace plat {
+
+namespace display {
+namespace {
+
+// Keeps nothing on screen: the window tree lives in platform/msg as always.
+class HeadlessBackend : public Backend {
+public:
+  void Sync(HWND, const TopState&) override {}
+  void Destroy(HWND) override {}
+  void Present(HWND, int32_t, int32_t, const std::vector<uint8_t>&) override {}
+  void Shape(HWND, const std::vector<RECT>&, bool) override {}
+  void Flush(bool) override {}
+};
+
+constexpr uintptr_t kPresentTimer = 1;
+constexpr DWORD kDoubleClickMs = 500;
+constexpr int32_t kDoubleClickDistance = 4;
+
+struct State {
+  DWORD thread = 0;
+  std::unique_ptr<Backend> backend;
+  HWND timerWnd = 0;
+  bool scheduled = false;
+  bool presenting = false;
+  std::set<HWND> invalid;   // windows with a paint request
+  std::set<HWND> dirty;     // top-level windows to present
+  std::map<HWND, std::vector<uint8_t>> shapes;  // region data last applied
+  std::set<HWND> configuring;  // changes that came from the server
+  HWND capture = 0;
+  HWND focus = 0;
+  HWND active = 0;
+  HWND closeDown = 0;       // window pressed on its close hit area
+  // Double-click detection.
+  HWND lastDownWnd = 0;
+  int lastDownButton = -1;
+  DWORD lastDownTime = 0;
+  int32_t lastDownX = 0, lastDownY = 0;
+};
+
+std::mutex gMu;  // guards the pointer and thread id read from other threads
+State* gState = nullptr;
+
+State* Mine() {
+  State* s = gState;
+  if (!s || s->thread != GetCurrentThreadId()) return nullptr;
+  return s;
+}
+
+bool OwnedByDisplay(State* s, HWND hwnd) {
+  DWORD pid = 0;
+  return s && hwnd != 0 && GetWindowThreadProcessId(hwnd, &pid) == s->thread &&
+         pid == static_cast<DWORD>(getpid());
+}
+
+HWND TopOf(HWND hwnd) {
+  for (int guard = 0; hwnd != 0 && guard < 1000; ++guard) {
+    HWND p = GetParent(hwnd);
+    if (p == 0) return hwnd;
+    hwnd = p;
+  }
+  return 0;
+}
+
+bool HasStyle(HWND hwnd, DWORD bit) {
+  return (static_cast<DWORD>(GetWindowLong(hwnd, GWL_STYLE)) & bit) != 0;
+}
+
+bool IsDescendantOrSelf(HWND hwnd, HWND ancestor) {
+  for (int guard = 0; hwnd != 0 && guard < 1000; ++guard) {
+    if (hwnd == ancestor) return true;
+    hwnd = GetParent(hwnd);
+  }
+  return false;
+}
+
+void Schedule(State* s) {
+  if (s->scheduled || s->presenting || s->timerWnd == 0) return;
+  s->scheduled = true;
+  SetTimer(s->timerWnd, kPresentTimer, 1);
+}
+
+void InvalidateTree(HWND hwnd) {
+  InvalidateRect(hwnd, nullptr, true);
+  for (HWND c : GetChildWindows(hwnd)) InvalidateTree(c);
+}
+
+TopState ReadTop(HWND top) {
+  TopState t;
+  t.visible = HasStyle(top, WS_VISIBLE);
+  t.iconic = IsIconic(top);
+  GetWindowRect(top, &t.rect);
+  t.title = GetWindowText(top);
+  return t;
+}
+
+void SyncTop(State* s, HWND top) {
+  if (s->configuring.count(top)) return;
+  TopState t = ReadTop(top);
+  s->backend->Sync(top, t);
+  if (t.visible && !t.iconic) {
+    s->dirty.insert(top);
+    Schedule(s);
+  }
+}
+
+// Composes a child and its descendants into the top-level context. (ox, oy)
+// is the parent's origin in the top-level window, clip what of it is visible.
+void ComposeChildren(HDC dst, HWND parent, int32_t ox, int32_t oy, const RECT& clip) {
+  std::vector<HWND> kids = GetChildWindows(parent);
+  for (auto it = kids.rbegin(); it != kids.rend(); ++it) {  // bottom first
+    HWND c = *it;
+    if (!HasStyle(c, WS_VISIBLE)) continue;
+    RECT r;
+    if (!GetWindowRect(c, &r)) continue;
+    RECT at{ox + r.left, oy + r.top, ox + r.right, oy + r.bottom};
+    RECT vis{std::max(at.left, clip.left), std::max(at.top, clip.top),
+             std::min(at.right, clip.right), std::min(at.bottom, clip.bottom)};
+    if (vis.right <= vis.left || vis.bottom <= vis.top) continue;
+    HDC src = GetWindowDC(c);
+    if (src) {
+      int saved = SaveDC(dst);
+      IntersectClipRect(dst, vis.left, vis.top, vis.right, vis.bottom);
+      BitBlt(dst, at.left, at.top, at.right - at.left, at.bottom - at.top, src, 0, 0, SRCCOPY);
+      RestoreDC(dst, saved);
+      ReleaseDC(c, src);
+    }
+    ComposeChildren(dst, c, at.left, at.top, vis);
+  }
+}
+
+void ApplyShape(State* s, HWND top) {
+  HRGN rgn = CreateRectRgn(0, 0, 0, 0);
+  bool has = GetWindowRgn(top, rgn) != ERROR;
+  std::vector<uint8_t> data;
+  if (has) {
+    uint32_t need = GetRegionData(rgn, 0, nullptr);
+    data.resize(need);
+    if (need == 0 || GetRegionData(rgn, need, data.data()) != need) data.clear();
+  }
+  DeleteObject(rgn);
+  auto it = s->shapes.find(top);
+  if (it == s->shapes.end() && !has) return;
+  if (it != s->shapes.end() && it->second == data && has) return;
+  if (!has) {
+    s->shapes.erase(top);
+    s->backend->Shape(top, {}, true);
+    return;
+  }
+  s->shapes[top] = data;
+  std::vector<RECT> rects;
+  if (data.size() >= sizeof(RGNDATAHEADER)) {
+    RGNDATAHEADER h;
+    std::memcpy(&h, data.data(), sizeof h);
+    size_t count = std::min<size_t>(h.nCount, (data.size() - sizeof h) / sizeof(RECT));
+    rects.resize(count);
+    if (count) std::memcpy(rects.data(), data.data() + sizeof h, count * sizeof(RECT));
+  }
+  s->backend->Shape(top, rects, false);
+}
+
+void PresentTop(State* s, HWND top) {
+  if (!IsWindow(top) || !HasStyle(top, WS_VISIBLE) || IsIconic(top)) return;
+  RECT r;
+  GetWindowRect(top, &r);
+  HDC dc = GetWindowDC(top);
+  if (dc) {
+    RECT clip{0, 0, r.right - r.left, r.bottom - r.top};
+    ComposeChildren(dc, top, 0, 0, clip);
+    ReleaseDC(top, dc);
+  }
+  int32_t w = 0, h = 0;
+  std::vector<uint8_t> pixels;
+  if (!GetWindowSurface(top, &w, &h, &pixels)) return;
+  ApplyShape(s, top);
+  s->backend->Present(top, w, h, pixels);
+}
+
+int Depth(HWND hwnd) {
+  int d = 0;
+  for (HWND p = GetParent(hwnd); p != 0 && d < 1000; p = GetParent(p)) ++d;
+  return d;
+}
+
+// Paints every invalid window (parents first), then presents the changed
+// top-level windows.
+void RunPresent(State* s) {
+  s->presenting = true;
+  for (int round = 0; round < 8 && !s->invalid.empty(); ++round) {
+    std::vector<HWND> todo(s->invalid.begin(), s->invalid.end());
+    s->invalid.clear();
+    std::vector<std::pair<int, HWND>> order;
+    for (HWND h : todo) {
+      if (IsWindow(h)) order.emplace_back(Depth(h), h);
+    }
+    std::sort(order.begin(), order.end());
+    for (auto& [depth, h] : order) {
+      if (!IsWindow(h)) continue;
+      HWND top = TopOf(h);
+      if (!IsWindowVisible(h)) continue;  // painted when shown
+      UpdateWindow(h);
+      RECT left;
+      if (GetUpdateRect(h, &left, false)) ValidateRect(h, nullptr);  // ignored the paint
+      if (top) s->dirty.insert(top);
+    }
+  }
+  std::vector<HWND> tops(s->dirty.begin(), s->dirty.end());
+  s->dirty.clear();
+  for (HWND t : tops) PresentTop(s, t);
+  s->backend->Flush(false);
+  s->presenting = false;
+  if (!s->invalid.empty() || !s->dirty.empty()) Schedule(s);
+}
+
+LRESULT TimerWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_TIMER && static_cast<uintptr_t>(wParam) == kPresentTimer) {
+    KillTimer(hwnd, kPresentTimer);
+    if (State* s = Mine()) {
+      s->scheduled = false;
+      RunPresent(s);
+    }
+    return 0;
+  }
+  return DefWindowProc(hwnd, msg, wParam, lParam);
+}
+
+void OnPaintRequest(HWND hwnd) {
+  State* s = Mine();
+  if (!s || !OwnedByDisplay(s, hwnd)) {
+    PostMessage(hwnd, WM_PAINT, 0, 0);
+    return;
+  }
+  s->invalid.insert(hwnd);
+  Schedule(s);
+}
+
+void ForgetInputState(State* s, HWND dying) {
+  if (s->capture && IsDescendantOrSelf(s->capture, dying)) s->capture = 0;
+  if (s->focus && IsDescendantOrSelf(s->focus, dying)) s->focus = 0;
+  if (s->active == dying) s->active = 0;
+  if (s->lastDownWnd && IsDescendantOrSelf(s->lastDownWnd, dying)) s->lastDownWnd = 0;
+  if (s->closeDown == dying) s->closeDown = 0;
+}
+
+void OnWindowChange(HWND hwnd, UINT change) {
+  State* s = Mine();
+  if (!s || hwnd == s->timerWnd || !OwnedByDisplay(s, hwnd)) return;
+  HWND parent = GetParent(hwnd);
+  if (parent == 0) {
+    switch (change) {
+      case WM_DESTROY:
+        ForgetInputState(s, hwnd);
+        s->invalid.erase(hwnd);
+        s->dirty.erase(hwnd);
+        s->shapes.erase(hwnd);
+        s->backend->Destroy(hwnd);
+        return;
+      case WM_SETTEXT:
+        SyncTop(s, hwnd);
+        return;
+      case WM_CREATE:
+      case WM_SHOWWINDOW:
+      case WM_NULL:
+        if (HasStyle(hwnd, WS_VISIBLE) && !IsIconic(hwnd)) InvalidateTree(hwnd);
+        SyncTop(s, hwnd);
+        return;
+      case WM_SIZE:
+        InvalidateTree(hwnd);
+        SyncTop(s, hwnd);
+        return;
+      case WM_MOVE:
+        SyncTop(s, hwnd);
+        return;
+      default: return;
+    }
+  }
+  HWND top = TopOf(hwnd);
+  switch (change) {
+    case WM_DESTROY:
+      ForgetInputState(s, hwnd);
+      s->invalid.erase(hwnd);
+      break;
+    case WM_CREATE:
+    case WM_SHOWWINDOW:
+    case WM_NULL:
+      if (HasStyle(hwnd, WS_VISIBLE)) InvalidateTree(hwnd);
+      break;
+    case WM_SIZE: InvalidateTree(hwnd); break;
+    default: break;
+  }
+  if (change == WM_SETTEXT) return;
+  // What the child covered in its top-level window must be painted again.
+  if (parent == top && top != 0 && change != WM_CREATE) InvalidateRect(top, nullptr, true);
+  if (top) {
+    s->dirty.insert(top);
+    Schedule(s);
+  }
+}
+
+bool OnTranslate(const MSG* msg) {
+  // Key messages of the display carry bit 28: their characters are queued already.
+  return msg && (msg->message == WM_KEYDOWN || msg->message == WM_SYSKEYDOWN) &&
+         (static_cast<uint32_t>(msg->lParam) & (1u << 28)) != 0;
+}
+
+LPARAM PackPoint(int32_t x, int32_t y) {
+  return static_cast<LPARAM>((static_cast<uint32_t>(x) & 0xFFFF) |
+                             ((static_cast<uint32_t>(y) & 0xFFFF) << 16));
+}
+
+// The deepest visible child under (x, y) in hwnd's client coordinates.
+HWND ChildAt(HWND hwnd, int32_t x, int32_t y, int32_t* cx, int32_t* cy) {
+  std::vector<HWND> kids = GetChildWindows(hwnd);
+  for (HWND c : kids) {  // top first
+    if (!HasStyle(c, WS_VISIBLE)) continue;
+    RECT r;
+    if (!GetWindowRect(c, &r)) continue;
+    if (x < r.left || x >= r.right || y < r.top || y >= r.bottom) continue;
+    int32_t lx = x - r.left, ly = y - r.top;
+    HWND deeper = ChildAt(c, lx, ly, cx, cy);
+    if (deeper) return deeper;
+    if (SendMessage(c, WM_NCHITTEST, 0, 0) == HTTRANSPARENT) continue;
+    *cx = lx;
+    *cy = ly;
+    return c;
+  }
+  return 0;
+}
+
+// Origin of a window in its top-level window's client coordinates.
+POINT OriginInTop(HWND hwnd) {
+  POINT p;
+  for (HWND h = hwnd; h != 0 && GetParent(h) != 0; h = GetParent(h)) {
+    RECT r;
+    GetWindowRect(h, &r);
+    p.x += r.left;
+    p.y += r.top;
+  }
+  return p;
+}
+
+void Activate(State* s, HWND top) {
+  if (s->active == top) return;
+  HWND old = s->active;
+  s->active = top;
+  if (old && IsWindow(old)) SendMessage(old, WM_ACTIVATE, 0, static_cast<LPARAM>(top));
+  if (top) {
+    SendMessage(top, WM_ACTIVATE, 1, static_cast<LPARAM>(old));
+    if (!s->focus || TopOf(s->focus) != top) SetFocus(top);
+  }
+}
+
+}  // namespace
+
+void BackendConfigured(HWND top, const RECT& rect) {
+  State* s = Mine();
+  if (!s || !IsWindow(top)) return;
+  RECT cur;
+  GetWindowRect(top, &cur);
+  if (cur.left == rect.left && cur.top == rect.top && cur.right == rect.right &&
+      cur.bottom == rect.bottom) {
+    return;
+  }
+  s->configuring.insert(top);
+  MoveWindow(top, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, true);
+  s->configuring.erase(top);
+  s->dirty.insert(top);
+  Schedule(s);
+}
+
+void BackendIconic(HWND top, bool iconic) {
+  State* s = Mine();
+  if (!s || !IsWindow(top) || IsIconic(top) == iconic || !HasStyle(top, WS_VISIBLE)) return;
+  s->configuring.insert(top);
+  ShowWindow(top, iconic ? SW_MINIMIZE : SW_RESTORE);
+  s->configuring.erase(top);
+  if (!iconic) {
+    s->dirty.insert(top);
+    Schedule(s);
+  }
+}
+
+void BackendActivated(HWND top, bool active) {
+  State* s = Mine();
+  if (!s) return;
+  if (active) {
+    Activate(s, top);
+  } else if (s->active == top) {
+    Activate(s, 0);
+  }
+}
+
+void BackendExposed(HWND top) {
+  State* s = Mine();
+  if (!s) return;
+  s->dirty.insert(top);
+  Schedule(s);
+}
+
+}  // namespace display
+
+using namespace display;
+
+bool InitDisplay() {
+  std::lock_guard<std::mutex> lock(gMu);
+  if (gState) return gState->backend->IsX11();
+  auto s = std::make_unique<State>();
+  s->thread = GetCurrentThreadId();
+  const char* headless = std::getenv("VEXA_HEADLESS");
+  const char* name = std::getenv("DISPLAY");
+  if (name && *name && !(headless && *headless && std::strcmp(headless, "0") != 0)) {
+    s->backend = OpenX11Backend();
+  }
+  if (!s->backend) s->backend = std::make_unique<HeadlessBackend>();
+  WNDCLASS wc;
+  wc.lpszClassName = "VexaDisplayTimer";
+  wc.lpfnWndProc = TimerWndProc;
+  WNDCLASS existing;
+  if (!GetClassInfo(wc.lpszClassName, &existing)) RegisterClass(wc);
+  gState = s.release();
+  gState->timerWnd = CreateWindowEx(0, "VexaDisplayTimer", "", WS_POPUP, 0, 0, 0, 0, 0, 0);
+  SetPaintRequestHook(OnPaintRequest);
+  SetWindowChangeHook(OnWindowChange);
+  SetTranslateMessageHook(OnTranslate);
+  // Windows made before the display opened are shown now.
+  for (HWND top : GetTopLevelWindows()) {
+    if (top != gState->timerWnd && OwnedByDisplay(gState, top) && HasStyle(top, WS_VISIBLE)) {
+      InvalidateTree(top);
+      SyncTop(gState, top);
+    }
+  }
+  return gState->backend->IsX11();
+}
+
+void ShutdownDisplay() {
+  State* s;
+  {
+    std::lock_guard<std::mutex> lock(gMu);
+    s = gState;
+    if (!s || s->thread != GetCurrentThreadId()) return;
+    gState = nullptr;
+  }
+  SetPaintRequestHook([](HWND hwnd) { PostMessage(hwnd, WM_PAINT, 0, 0); });
+  SetWindowChangeHook(nullptr);
+  SetTranslateMessageHook(nullptr);
+  if (s->timerWnd) DestroyWindow(s->timerWnd);
+  s->backend.reset();
+  delete s;
+}
+
+bool DisplayIsX11() {
+  State* s = gState;
+  return s && s->backend->IsX11();
+}
+
+void FlushDisplay() {
+  State* s = Mine();
+  if (!s) return;
+  if (s->scheduled) {
+    KillTimer(s->timerWnd, kPresentTimer);
+    s->scheduled = false;
+  }
+  RunPresent(s);
+  s->backend->Flush(true);
+}
+
+unsigned long GetDisplayWindowId(HWND hwnd) {
+  State* s = Mine();
+  return s ? s->backend->WindowId(hwnd) : 0;
+}
+
+void* GetXDisplay() {
+  State* s = gState;
+  return s ? s->backend->Connection() : nullptr;
+}
+
+HWND SetCapture(HWND hwnd) {
+  State* s = Mine();
+  if (!s) return 0;
+  HWND old = s->capture;
+  s->capture = IsWindow(hwnd) ? hwnd : 0;
+  if (old && old != s->capture) SendMessage(old, WM_CAPTURECHANGED, 0, static_cast<LPARAM>(hwnd));
+  return old;
+}
+
+bool ReleaseCapture() {
+  State* s = Mine();
+  if (!s) return false;
+  HWND old = s->capture;
+  s->capture = 0;
+  if (old) SendMessage(old, WM_CAPTURECHANGED, 0, 0);
+  return true;
+}
+
+HWND GetCapture() {
+  State* s = Mine();
+  return s ? s->capture : 0;
+}
+
+HWND SetFocus(HWND hwnd) {
+  State* s = Mine();
+  if (!s) return 0;
+  if (hwnd != 0 && !IsWindow(hwnd)) return 0;
+  HWND old = s->focus;
+  if (old == hwnd) return old;
+  s->focus = hwnd;
+  if (old && IsWindow(old)) SendMessage(old, WM_KILLFOCUS, static_cast<WPARAM>(hwnd), 0);
+  if (hwnd && s->focus == hwnd) SendMessage(hwnd, WM_SETFOCUS, static_cast<WPARAM>(old), 0);
+  return old;
+}
+
+HWND GetFocus() {
+  State* s = Mine();
+  return s ? s->focus : 0;
+}
+
+HWND GetActiveWindow() {
+  State* s = Mine();
+  return s ? s->active : 0;
+}
+
+HWND WindowFromPoint(HWND top, int32_t x, int32_t y) {
+  RECT r;
+  if (!GetWindowRect(top, &r)) return 0;
+  if (x < 0 || y < 0 || x >= r.right - r.left || y >= r.bottom - r.top) return 0;
+  int32_t cx = 0, cy = 0;
+  HWND c = ChildAt(top, x, y, &cx, &cy);
+  return c ? c : top;
+}
+
+void DeliverMouse(HWND top, MouseAction action, int button, int32_t x, int32_t y,
+                  uint32_t keyState, int wheelDelta, DWORD time) {
+  State* s = Mine();
+  if (!s || !IsWindow(top)) return;
+  if (action == MouseAction::Down && s->active != top) Activate(s, top);
+  HWND target = 0;
+  int32_t cx = x, cy = y;
+  LRESULT hit = HTCLIENT;
+  if (s->capture && IsWindow(s->capture) && TopOf(s->capture) == top) {
+    target = s->capture;
+    POINT o = OriginInTop(target);
+    cx = x - o.x;
+    cy = y - o.y;
+  } else {
+    RECT r;
+    GetWindowRect(top, &r);
+    bool inside = x >= 0 && y >= 0 && x < r.right - r.left && y < r.bottom - r.top;
+    if (!inside) return;
+    target = ChildAt(top, x, y, &cx, &cy);
+    if (!target) {
+      target = top;
+      cx = x;
+      cy = y;
+    }
+    hit = SendMessage(target, WM_NCHITTEST, 0, PackPoint(x + r.left, y + r.top));
+    if (hit == HTTRANSPARENT && target != top) {
+      target = top;
+      cx = x;
+      cy = y;
+      hit = SendMessage(top, WM_NCHITTEST, 0, PackPoint(x + r.left, y + r.top));
+    }
+  }
+  if (!IsWindowEnabled(target)) return;
+  if (hit == HTCLOSE) {
+    if (action == MouseAction::Down && button == 0) s->closeDown = target;
+    if (action == MouseAction::Up && button == 0 && s->closeDown == target) {
+      s->closeDown = 0;
+      DeliverClose(top);
+    }
+    return;
+  }
+  if (action == MouseAction::Up) s->closeDown = 0;
+  uint32_t mk = keyState & (MK_SHIFT | MK_CONTROL | MK_LBUTTON | MK_RBUTTON | MK_MBUTTON);
+  static const uint32_t kButtonMk[3] = {MK_LBUTTON, MK_RBUTTON, MK_MBUTTON};
+  static const UINT kDown[3] = {WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONDOWN};
+  static const UINT kUp[3] = {WM_LBUTTONUP, WM_RBUTTONUP, WM_MBUTTONUP};
+  static const UINT kDbl[3] = {WM_LBUTTONDBLCLK, WM_RBUTTONDBLCLK, WM_MBUTTONDBLCLK};
+  int b = std::clamp(button, 0, 2);
+  switch (action) {
+    case MouseAction::Move:
+      PostMessage(target, WM_MOUSEMOVE, static_cast<WPARAM>(mk), PackPoint(cx, cy));
+      break;
+    case MouseAction::Down: {
+      mk |= kButtonMk[b];
+      bool dbl = s->lastDownWnd == target && s->lastDownButton == b &&
+                 time - s->lastDownTime <= kDoubleClickMs &&
+                 std::abs(x - s->lastDownX) <= kDoubleClickDistance &&
+                 std::abs(y - s->lastDownY) <= kDoubleClickDistance;
+      if (dbl) {
+        s->lastDownWnd = 0;
+        s->lastDownButton = -1;
+      } else {
+        s->lastDownWnd = target;
+        s->lastDownButton = b;
+        s->lastDownTime = time;
+        s->lastDownX = x;
+        s->lastDownY = y;
+      }
+      PostMessage(target, dbl ? kDbl[b] : kDown[b], static_cast<WPARAM>(mk), PackPoint(cx, cy));
+      break;
+    }
+    case MouseAction::Up:
+      mk &= ~kButtonMk[b];
+      PostMessage(target, kUp[b], static_cast<WPARAM>(mk), PackPoint(cx, cy));
+      break;
+    case MouseAction::Wheel: {
+      HWND w = s->focus && TopOf(s->focus) == top ? s->focus : target;
+      RECT r;
+      GetWindowRect(top, &r);
+      uint32_t wp = (static_cast<uint32_t>(static_cast<int16_t>(wheelDelta)) << 16) | (mk & 0xFFFF);
+      PostMessage(w, WM_MOUSEWHEEL, static_cast<WPARAM>(wp), PackPoint(x + r.left, y + r.top));
+      break;
+    }
+  }
+}
+
+void DeliverKey(HWND top, bool down, int vk, uint32_t ch, bool alt) {
+  State* s = Mine();
+  if (!s || !IsWindow(top)) return;
+  HWND target = s->focus && IsWindow(s->focus) && TopOf(s->focus) == top ? s->focus : top;
+  if (!IsWindowEnabled(target)) return;
+  uint32_t lp = 1u | (1u << 28);
+  if (alt) lp |= 1u << 29;
+  if (!down) lp |= (1u << 30) | (1u << 31);
+  if (vk != 0) {
+    UINT m = down ? (alt ? WM_SYSKEYDOWN : WM_KEYDOWN) : (alt ? WM_SYSKEYUP : WM_KEYUP);
+    PostMessage(target, m, vk, static_cast<LPARAM>(lp));
+  }
+  if (down && ch != 0) {
+    PostMessage(target, alt ? WM_SYSCHAR : WM_CHAR, static_cast<WPARAM>(ch), static_cast<LPARAM>(lp));
+  }
+}
+
+void DeliverClose(HWND top) {
+  if (IsWindow(top)) PostMessage(top, WM_SYSCOMMAND, static_cast<WPARAM>(SC_CLOSE), 0);
+}
+
+}  // namespace plat

@@ -1,0 +1,112 @@
+// Presenting top-level windows and turning input into window messages.
+//
+// Two backends keep the same window tree (the one platform/msg holds):
+// - X11 (DISPLAY set): every visible top-level window of the display thread is
+//   an X window whose pixels come from the window's backing store. Child
+//   windows are painted into their own stores and composed over their parent
+//   in z-order (bottom first) before the store is copied to the screen; a
+//   window region shapes the X window.
+// - Headless (no DISPLAY, or it cannot be opened): nothing is shown; the tree,
+//   paints, focus, capture and the input entry points below work the same.
+//
+// Painting: an invalidated window of the display thread is painted (WM_PAINT,
+// with WM_ERASEBKGND from BeginPaint) once the queue has handled what was
+// posted before, parents before children; then the result is presented.
+//
+// The display belongs to the thread that called InitDisplay: its queue watches
+// the X connection. Windows of other threads are neither painted nor shown.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/msg/Msg.h"
+
+namespace plat {
+
+// Hit-test results (WM_NCHITTEST answers). HTTRANSPARENT hands the point to the
+// window below; HTCLOSE makes a click the close command.
+constexpr LRESULT HTTRANSPARENT = -1;
+constexpr LRESULT HTNOWHERE = 0;
+constexpr LRESULT HTCLIENT = 1;
+constexpr LRESULT HTCAPTION = 2;
+constexpr LRESULT HTCLOSE = 20;
+
+// Key state flags of mouse messages (wParam).
+constexpr uint32_t MK_LBUTTON = 0x0001;
+constexpr uint32_t MK_RBUTTON = 0x0002;
+constexpr uint32_t MK_SHIFT = 0x0004;
+constexpr uint32_t MK_CONTROL = 0x0008;
+constexpr uint32_t MK_MBUTTON = 0x0010;
+constexpr int WHEEL_DELTA = 120;
+
+constexpr UINT WM_CAPTURECHANGED = 0x0215;
+
+// Virtual key codes the display produces (letters and digits are their
+// upper-case ASCII codes).
+constexpr int VK_BACK = 0x08;
+constexpr int VK_TAB = 0x09;
+constexpr int VK_RETURN = 0x0D;
+constexpr int VK_SHIFT = 0x10;
+constexpr int VK_CONTROL = 0x11;
+constexpr int VK_MENU = 0x12;
+constexpr int VK_ESCAPE = 0x1B;
+constexpr int VK_SPACE = 0x20;
+constexpr int VK_PRIOR = 0x21;
+constexpr int VK_NEXT = 0x22;
+constexpr int VK_END = 0x23;
+constexpr int VK_HOME = 0x24;
+constexpr int VK_LEFT = 0x25;
+constexpr int VK_UP = 0x26;
+constexpr int VK_RIGHT = 0x27;
+constexpr int VK_DOWN = 0x28;
+constexpr int VK_INSERT = 0x2D;
+constexpr int VK_DELETE = 0x2E;
+constexpr int VK_F1 = 0x70;
+
+// Opens the display on the calling thread: X11 when DISPLAY names a reachable
+// server (and VEXA_HEADLESS is not set), headless otherwise. Returns true for
+// X11. Calling it again keeps the backend already chosen.
+bool InitDisplay();
+// Closes the X connection and forgets every presented window.
+void ShutdownDisplay();
+// True while the X11 backend is in use.
+bool DisplayIsX11();
+// Paints what is invalid and presents every changed top-level window now
+// (waits until the X server has taken the pixels).
+void FlushDisplay();
+// The X window id of a presented top-level window (0 when none).
+unsigned long GetDisplayWindowId(HWND hwnd);
+// The X connection (a Display*), null when headless.
+void* GetXDisplay();
+
+// Mouse capture: every mouse message goes to the capturing window until it is
+// released. The window losing it gets WM_CAPTURECHANGED.
+HWND SetCapture(HWND hwnd);
+bool ReleaseCapture();
+HWND GetCapture();
+// Keyboard focus: WM_KILLFOCUS to the old window, WM_SETFOCUS to the new one.
+HWND SetFocus(HWND hwnd);
+HWND GetFocus();
+// The top-level window that has the keyboard (0 when none).
+HWND GetActiveWindow();
+
+// Input entry points; the X11 backend calls them and headless tests may too.
+// Coordinates are in the top-level window's client area. Button 0 left, 1
+// right, 2 middle. Mouse messages are posted to the window under the point
+// (hit-tested with WM_NCHITTEST) or to the capture; two presses of one button
+// within the double-click time and distance give a double-click message.
+enum class MouseAction { Move, Down, Up, Wheel };
+void DeliverMouse(HWND top, MouseAction action, int button, int32_t x, int32_t y,
+                  uint32_t keyState, int wheelDelta, DWORD time);
+// A key goes to the focus window (the active top-level window when the focus
+// is elsewhere): WM_KEYDOWN/WM_KEYUP (WM_SYS* with Alt held), then WM_CHAR
+// for a key that makes a character (code point ch, 0 for none).
+void DeliverKey(HWND top, bool down, int vk, uint32_t ch, bool alt);
+// The close box of a top-level window: WM_SYSCOMMAND SC_CLOSE.
+void DeliverClose(HWND top);
+// The window under a point of a top-level window's client area (0 for none).
+HWND WindowFromPoint(HWND top, int32_t x, int32_t y);
+
+}  // namespace plat

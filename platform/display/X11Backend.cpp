@@ -1,0 +1,437 @@
+// The X11 backend: one X window per visible top-level window, filled from the
+// window's composed backing store; X input becomes the core's input calls.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/shape.h>
+#include <X11/keysym.h>
+
+#include <sys/epoll.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "platform/display/DisplayInternal.h"
+#include "platform/gdi/Gdi.h"
+
+namespace plat::display {
+namespace {
+
+int IgnoreXError(Display*, XErrorEvent*) { return 0; }
+
+int VirtualKey(KeySym ks) {
+  if (ks >= XK_a && ks <= XK_z) return static_cast<int>('A' + (ks - XK_a));
+  if (ks >= XK_A && ks <= XK_Z) return static_cast<int>('A' + (ks - XK_A));
+  if (ks >= XK_0 && ks <= XK_9) return static_cast<int>('0' + (ks - XK_0));
+  if (ks >= XK_F1 && ks <= XK_F12) return static_cast<int>(VK_F1 + (ks - XK_F1));
+  switch (ks) {
+    case XK_BackSpace: return VK_BACK;
+    case XK_Tab:
+    case XK_ISO_Left_Tab: return VK_TAB;
+    case XK_Return:
+    case XK_KP_Enter: return VK_RETURN;
+    case XK_Escape: return VK_ESCAPE;
+    case XK_space: return VK_SPACE;
+    case XK_Prior: return VK_PRIOR;
+    case XK_Next: return VK_NEXT;
+    case XK_End: return VK_END;
+    case XK_Home: return VK_HOME;
+    case XK_Left: return VK_LEFT;
+    case XK_Up: return VK_UP;
+    case XK_Right: return VK_RIGHT;
+    case XK_Down: return VK_DOWN;
+    case XK_Insert: return VK_INSERT;
+    case XK_Delete: return VK_DELETE;
+    case XK_Shift_L:
+    case XK_Shift_R: return VK_SHIFT;
+    case XK_Control_L:
+    case XK_Control_R: return VK_CONTROL;
+    case XK_Alt_L:
+    case XK_Alt_R: return VK_MENU;
+    default: return 0;
+  }
+}
+
+// First code point of UTF-8 text (0 for none or a broken sequence).
+uint32_t FirstCodePoint(const char* s, int n) {
+  if (n <= 0) return 0;
+  auto b = static_cast<unsigned char>(s[0]);
+  if (b < 0x80) return b;
+  int len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
+  if (len == 0 || len > n) return 0;
+  uint32_t cp = b & (0x3F >> (len - 1));
+  for (int i = 1; i < len; ++i) {
+    auto c = static_cast<unsigned char>(s[i]);
+    if ((c & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  return cp;
+}
+
+uint32_t KeyState(unsigned int state) {
+  uint32_t mk = 0;
+  if (state & ShiftMask) mk |= MK_SHIFT;
+  if (state & ControlMask) mk |= MK_CONTROL;
+  if (state & Button1Mask) mk |= MK_LBUTTON;
+  if (state & Button2Mask) mk |= MK_MBUTTON;
+  if (state & Button3Mask) mk |= MK_RBUTTON;
+  return mk;
+}
+
+int Shift(unsigned long mask) {
+  int s = 0;
+  while (mask && !(mask & 1)) {
+    mask >>= 1;
+    ++s;
+  }
+  return s;
+}
+
+class X11Backend : public Backend {
+public:
+  explicit X11Backend(Display* dpy) : FDpy(dpy) {
+    FScreen = DefaultScreen(dpy);
+    FRoot = RootWindow(dpy, FScreen);
+    FVisual = DefaultVisual(dpy, FScreen);
+    FDepth = DefaultDepth(dpy, FScreen);
+    FGc = DefaultGC(dpy, FScreen);
+    FDeleteWindow = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
+    FProtocols = XInternAtom(dpy, "WM_PROTOCOLS", False);
+    FNetWmName = XInternAtom(dpy, "_NET_WM_NAME", False);
+    FUtf8 = XInternAtom(dpy, "UTF8_STRING", False);
+    int ev = 0, err = 0;
+    FHasShape = XShapeQueryExtension(dpy, &ev, &err);
+    SetScreenSize(DisplayWidth(dpy, FScreen), DisplayHeight(dpy, FScreen));
+    WatchFd(ConnectionNumber(dpy), EPOLLIN, [this](uint32_t) { ProcessEvents(); });
+  }
+
+  ~X11Backend() override {
+    UnwatchFd(ConnectionNumber(FDpy));
+    for (auto& [h, w] : FWindows) XDestroyWindow(FDpy, w.xwin);
+    XCloseDisplay(FDpy);
+  }
+
+  void Sync(HWND top, const TopState& st) override {
+    auto it = FWindows.find(top);
+    if (!st.visible) {
+      if (it != FWindows.end() && it->second.mapped) {
+        XWithdrawWindow(FDpy, it->second.xwin, FScreen);
+        it->second.mapped = false;
+      }
+      Flush(false);
+      return;
+    }
+    int32_t w = std::max(1, st.rect.right - st.rect.left);
+    int32_t h = std::max(1, st.rect.bottom - st.rect.top);
+    if (it == FWindows.end()) {
+      XSetWindowAttributes a{};
+      a.background_pixmap = None;
+      a.bit_gravity = NorthWestGravity;
+      a.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                     KeyPressMask | KeyReleaseMask | StructureNotifyMask | FocusChangeMask;
+      Window xw = XCreateWindow(FDpy, FRoot, st.rect.left, st.rect.top, static_cast<unsigned>(w),
+                                static_cast<unsigned>(h), 0, FDepth, InputOutput, FVisual,
+                                CWBackPixmap | CWBitGravity | CWEventMask, &a);
+      XSetWMProtocols(FDpy, xw, &FDeleteWindow, 1);
+      XSizeHints hints{};
+      hints.flags = USPosition | USSize;
+      hints.x = st.rect.left;
+      hints.y = st.rect.top;
+      hints.width = w;
+      hints.height = h;
+      XSetWMNormalHints(FDpy, xw, &hints);
+      XClassHint cls{};
+      char name[] = "vexa";
+      cls.res_name = name;
+      cls.res_class = name;
+      XSetClassHint(FDpy, xw, &cls);
+      it = FWindows.emplace(top, Win{}).first;
+      it->second.xwin = xw;
+      FByXid[xw] = top;
+    }
+    Win& win = it->second;
+    if (win.title != st.title || !win.titled) {
+      win.title = st.title;
+      win.titled = true;
+      XStoreName(FDpy, win.xwin, st.title.c_str());
+      XChangeProperty(FDpy, win.xwin, FNetWmName, FUtf8, 8, PropModeReplace,
+                      reinterpret_cast<const unsigned char*>(st.title.data()),
+                      static_cast<int>(st.title.size()));
+    }
+    if (win.rect.left != st.rect.left || win.rect.top != st.rect.top ||
+        win.rect.right != st.rect.right || win.rect.bottom != st.rect.bottom) {
+      XMoveResizeWindow(FDpy, win.xwin, st.rect.left, st.rect.top, static_cast<unsigned>(w),
+                        static_cast<unsigned>(h));
+      win.rect = st.rect;
+    }
+    if (st.iconic) {
+      if (win.mapped) XIconifyWindow(FDpy, win.xwin, FScreen);
+      else {
+        XWMHints wmh{};
+        wmh.flags = StateHint;
+        wmh.initial_state = IconicState;
+        XSetWMHints(FDpy, win.xwin, &wmh);
+        XMapWindow(FDpy, win.xwin);
+        win.mapped = true;
+      }
+    } else if (!win.mapped) {
+      XWMHints wmh{};
+      wmh.flags = StateHint | InputHint;
+      wmh.initial_state = NormalState;
+      wmh.input = True;
+      XSetWMHints(FDpy, win.xwin, &wmh);
+      XMapRaised(FDpy, win.xwin);
+      win.mapped = true;
+      win.wantFocus = true;
+    } else if (win.iconic) {
+      XMapRaised(FDpy, win.xwin);
+    }
+    win.iconic = st.iconic;
+    Flush(false);
+  }
+
+  void Destroy(HWND top) override {
+    auto it = FWindows.find(top);
+    if (it == FWindows.end()) return;
+    FByXid.erase(it->second.xwin);
+    XDestroyWindow(FDpy, it->second.xwin);
+    FWindows.erase(it);
+    Flush(false);
+  }
+
+  void Present(HWND top, int32_t width, int32_t height, const std::vector<uint8_t>& pixels) override {
+    auto it = FWindows.find(top);
+    if (it == FWindows.end() || !it->second.mapped || width <= 0 || height <= 0) return;
+    int32_t stride = DibStride(width, 24);
+    if (pixels.size() < static_cast<size_t>(stride) * static_cast<size_t>(height)) return;
+    XImage* img = XCreateImage(FDpy, FVisual, static_cast<unsigned>(FDepth), ZPixmap, 0, nullptr,
+                               static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
+    if (!img) return;
+    img->data = static_cast<char*>(malloc(static_cast<size_t>(img->bytes_per_line) * static_cast<size_t>(height)));
+    if (!img->data) {
+      XDestroyImage(img);
+      return;
+    }
+    bool direct = img->bits_per_pixel == 32 && img->byte_order == LSBFirst &&
+                  img->red_mask == 0xFF0000 && img->green_mask == 0xFF00 && img->blue_mask == 0xFF;
+    int rs = Shift(img->red_mask), gs = Shift(img->green_mask), bs = Shift(img->blue_mask);
+    for (int32_t y = 0; y < height; ++y) {
+      const uint8_t* src = pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(stride);
+      if (direct) {
+        auto* dst = reinterpret_cast<uint8_t*>(img->data) + static_cast<size_t>(y) * static_cast<size_t>(img->bytes_per_line);
+        for (int32_t x = 0; x < width; ++x) {
+          dst[4 * x] = src[3 * x];
+          dst[4 * x + 1] = src[3 * x + 1];
+          dst[4 * x + 2] = src[3 * x + 2];
+          dst[4 * x + 3] = 0;
+        }
+      } else {
+        for (int32_t x = 0; x < width; ++x) {
+          unsigned long p = ((static_cast<unsigned long>(src[3 * x + 2]) << rs) & img->red_mask) |
+                            ((static_cast<unsigned long>(src[3 * x + 1]) << gs) & img->green_mask) |
+                            ((static_cast<unsigned long>(src[3 * x]) << bs) & img->blue_mask);
+          XPutPixel(img, x, y, p);
+        }
+      }
+    }
+    XPutImage(FDpy, it->second.xwin, FGc, img, 0, 0, 0, 0, static_cast<unsigned>(width),
+              static_cast<unsigned>(height));
+    XDestroyImage(img);
+  }
+
+  void Shape(HWND top, const std::vector<RECT>& rects, bool none) override {
+    auto it = FWindows.find(top);
+    if (it == FWindows.end() || !FHasShape) return;
+    if (none) {
+      XShapeCombineMask(FDpy, it->second.xwin, ShapeBounding, 0, 0, None, ShapeSet);
+      return;
+    }
+    std::vector<XRectangle> xr;
+    for (const RECT& r : rects) {
+      if (r.right <= r.left || r.bottom <= r.top) continue;
+      XRectangle x;
+      x.x = static_cast<short>(std::clamp(r.left, -32768, 32767));
+      x.y = static_cast<short>(std::clamp(r.top, -32768, 32767));
+      x.width = static_cast<unsigned short>(std::clamp(r.right - r.left, 0, 65535));
+      x.height = static_cast<unsigned short>(std::clamp(r.bottom - r.top, 0, 65535));
+      xr.push_back(x);
+    }
+    XShapeCombineRectangles(FDpy, it->second.xwin, ShapeBounding, 0, 0, xr.data(),
+                            static_cast<int>(xr.size()), ShapeSet, Unsorted);
+  }
+
+  void Flush(bool wait) override {
+    if (wait) {
+      XSync(FDpy, False);
+    } else {
+      XFlush(FDpy);
+    }
+    // A round trip may have read events into Xlib's queue: handle them now,
+    // as the descriptor will not wake us for them.
+    if (XQLength(FDpy) > 0) ProcessEvents();
+  }
+
+  void Activate(HWND top) override {
+    auto it = FWindows.find(top);
+    if (it != FWindows.end() && it->second.mapped && it->second.viewable)
+      XSetInputFocus(FDpy, it->second.xwin, RevertToParent, CurrentTime);
+  }
+
+  unsigned long WindowId(HWND top) const override {
+    auto it = FWindows.find(top);
+    return it == FWindows.end() ? 0 : it->second.xwin;
+  }
+  void* Connection() const override { return FDpy; }
+  bool IsX11() const override { return true; }
+
+private:
+  struct Win {
+    Window xwin = 0;
+    bool mapped = false;
+    bool viewable = false;
+    bool iconic = false;
+    bool wantFocus = false;
+    bool titled = false;
+    std::string title;
+    RECT rect{-1, -1, -1, -1};
+  };
+
+  HWND Find(Window xw) const {
+    auto it = FByXid.find(xw);
+    return it == FByXid.end() ? 0 : it->second;
+  }
+
+  void ProcessEvents() {
+    if (FInEvents) return;
+    FInEvents = true;
+    while (XPending(FDpy) > 0) {
+      XEvent ev;
+      XNextEvent(FDpy, &ev);
+      Handle(ev);
+    }
+    FInEvents = false;
+  }
+
+  void Handle(XEvent& ev) {
+    HWND top = Find(ev.xany.window);
+    if (!top) return;
+    switch (ev.type) {
+      case Expose:
+        if (ev.xexpose.count == 0) BackendExposed(top);
+        break;
+      case ConfigureNotify: {
+        auto it = FWindows.find(top);
+        if (it == FWindows.end()) break;
+        int x = ev.xconfigure.x, y = ev.xconfigure.y;
+        Window child;
+        XTranslateCoordinates(FDpy, ev.xconfigure.window, FRoot, 0, 0, &x, &y, &child);
+        RECT r{x, y, x + ev.xconfigure.width, y + ev.xconfigure.height};
+        it->second.rect = r;
+        BackendConfigured(top, r);
+        break;
+      }
+      case MapNotify: {
+        auto it = FWindows.find(top);
+        if (it == FWindows.end()) break;
+        it->second.viewable = true;
+        if (it->second.iconic) {
+          it->second.iconic = false;
+          BackendIconic(top, false);
+        }
+        if (it->second.wantFocus) {
+          it->second.wantFocus = false;
+          XSetInputFocus(FDpy, it->second.xwin, RevertToParent, CurrentTime);
+        }
+        BackendExposed(top);
+        break;
+      }
+      case UnmapNotify: {
+        auto it = FWindows.find(top);
+        if (it == FWindows.end()) break;
+        it->second.viewable = false;
+        // Unmapped while we still want it shown: the window manager minimised it.
+        if (it->second.mapped && !it->second.iconic) {
+          it->second.iconic = true;
+          BackendIconic(top, true);
+        }
+        break;
+      }
+      case FocusIn:
+        if (ev.xfocus.detail != NotifyPointer) BackendActivated(top, true);
+        break;
+      case FocusOut:
+        if (ev.xfocus.detail != NotifyPointer && ev.xfocus.detail != NotifyInferior &&
+            ev.xfocus.mode == NotifyNormal)
+          BackendActivated(top, false);
+        break;
+      case ClientMessage:
+        if (ev.xclient.message_type == FProtocols && ev.xclient.format == 32 &&
+            static_cast<Atom>(ev.xclient.data.l[0]) == FDeleteWindow)
+          DeliverClose(top);
+        break;
+      case ButtonPress:
+      case ButtonRelease: {
+        unsigned b = ev.xbutton.button;
+        bool down = ev.type == ButtonPress;
+        uint32_t mk = KeyState(ev.xbutton.state);
+        if (b == 4 || b == 5) {
+          if (down)
+            DeliverMouse(top, MouseAction::Wheel, 0, ev.xbutton.x, ev.xbutton.y, mk,
+                         b == 4 ? WHEEL_DELTA : -WHEEL_DELTA, static_cast<DWORD>(ev.xbutton.time));
+          break;
+        }
+        int button = b == 1 ? 0 : b == 3 ? 1 : b == 2 ? 2 : -1;
+        if (button < 0) break;
+        if (down) {
+          auto it = FWindows.find(top);
+          if (it != FWindows.end() && it->second.viewable)
+            XSetInputFocus(FDpy, it->second.xwin, RevertToParent, ev.xbutton.time);
+        }
+        DeliverMouse(top, down ? MouseAction::Down : MouseAction::Up, button, ev.xbutton.x,
+                     ev.xbutton.y, mk, 0, static_cast<DWORD>(ev.xbutton.time));
+        break;
+      }
+      case MotionNotify:
+        DeliverMouse(top, MouseAction::Move, 0, ev.xmotion.x, ev.xmotion.y,
+                     KeyState(ev.xmotion.state), 0, static_cast<DWORD>(ev.xmotion.time));
+        break;
+      case KeyPress:
+      case KeyRelease: {
+        char buf[16];
+        KeySym ks = 0;
+        int n = XLookupString(&ev.xkey, buf, sizeof buf, &ks, nullptr);
+        int vk = VirtualKey(ks);
+        uint32_t ch = ev.type == KeyPress ? FirstCodePoint(buf, n) : 0;
+        if (ch == 0x7F) ch = 0;  // Delete makes no character
+        bool alt = (ev.xkey.state & Mod1Mask) != 0;
+        DeliverKey(top, ev.type == KeyPress, vk, ch, alt);
+        break;
+      }
+      default: break;
+    }
+  }
+
+  Display* FDpy;
+  int FScreen = 0;
+  Window FRoot = 0;
+  Visual* FVisual = nullptr;
+  int FDepth = 24;
+  GC FGc = nullptr;
+  Atom FDeleteWindow = 0, FProtocols = 0, FNetWmName = 0, FUtf8 = 0;
+  bool FHasShape = false;
+  bool FInEvents = false;
+  std::map<HWND, Win> FWindows;
+  std::map<Window, HWND> FByXid;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> OpenX11Backend() {
+  Display* dpy = XOpenDisplay(nullptr);
+  if (!dpy) return nullptr;
+  XSetErrorHandler(IgnoreXError);
+  return std::make_unique<X11Backend>(dpy);
+}
+
+}  // namespace plat::display
