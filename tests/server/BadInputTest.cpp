@@ -137,6 +137,8 @@ TEST(BeaconhubBadInput, FiveHundredBadConnectionsNeverCostAGatewayARecord) {
   late.Send("hello\r\n");
   EXPECT_EQ(late.ReadLine().value_or(""), "Unknown command: 'HELLO'");
   EXPECT_TRUE(hub.Process().Running());
+  // And it still shuts down the orderly way.
+  EXPECT_EQ(hub.Stop(), 0);
 }
 
 }  // namespace
