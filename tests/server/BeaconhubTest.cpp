@@ -82,6 +82,12 @@ TEST(Beaconhub, DatabaseSideTransactionsReachSubscribedGatewaysOnTheNextTick) {
   reg.SetRootKey(fw::HKEY_LOCAL_MACHINE);
   ASSERT_TRUE(reg.OpenKeyReadOnly("\\Software\\VEXA Software\\Lumidex\\NotifyServer"));
   EXPECT_EQ(reg.ReadString("Location"), hub.Dir() + "/beaconhub");
+
+  // SIGINT ends it the same orderly way as SIGTERM.
+  hub.Process().Signal(SIGINT);
+  EXPECT_EQ(hub.Process().Wait(std::chrono::duration_cast<std::chrono::milliseconds>(kWait)), 0);
+  EXPECT_TRUE(gw->ReadToClose().has_value());
+  EXPECT_NE(hub.IniText().find("[MainWindow]"), std::string::npos);
 }
 
 TEST(Beaconhub, InvalidTablesAndUnknownLettersAnswerAsTheyShould) {
