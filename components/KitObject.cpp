@@ -1,0 +1,35 @@
+#include "components/KitObject.h"
+
+namespace vexa {
+
+void TKitObject::NotifyChange() {
+  if (!FUpdating && OnChange) OnChange(this);
+}
+
+void TKitObject::SubObjectChanged(fw::TObject*) { NotifyChange(); }
+
+void TKitObject::GetDisplayString(std::string& Text) { Text.clear(); }
+
+void TKitObject::DefineProperties(TKitFiler*) {}
+
+void TKitObject::EndUpdate(bool Notify) {
+  FUpdating = false;
+  if (Notify) NotifyChange();
+}
+
+bool IsBlankString(const std::string& S) {
+  return S.find_first_not_of(' ') == std::string::npos;
+}
+
+std::string AddTrailingBackslash(const std::string& S) {
+  if (!IsBlankString(S) && S.back() == PathSeparator) return S;
+  return S + PathSeparator;
+}
+
+std::string RemoveTrailingBackslash(const std::string& S) {
+  if (IsBlankString(S)) return S;
+  if (S.back() == PathSeparator) return S.substr(0, S.size() - 1);
+  return S;
+}
+
+}  // namespace vexa

@@ -1,0 +1,59 @@
+// Base of the library's property objects: small persistent objects that a
+// component owns and publishes as one property, and that report every change
+// of a value to their owner through OnChange. Also the path string routines.
+#pragma once
+
+#include <string>
+
+#include "components/KitFiler.h"
+#include "framework/Classes.h"
+
+namespace vexa {
+
+// A design-time text; nothing reads it at run time.
+using TKitAboutVar = std::string;
+
+class TKitObject : public fw::TPersistent {
+public:
+  TKitObject() = default;
+
+  // Fires OnChange with this object as sender unless an update is in progress.
+  virtual void NotifyChange();
+  // Owners wire this (or a handler calling it) to the OnChange of their own
+  // property objects so that changes run up the chain. The sender is ignored.
+  virtual void SubObjectChanged(fw::TObject* Sender);
+  // A one-line summary for a property editor; empty here.
+  virtual void GetDisplayString(std::string& Text);
+  // Extra stored properties (none here).
+  virtual void DefineProperties(TKitFiler* Filer);
+
+  // The update state is a flag, not a counter: brackets do not nest.
+  void BeginUpdate() { FUpdating = true; }
+  void EndUpdate(bool Notify);
+  bool Updating() const { return FUpdating; }
+
+  fw::TNotifyEvent OnChange;
+
+protected:
+  // The setter rule: store only a different value, then notify.
+  template <class V>
+  void SetField(V& Field, const V& Value) {
+    if (Field == Value) return;
+    Field = Value;
+    NotifyChange();
+  }
+
+private:
+  bool FUpdating = false;
+};
+
+// Path strings ("\" is the directory separator, here "/").
+constexpr char PathSeparator = '/';
+// True for an empty string or one of blanks (character 32) only.
+bool IsBlankString(const std::string& S);
+// S unchanged when it is not blank and ends with the separator, else S with one appended.
+std::string AddTrailingBackslash(const std::string& S);
+// S unchanged when blank, else S without a final separator.
+std::string RemoveTrailingBackslash(const std::string& S);
+
+}  // namespace vexa
