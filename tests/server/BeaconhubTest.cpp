@@ -318,6 +318,18 @@ TEST(Beaconhub, ListenerFailureLeavesTheChannelServing) {
   auto gw = Gateway(port, {4});
 }
 
+TEST(Beaconhub, ChannelOwnedElsewhereStillListens) {
+  TestSession session;
+  ChildProcess holder(BinPath("ChannelHolderPeer"), {});
+  ASSERT_EQ(holder.ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(kWait)).value_or(""), "serving");
+  const int port = FreeTcpPort();
+  Beaconhub hub(session, IniFor(port));
+  EXPECT_TRUE(hub.WaitFor("Server Already Exists"));
+  EXPECT_TRUE(hub.WaitListening());
+  auto gw = Gateway(port, {1});
+  holder.CloseStdin();
+}
+
 TEST(Beaconhub, WithoutServerSectionListensOnDefaultPort) {
   TestSession session;
   Beaconhub hub(session, "");
