@@ -2,7 +2,9 @@
 // owners, lists, string lists, collections, streams and hidden utility windows.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -507,6 +509,75 @@ public:
   T* Items(int Index) const { return static_cast<T*>(TCollection::Items(Index)); }
   T* Add() { return static_cast<T*>(TCollection::Add()); }
 };
+
+// ---------------------------------------------------------------------------
+// TThread: a thread of execution owned by an object.
+//
+// Threads start when Resume (or Start) is first called, never from the
+// constructor: Execute of the derived class must be complete first. After
+// Execute returns, OnTerminate runs in the main thread (Synchronize) and,
+// with FreeOnTerminate, the object frees itself.
+
+enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+class TThread : public TObject {
+public:
+  TThread();
+  // Terminates the thread and waits for it (a thread freeing itself does not
+  // wait). Free(thread) does so in BeforeDestruction, while the derived
+  // object is still whole; plain delete waits only in this destructor.
+  ~TThread() override;
+  void BeforeDestruction() override;
+
+  void Resume();
+  void Start() { Resume(); }
+  // True until the thread was started.
+  bool Suspended() const { return !FStarted; }
+  // Asks Execute to end: sets Terminated, which Execute checks.
+  void Terminate() { FTerminated = true; }
+  bool Terminated() const { return FTerminated; }
+  bool Finished() const { return FFinished; }
+  // Waits for the end of Execute and answers ReturnValue. On the main thread
+  // it keeps running Synchronize calls meanwhile, so a thread waiting in
+  // Synchronize does not deadlock. Answers at once for a thread never started.
+  int32_t WaitFor();
+  bool FreeOnTerminate() const { return FFreeOnTerminate; }
+  void SetFreeOnTerminate(bool Value) { FFreeOnTerminate = Value; }
+  TThreadPriority Priority() const { return FPriority; }
+  // Applied to the running thread as far as the system allows (best effort).
+  void SetPriority(TThreadPriority Value);
+  int32_t ReturnValue() const { return FReturnValue; }
+  // The exception that ended Execute, if any.
+  std::exception_ptr FatalException() const { return FFatalException; }
+
+  TNotifyEvent OnTerminate;
+
+  // Runs Method on the main thread and waits for it; exceptions it raises
+  // come back to the caller. On the main thread it simply runs Method.
+  static void Synchronize(const std::function<void()>& Method);
+
+protected:
+  virtual void Execute() = 0;
+  void SetReturnValue(int32_t Value) { FReturnValue = Value; }
+
+private:
+  struct State;
+  void Run();
+  std::shared_ptr<State> FState;
+  std::atomic<bool> FStarted{false};
+  std::atomic<bool> FTerminated{false};
+  std::atomic<bool> FFinished{false};
+  bool FFreeOnTerminate = false;
+  TThreadPriority FPriority = tpNormal;
+  std::atomic<int32_t> FReturnValue{0};
+  std::exception_ptr FFatalException;
+};
+
+// The thread that started the program (where Synchronize runs its methods).
+bool IsMainThread();
+// Runs the methods queued by Synchronize; the main thread's message loop
+// (TApplication) calls it. Answers whether any ran.
+bool CheckSynchronize();
 
 // ---------------------------------------------------------------------------
 // Hidden utility windows: a hidden top-level window of a private class whose

@@ -320,6 +320,11 @@ void TApplication::BringToFront() {
 }
 
 bool TApplication::ProcessMessage(plat::MSG& Msg) {
+  try {
+    CheckSynchronize();
+  } catch (...) {
+    HandleException(this);
+  }
   bool got;
   try {
     got = plat::PeekMessage(&Msg, 0, 0, 0, plat::PM_REMOVE);
@@ -330,6 +335,10 @@ bool TApplication::ProcessMessage(plat::MSG& Msg) {
   if (!got) return false;
   if (Msg.message == plat::WM_QUIT) {
     FTerminated = true;
+    return true;
+  }
+  if (Msg.hwnd == 0 && Msg.message == plat::WM_NULL) {
+    CheckSynchronize();  // a thread waits in Synchronize
     return true;
   }
   try {
