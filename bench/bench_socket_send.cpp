@@ -101,10 +101,11 @@ void Run(int connections, long long bytesPerConnection) {
     if (all) break;
     Pump();
   }
-  const std::string block(16384, 'x');
+  const std::string block(256 * 1024, 'x');  // one write of the caller, both ways
   const long long total = bytesPerConnection * connections;
 
-  // Through the socket layer: a block per Send; more as each queue runs dry.
+  // Through the socket layer: a block per Send, the next one as the queue
+  // runs dry.
   std::vector<long long> left(connections, bytesPerConnection);
   long long base = sink.Received;
   double t0 = Now();
@@ -112,7 +113,7 @@ void Run(int connections, long long bytesPerConnection) {
     TNetSocket* s = socks[i].get();
     long long* rest = &left[i];
     s->OnDataSent = [s, rest, &block](fw::TObject*, uint16_t) {
-      for (int k = 0; k < 16 && *rest > 0; k++) {
+      for (int k = 0; k < 1 && *rest > 0; k++) {
         int n = static_cast<int>(std::min<long long>(*rest, static_cast<long long>(block.size())));
         s->Send(block.data(), n);
         *rest -= n;
