@@ -23,7 +23,9 @@ ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300
 if [ "${VEXA_NO_FUZZ:-0}" != 1 ]; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVEXA_FUZZ=ON -DVEXA_TESTS=ON -DVEXA_BENCH=OFF -DVEXA_ONLY_FUZZ=ON
-  cmake --build build-fuzz -j "$jobs"
+  if cmake --build build-fuzz --target help | grep -q '^vexa_fuzzers'; then
+    cmake --build build-fuzz -j "$jobs" --target vexa_fuzzers
+  fi
   # No fuzz targets yet is not a failure.
   ctest --test-dir build-fuzz --output-on-failure -j "$jobs" -L fuzz --no-tests=ignore
 fi
