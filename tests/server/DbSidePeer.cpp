@@ -10,8 +10,6 @@
 //   note T CODE VALUE [R2 R3]    "DBNotification" for table T, code letter, value and the
 //                                two reserved bytes -> "result N"
 //   end T ID / rollback T ID     "DBTrans" "E" / "R" -> "result N"
-//   burst T TRANS PER            TRANS transactions of PER notifications each, values
-//                                counting from 1 -> "burst done N" (notifications sent)
 //   disconnect                   leave the channel -> "disconnected"
 //   quit
 #include <cstdio>
@@ -54,7 +52,6 @@ int main() {
     std::istringstream in(line);
     std::string cmd;
     in >> cmd;
-    plat::LRESULT r = 0;
     if (cmd == "connect") {
       const bool ok = client.WaitForServer(10000) && client.Connect();
       Say(ok ? "connected" : "failed");
@@ -86,24 +83,6 @@ int main() {
       in >> t >> code >> value >> r2 >> r3;
       const int letter = code.empty() ? 0 : static_cast<unsigned char>(code[0]);
       SendAndSay(client, "DBNotification", static_cast<int32_t>(value), Lp(t, letter, r2, r3));
-    } else if (cmd == "burst") {
-      int t = 0;
-      int64_t trans = 0;
-      int64_t per = 0;
-      in >> t >> trans >> per;
-      int64_t sent = 0;
-      int32_t value = 0;
-      bool ok = true;
-      for (int64_t i = 0; ok && i < trans; ++i) {
-        plat::LRESULT id = 0;
-        ok = client.SendCustom("DBTrans", 0, Lp(t, 'B'), &id, 10000);
-        for (int64_t k = 0; ok && k < per; ++k) {
-          ok = client.SendCustom("DBNotification", ++value, Lp(t, 'I'), &r, 10000);
-          if (ok) ++sent;
-        }
-        if (ok) ok = client.SendCustom("DBTrans", id, Lp(t, 'E'), &r, 10000);
-      }
-      Say((ok ? "burst done " : "burst failed ") + std::to_string(sent));
     } else if (cmd == "disconnect") {
       client.Disconnect();
       Say("disconnected");
