@@ -995,6 +995,8 @@ bool MouseMessage(TWinControl* c, UiState& st, TMessage& m) {
   return true;
 }
 
+void EnsureChildWindowsOf(TWinControl* c);
+
 // ---------------------------------------------------------------------------
 // Handlers
 
@@ -1031,6 +1033,7 @@ void Install(TWinControl* c) {
   c->SetMessageHandler(WM_KILLFOCUS, focusChange);
   c->SetMessageHandler(WM_SHOWWINDOW, [c](TMessage& m) {
     if (m.WParam != 0) {
+      EnsureChildWindowsOf(c);
       if (auto* form = dynamic_cast<TCustomForm*>(c)) {
         if (TMainMenu* menu = FormMainMenu(form); menu && !MenuBarOf(form)) {
           new TMenuBar(form, menu);  // a child of the form, freed with it
@@ -1116,6 +1119,24 @@ void Install(TWinControl* c) {
 
 }  // namespace
 
+// Windowed controls placed on a control with a window get theirs at once, so
+// that they show and take input (parents first).
+void EnsureChildWindows(TWinControl* Parent) {
+  if (!Parent->HandleAllocated() || Parent->ComponentState().Contains(csDestroying)) return;
+  for (int i = 0; i < Parent->ControlCount(); ++i) {
+    auto* w = dynamic_cast<TWinControl*>(Parent->Controls(i));
+    if (!w || w->ComponentState().Contains(csDestroying)) continue;
+    if (!w->HandleAllocated()) {
+      w->HandleNeeded();
+      EnsureChildWindows(w);
+    }
+  }
+}
+
+namespace {
+void EnsureChildWindowsOf(TWinControl* c) { EnsureChildWindows(c); }
+}  // namespace
+
 bool InitApplicationDisplay() {
   bool x11 = InitDisplay();
   gActive = true;
@@ -1128,6 +1149,7 @@ bool InitApplicationDisplay() {
       todo.pop_back();
       if (w->HandleAllocated()) {
         Install(w);
+        EnsureChildWindows(w);
         w->Invalidate();
       }
       for (int k = 0; k < w->ControlCount(); ++k) {
@@ -1148,7 +1170,10 @@ void ControlWindowCreated(TWinControl* Control) {
 void ControlInvalidated(TControl* Control) {
   if (!gActive || !Control) return;
   if (auto* w = dynamic_cast<TWinControl*>(Control)) {
-    if (w->HandleAllocated()) InvalidateRect(w->Handle(), nullptr, true);
+    if (w->HandleAllocated()) {
+      EnsureChildWindows(w);
+      InvalidateRect(w->Handle(), nullptr, true);
+    }
     return;
   }
   TWinControl* p = Control->Parent();

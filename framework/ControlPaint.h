@@ -29,6 +29,8 @@ bool ControlPaintActive();
 void ControlWindowCreated(TWinControl* Control);
 void ControlInvalidated(TControl* Control);
 void ControlFocused(TWinControl* Control);
+// Makes the windows of the windowed controls on Parent (and below) that have none.
+void EnsureChildWindows(TWinControl* Parent);
 
 // The next (or previous) tab stop of the form after Current, in tab order:
 // parents before their children, siblings by TabOrder then creation. Null
