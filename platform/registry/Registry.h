@@ -22,6 +22,9 @@
 // A store (directory or file) that this process cannot write behaves as keys
 // without write rights: opening with write access and every change answer
 // ERROR_ACCESS_DENIED; opening for reading still works.
+//
+// HKEY_LOCAL_MACHINE\SOFTWARE\Classes also answers the desktop's default web
+// browser, read only, unless the file holds a ".html" key there (MimeClasses.h).
 #pragma once
 
 #include <cstdint>
