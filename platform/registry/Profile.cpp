@@ -144,11 +144,17 @@ bool Edit(const std::string& fileName, F edit) {
   std::string target = RealTarget(fileName);
   std::string dir = Directory(target);
   std::lock_guard<std::mutex> g(gMutex);
+  // Normally the file is replaced as a whole; a writable file in a folder that
+  // cannot be written is rewritten in place instead.
+  bool inPlace = false;
   if (!sf::CanWrite(dir, target)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return false;
+    if (!sf::CanWriteFile(target)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return false;
+    }
+    inPlace = true;
   }
-  sf::Lock lock(dir, true);
+  sf::Lock lock(inPlace ? target : dir, !inPlace);
   bool truncated = false;
   std::vector<Line> lines = Load(target, &truncated);
   if (truncated) {  // rewriting would cut the file short
@@ -159,7 +165,8 @@ bool Edit(const std::string& fileName, F edit) {
     SetLastError(ERROR_SUCCESS);
     return true;
   }
-  if (!sf::ReplaceAtomically(target, Join(lines))) {
+  std::string content = Join(lines);
+  if (!(inPlace ? sf::WriteInPlace(target, content) : sf::ReplaceAtomically(target, content))) {
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }

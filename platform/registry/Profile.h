@@ -11,7 +11,9 @@
 // byte for byte: comments, order, other sections and lines it cannot read.
 // The file is replaced atomically (temporary file, then rename) under an
 // exclusive lock (flock on its folder), so concurrent writers do not lose each
-// other's changes. New files get LF line ends; existing CR LF files keep them.
+// other's changes; a writable file in a folder that cannot be written is
+// rewritten in place under a lock on the file. New files get LF line ends;
+// existing CR LF files keep them.
 #pragma once
 
 #include <cstdint>

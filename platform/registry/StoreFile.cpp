@@ -64,6 +64,28 @@ bool CanWrite(const std::string& dir, const std::string& file) {
   return file.empty() || ModeAllowsWrite(file, false);
 }
 
+bool CanWriteFile(const std::string& file) { return ModeAllowsWrite(file, true); }
+
+bool WriteInPlace(const std::string& path, const std::string& content) {
+  int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < content.size()) {
+    ssize_t n = write(fd, content.data() + done, content.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int e = errno;
+      close(fd);
+      errno = e;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  bool ok = fsync(fd) == 0;
+  close(fd);
+  return ok;
+}
+
 bool MakeDirs(const std::string& dir) {
   if (dir.empty()) return false;
   std::string cur;

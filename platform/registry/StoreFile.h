@@ -17,6 +17,11 @@ bool ReadWhole(const std::string& path, std::string* content, bool* truncated);
 // True when a file can be written there: the folder (and the file, when it
 // exists) allow it by their permission bits and by the system.
 bool CanWrite(const std::string& dir, const std::string& file);
+// True when an existing file allows writing (permission bits and system).
+bool CanWriteFile(const std::string& file);
+// Rewrites an existing file in place (truncate, write, flush): for files
+// whose folder cannot be written, where no replacement can be made.
+bool WriteInPlace(const std::string& path, const std::string& content);
 // Creates a folder and its parents (mode 0700 for new ones).
 bool MakeDirs(const std::string& dir);
 // Writes content to a temporary file beside path, flushes it and renames it

@@ -124,6 +124,21 @@ TEST(IniFile, FileThatCannotBeWrittenRaisesAndStaysAsItWas) {
   EXPECT_EQ(ini.ReadString("Server", "Port", ""), "5500");
 }
 
+TEST(IniFile, WritableFileInAFolderThatCannotBeWrittenIsUpdatedInPlace) {
+  vexa::test::TestSession session;
+  std::string dir = session.Root() + "/bin";
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  std::string path = dir + "/relaygate.ini";
+  WriteFile(path, "[Main]\nWidth=10\n");
+  ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
+  TIniFile ini(path);
+  ini.WriteInteger("Main", "Width", 20);
+  EXPECT_EQ(ReadFile(path), "[Main]\nWidth=20\n");
+  TIniFile fresh(dir + "/new.ini");
+  EXPECT_THROW(fresh.WriteString("A", "b", "c"), EIniFileException) << "no new file there";
+  chmod(dir.c_str(), 0755);
+}
+
 TEST(IniFile, SectionsAndKeysCanBeListedAndRemoved) {
   vexa::test::TestSession session;
   std::string path = session.Root() + "/l.ini";
