@@ -1,0 +1,248 @@
+#!/usr/bin/env bash
+# Runs the whole notification chain on this machine and shows it working:
+# builds the programs, makes a demo database, points a gateway channel at a
+# local notify server, starts beaconhub, relaygate, a local client program
+# subscribed to the demo table and churnmill, then presses churnmill's
+# "Start Shaking" with a real mouse click. The client's lines are printed as
+# they arrive. After the given seconds (or on Ctrl-C) every program is stopped
+# in order and a summary is printed.
+#
+#   scripts/demo.sh [seconds] [--tps N]
+#     seconds   how long churnmill runs (default 20)
+#     --tps N   target transactions per second, set with churnmill's arrows (default 10)
+#
+# Without DISPLAY the programs run on a private Xvfb. Everything the run makes
+# (database, settings, session, logs) lives in a fresh folder below build/demo-runs/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+seconds=20
+tps=10
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --tps) tps=${2:-}; shift 2 ;;
+    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+    *) seconds=$1; shift ;;
+  esac
+done
+case "$seconds" in ''|*[!0-9]*) echo "demo: seconds must be a number" >&2; exit 2 ;; esac
+case "$tps" in ''|*[!0-9]*) echo "demo: --tps needs a number" >&2; exit 2 ;; esac
+[ "$tps" -ge 1 ] && [ "$tps" -le 100 ] || { echo "demo: --tps is 1 to 100" >&2; exit 2; }
+
+say() { printf '[demo] %s\n' "$*"; }
+
+# ---- Build -------------------------------------------------------------------
+scripts/install-deps.sh
+build=${VEXA_BUILD_DIR:-build}
+say "building in $build"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j "$(nproc)" --target beaconhub relaygate churnmill notifylistener vexareg \
+  vexa_notify_udr >/dev/null
+bin="$root/$build/bin"
+[ -d "$bin" ] || bin="$build/bin"
+bin=$(cd "$bin" && pwd)
+
+# ---- A private run: session, settings, database ---------------------------------
+mkdir -p "$build/demo-runs"
+run=$(mktemp -d "$(cd "$build/demo-runs" && pwd)/run-XXXXXX")
+export VEXA_SESSION_DIR="$run/session" VEXA_REGISTRY_DIR="$run/registry"
+mkdir -p "$VEXA_SESSION_DIR" "$VEXA_REGISTRY_DIR" "$run/programs"
+chmod 700 "$VEXA_SESSION_DIR"
+export FIREBIRD="$root/$build/firebird"
+[ -d "$FIREBIRD" ] || FIREBIRD=$(cd "$build/firebird" && pwd)
+say "run folder $run"
+
+db="$run/KWV_DEMO.GDB"
+say "making the demo database"
+dbside/build-demo-db.sh --build "$build" --output "$db" --rows 300 >"$run/build-demo-db.log" 2>&1 || {
+  cat "$run/build-demo-db.log" >&2
+  exit 1
+}
+isql=$(command -v isql-fb || command -v isql)
+# The demo's own count of committed passes: every change of the demo table is
+# also written down by its transaction; only committed ones stay.
+"$isql" -q -user SYSDBA "$db" >"$run/audit.log" 2>&1 <<'SQL' || { cat "$run/audit.log" >&2; exit 1; }
+CREATE TABLE DEMO_PASSES (TRANSID BIGINT, STOCKID INTEGER, CODE CHAR(1));
+SET TERM ^ ;
+CREATE TRIGGER DEMO_PASSES_LOG FOR DEMOTABLE ACTIVE AFTER INSERT OR UPDATE OR DELETE POSITION 30 AS
+BEGIN
+  INSERT INTO DEMO_PASSES (TRANSID, STOCKID, CODE) VALUES (CURRENT_TRANSACTION,
+    CASE WHEN DELETING THEN OLD.STOCKID ELSE NEW.STOCKID END,
+    CASE WHEN INSERTING THEN 'I' WHEN UPDATING THEN 'C' ELSE 'D' END);
+END^
+SET TERM ; ^
+COMMIT;
+SQL
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+channel=DEMO
+vexareg() { "$bin/vexareg" "$@"; }
+vexareg write "HKEY_LOCAL_MACHINE\\Software\\VEXA Software\\Lumidex\\ClientGateway\\$channel" Address 127.0.0.1
+vexareg write "HKEY_LOCAL_MACHINE\\Software\\VEXA Software\\Lumidex\\ClientGateway\\$channel" Port "$port"
+vexareg write "HKEY_LOCAL_MACHINE\\Software\\VEXA Software\\Lumidex\\NotifyServer" DezazErurDB "$db"
+
+# The servers read their INI files beside themselves: they run as copies in the run folder.
+cp "$bin/beaconhub" "$bin/relaygate" "$run/programs/"
+printf '[Server]\nAddress=127.0.0.1\nPort=%s\nMaxClients=0\n[Client]\nFlushInterval=100\n' "$port" \
+  >"$run/programs/beaconhub.ini"
+printf '[Connection Polling]\nDuration=0\nInterval=1\n' >"$run/programs/relaygate.ini"
+
+# ---- Stopping ------------------------------------------------------------------
+declare -A pids=()
+xvfb_pid=
+tail_pid=
+stopping=0
+
+# Sends a signal and waits up to ten seconds; reports a program that would not end.
+stop_program() {
+  local name=$1 sig=$2 pid=${pids[$1]:-}
+  [ -n "$pid" ] || return 0
+  if kill -0 "$pid" 2>/dev/null; then
+    kill "-$sig" "$pid" 2>/dev/null || true
+    for _ in $(seq 100); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+      say "$name did not stop on SIG$sig; killing it"
+      kill -KILL "$pid" 2>/dev/null || true
+      stop_failed=1
+    fi
+  fi
+  local rc=0
+  wait "$pid" 2>/dev/null || rc=$?
+  if [ "$rc" -ne 0 ]; then
+    say "$name ended with status $rc"
+    stop_failed=1
+  fi
+  unset "pids[$name]"
+}
+
+stop_failed=0
+cleanup() {
+  [ "$stopping" = 1 ] && return
+  stopping=1
+  say "stopping"
+  stop_program churnmill TERM
+  # Let what churnmill committed last reach the client.
+  local before=-1 now
+  for _ in $(seq 40); do
+    now=$(grep -c '^Notification ' "$run/client.log" 2>/dev/null || true)
+    [ "$now" = "$before" ] && break
+    before=$now
+    sleep 0.5
+  done
+  stop_program notifylistener INT
+  stop_program relaygate TERM
+  stop_program beaconhub TERM
+  if [ -n "$tail_pid" ]; then kill "$tail_pid" 2>/dev/null || true; wait "$tail_pid" 2>/dev/null || true; fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; fi
+}
+interrupted=0
+trap 'interrupted=1' INT TERM
+trap cleanup EXIT
+
+# Each program runs in a session of its own so that Ctrl-C reaches only this
+# script, which then stops them in order.
+start() {
+  local name=$1 log=$2
+  shift 2
+  (exec setsid "$@" >"$log" 2>&1) &
+  pids[$name]=$!
+}
+
+wait_for() {  # file text seconds
+  local i
+  for i in $(seq $(($3 * 10))); do
+    grep -qF -- "$2" "$1" 2>/dev/null && return 0
+    [ "$interrupted" = 1 ] && return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+fail() {
+  say "$*"
+  for f in "$run"/*.log; do
+    [ -s "$f" ] && { echo "--- $(basename "$f")"; tail -n 20 "$f"; }
+  done
+  exit 1
+}
+
+# ---- Display ---------------------------------------------------------------------
+if [ -z "${DISPLAY:-}" ]; then
+  n=99
+  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$run/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=":$n"
+  for _ in $(seq 100); do
+    xdpyinfo >/dev/null 2>&1 && break
+    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
+    sleep 0.1
+  done
+  say "no DISPLAY: running on Xvfb $DISPLAY"
+fi
+
+# ---- The chain -------------------------------------------------------------------
+start beaconhub "$run/beaconhub.log" "$run/programs/beaconhub"
+start relaygate "$run/relaygate.log" "$run/programs/relaygate" "$channel"
+: >"$run/client.log"
+start notifylistener "$run/client.log" "$bin/notifylistener" "$channel" 1
+tail -n +1 -f "$run/client.log" | sed -u 's/^/[client] /' &
+tail_pid=$!
+wait_for "$run/client.log" "Subscribed to table 1" 30 || fail "the client did not subscribe"
+wait_for "$run/client.log" "NotifyServerState 1" 30 || fail "the gateway did not reach the notify server"
+sleep 1  # the server confirms the subscription
+
+start churnmill "$run/churnmill.log" "$bin/churnmill"
+wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^VEXA Churnmill$' 2>/dev/null | head -n1) ||
+  fail "churnmill's window did not appear"
+[ -n "$wid" ] || fail "churnmill's window did not appear"
+sleep 0.5
+# Target rate: the up arrow beside "Target TPS:", then "Start Shaking".
+for _ in $(seq $((tps - 1))); do
+  xdotool mousemove --window "$wid" 402 14 click 1
+  sleep 0.05
+done
+say "pressing Start Shaking (target $tps per second) for $seconds seconds"
+xdotool mousemove --window "$wid" 56 20 click 1
+
+start_time=$(date +%s)
+while [ "$interrupted" = 0 ] && [ $(($(date +%s) - start_time)) -lt "$seconds" ]; do
+  kill -0 "${pids[churnmill]}" 2>/dev/null || { say "churnmill ended early"; break; }
+  sleep 0.2
+done
+[ "$interrupted" = 1 ] && say "interrupted"
+
+cleanup
+
+# ---- Summary ---------------------------------------------------------------------
+counts=$("$isql" -q -user SYSDBA "$db" 2>/dev/null <<'SQL' | awk 'NF==2 && $1 ~ /^[0-9]+$/ {print $1, $2}'
+SELECT COUNT(DISTINCT TRANSID), COUNT(*) FROM DEMO_PASSES;
+SQL
+) || true
+passes=${counts% *}
+changes=${counts#* }
+received=$(grep -c '^Notification table=1 ' "$run/client.log" || true)
+echo
+echo "Summary"
+echo "  passes committed:        ${passes:-?}"
+echo "  rows changed:            ${changes:-?}"
+echo "  notifications received:  $received"
+echo "  logs:                    $run"
+if [ "$stop_failed" = 1 ]; then
+  say "a program did not end cleanly"
+  exit 1
+fi
+if [ "${received:-0}" -eq 0 ]; then
+  say "no notification arrived"
+  exit 1
+fi
+if [ -n "${changes:-}" ] && [ "$received" -ne "$changes" ]; then
+  say "notifications received differ from rows changed"
+  exit 1
+fi
+trap - EXIT
+exit 0
