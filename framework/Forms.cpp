@@ -305,6 +305,11 @@ HWND TApplication::Handle() {
   return FHandle;
 }
 
+void TApplication::SetTitle(const std::string& Value) {
+  FTitle = Value;
+  if (FHandle) plat::SetWindowText(FHandle, Value);
+}
+
 std::string TApplication::ExeName() const { return ParamStr0(); }
 
 void TApplication::Minimize() {

@@ -197,7 +197,7 @@ public:
   int MessageBox(const std::string& Text, const std::string& Caption, UINT Flags);
 
   const std::string& Title() const { return FTitle; }
-  void SetTitle(const std::string& Value) { FTitle = Value; }
+  void SetTitle(const std::string& Value);  // also the text of the application's window
   TCustomForm* MainForm() const { return FMainForm; }
   bool ShowMainForm() const { return FShowMainForm; }
   void SetShowMainForm(bool Value) { FShowMainForm = Value; }
