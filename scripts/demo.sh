@@ -119,13 +119,9 @@ stop_program() {
   unset "pids[$name]"
 }
 
-stop_failed=0
-cleanup() {
-  [ "$stopping" = 1 ] && return
-  stopping=1
-  say "stopping"
-  stop_program churnmill TERM
-  # Let what churnmill committed last reach the client.
+# Waits until the client's count of notifications stops growing (what was
+# committed last is on its way).
+settle() {
   local before=-1 now
   for _ in $(seq 40); do
     now=$(grep -c '^Notification ' "$run/client.log" 2>/dev/null || true)
@@ -133,6 +129,21 @@ cleanup() {
     before=$now
     sleep 0.5
   done
+}
+
+stop_failed=0
+wid=
+cleanup() {
+  [ "$stopping" = 1 ] && return
+  stopping=1
+  say "stopping"
+  # "Stop Shaking" first, so that no pass is under way when churnmill is asked to end.
+  if [ -n "$wid" ] && [ -n "${pids[churnmill]:-}" ] && kill -0 "${pids[churnmill]}" 2>/dev/null; then
+    xdotool mousemove --window "$wid" 56 20 click 1 2>/dev/null || true
+  fi
+  settle
+  stop_program churnmill TERM
+  settle
   stop_program notifylistener INT
   stop_program relaygate TERM
   stop_program beaconhub TERM
