@@ -2,9 +2,8 @@
 // dispatch), TWinControl (a platform window and child controls),
 // TGraphicControl and TCustomControl (the classes that paint themselves).
 //
-// Painting is not done here yet: Invalidate, Repaint and Update only record
-// the request, and the Paint hooks of the painting classes are called by the
-// display layer when it exists.
+// Painting is the display layer's: Invalidate records the request and tells
+// it (ControlPaint.h), and it calls the Paint hooks of the painting classes.
 #pragma once
 
 #include <cstdint>

@@ -228,8 +228,7 @@ private:
   bool FRunning = false;
 };
 
-// The application object of the process (made at first use of the pointer's
-// target by the framework's start-up; never null).
+// The application object of the process, made when the program starts (never null).
 extern TApplication* Application;
 // Frees the application's forms (firing their OnDestroy) before the program
 // returns from main; programs call it after Run.
