@@ -263,7 +263,7 @@ TEST_F(ChurnmillForm, NetChangeIsNeverZero) {
   while (Predict(seed, true, false, false, 0, false).NetChangeDraw != 107) ++seed;
   RandSeed = seed;
   Pass(*f);
-  const std::string& text = Lines(*f).back();
+  const std::string text = Lines(*f).back();
   EXPECT_NE(text.find("'U', 0.01, "), std::string::npos) << text;
   DemoDb check(DbPath);
   EXPECT_EQ(check.Value("SELECT NETCHANGE || TICK FROM DEMOTABLE WHERE STOCKID = " +
