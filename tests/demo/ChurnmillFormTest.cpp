@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -575,7 +576,15 @@ TEST_F(ChurnmillPath, AUserWhoMayNotWriteTheSettingsStillGetsTheConfiguredDataba
 TEST(Churnmill, TheProgramRunsHeadlessAndEndsOnSigterm) {
   TestSession session;
   ChildProcess p(BinPath("churnmill"), {});
-  std::this_thread::sleep_for(300ms);
+  // Signal it once it catches SIGTERM (the 15th bit of its caught-signal mask).
+  auto catches = [&] {
+    std::ifstream in("/proc/" + std::to_string(p.Pid()) + "/status");
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> 14) & 1;
+    }
+    return 0ull;
+  };
+  for (int i = 0; i < 1000 && !catches(); ++i) std::this_thread::sleep_for(10ms);
   p.Signal(SIGTERM);
   EXPECT_EQ(p.Wait(10s), std::optional<int>(0));
 }
