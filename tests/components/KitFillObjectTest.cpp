@@ -1,0 +1,201 @@
+// labels: unit
+// Fill objects: defaults, change notification rules, painting by style and the
+// alpha object's blending state and summary.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "components/KitAlphaObject.h"
+#include "components/KitFillObject.h"
+#include "components/KitShapeFill.h"
+
+using namespace vexa;
+using fw::TBitmap;
+using fw::TColor;
+using fw::TRect;
+
+namespace {
+
+std::unique_ptr<TBitmap> Surface(int w, int h, TColor fill) {
+  auto b = std::make_unique<TBitmap>();
+  b->SetPixelFormat(fw::pf24bit);
+  b->SetSize(w, h);
+  b->Canvas()->Brush()->SetColor(fill);
+  b->Canvas()->FillRect(TRect{0, 0, w, h});
+  return b;
+}
+
+TColor Px(TBitmap* b, int x, int y) { return TColor(plat::GetBitmapPixel(b->Handle(), x, y)); }
+
+struct Counter {
+  int count = 0;
+  fw::TNotifyEvent Handler() {
+    return [this](fw::TObject*) { ++count; };
+  }
+};
+
+}  // namespace
+
+TEST(KitFillObjectTest, DefaultsAndSummaries) {
+  TKitShapeFill shape;
+  EXPECT_EQ(shape.Style(), sfBrush);
+  EXPECT_EQ(shape.TileMode(), tmTile);
+  std::string text;
+  shape.GetDisplayString(text);
+  EXPECT_EQ(text, "{Brush}");
+  shape.SetStyle(sfBrushBitmap);
+  shape.GetDisplayString(text);
+  EXPECT_EQ(text, "{}");
+
+  TKitFillObject fill;
+  EXPECT_EQ(fill.Style(), sfNone);
+  EXPECT_EQ(fill.TileMode(), tmTile);
+  EXPECT_EQ(fill.Options(), (TKitFillOptions{foFillInner, foGrUseBitmap}));
+  fill.GetDisplayString(text);
+  EXPECT_EQ(text, "{Disabled}");
+  auto b = Surface(4, 4, fw::clBlue);
+  EXPECT_FALSE(fill.FillArea(b->Canvas(), TRect{0, 0, 4, 4}, fw::clRed));
+  EXPECT_EQ(Px(b.get(), 1, 1), fw::clBlue);
+}
+
+TEST(KitFillObjectTest, PlacementNotifiesOnlyForAnUntiledBitmap) {
+  TKitFillObject fill;
+  Counter c;
+  fill.OnChange = c.Handler();
+  fill.SetStyle(sfBitmap);
+  EXPECT_EQ(c.count, 1);
+  fill.SetAlignment(agCenter);  // tiled: stored silently
+  fill.SetOffsetX(3);
+  EXPECT_EQ(c.count, 1);
+  EXPECT_EQ(fill.Alignment(), agCenter);
+  fill.SetTileMode(tmNone);
+  EXPECT_EQ(c.count, 2);
+  fill.SetAlignment(agBottomRight);
+  fill.SetOffsetY(2);
+  EXPECT_EQ(c.count, 4);
+  fill.SetOffsetY(2);  // equal value
+  EXPECT_EQ(c.count, 4);
+  // The owned brush and bitmap report through the object.
+  fill.Brush()->SetColor(fw::clRed);
+  EXPECT_EQ(c.count, 5);
+}
+
+TEST(KitFillObjectTest, AssignCopiesWithOneNotificationButNotThePlacement) {
+  TKitFillObject a, b;
+  a.SetStyle(sfGradient);
+  a.SetTileMode(tmStretch);
+  a.SetOptions(TKitFillOptions{foQuickDraw});
+  a.Brush()->SetColor(fw::clLime);
+  a.SetTileMode(tmNone);
+  a.SetAlignment(agCenter);
+  a.SetOffsetX(9);
+  Counter c;
+  b.OnChange = c.Handler();
+  b.Assign(&a);
+  EXPECT_EQ(c.count, 1);
+  EXPECT_EQ(b.Style(), sfGradient);
+  EXPECT_EQ(b.TileMode(), tmNone);
+  EXPECT_EQ(b.Options(), TKitFillOptions{foQuickDraw});
+  EXPECT_EQ(b.Brush()->Color(), fw::clLime);
+  EXPECT_EQ(b.Alignment(), agTopLeft);
+  EXPECT_EQ(b.OffsetX(), 0);
+}
+
+TEST(KitFillObjectTest, PaintingByStyle) {
+  // An empty bitmap with foFillInner: the back colour, and false.
+  TKitFillObject fill;
+  fill.SetStyle(sfBitmap);
+  auto b = Surface(6, 6, fw::clBlue);
+  EXPECT_FALSE(fill.FillArea(b->Canvas(), TRect{1, 1, 5, 5}, fw::clRed));
+  EXPECT_EQ(Px(b.get(), 1, 1), fw::clRed);
+  EXPECT_EQ(Px(b.get(), 4, 4), fw::clRed);
+  EXPECT_EQ(Px(b.get(), 5, 5), fw::clBlue);
+
+  // A hatched brush over red: the gaps show red.
+  TKitFillObject hatch;
+  hatch.SetStyle(sfBrush);
+  hatch.Brush()->SetColor(fw::clBlack);
+  hatch.Brush()->SetStyle(fw::bsHorizontal);
+  auto h = Surface(8, 8, fw::clBlue);
+  EXPECT_TRUE(hatch.FillArea(h->Canvas(), TRect{0, 0, 8, 8}, fw::clRed));
+  int red = 0, black = 0;
+  for (int y = 0; y < 8; ++y) {
+    if (Px(h.get(), 0, y) == fw::clRed) ++red;
+    if (Px(h.get(), 0, y) == fw::clBlack) ++black;
+  }
+  EXPECT_EQ(red + black, 8);
+  EXPECT_GT(red, 0);
+  EXPECT_GT(black, 0);
+
+  // An untiled bitmap aligned bottom-right and moved by the offsets.
+  TKitFillObject placed;
+  placed.SetStyle(sfBitmap);
+  placed.SetTileMode(tmNone);
+  placed.SetAlignment(agBottomRight);
+  placed.SetOffsetX(-1);
+  auto pic = Surface(2, 2, fw::clLime);
+  placed.SetBitmap(pic.get());
+  auto p = Surface(8, 8, fw::clBlue);
+  EXPECT_TRUE(placed.FillArea(p->Canvas(), TRect{0, 0, 8, 8}, fw::clWhite));
+  EXPECT_EQ(Px(p.get(), 5, 6), fw::clLime);
+  EXPECT_EQ(Px(p.get(), 6, 7), fw::clLime);
+  EXPECT_EQ(Px(p.get(), 7, 7), fw::clWhite);
+  EXPECT_EQ(Px(p.get(), 0, 0), fw::clWhite);
+
+  // Tiled: the picture repeats, no background step.
+  placed.SetTileMode(tmTile);
+  auto t = Surface(5, 5, fw::clBlue);
+  placed.FillArea(t->Canvas(), TRect{0, 0, 5, 5}, fw::clWhite);
+  EXPECT_EQ(Px(t.get(), 4, 4), fw::clLime);
+
+  // A gradient of two colours off-screen.
+  TKitFillObject grad;
+  grad.SetStyle(sfGradient);
+  grad.Gradient()->SetStyle(gstHorizontal);
+  grad.Gradient()->SetColor(fw::clRed);
+  grad.Gradient()->SetEndColor(fw::clBlue);
+  grad.Gradient()->SetColorCount(2);
+  auto g = Surface(10, 2, fw::clWhite);
+  EXPECT_TRUE(grad.FillArea(g->Canvas(), TRect{0, 0, 10, 2}, fw::clWhite));
+  EXPECT_EQ(Px(g.get(), 0, 0), fw::clRed);
+  EXPECT_EQ(Px(g.get(), 9, 1), fw::clBlue);
+}
+
+TEST(KitFillObjectTest, AlphaObjectBlendingAndSummary) {
+  TKitAlphaObject alpha;
+  std::string text;
+  alpha.GetDisplayString(text);
+  EXPECT_EQ(text, "{Disabled}");
+  EXPECT_FALSE(alpha.IsBlending());  // strength 0.6 but no fill
+  alpha.FillObject()->SetStyle(sfGradient);
+  EXPECT_TRUE(alpha.IsBlending());
+  alpha.GetDisplayString(text);
+  EXPECT_EQ(text, "{Enabled (grad), strength: 0.600}");
+  alpha.SetStrength(1.0f);
+  EXPECT_FALSE(alpha.IsBlending());
+  alpha.FillObject()->SetStyle(sfBitmapList);
+  alpha.GetDisplayString(text);
+  EXPECT_EQ(text, "{Enabled (bmp), strength: 1.000}");
+
+  Counter c;
+  alpha.OnChange = c.Handler();
+  alpha.SetStrength(1.0f);
+  EXPECT_EQ(c.count, 0);
+  alpha.SetStrength(0.25f);
+  EXPECT_EQ(c.count, 1);
+  // Without an image list the list picture is emptied and the owner told.
+  alpha.FillObject()->SetListBitmap(Surface(2, 2, fw::clRed).get());
+  alpha.SetImageIndex(3);
+  EXPECT_TRUE(alpha.FillObject()->ListBitmap()->Empty());
+  EXPECT_EQ(c.count, 2);
+
+  TKitAlphaObject copy;
+  Counter cc;
+  copy.OnChange = cc.Handler();
+  copy.Assign(&alpha);
+  EXPECT_EQ(cc.count, 0);
+  EXPECT_FLOAT_EQ(copy.Strength(), 0.25f);
+  EXPECT_EQ(copy.ImageIndex(), 3);
+  EXPECT_EQ(copy.FillObject()->Style(), sfBitmapList);
+}
