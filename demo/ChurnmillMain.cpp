@@ -41,13 +41,14 @@ namespace {
 
 enum TOperation { opInsert = 0, opDelete = 1, opUpdate = 2 };
 
-template <class T>
-T* Place(fw::TComponent* Owner, fw::TWinControl* Parent, const char* Name, int32_t L, int32_t T_,
-         int32_t W, int32_t H) {
-  auto* c = new T(Owner);
+// A control owned by the form and placed on it.
+template <class TControlClass>
+TControlClass* Place(fw::TForm* Form, const char* Name, int32_t Left, int32_t Top, int32_t Width,
+                     int32_t Height) {
+  auto* c = new TControlClass(Form);
   c->SetName(Name);
-  c->SetParent(Parent);
-  c->SetBounds(L, T_, W, H);
+  c->SetParent(Form);
+  c->SetBounds(Left, Top, Width, Height);
   return c;
 }
 
@@ -61,44 +62,44 @@ TFrmChurnmillMain::TFrmChurnmillMain(fw::TComponent* AOwner) : fw::TForm(AOwner)
   SetPosition(fw::poDefault);
   SetBounds(Left(), Top(), 628, 273);
 
-  btnShake = Place<fw::TButton>(this, this, "btnShake", 8, 8, 97, 25);
+  btnShake = Place<fw::TButton>(this, "btnShake", 8, 8, 97, 25);
   btnShake->SetCaption("Start Shaking");
   btnShake->OnClick = [this](fw::TObject* s) { btnShakeClick(s); };
 
-  Label1 = Place<fw::TLabel>(this, this, "Label1", 116, 13, 124, 13);
+  Label1 = Place<fw::TLabel>(this, "Label1", 116, 13, 150, 13);
   Label1->SetCaption("Transactions Per Second:");
-  lblTPS = Place<fw::TLabel>(this, this, "lblTPS", 244, 13, 6, 13);
+  lblTPS = Place<fw::TLabel>(this, "lblTPS", 270, 13, 30, 13);
   lblTPS->SetCaption("0");
 
-  Label2 = Place<fw::TLabel>(this, this, "Label2", 300, 13, 58, 13);
+  Label2 = Place<fw::TLabel>(this, "Label2", 320, 13, 70, 13);
   Label2->SetCaption("Target TPS:");
-  Edit1 = Place<fw::TEdit>(this, this, "Edit1", 362, 9, 33, 21);
+  Edit1 = Place<fw::TEdit>(this, "Edit1", 394, 9, 33, 21);
   Edit1->SetReadOnly(true);
-  updTPSTarget = Place<fw::TUpDown>(this, this, "updTPSTarget", 395, 9, 15, 21);
+  updTPSTarget = Place<fw::TUpDown>(this, "updTPSTarget", 427, 9, 15, 21);
   updTPSTarget->SetMin(1);
   updTPSTarget->SetMax(100);
   updTPSTarget->SetAssociate(Edit1);
   updTPSTarget->SetPosition(1);
   updTPSTarget->OnClick = [this](fw::TObject* s, fw::TUDBtnType b) { updTPSTargetClick(s, b); };
 
-  chkI = Place<fw::TCheckBox>(this, this, "chkI", 8, 40, 60, 17);
+  chkI = Place<fw::TCheckBox>(this, "chkI", 8, 40, 60, 17);
   chkI->SetCaption("Inserts");
-  chkD = Place<fw::TCheckBox>(this, this, "chkD", 76, 40, 60, 17);
+  chkD = Place<fw::TCheckBox>(this, "chkD", 76, 40, 60, 17);
   chkD->SetCaption("Deletes");
-  chkU = Place<fw::TCheckBox>(this, this, "chkU", 144, 40, 64, 17);
+  chkU = Place<fw::TCheckBox>(this, "chkU", 144, 40, 64, 17);
   chkU->SetCaption("Updates");
   for (fw::TCheckBox* box : {chkI, chkD, chkU}) {
     box->SetChecked(true);
     box->OnClick = [this](fw::TObject* s) { chkIClick(s); };
   }
-  chk4CharSymbol = Place<fw::TCheckBox>(this, this, "chk4CharSymbol", 228, 40, 97, 17);
+  chk4CharSymbol = Place<fw::TCheckBox>(this, "chk4CharSymbol", 228, 40, 110, 17);
   chk4CharSymbol->SetCaption("4 Char Symbol");
 
-  Button1 = Place<fw::TButton>(this, this, "Button1", 520, 8, 97, 25);
+  Button1 = Place<fw::TButton>(this, "Button1", 520, 8, 97, 25);
   Button1->SetCaption("Web Site");
   Button1->OnClick = [this](fw::TObject* s) { Button1Click(s); };
 
-  Memo1 = Place<fw::TMemo>(this, this, "Memo1", 0, MemoTop, ClientWidth(),
+  Memo1 = Place<fw::TMemo>(this, "Memo1", 0, MemoTop, ClientWidth(),
                            std::max(0, ClientHeight() - MemoTop));
   Memo1->SetScrollBars(fw::ssVertical);
 
