@@ -30,6 +30,15 @@ public:
 
   fw::TNotifyEvent OnChange;
 
+protected:
+  // The setter rule: store only a different value, then notify.
+  template <class V>
+  void SetField(V& Field, const V& Value) {
+    if (Field == Value) return;
+    Field = Value;
+    NotifyChange();
+  }
+
 private:
   TKitAboutVar FAbout;
   bool FUpdating = false;
