@@ -216,6 +216,8 @@ public:
   // A user's tab change: OnChanging may refuse, OnChange follows.
   void SelectNextPage(bool GoForward);
   bool ChangeActivePage(TTabSheet* Page);
+  // The area of the pages: inside the frame, below the tabs (see ControlPaint.cpp).
+  TRect ClientRect() const override;
 
   TNotifyEvent OnChange;
   TTabChangingEvent OnChanging;

@@ -622,18 +622,6 @@ std::vector<std::pair<TTabSheet*, RECT>> TabRects(TPageControl* p, HDC dc) {
   return out;
 }
 
-void PlacePages(TPageControl* p) {
-  int lh = ScreenLineHeight();
-  int th = TabHeight(lh) + 2;
-  TRect inside = Rect(4, th + 2, p->Width() - 4, p->Height() - 4);
-  if (inside.Right < inside.Left) inside.Right = inside.Left;
-  if (inside.Bottom < inside.Top) inside.Bottom = inside.Top;
-  for (int i = 0; i < p->PageCount(); ++i) {
-    TTabSheet* s = p->Pages(i);
-    if (s->BoundsRect() != inside) s->SetBoundsRect(inside);
-  }
-}
-
 void PaintPageControl(TPageControl* p, HDC dc, RECT r) {
   Fill(dc, r, COLOR_BTNFACE);
   int th = TabHeight(LineHeight(dc)) + 2;
@@ -701,10 +689,8 @@ void PaintControl(TWinControl* c, UiState& st, HDC dc) {
   else if (auto* m = dynamic_cast<TCustomMemo*>(c)) PaintMemo(m, st, dc, r);
   else if (auto* e = dynamic_cast<TCustomEdit*>(c)) PaintEdit(e, st, dc, r);
   else if (auto* v = dynamic_cast<TListView*>(c)) PaintListView(v, st, dc, r);
-  else if (auto* p = dynamic_cast<TPageControl*>(c)) {
-    PlacePages(p);
-    PaintPageControl(p, dc, r);
-  } else if (auto* u = dynamic_cast<TUpDown*>(c)) PaintUpDown(u, st, dc, r);
+  else if (auto* p = dynamic_cast<TPageControl*>(c)) PaintPageControl(p, dc, r);
+  else if (auto* u = dynamic_cast<TUpDown*>(c)) PaintUpDown(u, st, dc, r);
   else if (auto* pn = dynamic_cast<TCustomPanel*>(c)) PaintPanel(pn, dc, r);
   else Fill(dc, r, COLOR_BTNFACE);
   if (auto* cc = dynamic_cast<TCustomControl*>(c); cc && !dynamic_cast<TCustomPanel*>(c) &&
@@ -1118,6 +1104,15 @@ void Install(TWinControl* c) {
 }
 
 }  // namespace
+
+// The pages fill the page control inside its frame, below the row of tabs.
+TRect TPageControl::ClientRect() const {
+  int th = TabHeight(ScreenLineHeight()) + 2;
+  TRect r = Rect(4, th + 2, Width() - 4, Height() - 4);
+  if (r.Right < r.Left) r.Right = r.Left;
+  if (r.Bottom < r.Top) r.Bottom = r.Top;
+  return r;
+}
 
 // Windowed controls placed on a control with a window get theirs at once, so
 // that they show and take input (parents first).

@@ -214,7 +214,12 @@ void RunPresent(State* s) {
     for (auto& [depth, h] : order) {
       if (!IsWindow(h)) continue;
       HWND top = TopOf(h);
-      if (!IsWindowVisible(h)) continue;  // painted when shown
+      if (!IsWindowVisible(h)) {
+        // Painted in full when shown: a pending update must not hold off
+        // the paint request that showing makes.
+        ValidateRect(h, nullptr);
+        continue;
+      }
       UpdateWindow(h);
       RECT left;
       if (GetUpdateRect(h, &left, false)) ValidateRect(h, nullptr);  // ignored the paint
