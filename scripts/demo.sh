@@ -133,13 +133,15 @@ settle() {
 
 stop_failed=0
 wid=
+shake_x=56
+shake_y=14
 cleanup() {
   [ "$stopping" = 1 ] && return
   stopping=1
   say "stopping"
   # "Stop Shaking" first, so that no pass is under way when churnmill is asked to end.
   if [ -n "$wid" ] && [ -n "${pids[churnmill]:-}" ] && kill -0 "${pids[churnmill]}" 2>/dev/null; then
-    xdotool mousemove --window "$wid" 56 20 click 1 2>/dev/null || true
+    xdotool mousemove --window "$wid" "$shake_x" "$shake_y" click 1 2>/dev/null || true
   fi
   settle
   stop_program churnmill TERM
@@ -212,13 +214,25 @@ wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^VEXA Churnmill$' 2
   fail "churnmill's window did not appear"
 [ -n "$wid" ] || fail "churnmill's window did not appear"
 sleep 0.5
+# Where a control of churnmill's form is: the middle of its upper half
+# (for the arrows, the upper arrow), read from where the form places it.
+spot() {  # name default-x default-y
+  local b
+  b=$(sed -n "s/.*Place<[^>]*>(this, \"$1\", *\([0-9]*\), *\([0-9]*\), *\([0-9]*\), *\([0-9]*\)).*/\1 \2 \3 \4/p" \
+    demo/ChurnmillMain.cpp | head -n1)
+  if [ -z "$b" ]; then echo "$2 $3"; return; fi
+  set -- $b
+  echo "$(($1 + $3 / 2)) $(($2 + $4 / 4))"
+}
+read -r shake_x shake_y <<<"$(spot btnShake 56 14)"
+read -r up_x up_y <<<"$(spot updTPSTarget 434 14)"
 # Target rate: the up arrow beside "Target TPS:", then "Start Shaking".
 for _ in $(seq $((tps - 1))); do
-  xdotool mousemove --window "$wid" 402 14 click 1
+  xdotool mousemove --window "$wid" "$up_x" "$up_y" click 1
   sleep 0.05
 done
 say "pressing Start Shaking (target $tps per second) for $seconds seconds"
-xdotool mousemove --window "$wid" 56 20 click 1
+xdotool mousemove --window "$wid" "$shake_x" "$shake_y" click 1
 
 start_time=$(date +%s)
 while [ "$interrupted" = 0 ] && [ $(($(date +%s) - start_time)) -lt "$seconds" ]; do
