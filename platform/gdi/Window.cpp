@@ -74,10 +74,12 @@ WindowEntry* EnsureLocked(HWND hwnd, Geometry* g) {
   if (s.width != g->width || s.height != g->height || s.bpp != 24) {
     Surface n;
     n.Allocate(g->width, g->height, 24);
-    for (int32_t y = 0; y < std::min(n.height, s.height); ++y)
+    // Keep what the old store showed; an empty store has no rows to copy.
+    const int32_t keepWidth = std::min(n.width, s.width);
+    for (int32_t y = 0; keepWidth > 0 && y < std::min(n.height, s.height); ++y)
       std::memcpy(n.bits.data() + size_t(y) * size_t(n.stride),
                   s.bits.data() + size_t(y) * size_t(s.stride),
-                  size_t(std::min(n.width, s.width)) * 3);
+                  size_t(keepWidth) * 3);
     s = std::move(n);
   }
   return &e;
