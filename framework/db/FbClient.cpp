@@ -259,9 +259,11 @@ Firebird::IMessageMetadata* TFbMessage::Encode(Firebird::ThrowStatusWrapper* st,
 // The Firebird client library and the embedded engine keep allocations for the
 // life of the process (character set converters, ICU, big-number constants)
 // and never free them; the leak checker is told so for programs that link the
-// database components.
+// database components. This list replaces the drawing layer's own, so it names
+// fontconfig's start-up block too.
 extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-  return "leak:libfbclient.so\n"
+  return "leak:libfontconfig.so\n"
+         "leak:libfbclient.so\n"
          "leak:libEngine12.so\n"
          "leak:libudr_engine.so\n"
          "leak:libicuuc.so\n"
