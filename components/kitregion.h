@@ -1,0 +1,149 @@
+// Region shapes: a bounding rectangle turned into a window region of one of
+// eighteen shapes, with a border description, a region mask, a drop shadow and
+// a point list.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "components/KitObject.h"
+#include "components/KitPointList.h"
+#include "components/KitRegionMask.h"
+#include "components/KitRgnShadow.h"
+#include "framework/Controls.h"
+#include "framework/Graphics.h"
+
+namespace vexa {
+
+enum TKitRegionShape {
+  rsRect, rsRoundRect, rsBitmap, rsNoseRect, rsRoundNoseRect, rsElliptic, rsStar, rsRoundShield,
+  rsSharpShield, rsDiamond, rsOctagon, rsComb, rsHalfRound, rsUserRegion, rsThinkBubble,
+  rsRoundThinkBubble, rsEllipticThinkBubble, rsPointList
+};
+
+enum TKitExtPos {
+  epLeftTop, epTopLeft, epTopRight, epRightTop, epRightBottom, epBottomRight, epBottomLeft,
+  epLeftBottom
+};
+
+enum TKitRegionBorderStyle {
+  rbNone, rbLowered, rbRaised, rbSingle, rbSingleRaised, rbSingleLowered, rbRaisedpsb, rbLoweredpsb
+};
+
+class TKitRegionBorder : public TKitObject {
+public:
+  TKitRegionBorder() = default;
+  // From another border: the four values, one change event.
+  void Assign(fw::TPersistent* Source) override;
+
+  TKitRegionBorderStyle Style() const { return FStyle; }
+  void SetStyle(TKitRegionBorderStyle Value) { Set(FStyle, Value); }
+  fw::TColor LightColor() const { return FLightColor; }
+  void SetLightColor(fw::TColor Value) { Set(FLightColor, Value); }
+  fw::TColor ShadowColor() const { return FShadowColor; }
+  void SetShadowColor(fw::TColor Value) { Set(FShadowColor, Value); }
+  fw::TColor SingleColor() const { return FSingleColor; }
+  void SetSingleColor(fw::TColor Value) { Set(FSingleColor, Value); }
+
+private:
+  template <class V>
+  void Set(V& Field, const V& Value) {
+    if (Field == Value) return;
+    Field = Value;
+    SubObjectChanged(nullptr);
+  }
+  TKitRegionBorderStyle FStyle = rbSingle;
+  fw::TColor FLightColor = fw::clBtnHighlight;
+  fw::TColor FShadowColor = fw::clBtnShadow;
+  fw::TColor FSingleColor = fw::clBlack;
+};
+
+class TKitRegion : public TKitObject {
+public:
+  TKitRegion();
+  ~TKitRegion() override;
+
+  // From another region: shape, corners, shadow, extension position, border
+  // and mask, one change event. Points and user region data stay.
+  void Assign(fw::TPersistent* Source) override;
+  // "PointList": X then Y of every point, stored when there are points.
+  void DefineProperties(TKitFiler* Filer) override;
+
+  // Builds the region of the current shape for Rect into RegionHandle (none
+  // when the shape's data is missing).
+  virtual void BuildRegion(const fw::TRect& Rect);
+  // A plain rectangle region of Rect.
+  void SetRectRegion(const fw::TRect& Rect);
+  plat::HRGN RegionHandle() const { return FRegionHandle; }
+  // Keeps the data of Region as the user region.
+  void StoreUserRegion(plat::HRGN Region);
+  const std::vector<uint8_t>& UserRegionData() const { return FUserData; }
+  // The point list's change handler: the polygon of the points becomes the
+  // user region while the shape is rsPointList.
+  void RebuildFromPoints();
+
+  TKitPointList* Points() const { return FPoints.get(); }
+  TKitRegionShape Shape() const { return FShape; }
+  void SetShape(TKitRegionShape Value);
+  TKitExtPos ExtPos() const { return FExtPos; }
+  void SetExtPos(TKitExtPos Value);
+  TKitRegionMask* Mask() const { return FMask.get(); }
+  void SetMask(TKitRegionMask* Value) { FMask->Assign(Value); }
+  int32_t RoundX() const { return FRoundX; }
+  void SetRoundX(int32_t Value) { SetRound(FRoundX, Value); }
+  int32_t RoundY() const { return FRoundY; }
+  void SetRoundY(int32_t Value) { SetRound(FRoundY, Value); }
+  TKitRgnShadow* Shadow() const { return FShadow.get(); }
+  void SetShadow(TKitRgnShadow* Value) { FShadow->Assign(Value); }
+
+  fw::TWinControl* OwnerControl() const { return FOwnerControl; }
+  void SetOwnerControl(fw::TWinControl* Value) { FOwnerControl = Value; }
+  static constexpr int32_t BubbleCount = 4;
+
+protected:
+  TKitRegionBorder* BorderObject() const { return FBorder.get(); }
+  bool OwnerDestroying() const;
+  bool OwnerDesigning() const;
+
+private:
+  void SetRound(int32_t& Field, int32_t Value);
+  plat::HRGN UserRegion() const;
+
+  TKitRegionShape FShape = rsRoundRect;
+  int32_t FRoundX = 20;
+  int32_t FRoundY = 20;
+  TKitExtPos FExtPos = epLeftTop;
+  std::unique_ptr<TKitRegionBorder> FBorder;
+  std::unique_ptr<TKitRegionMask> FMask;
+  std::unique_ptr<TKitRgnShadow> FShadow;
+  std::unique_ptr<TKitPointList> FPoints;
+  fw::TWinControl* FOwnerControl = nullptr;
+  plat::HRGN FRegionHandle = 0;
+  std::vector<uint8_t> FUserData;
+};
+
+class TKitBorderRegion : public TKitRegion {
+public:
+  TKitBorderRegion() = default;
+  TKitRegionBorder* Border() const { return BorderObject(); }
+  void SetBorder(TKitRegionBorder* Value) { BorderObject()->Assign(Value); }
+};
+
+// Geometry shared by the region and its border painter.
+struct TKitNose {
+  fw::TRect Body;
+  plat::POINT Points[3];  // apex, base point nearer the corner, the farther one
+};
+TKitNose KitNoseGeometry(const fw::TRect& Rect, int32_t Length, int32_t BaseOffset, TKitExtPos Pos);
+
+struct TKitBubble {
+  int32_t Diameter = 0;
+  int32_t X = 0, Y = 0;  // centre
+};
+// The chain of BubbleCount + 3 circles from the corner toward the body; Body
+// receives Rect moved in by Distance at the ExtPos corner.
+std::vector<TKitBubble> KitBubbleChain(const fw::TRect& Rect, int32_t Distance, int32_t Count,
+                                       TKitExtPos Pos, fw::TRect& Body);
+
+}  // namespace vexa
