@@ -102,6 +102,8 @@ bool FindBlockMatch(const uint8_t* Source, uint32_t Position, uint32_t Count,
 }
 
 uint16_t CompressBlock(const uint8_t* Source, uint8_t* Dest, uint16_t Count) {
+  // Larger blocks could not report their stored length in 16 bits.
+  if (Count > KitBlockSourceSize) throw fw::EInvalidOperation("Block too large");
   std::vector<uint16_t> table;
   try {
     table.assign(KitHashTableEntries, 0xFFFF);

@@ -111,6 +111,10 @@ TEST(KitCompressBlock, RoundTripsOfAssortedData) {
   mixed.insert(mixed.begin() + 2000, 5000, 0xEE);
   mixed.resize(KitBlockSourceSize);
   cases.push_back(mixed);
+  EXPECT_LT(Compress(text).size(), text.size() / 4);
+  Bytes tooBig(KitBlockSourceSize + 1), out(tooBig.size() + 6);
+  EXPECT_THROW(CompressBlock(tooBig.data(), out.data(), uint16_t(tooBig.size())),
+               fw::EInvalidOperation);
   for (const Bytes& c : cases) {
     Bytes block = Compress(c);
     EXPECT_LE(block.size(), c.size() + 1);
