@@ -1227,6 +1227,16 @@ int DisplayMessageBox(const std::string& Text, const std::string& Caption, UINT 
   }
   size_t def = (Flags >> 8) & 0xF;
   if (def >= buttons.size()) def = 0;
+  // Closing the box with its close box answers Cancel where there is one.
+  int cancel = buttons.size() == 1 ? IDOK : (Flags & 0xF) == MB_YESNO ? IDNO : IDCANCEL;
+  return DisplayDialog(Text, Caption, buttons, def, cancel);
+}
+
+int DisplayDialog(const std::string& Text, const std::string& Caption,
+                  const std::vector<std::pair<int, std::string>>& Buttons, size_t Default,
+                  int CancelAnswer) {
+  if (Buttons.empty()) return CancelAnswer;
+  if (Default >= Buttons.size()) Default = 0;
   TForm* form = CreateFormOf<TForm>(nullptr);
   form->SetCaption(Caption);
   form->SetBorderStyle(bsDialog);
@@ -1238,7 +1248,7 @@ int DisplayMessageBox(const std::string& Text, const std::string& Caption, UINT 
   SelectObject(dc, old);
   ReleaseDC(0, dc);
   int bw = 75, bh = 25, gap = 8;
-  int rowW = static_cast<int>(buttons.size()) * (bw + gap) - gap;
+  int rowW = static_cast<int>(Buttons.size()) * (bw + gap) - gap;
   int w = std::max<int>(tr.right, rowW) + 48;
   int h = tr.bottom + bh + 56;
   form->SetBounds(0, 0, w, h);
@@ -1249,25 +1259,22 @@ int DisplayMessageBox(const std::string& Text, const std::string& Caption, UINT 
   label->SetBounds(24, 16, tr.right, tr.bottom);
   label->SetCaption(Text);
   int x = (w - rowW) / 2;
-  for (size_t i = 0; i < buttons.size(); ++i) {
+  for (size_t i = 0; i < Buttons.size(); ++i) {
     auto* b = new TButton(form);
     b->SetParent(form);
     b->SetBounds(x, h - bh - 16, bw, bh);
-    b->SetCaption(buttons[i].second);
-    b->SetModalResult(buttons[i].first);
-    b->SetDefault(i == def);
-    b->SetCancel(buttons[i].first == IDCANCEL || (buttons.size() == 2 && buttons[i].first == IDNO) ||
-                 buttons.size() == 1);
-    if (i == def) form->SetActiveControl(b);
+    b->SetCaption(Buttons[i].second);
+    b->SetModalResult(Buttons[i].first);
+    b->SetDefault(i == Default);
+    b->SetCancel(Buttons[i].first == CancelAnswer);
+    if (i == Default) form->SetActiveControl(b);
     x += bw + gap;
   }
   int result = form->ShowModal();
   Free(form);
-  // Closing the box with its close box answers Cancel where there is one.
   bool known = false;
-  for (auto& b : buttons) known = known || b.first == result;
-  if (!known) result = buttons.size() == 1 ? IDOK : (Flags & 0xF) == MB_YESNO ? IDNO : IDCANCEL;
-  return result;
+  for (auto& b : Buttons) known = known || b.first == result;
+  return known ? result : CancelAnswer;
 }
 
 }  // namespace fw

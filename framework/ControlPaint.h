@@ -9,6 +9,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "framework/Controls.h"
 
@@ -45,5 +47,10 @@ bool ClickMenuPath(TMainMenu* Menu, const std::vector<std::string>& Path);
 
 // A message box as a modal window of its own (used with a display).
 int DisplayMessageBox(const std::string& Text, const std::string& Caption, UINT Flags);
+// A modal window with the text and a row of buttons (answer, caption); Enter
+// presses the default one. Closing it otherwise answers CancelAnswer.
+int DisplayDialog(const std::string& Text, const std::string& Caption,
+                  const std::vector<std::pair<int, std::string>>& Buttons, size_t Default,
+                  int CancelAnswer);
 
 }  // namespace fw

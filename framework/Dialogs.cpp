@@ -164,6 +164,15 @@ TModalResult MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButt
   req.DlgType = DlgType;
   req.Buttons = Buttons;
   req.DefaultAnswer = defResult;
+  if (DisplayAvailable() && !DialogResponderInstalled()) {
+    std::vector<std::pair<int, std::string>> buttons;
+    int cancel = defResult;
+    for (size_t i = 0; i < names.size(); ++i) {
+      buttons.push_back({results[i], names[i]});
+      if (results[i] == mrCancel || results[i] == mrNo) cancel = results[i];
+    }
+    return DisplayDialog(Msg, caption, buttons, def, cancel);
+  }
   Print(caption, Msg, ButtonList(names, def));
   int answer = Ask(req);
   return answer != 0 ? answer : defResult;
@@ -177,6 +186,10 @@ void ShowMessage(const std::string& Msg) {
   req.DlgType = mtCustom;
   req.Buttons = TMsgDlgButtons{mbOK};
   req.DefaultAnswer = mrOk;
+  if (DisplayAvailable() && !DialogResponderInstalled()) {
+    DisplayDialog(Msg, req.Caption, {{mrOk, "OK"}}, 0, mrOk);
+    return;
+  }
   Print(req.Caption, Msg, "[OK]");
   Ask(req);
 }

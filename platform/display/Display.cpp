@@ -4,6 +4,7 @@
 #include "platform/display/Display.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -55,11 +56,12 @@ struct State {
   int32_t lastDownX = 0, lastDownY = 0;
 };
 
-std::mutex gMu;  // guards the pointer and thread id read from other threads
-State* gState = nullptr;
+std::mutex gMu;  // serialises opening and closing
+// Read from every thread whose windows change; only the display thread uses it.
+std::atomic<State*> gState{nullptr};
 
 State* Mine() {
-  State* s = gState;
+  State* s = gState.load();
   if (!s || s->thread != GetCurrentThreadId()) return nullptr;
   return s;
 }
@@ -425,7 +427,7 @@ using namespace display;
 
 bool InitDisplay() {
   std::lock_guard<std::mutex> lock(gMu);
-  if (gState) return gState->backend->IsX11();
+  if (State* cur = gState.load()) return cur->backend->IsX11();
   auto s = std::make_unique<State>();
   s->thread = GetCurrentThreadId();
   const char* headless = std::getenv("VEXA_HEADLESS");
@@ -439,26 +441,27 @@ bool InitDisplay() {
   wc.lpfnWndProc = TimerWndProc;
   WNDCLASS existing;
   if (!GetClassInfo(wc.lpszClassName, &existing)) RegisterClass(wc);
-  gState = s.release();
-  gState->timerWnd = CreateWindowEx(0, "VexaDisplayTimer", "", WS_POPUP, 0, 0, 0, 0, 0, 0);
+  State* st = s.release();
+  st->timerWnd = CreateWindowEx(0, "VexaDisplayTimer", "", WS_POPUP, 0, 0, 0, 0, 0, 0);
+  gState = st;
   SetPaintRequestHook(OnPaintRequest);
   SetWindowChangeHook(OnWindowChange);
   SetTranslateMessageHook(OnTranslate);
   // Windows made before the display opened are shown now.
   for (HWND top : GetTopLevelWindows()) {
-    if (top != gState->timerWnd && OwnedByDisplay(gState, top) && HasStyle(top, WS_VISIBLE)) {
+    if (top != st->timerWnd && OwnedByDisplay(st, top) && HasStyle(top, WS_VISIBLE)) {
       InvalidateTree(top);
-      SyncTop(gState, top);
+      SyncTop(st, top);
     }
   }
-  return gState->backend->IsX11();
+  return st->backend->IsX11();
 }
 
 void ShutdownDisplay() {
   State* s;
   {
     std::lock_guard<std::mutex> lock(gMu);
-    s = gState;
+    s = gState.load();
     if (!s || s->thread != GetCurrentThreadId()) return;
     gState = nullptr;
   }
@@ -471,7 +474,7 @@ void ShutdownDisplay() {
 }
 
 bool DisplayIsX11() {
-  State* s = gState;
+  State* s = gState.load();
   return s && s->backend->IsX11();
 }
 
@@ -492,7 +495,7 @@ unsigned long GetDisplayWindowId(HWND hwnd) {
 }
 
 void* GetXDisplay() {
-  State* s = gState;
+  State* s = gState.load();
   return s ? s->backend->Connection() : nullptr;
 }
 

@@ -243,4 +243,36 @@ TEST_F(ControlsGui, MovesAndSizesFromTheServerReachTheForm) {
   EXPECT_EQ(h, 300);
 }
 
+TEST_F(ControlsGui, MinimisingAndRestoringFollowTheServerAndTheProgram) {
+  ShowAndWait();
+  unsigned long xw = XWin();
+  // A window manager minimises by unmapping; the window counts as minimised.
+  XUnmapWindow(input->Dpy(), xw);
+  XSync(input->Dpy(), False);
+  ASSERT_TRUE(PumpUntil([&] { return plat::IsIconic(form->Handle()); }));
+  EXPECT_TRUE(form->Visible());
+  // Restoring from the program maps it again.
+  plat::ShowWindow(form->Handle(), plat::SW_RESTORE);
+  ASSERT_TRUE(PumpUntil([&] { return input->Viewable(xw); }));
+  EXPECT_FALSE(plat::IsIconic(form->Handle()));
+}
+
+TEST_F(ControlsGui, AMessageDialogIsAWindowAndEscapeCancelsIt) {
+  ShowAndWait();
+  std::thread user([&] {
+    vexa::test::XInput in;
+    unsigned long w = 0;
+    for (int i = 0; i < 500 && !w; ++i) {
+      w = FindByTitle(in.Dpy(), "Confirm");
+      if (!w) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!w) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    in.Key(XK_Escape);
+  });
+  TModalResult r = MessageDlg("Delete it?", mtConfirmation, mbYesNoCancel);
+  user.join();
+  EXPECT_EQ(r, mrCancel);
+}
+
 }  // namespace
