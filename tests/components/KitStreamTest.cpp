@@ -217,7 +217,7 @@ TEST(KitProcs, DirectoryPrefixes) {
   EXPECT_EQ(PrefixDirectory(ppWindows, false), plat::GetWindowsDirectory());
 }
 
-TEST(KitProcs, RectanglesAndArrays) {
+TEST(KitProcs, RotatedAndFittedRectangles) {
   fw::TRect r{0, 0, 100, 50};
   RotatedRectBounds(r, 90);
   EXPECT_EQ(r, (fw::TRect{0, 0, 50, 100}));
@@ -238,13 +238,4 @@ TEST(KitProcs, RectanglesAndArrays) {
   FitRectProportional(fw::TRect{0, 0, 0, 7}, fw::TRect{1, 2, 10, 10}, fit);
   EXPECT_EQ(fit, (fw::TRect{1, 2, 1, 2}));
 
-  int32_t w = 0, h = 0;
-  RectExtent(fw::TRect{3, 4, 10, 20}, w, h);
-  EXPECT_EQ(w, 7);
-  EXPECT_EQ(h, 16);
-  const int32_t ints[] = {3, -7, 12, 0};
-  EXPECT_EQ(MaxOfInts(ints), 12);
-  EXPECT_EQ(MinOfInts(ints), -7);
-  const long double ext[] = {2.5L, -0.25L, 1.0L};
-  EXPECT_EQ(MinOfExtended(ext), -0.25L);
 }
