@@ -1,0 +1,287 @@
+#include "components/KitCustomControl.h"
+
+namespace vexa {
+
+namespace {
+// Frames R in a system colour on DC.
+void FrameSys(plat::HDC DC, const plat::RECT& R, int Index) {
+  plat::HBRUSH b = plat::CreateSolidBrush(plat::GetSysColor(Index));
+  try {
+    plat::FrameRect(DC, &R, b);
+  } catch (...) {
+    plat::DeleteObject(b);
+    throw;
+  }
+  plat::DeleteObject(b);
+}
+
+// The window's device context for the frames, released in every case.
+class TWindowDC {
+public:
+  explicit TWindowDC(fw::HWND H) : FHandle(H), FDC(plat::GetWindowDC(H)) {}
+  ~TWindowDC() {
+    if (FDC) plat::ReleaseDC(FHandle, FDC);
+  }
+  TWindowDC(const TWindowDC&) = delete;
+  TWindowDC& operator=(const TWindowDC&) = delete;
+  plat::HDC DC() const { return FDC; }
+
+private:
+  fw::HWND FHandle;
+  plat::HDC FDC;
+};
+}  // namespace
+
+TKitCustomControl::TKitCustomControl(fw::TComponent* AOwner)
+    : fw::TCustomControl(AOwner),
+      FFont(std::make_unique<fw::TFont>()),
+      FCanvas(std::make_unique<fw::TCanvas>()),
+      FChangeLink(std::make_unique<TKitChangeLink>()),
+      FEffects(std::make_unique<TKitBitmapEffectObject>()) {
+  FFont->OnChange = [this](fw::TObject*) { Perform(fw::CM_FONTCHANGED, 0, 0); };
+  FChangeLink->OnChange = [this](fw::TObject* s) { ImageListChanged(s); };
+  FEffects->OnChange = [this](fw::TObject* s) { PropChanged(s); };
+  SetBounds(Left(), Top(), 100, 40);
+  SetTabStop(false);
+}
+
+TKitCustomControl::~TKitCustomControl() {
+  fw::TComponent::Destroying();
+  FEffects->OnChange = nullptr;
+  FEffects.reset();
+  FChangeLink->OnChange = nullptr;
+  if (FImageList && KitImageListAccess.RemoveLink) {
+    KitImageListAccess.RemoveLink(FImageList, FChangeLink.get());
+  }
+  FChangeLink.reset();
+  FFont->OnChange = nullptr;
+}
+
+void TKitCustomControl::SetColor(fw::TColor Value) {
+  if (FColor == Value) return;
+  FColor = Value;
+  Perform(fw::CM_COLORCHANGED, 0, 0);
+  Invalidate();
+}
+
+void TKitCustomControl::SetCtl3D(bool Value) {
+  if (FCtl3D == Value) return;
+  FCtl3D = Value;
+  Invalidate();
+}
+
+void TKitCustomControl::PaintOn(plat::HDC DC) {
+  FCanvas->SetHandle(DC);
+  try {
+    Paint();
+  } catch (...) {
+    FCanvas->SetHandle(0);
+    throw;
+  }
+  FCanvas->SetHandle(0);
+}
+
+void TKitCustomControl::SetImageList(TKitCustomImageList* Value) {
+  if (FImageList && KitImageListAccess.RemoveLink) {
+    KitImageListAccess.RemoveLink(FImageList, FChangeLink.get());
+  }
+  FImageList = Value;
+  if (Value) {
+    if (KitImageListAccess.AddLink) KitImageListAccess.AddLink(Value, FChangeLink.get());
+    if (KitImageListAccess.AsComponent) {
+      if (fw::TComponent* c = KitImageListAccess.AsComponent(Value)) c->FreeNotification(this);
+    }
+  }
+  ImageListChanged(nullptr);
+}
+
+void TKitCustomControl::Notification(fw::TComponent* AComponent, fw::TOperation Operation) {
+  fw::TCustomControl::Notification(AComponent, Operation);
+  if (Operation != fw::opRemove || !AComponent || !KitImageListAccess.AsComponent) return;
+  if (FImageList && AComponent == KitImageListAccess.AsComponent(FImageList)) SetImageList(nullptr);
+  if (!IsDestroying() && FEffects) {
+    TKitAlphaObject* a = FEffects->AlphaBlend();
+    if (a && a->ImageList() && AComponent == KitImageListAccess.AsComponent(a->ImageList())) {
+      a->SetImageList(nullptr);
+    }
+  }
+}
+
+void TKitCustomControl::CreateParams(fw::TCreateParams& Params) {
+  fw::TCustomControl::CreateParams(Params);
+  Params.Style |= plat::WS_CLIPCHILDREN;
+}
+
+bool TKitCustomControl::UseBackBitmap() { return FTransparent && HasBackBitmap(); }
+
+void TKitCustomControl::PaintBackground() {
+  if (UseBackBitmap() && DrawBackBitmap(FCanvas.get(), ClientRect(), 0, fw::Point(0, 0))) return;
+  FCanvas->Brush()->SetColor(FColor);
+  FCanvas->Brush()->SetStyle(fw::bsSolid);
+  FCanvas->FillRect(ClientRect());
+}
+
+void TKitCustomControl::FillRectWithBackground(const fw::TRect& Rect) {
+  if (UseBackBitmap() && DrawBackBitmap(FCanvas.get(), Rect, 0, fw::Point(0, 0))) return;
+  FCanvas->Brush()->SetColor(FColor);
+  FCanvas->Brush()->SetStyle(fw::bsSolid);
+  FCanvas->FillRect(Rect);
+}
+
+void TKitCustomControl::PropChanged(fw::TObject*) {
+  if (FRepaintOnChange) Invalidate();
+}
+
+bool TKitCustomControl::NeedsDesignFrame() { return true; }
+
+void TKitCustomControl::ImageListChanged(fw::TObject* Sender) { PropChanged(Sender); }
+
+void TKitCustomControl::DoMouseEnter() {
+  if (OnMouseEnter) OnMouseEnter(this);
+  FMouseInside = true;
+}
+
+void TKitCustomControl::DoMouseExit() {
+  FMouseInside = false;
+  if (!FHasFocus) DrawFlatFrame();
+  if (OnMouseExit) OnMouseExit(this);
+}
+
+fw::TBitmap* TKitCustomControl::GetBackBitmap() { return nullptr; }
+bool TKitCustomControl::HasBackBitmap() { return false; }
+bool TKitCustomControl::DrawBackBitmap(fw::TCanvas*, const fw::TRect&, uint32_t, fw::TPoint) {
+  return false;
+}
+fw::TPoint TKitCustomControl::MapToBackground(fw::TPoint P) { return P; }
+
+plat::HPALETTE TKitCustomControl::GetBackPalette() {
+  if (HasBackBitmap()) return 0;
+  if (auto* p = dynamic_cast<TKitCustomControl*>(Parent())) {
+    fw::TBitmap* b = p->GetBackBitmap();
+    return b ? b->Palette() : 0;
+  }
+  return 0;
+}
+
+void TKitCustomControl::DrawHotFrame() {
+  if (!HandleAllocated()) return;
+  TWindowDC dc(Handle());
+  if (!dc.DC()) return;
+  const int32_t w = Width(), h = Height();
+  if (FCtl3D) {
+    FrameSys(dc.DC(), plat::RECT{1, 1, w, h}, plat::COLOR_WINDOWFRAME);
+    FrameSys(dc.DC(), plat::RECT{0, 0, w - 1, h - 1}, plat::COLOR_BTNFACE);
+    plat::RECT r{0, 0, w, h};
+    plat::DrawEdge(dc.DC(), &r, plat::BDR_SUNKENOUTER, plat::BF_RECT | plat::BF_ADJUST);
+  } else {
+    FrameSys(dc.DC(), plat::RECT{0, 0, w, h}, plat::COLOR_WINDOWFRAME);
+  }
+}
+
+void TKitCustomControl::DrawFlatFrame() {
+  if (Focused() || !FFlat || FMouseInside || !HandleAllocated()) return;
+  TWindowDC dc(Handle());
+  if (!dc.DC()) return;
+  plat::RECT r{0, 0, Width(), Height()};
+  if (FCtl3D) {
+    FrameSys(dc.DC(), r, plat::COLOR_BTNFACE);
+    r = plat::RECT{r.left + 1, r.top + 1, r.right - 1, r.bottom - 1};
+  }
+  FrameSys(dc.DC(), r, plat::COLOR_BTNFACE);
+}
+
+void TKitCustomControl::DrawDesignFrame() {
+  FCanvas->Pen()->SetColor(fw::clBlack);
+  FCanvas->Pen()->SetStyle(fw::psDash);
+  FCanvas->Brush()->SetStyle(fw::bsClear);
+  FCanvas->Rectangle(0, 0, Width(), Height());
+}
+
+void TKitCustomControl::Paint() {
+  if (Loading() || !FCanvas->HandleAllocated()) return;
+  PaintBackground();
+  if (!Designing()) {
+    DrawFlatFrame();
+  } else if (NeedsDesignFrame()) {
+    DrawDesignFrame();
+  }
+}
+
+void TKitCustomControl::DoEnter() {
+  FHasFocus = true;
+  if (FFlat) DrawHotFrame();
+}
+
+void TKitCustomControl::DoExit() {
+  FHasFocus = false;
+  DrawFlatFrame();
+}
+
+void TKitCustomControl::WndProc(fw::TMessage& Message) {
+  switch (Message.Msg) {
+    case fw::CM_MOUSEENTER:
+      fw::TCustomControl::WndProc(Message);
+      DoMouseEnter();
+      return;
+    case fw::CM_MOUSELEAVE:
+      fw::TCustomControl::WndProc(Message);
+      DoMouseExit();
+      return;
+    case plat::WM_SETFOCUS:
+      fw::TCustomControl::WndProc(Message);
+      DoEnter();
+      if (HandleAllocated()) plat::PostMessage(Handle(), CM_KITSETFOCUS, 0, 0);
+      return;
+    case plat::WM_KILLFOCUS:
+      DoExit();
+      fw::TCustomControl::WndProc(Message);
+      if (HandleAllocated()) plat::PostMessage(Handle(), CM_KITKILLFOCUS, 0, 0);
+      return;
+    case CM_KITSETFOCUS:
+      if (OnSetFocus) OnSetFocus(this);
+      return;
+    case CM_KITKILLFOCUS:
+      if (OnKillFocus) OnKillFocus(this);
+      return;
+    case plat::WM_ERASEBKGND:
+      if (UseBackBitmap()) {
+        Message.Result = 1;
+        return;
+      }
+      break;
+    case plat::WM_SIZE:
+      fw::TCustomControl::WndProc(Message);
+      FEffects->InvalidateBuffer();
+      if (UseBackBitmap()) {
+        Repaint();
+        KitNotifyControls(this, CM_KITBACKCHANGED);
+      } else {
+        Invalidate();
+      }
+      return;
+    case plat::WM_MOVE:
+      fw::TCustomControl::WndProc(Message);
+      if (UseBackBitmap()) {
+        FEffects->InvalidateBuffer();
+        Repaint();
+      }
+      return;
+    case CM_KITBACKCHANGED:
+      if (Loading() || IsDestroying()) return;
+      FEffects->InvalidateBuffer();
+      if (UseBackBitmap()) {
+        Repaint();
+        KitNotifyControls(this, CM_KITBACKCHANGED);
+      } else {
+        Invalidate();
+      }
+      return;
+    case CM_KITBACKSCROLLED:
+      if (UseBackBitmap()) KitNotifyControls(this, CM_KITBACKCHANGED);
+      return;
+    default: break;
+  }
+  fw::TCustomControl::WndProc(Message);
+}
+
+}  // namespace vexa

@@ -1,0 +1,107 @@
+// The windowed control at the root of the library's panels and the status
+// bar: mouse and focus tracking, a flat look, the image-list link, an owned
+// bitmap effect object, and the background protocol by which a control draws
+// its background out of a bitmap an ancestor supplies.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "components/KitBaseControl.h"
+#include "components/KitControl.h"
+
+namespace vexa {
+
+class TKitCustomControl : public fw::TCustomControl {
+public:
+  explicit TKitCustomControl(fw::TComponent* AOwner);
+  ~TKitCustomControl() override;
+
+  void WndProc(fw::TMessage& Message) override;
+  void Paint() override;
+
+  fw::TColor Color() const { return FColor; }
+  void SetColor(fw::TColor Value);
+  fw::TFont* Font() const { return FFont.get(); }
+  void SetFont(fw::TFont* Value) { FFont->Assign(Value); }
+  bool Ctl3D() const { return FCtl3D; }
+  void SetCtl3D(bool Value);
+  // The canvas Paint draws on; its origin is the client area's top-left corner.
+  fw::TCanvas* Canvas() const { return FCanvas.get(); }
+  // Paints the control onto DC, a surface of its own client area.
+  void PaintOn(plat::HDC DC);
+
+  bool MouseInside() const { return FMouseInside; }
+  bool HasFocus() const { return FHasFocus; }
+  bool Flat() const { return FFlat; }
+  bool Transparent() const { return FTransparent; }
+  bool RepaintOnChange() const { return FRepaintOnChange; }
+  void SetRepaintOnChange(bool Value) { FRepaintOnChange = Value; }
+  uint8_t TransparencyMode() const { return FTransparencyMode; }
+
+  TKitCustomImageList* ImageList() const { return FImageList; }
+  void SetImageList(TKitCustomImageList* Value);
+  int32_t ListIndex() const { return FListIndex; }
+  void SetListIndex(int32_t Value) { FListIndex = Value; }
+  int32_t ImageIndex() const { return FImageIndex; }
+  void SetImageIndex(int32_t Value) { FImageIndex = Value; }
+  TKitBitmapEffectObject* Effects() const { return FEffects.get(); }
+  void SetEffects(TKitBitmapEffectObject* Value) { FEffects->Assign(Value); }
+
+  bool Loading() const { return ComponentState().Contains(fw::csLoading); }
+  bool Designing() const { return ComponentState().Contains(fw::csDesigning); }
+  bool IsDestroying() const { return ComponentState().Contains(fw::csDestroying); }
+
+  // Transparent and a background bitmap to draw from.
+  virtual bool UseBackBitmap();
+  virtual void PaintBackground();
+  virtual void PropChanged(fw::TObject* Sender);
+  virtual bool NeedsDesignFrame();
+  virtual void ImageListChanged(fw::TObject* Sender);
+  virtual void DoMouseEnter();
+  virtual void DoMouseExit();
+  // The background protocol (this class has no background).
+  virtual fw::TBitmap* GetBackBitmap();
+  virtual bool HasBackBitmap();
+  virtual bool DrawBackBitmap(fw::TCanvas* ACanvas, const fw::TRect& Rect, uint32_t Flags,
+                              fw::TPoint Offset);
+  virtual fw::TPoint MapToBackground(fw::TPoint P);
+  virtual plat::HPALETTE GetBackPalette();
+  virtual void DrawHotFrame();
+  virtual void DrawFlatFrame();
+
+  void DrawDesignFrame();
+  void FillRectWithBackground(const fw::TRect& Rect);
+
+  fw::TNotifyEvent OnSetFocus;
+  fw::TNotifyEvent OnKillFocus;
+  fw::TNotifyEvent OnMouseEnter;
+  fw::TNotifyEvent OnMouseExit;
+
+protected:
+  void CreateParams(fw::TCreateParams& Params) override;
+  void Notification(fw::TComponent* AComponent, fw::TOperation Operation) override;
+  // The framework's enter and exit of the focus.
+  virtual void DoEnter();
+  virtual void DoExit();
+
+  bool FMouseInside = false;
+  bool FHasFocus = false;
+  bool FFlat = false;
+  bool FTransparent = false;
+  bool FRepaintOnChange = true;
+
+private:
+  fw::TColor FColor = fw::clBtnFace;
+  std::unique_ptr<fw::TFont> FFont;
+  bool FCtl3D = true;
+  std::unique_ptr<fw::TCanvas> FCanvas;
+  TKitCustomImageList* FImageList = nullptr;
+  int32_t FListIndex = 0;
+  int32_t FImageIndex = 0;
+  std::unique_ptr<TKitChangeLink> FChangeLink;
+  std::unique_ptr<TKitBitmapEffectObject> FEffects;
+  uint8_t FTransparencyMode = 0;
+};
+
+}  // namespace vexa
