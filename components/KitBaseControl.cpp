@@ -1,14 +1,8 @@
 #include "components/KitBaseControl.h"
 
+#include "components/kitshared.h"
+
 namespace vexa {
-
-TKitImageListAccess KitImageListAccess;
-
-namespace {
-fw::TComponent* ListComponent(TKitCustomImageList* List) {
-  return List && KitImageListAccess.AsComponent ? KitImageListAccess.AsComponent(List) : nullptr;
-}
-}  // namespace
 
 TKitBaseControl::TKitBaseControl(fw::TComponent* AOwner)
     : TKitControl(AOwner),
@@ -22,41 +16,48 @@ TKitBaseControl::~TKitBaseControl() {
   FEffects->OnChange = nullptr;
   FEffects.reset();
   FChangeLink->OnChange = nullptr;
-  if (FImageList && KitImageListAccess.RemoveLink) {
-    KitImageListAccess.RemoveLink(FImageList, FChangeLink.get());
-  }
+  if (FImageList) FImageList->RemoveChangeLink(FChangeLink.get());
   FChangeLink.reset();
 }
 
 void TKitBaseControl::SetImageList(TKitCustomImageList* Value) {
-  if (FImageList && KitImageListAccess.RemoveLink) {
-    KitImageListAccess.RemoveLink(FImageList, FChangeLink.get());
-  }
+  if (FImageList) FImageList->RemoveChangeLink(FChangeLink.get());
   FImageList = Value;
   if (Value) {
-    if (KitImageListAccess.AddLink) KitImageListAccess.AddLink(Value, FChangeLink.get());
-    if (auto* c = ListComponent(Value)) c->FreeNotification(this);
+    Value->AddChangeLink(FChangeLink.get());
+    Value->FreeNotification(this);
   }
   ImageListChanged(nullptr);
 }
 
 bool TKitBaseControl::IsGlyphEmpty() const {
   if (!FImageList) return true;
-  return !KitImageListAccess.HasGraphic ||
-         !KitImageListAccess.HasGraphic(FImageList, FImageIndex, FListIndex);
+  return !FImageList->IsValidImage(FListIndex, FImageIndex);
 }
 
 bool TKitBaseControl::ParentBackAvailable() { return false; }
 
 void TKitBaseControl::ImageListChanged(fw::TObject* Sender) { PropChanged(Sender); }
 
+void TKitBaseControl::Loaded() {
+  TKitControl::Loaded();
+  if (IsImageListConnector(FImageList)) ImageListChanged(nullptr);
+}
+
+void TKitBaseControl::DefineProperties(TKitFiler* Filer) {
+  Filer->DefineProperty(
+      "Internal", [this](TKitReader* R) { SetImageList(ReadSharedListRef(R)); },
+      [this](TKitWriter* W) { WriteSharedListRef(W, FImageList); }, IsSharedList(FImageList));
+}
+
 void TKitBaseControl::Notification(fw::TComponent* AComponent, fw::TOperation Operation) {
   TKitControl::Notification(AComponent, Operation);
+  // Compared by address: the list is already past its own destructor here.
   if (Operation != fw::opRemove || !AComponent) return;
-  if (FImageList && AComponent == ListComponent(FImageList)) SetImageList(nullptr);
+  if (FImageList && AComponent == FImageList) SetImageList(nullptr);
   if (!ComponentState().Contains(fw::csDestroying) && FEffects) {
     TKitAlphaObject* a = FEffects->AlphaBlend();
-    if (a && a->ImageList() && AComponent == ListComponent(a->ImageList())) a->SetImageList(nullptr);
+    if (a && a->ImageList() && AComponent == a->ImageList()) a->SetImageList(nullptr);
   }
 }
 

@@ -8,22 +8,11 @@
 
 #include "components/KitBitmapEffectObject.h"
 #include "components/KitControl.h"
+#include "components/KitFiler.h"
 #include "components/kitcont.h"
+#include "components/kitimage.h"
 
 namespace vexa {
-
-class TKitCustomImageList;
-
-// What the controls need of an image list, installed by the image-list unit:
-// the list as a component (for free notification), registering and removing a
-// change link, and whether the list holds a graphic at (image, list) index.
-struct TKitImageListAccess {
-  std::function<fw::TComponent*(TKitCustomImageList*)> AsComponent;
-  std::function<void(TKitCustomImageList*, TKitChangeLink*)> AddLink;
-  std::function<void(TKitCustomImageList*, TKitChangeLink*)> RemoveLink;
-  std::function<bool(TKitCustomImageList*, int32_t ImageIndex, int32_t ListIndex)> HasGraphic;
-};
-extern TKitImageListAccess KitImageListAccess;
 
 class TKitBaseControl : public TKitControl {
 public:
@@ -45,10 +34,13 @@ public:
   // True without image list or without a graphic at (ImageIndex, ListIndex).
   bool IsGlyphEmpty() const;
 
+  // "Internal": a reference to one of the shared lists when ImageList is one.
+  virtual void DefineProperties(TKitFiler* Filer);
   virtual bool ParentBackAvailable();
   virtual void ImageListChanged(fw::TObject* Sender);
 
 protected:
+  void Loaded() override;
   void Notification(fw::TComponent* AComponent, fw::TOperation Operation) override;
 
 private:

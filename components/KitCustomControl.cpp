@@ -1,5 +1,7 @@
 #include "components/KitCustomControl.h"
 
+#include "components/kitshared.h"
+
 namespace vexa {
 
 namespace {
@@ -50,9 +52,7 @@ TKitCustomControl::~TKitCustomControl() {
   FEffects->OnChange = nullptr;
   FEffects.reset();
   FChangeLink->OnChange = nullptr;
-  if (FImageList && KitImageListAccess.RemoveLink) {
-    KitImageListAccess.RemoveLink(FImageList, FChangeLink.get());
-  }
+  if (FImageList) FImageList->RemoveChangeLink(FChangeLink.get());
   FChangeLink.reset();
   FFont->OnChange = nullptr;
 }
@@ -82,29 +82,36 @@ void TKitCustomControl::PaintOn(plat::HDC DC) {
 }
 
 void TKitCustomControl::SetImageList(TKitCustomImageList* Value) {
-  if (FImageList && KitImageListAccess.RemoveLink) {
-    KitImageListAccess.RemoveLink(FImageList, FChangeLink.get());
-  }
+  if (FImageList) FImageList->RemoveChangeLink(FChangeLink.get());
   FImageList = Value;
   if (Value) {
-    if (KitImageListAccess.AddLink) KitImageListAccess.AddLink(Value, FChangeLink.get());
-    if (KitImageListAccess.AsComponent) {
-      if (fw::TComponent* c = KitImageListAccess.AsComponent(Value)) c->FreeNotification(this);
-    }
+    Value->AddChangeLink(FChangeLink.get());
+    Value->FreeNotification(this);
   }
   ImageListChanged(nullptr);
 }
 
 void TKitCustomControl::Notification(fw::TComponent* AComponent, fw::TOperation Operation) {
   fw::TCustomControl::Notification(AComponent, Operation);
-  if (Operation != fw::opRemove || !AComponent || !KitImageListAccess.AsComponent) return;
-  if (FImageList && AComponent == KitImageListAccess.AsComponent(FImageList)) SetImageList(nullptr);
+  if (Operation != fw::opRemove || !AComponent) return;
+  if (FImageList && AComponent == FImageList) SetImageList(nullptr);
   if (!IsDestroying() && FEffects) {
     TKitAlphaObject* a = FEffects->AlphaBlend();
-    if (a && a->ImageList() && AComponent == KitImageListAccess.AsComponent(a->ImageList())) {
+    if (a && a->ImageList() && AComponent == a->ImageList()) {
       a->SetImageList(nullptr);
     }
   }
+}
+
+void TKitCustomControl::Loaded() {
+  fw::TCustomControl::Loaded();
+  if (IsImageListConnector(FImageList)) ImageListChanged(nullptr);
+}
+
+void TKitCustomControl::DefineProperties(TKitFiler* Filer) {
+  Filer->DefineProperty(
+      "Internal", [this](TKitReader* R) { SetImageList(ReadSharedListRef(R)); },
+      [this](TKitWriter* W) { WriteSharedListRef(W, FImageList); }, IsSharedList(FImageList));
 }
 
 void TKitCustomControl::CreateParams(fw::TCreateParams& Params) {

@@ -52,6 +52,8 @@ public:
   bool Designing() const { return ComponentState().Contains(fw::csDesigning); }
   bool IsDestroying() const { return ComponentState().Contains(fw::csDestroying); }
 
+  // "Internal": a reference to one of the shared lists when ImageList is one.
+  virtual void DefineProperties(TKitFiler* Filer);
   // Transparent and a background bitmap to draw from.
   virtual bool UseBackBitmap();
   virtual void PaintBackground();
@@ -79,6 +81,7 @@ public:
   fw::TNotifyEvent OnMouseExit;
 
 protected:
+  void Loaded() override;
   void CreateParams(fw::TCreateParams& Params) override;
   void Notification(fw::TComponent* AComponent, fw::TOperation Operation) override;
   // The framework's enter and exit of the focus.

@@ -11,6 +11,7 @@
 #include "components/KitBaseGraphicControl.h"
 #include "components/KitApplication.h"
 #include "components/KitCustomControl.h"
+#include "components/kitshared.h"
 #include "framework/Forms.h"
 #include "tests/support/TestSession.h"
 
@@ -193,4 +194,56 @@ TEST(KitControlTest, IndexOfComponentClass) {
   EXPECT_EQ(IndexOfComponentClass(form, KitClassOf<TKitCustomControl>), -1);
   EXPECT_EQ(IndexOfComponentClass(form, nullptr), -1);
   fw::Free(form);
+}
+
+namespace {
+// Writes one "Internal" value the way a form stream holds it.
+struct InternalValue {
+  std::string text;
+  void DefineProperties(TKitFiler* f) {
+    f->DefineProperty("Internal", nullptr, [this](TKitWriter* w) { w->WriteString(text); }, true);
+  }
+};
+
+fw::TMemoryStream* StoredInternal(fw::TMemoryStream& s, const std::string& text) {
+  InternalValue v{text};
+  TKitWriter w(&s);
+  w.WriteProperties(&v);
+  s.SetPosition(0);
+  return &s;
+}
+}  // namespace
+
+TEST(KitControlTest, ImageListLinkAndStoredSharedReference) {
+  vexa::test::TestSession session;
+  TKitBaseGraphicControl g(nullptr);
+  {
+    fw::TMemoryStream s;
+    TKitReader r(StoredInternal(s, "KITXML30"));
+    r.ReadProperties(&g);
+    EXPECT_EQ(g.ImageList(), nullptr);
+  }
+  {
+    fw::TMemoryStream s;
+    TKitReader r(StoredInternal(s, "KITBML30"));
+    r.ReadProperties(&g);
+    ASSERT_NE(g.ImageList(), nullptr);
+    EXPECT_TRUE(IsSharedList(g.ImageList()));
+    // The shared reference is written back under the same name.
+    fw::TMemoryStream out;
+    TKitWriter w(&out);
+    w.WriteProperties(&g);
+    EXPECT_GT(out.Size(), 9);
+  }
+  // A list freed elsewhere is dropped by every control that showed it, and
+  // each control's link is registered with the list.
+  auto* list = new TKitBitmapList(nullptr);
+  TKitCustomControl w(nullptr);
+  w.SetImageList(list);
+  g.SetImageList(list);
+  EXPECT_TRUE(g.IsGlyphEmpty());
+  EXPECT_EQ(list->ChangeLinkCount(), 2);
+  fw::Free(list);
+  EXPECT_EQ(g.ImageList(), nullptr);
+  EXPECT_EQ(w.ImageList(), nullptr);
 }
