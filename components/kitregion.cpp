@@ -341,3 +341,578 @@ void TKitRegion::BuildRegion(const TRect& Rect) {
 }
 
 }  // namespace vexa
+
+// ---------------------------------------------------------------------------
+// Border and shadow painting
+
+namespace vexa {
+
+using fw::TCanvas;
+using fw::TColor;
+
+namespace {
+
+// An 8 x 8 checkerboard of the colour and white.
+std::unique_ptr<fw::TBitmap> DitherBitmap(TColor Color) {
+  auto b = std::make_unique<fw::TBitmap>();
+  b->SetPixelFormat(fw::pf24bit);
+  b->SetSize(8, 8);
+  const plat::COLORREF c = fw::ColorToRGB(Color);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x)
+      plat::SetPixel(b->Canvas()->Handle(), x, y, ((x + y) & 1) ? plat::RGB(255, 255, 255) : c);
+  return b;
+}
+
+enum TPart { ptLight, ptShadow, ptSingle, ptInner };
+
+class TBorderPainter {
+public:
+  TCanvas* C;
+  TKitRegionBorderStyle Style;
+  TColor Light, Shadow, Single;
+  int32_t RX, RY;
+
+  // The common scheme of every outline shape.
+  void Paint(TKitRegionShape Shape, TRect R) {
+    TColor light = Light, shadow = Shadow, single = Single;
+    if (Style == rbLowered || Style == rbSingleLowered || Style == rbLoweredpsb) std::swap(light, shadow);
+    auto twoColour = [&](const TRect& r) {
+      Pen(light);
+      Part(Shape, r, ptLight);
+      Pen(shadow);
+      Part(Shape, r, ptShadow);
+    };
+    switch (Style) {
+      case rbNone: break;
+      case rbLowered:
+      case rbRaised: twoColour(R); break;
+      case rbSingle:
+        Pen(single);
+        Part(Shape, R, ptSingle);
+        break;
+      case rbSingleRaised:
+      case rbSingleLowered:
+        Pen(single);
+        Part(Shape, R, ptSingle);
+        twoColour(Inset(Shape, R));
+        break;
+      case rbRaisedpsb:
+      case rbLoweredpsb:
+        std::swap(single, shadow);
+        twoColour(R);
+        Pen(shadow);
+        Part(Shape, Inset(Shape, R), ptInner);
+        break;
+    }
+  }
+
+private:
+  void Pen(TColor Color) {
+    C->Pen()->SetStyle(fw::psSolid);
+    C->Pen()->SetColor(Color);
+  }
+  void Line(const POINT& A, const POINT& B) {
+    C->MoveTo(A.x, A.y);
+    C->LineTo(B.x, B.y);
+  }
+  void Segments(const std::vector<POINT>& P, std::initializer_list<std::pair<int, int>> S) {
+    for (auto [a, b] : S) Line(P[size_t(a - 1)], P[size_t(b - 1)]);
+  }
+  void Closed(const std::vector<POINT>& P) {
+    std::vector<fw::TPoint> v;
+    for (const POINT& p : P) v.push_back(fw::TPoint{p.x, p.y});
+    C->Brush()->SetStyle(fw::bsClear);
+    C->Polygon(v);
+  }
+  TRect Inset(TKitRegionShape Shape, TRect R) const {
+    int32_t d = 1;
+    if (Shape == rsStar) d = (Style == rbRaisedpsb || Style == rbLoweredpsb) ? 3 : 2;
+    R = TRect{R.Left + d, R.Top + d, R.Right - d, R.Bottom - d};
+    if (Shape == rsRoundRect) {
+      R.Right -= 2;
+      R.Bottom -= 2;
+    }
+    return R;
+  }
+
+  void RoundRectShadow(const TRect& R) {
+    const int32_t L = R.Left, T = R.Top, Rt = R.Right, B = R.Bottom, W = RX, H = RY;
+    C->Pen()->SetWidth(4);
+    C->Arc(L, B - H, L + W, B, L, B, L + W / 2, B);
+    C->MoveTo(L + W / 2, B);
+    C->LineTo(Rt - W / 2, B);
+    C->Arc(Rt - W, B - H, Rt, B, Rt - W / 2, B, Rt, B - H / 2);
+    C->MoveTo(Rt, B - H / 2);
+    C->LineTo(Rt, T + H / 2);
+    C->Arc(Rt - W, T, Rt, T + H, Rt, T + H / 2, Rt, T);
+  }
+
+  void Part(TKitRegionShape Shape, const TRect& R, TPart P) {
+    const int32_t L = R.Left, T = R.Top, Rt = R.Right, B = R.Bottom, w = Rt - L, h = B - T;
+    C->Brush()->SetStyle(fw::bsClear);
+    switch (Shape) {
+      case rsRect:
+        if (P == ptLight) C->Polyline({{Rt, T}, {L, T}, {L, B}});
+        else if (P == ptSingle) C->Rectangle(L, T, Rt, B);
+        else C->Polyline({{L, B}, {Rt, B}, {Rt, T}});
+        break;
+      case rsElliptic:
+        if (P == ptLight) C->Arc(L, T, Rt, B, Rt, T, L, B);
+        else if (P == ptSingle) C->Ellipse(L, T, Rt, B);
+        else C->Arc(L, T, Rt, B, L, B, Rt, T);
+        break;
+      case rsRoundRect:
+        if (P == ptLight || P == ptSingle) C->RoundRect(L, T, Rt, B, RX, RY);
+        else RoundRectShadow(R);
+        break;
+      case rsHalfRound:
+        if (P == ptLight) C->Arc(L, 2 * T - B, Rt, B, Rt, T, L, B);
+        else if (P == ptSingle) C->Ellipse(L, 2 * T - B, Rt, B);
+        else C->Arc(L, 2 * T - B, Rt, B, L, B, Rt, T);
+        break;
+      case rsStar: {
+        std::vector<POINT> s = {{L + w / 2, T},
+                                {L + RoundEven(0.65 * w), T + RoundEven(0.38 * h)},
+                                {Rt, T + RoundEven(0.38 * h)},
+                                {L + RoundEven(0.7 * w), T + RoundEven(0.6 * h)},
+                                {L + RoundEven(0.85 * w), B},
+                                {L + w / 2, T + RoundEven(0.75 * h)},
+                                {L + RoundEven(0.15 * w), B},
+                                {L + RoundEven(0.3 * w), T + RoundEven(0.6 * h)},
+                                {L, T + RoundEven(0.38 * h)},
+                                {L + RoundEven(0.35 * w), T + RoundEven(0.38 * h)}};
+        if (P == ptLight) Segments(s, {{2, 3}, {4, 5}, {7, 8}, {9, 10}, {10, 1}});
+        else if (P == ptSingle) Closed(s);
+        else Segments(s, {{1, 2}, {3, 4}, {5, 6}, {6, 7}, {8, 9}});
+        break;
+      }
+      case rsDiamond: {
+        std::vector<POINT> s = {{L + w / 2, T}, {L, T + h / 2}, {L + w / 2, B}, {Rt, T + h / 2}};
+        if (P == ptLight) Segments(s, {{4, 1}, {1, 2}});
+        else if (P == ptShadow) Segments(s, {{2, 3}, {3, 4}});
+        else if (P == ptInner) Segments(s, {{3, 4}, {4, 1}});
+        else Closed(s);
+        break;
+      }
+      case rsOctagon: {
+        std::vector<POINT> s = {{L + (w / 3) * 2, T}, {L + w / 3, T},      {L, T + h / 3},
+                                {L, T + (h / 3) * 2}, {L + w / 3, B},      {L + (w / 3) * 2, B},
+                                {Rt, T + (h / 3) * 2}, {Rt, T + h / 3}};
+        if (P == ptLight) Segments(s, {{8, 1}, {1, 2}, {2, 3}, {3, 4}});
+        else if (P == ptSingle) Closed(s);
+        else Segments(s, {{4, 5}, {5, 6}, {6, 7}, {7, 8}});
+        break;
+      }
+      case rsComb: {
+        std::vector<POINT> s = {{L + w / 2, T}, {L, T + h / 4}, {L, T + (h / 4) * 3},
+                                {L + w / 2, B}, {Rt, T + (h / 4) * 3}, {Rt, T + h / 4}};
+        if (P == ptLight) Segments(s, {{6, 1}, {1, 2}, {2, 3}});
+        else if (P == ptSingle) Closed(s);
+        else Segments(s, {{3, 4}, {4, 5}, {5, 6}});
+        break;
+      }
+      case rsRoundShield:
+      case rsSharpShield: {
+        const int32_t c = h / 5, k = (8 * h) / 7;
+        auto N1 = [&] { C->Arc(L - w / 2, T - c, L + w / 2, T + c, L, T + c, L + w / 2, T); };
+        auto N2 = [&] { C->Arc(L + w / 2, T - c, L + w + w / 2, T + c, L + w / 2, T, L + w, T + c); };
+        if (Shape == rsRoundShield) {
+          const int32_t e0 = L, e1 = T + c - h, e2 = L + w, e3 = T + h;
+          auto C1 = [&] { C->Arc(e0, e1, e2, e3, L, T + c, L + w / 2, T + h); };
+          auto C2 = [&] { C->Arc(e0, e1, e2, e3, L + w / 2, T + h, L + w, T + c); };
+          if (P == ptLight) { N1(); N2(); }
+          else if (P == ptShadow) { C1(); C2(); }
+          else if (P == ptInner) { N2(); C2(); }
+          else { N1(); N2(); C->Arc(e0, e1, e2, e3, L, T + c, L + w, T + c); }
+        } else {
+          auto F1 = [&] { C->Arc(L - w, T - k, L + w, T + k, L + w / 2, T + h, L + w, T + c); };
+          auto F2 = [&] { C->Arc(L, T - k, L + 2 * w, T + k, L, T + c, L + w / 2, T + h); };
+          if (P == ptLight) { N1(); N2(); }
+          else if (P == ptShadow) { F2(); F1(); }
+          else if (P == ptInner) { F1(); N2(); }
+          else { F1(); F2(); N1(); N2(); }
+        }
+        break;
+      }
+      default: break;
+    }
+  }
+};
+
+}  // namespace
+
+void TKitRegion::PaintShadow(TCanvas* Canvas, TRect& Rect) {
+  if (FShadow->Style() == hssNone) return;
+  const int32_t D = FShadow->Depth();
+  if (FRegionHandle) {
+    HRGN band = plat::CreateRectRgn(0, 0, 0, 0);
+    plat::CombineRgn(band, FRegionHandle, 0, plat::RGN_COPY);
+    plat::OffsetRgn(band, D, D);
+    plat::CombineRgn(band, band, FRegionHandle, plat::RGN_DIFF);
+    plat::HDC dc = Canvas->Handle();
+    std::unique_ptr<fw::TBitmap> dither;
+    Canvas->Pen()->SetStyle(fw::psClear);
+    int mode = plat::R2_COPYPEN;
+    if (FShadow->Style() == hssSolid) {
+      Canvas->Brush()->SetStyle(fw::bsSolid);
+      Canvas->Brush()->SetColor(FShadow->Color());
+    } else {
+      dither = DitherBitmap(FShadow->Color());
+      Canvas->Brush()->SetBitmap(dither.get());
+      Canvas->Pen()->SetMode(fw::pmMask);
+      mode = plat::R2_MASKPEN;
+    }
+    int old = plat::SetROP2(dc, mode);
+    plat::FillRgn(dc, band, Canvas->Brush()->Handle());
+    plat::SetROP2(dc, old);
+    plat::DeleteObject(band);
+    Canvas->Brush()->SetBitmap(nullptr);
+    Canvas->Brush()->SetStyle(fw::bsClear);
+    Canvas->Pen()->SetMode(fw::pmCopy);
+    Canvas->Pen()->SetStyle(fw::psSolid);
+    plat::SetROP2(dc, plat::R2_COPYPEN);
+  }
+  Rect.Right -= D;
+  Rect.Bottom -= D;
+}
+
+void TKitRegion::PaintBorder(TCanvas* Canvas, const TRect& ARect) {
+  if (!Canvas) return;
+  Canvas->Brush()->SetStyle(fw::bsClear);
+  Canvas->Pen()->SetWidth(2);
+  TRect R = ARect;
+  PaintShadow(Canvas, R);
+  TBorderPainter p{Canvas, FBorder->Style(), FBorder->LightColor(), FBorder->ShadowColor(),
+                   FBorder->SingleColor(), FRoundX, FRoundY};
+  const int32_t w = R.Right - R.Left;
+  plat::HDC dc = Canvas->Handle();
+  switch (FShape) {
+    case rsBitmap:
+    case rsUserRegion: break;
+    case rsNoseRect:
+    case rsRoundNoseRect: {
+      const bool round = FShape == rsRoundNoseRect;
+      int32_t b = 5;
+      if (round)
+        b = (FExtPos == epLeftTop || FExtPos == epRightTop || FExtPos == epRightBottom ||
+             FExtPos == epLeftBottom)
+                ? FRoundY
+                : FRoundX;
+      TKitNose n = KitNoseGeometry(R, w / 10, b, FExtPos);
+      const int32_t g = round ? 4 : 2;
+      const POINT& p2 = n.Points[1];
+      const POINT& p3 = n.Points[2];
+      plat::ExcludeClipRect(dc, std::min(p2.x, p3.x) - g, std::min(p2.y, p3.y) - g,
+                            std::max(p2.x, p3.x) + g, std::max(p2.y, p3.y) + g);
+      p.Paint(round ? rsRoundRect : rsRect, n.Body);
+      break;
+    }
+    case rsThinkBubble:
+    case rsRoundThinkBubble:
+    case rsEllipticThinkBubble: {
+      TRect body;
+      for (const TKitBubble& c : KitBubbleChain(R, w / 6, BubbleCount, FExtPos, body)) {
+        const int32_t rad = c.Diameter / 2;
+        TRect sq{c.X - rad, c.Y - rad, c.X + rad, c.Y + rad};
+        p.Paint(rsElliptic, sq);
+        plat::ExcludeClipRect(dc, sq.Left, sq.Top, sq.Right, sq.Bottom);
+      }
+      p.Paint(FShape == rsThinkBubble ? rsRect : FShape == rsRoundThinkBubble ? rsRoundRect
+                                                                               : rsElliptic,
+              body);
+      break;
+    }
+    case rsPointList: {
+      if (!FPoints || FPoints->Count() == 0) break;
+      TColor light = FBorder->LightColor(), shadow = FBorder->ShadowColor();
+      const TKitRegionBorderStyle st = FBorder->Style();
+      if (st == rbSingle) light = shadow = FBorder->SingleColor();
+      else if (st == rbLowered || st == rbSingleLowered || st == rbLoweredpsb) std::swap(light, shadow);
+      TColor colour = light;
+      fw::TPoint first, prev, cur;
+      FPoints->GetPoint(0, first);
+      prev = first;
+      Canvas->Pen()->SetStyle(fw::psSolid);
+      Canvas->MoveTo(first.X, first.Y);
+      for (int i = 1; i <= FPoints->Count(); ++i) {
+        if (i < FPoints->Count()) FPoints->GetPoint(i, cur);
+        else cur = first;
+        if (cur.Y > prev.Y) colour = shadow;
+        if (cur.Y < prev.Y) colour = light;
+        if (cur.X < prev.X) colour = shadow;
+        if (cur.X > prev.X) colour = light;
+        Canvas->Pen()->SetColor(colour);
+        Canvas->LineTo(cur.X, cur.Y);
+        prev = cur;
+      }
+      break;
+    }
+    default: p.Paint(FShape, R); break;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Form shape
+
+namespace {
+
+constexpr plat::LRESULT HTCLIENT = 1;
+constexpr plat::LRESULT HTCAPTION = 2;
+constexpr plat::UINT WM_NCRBUTTONDOWN = 0x00A4;
+constexpr plat::UINT WM_NCRBUTTONUP = 0x00A5;
+constexpr plat::UINT WM_CAPTURECHANGED = 0x0215;
+
+}  // namespace
+
+TKitFormShape::TKitFormShape(fw::TComponent* AOwner)
+    : TKitCustomComponent(AOwner),
+      FForm(dynamic_cast<fw::TCustomForm*>(AOwner)),
+      FRegion(std::make_unique<TKitBorderRegion>()),
+      FFillObject(std::make_unique<TKitFillObject>()),
+      FBackBitmap(std::make_unique<fw::TBitmap>()) {
+  FRegion->SetOwnerControl(FForm);
+  FRegion->OnChange = [this](fw::TObject* S) { SubObjectChanged(S); };
+  FFillObject->OnChange = [this](fw::TObject* S) { SubObjectChanged(S); };
+  Hook();
+}
+
+TKitFormShape::~TKitFormShape() {
+  Unhook();
+  FBackBitmap.reset();
+  FFillObject->OnChange = nullptr;
+  FFillObject.reset();
+  FRegion->OnChange = nullptr;
+  FRegion->SetOwnerControl(nullptr);
+  FRegion.reset();
+}
+
+void TKitFormShape::Hook() {
+  if (FHookedWnd || !FEnabled || !FForm || !FForm->HandleAllocated()) return;
+  FHookedWnd = FForm->Handle();
+  FOldProc = plat::SetWindowProc(
+      FHookedWnd, [this](plat::HWND W, plat::UINT M, plat::WPARAM WP, plat::LPARAM LP) {
+        return HookWndProc(W, M, WP, LP);
+      });
+}
+
+void TKitFormShape::Unhook() {
+  if (!FHookedWnd) return;
+  if (plat::IsWindow(FHookedWnd)) plat::SetWindowProc(FHookedWnd, FOldProc);
+  FHookedWnd = 0;
+  FOldProc = nullptr;
+}
+
+void TKitFormShape::SetEnabled(bool Value) {
+  if (FEnabled == Value) return;
+  FEnabled = Value;
+  if (Value) Hook();
+  else Unhook();
+}
+
+void TKitFormShape::Loaded() {
+  TKitCustomComponent::Loaded();
+  if (FEnabled) {
+    Hook();
+    RebuildWindowRegion();
+  }
+}
+
+void TKitFormShape::SubObjectChanged(fw::TObject* Sender) {
+  TKitCustomComponent::SubObjectChanged(Sender);
+  RebuildWindowRegion();
+}
+
+void TKitFormShape::SetShowFormCaption(bool Value) {
+  if (FShowFormCaption == Value) return;
+  FShowFormCaption = Value;
+  RebuildWindowRegion();
+}
+
+void TKitFormShape::SetUseRgnBitmap(bool Value) {
+  if (FUseRgnBitmap == Value) return;
+  FUseRgnBitmap = Value;
+  SubObjectChanged(this);
+}
+
+void TKitFormShape::SetImageList(TKitCustomImageList* Value) {
+  FImageList = Value;
+  ImageListChanged();
+}
+
+bool TKitFormShape::HasFormBackground() const {
+  return (FUseRgnBitmap && FRegion->Shape() == rsBitmap) ||
+         (FFillObject->Style() != sfNone && !Designing());
+}
+
+fw::TBitmap* TKitFormShape::FormBackground() const {
+  if (FUseRgnBitmap && FRegion->Shape() == rsBitmap) return FRegion->Mask()->BorderBitmap();
+  if (FFillObject->Style() != sfNone) return FBackBitmap.get();
+  return nullptr;
+}
+
+void TKitFormShape::RebuildWindowRegion() {
+  if (ComponentState().Contains(fw::csLoading) || !FForm) return;
+  const bool designing = Designing();
+  const plat::HWND wnd = FForm->HandleAllocated() ? FForm->Handle() : 0;
+  const bool minimised = wnd && plat::IsIconic(wnd);
+  const fw::TFormBorderStyle bs = FForm->BorderStyle();
+  int32_t fx, fy;
+  if (bs == fw::bsSizeable || bs == fw::bsSizeToolWin) {
+    fx = plat::GetSystemMetrics(plat::SM_CXFRAME);
+    fy = plat::GetSystemMetrics(plat::SM_CYFRAME);
+  } else {
+    fx = plat::GetSystemMetrics(plat::SM_CXDLGFRAME);
+    fy = plat::GetSystemMetrics(plat::SM_CYDLGFRAME);
+  }
+  int32_t caption = 0;
+  if (bs == fw::bsSingle || bs == fw::bsSizeable || bs == fw::bsDialog)
+    caption = plat::GetSystemMetrics(plat::SM_CYCAPTION);
+  else if (bs == fw::bsToolWindow || bs == fw::bsSizeToolWin)
+    caption = plat::GetSystemMetrics(plat::SM_CYSMCAPTION);
+  if (bs == fw::bsNone && !designing) fx = fy = 0;
+
+  const int32_t depth = FRegion->Shadow()->Depth();
+  if (!minimised && FRegion->Shape() == rsBitmap) {
+    fw::TBitmap* pic = FRegion->Mask()->BorderBitmap();
+    FForm->SetBounds(FForm->Left(), FForm->Top(), pic->Width() + depth + 2 * fx,
+                     pic->Height() + caption + 2 * fy + depth);
+  }
+  const int32_t W = FForm->Width(), H = FForm->Height();
+  const TRect shape{-1, -1, W - 2 * fx + 1, H - 2 * fy - caption + 1};
+
+  HRGN work = plat::CreateRectRgn(0, 0, 0, 0);
+  if (minimised) {
+    FRegion->SetRectRegion(TRect{0, 0, W, caption + fy});
+    if (FRegion->RegionHandle()) plat::CombineRgn(work, FRegion->RegionHandle(), 0, plat::RGN_COPY);
+  } else {
+    FRegion->BuildRegion(shape);
+    if (FRegion->RegionHandle()) plat::CombineRgn(work, FRegion->RegionHandle(), 0, plat::RGN_COPY);
+    plat::OffsetRgn(work, fx, caption + fy);
+    if (FRegion->Shadow()->Style() != hssNone) {
+      HRGN shadow = plat::CreateRectRgn(0, 0, 0, 0);
+      plat::CombineRgn(shadow, work, 0, plat::RGN_COPY);
+      plat::OffsetRgn(shadow, depth, depth);
+      Combine(work, shadow, plat::RGN_OR);
+    }
+    HRGN strip = plat::CreateRectRgn(0, 0, W, caption + fy);
+    const bool keep = (FShowFormCaption && bs != fw::bsNone) || designing;
+    Combine(work, strip, keep ? plat::RGN_OR : plat::RGN_DIFF);
+  }
+  if (!designing && wnd) {
+    plat::SetWindowRgn(wnd, 0, false);
+    HRGN handed = plat::CreateRectRgn(0, 0, 0, 0);
+    plat::CombineRgn(handed, work, 0, plat::RGN_COPY);
+    plat::SetWindowRgn(wnd, handed, true);  // the window owns it now
+  }
+  plat::DeleteObject(work);
+  FCaptionHeight = caption;
+}
+
+void TKitFormShape::PaintFormBackground(plat::HDC DC) {
+  if (!FForm) return;
+  plat::HWND wnd = FForm->HandleAllocated() ? FForm->Handle() : 0;
+  plat::HDC own = 0;
+  if (!DC) {
+    if (!wnd) return;
+    DC = own = plat::GetDC(wnd);
+  }
+  struct Release {
+    plat::HWND W;
+    plat::HDC D;
+    ~Release() {
+      if (D) plat::ReleaseDC(W, D);
+    }
+  } release{wnd, own};
+  fw::TCanvas canvas;
+  canvas.SetHandle(DC);
+  struct Detach {
+    fw::TCanvas& C;
+    ~Detach() { C.SetHandle(0); }
+  } detach{canvas};
+  const TRect rect{0, 0, FForm->ClientWidth(), FForm->ClientHeight()};
+  const bool designing = Designing();
+  if (FUseRgnBitmap && FRegion->Shape() == rsBitmap) {
+    TKitRegionMask* mask = FRegion->Mask();
+    if (designing) {
+      if (mask->RegionDataSize() > 0 && mask->RegionData().size() >= size_t(mask->RegionDataSize())) {
+        HRGN rgn = plat::ExtCreateRegion(nullptr, uint32_t(mask->RegionDataSize()),
+                                         mask->RegionData().data());
+        if (rgn) {
+          plat::OffsetRgn(rgn, 0, -canvas.ClipRect().Top);
+          plat::FrameRgn(DC, rgn, canvas.Brush()->Handle(), 1, 1);
+          plat::DeleteObject(rgn);
+        }
+      }
+    } else {
+      canvas.Draw(0, 0, mask->BorderBitmap());
+    }
+  } else if (FFillObject->Style() != sfNone) {
+    FBackBitmap->SetSize(rect.Width(), rect.Height());
+    if (FFillObject->Style() == sfBitmapList && FImageList && KitImageListPicture)
+      KitImageListPicture(FImageList, FListIndex, FImageIndex, FFillObject->ListBitmap());
+    if (!FBackBitmap->Empty()) {
+      FFillObject->FillArea(FBackBitmap->Canvas(), rect, fw::clWhite);
+      if (!designing) canvas.Draw(0, 0, FBackBitmap.get());
+    }
+  }
+  FRegion->PaintBorder(&canvas, rect);
+}
+
+plat::LRESULT TKitFormShape::Pass(plat::HWND Wnd, plat::UINT Msg, plat::WPARAM WParam,
+                                  plat::LPARAM LParam) {
+  if (FOldProc) return plat::CallWindowProc(FOldProc, Wnd, Msg, WParam, LParam);
+  return plat::DefWindowProc(Wnd, Msg, WParam, LParam);
+}
+
+plat::LRESULT TKitFormShape::HookWndProc(plat::HWND Wnd, plat::UINT Msg, plat::WPARAM WParam,
+                                         plat::LPARAM LParam) {
+  switch (Msg) {
+    case plat::WM_SIZE: {
+      // The form keeps its bounds in step with the window through this
+      // message, so it goes on first; the region is then built for the new size.
+      Pass(Wnd, Msg, WParam, LParam);
+      RebuildWindowRegion();
+      if (FForm && FForm->HandleAllocated()) plat::InvalidateRect(FForm->Handle(), nullptr, true);
+      return 0;
+    }
+    case plat::WM_ERASEBKGND:
+      if (FFillObject->Style() == sfNone && FRegion->Shape() != rsBitmap)
+        Pass(Wnd, Msg, WParam, LParam);
+      PaintFormBackground(plat::HDC(uint32_t(WParam)));
+      return 1;
+    case plat::WM_NCHITTEST: {
+      plat::LRESULT r = Pass(Wnd, Msg, WParam, LParam);
+      if (FFormDragable && r == HTCLIENT && !FRightButton && FForm) {
+        fw::TPoint screen{int16_t(uint32_t(LParam) & 0xFFFF), int16_t(uint32_t(LParam) >> 16)};
+        fw::TPoint p = FForm->ScreenToClient(screen);
+        bool onControl = false;
+        for (int i = 0; i < FForm->ControlCount(); ++i) {
+          fw::TControl* c = FForm->Controls(i);
+          if (!c || dynamic_cast<fw::TWinControl*>(c) || !c->Enabled() || !c->Visible()) continue;
+          TRect b = c->BoundsRect();
+          if (p.X >= b.Left && p.X < b.Right && p.Y >= b.Top && p.Y < b.Bottom) {
+            onControl = true;
+            break;
+          }
+        }
+        if (!onControl) r = HTCAPTION;
+      }
+      return r;
+    }
+    case WM_NCRBUTTONDOWN: {
+      plat::LRESULT r = Pass(Wnd, Msg, WParam, LParam);
+      FRightButton = true;
+      return r;
+    }
+    case WM_NCRBUTTONUP:
+    case WM_CAPTURECHANGED: {
+      plat::LRESULT r = Pass(Wnd, Msg, WParam, LParam);
+      FRightButton = false;
+      return r;
+    }
+    default: return Pass(Wnd, Msg, WParam, LParam);
+  }
+}
+
+}  // namespace vexa

@@ -7,11 +7,15 @@
 #include <memory>
 #include <vector>
 
+#include "components/KitCustomComponent.h"
+#include "components/KitAlphaObject.h"
+#include "components/KitFillObject.h"
 #include "components/KitObject.h"
 #include "components/KitPointList.h"
 #include "components/KitRegionMask.h"
 #include "components/KitRgnShadow.h"
 #include "framework/Controls.h"
+#include "framework/Forms.h"
 #include "framework/Graphics.h"
 
 namespace vexa {
@@ -73,6 +77,12 @@ public:
   // Builds the region of the current shape for Rect into RegionHandle (none
   // when the shape's data is missing).
   virtual void BuildRegion(const fw::TRect& Rect);
+  // Paints the drop shadow of the region built last, then the border along the
+  // outline of the shape in Rect (the rectangle given to BuildRegion).
+  virtual void PaintBorder(fw::TCanvas* Canvas, const fw::TRect& Rect);
+  // The band of the shadow right and below the region; Rect loses the depth
+  // at its right and bottom when there is a shadow.
+  void PaintShadow(fw::TCanvas* Canvas, fw::TRect& Rect);
   // A plain rectangle region of Rect.
   void SetRectRegion(const fw::TRect& Rect);
   plat::HRGN RegionHandle() const { return FRegionHandle; }
@@ -128,6 +138,80 @@ public:
   TKitBorderRegion() = default;
   TKitRegionBorder* Border() const { return BorderObject(); }
   void SetBorder(TKitRegionBorder* Value) { BorderObject()->Assign(Value); }
+};
+
+class TKitCustomImageList;
+
+// Gives its owner form a window region of one of the shapes, paints the form's
+// background and the shape's border and shadow when the background is erased,
+// and lets the user drag the form by any free spot of its client area. The
+// form's window procedure is subclassed while the component is enabled.
+class TKitFormShape : public TKitCustomComponent {
+public:
+  explicit TKitFormShape(fw::TComponent* AOwner);
+  ~TKitFormShape() override;
+
+  // Inherited handling, then the window region is built again.
+  void SubObjectChanged(fw::TObject* Sender) override;
+
+  void RebuildWindowRegion();
+  // Paints on DC (0: the form's own client context).
+  void PaintFormBackground(plat::HDC DC);
+  bool HasFormBackground() const;
+  fw::TBitmap* FormBackground() const;
+
+  bool Enabled() const { return FEnabled; }
+  void SetEnabled(bool Value);
+  TKitBorderRegion* Region() const { return FRegion.get(); }
+  void SetRegion(TKitBorderRegion* Value) { FRegion->Assign(Value); }
+  bool ShowFormCaption() const { return FShowFormCaption; }
+  void SetShowFormCaption(bool Value);
+  bool FormDragable() const { return FFormDragable; }
+  void SetFormDragable(bool Value) { FFormDragable = Value; }
+  bool UseRgnBitmap() const { return FUseRgnBitmap; }
+  void SetUseRgnBitmap(bool Value);
+  TKitFillObject* FillObject() const { return FFillObject.get(); }
+  void SetFillObject(TKitFillObject* Value) { FFillObject->Assign(Value); }
+  TKitCustomImageList* ImageList() const { return FImageList; }
+  // The picture for sfBitmapList is taken through KitImageListPicture.
+  void SetImageList(TKitCustomImageList* Value);
+  int32_t ListIndex() const { return FListIndex; }
+  void SetListIndex(int32_t Value) { FListIndex = Value; }
+  int32_t ImageIndex() const { return FImageIndex; }
+  void SetImageIndex(int32_t Value) { FImageIndex = Value; }
+  // The image list reports a change.
+  void ImageListChanged() { SubObjectChanged(this); }
+
+  int32_t CaptionHeight() const { return FCaptionHeight; }
+  fw::TCustomForm* Form() const { return FForm; }
+
+protected:
+  void Loaded() override;
+  // The owner form's messages.
+  plat::LRESULT HookWndProc(plat::HWND Wnd, plat::UINT Msg, plat::WPARAM WParam,
+                            plat::LPARAM LParam);
+
+private:
+  void Hook();
+  void Unhook();
+  bool Designing() const { return ComponentState().Contains(fw::csDesigning); }
+  plat::LRESULT Pass(plat::HWND Wnd, plat::UINT Msg, plat::WPARAM WParam, plat::LPARAM LParam);
+
+  fw::TCustomForm* FForm = nullptr;
+  std::unique_ptr<TKitBorderRegion> FRegion;
+  std::unique_ptr<TKitFillObject> FFillObject;
+  std::unique_ptr<fw::TBitmap> FBackBitmap;
+  TKitCustomImageList* FImageList = nullptr;
+  int32_t FListIndex = 0;
+  int32_t FImageIndex = 0;
+  bool FEnabled = true;
+  bool FShowFormCaption = true;
+  bool FFormDragable = true;
+  bool FUseRgnBitmap = true;
+  bool FRightButton = false;
+  int32_t FCaptionHeight = 0;
+  plat::HWND FHookedWnd = 0;
+  plat::WNDPROC FOldProc;
 };
 
 // Geometry shared by the region and its border painter.
