@@ -3,10 +3,12 @@
 // transparency, gradients, alignment and text measurement, checked pixel by pixel.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
 #include "components/KitDrawing.h"
+#include "components/kitprocs.h"
 
 using namespace vexa;
 using fw::TBitmap;
@@ -428,4 +430,57 @@ TEST(KitDrawingTest, GlyphBesideText) {
   EXPECT_EQ(m.Left, rects.Union.Left - 2);
   for (int y = 0; y < 40; ++y)
     for (int x = 0; x < 100; ++x) ASSERT_EQ(Px(untouched.get(), x, y), W);
+}
+
+TEST(KitDrawingTest, ExtrusionAndRotatedMeasure) {
+  fw::TFont font;
+  font.SetColor(fw::clBlack);
+  auto plain = Surface(80, 30);
+  plain->Canvas()->Font()->Assign(&font);
+  KitDraw3DText(plain->Canvas(), "Hi", nullptr, nullptr, kteEnabled, 0, TRect{0, 0, 80, 30});
+
+  // Top-left orientation: shadow steps at (0, 0) and (1, 1), the face at (2, 2).
+  auto ex = Surface(80, 30);
+  ex->Canvas()->Font()->Assign(&font);
+  TKit3DCaption caption;
+  caption.SetStyle(tdExtrude);
+  caption.SetShadowDepth(2);
+  caption.SetShadowColor(fw::clRed);
+  KitDraw3DText(ex->Canvas(), "Hi", &caption, nullptr, kteEnabled, 0, TRect{0, 0, 80, 30});
+  int checked = 0;
+  for (int y = 0; y + 2 < 30; ++y)
+    for (int x = 0; x + 2 < 80; ++x) {
+      if (Px(plain.get(), x, y) != 0) continue;
+      EXPECT_EQ(Px(ex.get(), x + 2, y + 2), 0) << x << "," << y;
+      // The first step lies under nothing later unless a later layer covers it.
+      if (Px(plain.get(), x - 1, y - 1) != 0 && (x < 2 || y < 2 || Px(plain.get(), x - 2, y - 2) != 0))
+        EXPECT_EQ(Px(ex.get(), x, y), fw::clRed) << x << "," << y;
+      ++checked;
+    }
+  EXPECT_GT(checked, 5);
+
+  // A caption turned by 90 degrees: the measured box is the text's box turned,
+  // and the text origin moves so that it turns about the box's centre.
+  TRect flat{0, 0, 300, 0};
+  KitMeasureText("Turned", nullptr, flat, 0, 0, false, false, &font);
+  const int32_t w = flat.Width() - 2, h = flat.Height() - 2;
+  TKitFxCaption fx;
+  fx.SetAngle(90);
+  TRect turned{5, 7, 300, 0};
+  KitMeasureText("Turned", &fx, turned, 0, 0, false, false, &font);
+  TRect expected{0, 0, w, h};
+  RotatedRectBounds(expected, 90);
+  EXPECT_EQ(turned.Left, 5);
+  EXPECT_EQ(turned.Top, 7);
+  EXPECT_EQ(turned.Width(), expected.Width() + 2);
+  EXPECT_EQ(turned.Height(), expected.Height() + 2);
+  EXPECT_EQ(fx.PosX(), uint16_t(std::nearbyint(expected.Width() / 2.0 - h / 2.0)));
+  EXPECT_EQ(fx.PosY(), uint16_t(std::nearbyint(expected.Height() / 2.0 + w / 2.0)));
+  // Angle 0 resets the origin.
+  fx.SetAngle(0);
+  TRect again{0, 0, 300, 0};
+  KitMeasureText("Turned", &fx, again, 0, 0, false, false, &font);
+  EXPECT_EQ(fx.PosX(), 0);
+  EXPECT_EQ(fx.PosY(), 0);
+  EXPECT_EQ(again, flat);
 }
