@@ -1,0 +1,147 @@
+#include "components/KitCustomLabel.h"
+
+#include "components/KitCustomStatusBar.h"
+#include "components/KitDrawing.h"
+
+namespace vexa {
+
+int32_t KitParentControlGap(fw::TControl* Control) {
+  auto* bar = Control ? dynamic_cast<TKitCustomStatusBar*>(Control->Parent()) : nullptr;
+  return bar ? bar->GetControlGap() : 0;
+}
+
+uint32_t KitLabelAlignmentFlags(TKitAlignment Alignment) {
+  static const uint32_t kFlags[9] = {
+      0,
+      plat::DT_CENTER,
+      plat::DT_RIGHT,
+      plat::DT_VCENTER,
+      plat::DT_VCENTER | plat::DT_CENTER,
+      plat::DT_VCENTER | plat::DT_RIGHT,
+      plat::DT_BOTTOM,
+      plat::DT_BOTTOM | plat::DT_CENTER,
+      plat::DT_BOTTOM | plat::DT_RIGHT};
+  return kFlags[Alignment];
+}
+
+namespace {
+// Whether Font is a TrueType font, asked on a screen context.
+bool IsTrueType(fw::TFont* Font) {
+  plat::HDC dc = plat::GetDC(0);
+  fw::TCanvas c;
+  c.SetHandle(dc);
+  c.SetFont(Font);
+  bool r = KitIsTrueTypeFont(&c);
+  c.SetHandle(0);
+  plat::ReleaseDC(0, dc);
+  return r;
+}
+}  // namespace
+
+TKitCustomLabel::TKitCustomLabel(fw::TComponent* AOwner)
+    : TKitBaseLabel(AOwner),
+      FBevel(std::make_unique<TKitBevel>()),
+      FFontFX(std::make_unique<TKitFxCaption>()) {
+  FBevel->OnChange = [this](fw::TObject* s) { PropChanged(s); };
+  FFontFX->OnChange = [this](fw::TObject* s) { FontChanged(s); };
+}
+
+TKitCustomLabel::~TKitCustomLabel() {
+  FBevel->OnChange = nullptr;
+  FFontFX->OnChange = nullptr;
+  FFontFX.reset();
+  FBevel.reset();
+}
+
+bool TKitCustomLabel::IsEmptyTransparent() {
+  return TKitBaseLabel::IsEmptyTransparent() && FBevel->Extent() == 0;
+}
+
+void TKitCustomLabel::FontChanged(fw::TObject* Sender) {
+  if (Loading()) return;
+  if (Sender == Font()) SetParentFont(false);
+  Canvas()->SetFont(Font());
+  if (FFontFX->Angle() != 0 && !IsTrueType(Font())) {
+    if (Sender == FFontFX.get()) {
+      // Rotation needs an outline font; the font change comes back here.
+      Font()->SetName("Arial");
+      return;
+    }
+    if (Sender == Font()) FFontFX->SetAngle(0);
+  }
+  PropChanged(Sender);
+}
+
+void TKitCustomLabel::AdjustLabelBounds() {
+  if (!AutoSize() || Loading() || !FBevel || !FFontFX) return;
+  fw::TRect r = ClientRect();
+  std::string text;
+  GetLabelText(text);
+  KitMeasureText(text, FFontFX.get(), r, OptionFlags(), FBevel->Extent(), ShowAccelChar(),
+                 MultiLine(), Font());
+  r.Right += KitParentControlGap(this);
+  SetBounds(Left(), Top(), r.Right, r.Bottom);
+}
+
+void TKitCustomLabel::Paint() {
+  if (FPainting || Loading() || !Canvas()->HandleAllocated()) return;
+  if (IsEmptyTransparent()) {
+    TKitBaseGraphicControl::Paint();
+    return;
+  }
+  std::string text;
+  GetLabelText(text);
+  FPainting = true;
+  try {
+    fw::TCanvas* c = Canvas();
+    c->SetFont(Font());
+    if (!Transparent()) FillClientArea();
+    fw::TRect r = ClientRect();
+    r.Left += KitParentControlGap(this);
+    uint32_t effect = Enabled() ? kteEnabled : 0x01;
+    fw::TRect clip = r;
+    if (FBevel->Extent() != 0) {
+      fw::TRect inner;
+      FBevel->PaintBevel(c, r, inner, FBevel->BorderColor() == Color() || Transparent());
+      r = inner;
+      clip = fw::TRect{r.Left + Left(), r.Top + Top(), r.Right + Left(), r.Bottom + Top()};
+      effect |= kteClip;
+    }
+    uint32_t format = 0;
+    if (!AutoSize()) {
+      if (FFontFX->Angle() != 0) {
+        format |= plat::DT_SINGLELINE;
+        if (Alignment() != agTopLeft) {
+          fw::TRect a;
+          KitAlignedTextRect(Alignment(), text, FFontFX.get(), a, format, ShowAccelChar(),
+                             MultiLine(), Font(), r);
+          r = a;
+        }
+      } else if (!MultiLine()) {
+        format |= plat::DT_SINGLELINE;
+      } else if (Alignment() >= agCenterLeft) {
+        fw::TRect a;
+        KitAlignedTextRect(Alignment(), text, FFontFX.get(), a, format, ShowAccelChar(),
+                           MultiLine(), Font(), r);
+        r = a;
+      }
+    }
+    format |= OptionFlags() | KitLabelAlignmentFlags(Alignment()) | plat::DT_EXPANDTABS |
+              plat::DT_WORDBREAK;
+    if (!ShowAccelChar()) format |= plat::DT_NOPREFIX;
+    c->Brush()->SetColor(Color());
+    c->Font()->SetColor(Font()->Color());
+    if (TwinkleShown()) {
+      KitDraw3DText(c, text, FFontFX.get(), &clip, effect, format, r);
+    } else if (TwinkleColor() != fw::clNone) {
+      c->Font()->SetColor(TwinkleColor());
+      KitDraw3DText(c, text, FFontFX.get(), &clip, effect, format, r);
+    }
+  } catch (...) {
+    FPainting = false;
+    throw;
+  }
+  FPainting = false;
+}
+
+}  // namespace vexa
