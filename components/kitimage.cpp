@@ -37,6 +37,12 @@ void CopyArea(TBitmap* Dest, int32_t DX, int32_t DY, TBitmap* Source, int32_t SX
   Dest->Canvas()->Refresh();
 }
 
+// Whether Item's list is inside an update bracket (it then notifies once at the end).
+bool ListUpdating(TKitListItem* Item) {
+  auto* c = dynamic_cast<TKitCustomContainer*>(Item->Owner());
+  return c && c->Updating();
+}
+
 void MakeMonochrome(TBitmap* Bitmap) {
   if (!Bitmap->Monochrome()) Bitmap->SetMonochrome(true);
 }
@@ -231,6 +237,13 @@ void TKitBitmapListItem::NewBitmap() {
   if (FBitmap) FBitmap->OnChange = nullptr;
   FBitmap = std::make_unique<TBitmap>();
   FBitmap->OnChange = [this](fw::TObject*) { NotifyChange(); };
+}
+
+void TKitBitmapListItem::NotifyChange() {
+  if (ListUpdating(this))
+    TKitCustomComponent::NotifyChange();
+  else
+    TKitListItem::NotifyChange();
 }
 
 void TKitBitmapListItem::ClearData() {
@@ -475,6 +488,13 @@ void TKitImageListItem::DrawImage(TCanvas* Canvas, int32_t X, int32_t Y, int32_t
   Canvas->SetCopyMode(mode);
   plat::SetTextColor(dc, ot);
   plat::SetBkColor(dc, ob);
+}
+
+void TKitImageListItem::NotifyChange() {
+  if (ListUpdating(this))
+    TKitCustomComponent::NotifyChange();
+  else
+    TKitListItem::NotifyChange();
 }
 
 void TKitImageListItem::ClearData() { ClearImages(); }

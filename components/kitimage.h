@@ -155,6 +155,8 @@ public:
   explicit TKitBitmapListItem(fw::TComponent* AOwner);
   ~TKitBitmapListItem() override;
 
+  // While the owning list is in an update bracket, only the item's own event.
+  void NotifyChange() override;
   void ClearData() override;
   bool IsEmpty() override;
   uint8_t GetFlags() override;
@@ -249,6 +251,8 @@ public:
   // Image Index at (X, Y), through the mask when masked.
   void DrawImage(fw::TCanvas* Canvas, int32_t X, int32_t Y, int32_t Index);
 
+  // While the owning list is in an update bracket, only the item's own event.
+  void NotifyChange() override;
   void ClearData() override;
   bool IsEmpty() override;
   uint8_t GetFlags() override;
