@@ -2,15 +2,32 @@
 
 #include <cstdio>
 
+#include "components/kitshared.h"
+
 namespace vexa {
 
 TKitImageListPictureProc KitImageListPicture;
 
-TKitAlphaObject::TKitAlphaObject() : FFillObject(std::make_unique<TKitFillObject>()) {
+TKitAlphaObject::TKitAlphaObject()
+    : FFillObject(std::make_unique<TKitFillObject>()),
+      FChangeLink(std::make_unique<TKitChangeLink>()) {
   FFillObject->OnChange = [this](fw::TObject* S) { SubObjectChanged(S); };
+  FChangeLink->OnChange = [this](fw::TObject*) { ImageListChanged(); };
 }
 
-TKitAlphaObject::~TKitAlphaObject() { FFillObject->OnChange = nullptr; }
+TKitAlphaObject::~TKitAlphaObject() {
+  FChangeLink->OnChange = nullptr;
+  FChangeLink.reset();  // leaves the list it is registered with
+  FFillObject->OnChange = nullptr;
+}
+
+void TKitAlphaObject::DefineProperties(TKitFiler* Filer) {
+  TKitObject::DefineProperties(Filer);
+  Filer->DefineProperty(
+      "Internal", [this](TKitReader* Reader) { SetImageList(ReadSharedListRef(Reader)); },
+      [this](TKitWriter* Writer) { WriteSharedListRef(Writer, FImageList); },
+      IsSharedList(FImageList));
+}
 
 void TKitAlphaObject::Assign(fw::TPersistent* Source) {
   auto* s = dynamic_cast<TKitAlphaObject*>(Source);
@@ -51,7 +68,9 @@ bool TKitAlphaObject::IsBlending() const {
 }
 
 void TKitAlphaObject::SetImageList(TKitCustomImageList* Value) {
+  if (TKitBaseContainer* old = FChangeLink->Sender()) old->RemoveChangeLink(FChangeLink.get());
   FImageList = Value;
+  if (Value) Value->AddChangeLink(FChangeLink.get());
   ImageListChanged();
 }
 
@@ -72,9 +91,12 @@ void TKitAlphaObject::SetStrength(float Value) {
 }
 
 void TKitAlphaObject::ImageListChanged() {
-  bool taken = FImageList && KitImageListPicture &&
-               KitImageListPicture(FImageList, FListIndex, FImageIndex, FFillObject->ListBitmap());
-  if (!taken) FFillObject->ListBitmap()->Assign(nullptr);
+  // A list that has been freed has dropped the link; it is not asked any more.
+  TKitCustomImageList* list = FChangeLink->Sender() == FImageList ? FImageList : nullptr;
+  if (list && list->IsValidImage(FListIndex, FImageIndex))
+    list->CopyImageToBitmap(FListIndex, FImageIndex, FFillObject->ListBitmap());
+  else
+    FFillObject->ListBitmap()->Assign(nullptr);
   SubObjectChanged(FFillObject.get());
 }
 

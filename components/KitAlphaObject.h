@@ -8,13 +8,14 @@
 
 #include "components/KitFillObject.h"
 #include "components/KitObject.h"
+#include "components/kitcont.h"
+#include "components/kitimage.h"
 
 namespace vexa {
 
-class TKitCustomImageList;
-
-// How the picture at (list index, image index) of an image list is copied into
-// a bitmap; false when the list has no such picture. The image lists install it.
+// Copies the picture at (list index, image index) of an image list into a
+// bitmap; false when the list has no such picture. The library's own objects
+// ask the list directly; this entry stays for code that installs it.
 using TKitImageListPictureProc =
     std::function<bool(TKitCustomImageList* List, int32_t ListIndex, int32_t ImageIndex,
                        fw::TBitmap* Dest)>;
@@ -26,14 +27,17 @@ public:
   ~TKitAlphaObject() override;
 
   // From another alpha object: the fill, strength, indexes and list reference,
-  // without a change event.
+  // without a change event (the change link stays with the old list).
   void Assign(fw::TPersistent* Source) override;
+  // "Internal": the reference of a shared image list.
+  void DefineProperties(TKitFiler* Filer) override;
   // "{Disabled}" or "{Enabled (<word>), strength: 0.600}".
   void GetDisplayString(std::string& Text) override;
   // Blending is in effect: a fill is set and the strength is not exactly 1.
   bool IsBlending() const;
 
   TKitCustomImageList* ImageList() const { return FImageList; }
+  // Moves the change link from the old list to the new one.
   void SetImageList(TKitCustomImageList* Value);
   int32_t ImageIndex() const { return FImageIndex; }
   void SetImageIndex(int32_t Value);
@@ -53,6 +57,7 @@ private:
   int32_t FListIndex = 0;
   float FStrength = 0.6f;
   std::unique_ptr<TKitFillObject> FFillObject;
+  std::unique_ptr<TKitChangeLink> FChangeLink;
 };
 
 }  // namespace vexa

@@ -5,7 +5,9 @@
 #include <memory>
 #include <vector>
 
+#include "components/KitApplication.h"
 #include "components/kitprocs.h"
+#include "components/kitsysin.h"
 
 namespace vexa {
 
@@ -14,15 +16,9 @@ using fw::TCanvas;
 using fw::TColor;
 using fw::TRect;
 
-std::function<bool()> KitLowColorOption;
-
 bool KitUsePalettes() {
-  bool low = KitLowColorOption && KitLowColorOption();
-  if (!low) return true;
-  plat::HDC dc = plat::GetDC(0);
-  int bits = plat::GetDeviceCaps(dc, plat::BITSPIXEL);
-  plat::ReleaseDC(0, dc);
-  return bits > 8;
+  if (!(KitApplication->Options() & 0x01)) return true;
+  return KitDisplayColorDepth() > 8;
 }
 
 int32_t KitMulDiv(int32_t A, int32_t B, int32_t C) {

@@ -9,7 +9,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "components/Kit3DCaption.h"
@@ -51,10 +50,9 @@ constexpr uint32_t kteEnabled = 0x02;
 constexpr uint32_t kteAutoSunken = 0x04;
 constexpr uint32_t kteClip = 0x08;
 
-// Whether palettes are skipped: the application's low-colour option on a
-// display of at most 8 bits. The application object installs the option's
-// reader; until then the option counts as clear.
-extern std::function<bool()> KitLowColorOption;
+// Whether palettes are selected and realised: not when the application's
+// low-colour option (bit 0 of its options) is set and the display has at most
+// 8 bits per pixel.
 bool KitUsePalettes();
 
 bool KitDrawBevel(fw::TCanvas* Canvas, fw::TRect& Rect, TKitBevelStyle Style, fw::TColor LightColor,

@@ -2,6 +2,9 @@
 
 #include <cmath>
 
+#include "components/KitApplication.h"
+#include "components/kitshared.h"
+
 namespace vexa {
 
 using fw::TRect;
@@ -352,18 +355,6 @@ using fw::TColor;
 
 namespace {
 
-// An 8 x 8 checkerboard of the colour and white.
-std::unique_ptr<fw::TBitmap> DitherBitmap(TColor Color) {
-  auto b = std::make_unique<fw::TBitmap>();
-  b->SetPixelFormat(fw::pf24bit);
-  b->SetSize(8, 8);
-  const plat::COLORREF c = fw::ColorToRGB(Color);
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x)
-      plat::SetPixel(b->Canvas()->Handle(), x, y, ((x + y) & 1) ? plat::RGB(255, 255, 255) : c);
-  return b;
-}
-
 enum TPart { ptLight, ptShadow, ptSingle, ptInner };
 
 class TBorderPainter {
@@ -551,15 +542,13 @@ void TKitRegion::PaintShadow(TCanvas* Canvas, TRect& Rect) {
     plat::OffsetRgn(band, D, D);
     plat::CombineRgn(band, band, FRegionHandle, plat::RGN_DIFF);
     plat::HDC dc = Canvas->Handle();
-    std::unique_ptr<fw::TBitmap> dither;
     Canvas->Pen()->SetStyle(fw::psClear);
     int mode = plat::R2_COPYPEN;
     if (FShadow->Style() == hssSolid) {
       Canvas->Brush()->SetStyle(fw::bsSolid);
       Canvas->Brush()->SetColor(FShadow->Color());
     } else {
-      dither = DitherBitmap(FShadow->Color());
-      Canvas->Brush()->SetBitmap(dither.get());
+      Canvas->Brush()->SetBitmap(KitApplication->GetDitherBitmap(FShadow->Color()));
       Canvas->Pen()->SetMode(fw::pmMask);
       mode = plat::R2_MASKPEN;
     }
@@ -666,19 +655,26 @@ constexpr plat::UINT WM_CAPTURECHANGED = 0x0215;
 }  // namespace
 
 TKitFormShape::TKitFormShape(fw::TComponent* AOwner)
-    : TKitCustomComponent(AOwner),
+    : TKitWndProcComponent(AOwner),
       FForm(dynamic_cast<fw::TCustomForm*>(AOwner)),
       FRegion(std::make_unique<TKitBorderRegion>()),
       FFillObject(std::make_unique<TKitFillObject>()),
-      FBackBitmap(std::make_unique<fw::TBitmap>()) {
+      FBackBitmap(std::make_unique<fw::TBitmap>()),
+      FChangeLink(std::make_unique<TKitChangeLink>()) {
+  if (Designing() && CheckSingleInstance(AOwner, KitClassOf<TKitFormShape>, false))
+    throw KitEOneInstError(ClassName(), 0);
   FRegion->SetOwnerControl(FForm);
   FRegion->OnChange = [this](fw::TObject* S) { SubObjectChanged(S); };
   FFillObject->OnChange = [this](fw::TObject* S) { SubObjectChanged(S); };
-  Hook();
+  FChangeLink->OnChange = [this](fw::TObject*) { ImageListChanged(); };
+  // A form built in code is never loaded: the hook goes in at once.
+  if (!ComponentState().Contains(fw::csLoading)) HookIfEnabled();
 }
 
 TKitFormShape::~TKitFormShape() {
   Unhook();
+  FChangeLink->OnChange = nullptr;
+  FChangeLink.reset();
   FBackBitmap.reset();
   FFillObject->OnChange = nullptr;
   FFillObject.reset();
@@ -687,40 +683,27 @@ TKitFormShape::~TKitFormShape() {
   FRegion.reset();
 }
 
-void TKitFormShape::Hook() {
-  if (FHookedWnd || !FEnabled || !FForm || !FForm->HandleAllocated()) return;
-  FHookedWnd = FForm->Handle();
-  FOldProc = plat::SetWindowProc(
-      FHookedWnd, [this](plat::HWND W, plat::UINT M, plat::WPARAM WP, plat::LPARAM LP) {
-        return HookWndProc(W, M, WP, LP);
-      });
-}
-
-void TKitFormShape::Unhook() {
-  if (!FHookedWnd) return;
-  if (plat::IsWindow(FHookedWnd)) plat::SetWindowProc(FHookedWnd, FOldProc);
-  FHookedWnd = 0;
-  FOldProc = nullptr;
-}
-
-void TKitFormShape::SetEnabled(bool Value) {
-  if (FEnabled == Value) return;
-  FEnabled = Value;
-  if (Value) Hook();
-  else Unhook();
-}
-
 void TKitFormShape::Loaded() {
-  TKitCustomComponent::Loaded();
-  if (FEnabled) {
-    Hook();
-    RebuildWindowRegion();
-  }
+  TKitWndProcComponent::Loaded();
+  if (Enabled()) RebuildWindowRegion();
 }
 
 void TKitFormShape::SubObjectChanged(fw::TObject* Sender) {
-  TKitCustomComponent::SubObjectChanged(Sender);
-  RebuildWindowRegion();
+  TKitWndProcComponent::SubObjectChanged(Sender);
+  if (FRegion && FFillObject) RebuildWindowRegion();
+}
+
+void TKitFormShape::DefineProperties(TKitFiler* Filer) {
+  TKitWndProcComponent::DefineProperties(Filer);
+  Filer->DefineProperty(
+      "Internal", [this](TKitReader* Reader) { SetImageList(ReadSharedListRef(Reader)); },
+      [this](TKitWriter* Writer) { WriteSharedListRef(Writer, FImageList); },
+      IsSharedList(FImageList));
+}
+
+void TKitFormShape::Notification(fw::TComponent* AComponent, fw::TOperation Operation) {
+  TKitWndProcComponent::Notification(AComponent, Operation);
+  if (Operation == fw::opRemove && AComponent && AComponent == FImageList) SetImageList(nullptr);
 }
 
 void TKitFormShape::SetShowFormCaption(bool Value) {
@@ -736,7 +719,13 @@ void TKitFormShape::SetUseRgnBitmap(bool Value) {
 }
 
 void TKitFormShape::SetImageList(TKitCustomImageList* Value) {
+  // A list being freed has already let the link go.
+  if (TKitBaseContainer* old = FChangeLink->Sender()) old->RemoveChangeLink(FChangeLink.get());
   FImageList = Value;
+  if (Value) {
+    Value->AddChangeLink(FChangeLink.get());
+    Value->FreeNotification(this);
+  }
   ImageListChanged();
 }
 
@@ -849,8 +838,9 @@ void TKitFormShape::PaintFormBackground(plat::HDC DC) {
     }
   } else if (FFillObject->Style() != sfNone) {
     FBackBitmap->SetSize(rect.Width(), rect.Height());
-    if (FFillObject->Style() == sfBitmapList && FImageList && KitImageListPicture)
-      KitImageListPicture(FImageList, FListIndex, FImageIndex, FFillObject->ListBitmap());
+    if (FFillObject->Style() == sfBitmapList && FImageList &&
+        FImageList->IsValidImage(FListIndex, FImageIndex))
+      FImageList->CopyImageToBitmap(FListIndex, FImageIndex, FFillObject->ListBitmap());
     if (!FBackBitmap->Empty()) {
       FFillObject->FillArea(FBackBitmap->Canvas(), rect, fw::clWhite);
       if (!designing) canvas.Draw(0, 0, FBackBitmap.get());
@@ -859,59 +849,47 @@ void TKitFormShape::PaintFormBackground(plat::HDC DC) {
   FRegion->PaintBorder(&canvas, rect);
 }
 
-plat::LRESULT TKitFormShape::Pass(plat::HWND Wnd, plat::UINT Msg, plat::WPARAM WParam,
-                                  plat::LPARAM LParam) {
-  if (FOldProc) return plat::CallWindowProc(FOldProc, Wnd, Msg, WParam, LParam);
-  return plat::DefWindowProc(Wnd, Msg, WParam, LParam);
-}
-
-plat::LRESULT TKitFormShape::HookWndProc(plat::HWND Wnd, plat::UINT Msg, plat::WPARAM WParam,
-                                         plat::LPARAM LParam) {
-  switch (Msg) {
-    case plat::WM_SIZE: {
+void TKitFormShape::HookWndProc(fw::TMessage& M) {
+  switch (M.Msg) {
+    case plat::WM_SIZE:
       // The form keeps its bounds in step with the window through this
       // message, so it goes on first; the region is then built for the new size.
-      Pass(Wnd, Msg, WParam, LParam);
+      TKitWndProcComponent::HookWndProc(M);
       RebuildWindowRegion();
       if (FForm && FForm->HandleAllocated()) plat::InvalidateRect(FForm->Handle(), nullptr, true);
-      return 0;
-    }
+      M.Result = 0;
+      break;
     case plat::WM_ERASEBKGND:
       if (FFillObject->Style() == sfNone && FRegion->Shape() != rsBitmap)
-        Pass(Wnd, Msg, WParam, LParam);
-      PaintFormBackground(plat::HDC(uint32_t(WParam)));
-      return 1;
-    case plat::WM_NCHITTEST: {
-      plat::LRESULT r = Pass(Wnd, Msg, WParam, LParam);
-      if (FFormDragable && r == HTCLIENT && !FRightButton && FForm) {
-        fw::TPoint screen{int16_t(uint32_t(LParam) & 0xFFFF), int16_t(uint32_t(LParam) >> 16)};
+        TKitWndProcComponent::HookWndProc(M);
+      PaintFormBackground(plat::HDC(uint32_t(M.WParam)));
+      M.Result = 1;
+      break;
+    case plat::WM_NCHITTEST:
+      TKitWndProcComponent::HookWndProc(M);
+      if (FFormDragable && M.Result == HTCLIENT && !FRightButton && FForm) {
+        fw::TPoint screen{int16_t(uint32_t(M.LParam) & 0xFFFF), int16_t(uint32_t(M.LParam) >> 16)};
         fw::TPoint p = FForm->ScreenToClient(screen);
         bool onControl = false;
-        for (int i = 0; i < FForm->ControlCount(); ++i) {
+        for (int i = 0; i < FForm->ControlCount() && !onControl; ++i) {
           fw::TControl* c = FForm->Controls(i);
           if (!c || dynamic_cast<fw::TWinControl*>(c) || !c->Enabled() || !c->Visible()) continue;
           TRect b = c->BoundsRect();
-          if (p.X >= b.Left && p.X < b.Right && p.Y >= b.Top && p.Y < b.Bottom) {
-            onControl = true;
-            break;
-          }
+          onControl = p.X >= b.Left && p.X < b.Right && p.Y >= b.Top && p.Y < b.Bottom;
         }
-        if (!onControl) r = HTCAPTION;
+        if (!onControl) M.Result = HTCAPTION;
       }
-      return r;
-    }
-    case WM_NCRBUTTONDOWN: {
-      plat::LRESULT r = Pass(Wnd, Msg, WParam, LParam);
+      break;
+    case WM_NCRBUTTONDOWN:
+      TKitWndProcComponent::HookWndProc(M);
       FRightButton = true;
-      return r;
-    }
+      break;
     case WM_NCRBUTTONUP:
-    case WM_CAPTURECHANGED: {
-      plat::LRESULT r = Pass(Wnd, Msg, WParam, LParam);
+    case WM_CAPTURECHANGED:
+      TKitWndProcComponent::HookWndProc(M);
       FRightButton = false;
-      return r;
-    }
-    default: return Pass(Wnd, Msg, WParam, LParam);
+      break;
+    default: TKitWndProcComponent::HookWndProc(M); break;
   }
 }
 

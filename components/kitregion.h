@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "components/KitCustomComponent.h"
+#include "components/KitWndProcComponent.h"
+#include "components/kitcont.h"
+#include "components/kitimage.h"
 #include "components/KitAlphaObject.h"
 #include "components/KitFillObject.h"
 #include "components/KitObject.h"
@@ -140,19 +143,22 @@ public:
   void SetBorder(TKitRegionBorder* Value) { BorderObject()->Assign(Value); }
 };
 
-class TKitCustomImageList;
-
 // Gives its owner form a window region of one of the shapes, paints the form's
 // background and the shape's border and shadow when the background is erased,
-// and lets the user drag the form by any free spot of its client area. The
-// form's window procedure is subclassed while the component is enabled.
-class TKitFormShape : public TKitCustomComponent {
+// and lets the user drag the form by any free spot of its client area. It
+// hooks the owner form's window procedure.
+class TKitFormShape : public TKitWndProcComponent {
 public:
+  // At design time an owner that is no form, or a form that holds another
+  // form shape, raises KitEOneInstError.
   explicit TKitFormShape(fw::TComponent* AOwner);
   ~TKitFormShape() override;
 
   // Inherited handling, then the window region is built again.
   void SubObjectChanged(fw::TObject* Sender) override;
+  // "Internal": the reference of a shared image list.
+  void DefineProperties(TKitFiler* Filer) override;
+  void HookWndProc(fw::TMessage& Message) override;
 
   void RebuildWindowRegion();
   // Paints on DC (0: the form's own client context).
@@ -160,8 +166,6 @@ public:
   bool HasFormBackground() const;
   fw::TBitmap* FormBackground() const;
 
-  bool Enabled() const { return FEnabled; }
-  void SetEnabled(bool Value);
   TKitBorderRegion* Region() const { return FRegion.get(); }
   void SetRegion(TKitBorderRegion* Value) { FRegion->Assign(Value); }
   bool ShowFormCaption() const { return FShowFormCaption; }
@@ -173,7 +177,6 @@ public:
   TKitFillObject* FillObject() const { return FFillObject.get(); }
   void SetFillObject(TKitFillObject* Value) { FFillObject->Assign(Value); }
   TKitCustomImageList* ImageList() const { return FImageList; }
-  // The picture for sfBitmapList is taken through KitImageListPicture.
   void SetImageList(TKitCustomImageList* Value);
   int32_t ListIndex() const { return FListIndex; }
   void SetListIndex(int32_t Value) { FListIndex = Value; }
@@ -187,31 +190,24 @@ public:
 
 protected:
   void Loaded() override;
-  // The owner form's messages.
-  plat::LRESULT HookWndProc(plat::HWND Wnd, plat::UINT Msg, plat::WPARAM WParam,
-                            plat::LPARAM LParam);
+  void Notification(fw::TComponent* AComponent, fw::TOperation Operation) override;
 
 private:
-  void Hook();
-  void Unhook();
   bool Designing() const { return ComponentState().Contains(fw::csDesigning); }
-  plat::LRESULT Pass(plat::HWND Wnd, plat::UINT Msg, plat::WPARAM WParam, plat::LPARAM LParam);
 
   fw::TCustomForm* FForm = nullptr;
   std::unique_ptr<TKitBorderRegion> FRegion;
   std::unique_ptr<TKitFillObject> FFillObject;
   std::unique_ptr<fw::TBitmap> FBackBitmap;
+  std::unique_ptr<TKitChangeLink> FChangeLink;
   TKitCustomImageList* FImageList = nullptr;
   int32_t FListIndex = 0;
   int32_t FImageIndex = 0;
-  bool FEnabled = true;
   bool FShowFormCaption = true;
   bool FFormDragable = true;
   bool FUseRgnBitmap = true;
   bool FRightButton = false;
   int32_t FCaptionHeight = 0;
-  plat::HWND FHookedWnd = 0;
-  plat::WNDPROC FOldProc;
 };
 
 // Geometry shared by the region and its border painter.

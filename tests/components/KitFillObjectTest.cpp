@@ -9,6 +9,7 @@
 #include "components/KitAlphaObject.h"
 #include "components/KitFillObject.h"
 #include "components/KitShapeFill.h"
+#include "components/kitimage.h"
 
 using namespace vexa;
 using fw::TBitmap;
@@ -198,4 +199,35 @@ TEST(KitFillObjectTest, AlphaObjectBlendingAndSummary) {
   EXPECT_FLOAT_EQ(copy.Strength(), 0.25f);
   EXPECT_EQ(copy.ImageIndex(), 3);
   EXPECT_EQ(copy.FillObject()->Style(), sfBitmapList);
+}
+
+TEST(KitFillObjectTest, AlphaPictureFollowsItsImageList) {
+  TKitAlphaObject alpha;
+  int changes = 0;
+  alpha.OnChange = [&](fw::TObject*) { ++changes; };
+  {
+    TKitBitmapList list(nullptr);
+    auto* item = new TKitBitmapListItem(nullptr);
+    list.AddItem(item);
+    auto pic = Surface(3, 2, fw::clRed);
+    item->SetBitmap(pic.get());
+    alpha.SetImageList(&list);
+    EXPECT_EQ(alpha.FillObject()->ListBitmap()->Width(), 3);
+    EXPECT_EQ(Px(alpha.FillObject()->ListBitmap(), 2, 1), fw::clRed);
+    // A change of the list reaches the picture through the change link.
+    auto other = Surface(5, 5, fw::clBlue);
+    item->SetBitmap(other.get());
+    changes = 0;
+    list.NotifyChange();
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(Px(alpha.FillObject()->ListBitmap(), 4, 4), fw::clBlue);
+    // An index without a picture empties it.
+    alpha.SetListIndex(1);
+    EXPECT_TRUE(alpha.FillObject()->ListBitmap()->Empty());
+    alpha.SetListIndex(0);
+    EXPECT_FALSE(alpha.FillObject()->ListBitmap()->Empty());
+  }
+  // The list is gone: the object no longer asks it.
+  alpha.SetImageIndex(0);
+  EXPECT_TRUE(alpha.FillObject()->ListBitmap()->Empty());
 }

@@ -6,6 +6,8 @@
 
 #include <memory>
 
+#include "components/KitApplication.h"
+#include "components/kitimage.h"
 #include "components/kitregion.h"
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
@@ -200,5 +202,61 @@ TEST(KitFormShapeTest, EraseBackgroundPaintsTheFillAndBorder) {
   shape->SetListIndex(3);
   shape->SetImageIndex(2);
   EXPECT_TRUE(SameRegion(WindowRegion(form), before));
+  fw::Free(form);
+}
+
+TEST(KitFormShapeTest, OneInstancePerFormAtDesignTime) {
+  vexa::test::TestSession session;
+  auto* form = fw::CreateFormOf<fw::TForm>(nullptr);
+  form->SetDesigning(true);
+  auto* first = new TKitFormShape(form);
+  EXPECT_FALSE(first->Hooked());  // designing: the window is left alone
+  try {
+    new TKitFormShape(form);
+    ADD_FAILURE() << "no exception";
+  } catch (const KitEOneInstError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "TKitFormShape:\rInvalid owner (<>TForm) or second instance on a form");
+  }
+  EXPECT_EQ(form->ComponentCount(), 1);
+  // An owner that is no form.
+  fw::TComponent holder(nullptr);
+  holder.SetDesigning(true);
+  EXPECT_THROW(new TKitFormShape(&holder), KitEOneInstError);
+  // At run time nothing is checked.
+  form->SetDesigning(false);
+  auto* second = new TKitFormShape(form);
+  EXPECT_EQ(second->Owner(), form);
+  fw::Free(form);
+}
+
+TEST(KitFormShapeTest, PictureFromAnImageList) {
+  vexa::test::TestSession session;
+  auto* form = fw::CreateFormOf<fw::TForm>(nullptr);
+  form->SetBorderStyle(fw::bsNone);
+  form->SetBounds(0, 0, 40, 30);
+  auto* list = new TKitBitmapList(form);
+  auto* item = new TKitBitmapListItem(nullptr);
+  list->AddItem(item);
+  fw::TBitmap pic;
+  pic.SetPixelFormat(fw::pf24bit);
+  pic.SetSize(4, 4);
+  pic.Canvas()->Brush()->SetColor(fw::clLime);
+  pic.Canvas()->FillRect(fw::TRect{0, 0, 4, 4});
+  item->SetBitmap(&pic);
+
+  auto* shape = new TKitFormShape(form);
+  shape->Region()->SetShape(rsRect);
+  shape->Region()->Border()->SetStyle(rbNone);
+  shape->FillObject()->SetStyle(sfBitmapList);
+  shape->SetImageList(list);
+  fw::TBitmap target;
+  target.SetPixelFormat(fw::pf24bit);
+  target.SetSize(form->ClientWidth(), form->ClientHeight());
+  shape->PaintFormBackground(target.Canvas()->Handle());
+  EXPECT_EQ(fw::TColor(plat::GetBitmapPixel(target.Handle(), 10, 10)), fw::clLime);
+  // Freeing the list clears the reference.
+  fw::Free(list);
+  EXPECT_EQ(shape->ImageList(), nullptr);
   fw::Free(form);
 }

