@@ -49,7 +49,8 @@ struct TimerTable {
         if (it->second.due < first->second.due) first = it;
       Clock::time_point now = Clock::now();
       if (first->second.due > now) {
-        cv.wait_until(lock, first->second.due);
+        Clock::time_point due = first->second.due;  // the event may go while we wait
+        cv.wait_until(lock, due);
         continue;
       }
       uint32_t id = first->first;
