@@ -29,6 +29,7 @@ struct UiState {
   int topLine = 0;            // memo and list view: first line shown
   int lineCount = -1;         // memo: line count at the last paint
   int hotItem = -1;           // menu bar: the item whose drop-down is open
+  std::vector<HWND> disabled; // modal form: the forms it disabled
 };
 
 // ---------------------------------------------------------------------------
@@ -1017,10 +1018,23 @@ void Install(TWinControl* c) {
     focusChange(m);
   });
   c->SetMessageHandler(WM_KILLFOCUS, focusChange);
-  c->SetMessageHandler(WM_SHOWWINDOW, [c](TMessage& m) {
+  c->SetMessageHandler(WM_SHOWWINDOW, [c, st](TMessage& m) {
+    auto* self = dynamic_cast<TCustomForm*>(c);
+    if (m.WParam != 0 && self && self->Modal()) {
+      // A modal form keeps the other forms from input while it shows.
+      for (int i = 0; Screen && i < Screen->FormCount(); ++i) {
+        TCustomForm* f = Screen->Forms(i);
+        if (f == self || !f->HandleAllocated() || !IsWindowEnabled(f->Handle())) continue;
+        EnableWindow(f->Handle(), false);
+        st->disabled.push_back(f->Handle());
+      }
+    } else if (m.WParam == 0 && !st->disabled.empty()) {
+      for (HWND h : st->disabled) EnableWindow(h, true);
+      st->disabled.clear();
+    }
     if (m.WParam != 0) {
       EnsureChildWindowsOf(c);
-      if (auto* form = dynamic_cast<TCustomForm*>(c)) {
+      if (auto* form = self) {
         if (TMainMenu* menu = FormMainMenu(form); menu && !MenuBarOf(form)) {
           new TMenuBar(form, menu);  // a child of the form, freed with it
         }

@@ -407,6 +407,18 @@ void BackendIconic(HWND top, bool iconic) {
 void BackendActivated(HWND top, bool active) {
   State* s = Mine();
   if (!s) return;
+  if (active && !IsWindowEnabled(top)) {
+    // A window disabled by a modal one hands the keyboard to an enabled window.
+    std::vector<HWND> tops = GetTopLevelWindows();
+    for (auto it = tops.rbegin(); it != tops.rend(); ++it) {
+      if (*it != top && *it != s->timerWnd && OwnedByDisplay(s, *it) && HasStyle(*it, WS_VISIBLE) &&
+          IsWindowEnabled(*it) && !IsIconic(*it) && s->backend->WindowId(*it)) {
+        s->backend->Activate(*it);
+        return;
+      }
+    }
+    return;
+  }
   if (active) {
     Activate(s, top);
   } else if (s->active == top) {
@@ -556,7 +568,7 @@ HWND WindowFromPoint(HWND top, int32_t x, int32_t y) {
 void DeliverMouse(HWND top, MouseAction action, int button, int32_t x, int32_t y,
                   uint32_t keyState, int wheelDelta, DWORD time) {
   State* s = Mine();
-  if (!s || !IsWindow(top)) return;
+  if (!s || !IsWindow(top) || !IsWindowEnabled(top)) return;  // a disabled window takes no input
   if (action == MouseAction::Down && s->active != top) Activate(s, top);
   HWND target = 0;
   int32_t cx = x, cy = y;
@@ -641,7 +653,7 @@ void DeliverMouse(HWND top, MouseAction action, int button, int32_t x, int32_t y
 
 void DeliverKey(HWND top, bool down, int vk, uint32_t ch, bool alt) {
   State* s = Mine();
-  if (!s || !IsWindow(top)) return;
+  if (!s || !IsWindow(top) || !IsWindowEnabled(top)) return;
   HWND target = s->focus && IsWindow(s->focus) && TopOf(s->focus) == top ? s->focus : top;
   if (!IsWindowEnabled(target)) return;
   uint32_t lp = 1u | (1u << 28);

@@ -383,7 +383,7 @@ private:
         }
         int button = b == 1 ? 0 : b == 3 ? 1 : b == 2 ? 2 : -1;
         if (button < 0) break;
-        if (down) {
+        if (down && IsWindowEnabled(top)) {
           auto it = FWindows.find(top);
           if (it != FWindows.end() && it->second.viewable)
             XSetInputFocus(FDpy, it->second.xwin, RevertToParent, ev.xbutton.time);

@@ -151,8 +151,13 @@ TEST_F(ControlsGui, CheckBoxesTabsAndArrowsAnswerClicks) {
 }
 
 TEST_F(ControlsGui, AMessageBoxIsAWindowOfItsOwnAnsweredByKeysAndClicks) {
+  auto* behind = Add<TButton>(10, 10, 80, 25);
+  int behindClicks = 0;
+  behind->OnClick = [&](TObject*) { ++behindClicks; };
+  unsigned long formWin = 0;
   form->Show();
   ASSERT_TRUE(PumpUntil([&] { return XWin() != 0 && input->Viewable(XWin()); }));
+  formWin = XWin();
   std::atomic<int> step{0};
   // Another thread plays the user: Return answers the default button, then a
   // click on the first button of the second box.
@@ -167,6 +172,9 @@ TEST_F(ControlsGui, AMessageBoxIsAWindowOfItsOwnAnsweredByKeysAndClicks) {
       if (!w) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
       if (round == 0) {
+        // The form behind the box takes no clicks meanwhile.
+        in.Click(formWin, 40, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         in.Key(XK_Return);
       } else {
         XWindowAttributes a;
@@ -184,6 +192,10 @@ TEST_F(ControlsGui, AMessageBoxIsAWindowOfItsOwnAnsweredByKeysAndClicks) {
   user.join();
   EXPECT_EQ(first, IDNO);
   EXPECT_EQ(second, IDYES);
+  EXPECT_EQ(behindClicks, 0);
+  // Once the boxes are gone it answers again.
+  input->Click(XWin(), 40, 20);
+  ASSERT_TRUE(PumpUntil([&] { return behindClicks == 1; }));
   // The boxes are gone; the form is still there.
   EXPECT_TRUE(input->Viewable(XWin()));
 }
