@@ -234,3 +234,49 @@ TEST(KitRegionBorderTest, EllipseHalvesAndNoseGap) {
   EXPECT_EQ(Px(c.get(), 3, 3), W);
   EXPECT_EQ(Px(c.get(), 50, 10), Single);
 }
+
+TEST(KitRegionBorderTest, DiamondRoundRectAndBubbleOutlines) {
+  // Diamond: segments 4-1 and 1-2 (upper side) light, 2-3 and 3-4 dark.
+  TKitBorderRegion d;
+  d.SetShape(rsDiamond);
+  Colours(d, rbRaised);
+  auto b = Surface(41, 41);
+  d.PaintBorder(b->Canvas(), TRect{0, 0, 40, 40});
+  EXPECT_EQ(Px(b.get(), 10, 10), Light) << Dump(b.get());
+  EXPECT_EQ(Px(b.get(), 30, 10), Light);
+  EXPECT_EQ(Px(b.get(), 10, 30), Dark);
+  EXPECT_EQ(Px(b.get(), 30, 30), Dark);
+  EXPECT_EQ(Px(b.get(), 20, 20), W);
+
+  // Round rectangle: the whole outline light, then the shadow part with a
+  // four-pixel pen over the bottom and right.
+  TKitBorderRegion r;
+  r.SetShape(rsRoundRect);
+  Colours(r, rbRaised);
+  auto c = Surface(60, 50);
+  r.PaintBorder(c->Canvas(), TRect{4, 4, 54, 44});
+  EXPECT_EQ(Px(c.get(), 29, 4), Light) << Dump(c.get());
+  EXPECT_EQ(Px(c.get(), 4, 24), Light);
+  int dark = 0;
+  for (int y = 38; y < 48; ++y) dark += Px(c.get(), 29, y) == Dark;
+  EXPECT_EQ(dark, 4);
+  EXPECT_EQ(r.Points()->Count(), 0);
+  EXPECT_EQ(c->Canvas()->Pen()->Width(), 4);  // left as it was set
+
+  // Think bubble: each circle's square is left out of the clip, which stays.
+  TKitBorderRegion t;
+  t.SetShape(rsThinkBubble);
+  t.SetExtPos(epRightBottom);
+  Colours(t, rbSingle);
+  auto e = Surface(140, 110);
+  t.PaintBorder(e->Canvas(), TRect{10, 10, 130, 100});
+  TRect body;
+  auto chain = KitBubbleChain(TRect{10, 10, 130, 100}, 20, 4, epRightBottom, body);
+  EXPECT_GT(Count(e.get(), Single), 0);
+  const TKitBubble& big = chain.back();
+  e->Canvas()->Brush()->SetColor(fw::clBlack);
+  e->Canvas()->FillRect(TRect{big.X - 1, big.Y - 1, big.X + 1, big.Y + 1});
+  EXPECT_NE(Px(e.get(), big.X, big.Y), fw::clBlack);
+  e->Canvas()->FillRect(TRect{50, 50, 51, 51});
+  EXPECT_EQ(Px(e.get(), 50, 50), fw::clBlack);  // outside the squares the canvas still draws
+}
