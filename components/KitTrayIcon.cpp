@@ -279,6 +279,14 @@ void TKitTrayIcon::TrayWndProc(fw::TMessage& Message) {
     case plat::WM_MBUTTONDOWN: down(fw::mbMiddle, shift); break;
     case plat::WM_MBUTTONUP: click(); up(fw::mbMiddle); break;
     case plat::WM_MBUTTONDBLCLK: dblClick(); down(fw::mbMiddle, dbl); break;
+    case static_cast<uint32_t>(plat::NIN_HOSTLOST):
+      // The notification area went away: the program is never left without
+      // an icon or a window, so the form comes back.
+      if (FActive) {
+        if (fw::Application) fw::Application->SetShowMainForm(true);
+        if (auto* control = dynamic_cast<fw::TControl*>(Owner())) control->SetVisible(true);
+      }
+      break;
     default: break;
   }
 }

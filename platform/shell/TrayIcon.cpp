@@ -25,6 +25,7 @@ struct Icon {
   UINT callback = 0;       // merged state
   HICON icon = 0;          // our own copy, for painting
   Window xwin = 0;         // docked window (0 when not docked)
+  bool docked = false;     // asked a host to take it
   int width = kDefaultSize, height = kDefaultSize;
   int lastButton = -1;     // for double-clicks
   Time lastPress = 0;
@@ -36,8 +37,11 @@ struct XTray {
   Display* dpy = nullptr;
   int screen = 0;
   Atom selection = None, opcode = None, manager = None, xembedInfo = None;
+  Window host = None;  // the tray host our icons were docked with
+  XErrorHandler previousHandler = nullptr;
   bool watched = false;
   bool tried = false;
+  bool dead = false;  // the connection to the server was lost
 };
 
 std::recursive_mutex gMu;
@@ -98,6 +102,10 @@ void Paint(Icon& icon) {
 void Dock(Icon& icon) {
   Window owner = TrayOwner();
   if (!gX.dpy || owner == None) return;
+  if (owner != gX.host) {
+    gX.host = owner;
+    XSelectInput(gX.dpy, owner, StructureNotifyMask);  // to hear when it goes
+  }
   if (!icon.xwin) {
     XSetWindowAttributes a;
     a.background_pixmap = ParentRelative;
@@ -126,6 +134,7 @@ void Dock(Icon& icon) {
   ev.xclient.data.l[2] = static_cast<long>(icon.xwin);
   XSendEvent(gX.dpy, owner, False, NoEventMask, &ev);
   XFlush(gX.dpy);
+  icon.docked = true;
 }
 
 void Undock(Icon& icon) {
@@ -134,6 +143,7 @@ void Undock(Icon& icon) {
     XFlush(gX.dpy);
   }
   icon.xwin = 0;
+  icon.docked = false;
 }
 
 UINT MouseMessage(int button, bool down, bool dbl) {
@@ -143,7 +153,25 @@ UINT MouseMessage(int button, bool down, bool dbl) {
   return dbl ? base + 2 : base;
 }
 
+// The host went away: its icons are gone from the screen; their windows hear
+// of it so that the program can show itself again.
+void HostLost() {
+  gX.host = None;
+  for (Icon& i : gIcons) {
+    if (!i.docked) continue;
+    if (i.xwin) XDestroyWindow(gX.dpy, i.xwin);  // may be gone with the host already
+    i.xwin = 0;
+    i.docked = false;
+    PostMessage(i.data.hWnd, i.callback, static_cast<WPARAM>(i.data.uID), NIN_HOSTLOST);
+  }
+  XFlush(gX.dpy);
+}
+
 void HandleEvent(XEvent& ev) {
+  if (ev.type == DestroyNotify && gX.host != None && ev.xdestroywindow.window == gX.host) {
+    HostLost();
+    return;
+  }
   if (ev.type == ClientMessage && ev.xclient.message_type == gX.manager &&
       static_cast<Atom>(ev.xclient.data.l[1]) == gX.selection) {
     for (Icon& i : gIcons) Dock(i);  // a tray host appeared: dock again
@@ -161,9 +189,14 @@ void HandleEvent(XEvent& ev) {
         Paint(icon);
         break;
       case ReparentNotify:
-        // Back on the root window: the tray host went away. The window is kept
-        // unmapped until a new host asks for it.
-        if (ev.xreparent.parent == RootWindow(gX.dpy, gX.screen)) XUnmapWindow(gX.dpy, icon.xwin);
+        // Back on the root window: the host let it go. A new host gets a new window.
+        if (ev.xreparent.parent == RootWindow(gX.dpy, gX.screen) && gX.host != None) {
+          XDestroyWindow(gX.dpy, icon.xwin);
+          icon.xwin = 0;
+        }
+        break;
+      case DestroyNotify:
+        if (ev.xdestroywindow.window == icon.xwin) icon.xwin = 0;  // destroyed with its host
         break;
       case ButtonPress:
       case ButtonRelease: {
@@ -193,11 +226,33 @@ void HandleEvent(XEvent& ev) {
 void Drain() {
   std::lock_guard<std::recursive_mutex> g(gMu);
   if (!gX.dpy) return;
-  while (XPending(gX.dpy)) {
+  while (!gX.dead && XPending(gX.dpy)) {
     XEvent ev;
     XNextEvent(gX.dpy, &ev);
     HandleEvent(ev);
   }
+  if (gX.dead) {
+    // The server is gone: the icons live on in the table only. The dead
+    // connection is left as it is (closing it would talk to the server).
+    if (gX.watched) UnwatchFd(ConnectionNumber(gX.dpy));
+    gX.watched = false;
+    gX.dpy = nullptr;
+    gX.host = None;
+    for (Icon& i : gIcons) {
+      i.xwin = 0;
+      i.docked = false;
+    }
+  }
+}
+
+// A lost server must not end the program: the connection is only marked dead.
+void TrayXIOExit(Display*, void*) { gX.dead = true; }
+
+// Errors of our own connection (a window that went with its host) are
+// harmless; others go to the handler that was there before.
+int TrayXError(Display* dpy, XErrorEvent* ev) {
+  if (dpy == gX.dpy) return 0;
+  return gX.previousHandler ? gX.previousHandler(dpy, ev) : 0;
 }
 
 // Opens the connection once, when a display is wanted.
@@ -208,6 +263,8 @@ void OpenX() {
   gX.dpy = XOpenDisplay(nullptr);
   if (!gX.dpy) return;
   gX.screen = DefaultScreen(gX.dpy);
+  gX.previousHandler = XSetErrorHandler(TrayXError);
+  XSetIOErrorExitHandler(gX.dpy, TrayXIOExit, nullptr);
   std::string sel = "_NET_SYSTEM_TRAY_S" + std::to_string(gX.screen);
   gX.selection = XInternAtom(gX.dpy, sel.c_str(), False);
   gX.opcode = XInternAtom(gX.dpy, "_NET_SYSTEM_TRAY_OPCODE", False);

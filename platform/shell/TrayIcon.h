@@ -37,6 +37,11 @@ struct NOTIFYICONDATA {
 };
 static_assert(sizeof(NOTIFYICONDATA) == 88, "the icon record is 88 bytes");
 
+// Posted to the window of each docked icon as its callback message (this in
+// LParam) when the tray host went away: the icon is no longer seen, and a
+// program that hid its windows behind it shows them again.
+constexpr LPARAM NIN_HOSTLOST = 0x0500;
+
 // Adds, changes or removes an icon. False for a record of another size, an
 // add of an icon that is there, a change or removal of one that is not. The
 // fields a change sets are those its flags name. The icon is copied, so the

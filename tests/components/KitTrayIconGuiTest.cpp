@@ -7,6 +7,10 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -15,12 +19,58 @@
 
 #include "components/KitTrayIcon.h"
 #include "framework/Forms.h"
-#include "tests/gui/XvfbServer.h"
+#include "tests/gui/XvfbServer.h"  // PumpUntil
 #include "tests/support/TestSession.h"
 
 using namespace vexa;
 
 namespace {
+
+// A private Xvfb that picks a free display number itself and tells it back,
+// so that tests running at the same time never share a server (and its tray).
+class PrivateXvfb {
+public:
+  PrivateXvfb() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_t pid = fork();
+    if (pid == 0) {
+      close(fds[0]);
+      int devnull = open("/dev/null", O_RDWR);
+      dup2(devnull, 1);
+      dup2(devnull, 2);
+      std::string fd = std::to_string(fds[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
+             "tcp", "-ac", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (pid < 0 || number.empty()) {
+      if (pid > 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+      }
+      return;
+    }
+    FPid = pid;
+    setenv("DISPLAY", (":" + number).c_str(), 1);
+  }
+  ~PrivateXvfb() {
+    if (FPid > 0) {
+      kill(FPid, SIGTERM);
+      waitpid(FPid, nullptr, 0);
+    }
+    unsetenv("DISPLAY");
+  }
+  bool Running() const { return FPid > 0; }
+
+private:
+  pid_t FPid = -1;
+};
 
 // A notification area of the test's own: owns the tray selection of screen 0
 // and answers nothing, it only notes the windows that ask to dock.
@@ -32,9 +82,13 @@ public:
     FSelection = XInternAtom(FDpy, "_NET_SYSTEM_TRAY_S0", False);
     FOpcode = XInternAtom(FDpy, "_NET_SYSTEM_TRAY_OPCODE", False);
   }
-  ~FakeTrayHost() {
+  ~FakeTrayHost() { Quit(); }
+  // The host ends: its window goes.
+  void Quit() {
+    if (!FDpy) return;
     XDestroyWindow(FDpy, FWin);
     XCloseDisplay(FDpy);
+    FDpy = nullptr;
   }
   void Own() {
     XSetSelectionOwner(FDpy, FSelection, FWin, CurrentTime);
@@ -71,6 +125,8 @@ public:
   }
   // A pixel of a window as 0xRRGGBB (0xFFFFFFFF when it cannot be read).
   unsigned long Pixel(unsigned long win, int x, int y) {
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(FDpy, win, &a) || a.map_state != IsViewable) return 0xFFFFFFFF;
     XImage* img = XGetImage(FDpy, win, x, y, 1, 1, AllPlanes, ZPixmap);
     if (!img) return 0xFFFFFFFF;
     unsigned long p = XGetPixel(img, 0, 0) & 0xFFFFFF;
@@ -98,7 +154,7 @@ private:
 
 struct TrayGui : ::testing::Test {
   vexa::test::TestSession session;
-  vexa::test::XvfbServer xvfb;
+  PrivateXvfb xvfb;
   fw::TForm* form = nullptr;
   TKitTrayIcon* tray = nullptr;
 
@@ -189,4 +245,28 @@ TEST_F(TrayGui, IconDocksWhenAHostStartsLater) {
   host.Own();
   ASSERT_TRUE(vexa::test::PumpUntil([&] { return !host.DockRequests().empty(); }));
   EXPECT_EQ(host.DockRequests().front(), plat::GetNotifyIconXWindow(tray->IconWindow(), 0));
+}
+
+TEST_F(TrayGui, FormComesBackWhenTheHostGoesAway) {
+  ASSERT_TRUE(xvfb.Running());
+  FakeTrayHost host;
+  host.Own();
+  MakeForm();
+  unsigned long xwin = plat::GetNotifyIconXWindow(tray->IconWindow(), 0);
+  ASSERT_NE(xwin, 0u);
+  // The request comes after the window was made: then the server knows it.
+  ASSERT_TRUE(vexa::test::PumpUntil([&] { return !host.DockRequests().empty(); }));
+  host.Embed(xwin);
+  EXPECT_FALSE(form->Visible());
+  host.Quit();
+  ASSERT_TRUE(vexa::test::PumpUntil([&] { return form->Visible(); }));
+  EXPECT_TRUE(fw::Application->ShowMainForm());
+  EXPECT_EQ(plat::GetNotifyIconXWindow(tray->IconWindow(), 0), 0u);
+  EXPECT_TRUE(plat::GetNotifyIconRecord(tray->IconWindow(), 0, nullptr)) << "still recorded";
+  EXPECT_FALSE(plat::NotifyAreaAvailable());
+
+  // A new host takes the icon again.
+  FakeTrayHost next;
+  next.Own();
+  ASSERT_TRUE(vexa::test::PumpUntil([&] { return !next.DockRequests().empty(); }));
 }
