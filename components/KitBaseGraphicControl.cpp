@@ -68,7 +68,7 @@ void TKitBaseGraphicControl::FillClientArea() {
 }
 
 void TKitBaseGraphicControl::Paint() {
-  if (Designing() && Canvas()->HandleAllocated()) DrawDesignFrame();
+  if (Designing() && CanvasBound()) DrawDesignFrame();
 }
 
 void TKitBaseGraphicControl::WndProc(fw::TMessage& Message) {

@@ -48,6 +48,23 @@ void TKitControl::PaintOn(plat::HDC DC) {
   plat::SetViewportOrgEx(DC, old.x, old.y, nullptr);
 }
 
+bool TKitControl::CanvasBound() {
+  if (FCanvas->HandleAllocated()) return true;
+  fw::TWinControl* p = Parent();
+  if (!p || !p->HandleAllocated()) return false;
+  const fw::HWND h = p->Handle();
+  plat::HDC dc = plat::GetDC(h);
+  if (!dc) return false;
+  try {
+    PaintOn(dc);
+  } catch (...) {
+    plat::ReleaseDC(h, dc);
+    throw;
+  }
+  plat::ReleaseDC(h, dc);
+  return false;
+}
+
 void TKitControl::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AHeight) {
   const int32_t l = Left(), t = Top(), w = Width(), h = Height();
   fw::TGraphicControl::SetBounds(ALeft, ATop, AWidth, AHeight);

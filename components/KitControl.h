@@ -49,6 +49,10 @@ public:
   fw::TCanvas* Canvas() const { return FCanvas.get(); }
   // Paints the control onto DC, a surface of its parent's client area.
   void PaintOn(plat::HDC DC);
+  // Paint calls this when its canvas is bound to nothing (the display layer
+  // asks for a paint): paints through a device context of the parent's
+  // window and answers false; answers true when the canvas is bound.
+  bool CanvasBound();
 
   bool Loading() const { return ComponentState().Contains(fw::csLoading); }
   bool Designing() const { return ComponentState().Contains(fw::csDesigning); }

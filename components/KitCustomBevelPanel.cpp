@@ -38,7 +38,7 @@ bool TKitCustomBevelPanel::NeedsDesignFrame() {
 }
 
 void TKitCustomBevelPanel::Paint() {
-  if (Loading() || !Canvas()->HandleAllocated()) return;
+  if (Loading() || !CanvasBound()) return;
   PaintBackground();
   if (Designing() && NeedsDesignFrame()) {
     DrawDesignFrame();

@@ -81,6 +81,22 @@ void TKitCustomControl::PaintOn(plat::HDC DC) {
   FCanvas->SetHandle(0);
 }
 
+bool TKitCustomControl::CanvasBound() {
+  if (FCanvas->HandleAllocated()) return true;
+  if (!HandleAllocated()) return false;
+  const fw::HWND h = Handle();
+  plat::HDC dc = plat::GetDC(h);
+  if (!dc) return false;
+  try {
+    PaintOn(dc);
+  } catch (...) {
+    plat::ReleaseDC(h, dc);
+    throw;
+  }
+  plat::ReleaseDC(h, dc);
+  return false;
+}
+
 void TKitCustomControl::SetImageList(TKitCustomImageList* Value) {
   if (FImageList) FImageList->RemoveChangeLink(FChangeLink.get());
   FImageList = Value;
@@ -205,7 +221,7 @@ void TKitCustomControl::DrawDesignFrame() {
 }
 
 void TKitCustomControl::Paint() {
-  if (Loading() || !FCanvas->HandleAllocated()) return;
+  if (Loading() || !CanvasBound()) return;
   PaintBackground();
   if (!Designing()) {
     DrawFlatFrame();

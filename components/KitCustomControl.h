@@ -30,6 +30,10 @@ public:
   fw::TCanvas* Canvas() const { return FCanvas.get(); }
   // Paints the control onto DC, a surface of its own client area.
   void PaintOn(plat::HDC DC);
+  // Paint calls this when its canvas is bound to nothing (the display layer
+  // asks for a paint): paints through a device context of the control's own
+  // window and answers false; answers true when the canvas is bound.
+  bool CanvasBound();
 
   bool MouseInside() const { return FMouseInside; }
   bool HasFocus() const { return FHasFocus; }

@@ -56,7 +56,7 @@ void TKitCustomGlyphLabel::AdjustLabelBounds() {
 }
 
 void TKitCustomGlyphLabel::Paint() {
-  if (FPainting || Loading() || !Canvas()->HandleAllocated()) return;
+  if (FPainting || Loading() || !CanvasBound()) return;
   auto glyph = std::make_unique<fw::TBitmap>();
   std::string text;
   GetLabelText(text);

@@ -84,7 +84,7 @@ void TKitCustomLabel::AdjustLabelBounds() {
 }
 
 void TKitCustomLabel::Paint() {
-  if (FPainting || Loading() || !Canvas()->HandleAllocated()) return;
+  if (FPainting || Loading() || !CanvasBound()) return;
   if (IsEmptyTransparent()) {
     TKitBaseGraphicControl::Paint();
     return;

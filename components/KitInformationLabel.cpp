@@ -158,7 +158,7 @@ void TKitInformationLabel::AdjustLabelBounds() {
 }
 
 void TKitInformationLabel::Paint() {
-  if (FPainting || Loading() || !Canvas()->HandleAllocated()) return;
+  if (FPainting || Loading() || !CanvasBound()) return;
   BuildText();
   FPainting = true;
   try {

@@ -308,7 +308,7 @@ void TKitStatusBar::DrawPanelContent(int Index, TKitStatusPanel* P, const fw::TR
 }
 
 void TKitStatusBar::Paint() {
-  if (Loading() || !Canvas()->HandleAllocated()) return;
+  if (Loading() || !CanvasBound()) return;
   PaintBackground();
   fw::TCanvas* c = Canvas();
   const bool keep = UseBackBitmap();

@@ -30,6 +30,7 @@ public:
     TKitBaseGraphicControl::WndProc(m);
   }
   void Paint() override {
+    if (!CanvasBound()) return;
     ++paints;
     FillClientArea();
   }
@@ -246,4 +247,32 @@ TEST(KitControlTest, ImageListLinkAndStoredSharedReference) {
   fw::Free(list);
   EXPECT_EQ(g.ImageList(), nullptr);
   EXPECT_EQ(w.ImageList(), nullptr);
+}
+
+TEST(KitControlTest, PaintWithoutABoundCanvasDrawsIntoTheWindow) {
+  vexa::test::TestSession session;
+  TKitCustomControl w(nullptr);
+  w.SetBounds(0, 0, 20, 10);
+  w.SetColor(fw::clLime);
+  auto* g = new CountingGraphic(&w);
+  g->SetParent(&w);
+  g->SetBounds(4, 2, 3, 3);
+  g->SetColor(fw::clRed);
+  w.HandleNeeded();
+  // The display layer's order: the windowed control, then its graphic children.
+  w.Paint();
+  g->Paint();
+  int32_t width = 0, height = 0;
+  std::vector<uint8_t> px;
+  ASSERT_TRUE(plat::GetWindowSurface(w.Handle(), &width, &height, &px));
+  ASSERT_EQ(width, 20);
+  auto at = [&](int x, int y) {
+    const uint8_t* p = &px[size_t(y * plat::DibStride(width, 24) + x * 3)];
+    return TColor(p[2] | (p[1] << 8) | (p[0] << 16));
+  };
+  EXPECT_EQ(at(0, 0), fw::clLime);
+  EXPECT_EQ(at(4, 2), fw::clRed);
+  EXPECT_EQ(at(6, 4), fw::clRed);
+  EXPECT_EQ(at(7, 4), fw::clLime);
+  EXPECT_FALSE(w.Canvas()->HandleAllocated());
 }
