@@ -9,9 +9,6 @@
 
 namespace vexa {
 
-TKitImageCountProc KitImageListImageCount;
-TKitImageCopyProc KitImageListCopyImage;
-
 namespace {
 
 constexpr const char* SNotEnoughTimers = "Not enough timers available";
@@ -138,7 +135,7 @@ void TKitTrayIcon::SetPopupMenu(fw::TPopupMenu* Value) {
   if (Value) Value->FreeNotification(this);
 }
 
-void TKitTrayIcon::SetImageList(TKitBaseContainer* Value) {
+void TKitTrayIcon::SetImageList(TKitCustomImageList* Value) {
   if (FImageList && FChangeLink) FImageList->RemoveChangeLink(FChangeLink.get());
   FImageList = Value;
   if (Value) {
@@ -351,12 +348,11 @@ void TKitTrayIcon::StopAnimation(TKitTimerMode Mode) {
 
 void TKitTrayIcon::AnimationStep(fw::TObject* /*Sender*/) {
   if (!FImageList || Designing(this)) return;
-  int32_t count = KitImageListImageCount ? KitImageListImageCount(FImageList, FImageListIndex) : 0;
-  fw::TBitmap frame;
-  frame.SetSize(16, 16);
-  bool copied = KitImageListCopyImage &&
-                KitImageListCopyImage(FImageList, FImageListIndex, FFrame, &frame);
-  if (copied) {
+  int32_t count = FImageList->GetImageCount(FImageListIndex);
+  if (FImageList->IsValidImage(FImageListIndex, FFrame)) {
+    fw::TBitmap frame;
+    frame.SetSize(16, 16);
+    FImageList->CopyImageToBitmap(FImageListIndex, FFrame, &frame);
     plat::HICON icon = 0;
     BitmapToIcon(&frame, icon, 16, 16);
     plat::NOTIFYICONDATA d = MakeNotifyIconData(icon);

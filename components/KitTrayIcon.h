@@ -15,6 +15,7 @@
 #include "components/KitTimer.h"
 #include "components/KitWndProcComponent.h"
 #include "components/kitcont.h"
+#include "components/kitimage.h"
 #include "framework/Controls.h"
 #include "framework/Graphics.h"
 #include "framework/Menus.h"
@@ -26,15 +27,6 @@ enum TKitTimerMode { tmGlobalTimer, tmHiTimer, tmThreaded };
 
 // The message the notification area sends to the icon's window.
 constexpr fw::UINT WM_KITTRAYNOTIFY = plat::WM_USER + 101;  // 1125
-
-// How the animation reads its image list: the number of images in one entry
-// of the list, and the copy of one image into a bitmap (false when there is
-// no such image). The image lists install them.
-using TKitImageCountProc = std::function<int32_t(TKitBaseContainer* List, int32_t ListIndex)>;
-using TKitImageCopyProc = std::function<bool(TKitBaseContainer* List, int32_t ListIndex,
-                                             int32_t ImageIndex, fw::TBitmap* Dest)>;
-extern TKitImageCountProc KitImageListImageCount;
-extern TKitImageCopyProc KitImageListCopyImage;
 
 // Makes an icon of Width x Height from a bitmap (sized to that first) with a
 // monochrome copy of it as the mask. The caller destroys the icon.
@@ -57,8 +49,8 @@ public:
   void SetShowMinimizedIcon(bool Value) { FShowMinimizedIcon = Value; }
   fw::TPopupMenu* PopupMenu() const { return FPopupMenu; }
   void SetPopupMenu(fw::TPopupMenu* Value);
-  TKitBaseContainer* ImageList() const { return FImageList; }
-  void SetImageList(TKitBaseContainer* Value);
+  TKitCustomImageList* ImageList() const { return FImageList; }
+  void SetImageList(TKitCustomImageList* Value);
   TKitTimerMode TimerMode() const { return FTimerMode; }
   void SetTimerMode(TKitTimerMode Value);
   fw::TThreadPriority ThreadPriority() const { return FThreadPriority; }
@@ -112,7 +104,7 @@ private:
   bool FNoClose = false;
   bool FShowMinimizedIcon = false;
   fw::TPopupMenu* FPopupMenu = nullptr;
-  TKitBaseContainer* FImageList = nullptr;
+  TKitCustomImageList* FImageList = nullptr;
   TKitTimerMode FTimerMode = tmGlobalTimer;
   fw::TThreadPriority FThreadPriority = fw::tpNormal;
   uint16_t FInterval = 200;

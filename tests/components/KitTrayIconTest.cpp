@@ -39,12 +39,38 @@ plat::HICON MakeIcon(fw::TColor color) {
   return icon;
 }
 
-// A list of images the animation reads through the image-list routines.
-class TFakeImages : public TKitBaseContainer {
+// An image list of Count images in entry 0: image i is a solid colour.
+class TFakeImages : public TKitCustomImageList {
 public:
-  using TKitBaseContainer::TKitBaseContainer;
+  explicit TFakeImages(fw::TComponent* AOwner)
+      : TKitCustomImageList(AOwner, klkImageList, nullptr) {}
   int32_t Count = 3;
   std::vector<int32_t> Copied;
+
+  fw::TCanvas* GetImageCanvas(int32_t) override { return nullptr; }
+  void GetImageRect(int32_t, int32_t, fw::TRect& R) override { R = fw::Rect(0, 0, 16, 16); }
+  int32_t GetListDimension(int32_t, int32_t) override { return 16; }
+  int32_t GetImageCount(int32_t ListIndex) override {
+    EXPECT_EQ(ListIndex, 0);
+    return Count;
+  }
+  bool IsValidImage(int32_t ListIndex, int32_t ImageIndex) override {
+    return ListIndex == 0 && ImageIndex >= 0 && ImageIndex < Count;
+  }
+  void CopyImageToBitmap(int32_t, int32_t ImageIndex, fw::TBitmap* Bitmap) override {
+    Copied.push_back(ImageIndex);
+    Bitmap->Canvas()->Brush()->SetColor(ImageIndex ? fw::clBlue : fw::clLime);
+    Bitmap->Canvas()->FillRect(fw::Rect(0, 0, 16, 16));
+  }
+  bool GetListMasked(int32_t) override { return false; }
+  plat::HPALETTE GetImagePalette(int32_t) override { return 0; }
+  fw::TColor GetImageTransparentColor(int32_t, int32_t) override { return KitColorNone; }
+  fw::TColor GetImagePixel(const fw::TPoint&, int32_t, int32_t) override { return 0; }
+  void DrawImage(fw::TCanvas*, int32_t, int32_t, int32_t, int32_t) override {}
+  void DrawImageInRect(fw::TCanvas*, const fw::TRect&, fw::TRect&, int32_t, int32_t,
+                       uint32_t) override {}
+  void DrawImageEffect(fw::TCanvas*, const fw::TRect&, int32_t, int32_t, fw::TColor, uint32_t,
+                       uint32_t) override {}
 };
 
 struct TrayFixture : ::testing::Test {
@@ -249,18 +275,8 @@ TEST_F(TrayFixture, MinimiseAndCloseHideTheFormWhileActive) {
 }
 
 TEST_F(TrayFixture, GlobalTimerAnimationRaisesTheIntervalAndWrapsFrames) {
-  TFakeImages images(form);
-  KitImageListImageCount = [](TKitBaseContainer* l, int32_t index) {
-    EXPECT_EQ(index, 0);
-    return static_cast<TFakeImages*>(l)->Count;
-  };
-  KitImageListCopyImage = [](TKitBaseContainer* l, int32_t, int32_t image, fw::TBitmap* dest) {
-    static_cast<TFakeImages*>(l)->Copied.push_back(image);
-    dest->Canvas()->Brush()->SetColor(image ? fw::clBlue : fw::clLime);
-    dest->Canvas()->FillRect(fw::Rect(0, 0, 16, 16));
-    return true;
-  };
-  tray->SetImageList(&images);
+  auto* images = new TFakeImages(form);
+  tray->SetImageList(images);
   tray->SetInterval(120);
   tray->SetAnimated(true);
   EXPECT_EQ(tray->Interval(), 150);
@@ -272,17 +288,27 @@ TEST_F(TrayFixture, GlobalTimerAnimationRaisesTheIntervalAndWrapsFrames) {
 
   plat::HICON own = tray->Icon()->Handle();
   for (int i = 0; i < 4; ++i) tray->AnimationStep(nullptr);
-  EXPECT_EQ(images.Copied, (std::vector<int32_t>{0, 1, 0, 1}));
+  EXPECT_EQ(images->Copied, (std::vector<int32_t>{0, 1, 0, 1}));
   plat::NOTIFYICONDATA d = Record();
   EXPECT_NE(d.hIcon, own) << "frames go out as icons of their own";
   EXPECT_EQ(std::string(d.szTip), "Notify server");
   EXPECT_EQ(tray->Icon()->Handle(), own) << "Icon itself is not changed";
 
   // One image only: the frame never runs past it.
-  images.Count = 1;
-  images.Copied.clear();
+  images->Count = 1;
+  images->Copied.clear();
   for (int i = 0; i < 3; ++i) tray->AnimationStep(nullptr);
-  EXPECT_EQ(images.Copied, (std::vector<int32_t>{0, 0, 0}));
+  EXPECT_EQ(images->Copied, (std::vector<int32_t>{0, 0, 0}));
+  images->Count = 0;
+  uint32_t before = plat::NotifyIconCallCount();
+  tray->AnimationStep(nullptr);
+  EXPECT_EQ(plat::NotifyIconCallCount(), before) << "no image, no frame sent";
+
+  // A change of the list reaches the tray icon through its change link.
+  int changes = 0;
+  tray->OnChange = [&](fw::TObject*) { ++changes; };
+  images->NotifyChange();
+  EXPECT_EQ(changes, 1);
 
   tray->SetTimerMode(tmHiTimer);
   EXPECT_EQ(KitApplication->GetTimer(0xFD01), nullptr) << "the pool timer was given back";
@@ -297,8 +323,6 @@ TEST_F(TrayFixture, GlobalTimerAnimationRaisesTheIntervalAndWrapsFrames) {
 
   // A freed image list is forgotten and the step does nothing.
   tray->SetAnimated(true);
-  KitImageListCopyImage = nullptr;
-  KitImageListImageCount = nullptr;
   TFakeImages* gone = new TFakeImages(form);
   tray->SetImageList(gone);
   fw::Free(gone);
