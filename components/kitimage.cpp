@@ -43,6 +43,36 @@ bool ListUpdating(TKitListItem* Item) {
   return c && c->Updating();
 }
 
+// The payload of a bitmap section, plain (32-bit length) or compressed.
+void ReadSectionData(fw::TStream* Stream, fw::TMemoryStream* Data, bool Compressed) {
+  if (Compressed) {
+    ReadCompressedSection(Stream, Data);
+  } else {
+    int32_t n = ReadStreamInt(Stream);
+    if (n < 0 || n > Stream->Size() - Stream->Position()) DamagedData();
+    Data->SetSize(n);
+    if (n) Stream->ReadBuffer(Data->Memory(), n);
+  }
+  Data->SetPosition(0);
+}
+
+// Loads a section's bitmap file; an empty payload empties the bitmap. The
+// file size its header gives must lie within the payload, so that a damaged
+// header never makes room for more than the data holds.
+void LoadSectionBitmap(fw::TMemoryStream* Data, TBitmap* Bitmap) {
+  const std::vector<uint8_t>& d = Data->Data();
+  if (d.empty()) {
+    Bitmap->Assign(nullptr);
+    return;
+  }
+  if (d.size() < 6) throw fw::EInvalidGraphic("Bitmap image is not valid");
+  uint32_t total = uint32_t(d[2]) | (uint32_t(d[3]) << 8) | (uint32_t(d[4]) << 16) |
+                   (uint32_t(d[5]) << 24);
+  if (total > d.size()) throw fw::EInvalidGraphic("Bitmap image is not valid");
+  Data->SetPosition(0);
+  Bitmap->LoadFromStream(Data);
+}
+
 void MakeMonochrome(TBitmap* Bitmap) {
   if (!Bitmap->Monochrome()) Bitmap->SetMonochrome(true);
 }
@@ -269,10 +299,13 @@ void TKitBitmapListItem::WriteData(fw::TStream* Stream) {
 void TKitBitmapListItem::ReadData(fw::TStream* Stream) {
   uint8_t f = ReadHeader(Stream);
   FPixelFormat = KitFlagsPixelFormat(f);
-  if (f & kifData)
-    ReadBitmapSection(Stream, FBitmap.get(), (f & kifCompressed) != 0);
-  else
+  if (f & kifData) {
+    fw::TMemoryStream data;
+    ReadSectionData(Stream, &data, (f & kifCompressed) != 0);
+    LoadSectionBitmap(&data, FBitmap.get());
+  } else {
     FBitmap->Assign(nullptr);
+  }
 }
 
 void TKitBitmapListItem::Assign(fw::TPersistent* Source) {
@@ -527,14 +560,7 @@ void TKitImageListItem::WriteData(fw::TStream* Stream) {
 void TKitImageListItem::ReadStripSection(fw::TStream* Stream, TBitmap* Bitmap, bool Compressed,
                                          int32_t Width) {
   fw::TMemoryStream data;
-  if (Compressed) {
-    ReadCompressedSection(Stream, &data);
-  } else {
-    int32_t n = ReadStreamInt(Stream);
-    if (n < 0 || n > Stream->Size() - Stream->Position()) DamagedData();
-    data.SetSize(n);
-    if (n) Stream->ReadBuffer(data.Memory(), n);
-  }
+  ReadSectionData(Stream, &data, Compressed);
   // The bitmap must be exactly the strip's size: its header says so before
   // any pixels are made.
   const std::vector<uint8_t>& d = data.Data();
@@ -544,8 +570,7 @@ void TKitImageListItem::ReadStripSection(fw::TStream* Stream, TBitmap* Bitmap, b
   std::memcpy(&h, d.data() + 22, 4);
   if (h < 0) h = -h;
   if (w != Width || h != FHeight) DamagedData();
-  data.SetPosition(0);
-  Bitmap->LoadFromStream(&data);
+  LoadSectionBitmap(&data, Bitmap);
   if (Bitmap->Width() != Width || Bitmap->Height() != FHeight) DamagedData();
 }
 
