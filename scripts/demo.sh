@@ -155,6 +155,9 @@ cleanup() {
 interrupted=0
 trap 'interrupted=1' INT TERM
 trap cleanup EXIT
+# From here on a Ctrl-C also ends whatever runs in the foreground (a sleep, a
+# wait): that must not end the script before it has stopped everything.
+set +e
 
 # Each program runs in a session of its own so that Ctrl-C reaches only this
 # script, which then stops them in order.
@@ -187,7 +190,7 @@ fail() {
 if [ -z "${DISPLAY:-}" ]; then
   n=99
   while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$run/xvfb.log" 2>&1 &
+  (exec setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$run/xvfb.log" 2>&1) &
   xvfb_pid=$!
   export DISPLAY=":$n"
   for _ in $(seq 100); do
