@@ -1,6 +1,7 @@
 #include "components/KitCustomPanel.h"
 
 #include "components/KitApplication.h"
+#include "components/KitCustomScrollBox.h"
 #include "components/kitregion.h"
 
 namespace vexa {
@@ -25,6 +26,9 @@ bool TKitCustomPanel::HasBackBitmap() {
   if (auto* cc = dynamic_cast<TKitCustomControl*>(p)) {
     return Transparent() && cc->HandleAllocated() && cc->HasBackBitmap();
   }
+  if (auto* sb = dynamic_cast<TKitCustomScrollBox*>(p)) {
+    return Transparent() && sb->HandleAllocated() && sb->HasBackBitmap();
+  }
   if (auto* form = dynamic_cast<fw::TForm*>(p); form && form->HandleAllocated()) {
     if (TKitFormShape* shape = FormShapeOf(form)) return Transparent() && shape->HasFormBackground();
   }
@@ -36,6 +40,8 @@ fw::TBitmap* TKitCustomPanel::GetBackBitmap() {
   fw::TBitmap* b = nullptr;
   if (auto* cc = dynamic_cast<TKitCustomControl*>(Parent())) {
     b = cc->GetBackBitmap();
+  } else if (auto* sb = dynamic_cast<TKitCustomScrollBox*>(Parent())) {
+    b = sb->GetBackBitmap();
   } else if (TKitFormShape* shape = FormShapeOf(Parent())) {
     b = shape->FormBackground();
   }
@@ -46,6 +52,7 @@ fw::TBitmap* TKitCustomPanel::GetBackBitmap() {
 fw::TPoint TKitCustomPanel::OriginInBackground() {
   fw::TPoint o = fw::Point(Left(), Top());
   if (auto* cc = dynamic_cast<TKitCustomControl*>(Parent())) o = cc->MapToBackground(o);
+  else if (auto* sb = dynamic_cast<TKitCustomScrollBox*>(Parent())) o = sb->MapToBackground(o);
   return o;
 }
 

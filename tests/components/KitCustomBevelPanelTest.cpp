@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "components/KitCustomBevelPanel.h"
+#include "components/KitCustomScrollBox.h"
 #include "components/KitCustomStatusBar.h"
 #include "tests/support/TestSession.h"
 
@@ -115,4 +116,48 @@ TEST(KitCustomBevelPanelTest, TransparentPanelDrawsItsParentsBackground) {
   auto e = Surface(10, 6);
   p->PaintOn(e->Canvas()->Handle());
   EXPECT_EQ(Px(e.get(), 0, 0), TColor(0xFFFFFF ^ (6 | (5 << 8))));
+}
+
+namespace {
+class Box : public TKitCustomScrollBox {
+public:
+  using TKitCustomScrollBox::TKitCustomScrollBox;
+  void SetTransparentForTest(bool v) { FTransparent = v; }
+};
+}  // namespace
+
+TEST(KitCustomBevelPanelTest, ScrollBoxBevelAndBackground) {
+  vexa::test::TestSession session;
+  Supplier sup(nullptr);
+  sup.HandleNeeded();
+  auto* box = new Box(&sup);
+  box->SetParent(&sup);
+  EXPECT_EQ(box->BorderStyle(), fw::bsNone);
+  EXPECT_EQ(box->Width(), 185);
+  EXPECT_EQ(box->Height(), 41);
+  EXPECT_EQ(box->Bevel()->Mode(), bmWindows);
+  EXPECT_TRUE(box->Bevel()->WindowBorderSupport());
+  EXPECT_EQ(box->ClientRect(), (fw::TRect{0, 0, 185, 41}));
+  // A shadow bevel takes 1 pixel at the left and top, 4 at the right and bottom.
+  box->Bevel()->SetMode(bmCustom);
+  box->Bevel()->SetStyleOuter(bvShadow);
+  box->Bevel()->SetWidthOuter(3);
+  EXPECT_EQ(box->ClientRect(), (fw::TRect{0, 0, 180, 36}));
+
+  box->Bevel()->SetStyleOuter(bvRaised);
+  box->Bevel()->SetWidthOuter(2);
+  box->SetBounds(10, 5, 30, 20);
+  box->SetTransparentForTest(true);
+  ASSERT_TRUE(box->UseBackBitmap());
+  // (10, 5) lies at (11, 7) in the background; the client area starts 2 further in.
+  EXPECT_EQ(box->MapToBackground(fw::Point(0, 0)), fw::Point(13, 9));
+  box->HandleNeeded();
+  auto* p = new Panel(box);
+  p->SetParent(box);
+  p->SetBounds(1, 1, 4, 4);
+  p->SetTransparentForTest(true);
+  auto s = Surface(4, 4);
+  p->PaintOn(s->Canvas()->Handle());
+  EXPECT_EQ(Px(s.get(), 0, 0), TColor(14 | (10 << 8)));
+  EXPECT_EQ(Px(s.get(), 3, 3), TColor(17 | (13 << 8)));
 }

@@ -1,0 +1,245 @@
+#include "components/KitCustomScrollBox.h"
+
+#include "components/KitApplication.h"
+#include "components/KitControl.h"
+#include "components/KitCustomBevelPanel.h"
+#include "components/KitCustomControl.h"
+#include "components/kitregion.h"
+
+namespace vexa {
+
+namespace {
+TKitFormShape* FormShapeOf(fw::TWinControl* Parent) {
+  auto* form = dynamic_cast<fw::TForm*>(Parent);
+  if (!form) return nullptr;
+  int i = IndexOfComponentClass(form, KitClassOf<TKitFormShape>);
+  return i < 0 ? nullptr : static_cast<TKitFormShape*>(form->Components(i));
+}
+
+// The window's device context, released in every case.
+class TDC {
+public:
+  TDC(fw::HWND H, bool Window) : FHandle(H), FDC(Window ? plat::GetWindowDC(H) : plat::GetDC(H)) {}
+  ~TDC() {
+    if (FDC) plat::ReleaseDC(FHandle, FDC);
+  }
+  TDC(const TDC&) = delete;
+  TDC& operator=(const TDC&) = delete;
+  plat::HDC DC() const { return FDC; }
+
+private:
+  fw::HWND FHandle;
+  plat::HDC FDC;
+};
+}  // namespace
+
+TKitScrollBoxBevel::TKitScrollBoxBevel() {
+  FWindowBorderSupport = true;
+  SetMode(bmWindows);
+}
+
+TKitCustomScrollBox::TKitCustomScrollBox(fw::TComponent* AOwner)
+    : fw::TCustomControl(AOwner),
+      FBevel(std::make_unique<TKitScrollBoxBevel>()),
+      FNonClientCanvas(std::make_unique<fw::TCanvas>()) {
+  FBevel->OnChange = [this](fw::TObject* s) { BevelChanged(s); };
+  SetControlStyle(fw::TControlStyle{fw::csAcceptsControls, fw::csCaptureMouse, fw::csClickEvents,
+                                    fw::csDoubleClicks, fw::csReplicatable});
+  SetBounds(Left(), Top(), 185, 41);
+  RecreateWnd();
+}
+
+TKitCustomScrollBox::~TKitCustomScrollBox() { FBevel->OnChange = nullptr; }
+
+fw::TRect TKitCustomScrollBox::ClientRect() const {
+  const int32_t e = FBevel ? FBevel->Extent() : 0, r = FBevel ? FBevel->ExtentRightBottom() : 0;
+  return fw::Rect(0, 0, std::max(0, Width() - e - r), std::max(0, Height() - e - r));
+}
+
+void TKitCustomScrollBox::CreateParams(fw::TCreateParams& Params) {
+  fw::TCustomControl::CreateParams(Params);
+  Params.Style |= plat::WS_CLIPCHILDREN;
+  if (FBevel->Mode() == bmWindows) {
+    if (FCtl3D) Params.ExStyle |= KitWsExClientEdge;
+    else Params.Style |= plat::WS_BORDER;
+  }
+}
+
+void TKitCustomScrollBox::SetCtl3D(bool Value) {
+  if (FCtl3D == Value) return;
+  FCtl3D = Value;
+  if (FBevel->Mode() == bmWindows) RecreateWnd();
+}
+
+void TKitCustomScrollBox::SetColor(fw::TColor Value) {
+  if (FColor == Value) return;
+  FColor = Value;
+  Perform(fw::CM_COLORCHANGED, 0, 0);
+}
+
+void TKitCustomScrollBox::BevelChanged(fw::TObject* Sender) {
+  if (Sender == FBevel.get()) {
+    RecreateWnd();
+    FBevel->SetWindowBorderSupport(true);
+    Realign();
+  } else if (HandleAllocated()) {
+    TDC dc(Handle(), true);
+    if (dc.DC()) PaintNonClient(dc.DC());
+  }
+  Invalidate();
+}
+
+void TKitCustomScrollBox::PaintNonClient(plat::HDC DC) {
+  if (!DC || (Loading() && !Visible())) return;
+  FNonClientCanvas->Lock();
+  FNonClientCanvas->SetHandle(DC);
+  try {
+    fw::TRect inner;
+    FBevel->PaintBevel(FNonClientCanvas.get(), fw::Rect(0, 0, Width(), Height()), inner, false);
+  } catch (...) {
+    FNonClientCanvas->SetHandle(0);
+    FNonClientCanvas->Unlock();
+    throw;
+  }
+  FNonClientCanvas->SetHandle(0);
+  FNonClientCanvas->Unlock();
+}
+
+void TKitCustomScrollBox::PaintWindow(plat::HDC DC) {
+  if (Loading() || !DC) return;
+  FNonClientCanvas->Lock();
+  FNonClientCanvas->SetHandle(DC);
+  try {
+    if (!DrawBackBitmap(FNonClientCanvas.get(), ClientRect(), 0, fw::Point(0, 0))) {
+      FNonClientCanvas->Brush()->SetColor(FColor);
+      FNonClientCanvas->Brush()->SetStyle(fw::bsSolid);
+      FNonClientCanvas->FillRect(ClientRect());
+    }
+    if (OnPaintBackground) OnPaintBackground(this);
+  } catch (...) {
+    FNonClientCanvas->SetHandle(0);
+    FNonClientCanvas->Unlock();
+    throw;
+  }
+  FNonClientCanvas->SetHandle(0);
+  FNonClientCanvas->Unlock();
+}
+
+void TKitCustomScrollBox::Paint() {
+  if (Loading() || !HandleAllocated()) return;
+  {
+    TDC dc(Handle(), true);
+    if (dc.DC()) PaintNonClient(dc.DC());
+  }
+  TDC dc(Handle(), true);
+  if (!dc.DC()) return;
+  // Client coordinates start inside the bevel.
+  plat::POINT old;
+  plat::OffsetViewportOrgEx(dc.DC(), FBevel->Extent(), FBevel->Extent(), &old);
+  PaintWindow(dc.DC());
+  plat::SetViewportOrgEx(dc.DC(), old.x, old.y, nullptr);
+}
+
+bool TKitCustomScrollBox::HasBackBitmap() {
+  fw::TWinControl* p = Parent();
+  if (auto* cc = dynamic_cast<TKitCustomControl*>(p)) {
+    return FTransparent && cc->HandleAllocated() && cc->HasBackBitmap();
+  }
+  if (auto* sb = dynamic_cast<TKitCustomScrollBox*>(p)) {
+    return FTransparent && sb->HandleAllocated() && sb->HasBackBitmap();
+  }
+  if (auto* form = dynamic_cast<fw::TForm*>(p); form && form->HandleAllocated()) {
+    if (TKitFormShape* shape = FormShapeOf(form)) return FTransparent && shape->HasFormBackground();
+  }
+  return false;
+}
+
+fw::TBitmap* TKitCustomScrollBox::GetBackBitmap() {
+  if (!HasBackBitmap()) return nullptr;
+  if (auto* cc = dynamic_cast<TKitCustomControl*>(Parent())) return cc->GetBackBitmap();
+  if (auto* sb = dynamic_cast<TKitCustomScrollBox*>(Parent())) return sb->GetBackBitmap();
+  if (TKitFormShape* shape = FormShapeOf(Parent())) return shape->FormBackground();
+  return nullptr;
+}
+
+fw::TPoint TKitCustomScrollBox::OriginInBackground() {
+  fw::TPoint o = fw::Point(Left(), Top());
+  if (auto* cc = dynamic_cast<TKitCustomControl*>(Parent())) o = cc->MapToBackground(o);
+  else if (auto* sb = dynamic_cast<TKitCustomScrollBox*>(Parent())) o = sb->MapToBackground(o);
+  return o;
+}
+
+fw::TPoint TKitCustomScrollBox::MapToBackground(fw::TPoint P) {
+  if (!HasBackBitmap()) return P;
+  fw::TPoint o = OriginInBackground();
+  // The client area starts exactly the bevel's extent inside the window (the
+  // scroll bars never show here); counting a centring offset as well would
+  // place the background twice the extent off.
+  return fw::Point(o.X + P.X + FBevel->Extent(), o.Y + P.Y + FBevel->Extent());
+}
+
+bool TKitCustomScrollBox::DrawBackBitmap(fw::TCanvas* ACanvas, const fw::TRect& Rect, uint32_t,
+                                         fw::TPoint Offset) {
+  if (Loading() || ComponentState().Contains(fw::csDestroying)) return false;
+  fw::TBitmap* back = GetBackBitmap();
+  if (!back) return false;
+  fw::TPoint o = OriginInBackground();
+  const int32_t ax = o.X + FBevel->Extent(), ay = o.Y + FBevel->Extent();
+  fw::TRect source{Rect.Left + ax + Offset.X, Rect.Top + ay + Offset.Y, Rect.Right + ax + Offset.X,
+                   Rect.Bottom + ay + Offset.Y};
+  ACanvas->CopyRect(Rect, back->Canvas(), source);
+  return true;
+}
+
+void TKitCustomScrollBox::ScrollRepaint() {
+  FCounter = 0;
+  Invalidate();
+  KitNotifyControls(this, CM_KITBACKSCROLLED);
+}
+
+void TKitCustomScrollBox::WndProc(fw::TMessage& Message) {
+  switch (Message.Msg) {
+    case plat::WM_ERASEBKGND:
+      if (UseBackBitmap()) {
+        Message.Result = 1;
+        if (ControlCount() < 2) Paint();
+        return;
+      }
+      break;
+    case plat::WM_SIZE:
+      fw::TCustomControl::WndProc(Message);
+      BevelChanged(nullptr);
+      return;
+    case plat::WM_MOVE:
+      fw::TCustomControl::WndProc(Message);
+      if (UseBackBitmap()) {
+        Repaint();
+        KitNotifyControls(this, CM_KITBACKCHANGED);
+      }
+      return;
+    case CM_KITBACKCHANGED:
+      Invalidate();
+      if (UseBackBitmap()) KitNotifyControls(this, CM_KITBACKCHANGED);
+      return;
+    case fw::CM_COLORCHANGED:
+    case fw::CM_PARENTCOLORCHANGED:
+      fw::TCustomControl::WndProc(Message);
+      if (!FTransparent && !Loading()) Invalidate();
+      return;
+    case KitWmHScroll:
+    case KitWmVScroll:
+      fw::TCustomControl::WndProc(Message);
+      if (UseBackBitmap()) {
+        if (FThrottle) {
+          if (++FCounter >= FThreshold) ScrollRepaint();
+        } else if ((Message.WParam & 0xFFFF) == KitSbEndScroll) {
+          ScrollRepaint();
+        }
+      }
+      return;
+    default: break;
+  }
+  fw::TCustomControl::WndProc(Message);
+}
+
+}  // namespace vexa
