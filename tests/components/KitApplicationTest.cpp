@@ -265,6 +265,7 @@ TEST(KitApplication, SinglePlacementOnAForm) {
 }
 
 TEST(KitIniCtrl, DefaultsAndSetterRules) {
+  vexa::test::TestSession session;
   TKitIniCtrl c(nullptr);
   EXPECT_TRUE(c.Common());
   EXPECT_EQ(c.MaxEntries(), 16);
