@@ -9,7 +9,9 @@
 
 #include "components/KitApplication.h"
 #include "components/KitCustomStatusBar.h"
+#include "components/KitCustomGlyphLabel.h"
 #include "components/KitLabel.h"
+#include "components/kitimage.h"
 #include "tests/support/TestSession.h"
 
 using namespace vexa;
@@ -212,4 +214,34 @@ TEST(KitLabelTest, AcceleratorAndPlainAmpersand) {
   EXPECT_GT(l->Width(), withAccel);  // the "&" is drawn as a character
   fw::Free(target);
   EXPECT_EQ(l->FocusControl(), nullptr);
+}
+
+TEST(KitLabelTest, GlyphLabelSizesAndPaintsPictureAndText) {
+  vexa::test::TestSession session;
+  TKitBitmapList list(nullptr);
+  auto* item = new TKitBitmapListItem(nullptr);
+  list.AddItem(item);
+  auto pic = Surface(6, 5);
+  pic->Canvas()->Brush()->SetColor(fw::clBlue);
+  pic->Canvas()->FillRect(TRect{0, 0, 6, 5});
+  pic->Canvas()->SetPixels(0, 4, W);  // the picture's transparent colour
+  item->SetBitmap(pic.get());
+
+  TKitCustomGlyphLabel l(nullptr);
+  l.Font()->SetColor(fw::clRed);
+  l.SetCaption("Hi");
+  const int textOnly = l.Width();
+  EXPECT_TRUE(l.IsGlyphEmpty());
+  l.SetImageList(&list);
+  ASSERT_FALSE(l.IsGlyphEmpty());
+  // The picture's width joins the text's (which holds the spacing already).
+  EXPECT_EQ(l.Width(), textOnly + 6);
+  auto s = Surface(l.Width(), l.Height());
+  l.PaintOn(s->Canvas()->Handle());
+  TRect glyph = Box(s.get(), fw::clBlue), text = Box(s.get(), fw::clRed);
+  EXPECT_EQ(glyph.Width(), 6);
+  EXPECT_EQ(glyph.Height(), 5);
+  ASSERT_GT(text.Width(), 0);
+  EXPECT_GE(text.Left, glyph.Right);
+  l.SetImageList(nullptr);
 }
