@@ -581,7 +581,7 @@ void PaintListView(TListView* v, UiState& st, HDC dc, RECT r) {
   int y = top;
   for (int i = st.topLine; i < count && y < edge.bottom; ++i, y += lh) {
     TListItem* item = v->Items()->Item(i);
-    bool sel = item->Selected() && (!v->HideSelection() || HasFocus(v) || true);
+    bool sel = item->Selected() && (!v->HideSelection() || HasFocus(v));
     int right = v->ViewStyle() == vsReport && ncol > 0 ? (v->RowSelect() ? xs.back() : xs[1])
                                                        : edge.right;
     if (sel) Fill(dc, RECT{edge.left, y, right, y + lh}, COLOR_HIGHLIGHT);
@@ -901,6 +901,13 @@ bool MouseMessage(TWinControl* c, UiState& st, TMessage& m) {
   }
   if (down) {
     TakeFocus(c);
+    // The memo's scroll bar: a page up above the middle, a page down below.
+    if (auto* memo = dynamic_cast<TCustomMemo*>(c);
+        memo && (memo->ScrollBars() == ssVertical || memo->ScrollBars() == ssBoth) && x >= c->Width() - 18) {
+      int page = MemoVisibleLines(memo, ScreenLineHeight());
+      ScrollLines(c, st, y < c->Height() / 2 ? -page : page);
+      return true;
+    }
     if (auto* e = dynamic_cast<TCustomEdit*>(c); e && !dynamic_cast<TCustomMemo*>(c)) {
       HDC dc = GetDC(0);
       HGDIOBJ old = SelectObject(dc, GuiFont());

@@ -32,6 +32,7 @@ public:
 };
 
 constexpr uintptr_t kPresentTimer = 1;
+constexpr UINT kPresentDelayMs = 10;
 constexpr DWORD kDoubleClickMs = 500;
 constexpr int32_t kDoubleClickDistance = 4;
 
@@ -96,7 +97,8 @@ bool IsDescendantOrSelf(HWND hwnd, HWND ancestor) {
 void Schedule(State* s) {
   if (s->scheduled || s->presenting || s->timerWnd == 0) return;
   s->scheduled = true;
-  SetTimer(s->timerWnd, kPresentTimer, 1);
+  // Changes that come quickly one after another are presented together.
+  SetTimer(s->timerWnd, kPresentTimer, kPresentDelayMs);
 }
 
 void InvalidateTree(HWND hwnd) {

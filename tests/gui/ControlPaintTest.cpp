@@ -74,7 +74,8 @@ struct Painted : ::testing::Test {
 TEST_F(Painted, AMemoFollowsItsLastLineAndTheWheelScrollsIt) {
   auto* memo = new TMemo(form);
   memo->SetParent(form);
-  memo->SetBounds(10, 10, 200, 4 + 5 * lh);  // five lines show
+  memo->SetBounds(10, 10, 220, 4 + 5 * lh);  // five lines show
+  memo->SetScrollBars(ssVertical);
   // Line i is i + 1 letters long, so a line's width tells which it is.
   for (int i = 0; i < 5; ++i) memo->Lines()->Add(std::string(static_cast<size_t>(i + 1), 'W'));
   Show();
@@ -94,6 +95,11 @@ TEST_F(Painted, AMemoFollowsItsLastLineAndTheWheelScrollsIt) {
   int after = TextRight(12, 210, 12, 12 + lh) - 12;
   EXPECT_LT(after, first);
   EXPECT_GT(after, 10 * oneW);
+  // A click on the lower half of the scroll bar pages down, back to the end.
+  plat::DeliverMouse(form->Handle(), plat::MouseAction::Down, 0, 10 + 220 - 6, 10 + 4 * lh, 0, 0, 5000);
+  plat::DeliverMouse(form->Handle(), plat::MouseAction::Up, 0, 10 + 220 - 6, 10 + 4 * lh, 0, 0, 5010);
+  Settle();
+  EXPECT_EQ(TextRight(12, 210, 12, 12 + lh) - 12, first);
 }
 
 TEST_F(Painted, AListViewSelectsTheRowClickedAcrossTheWholeRow) {

@@ -182,6 +182,7 @@ TEST_F(GuiFixture, TheScreenShowsTheBackingStorePixelForPixel) {
   lv->SetViewStyle(vsReport);
   lv->SetGridLines(true);
   lv->SetRowSelect(true);
+  lv->SetHideSelection(false);  // selected though another control has the keyboard
   lv->Columns()->Add()->SetCaption("Name");
   lv->Columns()->Add()->SetCaption("Value");
   for (int i = 0; i < 3; ++i) {
