@@ -18,6 +18,11 @@ void TKitCustomBevelPanel::CreateParams(fw::TCreateParams& Params) {
   }
 }
 
+void TKitCustomBevelPanel::Ctl3DChanged() {
+  if (FBevel->Mode() == bmWindows) RecreateWnd();
+  else TKitCustomPanel::Ctl3DChanged();
+}
+
 void TKitCustomBevelPanel::PropChanged(fw::TObject* Sender) {
   if (Loading()) return;
   if (Sender == FBevel.get()) {

@@ -30,6 +30,8 @@ protected:
   void CreateParams(fw::TCreateParams& Params) override;
   void AlignControls(fw::TControl* AControl, fw::TRect& R) override;
   void DoEnter() override;
+  // In window-border mode the window is made again for its new edge.
+  void Ctl3DChanged() override;
 
 private:
   std::unique_ptr<TKitBevel> FBevel;

@@ -67,8 +67,10 @@ void TKitCustomControl::SetColor(fw::TColor Value) {
 void TKitCustomControl::SetCtl3D(bool Value) {
   if (FCtl3D == Value) return;
   FCtl3D = Value;
-  Invalidate();
+  Ctl3DChanged();
 }
+
+void TKitCustomControl::Ctl3DChanged() { Invalidate(); }
 
 void TKitCustomControl::PaintOn(plat::HDC DC) {
   FCanvas->SetHandle(DC);

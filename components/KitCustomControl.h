@@ -91,6 +91,8 @@ protected:
   // The framework's enter and exit of the focus.
   virtual void DoEnter();
   virtual void DoExit();
+  // After a change of Ctl3D (repaints here).
+  virtual void Ctl3DChanged();
 
   bool FMouseInside = false;
   bool FHasFocus = false;

@@ -82,9 +82,13 @@ TEST(KitCustomBevelPanelTest, WindowsModeStylesAndChildAlignment) {
   EXPECT_EQ(child->BoundsRect(), (fw::TRect{0, 0, 50, 30}));
   EXPECT_TRUE(p.Params().ExStyle & KitWsExClientEdge);
   EXPECT_FALSE(p.Params().Style & plat::WS_BORDER);
+  // The window follows a change of Ctl3D.
+  p.HandleNeeded();
+  EXPECT_TRUE(plat::GetWindowLong(p.Handle(), plat::GWL_EXSTYLE) & KitWsExClientEdge);
   p.SetCtl3D(false);
   EXPECT_FALSE(p.Params().ExStyle & KitWsExClientEdge);
   EXPECT_TRUE(p.Params().Style & plat::WS_BORDER);
+  EXPECT_FALSE(plat::GetWindowLong(p.Handle(), plat::GWL_EXSTYLE) & KitWsExClientEdge);
 
   // A raised outer bevel of width 2 moves the children 2 pixels in from every edge.
   p.Bevel()->SetMode(bmCustom);
