@@ -2,11 +2,16 @@
 
 #include <cstdio>
 
+#include "components/KitStatusBar.h"
+#include "components/KitTrayIcon.h"
+#include "components/kitimage.h"
 #include "framework/Dialogs.h"
+#include "framework/Graphics.h"
 #include "framework/IniFiles.h"
 #include "framework/SysUtils.h"
 #include "gateway/KWVReg.h"
 #include "gateway/ProviderSettings.h"
+#include "platform/gdi/Gdi.h"
 #include "shared/VexaInst.h"
 
 namespace vexa {
@@ -27,6 +32,43 @@ fw::TMenuItem* MenuItem(fw::TComponent* owner, fw::TMenuItem* parent, const std:
   item->SetCaption(caption);
   parent->Add(item);
   return item;
+}
+
+constexpr const char* kShutdownQuestion =
+    "Closing VEXA Client Gateway will stop real time updates on this workstation.\r\n"
+    "Are you sure you want to exit?";
+
+// A 16 x 16 state icon: a framed square with a round spot of 29 pixels in the
+// state's colour, opaque everywhere. The three icons differ only by the spot.
+void AddStateIcon(TKitGraphicList* List, const char* Name, fw::TColor Spot) {
+  fw::TBitmap image;
+  image.SetSize(16, 16);
+  fw::TCanvas* c = image.Canvas();
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      const bool edge = x == 0 || y == 0 || x == 15 || y == 15;
+      c->SetPixels(x, y, edge ? fw::clBlack : fw::clSilver);
+    }
+  }
+  // Rows of the spot around (8, 8): 1 + 5 + 5 + 7 + 5 + 5 + 1 pixels.
+  const int halfWidth[7] = {0, 2, 2, 3, 2, 2, 0};
+  for (int r = 0; r < 7; ++r) {
+    for (int x = 8 - halfWidth[r]; x <= 8 + halfWidth[r]; ++x) c->SetPixels(x, 5 + r, Spot);
+  }
+  fw::TBitmap mask;
+  mask.SetSize(16, 16);
+  mask.Canvas()->Brush()->SetColor(fw::clBlack);
+  mask.Canvas()->FillRect(fw::Rect(0, 0, 16, 16));
+  mask.SetMonochrome(true);
+  plat::ICONINFO info;
+  info.fIcon = true;
+  info.hbmMask = mask.Handle();
+  info.hbmColor = image.Handle();
+  fw::TIcon icon;
+  icon.SetHandle(plat::CreateIconIndirect(&info));
+  TKitGraphicListItem* item = List->Graphics()->Add();
+  item->SetName(Name);
+  item->Picture()->SetIcon(&icon);
 }
 
 }  // namespace
@@ -99,6 +141,39 @@ TFrmGatewayMain::TFrmGatewayMain(fw::TComponent* AOwner) : fw::TForm(AOwner) {
   VexaInstallMutex1 = new TVexaInstallMutex(this);
   VexaInstallMutex1->SetProductName("Lumidex");
 
+  KitGraphicList1 = new TKitGraphicList(this);
+  KitGraphicList1->SetName("KitGraphicList1");
+  AddStateIcon(KitGraphicList1, "NotConnected", fw::clRed);
+  AddStateIcon(KitGraphicList1, "Connecting", fw::clYellow);
+  AddStateIcon(KitGraphicList1, "Connected", fw::clLime);
+
+  KitStatusBar1 = new TKitStatusBar(this);
+  KitStatusBar1->SetName("KitStatusBar1");
+  KitStatusBar1->SetParent(this);
+  KitStatusBar1->SetAlign(fw::alBottom);
+  KitStatusBar1->Bevel()->SetMode(bmCustom);
+  KitStatusBar1->SetControlGap(3);
+  const struct {
+    int32_t Size;  // 0: the panel's default
+    const char* Text;
+  } panels[] = {{150, " Local Clients:  None"}, {180, " Notify Server:  "}, {0, ""}};
+  for (const auto& p : panels) {
+    TKitStatusPanel* panel = KitStatusBar1->Panels()->Add();
+    panel->SetStyle(spText);
+    panel->SetAlignment(agCenterLeft);
+    panel->Bevel()->SetMode(bmStandard);
+    if (p.Size) panel->SetSize(p.Size);
+    panel->SetText(p.Text);
+  }
+
+  // The tray icon keeps the program running while its window is hidden: a
+  // close request hides the form, only the shutdown command ends it.
+  KitTrayIcon1 = new TKitTrayIcon(this);
+  KitTrayIcon1->SetName("KitTrayIcon1");
+  KitTrayIcon1->SetNoClose(true);
+  KitTrayIcon1->SetHint("VEXA Notify Client Gateway");
+  KitTrayIcon1->OnClick = [this](fw::TObject* s) { KitTrayIcon1Click(s); };
+
   SetMessageHandler(WM_GATEWAY_CLIENTCOUNT, [this](fw::TMessage&) { StatusClientCount(); });
   OnCreate = [this](fw::TObject* s) { FormCreate(s); };
   OnClose = [this](fw::TObject* s, fw::TCloseAction& a) { FormClose(s, a); };
@@ -128,7 +203,7 @@ std::string TFrmGatewayMain::IniFileName() {
 }
 
 void TFrmGatewayMain::FormCreate(fw::TObject*) {
-  // Step 1, the tray icon's image, and steps 6 and 8 belong to the status display.
+  SetTrayIcon(0);
   LoadSaveSettings(false);
 
   std::string channel;
@@ -237,7 +312,16 @@ void TFrmGatewayMain::VexaNotifyProvider1ClientDisconnecting(plat::HWND) {
 
 void TFrmGatewayMain::Close1Click(fw::TObject*) { Hide(); }
 
-void TFrmGatewayMain::Shutdown1Click(fw::TObject*) { fw::Application->Terminate(); }
+void TFrmGatewayMain::Shutdown1Click(fw::TObject*) {
+  if (fw::MessageDlg(kShutdownQuestion, fw::mtWarning, fw::mbYesNoCancel) != fw::mrYes) return;
+  KitTrayIcon1->SetNoClose(false);
+  Close();
+}
+
+void TFrmGatewayMain::KitTrayIcon1Click(fw::TObject*) {
+  Show();
+  fw::Application->BringToFront();
+}
 
 void TFrmGatewayMain::ClearLog1Click(fw::TObject*) { DisplayMemo->Clear(); }
 
@@ -276,13 +360,62 @@ void TFrmGatewayMain::ShowProviderSettings() {
       StatusConnecting();
     } else if (!VexaNotifyProvider1->SessionUp()) {
       VexaNotifyProvider1->SetActive(false);
-      StatusDisconnected();
+      StatusStopped();
     }
   } catch (...) {
     finish();
     throw;
   }
   finish();
+}
+
+// ---------------------------------------------------------------------------
+// Status display. Panel 1's texts differ in their leading blank by where they
+// are set.
+
+const std::string& TFrmGatewayMain::PanelText(int Index) const {
+  return KitStatusBar1->Panels()->GetItem(Index)->Text();
+}
+
+void TFrmGatewayMain::SetPanelText(int Index, const std::string& Text) {
+  KitStatusBar1->Panels()->GetItem(Index)->SetText(Text);
+}
+
+void TFrmGatewayMain::SetTrayIcon(int32_t Index) {
+  FTrayIconIndex = Index;
+  TKitGraphicListItems* icons = KitGraphicList1->Graphics();
+  if (Index >= 0 && Index < icons->Count()) KitTrayIcon1->SetIcon(icons->GetItem(Index)->Picture()->Icon());
+}
+
+void TFrmGatewayMain::StatusStartup() { SetPanelText(1, "Notify Server:  Connecting"); }
+
+void TFrmGatewayMain::StatusConnecting() {
+  SetPanelText(1, "Notify Server:  Connecting");
+  SetTrayIcon(1);
+}
+
+void TFrmGatewayMain::StatusConnected() {
+  SetPanelText(1, " Notify Server:  Connected");
+  SetTrayIcon(2);
+}
+
+void TFrmGatewayMain::StatusDisconnected() {
+  SetPanelText(1, " Notify Server:  Disconnected");
+  SetTrayIcon(0);
+}
+
+void TFrmGatewayMain::StatusStopped() {
+  SetPanelText(1, "Notify Server:  Disconnected");
+  SetTrayIcon(0);
+}
+
+void TFrmGatewayMain::StatusServerAddress() {
+  SetPanelText(2, VexaNotifyProvider1->NotifyServerAddress() + ":" +
+                      fw::IntToStr(VexaNotifyProvider1->NotifyServerPort()) + "   ");
+}
+
+void TFrmGatewayMain::StatusClientCount() {
+  SetPanelText(0, " Local Clients:  " + fw::IntToStr(VexaNotifyProvider1->GetClientCount()));
 }
 
 }  // namespace vexa

@@ -15,6 +15,9 @@
 namespace vexa {
 
 class TVexaInstallMutex;
+class TKitGraphicList;
+class TKitStatusBar;
+class TKitTrayIcon;
 
 // The program's command-line arguments after the program name; relaygate's
 // entry sets them before the form is made.
@@ -42,6 +45,10 @@ public:
   fw::TMenuItem* ClearLog1;
   fw::TMenuItem* ProviderSettings1;
   TVexaInstallMutex* VexaInstallMutex1;
+  // Status display: icons of the three states, the tray icon, the three-panel bar.
+  TKitGraphicList* KitGraphicList1;
+  TKitTrayIcon* KitTrayIcon1;
+  TKitStatusBar* KitStatusBar1;
 
   void FormCreate(fw::TObject* Sender);
   void FormDestroy(fw::TObject* Sender);
@@ -56,6 +63,7 @@ public:
   void Shutdown1Click(fw::TObject* Sender);
   void ClearLog1Click(fw::TObject* Sender);
   void ProviderSettings1Click(fw::TObject* Sender);
+  void KitTrayIcon1Click(fw::TObject* Sender);
 
   void AddTraceLine(fw::TObject* Sender, const std::string& Text);
   void ShowProviderSettings();
@@ -64,16 +72,26 @@ public:
   // The INI file: the program's path with ".ini" for its extension.
   static std::string IniFileName();
 
+  // What the status display shows: the bar's panels and the tray icon's picture.
+  const std::string& PanelText(int Index) const;
+  int32_t TrayIconIndex() const { return FTrayIconIndex; }
+
 protected:
   // States of the status display (status bar and tray icon).
-  virtual void StatusStartup() {}
-  virtual void StatusConnecting() {}
-  virtual void StatusConnected() {}
-  virtual void StatusDisconnected() {}
-  virtual void StatusServerAddress() {}
-  virtual void StatusClientCount() {}
+  virtual void StatusStartup();
+  virtual void StatusConnecting();
+  virtual void StatusConnected();
+  virtual void StatusDisconnected();
+  // The settings dialog was cancelled while the session is down.
+  virtual void StatusStopped();
+  virtual void StatusServerAddress();
+  virtual void StatusClientCount();
 
 private:
+  void SetTrayIcon(int32_t Index);
+  void SetPanelText(int Index, const std::string& Text);
+
+  int32_t FTrayIconIndex = 0;
   bool FDestroying = false;
   bool FDestroyed = false;
 };

@@ -3,8 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "components/KitStatusBar.h"
+#include "components/KitTrayIcon.h"
+#include "components/kitimage.h"
+#include "framework/Dialogs.h"
+#include "framework/Graphics.h"
 #include "framework/IniFiles.h"
 #include "framework/SysUtils.h"
+#include "platform/gdi/Gdi.h"
 #include "shared/KWVReg.h"
 
 namespace vexa {
@@ -15,6 +21,53 @@ namespace {
 
 constexpr const char* kInstanceName = "NotifyServerIPC";
 constexpr const char* kServerMutexName = "VEXA_Lumiline_Notify_Server";
+
+constexpr const char* kShutdownQuestion =
+    "Closing VEXA Notify Server will stop real time update \r\n"
+    "notifications from being sent to client workstations.\r\n"
+    "Are you sure you want to exit?";
+
+fw::TMenuItem* MenuItem(fw::TComponent* owner, fw::TMenuItem* parent, const char* name,
+                        const std::string& caption) {
+  auto* item = new fw::TMenuItem(owner);
+  item->SetName(name);
+  item->SetCaption(caption);
+  parent->Add(item);
+  return item;
+}
+
+// A 16 x 16 state icon: a framed square with a round spot of 29 pixels in the
+// state's colour, opaque everywhere. The states differ only by the spot.
+void AddStateIcon(TKitGraphicList* List, const char* Name, fw::TColor Spot) {
+  fw::TBitmap image;
+  image.SetSize(16, 16);
+  fw::TCanvas* c = image.Canvas();
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      const bool edge = x == 0 || y == 0 || x == 15 || y == 15;
+      c->SetPixels(x, y, edge ? fw::clNavy : fw::clSilver);
+    }
+  }
+  // Rows of the spot around (8, 8): 1 + 5 + 5 + 7 + 5 + 5 + 1 pixels.
+  const int halfWidth[7] = {0, 2, 2, 3, 2, 2, 0};
+  for (int r = 0; r < 7; ++r) {
+    for (int x = 8 - halfWidth[r]; x <= 8 + halfWidth[r]; ++x) c->SetPixels(x, 5 + r, Spot);
+  }
+  fw::TBitmap mask;
+  mask.SetSize(16, 16);
+  mask.Canvas()->Brush()->SetColor(fw::clBlack);
+  mask.Canvas()->FillRect(fw::Rect(0, 0, 16, 16));
+  mask.SetMonochrome(true);
+  plat::ICONINFO info;
+  info.fIcon = true;
+  info.hbmMask = mask.Handle();
+  info.hbmColor = image.Handle();
+  fw::TIcon icon;
+  icon.SetHandle(plat::CreateIconIndirect(&info));
+  TKitGraphicListItem* item = List->Graphics()->Add();
+  item->SetName(Name);
+  item->Picture()->SetIcon(&icon);
+}
 
 }  // namespace
 
@@ -114,6 +167,52 @@ TFrmMainServer::TFrmMainServer(fw::TComponent* AOwner) : fw::TForm(AOwner) {
   DisplayMemo->SetReadOnly(true);
   DisplayMemo->SetScrollBars(fw::ssVertical);
 
+  MainMenu1 = new fw::TMainMenu(this);
+  MainMenu1->SetName("MainMenu1");
+  File1 = MenuItem(this, MainMenu1->Items(), "File1", "&File");
+  Close1 = MenuItem(this, File1, "Close1", "&Close");
+  N1 = MenuItem(this, File1, "N1", "-");
+  Shutdown1 = MenuItem(this, File1, "Shutdown1", "&Shutdown Notify Server");
+  View1 = MenuItem(this, MainMenu1->Items(), "View1", "&View");
+  ClearLog1 = MenuItem(this, View1, "ClearLog1", "&Clear Log");
+  Close1->OnClick = [this](fw::TObject* s) { Close1Click(s); };
+  Shutdown1->OnClick = [this](fw::TObject* s) { Shutdown1Click(s); };
+  ClearLog1->OnClick = [this](fw::TObject* s) { ClearLog1Click(s); };
+
+  KitGraphicList1 = new TKitGraphicList(this);
+  KitGraphicList1->SetName("KitGraphicList1");
+  AddStateIcon(KitGraphicList1, "Starting", fw::clGray);
+  AddStateIcon(KitGraphicList1, "Waiting", fw::clRed);
+  AddStateIcon(KitGraphicList1, "Connected", fw::clLime);
+
+  KitStatusBar1 = new TKitStatusBar(this);
+  KitStatusBar1->SetName("KitStatusBar1");
+  KitStatusBar1->SetParent(this);
+  KitStatusBar1->SetAlign(fw::alBottom);
+  KitStatusBar1->Bevel()->SetMode(bmCustom);
+  KitStatusBar1->SetControlGap(3);
+  const struct {
+    int32_t Size;
+    const char* Text;
+  } panels[] = {{175, " Database DLL:  Waiting..."}, {150, " Client Connections:  0"}};
+  for (const auto& p : panels) {
+    TKitStatusPanel* panel = KitStatusBar1->Panels()->Add();
+    panel->SetStyle(spText);
+    panel->SetAlignment(agCenterLeft);
+    panel->Bevel()->SetMode(bmStandard);
+    panel->SetSize(p.Size);
+    panel->SetText(p.Text);
+  }
+
+  // The tray icon keeps the program running while its window is hidden: a
+  // close request hides the form, only the shutdown command ends it.
+  KitTrayIcon1 = new TKitTrayIcon(this);
+  KitTrayIcon1->SetName("KitTrayIcon1");
+  KitTrayIcon1->SetNoClose(true);
+  KitTrayIcon1->SetImageList(KitGraphicList1);
+  KitTrayIcon1->SetHint("VEXA Lumidex Notify Server Initializing");
+  KitTrayIcon1->OnClick = [this](fw::TObject* s) { KitTrayIcon1Click(s); };
+
   SetMessageHandler(WM_SERVER_STARTUP, [this](fw::TMessage& m) { StartupStep(m); });
   SetMessageHandler(WM_SERVER_CLIENTCOUNT, [this](fw::TMessage& m) { ClientCountChanged(m); });
 
@@ -148,8 +247,8 @@ TFrmMainServer::~TFrmMainServer() {
 // Form events
 
 void TFrmMainServer::FormCreate(fw::TObject* /*Sender*/) {
-  FTrayIconIndex = 0;
-  FTrayHint = fw::Application->Title() + " Initializing..";
+  SetTrayIcon(0);
+  KitTrayIcon1->SetHint(fw::Application->Title() + " Initializing..");
   FMaxClients = 0;
   LoadSettings();
   DisplayMemo->Lines()->Clear();
@@ -174,20 +273,62 @@ void TFrmMainServer::StartupStep(fw::TMessage& /*Msg*/) {
     NetSocketServer1->SetMultiThreaded(false);
     NetSocketServer1->SetSendFlags(wsSendNormal);
     NetSocketServer1->SetLineMode(false);
-    FClientStatusText = " Client Connections:  0";
+    SetClientStatus(" Client Connections:  0");
     NetSocketServer1->Listen();
     NetSocketServer1->SetTag(1);
     AddToLog("Listening for clients on adapter " + NetSocketServer1->Addr() + " port " +
              NetSocketServer1->Port());
-    FTrayHint = fw::Application->Title() + " Listening at " + NetSocketServer1->Addr() + ":" +
-                NetSocketServer1->Port();
+    KitTrayIcon1->SetHint(fw::Application->Title() + " Listening at " + NetSocketServer1->Addr() + ":" +
+                          NetSocketServer1->Port());
     tmrClientFlushTimer->SetEnabled(true);
   }
 }
 
 void TFrmMainServer::ClientCountChanged(fw::TMessage& /*Msg*/) {
-  FClientStatusText = " Client Connections:  " + fw::IntToStr(NetSocketServer1->GetClientCount());
+  SetClientStatus(" Client Connections:  " + fw::IntToStr(NetSocketServer1->GetClientCount()));
 }
+
+// ---------------------------------------------------------------------------
+// Status display
+
+const std::string& TFrmMainServer::TrayHint() const { return KitTrayIcon1->Hint(); }
+
+const std::string& TFrmMainServer::DatabaseStatusText() const {
+  return KitStatusBar1->Panels()->GetItem(0)->Text();
+}
+
+const std::string& TFrmMainServer::ClientStatusText() const {
+  return KitStatusBar1->Panels()->GetItem(1)->Text();
+}
+
+void TFrmMainServer::SetTrayIcon(int32_t Index) {
+  FTrayIconIndex = Index;
+  TKitGraphicListItems* icons = KitGraphicList1->Graphics();
+  if (Index >= 0 && Index < icons->Count()) KitTrayIcon1->SetIcon(icons->GetItem(Index)->Picture()->Icon());
+}
+
+void TFrmMainServer::SetDatabaseStatus(const std::string& Text) {
+  KitStatusBar1->Panels()->GetItem(0)->SetText(Text);
+}
+
+void TFrmMainServer::SetClientStatus(const std::string& Text) {
+  KitStatusBar1->Panels()->GetItem(1)->SetText(Text);
+}
+
+void TFrmMainServer::KitTrayIcon1Click(fw::TObject* /*Sender*/) {
+  Show();
+  fw::Application->BringToFront();
+}
+
+void TFrmMainServer::Close1Click(fw::TObject* /*Sender*/) { Hide(); }
+
+void TFrmMainServer::Shutdown1Click(fw::TObject* /*Sender*/) {
+  if (fw::MessageDlg(kShutdownQuestion, fw::mtWarning, fw::mbYesNoCancel) != fw::mrYes) return;
+  KitTrayIcon1->SetNoClose(false);
+  Close();
+}
+
+void TFrmMainServer::ClearLog1Click(fw::TObject* /*Sender*/) { DisplayMemo->Lines()->Clear(); }
 
 void TFrmMainServer::FormClose(fw::TObject* /*Sender*/, fw::TCloseAction& /*Action*/) {
   VexaIPCServer1->SetActive(false);
@@ -300,19 +441,19 @@ void TFrmMainServer::VexaIPCServer1Display(fw::TObject* /*Sender*/, const std::s
 void TFrmMainServer::VexaIPCServer1ServingInstance(fw::TObject* /*Sender*/) { WriteServerLocation(); }
 
 void TFrmMainServer::VexaIPCServer1ServerInstanceExists(fw::TObject* /*Sender*/) {
-  FDatabaseStatusText = " Database DLL:  Server Exists";
-  FTrayIconIndex = 0;
+  SetDatabaseStatus(" Database DLL:  Server Exists");
+  SetTrayIcon(0);
   AddToLog("Server Already Exists");
 }
 
 void TFrmMainServer::VexaIPCServer1ClientConnecting(plat::HWND /*ClientHandle*/, bool& /*Accept*/) {
-  FDatabaseStatusText = " Database DLL:  Connected";
-  FTrayIconIndex = 2;
+  SetDatabaseStatus(" Database DLL:  Connected");
+  SetTrayIcon(2);
 }
 
 void TFrmMainServer::VexaIPCServer1ClientDisconnecting(plat::HWND /*ClientHandle*/) {
-  FDatabaseStatusText = " Database DLL:  Waiting...";
-  FTrayIconIndex = 1;
+  SetDatabaseStatus(" Database DLL:  Waiting...");
+  SetTrayIcon(1);
 }
 
 // ---------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include "framework/ComCtrls.h"
 #include "framework/ExtCtrls.h"
 #include "framework/Forms.h"
+#include "framework/Menus.h"
 #include "framework/StdCtrls.h"
 #include "server/VexaKWVServer.h"
 #include "shared/VexaIPC.h"
@@ -19,6 +20,10 @@
 #include "sockets/NetSocketS.h"
 
 namespace vexa {
+
+class TKitGraphicList;
+class TKitStatusBar;
+class TKitTrayIcon;
 
 // Private messages of the form.
 constexpr plat::UINT WM_SERVER_STARTUP = plat::WM_USER + 1;       // posted by FormCreate
@@ -39,6 +44,17 @@ public:
   fw::TTabSheet* tsLog = nullptr;
   fw::TListView* lvTables = nullptr;
   fw::TMemo* DisplayMemo = nullptr;
+  fw::TMainMenu* MainMenu1 = nullptr;
+  fw::TMenuItem* File1 = nullptr;
+  fw::TMenuItem* Close1 = nullptr;
+  fw::TMenuItem* N1 = nullptr;
+  fw::TMenuItem* Shutdown1 = nullptr;
+  fw::TMenuItem* View1 = nullptr;
+  fw::TMenuItem* ClearLog1 = nullptr;
+  // Status display: icons of the three states, the tray icon, the two-panel bar.
+  TKitGraphicList* KitGraphicList1 = nullptr;
+  TKitTrayIcon* KitTrayIcon1 = nullptr;
+  TKitStatusBar* KitStatusBar1 = nullptr;
 
   // Handlers bound to the form and its components.
   void FormCreate(fw::TObject* Sender);
@@ -52,6 +68,10 @@ public:
   void VexaIPCServer1ClientConnecting(plat::HWND ClientHandle, bool& Accept);
   void VexaIPCServer1ClientDisconnecting(plat::HWND ClientHandle);
   void tmrClientFlushTimerTimer(fw::TObject* Sender);
+  void KitTrayIcon1Click(fw::TObject* Sender);
+  void Close1Click(fw::TObject* Sender);
+  void Shutdown1Click(fw::TObject* Sender);
+  void ClearLog1Click(fw::TObject* Sender);
 
   // Gateway sessions.
   void NetSocketServer1ClientConnect(fw::TObject* Sender, TNetSocketClient* Client, uint16_t Error);
@@ -75,11 +95,11 @@ public:
   // The settings file: the program's path with ".ini" in place of its extension.
   const std::string& IniFileName() const { return FIniFileName; }
 
-  // State the status display shows (tray hint, database state, client count).
-  const std::string& TrayHint() const { return FTrayHint; }
+  // What the status display shows: tray hint and icon, the bar's two panels.
+  const std::string& TrayHint() const;
   int32_t TrayIconIndex() const { return FTrayIconIndex; }
-  const std::string& DatabaseStatusText() const { return FDatabaseStatusText; }
-  const std::string& ClientStatusText() const { return FClientStatusText; }
+  const std::string& DatabaseStatusText() const;
+  const std::string& ClientStatusText() const;
   int32_t ConfiguredMaxClients() const { return FMaxClients; }
   plat::UINT DBNotificationID() const { return FDBNotificationID; }
   plat::UINT DBTransID() const { return FDBTransID; }
@@ -93,15 +113,15 @@ private:
   void FreeTables();
   void HandleCommand(TTcpSrvClient* Client);
   static std::string ExceptionText(const std::exception& E);
+  void SetTrayIcon(int32_t Index);
+  void SetDatabaseStatus(const std::string& Text);
+  void SetClientStatus(const std::string& Text);
 
   int32_t FMaxClients = 0;
   bool FFlushing = false;
   bool FDestroying = false;
   bool FDestroyHandled = false;
-  std::string FTrayHint;
   int32_t FTrayIconIndex = 0;
-  std::string FDatabaseStatusText = " Database DLL:  Waiting...";
-  std::string FClientStatusText = " Client Connections:  0";
   plat::UINT FDBNotificationID = 0;
   plat::UINT FDBTransID = 0;
   std::array<TTransTableItem*, 256> FTables{};  // slot 0 never used

@@ -11,10 +11,15 @@
 #include <cstdio>
 #include <string>
 
+#include "clients/VexaIPCClient.h"
+#include "components/KitStatusBar.h"
+#include "components/KitTrayIcon.h"
 #include "framework/Dialogs.h"
 #include "framework/SysUtils.h"
 #include "gateway/KWVReg.h"
 #include "gateway/ProviderSettings.h"
+#include "platform/shell/TrayIcon.h"
+#include "tests/gateway/ScriptedServer.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
@@ -37,6 +42,24 @@ public:
 private:
   int FFd = -1;
 };
+
+// The colour at the centre of an icon, where the state spot is.
+fw::TColor SpotOf(fw::TIcon* icon) {
+  fw::TBitmap b;
+  b.SetSize(16, 16);
+  b.Canvas()->Draw(0, 0, icon);
+  return static_cast<fw::TColor>(fw::ColorToRGB(b.Canvas()->Pixels(8, 8)));
+}
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    plat::WaitMessageTimeout(10);
+    fw::Application->ProcessMessages();
+  }
+  return true;
+}
 
 class MainGatewayTest : public ::testing::Test {
 protected:
@@ -145,6 +168,101 @@ TEST_F(MainGatewayTest, OkStoresTheValuesAndEmptyOnesBringTheDialogBack) {
   EXPECT_EQ(port, "4321");
   EXPECT_TRUE(Form->VexaNotifyProvider1->Active());
   EXPECT_EQ(Form->VexaNotifyProvider1->NotifyServerPort(), 4321);
+}
+
+TEST_F(MainGatewayTest, StatusShowsConnectingThenConnectedUntilABadGreetingClosesTheSession) {
+  std::atomic<bool> greet{false};
+  test::ScriptedServer server({[&greet](test::ScriptedConnection& c) {
+                           while (!greet) c.Pause(5);
+                           c.Send("Hello there\r\n");
+                           c.HoldOpen();
+                         },
+                         [](test::ScriptedConnection& c) { c.HoldOpen(); }});
+  WriteProviderSettings("Stat", "127.0.0.1", std::to_string(server.Port()));
+  Make({"Stat"});
+  EXPECT_EQ(Form->PanelText(0), " Local Clients:  None");
+  EXPECT_EQ(Form->PanelText(1), "Notify Server:  Connecting");
+  EXPECT_EQ(Form->PanelText(2), "127.0.0.1:" + std::to_string(server.Port()) + "   ");
+  EXPECT_EQ(Form->TrayIconIndex(), 0);
+  EXPECT_EQ(SpotOf(Form->KitTrayIcon1->Icon()), fw::clRed);
+  plat::NOTIFYICONDATA d;
+  ASSERT_TRUE(plat::GetNotifyIconRecord(Form->KitTrayIcon1->IconWindow(), 0, &d));
+  EXPECT_EQ(std::string(d.szTip), "VEXA Notify Client Gateway");
+
+  ASSERT_TRUE(PumpUntil([&] { return Form->PanelText(1) == " Notify Server:  Connected"; }));
+  EXPECT_EQ(Form->TrayIconIndex(), 2);
+  EXPECT_EQ(SpotOf(Form->KitTrayIcon1->Icon()), fw::clLime);
+  greet = true;
+  ASSERT_TRUE(PumpUntil([&] { return Form->PanelText(1) == " Notify Server:  Disconnected"; }));
+  EXPECT_EQ(Form->TrayIconIndex(), 0);
+  EXPECT_EQ(SpotOf(Form->KitTrayIcon1->Icon()), fw::clRed);
+}
+
+TEST_F(MainGatewayTest, SettingsOkShowsConnectingAndCancelWhileDownShowsDisconnected) {
+  WriteProviderSettings("Dlg", "127.0.0.1", std::to_string(test::FreeTcpPort()));
+  Make({"Dlg"});
+  const int port = test::FreeTcpPort();
+  Respond([port](TFrmProviderSettings* d) {
+    d->edtIP->SetText("127.0.0.1");
+    d->edtPort->SetText(std::to_string(port));
+    return fw::mrOk;
+  });
+  Form->ProviderSettings1Click(Form);
+  EXPECT_EQ(Form->PanelText(1), "Notify Server:  Connecting");
+  EXPECT_EQ(Form->TrayIconIndex(), 1);
+  EXPECT_EQ(SpotOf(Form->KitTrayIcon1->Icon()), fw::clYellow);
+  EXPECT_EQ(Form->PanelText(2), "127.0.0.1:" + std::to_string(port) + "   ");
+
+  Respond([](TFrmProviderSettings*) { return fw::mrCancel; });
+  Form->ProviderSettings1Click(Form);
+  EXPECT_EQ(Form->PanelText(1), "Notify Server:  Disconnected");
+  EXPECT_EQ(Form->TrayIconIndex(), 0);
+}
+
+TEST_F(MainGatewayTest, LocalClientCountFollowsClientsAndNeverReturnsToNone) {
+  WriteProviderSettings("Cnt", "127.0.0.1", std::to_string(test::FreeTcpPort()));
+  Make({"Cnt"});
+  EXPECT_EQ(Form->PanelText(0), " Local Clients:  None");
+  TVexaIPCClient a("Cnt"), b("Cnt");
+  ASSERT_TRUE(a.FindServer(5000) && a.Connect());
+  ASSERT_TRUE(b.FindServer(5000) && b.Connect());
+  EXPECT_TRUE(PumpUntil([&] { return Form->PanelText(0) == " Local Clients:  2"; }));
+  a.Disconnect();
+  b.Disconnect();
+  EXPECT_TRUE(PumpUntil([&] { return Form->PanelText(0) == " Local Clients:  0"; }));
+}
+
+TEST_F(MainGatewayTest, CloseHidesTheFormAndShutdownEndsTheProgramOnlyWhenConfirmed) {
+  WriteProviderSettings("Bye", "127.0.0.1", std::to_string(test::FreeTcpPort()));
+  SetGatewayArguments({"Bye"});
+  fw::Application->CreateForm(Form);
+  Form->Show();
+  plat::SendMessage(Form->Handle(), plat::WM_SYSCOMMAND, plat::SC_CLOSE, 0);
+  EXPECT_FALSE(Form->Visible());
+  EXPECT_FALSE(fw::Application->Terminated());
+  plat::PostMessage(Form->KitTrayIcon1->IconWindow(), WM_KITTRAYNOTIFY, 0, plat::WM_LBUTTONUP);
+  EXPECT_TRUE(PumpUntil([&] { return Form->Visible(); }));
+
+  std::vector<int> answers = {fw::mrNo, fw::mrCancel, fw::mrYes};
+  fw::SetDialogResponder([&](const fw::TDialogRequest& r) {
+    Requests.push_back(r);
+    return answers[Requests.size() - 1];
+  });
+  Form->Shutdown1Click(Form);
+  Form->Shutdown1Click(Form);
+  ASSERT_EQ(Requests.size(), 2u);
+  EXPECT_EQ(Requests[0].Text,
+            "Closing VEXA Client Gateway will stop real time updates on this workstation.\r\n"
+            "Are you sure you want to exit?");
+  EXPECT_EQ(Requests[0].DlgType, fw::mtWarning);
+  EXPECT_TRUE(Requests[0].Buttons == fw::mbYesNoCancel);
+  EXPECT_FALSE(fw::Application->Terminated());
+  EXPECT_TRUE(Form->KitTrayIcon1->NoClose());
+
+  Form->Shutdown1Click(Form);
+  EXPECT_EQ(Requests.size(), 3u);
+  EXPECT_FALSE(Form->KitTrayIcon1->NoClose());
+  EXPECT_TRUE(fw::Application->Terminated());
 }
 
 }  // namespace

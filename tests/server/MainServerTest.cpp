@@ -6,7 +6,11 @@
 #include <fstream>
 #include <functional>
 
+#include "components/KitStatusBar.h"
+#include "components/KitTrayIcon.h"
+#include "framework/Dialogs.h"
 #include "framework/Forms.h"
+#include "platform/shell/TrayIcon.h"
 #include "server/MainServer.h"
 #include "tests/server/ServerHarness.h"
 
@@ -29,6 +33,21 @@ std::string Cells(fw::TListItem* row) {
   std::string s;
   for (int i = 0; i < row->SubItems()->Count(); ++i) s += (i ? "|" : "") + row->SubItems()->Get(i);
   return s;
+}
+
+// The colour at the centre of an icon, where the state spot is.
+fw::TColor SpotOf(fw::TIcon* icon) {
+  fw::TBitmap b;
+  b.SetSize(16, 16);
+  b.Canvas()->Draw(0, 0, icon);
+  return static_cast<fw::TColor>(fw::ColorToRGB(b.Canvas()->Pixels(8, 8)));
+}
+
+// The tip of the tray icon as the notification area holds it.
+std::string TrayTip(TKitTrayIcon* icon) {
+  plat::NOTIFYICONDATA d;
+  if (!plat::GetNotifyIconRecord(icon->IconWindow(), 0, &d)) return "<no icon>";
+  return std::string(d.szTip);
 }
 
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = test::kWait) {
@@ -163,6 +182,94 @@ TEST_F(MainServerTest, ClientCountFollowsSessionsAfterTheyLeave) {
   EXPECT_TRUE(PumpUntil([&] { return FForm->ClientStatusText() == " Client Connections:  1"; }));
   // The session that left is gone from the table's subscribers too.
   EXPECT_TRUE(PumpUntil([&] { return FForm->Table(1)->Subscribers().size() == 1; }));
+}
+
+TEST_F(MainServerTest, TrayAndPanelsFollowTheListenerAndTheDatabaseSide) {
+  Start();
+  const std::string listening = fw::Application->Title() + " Listening at 0.0.0.0:" + std::to_string(FPort);
+  EXPECT_EQ(FForm->TrayHint(), listening);
+  EXPECT_EQ(TrayTip(FForm->KitTrayIcon1), listening);
+  EXPECT_EQ(FForm->DatabaseStatusText(), " Database DLL:  Waiting...");
+  EXPECT_EQ(FForm->ClientStatusText(), " Client Connections:  0");
+  EXPECT_EQ(FForm->TrayIconIndex(), 0);
+  const fw::TColor starting = SpotOf(FForm->KitTrayIcon1->Icon());
+
+  bool accept = true;
+  FForm->VexaIPCServer1ClientConnecting(0, accept);
+  EXPECT_EQ(FForm->DatabaseStatusText(), " Database DLL:  Connected");
+  EXPECT_EQ(FForm->TrayIconIndex(), 2);
+  EXPECT_EQ(SpotOf(FForm->KitTrayIcon1->Icon()), fw::clLime);
+
+  FForm->VexaIPCServer1ClientDisconnecting(0);
+  EXPECT_EQ(FForm->DatabaseStatusText(), " Database DLL:  Waiting...");
+  EXPECT_EQ(FForm->TrayIconIndex(), 1);
+  EXPECT_EQ(SpotOf(FForm->KitTrayIcon1->Icon()), fw::clRed);
+
+  FForm->VexaIPCServer1ServerInstanceExists(FForm);
+  EXPECT_EQ(FForm->DatabaseStatusText(), " Database DLL:  Server Exists");
+  EXPECT_EQ(FForm->TrayIconIndex(), 0);
+  EXPECT_EQ(SpotOf(FForm->KitTrayIcon1->Icon()), starting);
+  EXPECT_EQ(FForm->DisplayMemo->Lines()->Get(FForm->DisplayMemo->Lines()->Count() - 1), "Server Already Exists");
+  // The hint keeps telling where the server listens.
+  EXPECT_EQ(TrayTip(FForm->KitTrayIcon1), listening);
+}
+
+TEST_F(MainServerTest, CloseHidesTheFormAndATrayClickShowsItAgain) {
+  Start();
+  FForm->Show();
+  plat::SendMessage(FForm->Handle(), plat::WM_SYSCOMMAND, plat::SC_CLOSE, 0);
+  EXPECT_FALSE(FForm->Visible());
+  plat::PostMessage(FForm->KitTrayIcon1->IconWindow(), WM_KITTRAYNOTIFY, 0, plat::WM_LBUTTONUP);
+  EXPECT_TRUE(PumpUntil([&] { return FForm->Visible(); }));
+
+  FForm->Close1Click(FForm->Close1);
+  EXPECT_FALSE(FForm->Visible());
+  // Hidden, the server goes on serving.
+  EXPECT_TRUE(FForm->VexaIPCServer1->Active());
+  EXPECT_EQ(FForm->NetSocketServer1->State(), wsListening);
+  EXPECT_EQ(TrayTip(FForm->KitTrayIcon1).rfind(fw::Application->Title() + " Listening at ", 0), 0u);
+}
+
+TEST_F(MainServerTest, ShutdownEndsTheServerOnlyWhenConfirmed) {
+  Start();
+  std::vector<fw::TDialogRequest> asked;
+  std::vector<int> answers = {fw::mrNo, fw::mrCancel, fw::mrYes};
+  fw::SetDialogResponder([&](const fw::TDialogRequest& r) {
+    asked.push_back(r);
+    return answers[asked.size() - 1];
+  });
+  FForm->Shutdown1Click(FForm->Shutdown1);
+  FForm->Shutdown1Click(FForm->Shutdown1);
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0].Text,
+            "Closing VEXA Notify Server will stop real time update \r\n"
+            "notifications from being sent to client workstations.\r\n"
+            "Are you sure you want to exit?");
+  EXPECT_EQ(asked[0].DlgType, fw::mtWarning);
+  EXPECT_TRUE(asked[0].Buttons == fw::mbYesNoCancel);
+  EXPECT_TRUE(FForm->KitTrayIcon1->NoClose());
+  EXPECT_TRUE(FForm->VexaIPCServer1->Active());
+  EXPECT_EQ(FForm->NetSocketServer1->State(), wsListening);
+
+  FForm->Shutdown1Click(FForm->Shutdown1);
+  fw::SetDialogResponder(nullptr);
+  EXPECT_EQ(asked.size(), 3u);
+  EXPECT_FALSE(FForm->KitTrayIcon1->NoClose());
+  EXPECT_FALSE(FForm->VexaIPCServer1->Active());
+  EXPECT_NE(FForm->NetSocketServer1->State(), wsListening);
+}
+
+TEST_F(MainServerTest, MenusCarryTheirCommandsAndClearLogEmptiesTheLog) {
+  Start();
+  EXPECT_EQ(FForm->File1->Caption(), "&File");
+  EXPECT_EQ(FForm->Close1->Caption(), "&Close");
+  EXPECT_EQ(FForm->N1->Caption(), "-");
+  EXPECT_EQ(FForm->Shutdown1->Caption(), "&Shutdown Notify Server");
+  EXPECT_EQ(FForm->View1->Caption(), "&View");
+  EXPECT_EQ(FForm->ClearLog1->Caption(), "&Clear Log");
+  ASSERT_GT(FForm->DisplayMemo->Lines()->Count(), 0);
+  FForm->ClearLog1->Click();
+  EXPECT_EQ(FForm->DisplayMemo->Lines()->Count(), 0);
 }
 
 }  // namespace
