@@ -12,6 +12,7 @@
 #include "gateway/KWVReg.h"
 #include "gateway/ProviderSettings.h"
 #include "platform/gdi/Gdi.h"
+#include "platform/shell/TrayIcon.h"
 #include "shared/VexaInst.h"
 
 namespace vexa {
@@ -310,7 +311,16 @@ void TFrmGatewayMain::VexaNotifyProvider1ClientDisconnecting(plat::HWND) {
   if (!FDestroying) plat::PostMessage(Handle(), WM_GATEWAY_CLIENTCOUNT, 0, 0);
 }
 
-void TFrmGatewayMain::Close1Click(fw::TObject*) { Hide(); }
+void TFrmGatewayMain::Close1Click(fw::TObject*) {
+  // Hidden, the form comes back through a click on the tray icon. Where the
+  // desktop shows no tray icon, the form goes down to its own icon instead,
+  // so the program never runs without an icon or a window.
+  if (plat::NotifyAreaAvailable()) {
+    Hide();
+  } else {
+    SetWindowState(fw::wsMinimized);
+  }
+}
 
 void TFrmGatewayMain::Shutdown1Click(fw::TObject*) {
   if (fw::MessageDlg(kShutdownQuestion, fw::mtWarning, fw::mbYesNoCancel) != fw::mrYes) return;

@@ -11,6 +11,7 @@
 #include "framework/IniFiles.h"
 #include "framework/SysUtils.h"
 #include "platform/gdi/Gdi.h"
+#include "platform/shell/TrayIcon.h"
 #include "shared/KWVReg.h"
 
 namespace vexa {
@@ -320,7 +321,16 @@ void TFrmMainServer::KitTrayIcon1Click(fw::TObject* /*Sender*/) {
   fw::Application->BringToFront();
 }
 
-void TFrmMainServer::Close1Click(fw::TObject* /*Sender*/) { Hide(); }
+void TFrmMainServer::Close1Click(fw::TObject* /*Sender*/) {
+  // Hidden, the form comes back through a click on the tray icon. Where the
+  // desktop shows no tray icon, the form goes down to its own icon instead,
+  // so the program never runs without an icon or a window.
+  if (plat::NotifyAreaAvailable()) {
+    Hide();
+  } else {
+    SetWindowState(fw::wsMinimized);
+  }
+}
 
 void TFrmMainServer::Shutdown1Click(fw::TObject* /*Sender*/) {
   if (fw::MessageDlg(kShutdownQuestion, fw::mtWarning, fw::mbYesNoCancel) != fw::mrYes) return;
