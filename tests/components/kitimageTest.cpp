@@ -205,6 +205,36 @@ TEST(KitImageListItem, StoredBytesAndDamagedData) {
   EXPECT_EQ(Px(back.Mask(), 1, 0), 0u);
   EXPECT_EQ(Stored(back), once);
 
+  // Form data: the item travels in "Internal"; an older "Bitmap" property
+  // (count and bitmaps) is read but never written.
+  fw::TMemoryStream form;
+  TKitWriter writer(&form);
+  writer.WriteProperties(&item);
+  Bytes f = form.Data();
+  ASSERT_GT(f.size(), 14u);
+  EXPECT_EQ(Bytes(f.begin(), f.begin() + 10), (Bytes{8, 'I', 'n', 't', 'e', 'r', 'n', 'a', 'l', 10}));
+  EXPECT_EQ(f[10] | (f[11] << 8), int(once.size()));
+  EXPECT_EQ(Bytes(f.begin() + 14, f.end() - 1), once);
+  EXPECT_EQ(f.back(), 0);
+  fw::TMemoryStream old;
+  Bytes name{6, 'B', 'i', 't', 'm', 'a', 'p', 10};
+  old.WriteBuffer(name.data(), int32_t(name.size()));
+  Bytes body(once.begin() + 18, once.end());  // from the image count on
+  WriteStreamInt(&old, int32_t(body.size()));
+  old.WriteBuffer(body.data(), int32_t(body.size()));
+  WriteStreamByte(&old, 0);
+  old.SetPosition(0);
+  TKitImageListItem legacy(nullptr);
+  legacy.SetWidth(4);
+  legacy.SetHeight(2);
+  legacy.SetMasked(true);
+  legacy.SetCompressed(true);
+  TKitReader reader(&old);
+  reader.ReadProperties(&legacy);
+  ASSERT_EQ(legacy.ImageCount(), 2);
+  EXPECT_EQ(Px(legacy.Strip(), 1, 1), uint32_t(kRed));
+  EXPECT_EQ(Px(legacy.Mask(), 0, 0), 0xFFFFFFu);
+
   // Damaged: more images than a strip holds; a strip of the wrong width.
   auto damaged = [](std::vector<int32_t> ints, int32_t count, fw::TBitmap* strip) {
     fw::TMemoryStream d;
