@@ -56,6 +56,7 @@ void AddStateIcon(TKitGraphicList* List, const char* Name, fw::TColor Spot) {
   for (int r = 0; r < 7; ++r) {
     for (int x = 8 - halfWidth[r]; x <= 8 + halfWidth[r]; ++x) c->SetPixels(x, 5 + r, Spot);
   }
+  image.SetPixelFormat(fw::pf4bit);  // every colour used is one of the 16 standard ones
   fw::TBitmap mask;
   mask.SetSize(16, 16);
   mask.Canvas()->Brush()->SetColor(fw::clBlack);

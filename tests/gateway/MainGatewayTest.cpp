@@ -265,5 +265,31 @@ TEST_F(MainGatewayTest, CloseHidesTheFormAndShutdownEndsTheProgramOnlyWhenConfir
   EXPECT_TRUE(fw::Application->Terminated());
 }
 
+TEST_F(MainGatewayTest, StateIconsDifferOnlyInTheColourOfTheSameSpot) {
+  WriteProviderSettings("Ico", "127.0.0.1", std::to_string(test::FreeTcpPort()));
+  Make({"Ico"});
+  ASSERT_EQ(Form->KitGraphicList1->Graphics()->Count(), 3);
+  fw::TBitmap pictures[3];
+  for (int i = 0; i < 3; ++i) {
+    fw::TPicture* picture = Form->KitGraphicList1->Graphics()->GetItem(i)->Picture();
+    ASSERT_EQ(picture->Width(), 16);
+    ASSERT_EQ(picture->Height(), 16);
+    pictures[i].SetSize(16, 16);
+    pictures[i].Canvas()->Draw(0, 0, picture->Graphic());
+  }
+  const fw::TColor spot[3] = {fw::clRed, fw::clYellow, fw::clLime};
+  int differing = 0;
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      fw::TColor c[3];
+      for (int i = 0; i < 3; ++i) c[i] = static_cast<fw::TColor>(fw::ColorToRGB(pictures[i].Canvas()->Pixels(x, y)));
+      if (c[0] == c[1] && c[1] == c[2]) continue;
+      ++differing;
+      for (int i = 0; i < 3; ++i) EXPECT_EQ(c[i], spot[i]) << "icon " << i << " at " << x << "," << y;
+    }
+  }
+  EXPECT_EQ(differing, 29);
+}
+
 }  // namespace
 }  // namespace vexa
