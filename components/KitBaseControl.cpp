@@ -16,12 +16,12 @@ TKitBaseControl::~TKitBaseControl() {
   FEffects->OnChange = nullptr;
   FEffects.reset();
   FChangeLink->OnChange = nullptr;
-  if (FImageList) FImageList->RemoveChangeLink(FChangeLink.get());
-  FChangeLink.reset();
+  FChangeLink.reset();  // leaves the list it is registered with
 }
 
 void TKitBaseControl::SetImageList(TKitCustomImageList* Value) {
-  if (FImageList) FImageList->RemoveChangeLink(FChangeLink.get());
+  // The link knows its list; a list being freed has let go of it already.
+  if (TKitBaseContainer* old = FChangeLink->Sender()) old->RemoveChangeLink(FChangeLink.get());
   FImageList = Value;
   if (Value) {
     Value->AddChangeLink(FChangeLink.get());

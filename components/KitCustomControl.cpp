@@ -52,8 +52,7 @@ TKitCustomControl::~TKitCustomControl() {
   FEffects->OnChange = nullptr;
   FEffects.reset();
   FChangeLink->OnChange = nullptr;
-  if (FImageList) FImageList->RemoveChangeLink(FChangeLink.get());
-  FChangeLink.reset();
+  FChangeLink.reset();  // leaves the list it is registered with
   FFont->OnChange = nullptr;
 }
 
@@ -100,7 +99,8 @@ bool TKitCustomControl::CanvasBound() {
 }
 
 void TKitCustomControl::SetImageList(TKitCustomImageList* Value) {
-  if (FImageList) FImageList->RemoveChangeLink(FChangeLink.get());
+  // The link knows its list; a list being freed has let go of it already.
+  if (TKitBaseContainer* old = FChangeLink->Sender()) old->RemoveChangeLink(FChangeLink.get());
   FImageList = Value;
   if (Value) {
     Value->AddChangeLink(FChangeLink.get());
