@@ -376,6 +376,22 @@ void Activate(State* s, HWND top) {
   }
 }
 
+// The window that takes the keyboard for a top-level window disabled by a
+// modal one: the active window when it is enabled, else the newest enabled
+// visible top-level window of the display.
+HWND EnabledTopInstead(State* s, HWND disabled) {
+  if (s->active && s->active != disabled && IsWindow(s->active) && IsWindowEnabled(s->active) &&
+      HasStyle(s->active, WS_VISIBLE))
+    return s->active;
+  std::vector<HWND> tops = GetTopLevelWindows();
+  for (auto it = tops.rbegin(); it != tops.rend(); ++it) {
+    if (*it != disabled && *it != s->timerWnd && OwnedByDisplay(s, *it) && HasStyle(*it, WS_VISIBLE) &&
+        IsWindowEnabled(*it) && !IsIconic(*it))
+      return *it;
+  }
+  return 0;
+}
+
 }  // namespace
 
 void BackendConfigured(HWND top, const RECT& rect) {
@@ -411,14 +427,7 @@ void BackendActivated(HWND top, bool active) {
   if (!s) return;
   if (active && !IsWindowEnabled(top)) {
     // A window disabled by a modal one hands the keyboard to an enabled window.
-    std::vector<HWND> tops = GetTopLevelWindows();
-    for (auto it = tops.rbegin(); it != tops.rend(); ++it) {
-      if (*it != top && *it != s->timerWnd && OwnedByDisplay(s, *it) && HasStyle(*it, WS_VISIBLE) &&
-          IsWindowEnabled(*it) && !IsIconic(*it) && s->backend->WindowId(*it)) {
-        s->backend->Activate(*it);
-        return;
-      }
-    }
+    if (HWND other = EnabledTopInstead(s, top)) s->backend->Activate(other);
     return;
   }
   if (active) {
@@ -655,7 +664,9 @@ void DeliverMouse(HWND top, MouseAction action, int button, int32_t x, int32_t y
 
 void DeliverKey(HWND top, bool down, int vk, uint32_t ch, bool alt) {
   State* s = Mine();
-  if (!s || !IsWindow(top) || !IsWindowEnabled(top)) return;
+  if (!s || !IsWindow(top)) return;
+  // Keys typed while a modal window keeps this one disabled belong to the modal one.
+  if (!IsWindowEnabled(top) && (top = EnabledTopInstead(s, top)) == 0) return;
   HWND target = s->focus && IsWindow(s->focus) && TopOf(s->focus) == top ? s->focus : top;
   if (!IsWindowEnabled(target)) return;
   uint32_t lp = 1u | (1u << 28);

@@ -248,4 +248,21 @@ TEST_F(Headless, TheCloseHitAreaAndTheCloseBoxSendTheCloseCommand) {
   EXPECT_EQ(closes, 2);
 }
 
+TEST_F(Headless, ADisabledWindowPassesKeysToTheEnabledOneAndTakesNoClicks) {
+  FlushDisplay();
+  HWND box = CreateWindowEx(0, "HeadlessTestWindow", "box", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 100, 60,
+                            0, 0);
+  HWND boxButton = CreateWindowEx(0, "HeadlessTestWindow", "", WS_CHILD | WS_VISIBLE, 5, 5, 40, 20, box, 1);
+  EnableWindow(top, false);
+  SetFocus(boxButton);
+  gSeen.clear();
+  DeliverKey(top, true, VK_RETURN, 13, false);
+  DeliverMouse(top, MouseAction::Down, 0, 150, 40, 0, 0, 1000);
+  Drain();
+  std::vector<std::pair<HWND, UINT>> got;
+  for (auto& s : gSeen) got.push_back({s.hwnd, s.msg});
+  EXPECT_EQ(got, (std::vector<std::pair<HWND, UINT>>{{boxButton, WM_KEYDOWN}, {boxButton, WM_CHAR}}));
+  DestroyWindow(box);
+}
+
 }  // namespace
