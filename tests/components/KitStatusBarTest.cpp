@@ -9,7 +9,9 @@
 
 #include "components/KitLabel.h"
 #include "components/KitStatusBar.h"
+#include "framework/ControlPaint.h"
 #include "framework/Forms.h"
+#include "platform/display/Display.h"
 #include "tests/support/TestSession.h"
 
 using namespace vexa;
@@ -198,4 +200,60 @@ TEST(KitStatusBarTest, ControlGapAndPanelControls) {
   EXPECT_EQ(bar->ControlCount(), before);
   p->SetStyle(spPanel);
   fw::Free(form);  // the bar and its panel control go with the form
+}
+
+namespace {
+TColor StorePixel(fw::HWND h, int x, int y) {
+  int32_t w = 0, hh = 0;
+  std::vector<uint8_t> px;
+  if (!plat::GetWindowSurface(h, &w, &hh, &px) || x >= w || y >= hh) return -1;
+  const uint8_t* p = px.data() + y * plat::DibStride(w, 24) + x * 3;
+  return TColor(p[2] | (p[1] << 8) | (p[0] << 16));
+}
+// Runs the loop until done() (the display paints from the loop), at most about ten seconds.
+bool PumpUntil(const std::function<bool()>& done) {
+  for (int i = 0; i < 500 && !done(); ++i) {
+    fw::Application->ProcessMessages();
+    plat::FlushDisplay();
+    plat::WaitMessageTimeout(20);
+  }
+  return done();
+}
+int StoreCount(fw::HWND h, TColor c, TRect r) {
+  int n = 0;
+  for (int y = r.Top; y < r.Bottom; ++y)
+    for (int x = r.Left; x < r.Right; ++x) n += StorePixel(h, x, y) == c;
+  return n;
+}
+}  // namespace
+
+TEST(KitStatusBarTest, DisplayLayerPaintsTheBarAndALabel) {
+  vexa::test::TestSession session;
+  unsetenv("DISPLAY");
+  ASSERT_FALSE(fw::InitApplicationDisplay());  // headless: the same painting, no X server
+  auto* form = fw::CreateFormOf<fw::TForm>(nullptr);
+  form->SetBounds(0, 0, 240, 120);
+  auto* bar = new TKitStatusBar(form);
+  bar->SetParent(form);
+  bar->SetOldStyle(false);
+  TKitStatusPanel* p = bar->Panels()->Add();
+  p->SetSize(100);
+  p->Font()->SetColor(fw::clRed);
+  p->SetText("Clients: 5");
+  auto* label = new TKitLabel(form);
+  label->SetParent(form);
+  label->SetBounds(10, 10, 0, 0);
+  label->Font()->SetColor(fw::clBlue);
+  label->SetCaption("Notification messages");
+  form->Show();
+  const TRect panel{4, 1, 104, 18};
+  EXPECT_TRUE(PumpUntil([&] { return StoreCount(bar->Handle(), fw::clRed, panel) > 0; }));
+  const TRect l{label->Left(), label->Top(), label->Left() + label->Width(),
+                label->Top() + label->Height()};
+  EXPECT_TRUE(PumpUntil([&] { return StoreCount(form->Handle(), fw::clBlue, l) > 0; }));
+  // A new text reaches the window.
+  p->SetText("");
+  EXPECT_TRUE(PumpUntil([&] { return StoreCount(bar->Handle(), fw::clRed, panel) == 0; }));
+  fw::Free(form);
+  plat::ShutdownDisplay();
 }
