@@ -757,6 +757,9 @@ void TBitmap::LoadFromStream(TStream* Stream) {
   uint32_t total = BitmapFileSize(head, size_t(got));
   if (got < int32_t(sizeof(head)) || total < 54 || total > (1u << 30))
     throw EInvalidGraphic("Bitmap image is not valid");
+  // The header's size is only a claim: never reserve more than the stream still holds.
+  if (int64_t(total - sizeof(head)) > Stream->Size() - Stream->Position())
+    throw EInvalidGraphic("Bitmap image is not valid");
   std::vector<uint8_t> file(total);
   std::memcpy(file.data(), head, sizeof(head));
   if (Stream->Read(file.data() + sizeof(head), int32_t(total - sizeof(head))) !=
