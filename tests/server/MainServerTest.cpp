@@ -192,26 +192,40 @@ TEST_F(MainServerTest, TrayAndPanelsFollowTheListenerAndTheDatabaseSide) {
   EXPECT_EQ(FForm->DatabaseStatusText(), " Database DLL:  Waiting...");
   EXPECT_EQ(FForm->ClientStatusText(), " Client Connections:  0");
   EXPECT_EQ(FForm->TrayIconIndex(), 0);
-  const fw::TColor starting = SpotOf(FForm->KitTrayIcon1->Icon());
+  EXPECT_EQ(SpotOf(FForm->KitTrayIcon1->Icon()), fw::clGray);
 
-  bool accept = true;
-  FForm->VexaIPCServer1ClientConnecting(0, accept);
-  EXPECT_EQ(FForm->DatabaseStatusText(), " Database DLL:  Connected");
+  // The database side joins and leaves the channel; this thread answers it
+  // while waiting for its reply.
+  test::ChildProcess db(test::BinPath("DbSidePeer"), {});
+  auto ask = [&](const std::string& command) {
+    db.WriteStdin(command + "\n");
+    std::optional<std::string> line;
+    PumpUntil([&] { return (line = db.ReadLine(5ms)).has_value(); });
+    return line.value_or("<no answer>");
+  };
+  ASSERT_EQ(db.ReadLine(10s).value_or(""), "ready");
+  ASSERT_EQ(ask("connect"), "connected");
+  EXPECT_TRUE(PumpUntil([&] { return FForm->DatabaseStatusText() == " Database DLL:  Connected"; }));
   EXPECT_EQ(FForm->TrayIconIndex(), 2);
   EXPECT_EQ(SpotOf(FForm->KitTrayIcon1->Icon()), fw::clLime);
 
-  FForm->VexaIPCServer1ClientDisconnecting(0);
-  EXPECT_EQ(FForm->DatabaseStatusText(), " Database DLL:  Waiting...");
+  ASSERT_EQ(ask("disconnect"), "disconnected");
+  EXPECT_TRUE(PumpUntil([&] { return FForm->DatabaseStatusText() == " Database DLL:  Waiting..."; }));
   EXPECT_EQ(FForm->TrayIconIndex(), 1);
   EXPECT_EQ(SpotOf(FForm->KitTrayIcon1->Icon()), fw::clRed);
-
-  FForm->VexaIPCServer1ServerInstanceExists(FForm);
-  EXPECT_EQ(FForm->DatabaseStatusText(), " Database DLL:  Server Exists");
-  EXPECT_EQ(FForm->TrayIconIndex(), 0);
-  EXPECT_EQ(SpotOf(FForm->KitTrayIcon1->Icon()), starting);
-  EXPECT_EQ(FForm->DisplayMemo->Lines()->Get(FForm->DisplayMemo->Lines()->Count() - 1), "Server Already Exists");
   // The hint keeps telling where the server listens.
   EXPECT_EQ(TrayTip(FForm->KitTrayIcon1), listening);
+}
+
+TEST_F(MainServerTest, AnotherChannelOwnerShowsServerExistsWhileTheListenerRuns) {
+  test::ChildProcess holder(test::BinPath("ChannelHolderPeer"), {});
+  ASSERT_EQ(holder.ReadLine(10s).value_or(""), "serving");
+  Start();
+  EXPECT_EQ(FForm->DatabaseStatusText(), " Database DLL:  Server Exists");
+  EXPECT_EQ(FForm->TrayIconIndex(), 0);
+  EXPECT_EQ(SpotOf(FForm->KitTrayIcon1->Icon()), fw::clGray);
+  EXPECT_EQ(FForm->NetSocketServer1->State(), wsListening);
+  holder.CloseStdin();
 }
 
 TEST_F(MainServerTest, CloseHidesTheFormAndATrayClickShowsItAgain) {
