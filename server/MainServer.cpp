@@ -292,6 +292,10 @@ void TFrmMainServer::ClientCountChanged(fw::TMessage& /*Msg*/) {
 // ---------------------------------------------------------------------------
 // Status display
 
+void TFrmMainServer::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AHeight) {
+  fw::TForm::SetBounds(ALeft, ATop, std::max<int32_t>(AWidth, 382), std::max<int32_t>(AHeight, 189));
+}
+
 const std::string& TFrmMainServer::TrayHint() const { return KitTrayIcon1->Hint(); }
 
 const std::string& TFrmMainServer::DatabaseStatusText() const {

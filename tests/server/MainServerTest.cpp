@@ -273,7 +273,7 @@ TEST_F(MainServerTest, ShutdownEndsTheServerOnlyWhenConfirmed) {
   EXPECT_NE(FForm->NetSocketServer1->State(), wsListening);
 }
 
-TEST_F(MainServerTest, MenusCarryTheirCommandsAndClearLogEmptiesTheLog) {
+TEST_F(MainServerTest, MenusCarryTheirCommandsWindowKeepsItsMinimumAndClearLogEmptiesTheLog) {
   Start();
   EXPECT_EQ(FForm->File1->Caption(), "&File");
   EXPECT_EQ(FForm->Close1->Caption(), "&Close");
@@ -281,6 +281,9 @@ TEST_F(MainServerTest, MenusCarryTheirCommandsAndClearLogEmptiesTheLog) {
   EXPECT_EQ(FForm->Shutdown1->Caption(), "&Shutdown Notify Server");
   EXPECT_EQ(FForm->View1->Caption(), "&View");
   EXPECT_EQ(FForm->ClearLog1->Caption(), "&Clear Log");
+  FForm->SetBounds(10, 20, 100, 100);
+  EXPECT_EQ(FForm->Width(), 382);
+  EXPECT_EQ(FForm->Height(), 189);
   ASSERT_GT(FForm->DisplayMemo->Lines()->Count(), 0);
   FForm->ClearLog1->Click();
   EXPECT_EQ(FForm->DisplayMemo->Lines()->Count(), 0);
