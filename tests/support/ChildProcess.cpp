@@ -87,8 +87,8 @@ std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds time
       FLines.push_back(line);
       return line;
     }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    // Rounded up, so that a short time-out still reads once.
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 || FEof) return std::nullopt;
     FillBuffer(left);
   }
@@ -98,8 +98,7 @@ std::optional<std::string> ChildProcess::WaitForLine(const std::string& needle,
                                                      std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return std::nullopt;
     auto line = ReadLine(left);
     if (!line) return std::nullopt;
