@@ -74,6 +74,20 @@ TEST_F(GuiFixture, ClickingAButtonFiresItsHandler) {
   EXPECT_TRUE(other->Focused());
 }
 
+TEST_F(GuiFixture, TwoQuickClicksOnAPanelAreADoubleClick) {
+  auto* p = new TPanel(form);
+  p->SetParent(form);
+  p->SetBounds(10, 10, 150, 100);
+  int clicks = 0, doubles = 0;
+  p->OnClick = [&](TObject*) { ++clicks; };
+  p->OnDblClick = [&](TObject*) { ++doubles; };
+  ShowAndWait();
+  input->Click(XWin(), 50, 50);
+  input->Click(XWin(), 51, 50);
+  ASSERT_TRUE(PumpUntil([&] { return doubles == 1; }));
+  EXPECT_EQ(clicks, 2);  // each release still clicks
+}
+
 TEST_F(GuiFixture, TypingIntoAnEditChangesItsText) {
   auto* e = new TEdit(form);
   e->SetParent(form);
