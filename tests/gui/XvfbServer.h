@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -46,6 +47,12 @@ public:
       while (std::chrono::steady_clock::now() < deadline) {
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid) break;  // taken meanwhile: next number
+        // Ours only when the lock names our process (another test may have
+        // taken the number a moment earlier).
+        if (LockOwner(lock) != pid) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          continue;
+        }
         if (Display* d = XOpenDisplay(name.c_str())) {
           XCloseDisplay(d);
           FPid = pid;
@@ -70,6 +77,14 @@ public:
   const std::string& Name() const { return FName; }
 
 private:
+  static pid_t LockOwner(const std::string& lock) {
+    FILE* f = std::fopen(lock.c_str(), "r");
+    if (!f) return -1;
+    long v = -1;
+    if (std::fscanf(f, "%ld", &v) != 1) v = -1;
+    std::fclose(f);
+    return static_cast<pid_t>(v);
+  }
   pid_t FPid = -1;
   std::string FName;
 };
