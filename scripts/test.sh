@@ -17,7 +17,13 @@ fi
 
 cmake -S . -B "$build" "${args[@]}"
 cmake --build "$build" -j "$jobs"
-ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300
+# Tests never use the desktop this runs on: the GUI tests start X servers of their own.
+env -u DISPLAY ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300
+
+# The demo command, briefly, as a user runs it: the whole chain on a private X server.
+if [ "${VEXA_SANITIZE:-0}" != 1 ] && [ "${VEXA_NO_DEMO:-0}" != 1 ]; then
+  env -u DISPLAY VEXA_BUILD_DIR="$build" scripts/demo.sh 5
+fi
 
 # The fuzz targets need clang's libFuzzer: a build of their own, a short run each.
 if [ "${VEXA_NO_FUZZ:-0}" != 1 ]; then
