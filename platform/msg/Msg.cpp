@@ -257,6 +257,37 @@ struct Packet {
   uint32_t time = 0;
 };
 
+// Reads up to Batch whole packets from a connection without blocking and hands
+// each one to Each; pieces of another size are skipped. Answers true when the
+// connection is finished (end of stream, an error, or nothing to read while
+// epoll reports a hang-up) and should be closed.
+template <int Batch, class F>
+bool ReceivePackets(int fd, uint32_t events, F&& Each) {
+  Packet pk[Batch];
+  iovec iov[Batch];
+  mmsghdr mh[Batch];
+  memset(mh, 0, sizeof mh);
+  for (int i = 0; i < Batch; ++i) {
+    iov[i].iov_base = &pk[i];
+    iov[i].iov_len = sizeof(Packet);
+    mh[i].msg_hdr.msg_iov = &iov[i];
+    mh[i].msg_hdr.msg_iovlen = 1;
+  }
+  int n = recvmmsg(fd, mh, Batch, MSG_DONTWAIT, nullptr);
+  if (n < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+      return (events & (EPOLLHUP | EPOLLERR)) != 0;
+    }
+    return true;
+  }
+  for (int i = 0; i < n; ++i) {
+    if (mh[i].msg_len == 0) return true;
+    if (mh[i].msg_len != sizeof(Packet) || (mh[i].msg_hdr.msg_flags & MSG_TRUNC)) continue;
+    Each(pk[i]);
+  }
+  return n == 0;
+}
+
 // epoll data: kind in the upper half, descriptor in the lower.
 enum FdKind : uint32_t { kWake = 1, kListen, kInConn, kOutConn, kSignal, kWatched };
 
@@ -570,36 +601,9 @@ struct Queue : std::enable_shared_from_this<Queue> {
     auto it = inConns.find(fd);
     if (it == inConns.end()) return;
     std::shared_ptr<InConn> conn = it->second;
-    constexpr int kBatch = 32;
-    Packet pk[kBatch];
-    iovec iov[kBatch];
-    mmsghdr mh[kBatch];
-    memset(mh, 0, sizeof mh);
-    for (int i = 0; i < kBatch; ++i) {
-      iov[i].iov_base = &pk[i];
-      iov[i].iov_len = sizeof(Packet);
-      mh[i].msg_hdr.msg_iov = &iov[i];
-      mh[i].msg_hdr.msg_iovlen = 1;
-    }
-    int n = recvmmsg(fd, mh, kBatch, MSG_DONTWAIT, nullptr);
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-        if (events & (EPOLLHUP | EPOLLERR)) CloseInConn(fd);
-        return;
-      }
-      CloseInConn(fd);
-      return;
-    }
-    bool eof = n == 0;
-    for (int i = 0; i < n; ++i) {
-      if (mh[i].msg_len == 0) {
-        eof = true;
-        break;
-      }
-      if (mh[i].msg_len != sizeof(Packet) || (mh[i].msg_hdr.msg_flags & MSG_TRUNC)) continue;
-      const Packet& p = pk[i];
+    const bool finished = ReceivePackets<32>(fd, events, [&](const Packet& p) {
       if (p.kind == kPost) {
-        if (!OwnsWindow(p.hwnd)) continue;  // destroyed meanwhile
+        if (!OwnsWindow(p.hwnd)) return;  // destroyed meanwhile
         MSG m;
         m.hwnd = p.hwnd;
         m.message = p.msg;
@@ -621,45 +625,18 @@ struct Queue : std::enable_shared_from_this<Queue> {
         sentIn.push_back(std::move(item));
         pending.fetch_add(1, std::memory_order_relaxed);
       }
-    }
-    if (eof) CloseInConn(fd);
+    });
+    if (finished) CloseInConn(fd);
   }
 
   void ReadReplies(int fd, uint32_t events) {
     auto it = outByFd.find(fd);
     if (it == outByFd.end()) return;
     std::shared_ptr<OutConn> conn = it->second;
-    constexpr int kBatch = 16;
-    Packet pk[kBatch];
-    iovec iov[kBatch];
-    mmsghdr mh[kBatch];
-    memset(mh, 0, sizeof mh);
-    for (int i = 0; i < kBatch; ++i) {
-      iov[i].iov_base = &pk[i];
-      iov[i].iov_len = sizeof(Packet);
-      mh[i].msg_hdr.msg_iov = &iov[i];
-      mh[i].msg_hdr.msg_iovlen = 1;
-    }
-    int n = recvmmsg(fd, mh, kBatch, MSG_DONTWAIT, nullptr);
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-        if (events & (EPOLLHUP | EPOLLERR)) CloseOutConn(conn);
-        return;
-      }
-      CloseOutConn(conn);
-      return;
-    }
-    bool eof = n == 0;
-    for (int i = 0; i < n; ++i) {
-      if (mh[i].msg_len == 0) {
-        eof = true;
-        break;
-      }
-      if (mh[i].msg_len != sizeof(Packet) || (mh[i].msg_hdr.msg_flags & MSG_TRUNC)) continue;
-      const Packet& p = pk[i];
+    const bool finished = ReceivePackets<16>(fd, events, [&](const Packet& p) {
       if (p.kind == kReply && awaiting.erase(p.seq)) replies[p.seq] = Reply{p.status, p.result};
-    }
-    if (eof) CloseOutConn(conn);
+    });
+    if (finished) CloseOutConn(conn);
   }
 
   bool OwnsWindow(HWND hwnd) {
@@ -1627,13 +1604,9 @@ bool GetWindowRect(HWND hwnd, RECT* rect) {
 }
 
 bool GetClientRect(HWND hwnd, RECT* rect) {
-  auto w = FindWindow(hwnd);
-  if (!w || !rect) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return false;
-  }
-  std::lock_guard<std::mutex> lock(G().mu);
-  *rect = RECT{0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top};
+  // The client area is the whole window, placed at the origin.
+  if (!GetWindowRect(hwnd, rect)) return false;
+  *rect = RECT{0, 0, rect->right - rect->left, rect->bottom - rect->top};
   return true;
 }
 
