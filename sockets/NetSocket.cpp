@@ -463,37 +463,28 @@ void TCustomNetSocket::ChangeState(TSocketState NewState) {
   if (!Destroying_()) DoChangeState(old, NewState);
 }
 
-void TCustomNetSocket::SetAddr(const std::string& Value) {
-  if (FAddrAssigned && Value == FAddrStr) return;
+void TCustomNetSocket::SetEndpointText(const std::string& Value, const char* Name,
+                                       std::string& Text, bool& Assigned, bool& Resolved) {
+  if (Assigned && Value == Text) return;
   if (FState != wsClosed) {
-    RaiseError("Cannot change Addr if not closed");
+    RaiseError(std::string("Cannot change ") + Name + " if not closed");
     return;
   }
-  FAddrStr = fw::Trim(Value);
-  FAddrAssigned = !FAddrStr.empty();
-  FAddrResolved = false;
+  Text = fw::Trim(Value);
+  Assigned = !Text.empty();
+  Resolved = false;
+}
+
+void TCustomNetSocket::SetAddr(const std::string& Value) {
+  SetEndpointText(Value, "Addr", FAddrStr, FAddrAssigned, FAddrResolved);
 }
 
 void TCustomNetSocket::SetPort(const std::string& Value) {
-  if (FPortAssigned && Value == FPortStr) return;
-  if (FState != wsClosed) {
-    RaiseError("Cannot change Port if not closed");
-    return;
-  }
-  FPortStr = fw::Trim(Value);
-  FPortAssigned = !FPortStr.empty();
-  FPortResolved = false;
+  SetEndpointText(Value, "Port", FPortStr, FPortAssigned, FPortResolved);
 }
 
 void TCustomNetSocket::SetProto(const std::string& Value) {
-  if (FProtoAssigned && Value == FProtoStr) return;
-  if (FState != wsClosed) {
-    RaiseError("Cannot change Proto if not closed");
-    return;
-  }
-  FProtoStr = fw::Trim(Value);
-  FProtoAssigned = !FProtoStr.empty();
-  FProtoResolved = false;
+  SetEndpointText(Value, "Proto", FProtoStr, FProtoAssigned, FProtoResolved);
 }
 
 void TCustomNetSocket::SetLocalPort(const std::string& Value) {
@@ -654,6 +645,28 @@ void TCustomNetSocket::BindSocket() {
   FLocalPortStr = IntStr(FLocalPortNum);
 }
 
+// Resolves what is not resolved yet, in this order: protocol (which also sets
+// the socket type), port, local port when asked, address. A failure raises.
+void TCustomNetSocket::ResolveEndpoint(bool WithLocalPort) {
+  if (!FProtoResolved) {
+    FProto = NetSocketResolveProto(FProtoStr);
+    FType = FProto == 17 ? plat::SOCK_DGRAM : plat::SOCK_STREAM;
+    FProtoResolved = true;
+  }
+  if (!FPortResolved) {
+    FSin.sin_port = WS(htons)(NetSocketResolvePort(FPortStr, FProtoStr));
+    FPortResolved = true;
+  }
+  if (WithLocalPort && !FLocalPortResolved) {
+    FLocalPortNum = NetSocketResolvePort(FLocalPortStr, FProtoStr);
+    FLocalPortResolved = true;
+  }
+  if (!FAddrResolved) {
+    FSin.sin_addr.s_addr = NetSocketResolveHost(FAddrStr);
+    FAddrResolved = true;
+  }
+}
+
 void TCustomNetSocket::Connect() {
   if (FHSocket != plat::INVALID_SOCKET && FState != wsClosed) {
     RaiseError("Connect: Socket already in use");
@@ -673,23 +686,7 @@ void TCustomNetSocket::Connect() {
   }
   LoadSocketLibrary();  // library failures are raised as they are, never as "connect: "
   try {
-    if (!FProtoResolved) {
-      FProto = NetSocketResolveProto(FProtoStr);
-      FType = FProto == 17 ? plat::SOCK_DGRAM : plat::SOCK_STREAM;
-      FProtoResolved = true;
-    }
-    if (!FPortResolved) {
-      FSin.sin_port = WS(htons)(NetSocketResolvePort(FPortStr, FProtoStr));
-      FPortResolved = true;
-    }
-    if (!FLocalPortResolved) {
-      FLocalPortNum = NetSocketResolvePort(FLocalPortStr, FProtoStr);
-      FLocalPortResolved = true;
-    }
-    if (!FAddrResolved) {
-      FSin.sin_addr.s_addr = NetSocketResolveHost(FAddrStr);
-      FAddrResolved = true;
-    }
+    ResolveEndpoint(true);
   } catch (fw::Exception& E) {
     RaiseError("connect: " + E.Message());
     return;
@@ -781,19 +778,7 @@ void TCustomNetSocket::Listen() {
     return;
   }
   try {
-    if (!FProtoResolved) {
-      FProto = NetSocketResolveProto(FProtoStr);
-      FType = FProto == 17 ? plat::SOCK_DGRAM : plat::SOCK_STREAM;
-      FProtoResolved = true;
-    }
-    if (!FPortResolved) {
-      FSin.sin_port = WS(htons)(NetSocketResolvePort(FPortStr, FProtoStr));
-      FPortResolved = true;
-    }
-    if (!FAddrResolved) {
-      FSin.sin_addr.s_addr = NetSocketResolveHost(FAddrStr);
-      FAddrResolved = true;
-    }
+    ResolveEndpoint(false);
   } catch (fw::Exception& E) {
     RaiseError("listen: " + E.Message());
     return;

@@ -258,6 +258,11 @@ protected:
   bool FServedFromBuffer = false;
 
 private:
+  // Addr, Port and Proto: stores the trimmed text (refused unless closed) and
+  // marks it assigned when not empty and not yet resolved.
+  void SetEndpointText(const std::string& Value, const char* Name, std::string& Text,
+                       bool& Assigned, bool& Resolved);
+  void ResolveEndpoint(bool WithLocalPort);
   void HandleSelect(fw::TMessage& MsgRec);
   void HandleDnsCompletion(fw::TMessage& MsgRec, bool ByAddr);
 
