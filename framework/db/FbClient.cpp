@@ -70,6 +70,18 @@ void RaiseStatus(Firebird::IStatus* status) {
 
 namespace fw {
 
+namespace {
+
+// A value of type T from a message buffer, which need not be aligned for it.
+template <class T>
+T Load(const unsigned char* p) {
+  T v;
+  std::memcpy(&v, p, sizeof(v));
+  return v;
+}
+
+}  // namespace
+
 void TFbMessage::Decode(Firebird::ThrowStatusWrapper* st, Firebird::IMessageMetadata* meta,
                         const unsigned char* buffer, std::vector<TFbField>& row) {
   unsigned count = meta->getCount(st);
@@ -92,59 +104,33 @@ void TFbMessage::Decode(Firebird::ThrowStatusWrapper* st, Firebird::IMessageMeta
         f.FText.assign(reinterpret_cast<const char*>(p), length);
         break;
       case SQL_VARYING: {
-        uint16_t n;
-        std::memcpy(&n, p, sizeof(n));
+        uint16_t n = Load<uint16_t>(p);
         if (n > length) n = static_cast<uint16_t>(length);
         f.FKind = TFbField::TKind::Text;
         f.FText.assign(reinterpret_cast<const char*>(p + 2), n);
         break;
       }
-      case SQL_SHORT: {
-        int16_t v;
-        std::memcpy(&v, p, sizeof(v));
+      case SQL_SHORT:
+      case SQL_LONG:
+      case SQL_INT64:
         f.FKind = TFbField::TKind::Integer;
-        f.FInteger = v;
+        f.FInteger = type == SQL_SHORT  ? Load<int16_t>(p)
+                     : type == SQL_LONG ? Load<int32_t>(p)
+                                        : Load<int64_t>(p);
         f.FScale = scale;
         break;
-      }
-      case SQL_LONG: {
-        int32_t v;
-        std::memcpy(&v, p, sizeof(v));
-        f.FKind = TFbField::TKind::Integer;
-        f.FInteger = v;
-        f.FScale = scale;
-        break;
-      }
-      case SQL_INT64: {
-        int64_t v;
-        std::memcpy(&v, p, sizeof(v));
-        f.FKind = TFbField::TKind::Integer;
-        f.FInteger = v;
-        f.FScale = scale;
-        break;
-      }
-      case SQL_FLOAT: {
-        float v;
-        std::memcpy(&v, p, sizeof(v));
-        f.FKind = TFbField::TKind::Float;
-        f.FFloat = v;
-        break;
-      }
+      case SQL_FLOAT:
       case SQL_DOUBLE:
-      case SQL_D_FLOAT: {
-        double v;
-        std::memcpy(&v, p, sizeof(v));
+      case SQL_D_FLOAT:
         f.FKind = TFbField::TKind::Float;
-        f.FFloat = v;
+        f.FFloat = type == SQL_FLOAT ? Load<float>(p) : Load<double>(p);
         break;
-      }
       case SQL_BOOLEAN:
         f.FKind = TFbField::TKind::Boolean;
         f.FInteger = *p != 0;
         break;
       case SQL_TYPE_DATE: {
-        ISC_DATE d;
-        std::memcpy(&d, p, sizeof(d));
+        ISC_DATE d = Load<ISC_DATE>(p);
         unsigned y, m, day;
         util->decodeDate(d, &y, &m, &day);
         char text[32];
@@ -154,8 +140,7 @@ void TFbMessage::Decode(Firebird::ThrowStatusWrapper* st, Firebird::IMessageMeta
         break;
       }
       case SQL_TYPE_TIME: {
-        ISC_TIME t;
-        std::memcpy(&t, p, sizeof(t));
+        ISC_TIME t = Load<ISC_TIME>(p);
         unsigned h, m, s, frac;
         util->decodeTime(t, &h, &m, &s, &frac);
         char text[32];
@@ -165,8 +150,7 @@ void TFbMessage::Decode(Firebird::ThrowStatusWrapper* st, Firebird::IMessageMeta
         break;
       }
       case SQL_TIMESTAMP: {
-        ISC_TIMESTAMP ts;
-        std::memcpy(&ts, p, sizeof(ts));
+        ISC_TIMESTAMP ts = Load<ISC_TIMESTAMP>(p);
         unsigned y, mo, d, h, mi, s, frac;
         util->decodeDate(ts.timestamp_date, &y, &mo, &d);
         util->decodeTime(ts.timestamp_time, &h, &mi, &s, &frac);
