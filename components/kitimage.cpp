@@ -788,17 +788,6 @@ std::string TKitBorImageListItem::DisplayName() const {
 
 void TKitBorImageListItem::Assign(fw::TPersistent* Source) { AssignError(Source); }
 
-TKitBorImageListItems::TKitBorImageListItems(TKitImageListConnector* Owner)
-    : fw::TCollection([](fw::TCollection* c) { return new TKitBorImageListItem(c); }),
-      FOwner(Owner) {}
-
-fw::TPersistent* TKitBorImageListItems::GetOwner() const { return FOwner; }
-
-void TKitBorImageListItems::Update(fw::TCollectionItem* Item) {
-  fw::TCollection::Update(Item);
-  if (FOwner) FOwner->NotifyChange();
-}
-
 // ---- TKitImageListConnector ----------------------------------------------------------------------
 
 namespace {
@@ -976,17 +965,6 @@ void TKitGraphicListItem::Assign(fw::TPersistent* Source) {
     return;
   }
   AssignError(Source);
-}
-
-TKitGraphicListItems::TKitGraphicListItems(TKitGraphicList* Owner)
-    : fw::TCollection([](fw::TCollection* c) { return new TKitGraphicListItem(c); }),
-      FOwner(Owner) {}
-
-fw::TPersistent* TKitGraphicListItems::GetOwner() const { return FOwner; }
-
-void TKitGraphicListItems::Update(fw::TCollectionItem* Item) {
-  fw::TCollection::Update(Item);
-  if (FOwner) FOwner->NotifyChange();
 }
 
 TKitGraphicList::TKitGraphicList(fw::TComponent* AOwner)

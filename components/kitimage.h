@@ -312,6 +312,30 @@ public:
 };
 
 // ---------------------------------------------------------------------------
+// The entries of a connector or a graphic list: items of class TItem, owned by
+// a list of class TOwner, for which a change to any entry is a change of the list.
+
+template <class TItem, class TOwner>
+class TKitOwnedItems : public fw::TCollection {
+public:
+  explicit TKitOwnedItems(TOwner* Owner)
+      : fw::TCollection([](fw::TCollection* c) -> fw::TCollectionItem* { return new TItem(c); }),
+        FOwner(Owner) {}
+  TItem* GetItem(int Index) const { return static_cast<TItem*>(Items(Index)); }
+  TItem* Add() { return static_cast<TItem*>(TCollection::Add()); }
+  fw::TPersistent* GetOwner() const override { return FOwner; }
+
+protected:
+  void Update(fw::TCollectionItem* Item) override {
+    fw::TCollection::Update(Item);
+    if (FOwner) FOwner->NotifyChange();
+  }
+
+private:
+  TOwner* FOwner;
+};
+
+// ---------------------------------------------------------------------------
 // Connector to standard image lists
 
 class TKitImageListConnector;
@@ -339,21 +363,7 @@ private:
   std::unique_ptr<TChangeLink> FChangeLink;
 };
 
-class TKitBorImageListItems : public fw::TCollection {
-public:
-  explicit TKitBorImageListItems(TKitImageListConnector* Owner);
-  TKitBorImageListItem* GetItem(int Index) const {
-    return static_cast<TKitBorImageListItem*>(Items(Index));
-  }
-  TKitBorImageListItem* Add() { return static_cast<TKitBorImageListItem*>(TCollection::Add()); }
-  fw::TPersistent* GetOwner() const override;
-
-protected:
-  void Update(fw::TCollectionItem* Item) override;
-
-private:
-  TKitImageListConnector* FOwner;
-};
+using TKitBorImageListItems = TKitOwnedItems<TKitBorImageListItem, TKitImageListConnector>;
 
 class TKitImageListConnector : public TKitCustomImageList {
 public:
@@ -424,21 +434,7 @@ private:
   std::unique_ptr<fw::TPicture> FPicture;
 };
 
-class TKitGraphicListItems : public fw::TCollection {
-public:
-  explicit TKitGraphicListItems(TKitGraphicList* Owner);
-  TKitGraphicListItem* GetItem(int Index) const {
-    return static_cast<TKitGraphicListItem*>(Items(Index));
-  }
-  TKitGraphicListItem* Add() { return static_cast<TKitGraphicListItem*>(TCollection::Add()); }
-  fw::TPersistent* GetOwner() const override;
-
-protected:
-  void Update(fw::TCollectionItem* Item) override;
-
-private:
-  TKitGraphicList* FOwner;
-};
+using TKitGraphicListItems = TKitOwnedItems<TKitGraphicListItem, TKitGraphicList>;
 
 class TKitGraphicList : public TKitCustomImageList {
 public:
