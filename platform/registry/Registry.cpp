@@ -246,21 +246,16 @@ bool ParseValueLine(const std::string& line, Value* v) {
   ++pos;
   while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
   std::string rest = line.substr(pos);
-  if (!rest.empty() && rest[0] == '"') {
-    size_t p = 0;
-    if (!ParseQuoted(rest, &p, &v->Data)) return false;
-    if (!TrimBlanks(rest.substr(p)).empty()) return false;
-    v->Type = REG_SZ;
-    return true;
-  }
-  if (rest.rfind("expand:", 0) == 0) {
-    std::string q = rest.substr(7);
+  // A quoted text with nothing but blanks after it.
+  auto quotedText = [v](const std::string& q, uint32_t type) {
     size_t p = 0;
     if (!ParseQuoted(q, &p, &v->Data)) return false;
     if (!TrimBlanks(q.substr(p)).empty()) return false;
-    v->Type = REG_EXPAND_SZ;
+    v->Type = type;
     return true;
-  }
+  };
+  if (!rest.empty() && rest[0] == '"') return quotedText(rest, REG_SZ);
+  if (rest.rfind("expand:", 0) == 0) return quotedText(rest.substr(7), REG_EXPAND_SZ);
   if (rest.rfind("dword:", 0) == 0) {
     uint32_t d;
     if (!ParseUnsigned32(TrimBlanks(rest.substr(6)), &d)) return false;

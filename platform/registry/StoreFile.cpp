@@ -46,6 +46,21 @@ bool ModeAllowsWrite(const std::string& path, bool mustExist) {
   if ((st.st_mode & 0222) == 0) return false;
   return access(path.c_str(), W_OK) == 0;
 }
+
+// Writes all of content, going on after interrupted calls; false (errno set)
+// on the first failed write.
+bool WriteAll(int fd, const std::string& content) {
+  size_t done = 0;
+  while (done < content.size()) {
+    ssize_t n = write(fd, content.data() + done, content.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
 }  // namespace
 
 bool CanWrite(const std::string& dir, const std::string& file) {
@@ -69,17 +84,11 @@ bool CanWriteFile(const std::string& file) { return ModeAllowsWrite(file, true);
 bool WriteInPlace(const std::string& path, const std::string& content) {
   int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (fd < 0) return false;
-  size_t done = 0;
-  while (done < content.size()) {
-    ssize_t n = write(fd, content.data() + done, content.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int e = errno;
-      close(fd);
-      errno = e;
-      return false;
-    }
-    done += static_cast<size_t>(n);
+  if (!WriteAll(fd, content)) {
+    int e = errno;
+    close(fd);
+    errno = e;
+    return false;
   }
   bool ok = fsync(fd) == 0;
   close(fd);
@@ -113,20 +122,7 @@ bool ReplaceAtomically(const std::string& path, const std::string& content) {
   if (stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
   int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  size_t done = 0;
-  while (done < content.size()) {
-    ssize_t n = write(fd, content.data() + done, content.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int e = errno;
-      close(fd);
-      unlink(tmp.c_str());
-      errno = e;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (fchmod(fd, mode) != 0 || fsync(fd) != 0) {
+  if (!WriteAll(fd, content) || fchmod(fd, mode) != 0 || fsync(fd) != 0) {
     int e = errno;
     close(fd);
     unlink(tmp.c_str());
