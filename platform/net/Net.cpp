@@ -1187,6 +1187,21 @@ char* inet_ntoa(in_addr in) {
   return text;
 }
 
+namespace {
+
+// The answer of a blocking host lookup: null with the error kept for
+// WSAGetLastError, or d laid out in the caller's per-thread block.
+hostent* HostResult(int err, const HostData& d, std::vector<char>& block) {
+  if (err) {
+    tLastError = err;
+    return nullptr;
+  }
+  block.assign(LayoutSize(d), 0);
+  return Layout(d, block.data(), static_cast<int>(block.size()));
+}
+
+}  // namespace
+
 hostent* gethostbyname(const char* name) {
   if (!Started()) return nullptr;
   if (!name) {
@@ -1194,14 +1209,8 @@ hostent* gethostbyname(const char* name) {
     return nullptr;
   }
   HostData d;
-  int err = ResolveName(name, &d);
-  if (err) {
-    tLastError = err;
-    return nullptr;
-  }
   thread_local std::vector<char> block;
-  block.assign(LayoutSize(d), 0);
-  return Layout(d, block.data(), static_cast<int>(block.size()));
+  return HostResult(ResolveName(name, &d), d, block);
 }
 
 hostent* gethostbyaddr(const char* addr, int len, int type) {
@@ -1213,14 +1222,8 @@ hostent* gethostbyaddr(const char* addr, int len, int type) {
   uint32_t a;
   std::memcpy(&a, addr, 4);
   HostData d;
-  int err = ResolveAddr(a, &d);
-  if (err) {
-    tLastError = err;
-    return nullptr;
-  }
   thread_local std::vector<char> block;
-  block.assign(LayoutSize(d), 0);
-  return Layout(d, block.data(), static_cast<int>(block.size()));
+  return HostResult(ResolveAddr(a, &d), d, block);
 }
 
 servent* getservbyname(const char* name, const char* proto) {
