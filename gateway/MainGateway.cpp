@@ -4,6 +4,7 @@
 
 #include "components/KitStatusBar.h"
 #include "components/KitTrayIcon.h"
+#include "components/KitStateIcon.h"
 #include "components/kitimage.h"
 #include "framework/Dialogs.h"
 #include "framework/Graphics.h"
@@ -39,39 +40,6 @@ constexpr const char* kShutdownQuestion =
     "Closing VEXA Client Gateway will stop real time updates on this workstation.\r\n"
     "Are you sure you want to exit?";
 
-// A 16 x 16 state icon: a framed square with a round spot of 29 pixels in the
-// state's colour, opaque everywhere. The three icons differ only by the spot.
-void AddStateIcon(TKitGraphicList* List, const char* Name, fw::TColor Spot) {
-  fw::TBitmap image;
-  image.SetSize(16, 16);
-  fw::TCanvas* c = image.Canvas();
-  for (int y = 0; y < 16; ++y) {
-    for (int x = 0; x < 16; ++x) {
-      const bool edge = x == 0 || y == 0 || x == 15 || y == 15;
-      c->SetPixels(x, y, edge ? fw::clBlack : fw::clSilver);
-    }
-  }
-  // Rows of the spot around (8, 8): 1 + 5 + 5 + 7 + 5 + 5 + 1 pixels.
-  const int halfWidth[7] = {0, 2, 2, 3, 2, 2, 0};
-  for (int r = 0; r < 7; ++r) {
-    for (int x = 8 - halfWidth[r]; x <= 8 + halfWidth[r]; ++x) c->SetPixels(x, 5 + r, Spot);
-  }
-  image.SetPixelFormat(fw::pf4bit);  // every colour used is one of the 16 standard ones
-  fw::TBitmap mask;
-  mask.SetSize(16, 16);
-  mask.Canvas()->Brush()->SetColor(fw::clBlack);
-  mask.Canvas()->FillRect(fw::Rect(0, 0, 16, 16));
-  mask.SetMonochrome(true);
-  plat::ICONINFO info;
-  info.fIcon = true;
-  info.hbmMask = mask.Handle();
-  info.hbmColor = image.Handle();
-  fw::TIcon icon;
-  icon.SetHandle(plat::CreateIconIndirect(&info));
-  TKitGraphicListItem* item = List->Graphics()->Add();
-  item->SetName(Name);
-  item->Picture()->SetIcon(&icon);
-}
 
 }  // namespace
 
@@ -145,9 +113,9 @@ TFrmGatewayMain::TFrmGatewayMain(fw::TComponent* AOwner) : fw::TForm(AOwner) {
 
   KitGraphicList1 = new TKitGraphicList(this);
   KitGraphicList1->SetName("KitGraphicList1");
-  AddStateIcon(KitGraphicList1, "NotConnected", fw::clRed);
-  AddStateIcon(KitGraphicList1, "Connecting", fw::clYellow);
-  AddStateIcon(KitGraphicList1, "Connected", fw::clLime);
+  AddStateIcon(KitGraphicList1, "NotConnected", fw::clBlack, fw::clRed, true);
+  AddStateIcon(KitGraphicList1, "Connecting", fw::clBlack, fw::clYellow, true);
+  AddStateIcon(KitGraphicList1, "Connected", fw::clBlack, fw::clLime, true);
 
   KitStatusBar1 = new TKitStatusBar(this);
   KitStatusBar1->SetName("KitStatusBar1");

@@ -5,6 +5,7 @@
 
 #include "components/KitStatusBar.h"
 #include "components/KitTrayIcon.h"
+#include "components/KitStateIcon.h"
 #include "components/kitimage.h"
 #include "framework/Dialogs.h"
 #include "framework/Graphics.h"
@@ -37,38 +38,6 @@ fw::TMenuItem* MenuItem(fw::TComponent* owner, fw::TMenuItem* parent, const char
   return item;
 }
 
-// A 16 x 16 state icon: a framed square with a round spot of 29 pixels in the
-// state's colour, opaque everywhere. The states differ only by the spot.
-void AddStateIcon(TKitGraphicList* List, const char* Name, fw::TColor Spot) {
-  fw::TBitmap image;
-  image.SetSize(16, 16);
-  fw::TCanvas* c = image.Canvas();
-  for (int y = 0; y < 16; ++y) {
-    for (int x = 0; x < 16; ++x) {
-      const bool edge = x == 0 || y == 0 || x == 15 || y == 15;
-      c->SetPixels(x, y, edge ? fw::clNavy : fw::clSilver);
-    }
-  }
-  // Rows of the spot around (8, 8): 1 + 5 + 5 + 7 + 5 + 5 + 1 pixels.
-  const int halfWidth[7] = {0, 2, 2, 3, 2, 2, 0};
-  for (int r = 0; r < 7; ++r) {
-    for (int x = 8 - halfWidth[r]; x <= 8 + halfWidth[r]; ++x) c->SetPixels(x, 5 + r, Spot);
-  }
-  fw::TBitmap mask;
-  mask.SetSize(16, 16);
-  mask.Canvas()->Brush()->SetColor(fw::clBlack);
-  mask.Canvas()->FillRect(fw::Rect(0, 0, 16, 16));
-  mask.SetMonochrome(true);
-  plat::ICONINFO info;
-  info.fIcon = true;
-  info.hbmMask = mask.Handle();
-  info.hbmColor = image.Handle();
-  fw::TIcon icon;
-  icon.SetHandle(plat::CreateIconIndirect(&info));
-  TKitGraphicListItem* item = List->Graphics()->Add();
-  item->SetName(Name);
-  item->Picture()->SetIcon(&icon);
-}
 
 }  // namespace
 
@@ -182,9 +151,9 @@ TFrmMainServer::TFrmMainServer(fw::TComponent* AOwner) : fw::TForm(AOwner) {
 
   KitGraphicList1 = new TKitGraphicList(this);
   KitGraphicList1->SetName("KitGraphicList1");
-  AddStateIcon(KitGraphicList1, "Starting", fw::clGray);
-  AddStateIcon(KitGraphicList1, "Waiting", fw::clRed);
-  AddStateIcon(KitGraphicList1, "Connected", fw::clLime);
+  AddStateIcon(KitGraphicList1, "Starting", fw::clNavy, fw::clGray, false);
+  AddStateIcon(KitGraphicList1, "Waiting", fw::clNavy, fw::clRed, false);
+  AddStateIcon(KitGraphicList1, "Connected", fw::clNavy, fw::clLime, false);
 
   KitStatusBar1 = new TKitStatusBar(this);
   KitStatusBar1->SetName("KitStatusBar1");
