@@ -909,6 +909,13 @@ std::shared_ptr<Window> FindWindow(HWND hwnd) {
   return it == g.windows.end() ? nullptr : it->second;
 }
 
+// FindWindow for the calls that report an unknown window through the last error.
+std::shared_ptr<Window> FindWindowOrFail(HWND hwnd) {
+  auto w = FindWindow(hwnd);
+  if (!w) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return w;
+}
+
 std::mutex gHookMu;
 std::function<void(HWND, UINT)> gChangeHook;
 std::function<bool(const MSG*)> gTranslateHook;
@@ -1400,11 +1407,8 @@ DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
 }
 
 HWND GetParent(HWND hwnd) {
-  auto w = FindWindow(hwnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  auto w = FindWindowOrFail(hwnd);
+  if (!w) return 0;
   std::lock_guard<std::mutex> lock(G().mu);
   return w->parent;
 }
@@ -1465,11 +1469,8 @@ std::vector<HWND> GetTopLevelWindows() {
 }
 
 LONG GetWindowLong(HWND hwnd, int index) {
-  auto w = FindWindow(hwnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  auto w = FindWindowOrFail(hwnd);
+  if (!w) return 0;
   std::lock_guard<std::mutex> lock(G().mu);
   switch (index) {
     case GWL_STYLE: return static_cast<LONG>(w->style);
@@ -1488,11 +1489,8 @@ LONG GetWindowLong(HWND hwnd, int index) {
 }
 
 LONG SetWindowLong(HWND hwnd, int index, LONG value) {
-  auto w = FindWindow(hwnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  auto w = FindWindowOrFail(hwnd);
+  if (!w) return 0;
   std::lock_guard<std::mutex> lock(G().mu);
   LONG old;
   switch (index) {
@@ -1524,11 +1522,8 @@ LONG SetWindowLong(HWND hwnd, int index, LONG value) {
 }
 
 WNDPROC SetWindowProc(HWND hwnd, WNDPROC proc) {
-  auto w = FindWindow(hwnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
+  auto w = FindWindowOrFail(hwnd);
+  if (!w) return nullptr;
   std::lock_guard<std::mutex> lock(G().mu);
   WNDPROC old = w->proc ? *w->proc : WNDPROC();
   w->proc = std::make_shared<WNDPROC>(std::move(proc));
@@ -1536,11 +1531,8 @@ WNDPROC SetWindowProc(HWND hwnd, WNDPROC proc) {
 }
 
 WNDPROC GetWindowProc(HWND hwnd) {
-  auto w = FindWindow(hwnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
+  auto w = FindWindowOrFail(hwnd);
+  if (!w) return nullptr;
   std::lock_guard<std::mutex> lock(G().mu);
   return w->proc ? *w->proc : WNDPROC();
 }
@@ -1569,11 +1561,8 @@ LRESULT DefWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
 }
 
 bool SetWindowText(HWND hwnd, const std::string& text) {
-  auto w = FindWindow(hwnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return false;
-  }
+  auto w = FindWindowOrFail(hwnd);
+  if (!w) return false;
   {
     std::lock_guard<std::mutex> lock(G().mu);
     w->text = text;
@@ -1583,11 +1572,8 @@ bool SetWindowText(HWND hwnd, const std::string& text) {
 }
 
 std::string GetWindowText(HWND hwnd) {
-  auto w = FindWindow(hwnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return {};
-  }
+  auto w = FindWindowOrFail(hwnd);
+  if (!w) return {};
   std::lock_guard<std::mutex> lock(G().mu);
   return w->text;
 }
@@ -1611,11 +1597,8 @@ bool GetClientRect(HWND hwnd, RECT* rect) {
 }
 
 bool MoveWindow(HWND hwnd, int32_t x, int32_t y, int32_t width, int32_t height, bool) {
-  auto w = FindWindow(hwnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return false;
-  }
+  auto w = FindWindowOrFail(hwnd);
+  if (!w) return false;
   bool moved, sized;
   {
     std::lock_guard<std::mutex> lock(G().mu);
@@ -1632,11 +1615,8 @@ bool MoveWindow(HWND hwnd, int32_t x, int32_t y, int32_t width, int32_t height, 
 }
 
 bool ShowWindow(HWND hwnd, int cmd) {
-  auto w = FindWindow(hwnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return false;
-  }
+  auto w = FindWindowOrFail(hwnd);
+  if (!w) return false;
   bool was, now, wasIconic, nowIconic;
   {
     std::lock_guard<std::mutex> lock(G().mu);
@@ -1684,11 +1664,8 @@ bool IsIconic(HWND hwnd) {
 }
 
 bool EnableWindow(HWND hwnd, bool enable) {
-  auto w = FindWindow(hwnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return false;
-  }
+  auto w = FindWindowOrFail(hwnd);
+  if (!w) return false;
   bool wasDisabled;
   {
     std::lock_guard<std::mutex> lock(G().mu);
