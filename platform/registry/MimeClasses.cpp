@@ -69,12 +69,7 @@ bool ReadSmallFile(const std::string& path, std::string* text) {
   return true;
 }
 
-std::string TrimBlanks(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
-  return s.substr(b, e - b);
-}
+using sf::TrimBlanks;
 
 // The value of key in group of a desktop-style settings text ("" when absent).
 std::string GroupValue(const std::string& text, const std::string& group, const std::string& key) {

@@ -225,12 +225,7 @@ bool ParseHexBytes(const std::string& s, std::string* out) {
   return true;
 }
 
-std::string TrimBlanks(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
-  return s.substr(b, e - b);
-}
+using sf::TrimBlanks;
 
 // Parses one value line; false when it is not sound.
 bool ParseValueLine(const std::string& line, Value* v) {

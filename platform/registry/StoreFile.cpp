@@ -139,6 +139,13 @@ bool ReplaceAtomically(const std::string& path, const std::string& content) {
   return true;
 }
 
+std::string TrimBlanks(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+  return s.substr(b, e - b);
+}
+
 std::string Fold(const std::string& s) {
   std::string r = s;
   for (char& c : r) {

@@ -30,6 +30,8 @@ bool ReplaceAtomically(const std::string& path, const std::string& content);
 // Case folding of a-z only.
 std::string Fold(const std::string& s);
 bool SameText(const std::string& a, const std::string& b);
+// s without the spaces, tabs and carriage returns at either end.
+std::string TrimBlanks(const std::string& s);
 
 // An exclusive lock held by flock on a file or folder while the object lives.
 class Lock {
