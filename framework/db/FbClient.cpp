@@ -80,6 +80,23 @@ T Load(const unsigned char* p) {
   return v;
 }
 
+// "YYYY-MM-DD" and "HH:MM:SS" (fractions of a second left out).
+std::string DateText(Firebird::IUtil* util, ISC_DATE date) {
+  unsigned y, m, d;
+  util->decodeDate(date, &y, &m, &d);
+  char text[32];
+  snprintf(text, sizeof(text), "%04u-%02u-%02u", y, m, d);
+  return text;
+}
+
+std::string TimeText(Firebird::IUtil* util, ISC_TIME time) {
+  unsigned h, m, s, frac;
+  util->decodeTime(time, &h, &m, &s, &frac);
+  char text[32];
+  snprintf(text, sizeof(text), "%02u:%02u:%02u", h, m, s);
+  return text;
+}
+
 }  // namespace
 
 void TFbMessage::Decode(Firebird::ThrowStatusWrapper* st, Firebird::IMessageMetadata* meta,
@@ -129,35 +146,18 @@ void TFbMessage::Decode(Firebird::ThrowStatusWrapper* st, Firebird::IMessageMeta
         f.FKind = TFbField::TKind::Boolean;
         f.FInteger = *p != 0;
         break;
-      case SQL_TYPE_DATE: {
-        ISC_DATE d = Load<ISC_DATE>(p);
-        unsigned y, m, day;
-        util->decodeDate(d, &y, &m, &day);
-        char text[32];
-        snprintf(text, sizeof(text), "%04u-%02u-%02u", y, m, day);
+      case SQL_TYPE_DATE:
         f.FKind = TFbField::TKind::Date;
-        f.FText = text;
+        f.FText = DateText(util, Load<ISC_DATE>(p));
         break;
-      }
-      case SQL_TYPE_TIME: {
-        ISC_TIME t = Load<ISC_TIME>(p);
-        unsigned h, m, s, frac;
-        util->decodeTime(t, &h, &m, &s, &frac);
-        char text[32];
-        snprintf(text, sizeof(text), "%02u:%02u:%02u", h, m, s);
+      case SQL_TYPE_TIME:
         f.FKind = TFbField::TKind::Time;
-        f.FText = text;
+        f.FText = TimeText(util, Load<ISC_TIME>(p));
         break;
-      }
       case SQL_TIMESTAMP: {
         ISC_TIMESTAMP ts = Load<ISC_TIMESTAMP>(p);
-        unsigned y, mo, d, h, mi, s, frac;
-        util->decodeDate(ts.timestamp_date, &y, &mo, &d);
-        util->decodeTime(ts.timestamp_time, &h, &mi, &s, &frac);
-        char text[48];
-        snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u", y, mo, d, h, mi, s);
         f.FKind = TFbField::TKind::Timestamp;
-        f.FText = text;
+        f.FText = DateText(util, ts.timestamp_date) + " " + TimeText(util, ts.timestamp_time);
         break;
       }
       default:
