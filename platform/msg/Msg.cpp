@@ -1034,6 +1034,18 @@ void Queue::Shutdown() {
   closeHandler = nullptr;
 }
 
+// A posted or sent message as it travels to another process, stamped now.
+Packet MessagePacket(PacketKind kind, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  Packet p;
+  p.kind = kind;
+  p.hwnd = hwnd;
+  p.msg = msg;
+  p.wParam = wParam;
+  p.lParam = lParam;
+  p.time = GetTickCount();
+  return p;
+}
+
 // Posts to a window of another process (or a stale entry of ours).
 bool PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wParam,
                  LPARAM lParam) {
@@ -1047,13 +1059,7 @@ bool PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wParam,
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return false;
   }
-  Packet p;
-  p.kind = kPost;
-  p.hwnd = hwnd;
-  p.msg = msg;
-  p.wParam = wParam;
-  p.lParam = lParam;
-  p.time = GetTickCount();
+  Packet p = MessagePacket(kPost, hwnd, msg, wParam, lParam);
   for (int attempt = 0; attempt < 2; ++attempt) {
     auto c = q.Connect(s, e.queueId);
     if (!c) break;
@@ -1106,13 +1112,7 @@ LRESULT SendForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD tim
                     bool* ok) {
   *ok = false;
   Queue& q = MyQueue();
-  Packet p;
-  p.kind = kSend;
-  p.hwnd = hwnd;
-  p.msg = msg;
-  p.wParam = wParam;
-  p.lParam = lParam;
-  p.time = GetTickCount();
+  Packet p = MessagePacket(kSend, hwnd, msg, wParam, lParam);
   std::shared_ptr<OutConn> c;
   // Fast path: a live connection to the queue we reached this window through before.
   if (auto t = q.sendTargets.find(hwnd); t != q.sendTargets.end()) {
