@@ -1,6 +1,7 @@
 // labels: unit
 // Pixel kernels and the effect pipeline: exact bytes for grey, brightness,
 // inversion, mirrors and blending, the buffer, and the pixel format checks.
+#include "tests/components/PixelHelpers.h"
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -17,16 +18,8 @@ using fw::TRect;
 
 namespace {
 
-std::unique_ptr<TBitmap> Surface(int w, int h, TColor fill, fw::TPixelFormat pf = fw::pf24bit) {
-  auto b = std::make_unique<TBitmap>();
-  b->SetPixelFormat(pf);
-  b->SetSize(w, h);
-  b->Canvas()->Brush()->SetColor(fill);
-  b->Canvas()->FillRect(TRect{0, 0, w, h});
-  return b;
-}
-
-TColor Px(TBitmap* b, int x, int y) { return TColor(plat::GetBitmapPixel(b->Handle(), x, y)); }
+using vexa::test::Surface;
+using vexa::test::Px;
 
 // A work bitmap as the pipeline wants it: two pixels wider and higher.
 std::unique_ptr<TBitmap> Work(TBitmap* source) {

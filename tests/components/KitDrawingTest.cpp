@@ -1,6 +1,7 @@
 // labels: unit
 // Drawing routines: bevels, frames, borders, arrows, image placement and
 // transparency, gradients, alignment and text measurement, checked pixel by pixel.
+#include "tests/components/PixelHelpers.h"
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,35 +18,11 @@ using fw::TRect;
 
 namespace {
 
+using vexa::test::Surface;
+using vexa::test::Px;
+using vexa::test::Picture;
+
 constexpr TColor W = 0xFFFFFF;
-
-// A 24-bit bitmap filled with one colour.
-std::unique_ptr<TBitmap> Surface(int w, int h, TColor fill = W) {
-  auto b = std::make_unique<TBitmap>();
-  b->SetPixelFormat(fw::pf24bit);
-  b->SetSize(w, h);
-  b->Canvas()->Brush()->SetColor(fill);
-  b->Canvas()->FillRect(TRect{0, 0, w, h});
-  return b;
-}
-
-TColor Px(TBitmap* b, int x, int y) { return TColor(plat::GetBitmapPixel(b->Handle(), x, y)); }
-
-// The whole picture as rows of characters, one per pixel, from a colour key.
-std::vector<std::string> Picture(TBitmap* b, const std::vector<std::pair<TColor, char>>& key) {
-  std::vector<std::string> rows;
-  for (int y = 0; y < b->Height(); ++y) {
-    std::string row;
-    for (int x = 0; x < b->Width(); ++x) {
-      char c = '?';
-      for (auto& [colour, ch] : key)
-        if (Px(b, x, y) == colour) c = ch;
-      row += c;
-    }
-    rows.push_back(row);
-  }
-  return rows;
-}
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 // labels: unit
 // Fill objects: defaults, change notification rules, painting by style and the
 // alpha object's blending state and summary.
+#include "tests/components/PixelHelpers.h"
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -18,16 +19,8 @@ using fw::TRect;
 
 namespace {
 
-std::unique_ptr<TBitmap> Surface(int w, int h, TColor fill) {
-  auto b = std::make_unique<TBitmap>();
-  b->SetPixelFormat(fw::pf24bit);
-  b->SetSize(w, h);
-  b->Canvas()->Brush()->SetColor(fill);
-  b->Canvas()->FillRect(TRect{0, 0, w, h});
-  return b;
-}
-
-TColor Px(TBitmap* b, int x, int y) { return TColor(plat::GetBitmapPixel(b->Handle(), x, y)); }
+using vexa::test::Surface;
+using vexa::test::Px;
 
 struct Counter {
   int count = 0;

@@ -1,6 +1,7 @@
 // labels: unit
 // Border and shadow painting of region shapes: colours by style, the shadow
 // band and its checkerboard, point-list segments coloured by direction.
+#include "tests/components/PixelHelpers.h"
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -16,19 +17,11 @@ using fw::TRect;
 
 namespace {
 
+using vexa::test::Surface;
+using vexa::test::Px;
+
 constexpr TColor W = 0xFFFFFF;
 constexpr TColor Light = 0x00FF00, Dark = 0x0000FF, Single = 0xFF0000, ShadowC = 0x404040;
-
-std::unique_ptr<TBitmap> Surface(int w, int h) {
-  auto b = std::make_unique<TBitmap>();
-  b->SetPixelFormat(fw::pf24bit);
-  b->SetSize(w, h);
-  b->Canvas()->Brush()->SetColor(W);
-  b->Canvas()->FillRect(TRect{0, 0, w, h});
-  return b;
-}
-
-TColor Px(TBitmap* b, int x, int y) { return TColor(plat::GetBitmapPixel(b->Handle(), x, y)); }
 
 void Colours(TKitBorderRegion& r, TKitRegionBorderStyle style) {
   r.Border()->SetStyle(style);
