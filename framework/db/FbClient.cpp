@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <mutex>
 #include <vector>
 
@@ -47,6 +48,14 @@ Firebird::IMaster* Master() {
 }
 
 Firebird::IUtil* Util() { return Master()->getUtilInterface(); }
+
+void ShutdownEngineAtExit() {
+  // Registered after the first attachment, so it runs before the exit handlers
+  // of the engine loaded for it. Five seconds at most: a program never hangs
+  // on its way out.
+  static std::once_flag once;
+  std::call_once(once, [] { std::atexit([] { fb_shutdown(5000, fb_shutrsn_app_stopped); }); });
+}
 
 void RaiseStatus(Firebird::IStatus* status) {
   std::vector<char> buffer(4096);

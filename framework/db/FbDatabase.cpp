@@ -106,6 +106,7 @@ void TFbDatabase::Open() {
     return provider->attachDatabase(st, FDatabaseName.c_str(), dpb->getBufferLength(st),
                                     dpb->getBuffer(st));
   });
+  fb::ShutdownEngineAtExit();
 }
 
 void TFbDatabase::Close() {
