@@ -487,6 +487,13 @@ void KitFillGradient(TCanvas* Canvas, const TRect& Rect, TKitGradientStyle Style
     if (t > b) std::swap(t, b);
     target->Rectangle(l, t, r + 1, b + 1);
   };
+  // The corner boxes already reach one pixel past the Li x Ki shape, which the
+  // null pen takes back: no extra pixel, or the shape spills out of the rect.
+  auto corner = [&](int32_t l, int32_t t, int32_t r, int32_t b) {
+    if (l > r) std::swap(l, r);
+    if (t > b) std::swap(t, b);
+    target->Rectangle(l, t, r, b);
+  };
 
   if (Style == gstHorizontal) {
     for (int32_t i = 0; i < N; ++i) {
@@ -507,10 +514,10 @@ void KitFillGradient(TCanvas* Canvas, const TRect& Rect, TKitGradientStyle Style
           target->Ellipse(cx - a, cy - b, cx + a, cy + b);
           break;
         }
-        case gstTopLeft: fill(x0, y0, x1 + Li, y1 + Ki); break;
-        case gstTopRight: fill(x0 - Li, y0 + Ki, x1, y1); break;
-        case gstBottomLeft: fill(x0 + Li, y0 - Ki, x1, y1); break;
-        case gstBottomRight: fill(x0 - Li, y0 - Ki, x1, y1); break;
+        case gstTopLeft: corner(x0, y0, x1 + Li, y1 + Ki); break;
+        case gstTopRight: corner(x0 - Li, y0 + Ki, x1, y1); break;
+        case gstBottomLeft: corner(x0 + Li, y0 - Ki, x1, y1); break;
+        case gstBottomRight: corner(x0 - Li, y0 - Ki, x1, y1); break;
         case gstTopLeftDiagonal: {
           int32_t a = 2 * Li, b = 2 * Ki;
           target->Polygon({{x0, y0}, {x0 + a, y0}, {x0, y1 + b}, {x0 - a, y1 + b}});

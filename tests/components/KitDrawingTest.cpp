@@ -283,6 +283,59 @@ TEST(KitDrawingTest, GradientBandsAndShapes) {
   EXPECT_EQ(Px(c.get(), 7, 7), 4);
 }
 
+// Corner styles fill Li x Ki boxes anchored at their corner: drawn in place
+// they keep inside the rect, and the corner pixels hold the first and last colour.
+TEST(KitDrawingTest, CornerGradientsStayInsideTheirRect) {
+  TKitColorList four = {0x000001, 0x000002, 0x000003, 0x000004};
+  const std::vector<std::pair<TColor, char>> key = {{W, '.'}, {1, '1'}, {2, '2'}, {3, '3'}, {4, '4'}};
+  auto tl = Surface(12, 9);
+  KitFillGradient(tl->Canvas(), TRect{2, 1, 10, 7}, gstTopLeft, 0, 0, 0, &four);
+  EXPECT_EQ(Picture(tl.get(), key), (std::vector<std::string>{
+                                        "............",
+                                        "..11223344..",
+                                        "..11223344..",
+                                        "..22223344..",
+                                        "..33333344..",
+                                        "..33333344..",
+                                        "..44444444..",
+                                        "............",
+                                        "............",
+                                    }));
+  auto br = Surface(12, 9);
+  KitFillGradient(br->Canvas(), TRect{2, 1, 10, 7}, gstBottomRight, 0, 0, 0, &four);
+  EXPECT_EQ(Picture(br.get(), key), (std::vector<std::string>{
+                                        "............",
+                                        "..44444444..",
+                                        "..44333333..",
+                                        "..44333333..",
+                                        "..44332222..",
+                                        "..44332211..",
+                                        "..44332211..",
+                                        "............",
+                                        "............",
+                                    }));
+  struct Corner {
+    TKitGradientStyle style;
+    int x, y;  // the anchoring corner pixel
+  };
+  for (Corner c : {Corner{gstTopLeft, 2, 1}, Corner{gstTopRight, 9, 1}, Corner{gstBottomLeft, 2, 6},
+                   Corner{gstBottomRight, 9, 6}}) {
+    auto b = Surface(12, 9);
+    KitFillGradient(b->Canvas(), TRect{2, 1, 10, 7}, c.style, 0, 0, 0, &four);
+    for (int y = 0; y < 9; ++y)
+      for (int x = 0; x < 12; ++x) {
+        const bool inside = x >= 2 && x < 10 && y >= 1 && y < 7;
+        if (inside) {
+          EXPECT_NE(Px(b.get(), x, y), W) << c.style << " " << x << "," << y;
+        } else {
+          EXPECT_EQ(Px(b.get(), x, y), W) << c.style << " " << x << "," << y;
+        }
+      }
+    EXPECT_EQ(Px(b.get(), c.x, c.y), 1) << c.style;
+    EXPECT_EQ(Px(b.get(), 11 - c.x, 7 - c.y), 4) << c.style;
+  }
+}
+
 TEST(KitDrawingTest, AlignmentTableAndRects) {
   EXPECT_EQ(KitAlignmentFormat[agTopLeft], 0u);
   EXPECT_EQ(KitAlignmentFormat[agCenter], plat::DT_CENTER | plat::DT_VCENTER);
