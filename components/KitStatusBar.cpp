@@ -367,6 +367,13 @@ void TKitStatusBar::DrawPanel(int Index) {
                    true);
 }
 
+void TKitStatusBar::Resize() {
+  // Bounds stored by SetBounds are followed by the window's own WM_SIZE, which
+  // resizes; resizing here too would fire OnResize twice for one change.
+  if (HandleAllocated() && !FSizeMessage) return;
+  TKitCustomStatusBar::Resize();
+}
+
 void TKitStatusBar::WndProc(fw::TMessage& Message) {
   if (Message.Msg == plat::WM_LBUTTONDOWN) {
     if (OldStyle()) return;
@@ -384,7 +391,14 @@ void TKitStatusBar::WndProc(fw::TMessage& Message) {
   if (Message.Msg == plat::WM_SIZE) {
     fw::TWinControl::WndProc(Message);
     if (!Loading()) {
-      Resize();
+      FSizeMessage = true;
+      try {
+        Resize();
+      } catch (...) {
+        FSizeMessage = false;
+        throw;
+      }
+      FSizeMessage = false;
       Realign();
     }
     PaintNow();

@@ -144,6 +144,8 @@ protected:
   void CreateParams(fw::TCreateParams& Params) override;
   void AlignControls(fw::TControl* AControl, fw::TRect& R) override;
   void Notification(fw::TComponent* AComponent, fw::TOperation Operation) override;
+  // With a window, size changes resize only from WM_SIZE (once per change).
+  void Resize() override;
 
 private:
   friend class TKitStatusPanel;
@@ -160,6 +162,7 @@ private:
   int32_t FControlGap = 3;
   std::unique_ptr<TKitStatusPanels> FPanels;
   fw::TRect FPanelArea;
+  bool FSizeMessage = false;  // true while WM_SIZE resizes the bar
 };
 
 constexpr const char* SKitOldStyleWarning =

@@ -257,3 +257,40 @@ TEST(KitStatusBarTest, DisplayLayerPaintsTheBarAndALabel) {
   fw::Free(form);
   plat::ShutdownDisplay();
 }
+
+// One size change fires OnResize once, whether it comes as the window's own
+// WM_SIZE, from SetBounds or from the form realigning the docked bar.
+TEST(KitStatusBarTest, OneSizeChangeFiresOnResizeOnce) {
+  vexa::test::TestSession session;
+  auto* form = fw::CreateFormOf<fw::TForm>(nullptr);
+  form->SetBounds(0, 0, 300, 200);
+  auto* bar = new TKitStatusBar(form);
+  bar->SetParent(form);
+  bar->HandleNeeded();
+  ASSERT_TRUE(bar->HandleAllocated());
+  int resized = 0;
+  bar->OnResize = [&](fw::TObject* s) {
+    EXPECT_EQ(s, bar);
+    ++resized;
+  };
+  // The docked bar keeps the form's width: its height is what may change.
+  const int w = bar->Width();
+  plat::MoveWindow(bar->Handle(), bar->Left(), bar->Top(), w, 25, true);
+  EXPECT_EQ(resized, 1);
+  EXPECT_EQ(bar->Height(), 25);
+
+  resized = 0;
+  bar->SetBounds(bar->Left(), bar->Top(), w, 21);
+  EXPECT_EQ(resized, 1);
+  EXPECT_EQ(bar->Height(), 21);
+
+  resized = 0;
+  bar->SetBounds(bar->Left(), bar->Top(), w, 21);  // same size: nothing
+  EXPECT_EQ(resized, 0);
+
+  resized = 0;
+  form->SetBounds(0, 0, 360, 200);
+  EXPECT_EQ(resized, 1);
+  EXPECT_EQ(bar->Width(), form->ClientWidth());
+  fw::Free(form);
+}
