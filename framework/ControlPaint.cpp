@@ -412,7 +412,27 @@ void PaintLabel(TCustomLabel* l, HDC dc) {
     case taCenter: fmt |= DT_CENTER; break;
     default: break;
   }
+  // Labels share the dialog font; a label's own font style (bold, italic,
+  // underline, strike-out) is drawn on top of it.
+  const TFontStyles style = l->Font()->Style();
+  HFONT styled = 0;
+  HGDIOBJ old = 0;
+  if (!style.Empty()) {
+    LOGFONT lf;
+    if (GetObject(GuiFont(), sizeof(LOGFONT), &lf)) {
+      lf.lfWeight = style.Contains(fsBold) ? FW_BOLD : FW_NORMAL;
+      lf.lfItalic = style.Contains(fsItalic);
+      lf.lfUnderline = style.Contains(fsUnderline);
+      lf.lfStrikeOut = style.Contains(fsStrikeOut);
+      styled = CreateFontIndirect(lf);
+      if (styled) old = SelectObject(dc, styled);
+    }
+  }
   Text(dc, l->Caption(), r, fmt, GetSysColor(l->Enabled() ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
+  if (styled) {
+    SelectObject(dc, old);
+    DeleteObject(styled);
+  }
 }
 
 void PaintGraphicChildren(TWinControl* c, HDC dc) {

@@ -135,30 +135,35 @@ void TCustomForm::Close() {
 
 void TCustomForm::Release() { plat::PostMessage(Handle(), CM_RELEASE, 0, 0); }
 
+void TCustomForm::PlaceByPosition() {
+  const auto screenCenter = [this] {
+    SetBounds((Screen->Width() - Width()) / 2, (Screen->Height() - Height()) / 2, Width(), Height());
+  };
+  switch (FPosition) {
+    case poScreenCenter:
+    case poDesktopCenter: screenCenter(); break;
+    case poMainFormCenter:
+    case poOwnerFormCenter: {
+      TCustomForm* ref = Application ? Application->MainForm() : nullptr;
+      if (FPosition == poOwnerFormCenter) {
+        if (auto* o = dynamic_cast<TCustomForm*>(Owner())) ref = o;
+      }
+      if (ref && ref != this) {
+        SetBounds(ref->Left() + (ref->Width() - Width()) / 2,
+                  ref->Top() + (ref->Height() - Height()) / 2, Width(), Height());
+      } else {
+        // Nothing to centre on (or it is this form): the screen.
+        screenCenter();
+      }
+      break;
+    }
+    default: break;
+  }
+}
+
 void TCustomForm::SetVisible(bool Value) {
   if (Visible() == Value) return;
-  if (Value) {
-    switch (FPosition) {
-      case poScreenCenter:
-      case poDesktopCenter:
-        SetBounds((Screen->Width() - Width()) / 2, (Screen->Height() - Height()) / 2, Width(),
-                  Height());
-        break;
-      case poMainFormCenter:
-      case poOwnerFormCenter: {
-        TCustomForm* ref = Application ? Application->MainForm() : nullptr;
-        if (FPosition == poOwnerFormCenter) {
-          if (auto* o = dynamic_cast<TCustomForm*>(Owner())) ref = o;
-        }
-        if (ref && ref != this) {
-          SetBounds(ref->Left() + (ref->Width() - Width()) / 2,
-                    ref->Top() + (ref->Height() - Height()) / 2, Width(), Height());
-        }
-        break;
-      }
-      default: break;
-    }
-  }
+  if (Value) PlaceByPosition();
   TWinControl::SetVisible(Value);
   if (HandleAllocated() && Value && FWindowState != wsNormal) {
     plat::ShowWindow(Handle(), FWindowState == wsMinimized ? plat::SW_SHOWMINIMIZED
@@ -193,6 +198,8 @@ TModalResult TCustomForm::ShowModal() {
   if (Visible() || FModal) throw EInvalidOperation("Cannot make a visible window modal");
   FModalResult = mrNone;
   if (!DisplayAvailable() || DialogResponderInstalled()) {
+    // Placed as if shown, so the answer sees the bounds a person would.
+    PlaceByPosition();
     FModal = true;
     TModalResult r = mrCancel;
     try {

@@ -113,6 +113,8 @@ protected:
   void WndProc(TMessage& Message) override;
 
 private:
+  // Moves the form where its Position asks, just before it is shown.
+  void PlaceByPosition();
   TModalResult FModalResult = mrNone;
   bool FModal = false;
   bool FCreated = false;

@@ -7,8 +7,10 @@ namespace fw {
 // ---------------------------------------------------------------------------
 // TCustomLabel
 
-TCustomLabel::TCustomLabel(TComponent* AOwner) : TGraphicControl(AOwner) {
+TCustomLabel::TCustomLabel(TComponent* AOwner)
+    : TGraphicControl(AOwner), FFont(std::make_unique<TFont>()) {
   SetBounds(0, 0, 65, 17);
+  FFont->OnChange = [this](TObject*) { Invalidate(); };
 }
 
 void TCustomLabel::SetAlignment(TAlignment Value) {

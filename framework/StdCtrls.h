@@ -6,6 +6,7 @@
 #include <string>
 
 #include "framework/Controls.h"
+#include "framework/Graphics.h"
 
 namespace fw {
 
@@ -24,11 +25,15 @@ public:
   void SetShowAccelChar(bool Value);
   TWinControl* FocusControl() const { return FFocusControl; }
   void SetFocusControl(TWinControl* Value);
+  // The label's font. Labels draw in the dialog font; its Style (bold,
+  // italic, underline, strike-out) is what a label changes; a change repaints.
+  TFont* Font() const { return FFont.get(); }
 
 protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
 private:
+  std::unique_ptr<TFont> FFont;
   TAlignment FAlignment = taLeftJustify;
   bool FAutoSize = true;
   bool FWordWrap = false;
