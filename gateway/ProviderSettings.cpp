@@ -24,29 +24,34 @@ TFrmProviderSettings::TFrmProviderSettings(fw::TComponent* AOwner) : fw::TForm(A
   SetFormStyle(fw::fsStayOnTop);
   SetPosition(fw::poMainFormCenter);
 
-  Label1 = Place<fw::TLabel>(this, 8, 12, 80, 13);
+  Label1 = Place<fw::TLabel>(this, 8, 8, 88, 13);
   Label1->SetCaption("Provider Name:");
-  lblProviderName = Place<fw::TLabel>(this, 96, 12, 144, 13);
+  lblProviderName = Place<fw::TLabel>(this, 100, 8, 140, 13);
   lblProviderName->SetName("lblProviderName");
-  Label2 = Place<fw::TLabel>(this, 8, 40, 80, 13);
+  lblProviderName->Font()->SetStyle(fw::TFontStyles{fw::fsBold});
+  Label2 = Place<fw::TLabel>(this, 8, 32, 88, 13);
   Label2->SetCaption("IP Address:");
-  edtIP = Place<fw::TEdit>(this, 96, 36, 144, 21);
+  edtIP = Place<fw::TEdit>(this, 100, 28, 140, 21);
   edtIP->SetName("edtIP");
   edtIP->SetText("");
-  Label3 = Place<fw::TLabel>(this, 8, 68, 80, 13);
+  Label3 = Place<fw::TLabel>(this, 8, 58, 88, 13);
   Label3->SetCaption("Port:");
-  edtPort = Place<fw::TEdit>(this, 96, 64, 57, 21);
+  edtPort = Place<fw::TEdit>(this, 100, 54, 57, 21);
   edtPort->SetName("edtPort");
-  updPort = Place<fw::TUpDown>(this, 153, 64, 15, 21);
+  updPort = Place<fw::TUpDown>(this, 157, 54, 15, 21);
   updPort->SetName("updPort");
   updPort->SetMin(0);
-  updPort->SetMax(32000);
+  // Every TCP port must survive the dialog: a narrower range would clamp a
+  // working stored port and OK would write the clamped one back.
+  updPort->SetMax(65535);
   updPort->SetThousands(false);
   updPort->SetWrap(false);
   updPort->SetAssociate(edtPort);
-  Label4 = Place<fw::TLabel>(this, 8, 94, 48, 13);
+  // The bold "Warning:" needs its own column beside the wrapped text.
+  Label4 = Place<fw::TLabel>(this, 8, 82, 62, 13);
   Label4->SetCaption("Warning:");
-  Label5 = Place<fw::TLabel>(this, 60, 94, 180, 39);
+  Label4->Font()->SetStyle(fw::TFontStyles{fw::fsBold});
+  Label5 = Place<fw::TLabel>(this, 72, 82, 170, 56);
   Label5->SetWordWrap(true);
   Label5->SetCaption("Changing notify server location will close any currently connected client sessions.");
   btnOK = Place<fw::TButton>(this, 84, 140, 75, 25);
