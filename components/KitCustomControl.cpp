@@ -268,6 +268,12 @@ void TKitCustomControl::WndProc(fw::TMessage& Message) {
     case CM_KITKILLFOCUS:
       if (OnKillFocus) OnKillFocus(this);
       return;
+    case fw::CM_SYSCOLORCHANGE:
+      // An opaque control paints with system colours: draw it again. A
+      // transparent one shows its ancestors' background and waits for them.
+      fw::TCustomControl::WndProc(Message);
+      if (!FTransparent) Invalidate();
+      return;
     case plat::WM_ERASEBKGND:
       if (UseBackBitmap()) {
         Message.Result = 1;

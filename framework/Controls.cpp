@@ -334,6 +334,11 @@ void TWinControl::WndProc(TMessage& Message) {
     if (plat::GetWindowRect(FHandle, &r)) SetBounds(r.left, r.top, r.right - r.left, r.bottom - r.top);
   }
   TControl::WndProc(Message);
+  if (Message.Msg == CM_SYSCOLORCHANGE) {
+    // Every control below draws with system colours too.
+    const std::vector<TControl*> children = FControls;
+    for (TControl* c : children) c->Perform(CM_SYSCOLORCHANGE, Message.WParam, Message.LParam);
+  }
 }
 
 void TWinControl::DefaultHandler(TMessage& Message) {

@@ -33,6 +33,8 @@ constexpr UINT CM_PARENTCOLORCHANGED = CM_BASE + 9;
 constexpr UINT CM_PARENTFONTCHANGED = CM_BASE + 10;
 constexpr UINT CM_RELEASE = CM_BASE + 11;  // posted by TCustomForm::Release
 constexpr UINT CM_INVALIDATE = CM_BASE + 12;
+// The system colours changed: a windowed control passes it on to its child controls.
+constexpr UINT CM_SYSCOLORCHANGE = CM_BASE + 13;
 
 enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient, alCustom };
 enum TAlignment { taLeftJustify, taRightJustify, taCenter };

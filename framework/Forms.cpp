@@ -261,6 +261,11 @@ void TCustomForm::WndProc(TMessage& Message) {
         return;
       }
       break;
+    case plat::WM_SYSCOLORCHANGE:
+      // The form's controls learn of new system colours as a control message.
+      Perform(CM_SYSCOLORCHANGE, Message.WParam, Message.LParam);
+      Message.Result = 0;
+      return;
     case plat::WM_ACTIVATE:
       FActive = Message.WParam != 0;
       if (FActive && OnActivate) OnActivate(this);

@@ -36,6 +36,12 @@ public:
   }
 };
 
+// A windowed control that shows its ancestors' background.
+class SeeThroughControl : public TKitCustomControl {
+public:
+  explicit SeeThroughControl(fw::TComponent* AOwner) : TKitCustomControl(AOwner) { FTransparent = true; }
+};
+
 TColor Px(fw::TBitmap* b, int x, int y) { return TColor(plat::GetBitmapPixel(b->Handle(), x, y)); }
 
 std::unique_ptr<fw::TBitmap> Surface(int w, int h) {
@@ -275,4 +281,35 @@ TEST(KitControlTest, PaintWithoutABoundCanvasDrawsIntoTheWindow) {
   EXPECT_EQ(at(6, 4), fw::clRed);
   EXPECT_EQ(at(7, 4), fw::clLime);
   EXPECT_FALSE(w.Canvas()->HandleAllocated());
+}
+
+// New system colours reach every control of the form: opaque windowed
+// controls, also nested ones, are drawn again; transparent ones are not.
+TEST(KitControlTest, SystemColourChangeRepaintsOpaqueWindowedControls) {
+  vexa::test::TestSession session;
+  auto* form = fw::CreateFormOf<fw::TForm>(nullptr);
+  auto* outer = new TKitCustomControl(form);
+  outer->SetParent(form);
+  outer->SetBounds(0, 0, 200, 100);
+  auto* inner = new TKitCustomControl(form);
+  inner->SetParent(outer);
+  inner->SetBounds(10, 10, 50, 30);
+  auto* clear = new SeeThroughControl(form);
+  clear->SetParent(outer);
+  clear->SetBounds(80, 10, 50, 30);
+  form->HandleNeeded();
+  for (fw::TControl* c : std::vector<fw::TControl*>{form, outer, inner, clear}) c->ValidatePaint();
+
+  ASSERT_TRUE(form->HandleAllocated());
+  plat::SendMessage(form->Handle(), plat::WM_SYSCOLORCHANGE, 0, 0);
+  EXPECT_TRUE(outer->NeedsPaint());
+  EXPECT_TRUE(inner->NeedsPaint());
+  EXPECT_FALSE(clear->NeedsPaint());
+
+  // The control message alone does the same for one control and its children.
+  for (fw::TControl* c : std::vector<fw::TControl*>{form, outer, inner, clear}) c->ValidatePaint();
+  inner->Perform(fw::CM_SYSCOLORCHANGE, 0, 0);
+  EXPECT_TRUE(inner->NeedsPaint());
+  EXPECT_FALSE(clear->NeedsPaint());
+  fw::Free(form);
 }
