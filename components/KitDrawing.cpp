@@ -666,41 +666,17 @@ void KitAlignedTextRect(TKitAlignment Alignment, const std::string& Text, TKit3D
 
 namespace {
 
-// Strokes the outline of the text drawn in R: the edge pixels of the glyphs,
-// each widened to a square of Width pixels.
+// Strokes the outline of the text drawn in R with a line Width pixels wide in
+// Color; the glyphs are not filled.
 void StrokeTextOutline(TCanvas* Canvas, const std::string& Text, plat::RECT R, uint32_t Format,
                        TColor Color, int32_t Width) {
-  const int32_t w = R.right - R.left, h = R.bottom - R.top;
-  if (w <= 0 || h <= 0) return;
-  TBitmap work;
-  work.SetPixelFormat(fw::pf24bit);
-  const int32_t pad = Width + 1;
-  work.SetSize(w + 2 * pad, h + 2 * pad);
-  plat::HDC wdc = work.Canvas()->Handle();
-  plat::RECT all{0, 0, work.Width(), work.Height()};
-  plat::FillRect(wdc, &all, plat::GetStockObject(plat::WHITE_BRUSH));
-  plat::HGDIOBJ of = plat::SelectObject(wdc, Canvas->Font()->Handle());
-  plat::SetBkMode(wdc, plat::TRANSPARENT);
-  plat::SetTextColor(wdc, 0);
-  plat::RECT tr{pad, pad, pad + w, pad + h};
-  plat::DrawTextEx(wdc, Text, &tr, Format, nullptr);
-  plat::SelectObject(wdc, of);
-  auto ink = [&](int32_t x, int32_t y) {
-    if (x < 0 || y < 0 || x >= work.Width() || y >= work.Height()) return false;
-    return work.ScanLine(y)[x * 3] == 0;
-  };
+  if (R.right <= R.left || R.bottom <= R.top) return;
   plat::HDC dc = Canvas->Handle();
-  plat::HBRUSH brush = plat::CreateSolidBrush(fw::ColorToRGB(Color));
-  const int32_t lo = Width / 2;
-  for (int32_t y = 0; y < work.Height(); ++y)
-    for (int32_t x = 0; x < work.Width(); ++x) {
-      if (!ink(x, y)) continue;
-      if (ink(x - 1, y) && ink(x + 1, y) && ink(x, y - 1) && ink(x, y + 1)) continue;
-      int32_t px = R.left + x - pad - lo, py = R.top + y - pad - lo;
-      plat::RECT dot{px, py, px + std::max(1, Width), py + std::max(1, Width)};
-      plat::FillRect(dc, &dot, brush);
-    }
-  plat::DeleteObject(brush);
+  plat::SetTextColor(dc, fw::ColorToRGB(Color));
+  // A pen of width 0 still draws one pixel wide.
+  const int oldStroke = plat::SetTextStrokeWidth(dc, std::max(1, Width));
+  plat::DrawTextEx(dc, Text, &R, Format, nullptr);
+  plat::SetTextStrokeWidth(dc, oldStroke);
 }
 
 }  // namespace

@@ -835,6 +835,7 @@ DC_FIELD(GetStretchBltMode, SetStretchBltMode, int, stretchMode)
 DC_FIELD(GetPolyFillMode, SetPolyFillMode, int, polyFill)
 DC_FIELD(GetTextAlign, SetTextAlign, uint32_t, textAlign)
 DC_FIELD(GetTextCharacterExtra, SetTextCharacterExtra, int, charExtra)
+DC_FIELD(GetTextStrokeWidth, SetTextStrokeWidth, int, textStroke)
 #undef DC_FIELD
 
 int SetBkMode(HDC hdc, int mode) {

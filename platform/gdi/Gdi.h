@@ -498,6 +498,11 @@ std::string GetTextFace(HDC hdc);
 bool GetTextExtentPoint32(HDC hdc, const std::string& text, SIZE* size);
 int SetTextCharacterExtra(HDC hdc, int extra);
 int GetTextCharacterExtra(HDC hdc);
+// Outlined text: with a width above 0, text drawn afterwards (not rotated) is
+// not filled; the outline of every glyph is stroked with a line of that many
+// pixels in the text colour. 0 fills again. Returns the previous width.
+int SetTextStrokeWidth(HDC hdc, int width);
+int GetTextStrokeWidth(HDC hdc);
 
 constexpr uint32_t TA_LEFT = 0;
 constexpr uint32_t TA_RIGHT = 2;

@@ -113,6 +113,7 @@ struct DCState {
   int polyFill = ALTERNATE;
   uint32_t textAlign = 0;
   int charExtra = 0;
+  int textStroke = 0;  // > 0: glyph outlines stroked this wide instead of filled
   POINT cur;
   POINT viewportOrg;
   POINT windowOrg;

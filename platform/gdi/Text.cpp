@@ -4,6 +4,8 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_TRUETYPE_TABLES_H
+#include FT_GLYPH_H
+#include FT_STROKER_H
 
 #include <algorithm>
 #include <cmath>
@@ -46,6 +48,7 @@ struct Face {
   bool italic = false;
   uint8_t pitchAndFamily = 0;
   std::unordered_map<uint32_t, Glyph> glyphs;
+  std::unordered_map<uint64_t, Glyph> stroked;  // key: stroke width << 32 | code point
 };
 
 FT_Library Library() {
@@ -205,6 +208,43 @@ const Glyph& GlyphOf(Face& f, uint32_t cp) {
   return f.glyphs.emplace(cp, std::move(g)).first->second;
 }
 
+// The glyph's outline stroked with a line Width pixels wide (round caps and
+// joins), as a monochrome bitmap placed like the filled glyph. Faces without
+// outlines (the box font, bitmap faces) keep their filled glyph.
+const Glyph& StrokedGlyphOf(Face& f, uint32_t cp, int32_t width) {
+  const uint64_t key = (uint64_t(uint32_t(width)) << 32) | cp;
+  auto it = f.stroked.find(key);
+  if (it != f.stroked.end()) return it->second;
+  const Glyph& filled = GlyphOf(f, cp);
+  Glyph g = filled;
+  FT_Stroker stroker = nullptr;
+  if (cp >= 0x20 && f.ft && FT_Load_Char(f.ft, cp, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) == 0 &&
+      f.ft->glyph->format == FT_GLYPH_FORMAT_OUTLINE && FT_Stroker_New(Library(), &stroker) == 0) {
+    // Radius in 26.6 units: half the line width on either side of the outline.
+    FT_Stroker_Set(stroker, FT_Fixed(width) * 32, FT_STROKER_LINECAP_ROUND, FT_STROKER_LINEJOIN_ROUND, 0);
+    FT_Glyph glyph = nullptr;
+    if (FT_Get_Glyph(f.ft->glyph, &glyph) == 0) {
+      if (FT_Glyph_Stroke(&glyph, stroker, 1) == 0 &&
+          FT_Glyph_To_Bitmap(&glyph, FT_RENDER_MODE_MONO, nullptr, 1) == 0) {
+        auto* bg = reinterpret_cast<FT_BitmapGlyph>(glyph);
+        g.left = bg->left;
+        g.top = bg->top;
+        g.width = int32_t(bg->bitmap.width);
+        g.rows = int32_t(bg->bitmap.rows);
+        g.pitch = std::abs(bg->bitmap.pitch);
+        g.bits.clear();
+        if (bg->bitmap.pixel_mode == FT_PIXEL_MODE_MONO && bg->bitmap.buffer)
+          g.bits.assign(bg->bitmap.buffer, bg->bitmap.buffer + size_t(g.pitch) * size_t(g.rows));
+        else
+          g.width = g.rows = 0;
+      }
+      FT_Done_Glyph(glyph);
+    }
+    FT_Stroker_Done(stroker);
+  }
+  return f.stroked.emplace(key, std::move(g)).first->second;
+}
+
 std::vector<uint32_t> Decode(const std::string& s) {
   std::vector<uint32_t> out;
   out.reserve(s.size());
@@ -314,7 +354,7 @@ int32_t DrawUnits(DCObj& dc, Face& f, const Line& line, int32_t x, int32_t y, bo
   for (size_t k = 0; k < line.size(); ++k) {
     const Unit& u = line[k];
     if (u.cp != '\t' && u.cp != ' ') {
-      const Glyph& g = GlyphOf(f, u.cp);
+      const Glyph& g = dc.st.textStroke > 0 ? StrokedGlyphOf(f, u.cp, dc.st.textStroke) : GlyphOf(f, u.cp);
       BlitGlyph(dc, g, x + pos[k] + g.left, base - g.top, fg, clip);
     }
     if (underlineAll || u.underline) {

@@ -514,3 +514,73 @@ TEST(KitDrawingTest, ExtrusionAndRotatedMeasure) {
   EXPECT_EQ(fx.PosY(), 0);
   EXPECT_EQ(again, flat);
 }
+
+// Outlined text is the glyph outline stroked with a line ShadowDepth wide:
+// the stroke straddles the edge of the filled glyph (inside and outside it),
+// follows all of that edge, and leaves the glyph's inside unpainted.
+TEST(KitDrawingTest, OutlineTextStrokesTheGlyphOutline) {
+  fw::TFont font;
+  font.SetColor(fw::clBlack);
+  font.SetName("DejaVu Sans");
+  font.SetHeight(-72);
+  font.SetStyle(fw::TFontStyles{fw::fsBold});
+  const int w = 110, h = 100;
+  auto filled = Surface(w, h);
+  filled->Canvas()->Font()->Assign(&font);
+  KitDraw3DText(filled->Canvas(), "IO", nullptr, nullptr, kteEnabled, 0, TRect{0, 0, w, h});
+  auto ink = [&](fw::TBitmap* b, int x, int y) {
+    return x >= 0 && y >= 0 && x < w && y < h && Px(b, x, y) == 0;
+  };
+  // Distance (in whole pixels, square neighbourhood) from (x, y) to the
+  // nearest pixel of the filled glyph's edge: ink with a blank 4-neighbour.
+  auto edge = [&](int x, int y) {
+    return ink(filled.get(), x, y) && (!ink(filled.get(), x - 1, y) || !ink(filled.get(), x + 1, y) ||
+                                       !ink(filled.get(), x, y - 1) || !ink(filled.get(), x, y + 1));
+  };
+  auto nearEdge = [&](int x, int y, int d) {
+    for (int j = -d; j <= d; ++j)
+      for (int i = -d; i <= d; ++i)
+        if (edge(x + i, y + j)) return true;
+    return false;
+  };
+
+  for (uint8_t depth : {uint8_t(1), uint8_t(3)}) {
+    auto outline = Surface(w, h);
+    outline->Canvas()->Font()->Assign(&font);
+    TKit3DCaption caption;
+    caption.SetStyle(tdOutline);
+    caption.SetShadowDepth(depth);
+    KitDraw3DText(outline->Canvas(), "IO", &caption, nullptr, kteEnabled, 0, TRect{0, 0, w, h});
+    const int off = depth / 2;  // the outline is drawn moved by ShadowDepth div 2
+    const int reach = (depth + 1) / 2 + 1;
+    int strokes = 0, outside = 0, inside = 0, edgePixels = 0, traced = 0, hollow = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const TColor c = Px(outline.get(), x, y);
+        ASSERT_TRUE(c == 0 || c == W) << int(depth) << ": " << x << "," << y;
+        if (c == 0) {
+          ++strokes;
+          EXPECT_TRUE(nearEdge(x - off, y - off, reach)) << int(depth) << ": " << x << "," << y;
+          (ink(filled.get(), x - off, y - off) ? inside : outside)++;
+        }
+        if (edge(x, y)) {
+          ++edgePixels;
+          bool hit = false;
+          for (int j = -reach; j <= reach && !hit; ++j)
+            for (int i = -reach; i <= reach && !hit; ++i) hit = ink(outline.get(), x + off + i, y + off + j);
+          traced += hit;
+        }
+        // Deep inside the thick stems: nothing painted.
+        if (ink(filled.get(), x, y) && !nearEdge(x, y, depth + 1)) {
+          ++hollow;
+          EXPECT_EQ(Px(outline.get(), x + off, y + off), W) << int(depth) << ": " << x << "," << y;
+        }
+      }
+    EXPECT_GT(edgePixels, 100);
+    EXPECT_EQ(traced, edgePixels) << int(depth);
+    EXPECT_GT(hollow, 20) << int(depth);
+    // A stroke along the outline reaches out of the glyph as well as into it.
+    EXPECT_GT(outside, strokes / 5) << int(depth);
+    EXPECT_GT(inside, strokes / 5) << int(depth);
+  }
+}

@@ -281,3 +281,42 @@ TEST(GdiText, OpaqueBackgroundFillsTheTextCells) {
   EXPECT_EQ(GetPixel(c.dc, s.cx, 0), kWhite);
   EXPECT_EQ(GetPixel(c.dc, 0, s.cy), kWhite);
 }
+
+namespace {
+
+int InkCount(const TextCanvas& c) {
+  int n = 0;
+  for (int y = 0; y < c.h; ++y)
+    for (int x = 0; x < c.w; ++x) n += GetBitmapPixel(c.bm, x, y) != kWhite;
+  return n;
+}
+
+}  // namespace
+
+// A stroke width outlines the glyphs instead of filling them; it stays with
+// the device context's saved state and 0 fills again.
+TEST(GdiText, StrokeWidthOutlinesTheGlyphs) {
+  TextCanvas filled(80, 80, Font("DejaVu Sans", -64, FW_BOLD));
+  TextOut(filled.dc, 4, 0, "O");
+  TextCanvas thin(80, 80, Font("DejaVu Sans", -64, FW_BOLD));
+  EXPECT_EQ(SetTextStrokeWidth(thin.dc, 1), 0);
+  TextOut(thin.dc, 4, 0, "O");
+  TextCanvas thick(80, 80, Font("DejaVu Sans", -64, FW_BOLD));
+  int saved = SaveDC(thick.dc);
+  SetTextStrokeWidth(thick.dc, 4);
+  EXPECT_EQ(GetTextStrokeWidth(thick.dc), 4);
+  TextOut(thick.dc, 4, 0, "O");
+  RestoreDC(thick.dc, saved);
+  EXPECT_EQ(GetTextStrokeWidth(thick.dc), 0);
+  // The outline of an "O" is two rings: far less ink than the filled letter,
+  // and a wider line more than a thin one.
+  EXPECT_GT(InkCount(thin), 100);
+  EXPECT_LT(InkCount(thin), InkCount(filled) / 2);
+  EXPECT_GT(InkCount(thick), InkCount(thin) * 2);
+  // Back at 0 the text is filled as before.
+  TextCanvas again(80, 80, Font("DejaVu Sans", -64, FW_BOLD));
+  SetTextStrokeWidth(again.dc, 3);
+  SetTextStrokeWidth(again.dc, 0);
+  TextOut(again.dc, 4, 0, "O");
+  EXPECT_EQ(InkCount(again), InkCount(filled));
+}
