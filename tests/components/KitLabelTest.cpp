@@ -4,6 +4,9 @@
 // accelerator.
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include <memory>
 #include <string>
 
@@ -166,6 +169,23 @@ TEST(KitLabelTest, TwinklePhasesAndColours) {
   l->SetTwinkleColor(fw::clBlue);
   l->PaintOn(hidden->Canvas()->Handle());
   EXPECT_GT(Count(hidden.get(), fw::clBlue), 0);
+
+  // Every phase lasts its own interval, the first shown one and all later
+  // ones alike: shown TwinkleVisible, hidden TwinkleInVisible. A new value
+  // counts from the next phase change.
+  std::vector<std::pair<bool, int>> phases;
+  for (int i = 0; i < 4; ++i) {
+    l->TwinkleTick();
+    phases.push_back({l->TwinkleShown(), item->Interval()});
+  }
+  EXPECT_EQ(phases, (std::vector<std::pair<bool, int>>{{true, 700}, {false, 300}, {true, 700}, {false, 300}}));
+  l->SetTwinkleVisible(500);
+  EXPECT_EQ(item->Interval(), 300);
+  l->TwinkleTick();
+  EXPECT_TRUE(l->TwinkleShown());
+  EXPECT_EQ(item->Interval(), 500);
+  l->TwinkleTick();
+  EXPECT_FALSE(l->TwinkleShown());
 
   // Off during the hidden phase: shown again at once, the timer given back.
   const uint16_t ident = uint16_t(l->TwinkleTimer());
