@@ -1,6 +1,7 @@
 #include "framework/ControlPaint.h"
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 #include "framework/ComCtrls.h"
@@ -435,6 +436,73 @@ void PaintLabel(TCustomLabel* l, HDC dc) {
   }
 }
 
+// The icon of a message box: a 32 x 32 picture in its bounds.
+class TDialogIconControl : public TGraphicControl {
+public:
+  TDialogIconControl(TComponent* AOwner, TDialogIcon Icon) : TGraphicControl(AOwner), FIcon(Icon) {}
+  TDialogIcon Icon() const { return FIcon; }
+
+private:
+  TDialogIcon FIcon;
+};
+
+void PaintDialogIcon(TDialogIconControl* c, HDC dc) {
+  const RECT r = ToRect(c->BoundsRect());
+  const int x = r.left, y = r.top;
+  const COLORREF white = RGB(255, 255, 255), black = RGB(0, 0, 0);
+  auto shape = [&](COLORREF fill, COLORREF edge, const std::function<void()>& draw) {
+    HBRUSH brush = CreateSolidBrush(fill);
+    HPEN pen = CreatePen(PS_SOLID, 1, edge);
+    HGDIOBJ ob = SelectObject(dc, brush), op = SelectObject(dc, pen);
+    draw();
+    SelectObject(dc, ob);
+    SelectObject(dc, op);
+    DeleteObject(brush);
+    DeleteObject(pen);
+  };
+  auto box = [&](int l, int t, int rr, int b, COLORREF colour) {
+    RECT q{x + l, y + t, x + rr, y + b};
+    HBRUSH brush = CreateSolidBrush(colour);
+    FillRect(dc, &q, brush);
+    DeleteObject(brush);
+  };
+  switch (c->Icon()) {
+    case diError: {
+      const COLORREF red = RGB(224, 0, 0);
+      shape(red, RGB(128, 0, 0), [&] { Ellipse(dc, x, y, x + 32, y + 32); });
+      // A white cross, three pixels thick.
+      for (int i = 9; i <= 22; ++i)
+        for (int k = -1; k <= 1; ++k) {
+          SetPixel(dc, x + i + k, y + i, white);
+          SetPixel(dc, x + 31 - i + k, y + i, white);
+        }
+      break;
+    }
+    case diWarning: {
+      const POINT tri[3] = {{x + 16, y + 1}, {x + 31, y + 30}, {x + 1, y + 30}};
+      shape(RGB(255, 224, 0), black, [&] { Polygon(dc, tri, 3); });
+      box(14, 9, 18, 22, black);  // the exclamation mark
+      box(14, 24, 18, 28, black);
+      break;
+    }
+    case diInformation:
+      shape(RGB(0, 64, 224), RGB(0, 32, 128), [&] { Ellipse(dc, x, y, x + 32, y + 32); });
+      box(14, 6, 18, 10, white);  // the letter i
+      box(14, 12, 18, 26, white);
+      break;
+    case diQuestion:
+      shape(RGB(0, 64, 224), RGB(0, 32, 128), [&] { Ellipse(dc, x, y, x + 32, y + 32); });
+      // A question mark: hook, stem and dot.
+      box(10, 6, 22, 9, white);
+      box(19, 6, 22, 15, white);
+      box(14, 13, 22, 16, white);
+      box(14, 13, 17, 21, white);
+      box(14, 23, 17, 26, white);
+      break;
+    case diNone: break;
+  }
+}
+
 void PaintGraphicChildren(TWinControl* c, HDC dc) {
   for (int i = 0; i < c->ControlCount(); ++i) {
     TControl* g = c->Controls(i);
@@ -442,6 +510,8 @@ void PaintGraphicChildren(TWinControl* c, HDC dc) {
     int saved = SaveDC(dc);
     if (auto* l = dynamic_cast<TCustomLabel*>(g)) {
       PaintLabel(l, dc);
+    } else if (auto* icon = dynamic_cast<TDialogIconControl*>(g)) {
+      PaintDialogIcon(icon, dc);
     } else if (auto* gc = dynamic_cast<TGraphicControl*>(g)) {
       gc->Paint();
     }
@@ -1270,12 +1340,20 @@ int DisplayMessageBox(const std::string& Text, const std::string& Caption, UINT 
   if (def >= buttons.size()) def = 0;
   // Closing the box with its close box answers Cancel where there is one.
   int cancel = buttons.size() == 1 ? IDOK : (Flags & 0xF) == MB_YESNO ? IDNO : IDCANCEL;
-  return DisplayDialog(Text, Caption, buttons, def, cancel);
+  TDialogIcon icon = diNone;
+  switch (Flags & 0xF0) {
+    case MB_ICONHAND: icon = diError; break;
+    case MB_ICONQUESTION: icon = diQuestion; break;
+    case MB_ICONEXCLAMATION: icon = diWarning; break;
+    case MB_ICONASTERISK: icon = diInformation; break;
+    default: break;
+  }
+  return DisplayDialog(Text, Caption, buttons, def, cancel, icon);
 }
 
 int DisplayDialog(const std::string& Text, const std::string& Caption,
                   const std::vector<std::pair<int, std::string>>& Buttons, size_t Default,
-                  int CancelAnswer) {
+                  int CancelAnswer, TDialogIcon Icon) {
   if (Buttons.empty()) return CancelAnswer;
   if (Default >= Buttons.size()) Default = 0;
   TForm* form = CreateFormOf<TForm>(nullptr);
@@ -1290,14 +1368,21 @@ int DisplayDialog(const std::string& Text, const std::string& Caption,
   ReleaseDC(0, dc);
   int bw = 75, bh = 25, gap = 8;
   int rowW = static_cast<int>(Buttons.size()) * (bw + gap) - gap;
-  int w = std::max<int>(tr.right, rowW) + 48;
-  int h = tr.bottom + bh + 56;
+  // The icon stands at the top left; the text begins right of it.
+  const int iconSize = 32, textLeft = Icon == diNone ? 24 : 16 + iconSize + 12;
+  int w = std::max<int>(textLeft + tr.right, rowW + 24) + 24;
+  int h = std::max<int>(tr.bottom, Icon == diNone ? 0 : iconSize) + bh + 56;
   form->SetBounds(0, 0, w, h);
+  if (Icon != diNone) {
+    auto* icon = new TDialogIconControl(form, Icon);
+    icon->SetParent(form);
+    icon->SetBounds(16, 16, iconSize, iconSize);
+  }
   auto* label = new TLabel(form);
   label->SetParent(form);
   label->SetWordWrap(true);
   label->SetShowAccelChar(false);
-  label->SetBounds(24, 16, tr.right, tr.bottom);
+  label->SetBounds(textLeft, 16, tr.right, tr.bottom);
   label->SetCaption(Text);
   int x = (w - rowW) / 2;
   for (size_t i = 0; i < Buttons.size(); ++i) {

@@ -45,12 +45,17 @@ TMainMenu* FormMainMenu(TCustomForm* Form);
 // (tests and keyboard access); false when no such enabled item exists.
 bool ClickMenuPath(TMainMenu* Menu, const std::vector<std::string>& Path);
 
-// A message box as a modal window of its own (used with a display).
+// The picture left of a dialog's text.
+enum TDialogIcon { diNone, diWarning, diError, diInformation, diQuestion };
+
+// A message box as a modal window of its own (used with a display); the
+// MB_ICON flags choose its icon.
 int DisplayMessageBox(const std::string& Text, const std::string& Caption, UINT Flags);
-// A modal window with the text and a row of buttons (answer, caption); Enter
-// presses the default one. Closing it otherwise answers CancelAnswer.
+// A modal window with the icon, the text and a row of buttons (answer,
+// caption); Enter presses the default one. Closing it otherwise answers
+// CancelAnswer.
 int DisplayDialog(const std::string& Text, const std::string& Caption,
                   const std::vector<std::pair<int, std::string>>& Buttons, size_t Default,
-                  int CancelAnswer);
+                  int CancelAnswer, TDialogIcon Icon = diNone);
 
 }  // namespace fw

@@ -171,7 +171,15 @@ TModalResult MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButt
       buttons.push_back({results[i], names[i]});
       if (results[i] == mrCancel || results[i] == mrNo) cancel = results[i];
     }
-    return DisplayDialog(Msg, caption, buttons, def, cancel);
+    TDialogIcon icon = diNone;
+    switch (DlgType) {
+      case mtWarning: icon = diWarning; break;
+      case mtError: icon = diError; break;
+      case mtInformation: icon = diInformation; break;
+      case mtConfirmation: icon = diQuestion; break;
+      default: break;
+    }
+    return DisplayDialog(Msg, caption, buttons, def, cancel, icon);
   }
   Print(caption, Msg, ButtonList(names, def));
   int answer = Ask(req);
