@@ -151,9 +151,9 @@ private:
 constexpr uint16_t KitTimerIdentBase = 0xFD00;
 constexpr int KitTimerSlots = 250;
 
-// The process's application object, made at the first use (or by
-// KitClassInitialize) so that it never starts before the platform layers it
-// stands on.
+// The process's application object. Programs make it at their start and free
+// it at their end with TKitClassUnit; code without one (a test, a library)
+// gets it at the first use.
 class TKitApplicationAccess {
 public:
   constexpr TKitApplicationAccess() = default;
@@ -170,6 +170,17 @@ void KitClassInitialize();
 void KitClassFinalize();
 // True while the object exists.
 bool KitApplicationExists();
+
+// The unit's start-up and end around a program's main: the object, and with it
+// the mutex named after the program file, exists before the main form is made
+// and is freed after everything of the form is gone, on every way out of main.
+class TKitClassUnit {
+public:
+  TKitClassUnit() { KitClassInitialize(); }
+  ~TKitClassUnit() { KitClassFinalize(); }
+  TKitClassUnit(const TKitClassUnit&) = delete;
+  TKitClassUnit& operator=(const TKitClassUnit&) = delete;
+};
 
 class KitEOneInstError : public fw::Exception {
 public:

@@ -639,8 +639,8 @@ void KitMeasureText(const std::string& Text, TKit3DCaption* Caption, TRect& Rect
     uint32_t fmt = Format | plat::DT_CALCRECT | plat::DT_EXPANDTABS;
     if (WordWrap) fmt |= plat::DT_WORDBREAK;
     if (!ShowAccel) fmt |= plat::DT_NOPREFIX;
-    std::string s = Text;
-    if (s.empty() || (ShowAccel && s == "&")) s = " ";
+    // Built in one step: assigning " " over the copy draws a false overlap warning.
+    const std::string s = (Text.empty() || (ShowAccel && Text == "&")) ? std::string(1, ' ') : Text;
     plat::RECT r = ToRECT(Rect);
     plat::DrawText(dc, s, &r, fmt);
     Rect = FromRECT(r);

@@ -12,6 +12,7 @@
 #endif
 
 #include "components/kitprocs.h"
+#include "framework/Forms.h"
 #include "framework/Registry.h"
 #include "framework/SysUtils.h"
 #include "platform/gdi/Gdi.h"
@@ -166,13 +167,14 @@ std::string Value(TKitInfoType item, uint32_t d, const std::string& format) {
     case itScroll: return LockKey(plat::VK_SCROLL);
     case itCurrentDateTime: return fw::FormatDateTime(format, fw::Now());
     // Version-information strings: program files of this platform carry no
-    // version resource, so every string is missing.
-    case itProgCompany:
-    case itProgName:
-    case itProgVersion:
+    // version resource; the programs' own version information is built in.
+    // What they have none of (copyright, trademark, comments) stays empty.
+    case itProgCompany: return "VEXA Software";
+    case itProgName: return "VEXA Lumidex";
+    case itProgVersion: return VEXA_VERSION;
+    case itProgDescription: return fw::Application ? fw::Application->Title() : std::string();
     case itProgCopyright:
     case itProgTrademark:
-    case itProgDescription:
     case itProgComments: return std::string();
     case itCPUSpeed: {
       char buf[64];

@@ -3,11 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "components/KitApplication.h"
 #include "framework/Forms.h"
 #include "gateway/MainGateway.h"
 #include "platform/msg/Msg.h"
 
 int main(int argc, char** argv) {
+  vexa::TKitClassUnit kitclass;
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
   vexa::SetGatewayArguments(std::move(args));

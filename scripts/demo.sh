@@ -9,42 +9,108 @@
 #
 #   scripts/demo.sh [seconds] [--tps N]
 #     seconds   how long churnmill runs (default 20)
-#     --tps N   target transactions per second, set with churnmill's arrows (default 10)
+#     --tps N   target transactions per second, 1 to 100, set with churnmill's arrows (default 10)
 #
 # Without DISPLAY the programs run on a private Xvfb. Everything the run makes
-# (database, settings, session, logs) lives in a fresh folder below build/demo-runs/.
+# (database, settings, session, logs) lives in a fresh folder below build/demo-runs/;
+# the last three runs are kept there, older ones are removed.
+# CMAKE_BUILD_PARALLEL_LEVEL sets the number of build jobs (default: one per core).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
+usage() { echo "usage:"; sed -n '10,12p' "$0" | sed 's/^#//'; }
+# A wrong command line: what is wrong, then how it is used.
+bad_usage() {
+  echo "demo: $*" >&2
+  usage >&2
+  exit 2
+}
+
 seconds=20
+seconds_given=0
 tps=10
 while [ $# -gt 0 ]; do
   case "$1" in
-    --tps) tps=${2:-}; shift 2 ;;
-    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
-    *) seconds=$1; shift ;;
+    --tps) [ $# -ge 2 ] || bad_usage "--tps needs a number"; tps=$2; shift 2 ;;
+    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -*) bad_usage "unknown option $1" ;;
+    *)
+      [ "$seconds_given" = 0 ] || bad_usage "one number of seconds only, not also $1"
+      seconds=$1; seconds_given=1; shift ;;
   esac
 done
-case "$seconds" in ''|*[!0-9]*) echo "demo: seconds must be a number" >&2; exit 2 ;; esac
-case "$tps" in ''|*[!0-9]*) echo "demo: --tps needs a number" >&2; exit 2 ;; esac
-[ "$tps" -ge 1 ] && [ "$tps" -le 100 ] || { echo "demo: --tps is 1 to 100" >&2; exit 2; }
+case "$seconds" in ''|*[!0-9]*) bad_usage "seconds must be a number" ;; esac
+case "$tps" in ''|*[!0-9]*) bad_usage "--tps needs a number" ;; esac
+# At most three digits: larger numbers are out of range without arithmetic on them.
+[ "${#tps}" -le 3 ] && [ "$tps" -ge 1 ] && [ "$tps" -le 100 ] || bad_usage "--tps is 1 to 100, not $tps"
+jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+keep_runs=3
 
 say() { printf '[demo] %s\n' "$*"; }
 
 # ---- Build -------------------------------------------------------------------
 scripts/install-deps.sh
 build=${VEXA_BUILD_DIR:-build}
-say "building in $build"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target beaconhub relaygate churnmill notifylistener vexareg \
-  vexa_notify_udr >/dev/null
+mkdir -p "$build"
+build_log="$build/demo-build.log"
+
+# On a terminal the build shows as one line that keeps changing; elsewhere
+# (a log, a pipe) its lines pass as they are.
+build_progress() {
+  if [ -t 1 ]; then
+    local line width=$(( $(tput cols 2>/dev/null || echo 100) - 8 ))
+    while IFS= read -r line; do
+      case "$line" in
+        \[*/*\]*) printf '\r\033[K[demo] %s' "${line:0:$width}" ;;
+      esac
+    done
+    printf '\r\033[K'
+  else
+    cat
+  fi
+}
+
+# What went wrong, unless the build's own lines already showed it.
+build_failed() {
+  if [ "$2" = show ]; then
+    # ninja marks each failed step; the compiler's messages follow the mark.
+    local errors
+    errors=$(sed -n '/^FAILED: /,/^ninja: build stopped/p' "$build_log" | head -n 80)
+    [ -n "$errors" ] || errors=$(tail -n 40 "$build_log")
+    printf '%s\n' "$errors" >&2
+  fi
+  say "the build failed: $1" >&2
+  say "the whole output is in $build_log" >&2
+  say "fix what the messages above name, or run scripts/install-deps.sh (as root) if a package is missing;" >&2
+  say "then run scripts/demo.sh again (cmake --build $build shows the build on its own)" >&2
+  exit 1
+}
+
+say "building in $build ($jobs jobs; the first build takes a few minutes)"
+if ! cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build_log" 2>&1; then
+  build_failed "cmake could not configure the build" show
+fi
+set +e
+cmake --build "$build" -j "$jobs" --target beaconhub relaygate churnmill notifylistener vexareg \
+  vexa_notify_udr 2>&1 | tee -a "$build_log" | build_progress
+build_status=${PIPESTATUS[0]}
+set -e
+if [ "$build_status" -ne 0 ]; then
+  if [ -t 1 ]; then build_failed "the compiler or linker stopped" show; fi
+  build_failed "the compiler or linker stopped" shown
+fi
+say "built"
 bin="$root/$build/bin"
 [ -d "$bin" ] || bin="$build/bin"
 bin=$(cd "$bin" && pwd)
 
 # ---- A private run: session, settings, database ---------------------------------
 mkdir -p "$build/demo-runs"
+# Each run keeps some 50 MB (program copies, database): only the latest few stay.
+ls -1dt "$build"/demo-runs/run-* 2>/dev/null | tail -n +"$keep_runs" | while IFS= read -r old; do
+  rm -rf -- "$old"
+done || true
 run=$(mktemp -d "$(cd "$build/demo-runs" && pwd)/run-XXXXXX")
 export VEXA_SESSION_DIR="$run/session" VEXA_REGISTRY_DIR="$run/registry"
 mkdir -p "$VEXA_SESSION_DIR" "$VEXA_REGISTRY_DIR" "$run/programs"

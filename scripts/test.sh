@@ -2,12 +2,13 @@
 # Sets up a fresh machine, builds everything and runs the whole test suite.
 #   scripts/test.sh            all tests
 #   VEXA_SANITIZE=1 scripts/test.sh   the same under ASan and UBSan (Debug)
+#   CMAKE_BUILD_PARALLEL_LEVEL=n        n build and test jobs (default: one per core)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
-jobs=$(nproc)
+jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}  # build and test jobs
 build=${VEXA_BUILD_DIR:-build}
 args=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
 if [ "${VEXA_SANITIZE:-0}" = 1 ]; then

@@ -1,4 +1,8 @@
 // beaconhub: the notify server program.
+#include "components/KitApplication.h"
 #include "server/MainServer.h"
 
-int main(int argc, char** argv) { return vexa::BeaconhubMain(argc, argv); }
+int main(int argc, char** argv) {
+  vexa::TKitClassUnit kitclass;
+  return vexa::BeaconhubMain(argc, argv);
+}

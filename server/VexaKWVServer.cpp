@@ -1,8 +1,13 @@
 #include "server/VexaKWVServer.h"
 
 #include <algorithm>
+#include <locale.h>
+#include <time.h>
+
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <limits>
 
 #include "framework/ComCtrls.h"
@@ -214,10 +219,61 @@ TServerCommand ParseServerCommand(const std::string& Received) {
   return cmd;
 }
 
-std::string ConnectTimeText(fw::TDateTime Value) {
+namespace {
+
+// The locale's time formatting, or 0 for the C locale: its own short date
+// has a two-digit year, while "who" has always shown four.
+locale_t TimeLocale(const std::string& Name) {
+  if (Name.empty() || Name == "C" || Name == "POSIX" || Name.rfind("C.", 0) == 0) return locale_t(0);
+  return newlocale(LC_TIME_MASK, Name.c_str(), locale_t(0));  // 0 when not installed
+}
+
+std::string LocaleText(const char* Format, fw::TDateTime Value, locale_t Loc) {
+  int y, mo, d, h, mi, s, ms;
+  fw::DecodeDate(Value, y, mo, d);
+  fw::DecodeTime(Value, h, mi, s, ms);
+  std::tm t{};
+  t.tm_year = y - 1900;
+  t.tm_mon = mo - 1;
+  t.tm_mday = d;
+  t.tm_hour = h;
+  t.tm_min = mi;
+  t.tm_sec = s;
+  t.tm_isdst = -1;
+  std::tm day = t;
+  timegm(&day);  // fills in the weekday and the day of the year for names and numbers
+  t.tm_wday = day.tm_wday;
+  t.tm_yday = day.tm_yday;
+  char buf[256];
+  size_t n = strftime_l(buf, sizeof buf, Format, &t, Loc);
+  return std::string(buf, n);
+}
+
+std::string ConnectTimeIn(fw::TDateTime Value, locale_t Loc) {
   double whole = 0;
-  if (std::modf(Value, &whole) == 0.0) return fw::DateToStr(Value);
-  return fw::DateToStr(Value) + " " + fw::TimeToStr(Value);
+  bool midnight = std::modf(Value, &whole) == 0.0;
+  if (!Loc) return midnight ? fw::DateToStr(Value) : fw::DateToStr(Value) + " " + fw::TimeToStr(Value);
+  std::string date = LocaleText("%x", Value, Loc);
+  return midnight ? date : date + " " + LocaleText("%X", Value, Loc);
+}
+
+}  // namespace
+
+std::string ConnectTimeText(fw::TDateTime Value) {
+  // Read once: the locale the program was started in.
+  static const locale_t Loc = [] {
+    for (const char* var : {"LC_ALL", "LC_TIME", "LANG"})
+      if (const char* v = std::getenv(var); v && *v) return TimeLocale(v);
+    return locale_t(0);
+  }();
+  return ConnectTimeIn(Value, Loc);
+}
+
+std::string ConnectTimeText(fw::TDateTime Value, const std::string& LocaleName) {
+  locale_t loc = TimeLocale(LocaleName);
+  std::string text = ConnectTimeIn(Value, loc);
+  if (loc) freelocale(loc);
+  return text;
 }
 
 }  // namespace vexa

@@ -146,8 +146,12 @@ struct TServerCommand {
 // allowed; anything that is not a number reads as 0), "exit", "who", or anything else.
 TServerCommand ParseServerCommand(const std::string& Received);
 
-// The text a connect time is shown with in "who": short date, a blank and the
-// long time; the time is left out at exactly midnight.
+// The text a connect time is shown with in "who": the short date, a blank and
+// the long time of the locale the program runs in (LC_ALL, else LC_TIME, else
+// LANG); the time is left out at exactly midnight. The C locale, and one that
+// is not installed, give "mm/dd/yyyy hh:nn:ss".
 std::string ConnectTimeText(fw::TDateTime Value);
+// The same in the named locale.
+std::string ConnectTimeText(fw::TDateTime Value, const std::string& LocaleName);
 
 }  // namespace vexa

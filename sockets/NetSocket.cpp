@@ -762,6 +762,9 @@ void TCustomNetSocket::Connect() {
 }
 
 void TCustomNetSocket::Listen() {
+  // Library failures are raised as they are, as Connect does: they are not a
+  // refusal of this socket, so never an OnError report nor "listen: ".
+  LoadSocketLibrary();
   if (!FPortAssigned) {
     WS(WSASetLastError)(plat::WSAEINVAL);
     ReportSocketError("listen: port not assigned");

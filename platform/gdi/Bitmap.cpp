@@ -79,6 +79,66 @@ bool Fail(std::string* error, const char* why) {
   return false;
 }
 
+// What a file may hold: the uncompressed depths, 16-bit 5-5-5 pixels, and
+// run-length compressed 8- and 4-bit rows.
+bool ValidFileFormat(int bpp, uint32_t compression) {
+  if (compression == BI_RGB) return ValidDepth(bpp) || bpp == 16;
+  if (compression == BI_RLE8) return bpp == 8;
+  if (compression == BI_RLE4) return bpp == 4;
+  return false;
+}
+
+// A 5-bit channel spread over 8 bits so that full intensity stays 255.
+uint8_t Expand5(uint32_t v) { return uint8_t((v << 3) | (v >> 2)); }
+
+// Run-length compressed rows, bottom row first, into an indexed surface.
+// Runs and deltas that reach past the picture are clipped: nothing is ever
+// written outside it. The data must end with the end-of-bitmap mark or
+// after the last row; data that stops inside a command or before the last
+// row is refused.
+bool DecodeRle(const uint8_t* p, size_t n, int bpp, Surface& s, std::string* error) {
+  int64_t x = 0, row = 0;  // row counts from the bottom; both only grow
+  auto put = [&](int index) {
+    if (x < s.width && row < s.height) s.SetIndex(int32_t(x), int32_t(s.height - 1 - row), index);
+    ++x;
+  };
+  size_t i = 0;
+  while (i + 2 <= n) {
+    uint8_t count = p[i], value = p[i + 1];
+    i += 2;
+    if (count > 0) {  // a run of one index (8 bits) or two alternating indices (4 bits)
+      if (x >= s.width || row >= s.height) {
+        x += count;
+        continue;
+      }
+      for (int k = 0; k < count; ++k) put(bpp == 8 ? value : (k & 1) ? (value & 0x0F) : (value >> 4));
+      continue;
+    }
+    if (value == 0) {  // end of line
+      x = 0;
+      ++row;
+    } else if (value == 1) {  // end of bitmap
+      return true;
+    } else if (value == 2) {  // move right and up
+      if (i + 2 > n) return Fail(error, "compressed data truncated");
+      x += p[i];
+      row += p[i + 1];
+      i += 2;
+    } else {  // `value` literal indices, padded to a 16-bit boundary
+      size_t bytes = bpp == 8 ? value : (size_t(value) + 1) / 2;
+      if (i + bytes > n) return Fail(error, "compressed data truncated");
+      for (int k = 0; k < value; ++k) {
+        uint8_t b = p[i + (bpp == 8 ? size_t(k) : size_t(k) / 2)];
+        put(bpp == 8 ? b : (k & 1) ? (b & 0x0F) : (b >> 4));
+      }
+      i += bytes + (bytes & 1);
+    }
+    if (row >= s.height && x == 0) return true;  // every row is done
+  }
+  if (row >= s.height) return true;
+  return Fail(error, "compressed data truncated");
+}
+
 }  // namespace
 
 int32_t DibStride(int32_t width, int bitCount) {
@@ -275,11 +335,15 @@ HBITMAP LoadBitmapFile(const uint8_t* data, size_t size, std::string* error, siz
   uint32_t clrImportant = Get32(ih + 36);
   if (biSize != 40) return Fail(error, "unsupported info header"), 0;
   if (planes != 1) return Fail(error, "bad plane count"), 0;
-  if (!ValidDepth(bpp)) return Fail(error, "unsupported bit count"), 0;
-  if (compression != BI_RGB) return Fail(error, "compressed bitmaps are not supported"), 0;
+  if (!ValidDepth(bpp) && bpp != 16) return Fail(error, "unsupported bit count"), 0;
+  if (!ValidFileFormat(bpp, compression))
+    return Fail(error, "unsupported compression for the bit count"), 0;
+  bool rle = compression != BI_RGB;
   if (width <= 0 || width > kMaxSide || rawHeight == 0 || rawHeight == INT32_MIN ||
       std::abs(rawHeight) > kMaxSide)
     return Fail(error, "bad dimensions"), 0;
+  // Compressed rows always run from the bottom up.
+  if (rle && rawHeight < 0) return Fail(error, "bad dimensions"), 0;
   int32_t height = std::abs(rawHeight);
   uint32_t maxTable = bpp <= 8 ? (1u << bpp) : 256u;
   if (clrUsed > maxTable) return Fail(error, "bad colour count"), 0;
@@ -287,12 +351,18 @@ HBITMAP LoadBitmapFile(const uint8_t* data, size_t size, std::string* error, siz
   if (clrImportant > tableLen) return Fail(error, "bad important colour count"), 0;
   uint64_t stride = uint64_t(DibStride(width, bpp));
   uint64_t image = stride * uint64_t(height);
-  if (sizeImage != 0 && sizeImage < image) return Fail(error, "bad image size"), 0;
   uint64_t tableEnd = 14 + 40 + uint64_t(tableLen) * 4;
   if (offBits < tableEnd || offBits > fileSize) return Fail(error, "bad bits offset"), 0;
+  if (rle) {
+    // The image size is the length of the compressed data; 0 means up to the file's end.
+    image = sizeImage ? sizeImage : fileSize - offBits;
+  } else if (sizeImage != 0 && sizeImage < image) {
+    return Fail(error, "bad image size"), 0;
+  }
   if (uint64_t(offBits) + image > fileSize) return Fail(error, "pixel data truncated"), 0;
   Surface s;
-  s.Allocate(width, height, bpp);
+  // 16-bit pixels are kept at 24 bits: the surfaces have no 16-bit layout.
+  s.Allocate(width, height, bpp == 16 ? 24 : bpp);
   if (bpp <= 8) {
     for (uint32_t i = 0; i < tableLen; ++i) {
       const uint8_t* q = data + 54 + size_t(i) * 4;
@@ -300,10 +370,23 @@ HBITMAP LoadBitmapFile(const uint8_t* data, size_t size, std::string* error, siz
     }
     for (size_t i = tableLen; i < s.table.size(); ++i) s.table[i] = RGBQUAD{};
   }
-  for (int32_t r = 0; r < height; ++r) {
-    int32_t y = rawHeight < 0 ? r : height - 1 - r;
-    std::memcpy(s.bits.data() + size_t(y) * size_t(s.stride),
-                data + offBits + size_t(r) * size_t(stride), size_t(stride));
+  if (rle) {
+    if (!DecodeRle(data + offBits, size_t(image), bpp, s, error)) return 0;
+  } else if (bpp == 16) {
+    for (int32_t r = 0; r < height; ++r) {
+      int32_t y = rawHeight < 0 ? r : height - 1 - r;
+      const uint8_t* in = data + offBits + size_t(r) * size_t(stride);
+      for (int32_t x = 0; x < width; ++x) {
+        uint32_t v = Get16(in + size_t(x) * 2);
+        s.Set(x, y, RGB(Expand5((v >> 10) & 31), Expand5((v >> 5) & 31), Expand5(v & 31)));
+      }
+    }
+  } else {
+    for (int32_t r = 0; r < height; ++r) {
+      int32_t y = rawHeight < 0 ? r : height - 1 - r;
+      std::memcpy(s.bits.data() + size_t(y) * size_t(s.stride),
+                  data + offBits + size_t(r) * size_t(stride), size_t(stride));
+    }
   }
   s.dib = true;
   if (consumed) *consumed = fileSize;

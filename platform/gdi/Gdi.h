@@ -168,6 +168,8 @@ struct BITMAPINFO {
 };
 
 constexpr uint32_t BI_RGB = 0;
+constexpr uint32_t BI_RLE8 = 1;  // run-length compressed 8-bit rows (files only)
+constexpr uint32_t BI_RLE4 = 2;  // run-length compressed 4-bit rows (files only)
 constexpr uint32_t DIB_RGB_COLORS = 0;
 constexpr uint32_t DIB_PAL_COLORS = 1;
 
@@ -206,8 +208,10 @@ COLORREF GetBitmapPixel(HBITMAP bitmap, int32_t x, int32_t y);
 
 // BMP files: 14-byte file header "BM", a 40-byte info header, the colour table,
 // bottom-up (or, for a negative height, top-down) uncompressed rows at 1, 4, 8,
-// 24 or 32 bits. Every field, the size products and the table length are checked
-// before anything is allocated or read; a damaged file gives 0 and a reason.
+// 16 (5-5-5, loaded as 24), 24 or 32 bits, or bottom-up run-length compressed
+// rows at 8 (BI_RLE8) or 4 (BI_RLE4) bits. Every field, the size products and
+// the table length are checked before anything is allocated or read; a damaged
+// file gives 0 and a reason.
 HBITMAP LoadBitmapFile(const uint8_t* data, size_t size, std::string* error = nullptr,
                        size_t* consumed = nullptr);
 // Writes a file at bitCount 1, 4, 8, 24 or 32 (0: the bitmap's own depth).

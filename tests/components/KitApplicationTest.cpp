@@ -13,6 +13,7 @@
 #include "components/KitIniCtrl.h"
 #include "components/kitsysin.h"
 #include "framework/Forms.h"
+#include "platform/kernel/Kernel.h"
 #include "tests/support/TestSession.h"
 
 using namespace vexa;
@@ -240,6 +241,26 @@ TEST(KitApplication, NestedStartUpFreesOnTheLastEnd) {
   EXPECT_FALSE(KitApplicationExists());
   KitClassFinalize();  // one end too many is harmless
   EXPECT_NE(KitApplication.Get(), nullptr) << "made again at the next use";
+}
+
+TEST(KitApplication, ProgramStartUpUnitMakesTheObjectAndFreesItWithItsMutex) {
+  vexa::test::TestSession session;
+  while (KitApplicationExists()) KitClassFinalize();  // made by an earlier use
+  const std::string name = fw::ExtractFileName(fw::ParamStr0());
+  auto mutexOpen = [&] {
+    plat::HANDLE h = plat::CreateMutex(name, false);
+    bool existed = plat::GetLastError() == plat::ERROR_ALREADY_EXISTS;
+    plat::CloseHandle(h);
+    return existed;
+  };
+  {
+    TKitClassUnit unit;
+    EXPECT_TRUE(KitApplicationExists());
+    EXPECT_TRUE(mutexOpen()) << "the mutex exists from the start";
+    EXPECT_FALSE(KitApplication->SecondInstance());
+  }
+  EXPECT_FALSE(KitApplicationExists());
+  EXPECT_FALSE(mutexOpen()) << "freed with the object at the end";
 }
 
 TEST(KitApplication, SinglePlacementOnAForm) {

@@ -268,3 +268,71 @@ TEST(KitCompressedSection, DamagedSectionsRaiseReadErrors) {
     }
   }
 }
+
+namespace {
+
+// A bitmap file made by hand with the given depth, compression, colour table
+// (entries as 0x00RRGGBB, the file's byte order) and pixel data.
+Bytes BitmapFile(int32_t w, int32_t h, uint16_t bpp, uint32_t compression, const std::vector<uint32_t>& table,
+                 const Bytes& bits) {
+  Bytes f;
+  auto u32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) f.push_back(uint8_t(v >> (8 * i)));
+  };
+  auto u16 = [&](uint16_t v) {
+    f.push_back(uint8_t(v));
+    f.push_back(uint8_t(v >> 8));
+  };
+  uint32_t off = uint32_t(54 + 4 * table.size());
+  f.push_back('B');
+  f.push_back('M');
+  u32(off + uint32_t(bits.size()));
+  u32(0);
+  u32(off);
+  u32(40);
+  u32(uint32_t(w));
+  u32(uint32_t(h));
+  u16(1);
+  u16(bpp);
+  u32(compression);
+  u32(compression ? uint32_t(bits.size()) : 0);
+  u32(0);
+  u32(0);
+  u32(uint32_t(table.size()));
+  u32(0);
+  for (uint32_t c : table) u32(c);
+  f.insert(f.end(), bits.begin(), bits.end());
+  return f;
+}
+
+}  // namespace
+
+TEST(KitBitmapSection, RunLengthAndSixteenBitPayloadsLoadThroughTheBitmap) {
+  // Compressed section: 8-bit runs, 3 x 2: green, green, blue over three red.
+  const Bytes rle = {0x03, 0x01, 0x00, 0x00, 0x02, 0x02, 0x01, 0x03, 0x00, 0x01};
+  const Bytes file = BitmapFile(3, 2, 8, 1, {0x000000, 0xFF0000, 0x00FF00, 0x0000FF}, rle);
+  fw::TMemoryStream packed;
+  Bytes section = SectionOf(file);
+  packed.WriteBuffer(section.data(), int32_t(section.size()));
+  packed.SetPosition(0);
+  fw::TBitmap bitmap;
+  ReadBitmapSection(&packed, &bitmap, true);
+  ASSERT_EQ(bitmap.Width(), 3);
+  ASSERT_EQ(bitmap.Height(), 2);
+  EXPECT_EQ(bitmap.Canvas()->Pixels(0, 0), fw::clLime);
+  EXPECT_EQ(bitmap.Canvas()->Pixels(1, 0), fw::clLime);
+  EXPECT_EQ(bitmap.Canvas()->Pixels(2, 0), fw::clBlue);
+  for (int x = 0; x < 3; ++x) EXPECT_EQ(bitmap.Canvas()->Pixels(x, 1), fw::clRed) << x;
+
+  // Plain section: 16-bit pixels, 2 x 1, white and blue.
+  const Bytes rgb16 = BitmapFile(2, 1, 16, 0, {}, {0xFF, 0x7F, 0x1F, 0x00});
+  fw::TMemoryStream plain;
+  int32_t n = int32_t(rgb16.size());
+  plain.WriteBuffer(&n, 4);
+  plain.WriteBuffer(rgb16.data(), n);
+  plain.SetPosition(0);
+  ReadBitmapSection(&plain, &bitmap, false);
+  ASSERT_EQ(bitmap.Width(), 2);
+  EXPECT_EQ(bitmap.Canvas()->Pixels(0, 0), fw::clWhite);
+  EXPECT_EQ(bitmap.Canvas()->Pixels(1, 0), fw::clBlue);
+}

@@ -13,8 +13,6 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
 void Append(Bytes& b, std::initializer_list<uint8_t> more) { b.insert(b.end(), more); }
 void Append(Bytes& b, const std::string& more) { b.insert(b.end(), more.begin(), more.end()); }
 

@@ -402,8 +402,9 @@ TEST(KitDrawingTest, ThreeDTextLayers) {
       if (Px(plain.get(), x, y) == 0) {
         ++black;
         EXPECT_EQ(Px(shadow.get(), x, y), 0) << x << "," << y;
-        if (x + 2 < 80 && y + 2 < 30 && Px(plain.get(), x + 2, y + 2) != 0)
+        if (x + 2 < 80 && y + 2 < 30 && Px(plain.get(), x + 2, y + 2) != 0) {
           EXPECT_EQ(Px(shadow.get(), x + 2, y + 2), fw::clRed);
+        }
       }
       if (Px(shadow.get(), x, y) == fw::clRed) ++red;
     }
@@ -483,8 +484,9 @@ TEST(KitDrawingTest, ExtrusionAndRotatedMeasure) {
       if (Px(plain.get(), x, y) != 0) continue;
       EXPECT_EQ(Px(ex.get(), x + 2, y + 2), 0) << x << "," << y;
       // The first step lies under nothing later unless a later layer covers it.
-      if (Px(plain.get(), x - 1, y - 1) != 0 && (x < 2 || y < 2 || Px(plain.get(), x - 2, y - 2) != 0))
+      if (Px(plain.get(), x - 1, y - 1) != 0 && (x < 2 || y < 2 || Px(plain.get(), x - 2, y - 2) != 0)) {
         EXPECT_EQ(Px(ex.get(), x, y), fw::clRed) << x << "," << y;
+      }
       ++checked;
     }
   EXPECT_GT(checked, 5);

@@ -17,7 +17,10 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-void Put(Bytes& b, const char* s) { b.insert(b.end(), s, s + 4); }
+// The four letters of a chunk tag, without the terminating zero.
+void Put(Bytes& b, const char (&s)[5]) {
+  for (int i = 0; i < 4; ++i) b.push_back(uint8_t(s[i]));
+}
 void Put32(Bytes& b, uint32_t v) {
   for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
 }

@@ -14,7 +14,7 @@ namespace {
 
 Bytes Ref(const std::string& text) {
   Bytes b{6, uint8_t(text.size())};
-  b.insert(b.end(), text.begin(), text.end());
+  for (char c : text) b.push_back(uint8_t(c));
   return b;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "components/kitsysin.h"
+#include "framework/Forms.h"
 #include "framework/Registry.h"
 #include "framework/SysUtils.h"
 #include "tests/support/TestSession.h"
@@ -61,8 +62,6 @@ TEST(KitSysInfo, PlatformFamilyAndFixedTexts) {
   EXPECT_EQ(KitSysInfo(itFreeSysRes, 1, ""), "0");
   EXPECT_EQ(KitSysInfo(itFreeGDIRes, 0, ""), "0");
   EXPECT_EQ(KitSysInfo(itFreeUserRes, 1, ""), "0");
-  // Program files carry no version strings.
-  EXPECT_EQ(KitSysInfo(itProgName, 1, ""), "");
   EXPECT_EQ(KitSysInfo(itColorDepth, 1, ""), std::to_string(KitDisplayColorDepth()));
   std::string version = KitSysInfo(itVersion, 1, "");
   EXPECT_NE(version.find('.'), std::string::npos);
@@ -72,6 +71,24 @@ TEST(KitSysInfo, PlatformFamilyAndFixedTexts) {
 #endif
   EXPECT_EQ(KitSysInfo(itProcessorCont32, 1, ""),
             std::to_string(sysconf(_SC_NPROCESSORS_ONLN) & 0xFF));
+}
+
+TEST(KitSysInfo, ProgramVersionItemsAnswerTheProgramsOwnVersion) {
+  EXPECT_EQ(KitSysInfo(itProgCompany, 1, ""), "VEXA Software");
+  EXPECT_EQ(KitSysInfo(itProgName, 1, ""), "VEXA Lumidex");
+  // The project's version, the one its build states.
+  EXPECT_EQ(KitSysInfo(itProgVersion, 1, ""), VEXA_VERSION);
+  EXPECT_EQ(std::string(VEXA_VERSION).find_first_not_of("0123456789."), std::string::npos);
+  // The description is the title the program gives itself at its start.
+  ASSERT_NE(fw::Application, nullptr);
+  const std::string before = fw::Application->Title();
+  fw::Application->SetTitle("VEXA Notify Server");
+  EXPECT_EQ(KitSysInfo(itProgDescription, 1, ""), "VEXA Notify Server");
+  fw::Application->SetTitle(before);
+  // What the programs have none of stays empty, never "(Unknown)".
+  EXPECT_EQ(KitSysInfo(itProgCopyright, 1, ""), "");
+  EXPECT_EQ(KitSysInfo(itProgTrademark, 1, ""), "");
+  EXPECT_EQ(KitSysInfo(itProgComments, 1, ""), "");
 }
 
 TEST(KitSysInfo, MemorySizeWithDividerAndZeroDivider) {

@@ -18,6 +18,47 @@ void Set32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
   for (int i = 0; i < 4; ++i) v[at + size_t(i)] = uint8_t(x >> (8 * i));
 }
 
+// A bitmap file made by hand: header, colour table (blue, green, red triples)
+// and the pixel data as given.
+std::vector<uint8_t> HandMade(int32_t width, int32_t height, uint16_t bpp, uint32_t compression,
+                              const std::vector<COLORREF>& table, const std::vector<uint8_t>& bits) {
+  std::vector<uint8_t> f(54, 0);
+  f[0] = 'B';
+  f[1] = 'M';
+  uint32_t off = uint32_t(54 + table.size() * 4);
+  Set32(f, 2, off + uint32_t(bits.size()));
+  Set32(f, 10, off);
+  Set32(f, 14, 40);
+  Set32(f, 18, uint32_t(width));
+  Set32(f, 22, uint32_t(height));
+  f[26] = 1;
+  f[28] = uint8_t(bpp);
+  Set32(f, 30, compression);
+  Set32(f, 34, compression == BI_RGB ? 0 : uint32_t(bits.size()));
+  Set32(f, 46, uint32_t(table.size()));
+  for (COLORREF c : table) {
+    f.push_back(GetBValue(c));
+    f.push_back(GetGValue(c));
+    f.push_back(GetRValue(c));
+    f.push_back(0);
+  }
+  f.insert(f.end(), bits.begin(), bits.end());
+  return f;
+}
+
+Pic PictureOf(HBITMAP bm, int w, int h) {
+  Pic rows;
+  for (int y = 0; y < h; ++y) {
+    std::string row;
+    for (int x = 0; x < w; ++x) {
+      auto it = Key().find(GetBitmapPixel(bm, x, y));
+      row += it == Key().end() ? '?' : it->second;
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
 // A 5 x 3 picture with distinct colours in its corners.
 HBITMAP Sample(int bpp) {
   BITMAPINFO bi{};
@@ -190,8 +231,9 @@ TEST(GdiBitmap, DamagedFilesAreRefusedBeforeAnythingIsRead) {
       {"height 0", [](auto& f) { Set32(f, 22, 0); }},
       {"most negative height", [](auto& f) { Set32(f, 22, 0x80000000u); }},
       {"planes", [](auto& f) { f[26] = 2; }},
-      {"16 bits", [](auto& f) { f[28] = 16; }},
-      {"compressed", [](auto& f) { Set32(f, 30, 1); }},
+      {"16 bits without room for the rows", [](auto& f) { f[28] = 16; }},
+      {"bit fields", [](auto& f) { Set32(f, 30, 3); }},
+      {"4-bit compression of 8-bit rows", [](auto& f) { Set32(f, 30, BI_RLE4); }},
       {"image size too small", [](auto& f) { Set32(f, 34, 1); }},
       {"too many colours", [](auto& f) { Set32(f, 46, 257); }},
       {"important beyond used", [](auto& f) { Set32(f, 46, 4); Set32(f, 50, 5); }},
@@ -236,4 +278,130 @@ TEST(GdiBitmap, SetDIBitsTakesBottomUpRowsAndTables) {
   EXPECT_EQ(StretchDIBits(c.dc, 0, 0, 4, 2, 0, 0, 2, 2, rows, &bi, DIB_RGB_COLORS, SRCCOPY), 2);
   EXPECT_EQ(c.Picture(Key()), (Pic{"bbrr", "rrbb"}));
   DeleteObject(bm);
+}
+
+TEST(GdiBitmap, SixteenBitFilesLoadWithEveryChannelSpreadToEightBits) {
+  // 3 x 2, bottom row first, rows of 6 bytes padded to 8; the top bit is unused.
+  const std::vector<uint8_t> bits = {
+      0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00, 0xEE, 0xEE,  // bottom: red, green, blue
+      0xFF, 0x7F, 0x00, 0x80, 0x10, 0x42, 0xEE, 0xEE,  // top: white, black, 16/16/16
+  };
+  std::vector<uint8_t> f = HandMade(3, 2, 16, BI_RGB, {}, bits);
+  std::string why;
+  size_t used = 0;
+  HBITMAP bm = LoadBitmapFile(f.data(), f.size(), &why, &used);
+  ASSERT_NE(bm, 0u) << why;
+  EXPECT_EQ(used, f.size());
+  EXPECT_EQ(PictureOf(bm, 3, 2), (Pic{".#?", "rgb"}));
+  EXPECT_EQ(GetBitmapPixel(bm, 2, 0), RGB(132, 132, 132));
+  BITMAP info;
+  ASSERT_EQ(GetObject(bm, sizeof(info), &info), int(sizeof(info)));
+  EXPECT_EQ(info.bmBitsPixel, 24) << "kept at 24 bits";
+  DeleteObject(bm);
+  // Top-down works as for the other depths.
+  std::vector<uint8_t> td = HandMade(3, -2, 16, BI_RGB, {}, bits);
+  bm = LoadBitmapFile(td.data(), td.size(), &why);
+  ASSERT_NE(bm, 0u) << why;
+  EXPECT_EQ(PictureOf(bm, 3, 2), (Pic{"rgb", ".#?"}));
+  DeleteObject(bm);
+  // One byte short of the rows: refused.
+  std::vector<uint8_t> cut = HandMade(3, 2, 16, BI_RGB, {}, {bits.begin(), bits.end() - 1});
+  EXPECT_EQ(LoadBitmapFile(cut.data(), cut.size(), &why), 0u);
+  EXPECT_EQ(why, "pixel data truncated");
+}
+
+TEST(GdiBitmap, RunLengthEightBitFilesDecodeRunsLiteralsMovesAndClipping) {
+  const std::vector<COLORREF> table = {kBlack, kRed, kGreen, kBlue, kWhite};
+  const std::vector<uint8_t> rle = {
+      0x03, 0x01,                          // bottom row: three red
+      0x00, 0x03, 0x02, 0x03, 0x04, 0x00,  // literal green, blue, white (cut at the edge), pad
+      0x00, 0x00,                          // end of line
+      0x00, 0x02, 0x02, 0x00,              // move right two
+      0x01, 0x04,                          // one white
+      0x00, 0x00,                          // end of line
+      0xFF, 0x03,                          // 255 blue: cut at the edge
+      0x00, 0x01,                          // end of bitmap
+  };
+  std::vector<uint8_t> f = HandMade(5, 3, 8, BI_RLE8, table, rle);
+  f.push_back(0x77);  // what follows the file is not read
+  std::string why;
+  size_t used = 0;
+  HBITMAP bm = LoadBitmapFile(f.data(), f.size(), &why, &used);
+  ASSERT_NE(bm, 0u) << why;
+  EXPECT_EQ(used, f.size() - 1);
+  EXPECT_EQ(PictureOf(bm, 5, 3), (Pic{"bbbbb", "##.##", "rrrgb"}));
+  BITMAP info;
+  ASSERT_EQ(GetObject(bm, sizeof(info), &info), int(sizeof(info)));
+  EXPECT_EQ(info.bmBitsPixel, 8);
+  // It saves as an ordinary 8-bit file and loads back the same.
+  std::vector<uint8_t> saved = SaveBitmapFile(bm);
+  HBITMAP back = LoadBitmapFile(saved.data(), saved.size(), &why);
+  ASSERT_NE(back, 0u) << why;
+  EXPECT_EQ(PictureOf(back, 5, 3), PictureOf(bm, 5, 3));
+  DeleteObject(back);
+  DeleteObject(bm);
+}
+
+TEST(GdiBitmap, RunLengthFourBitFilesAlternateNibblesAndNeverWriteOutside) {
+  const std::vector<COLORREF> table = {kBlack, kRed, kGreen, kBlue};
+  const std::vector<uint8_t> rle = {
+      0x05, 0x12,              // bottom row: red green red green red
+      0x00, 0x03, 0x31, 0x20,  // literal blue, red, green: the last two past the edge
+      0x00, 0x00,              // end of line
+      0x00, 0x02, 0x03, 0x00,  // move right three
+      0x02, 0x33,              // two blue
+      0x00, 0x02, 0x00, 0x05,  // move up five: past the top
+      0x04, 0x11,              // nowhere to go
+      0x00, 0x01,              // end of bitmap
+  };
+  std::vector<uint8_t> f = HandMade(6, 2, 4, BI_RLE4, table, rle);
+  std::string why;
+  HBITMAP bm = LoadBitmapFile(f.data(), f.size(), &why);
+  ASSERT_NE(bm, 0u) << why;
+  EXPECT_EQ(PictureOf(bm, 6, 2), (Pic{"###bb#", "rgrgrb"}));
+  // Rows end without the end-of-bitmap mark once every row is done.
+  std::vector<uint8_t> noMark(rle.begin(), rle.begin() + 6);
+  noMark.insert(noMark.end(), {0x00, 0x00, 0x06, 0x33, 0x00, 0x00});
+  std::vector<uint8_t> g = HandMade(6, 2, 4, BI_RLE4, table, noMark);
+  HBITMAP b2 = LoadBitmapFile(g.data(), g.size(), &why);
+  ASSERT_NE(b2, 0u) << why;
+  EXPECT_EQ(PictureOf(b2, 6, 2), (Pic{"bbbbbb", "rgrgrb"}));
+  DeleteObject(b2);
+  DeleteObject(bm);
+}
+
+TEST(GdiBitmap, DamagedRunLengthFilesAreRefused) {
+  const std::vector<COLORREF> table = {kBlack, kRed};
+  const std::vector<uint8_t> good = {0x02, 0x01, 0x00, 0x00, 0x02, 0x01, 0x00, 0x01};
+  std::string why;
+  std::vector<uint8_t> f = HandMade(2, 2, 8, BI_RLE8, table, good);
+  HBITMAP bm = LoadBitmapFile(f.data(), f.size(), &why);
+  ASSERT_NE(bm, 0u) << why;
+  EXPECT_EQ(PictureOf(bm, 2, 2), (Pic{"rr", "rr"}));
+  DeleteObject(bm);
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> file;
+    const char* why;
+  };
+  std::vector<Case> cases = {
+      {"8-bit runs in a 4-bit file", HandMade(2, 2, 4, BI_RLE8, table, good),
+       "unsupported compression for the bit count"},
+      {"4-bit runs in an 8-bit file", HandMade(2, 2, 8, BI_RLE4, table, good),
+       "unsupported compression for the bit count"},
+      {"top-down", HandMade(2, -2, 8, BI_RLE8, table, good), "bad dimensions"},
+      {"ends inside a literal", HandMade(2, 2, 8, BI_RLE8, table, {0x00, 0x05, 0x01, 0x01}),
+       "compressed data truncated"},
+      {"ends inside a move", HandMade(2, 2, 8, BI_RLE8, table, {0x00, 0x02, 0x01}),
+       "compressed data truncated"},
+      {"ends before the last row", HandMade(2, 2, 8, BI_RLE8, table, {0x02, 0x01, 0x00, 0x00}),
+       "compressed data truncated"},
+  };
+  std::vector<uint8_t> big = f;
+  Set32(big, 34, uint32_t(good.size() + 1));  // claims more data than the file holds
+  cases.push_back({"image size beyond the file", big, "pixel data truncated"});
+  for (const Case& c : cases) {
+    EXPECT_EQ(LoadBitmapFile(c.file.data(), c.file.size(), &why), 0u) << c.what;
+    EXPECT_EQ(why, c.why) << c.what;
+  }
 }

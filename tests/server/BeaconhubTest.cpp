@@ -5,6 +5,9 @@
 // every byte they receive.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
+#include <ctime>
 #include <regex>
 #include <string>
 
@@ -156,7 +159,12 @@ TEST(Beaconhub, OverlappingTransactionsDeliverSharedRecordsOncePerEnd) {
 TEST(Beaconhub, CommandLinesOfAGateway) {
   TestSession session;
   const int port = FreeTcpPort();
+  // Connect times in the C locale's text, whatever the machine's own locale.
+  const char* lcAll = getenv("LC_ALL");
+  const std::string savedLcAll = lcAll ? lcAll : "";
+  setenv("LC_ALL", "C", 1);
   Beaconhub hub(session, IniFor(port));
+  if (lcAll) setenv("LC_ALL", savedLcAll.c_str(), 1); else unsetenv("LC_ALL");
   ASSERT_TRUE(hub.WaitListening());
 
   auto first = Gateway(port, {});
@@ -205,6 +213,46 @@ TEST(Beaconhub, CommandLinesOfAGateway) {
   // "exit" closes after the handler returns, sending nothing.
   second->Send("EXIT\r\n");
   EXPECT_EQ(second->ReadToClose().value_or("<still open>"), "");
+}
+
+// A German locale made for this test alone (LOCPATH), so the test does not
+// depend on which locales the machine has installed.
+TEST(Beaconhub, WhoShowsConnectTimesInTheLocaleTheServerRunsIn) {
+  TestSession session;
+  const std::string locales = session.Root() + "/locales";
+  ChildProcess localedef("/bin/sh", {"-c", "command -v localedef >/dev/null && mkdir -p '" + locales + "' && localedef -i de_DE -f UTF-8 '" +
+                                               locales + "/de_DE.UTF-8' 2>&1"},
+                         {}, true);
+  if (localedef.Wait(std::chrono::seconds(60)) != std::optional<int>(0))
+    GTEST_SKIP() << "no locale can be made here";
+  ASSERT_EQ(setenv("LOCPATH", locales.c_str(), 1), 0);
+  ASSERT_EQ(setenv("LC_ALL", "de_DE.UTF-8", 1), 0);
+  const int port = FreeTcpPort();
+  Beaconhub hub(session, IniFor(port));
+  unsetenv("LC_ALL");
+  unsetenv("LOCPATH");
+  ASSERT_TRUE(hub.WaitListening());
+
+  auto gw = Gateway(port, {});
+  gw->Send("WHO\r\n");
+  EXPECT_EQ(gw->ReadLine().value_or(""), "There are 1 connected users:");
+  const std::string line = gw->ReadLine().value_or("");
+  const std::string prefix = "127.0.0.1:" + std::to_string(LocalPort(*gw)) + " ";
+  ASSERT_EQ(line.substr(0, prefix.size()), prefix) << line;
+  // Day, month and year with dots, the time with colons; never the C locale's slashes.
+  EXPECT_TRUE(std::regex_match(line.substr(prefix.size()), std::regex(R"(\d\d\.\d\d\.\d\d\d\d( \d\d:\d\d:\d\d)?)")))
+      << line;
+  // The date is today's (or, just after midnight, yesterday's).
+  std::time_t now = std::time(nullptr);
+  char today[16], yesterday[16];
+  std::tm t{};
+  localtime_r(&now, &t);
+  std::strftime(today, sizeof today, "%d.%m.%Y", &t);
+  now -= 24 * 3600;
+  localtime_r(&now, &t);
+  std::strftime(yesterday, sizeof yesterday, "%d.%m.%Y", &t);
+  const std::string date = line.substr(prefix.size(), 10);
+  EXPECT_TRUE(date == today || date == yesterday) << line;
 }
 
 TEST(Beaconhub, SubscribingTwiceListsTheSessionOnce) {

@@ -227,8 +227,12 @@ TEST(ServerCommand, LinesAreUpperCasedAndStrippedBeforeTheyAreRead) {
 
 TEST(ServerCommand, ConnectTimeLeavesOutMidnight) {
   const fw::TDateTime day = fw::EncodeDate(2024, 3, 5);
-  EXPECT_EQ(ConnectTimeText(day), "03/05/2024");
-  EXPECT_EQ(ConnectTimeText(day + fw::EncodeTime(14, 7, 9, 0)), "03/05/2024 14:07:09");
+  EXPECT_EQ(ConnectTimeText(day, "C"), "03/05/2024");
+  EXPECT_EQ(ConnectTimeText(day + fw::EncodeTime(14, 7, 9, 0), "C"), "03/05/2024 14:07:09");
+  // The C locale in its other spellings, and a locale that is not installed,
+  // keep the four-digit year "who" has always shown.
+  for (const char* name : {"", "POSIX", "C.UTF-8", "xx_NOWHERE.UTF-8"})
+    EXPECT_EQ(ConnectTimeText(day + fw::EncodeTime(23, 59, 58, 0), name), "03/05/2024 23:59:58") << name;
 }
 
 }  // namespace

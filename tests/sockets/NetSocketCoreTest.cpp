@@ -344,6 +344,12 @@ TEST_F(NetSocketCore, LibraryLoadsOnFirstUseAndUnloadsWithTheLastSocket) {
   d.SetAddr("127.0.0.1");
   d.SetPort("1");
   EXPECT_EQ("Unable to load wsock32.dll Error #126", RaisedMessage([&] { d.Connect(); }));
+  // Listen too, whether or not the socket is otherwise ready.
+  EXPECT_EQ("Unable to load wsock32.dll Error #126", RaisedMessage([&] { d.Listen(); }));
+  TNetSocket e(nullptr);
+  e.OnError = [&](fw::TObject*) { errors++; };
+  EXPECT_EQ("Unable to load wsock32.dll Error #126", RaisedMessage([&] { e.Listen(); }));
+  EXPECT_EQ(wsClosed, d.State());
   EXPECT_EQ(0, errors);
   plat::SetLibraryAvailableForTesting("wsock32.dll", true);
 }
