@@ -606,10 +606,16 @@ void PaintScrollBar(HDC dc, RECT r, int first, int visible, int total) {
   DrawEdge(dc, &t, EDGE_RAISED, BF_RECT);
 }
 
+void FillColor(HDC dc, const RECT& r, TColor color) {
+  HBRUSH b = CreateSolidBrush(ColorToRGB(color));
+  FillRect(dc, &r, b);
+  DeleteObject(b);
+}
+
 void PaintMemo(TCustomMemo* m, UiState& st, HDC dc, RECT r) {
   RECT edge = r;
-  DrawEdge(dc, &edge, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
-  Fill(dc, edge, COLOR_WINDOW);
+  if (m->BorderStyle() != bsNone) DrawEdge(dc, &edge, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
+  FillColor(dc, edge, m->Color());
   int lh = LineHeight(dc);
   int count = m->Lines()->Count();
   int visible = MemoVisibleLines(m, lh);
@@ -637,6 +643,17 @@ void PaintMemo(TCustomMemo* m, UiState& st, HDC dc, RECT r) {
 
 int ListHeaderHeight(int lh) { return lh + 4; }
 
+// The first column of a list keeps its captions left, whatever it says;
+// the others place header and cells as their alignment asks.
+uint32_t ColumnFormat(TListView* v, int c) {
+  if (c <= 0 || c >= v->Columns()->Count()) return DT_LEFT;
+  switch (v->Columns()->Items(c)->Alignment()) {
+    case taCenter: return DT_CENTER;
+    case taRightJustify: return DT_RIGHT;
+    default: return DT_LEFT;
+  }
+}
+
 void PaintListView(TListView* v, UiState& st, HDC dc, RECT r) {
   RECT edge = r;
   DrawEdge(dc, &edge, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
@@ -659,7 +676,8 @@ void PaintListView(TListView* v, UiState& st, HDC dc, RECT r) {
       RECT he = hr;
       DrawEdge(dc, &he, EDGE_RAISED, BF_RECT);
       RECT tr{hr.left + 6, hr.top, hr.right - 4, hr.bottom};
-      Text(dc, v->Columns()->Items(c)->Caption(), tr, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX,
+      Text(dc, v->Columns()->Items(c)->Caption(), tr,
+           DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX | ColumnFormat(v, c),
            GetSysColor(COLOR_BTNTEXT));
     }
     if (x < edge.right) Fill(dc, RECT{x, edge.top, edge.right, edge.top + hh}, COLOR_BTNFACE);
@@ -686,7 +704,7 @@ void PaintListView(TListView* v, UiState& st, HDC dc, RECT r) {
       int l = ncol > 0 ? xs[c] : edge.left, rr = ncol > 0 ? xs[c + 1] : edge.right;
       bool hl = sel && (c == 0 || v->RowSelect());
       RECT tr{l + 6, y, rr - 4, y + lh};
-      Text(dc, s, tr, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX,
+      Text(dc, s, tr, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX | ColumnFormat(v, c),
            GetSysColor(hl ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
     }
     if (v->GridLines()) Line(dc, edge.left, y + lh - 1, xs.back(), y + lh - 1, GetSysColor(COLOR_BTNFACE));
@@ -783,6 +801,7 @@ void PaintControl(TWinControl* c, UiState& st, HDC dc) {
   else if (auto* p = dynamic_cast<TPageControl*>(c)) PaintPageControl(p, dc, r);
   else if (auto* u = dynamic_cast<TUpDown*>(c)) PaintUpDown(u, st, dc, r);
   else if (auto* pn = dynamic_cast<TCustomPanel*>(c)) PaintPanel(pn, dc, r);
+  else if (auto* f = dynamic_cast<TCustomForm*>(c)) FillColor(dc, r, f->Color());
   else Fill(dc, r, COLOR_BTNFACE);
   if (auto* cc = dynamic_cast<TCustomControl*>(c); cc && !dynamic_cast<TCustomPanel*>(c) &&
                                                    !dynamic_cast<TMenuBar*>(c) &&

@@ -194,6 +194,12 @@ void TCustomForm::SetWindowState(TWindowState Value) {
 
 void TCustomForm::SetPosition(TPosition Value) { FPosition = Value; }
 
+void TCustomForm::SetColor(TColor Value) {
+  if (FColor == Value) return;
+  FColor = Value;
+  Invalidate();
+}
+
 TModalResult TCustomForm::ShowModal() {
   if (Visible() || FModal) throw EInvalidOperation("Cannot make a visible window modal");
   FModalResult = mrNone;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "framework/Controls.h"
+#include "framework/Graphics.h"
 
 namespace fw {
 
@@ -32,7 +33,6 @@ constexpr TModalResult mrYesToAll = 10;
 
 enum TCloseAction { caNone, caHide, caFree, caMinimize };
 enum TWindowState { wsNormal, wsMinimized, wsMaximized };
-enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
 enum TPosition {
   poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly, poScreenCenter,
   poDesktopCenter, poMainFormCenter, poOwnerFormCenter
@@ -82,6 +82,9 @@ public:
   void SetWindowState(TWindowState Value);
   TFormBorderStyle BorderStyle() const { return FBorderStyle; }
   void SetBorderStyle(TFormBorderStyle Value) { FBorderStyle = Value; }
+  // The background of the client area, behind the controls.
+  TColor Color() const { return FColor; }
+  void SetColor(TColor Value);
   TPosition Position() const { return FPosition; }
   void SetPosition(TPosition Value);
   TFormStyle FormStyle() const { return FFormStyle; }
@@ -123,6 +126,7 @@ private:
   bool FKeyPreview = false;
   TWindowState FWindowState = wsNormal;
   TFormBorderStyle FBorderStyle = bsSizeable;
+  TColor FColor = clBtnFace;
   TPosition FPosition = poDesigned;
   TFormStyle FFormStyle = fsNormal;
   TWinControl* FActiveControl = nullptr;

@@ -97,6 +97,18 @@ TCustomMemo::TCustomMemo(TComponent* AOwner) : TCustomEdit(AOwner) {
 
 TCustomMemo::~TCustomMemo() = default;
 
+void TCustomMemo::SetColor(TColor Value) {
+  if (FColor == Value) return;
+  FColor = Value;
+  Invalidate();
+}
+
+void TCustomMemo::SetBorderStyle(TBorderStyle Value) {
+  if (FBorderStyle == Value) return;
+  FBorderStyle = Value;
+  Invalidate();
+}
+
 std::string TCustomMemo::Text() const { return FLines->Text(); }
 
 void TCustomMemo::SetText(const std::string& Value) {

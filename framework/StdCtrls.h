@@ -109,6 +109,12 @@ public:
   void SetScrollBars(TScrollStyle Value) { FScrollBars = Value; }
   bool WordWrap() const { return FWordWrap; }
   void SetWordWrap(bool Value) { FWordWrap = Value; }
+  // The background behind the lines; a log memo may take its form's colour.
+  TColor Color() const { return FColor; }
+  void SetColor(TColor Value);
+  // bsNone draws no sunken edge: the lines reach the memo's bounds.
+  TBorderStyle BorderStyle() const { return FBorderStyle; }
+  void SetBorderStyle(TBorderStyle Value);
 
 private:
   friend class TMemoStrings;
@@ -116,6 +122,8 @@ private:
   std::unique_ptr<TMemoStrings> FLines;
   TScrollStyle FScrollBars = ssNone;
   bool FWordWrap = true;
+  TColor FColor = clWindow;
+  TBorderStyle FBorderStyle = bsSingle;
   bool FSettingText = false;
 };
 

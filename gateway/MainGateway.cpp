@@ -52,12 +52,16 @@ TFrmGatewayMain::TFrmGatewayMain(fw::TComponent* AOwner) : fw::TForm(AOwner) {
   SetBounds(Left(), Top(), 606, 162);
   SetPosition(fw::poDefault);
   SetBorderStyle(fw::bsSizeable);
+  SetColor(fw::TColor(0xEBFFFF));  // a pale cream: red 255, green 255, blue 235
 
+  // The trace reads as part of the window: no border, the form's colour.
   DisplayMemo = new fw::TMemo(this);
   DisplayMemo->SetName("DisplayMemo");
   DisplayMemo->SetParent(this);
   DisplayMemo->SetAlign(fw::alClient);
   DisplayMemo->SetReadOnly(true);
+  DisplayMemo->SetBorderStyle(fw::bsNone);
+  DisplayMemo->SetColor(Color());
 
   Panel1 = new fw::TPanel(this);
   Panel1->SetName("Panel1");
@@ -123,6 +127,8 @@ TFrmGatewayMain::TFrmGatewayMain(fw::TComponent* AOwner) : fw::TForm(AOwner) {
   KitStatusBar1->SetAlign(fw::alBottom);
   KitStatusBar1->Bevel()->SetMode(bmCustom);
   KitStatusBar1->SetControlGap(3);
+  // The bar paints its panels only when it is not in its old style.
+  KitStatusBar1->SetOldStyle(false);
   const struct {
     int32_t Size;  // 0: the panel's default
     const char* Text;

@@ -161,6 +161,8 @@ TFrmMainServer::TFrmMainServer(fw::TComponent* AOwner) : fw::TForm(AOwner) {
   KitStatusBar1->SetAlign(fw::alBottom);
   KitStatusBar1->Bevel()->SetMode(bmCustom);
   KitStatusBar1->SetControlGap(3);
+  // The bar paints its panels only when it is not in its old style.
+  KitStatusBar1->SetOldStyle(false);
   const struct {
     int32_t Size;
     const char* Text;
