@@ -238,6 +238,10 @@ LRESULT DropDownProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_PAINT: PaintDropDown(hwnd); return 0;
     case WM_ERASEBKGND: return 1;
+    case WM_CANCELMODE:
+      // A press on another program, or the program lost the keyboard.
+      if (hwnd == gDrop.hwnd) CloseDropDown();
+      return 0;
     case WM_MOUSEMOVE: {
       int i = DropItemAt(HiY(lParam));
       if (i != gDrop.hot) {
@@ -285,7 +289,7 @@ void OpenDropDown(TControl* owner, TMenuItem* root, int32_t screenX, int32_t scr
   ReleaseDC(0, dc);
   gDrop.root = root;
   gDrop.owner = owner;
-  gDrop.hwnd = CreateWindowEx(WS_EX_TOOLWINDOW, "VexaMenuDropDown", "", WS_POPUP, screenX, screenY,
+  gDrop.hwnd = CreateWindowEx(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, "VexaMenuDropDown", "", WS_POPUP, screenX, screenY,
                               w, h, 0, 0);
   if (gDrop.hwnd) ShowWindow(gDrop.hwnd, SW_SHOWNA);
 }

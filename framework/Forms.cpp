@@ -182,8 +182,16 @@ void TCustomForm::BringToFront() {
   if (HandleAllocated()) plat::SetForegroundWindow(Handle());
 }
 
+TWindowState TCustomForm::WindowState() const {
+  if (HandleAllocated() && Visible()) {
+    if (plat::IsIconic(HandleIfAllocated())) return wsMinimized;
+    if (FWindowState == wsMinimized) return wsNormal;
+  }
+  return FWindowState;
+}
+
 void TCustomForm::SetWindowState(TWindowState Value) {
-  if (FWindowState == Value) return;
+  if (WindowState() == Value) return;
   FWindowState = Value;
   if (HandleAllocated() && Visible()) {
     int cmd = Value == wsMinimized ? plat::SW_MINIMIZE

@@ -78,7 +78,9 @@ public:
   void SetModalResult(TModalResult Value) { FModalResult = Value; }
   bool Modal() const { return FModal; }
 
-  TWindowState WindowState() const { return FWindowState; }
+  // What the window shows: a display that gave a minimised window back (or
+  // could not minimise it) makes it normal again.
+  TWindowState WindowState() const;
   void SetWindowState(TWindowState Value);
   TFormBorderStyle BorderStyle() const { return FBorderStyle; }
   void SetBorderStyle(TFormBorderStyle Value) { FBorderStyle = Value; }

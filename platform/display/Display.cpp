@@ -32,6 +32,7 @@ public:
 };
 
 constexpr uintptr_t kPresentTimer = 1;
+constexpr UINT kRestoreMessage = WM_USER + 1;  // wParam: a top-level window the display could not minimise
 constexpr UINT kPresentDelayMs = 10;
 constexpr DWORD kDoubleClickMs = 500;
 constexpr int32_t kDoubleClickDistance = 4;
@@ -112,6 +113,7 @@ TopState ReadTop(HWND top) {
   t.iconic = IsIconic(top);
   GetWindowRect(top, &t.rect);
   t.title = GetWindowText(top);
+  t.popup = (static_cast<DWORD>(GetWindowLong(top, GWL_EXSTYLE)) & WS_EX_NOACTIVATE) != 0;
   return t;
 }
 
@@ -245,6 +247,10 @@ LRESULT TimerWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       s->scheduled = false;
       RunPresent(s);
     }
+    return 0;
+  }
+  if (msg == kRestoreMessage) {
+    BackendIconic(static_cast<HWND>(wParam), false);
     return 0;
   }
   return DefWindowProc(hwnd, msg, wParam, lParam);
@@ -417,9 +423,15 @@ void BackendIconic(HWND top, bool iconic) {
   ShowWindow(top, iconic ? SW_MINIMIZE : SW_RESTORE);
   s->configuring.erase(top);
   if (!iconic) {
+    InvalidateTree(top);
     s->dirty.insert(top);
     Schedule(s);
   }
+}
+
+void BackendRestoreLater(HWND top) {
+  State* s = Mine();
+  if (s && s->timerWnd) PostMessage(s->timerWnd, kRestoreMessage, static_cast<WPARAM>(top), 0);
 }
 
 void BackendActivated(HWND top, bool active) {
@@ -580,7 +592,8 @@ void DeliverMouse(HWND top, MouseAction action, int button, int32_t x, int32_t y
                   uint32_t keyState, int wheelDelta, DWORD time) {
   State* s = Mine();
   if (!s || !IsWindow(top) || !IsWindowEnabled(top)) return;  // a disabled window takes no input
-  if (action == MouseAction::Down && s->active != top) Activate(s, top);
+  bool noActivate = (static_cast<DWORD>(GetWindowLong(top, GWL_EXSTYLE)) & WS_EX_NOACTIVATE) != 0;
+  if (action == MouseAction::Down && s->active != top && !noActivate) Activate(s, top);
   HWND target = 0;
   int32_t cx = x, cy = y;
   LRESULT hit = HTCLIENT;

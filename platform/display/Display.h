@@ -42,6 +42,14 @@ constexpr uint32_t MK_MBUTTON = 0x0010;
 constexpr int WHEEL_DELTA = 120;
 
 constexpr UINT WM_CAPTURECHANGED = 0x0215;
+// Sent to a pointer-holding popup when a press landed outside every window of
+// the program, or the popup lost the pointer: it should close.
+constexpr UINT WM_CANCELMODE = 0x001F;
+
+// A top-level popup with this extended style (a drop-down menu) never takes
+// the keyboard nor activates on a click. While it shows it holds the pointer,
+// so that a press in any other program's window reaches it as WM_CANCELMODE.
+constexpr DWORD WS_EX_NOACTIVATE = 0x08000000;
 
 // Virtual key codes the display produces (letters and digits are their
 // upper-case ASCII codes).

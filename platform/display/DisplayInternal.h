@@ -16,6 +16,7 @@ struct TopState {
   bool iconic = false;
   RECT rect;  // screen coordinates
   std::string title;
+  bool popup = false;  // WS_EX_NOACTIVATE: no window manager, no keyboard, holds the pointer
 };
 
 class Backend {
@@ -45,6 +46,9 @@ std::unique_ptr<Backend> OpenX11Backend();
 void BackendConfigured(HWND top, const RECT& rect);
 // The X server showed it again or minimised it.
 void BackendIconic(HWND top, bool iconic);
+// The X server cannot minimise it (no window manager runs): the core shows
+// it restored again, after the change that asked for it has finished.
+void BackendRestoreLater(HWND top);
 // The window gained or lost the keyboard.
 void BackendActivated(HWND top, bool active);
 // The window's pixels were lost on the screen.

@@ -116,6 +116,7 @@ public:
     auto it = FWindows.find(top);
     if (!st.visible) {
       if (it != FWindows.end() && it->second.mapped) {
+        ReleasePointer(it->second);
         XWithdrawWindow(FDpy, it->second.xwin, FScreen);
         it->second.mapped = false;
       }
@@ -130,9 +131,11 @@ public:
       a.bit_gravity = NorthWestGravity;
       a.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
                      KeyPressMask | KeyReleaseMask | StructureNotifyMask | FocusChangeMask;
+      // A popup is placed where the program puts it, undecorated, like a menu.
+      a.override_redirect = st.popup ? True : False;
       Window xw = XCreateWindow(FDpy, FRoot, st.rect.left, st.rect.top, static_cast<unsigned>(w),
                                 static_cast<unsigned>(h), 0, FDepth, InputOutput, FVisual,
-                                CWBackPixmap | CWBitGravity | CWEventMask, &a);
+                                CWBackPixmap | CWBitGravity | CWEventMask | CWOverrideRedirect, &a);
       XSetWMProtocols(FDpy, xw, &FDeleteWindow, 1);
       XSizeHints hints{};
       hints.flags = USPosition | USSize;
@@ -148,6 +151,7 @@ public:
       XSetClassHint(FDpy, xw, &cls);
       it = FWindows.emplace(top, Win{}).first;
       it->second.xwin = xw;
+      it->second.popup = st.popup;
       FByXid[xw] = top;
     }
     Win& win = it->second;
@@ -165,7 +169,15 @@ public:
                         static_cast<unsigned>(h));
       win.rect = st.rect;
     }
-    if (st.iconic) {
+    // Minimising is the window manager's work. Without one the window would
+    // stay on the screen but never be painted again nor take input, so it
+    // stays a normal, live window instead.
+    bool iconic = st.iconic;
+    if (iconic && !WindowManagerRunning()) {
+      iconic = false;
+      BackendRestoreLater(top);
+    }
+    if (iconic) {
       if (win.mapped) XIconifyWindow(FDpy, win.xwin, FScreen);
       else {
         XWMHints wmh{};
@@ -179,21 +191,22 @@ public:
       XWMHints wmh{};
       wmh.flags = StateHint | InputHint;
       wmh.initial_state = NormalState;
-      wmh.input = True;
+      wmh.input = win.popup ? False : True;
       XSetWMHints(FDpy, win.xwin, &wmh);
       XMapRaised(FDpy, win.xwin);
       win.mapped = true;
-      win.wantFocus = true;
+      win.wantFocus = !win.popup;
     } else if (win.iconic) {
       XMapRaised(FDpy, win.xwin);
     }
-    win.iconic = st.iconic;
+    win.iconic = iconic;
     Flush(false);
   }
 
   void Destroy(HWND top) override {
     auto it = FWindows.find(top);
     if (it == FWindows.end()) return;
+    ReleasePointer(it->second);
     FByXid.erase(it->second.xwin);
     XDestroyWindow(FDpy, it->second.xwin);
     FWindows.erase(it);
@@ -293,9 +306,54 @@ private:
     bool iconic = false;
     bool wantFocus = false;
     bool titled = false;
+    bool popup = false;
+    bool grabbing = false;  // holds the pointer (popups, while viewable)
     std::string title;
     RECT rect{-1, -1, -1, -1};
   };
+
+  // A popup holds the pointer while it shows: presses on the program's own
+  // windows still go to them, presses anywhere else come to the popup. When
+  // the pointer cannot be had (another program holds it), the popup closes.
+  void HoldPointer(HWND top, Win& win) {
+    if (!win.popup || win.grabbing) return;
+    int r = XGrabPointer(FDpy, win.xwin, True, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
+                         GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
+    if (r == GrabSuccess) {
+      win.grabbing = true;
+    } else {
+      PostMessage(top, WM_CANCELMODE, 0, 0);
+    }
+  }
+  void CancelPopups() {
+    for (auto& [h, w] : FWindows)
+      if (w.popup && w.mapped) PostMessage(h, WM_CANCELMODE, 0, 0);
+  }
+  void ReleasePointer(Win& win) {
+    if (!win.grabbing) return;
+    win.grabbing = false;
+    XUngrabPointer(FDpy, CurrentTime);
+  }
+
+  // A window manager owns the WM_Sn selection or names its check window on the root.
+  bool WindowManagerRunning() {
+    std::string sel = "WM_S" + std::to_string(FScreen);
+    if (XGetSelectionOwner(FDpy, XInternAtom(FDpy, sel.c_str(), False)) != None) return true;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    bool found = false;
+    if (XGetWindowProperty(FDpy, FRoot, XInternAtom(FDpy, "_NET_SUPPORTING_WM_CHECK", False), 0, 1,
+                           False, XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
+        data && count == 1 && format == 32) {
+      Window check = *reinterpret_cast<Window*>(data);
+      XWindowAttributes a;
+      found = check != None && XGetWindowAttributes(FDpy, check, &a);
+    }
+    if (data) XFree(data);
+    return found;
+  }
 
   HWND Find(Window xw) const {
     auto it = FByXid.find(xw);
@@ -343,6 +401,7 @@ private:
           it->second.wantFocus = false;
           XSetInputFocus(FDpy, it->second.xwin, RevertToParent, CurrentTime);
         }
+        HoldPointer(top, it->second);
         BackendExposed(top);
         break;
       }
@@ -350,6 +409,7 @@ private:
         auto it = FWindows.find(top);
         if (it == FWindows.end()) break;
         it->second.viewable = false;
+        it->second.grabbing = false;  // the server let the pointer go with the window
         // Unmapped while we still want it shown: the window manager minimised it.
         if (it->second.mapped && !it->second.iconic) {
           it->second.iconic = true;
@@ -361,6 +421,8 @@ private:
         if (ev.xfocus.detail != NotifyPointer) BackendActivated(top, true);
         break;
       case FocusOut:
+        // Another program took the keyboard: a popup of ours gives up.
+        if (ev.xfocus.mode == NotifyNormal && ev.xfocus.detail == NotifyNonlinear) CancelPopups();
         if (ev.xfocus.detail != NotifyPointer && ev.xfocus.detail != NotifyInferior &&
             ev.xfocus.mode == NotifyNormal)
           BackendActivated(top, false);
@@ -383,6 +445,17 @@ private:
         }
         int button = b == 1 ? 0 : b == 3 ? 1 : b == 2 ? 2 : -1;
         if (button < 0) break;
+        if (down) {
+          auto it = FWindows.find(top);
+          if (it != FWindows.end() && it->second.grabbing &&
+              (ev.xbutton.x < 0 || ev.xbutton.y < 0 ||
+               ev.xbutton.x >= it->second.rect.right - it->second.rect.left ||
+               ev.xbutton.y >= it->second.rect.bottom - it->second.rect.top)) {
+            // A press outside every window of ours, e.g. on another program.
+            PostMessage(top, WM_CANCELMODE, 0, 0);
+            break;
+          }
+        }
         if (down && IsWindowEnabled(top)) {
           auto it = FWindows.find(top);
           if (it != FWindows.end() && it->second.viewable)
