@@ -4,6 +4,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <sys/epoll.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -31,6 +33,18 @@ struct Icon {
   Time lastPress = 0;
 };
 
+// The tip: one at a time, for the icon the pointer rests on.
+struct Tip {
+  HWND hwnd = 0;            // the icon it belongs to (hwnd, id); 0 when none
+  uint32_t id = 0;
+  bool armed = false;       // waiting for the pointer to rest
+  int x = 0, y = 0;         // pointer on the screen
+  Window win = 0;           // shown window
+  Pixmap picture = 0;
+  std::string text;         // what it shows
+  int timer = -1;           // timerfd
+};
+
 // The X side: a connection of our own, watched by the queue of the thread
 // that added the first icon.
 struct XTray {
@@ -48,6 +62,7 @@ std::recursive_mutex gMu;
 std::vector<Icon> gIcons;
 uint32_t gCalls = 0;
 XTray gX;
+Tip gTip;
 
 Icon* FindIcon(HWND hwnd, uint32_t id) {
   for (Icon& i : gIcons)
@@ -99,6 +114,139 @@ void Paint(Icon& icon) {
   XFlush(gX.dpy);
 }
 
+void HideTip() {
+  if (gTip.timer >= 0) {
+    itimerspec off{};
+    timerfd_settime(gTip.timer, 0, &off, nullptr);
+  }
+  gTip.armed = false;
+  gTip.hwnd = 0;
+  if (gX.dpy && gTip.win) {
+    XDestroyWindow(gX.dpy, gTip.win);
+    XFlush(gX.dpy);
+  }
+  if (gX.dpy && gTip.picture) XFreePixmap(gX.dpy, gTip.picture);
+  gTip.win = 0;
+  gTip.picture = 0;
+  gTip.text.clear();
+}
+
+// Shows (or redraws) the tip with the icon's current text.
+void ShowTip(const Icon& icon) {
+  std::string text = icon.data.szTip;
+  if (gTip.win && text == gTip.text) return;
+  int32_t w = 0, h = 0;
+  std::vector<uint8_t> px;
+  if (!gX.dpy || !RenderNotifyTip(text, &w, &h, &px)) {
+    HideTip();
+    return;
+  }
+  int screen = gX.screen;
+  Visual* visual = DefaultVisual(gX.dpy, screen);
+  int depth = DefaultDepth(gX.dpy, screen);
+  XImage* img = XCreateImage(gX.dpy, visual, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
+                             static_cast<unsigned>(w), static_cast<unsigned>(h), 32, 0);
+  if (!img) return;
+  img->data = static_cast<char*>(std::malloc(static_cast<size_t>(img->bytes_per_line) * static_cast<size_t>(h)));
+  if (!img->data) {
+    XDestroyImage(img);
+    return;
+  }
+  for (int32_t y = 0; y < h; ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      const uint8_t* p = px.data() + (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3;
+      XPutPixel(img, x, y, static_cast<unsigned long>(p[2]) << 16 | static_cast<unsigned long>(p[1]) << 8 | p[0]);
+    }
+  }
+  Pixmap pm = XCreatePixmap(gX.dpy, RootWindow(gX.dpy, screen), static_cast<unsigned>(w),
+                            static_cast<unsigned>(h), static_cast<unsigned>(depth));
+  GC gc = XCreateGC(gX.dpy, pm, 0, nullptr);
+  XPutImage(gX.dpy, pm, gc, img, 0, 0, 0, 0, static_cast<unsigned>(w), static_cast<unsigned>(h));
+  XFreeGC(gX.dpy, gc);
+  XDestroyImage(img);
+  // Below and right of the pointer, as tips go, but always whole on the screen.
+  int sw = DisplayWidth(gX.dpy, screen), sh = DisplayHeight(gX.dpy, screen);
+  int x = gTip.x + 12, y = gTip.y + 18;
+  if (x + w > sw) x = sw - w;
+  if (y + h > sh) y = gTip.y - 4 - h;
+  x = std::max(0, x);
+  y = std::max(0, y);
+  if (!gTip.win) {
+    XSetWindowAttributes a;
+    a.override_redirect = True;
+    a.background_pixmap = pm;
+    gTip.win = XCreateWindow(gX.dpy, RootWindow(gX.dpy, screen), x, y, static_cast<unsigned>(w),
+                             static_cast<unsigned>(h), 0, CopyFromParent, InputOutput, CopyFromParent,
+                             CWOverrideRedirect | CWBackPixmap, &a);
+    XClassHint hint;
+    char name[] = "vexa-tip";
+    hint.res_name = name;
+    hint.res_class = name;
+    XSetClassHint(gX.dpy, gTip.win, &hint);
+    XStoreName(gX.dpy, gTip.win, text.c_str());
+    XMapRaised(gX.dpy, gTip.win);
+  } else {
+    XSetWindowBackgroundPixmap(gX.dpy, gTip.win, pm);
+    XMoveResizeWindow(gX.dpy, gTip.win, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h));
+    XStoreName(gX.dpy, gTip.win, text.c_str());
+    XClearWindow(gX.dpy, gTip.win);
+    XRaiseWindow(gX.dpy, gTip.win);
+  }
+  if (gTip.picture) XFreePixmap(gX.dpy, gTip.picture);
+  gTip.picture = pm;
+  gTip.text = text;
+  XFlush(gX.dpy);
+}
+
+void TipTimerFired() {
+  std::lock_guard<std::recursive_mutex> g(gMu);
+  uint64_t n;
+  while (read(gTip.timer, &n, sizeof n) > 0) {
+  }
+  if (!gTip.armed) return;
+  gTip.armed = false;
+  for (const Icon& i : gIcons) {
+    if (i.data.hWnd == gTip.hwnd && i.data.uID == gTip.id && i.xwin) {
+      ShowTip(i);
+      return;
+    }
+  }
+}
+
+// The pointer is on an icon: the tip shows once it has rested there.
+void PointerOnIcon(const Icon& icon, int rootX, int rootY) {
+  if (gTip.hwnd == icon.data.hWnd && gTip.id == icon.data.uID && (gTip.win || gTip.armed)) {
+    if (!gTip.win) {
+      gTip.x = rootX;
+      gTip.y = rootY;
+    }
+    return;
+  }
+  HideTip();
+  if (gTip.timer < 0) {
+    gTip.timer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (gTip.timer < 0) return;
+    if (!WatchFd(gTip.timer, EPOLLIN, [](uint32_t) { TipTimerFired(); })) {
+      close(gTip.timer);
+      gTip.timer = -1;
+      return;
+    }
+  }
+  gTip.hwnd = icon.data.hWnd;
+  gTip.id = icon.data.uID;
+  gTip.x = rootX;
+  gTip.y = rootY;
+  gTip.armed = true;
+  itimerspec at{};
+  at.it_value.tv_sec = kNotifyTipDelayMs / 1000;
+  at.it_value.tv_nsec = (kNotifyTipDelayMs % 1000) * 1000000L;
+  timerfd_settime(gTip.timer, 0, &at, nullptr);
+}
+
+bool TipIsFor(const Icon& icon) {
+  return gTip.hwnd != 0 && gTip.hwnd == icon.data.hWnd && gTip.id == icon.data.uID;
+}
+
 void Dock(Icon& icon) {
   Window owner = TrayOwner();
   if (!gX.dpy || owner == None) return;
@@ -110,7 +258,7 @@ void Dock(Icon& icon) {
     XSetWindowAttributes a;
     a.background_pixmap = ParentRelative;
     a.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
-                   StructureNotifyMask;
+                   EnterWindowMask | LeaveWindowMask | StructureNotifyMask;
     icon.xwin = XCreateWindow(gX.dpy, RootWindow(gX.dpy, gX.screen), 0, 0, kDefaultSize,
                               kDefaultSize, 0, CopyFromParent, InputOutput, CopyFromParent,
                               CWBackPixmap | CWEventMask, &a);
@@ -138,6 +286,7 @@ void Dock(Icon& icon) {
 }
 
 void Undock(Icon& icon) {
+  if (TipIsFor(icon)) HideTip();
   if (gX.dpy && icon.xwin) {
     XDestroyWindow(gX.dpy, icon.xwin);
     XFlush(gX.dpy);
@@ -157,6 +306,7 @@ UINT MouseMessage(int button, bool down, bool dbl) {
 // of it so that the program can show itself again.
 void HostLost() {
   gX.host = None;
+  HideTip();
   for (Icon& i : gIcons) {
     if (!i.docked) continue;
     if (i.xwin) XDestroyWindow(gX.dpy, i.xwin);  // may be gone with the host already
@@ -196,7 +346,16 @@ void HandleEvent(XEvent& ev) {
         }
         break;
       case DestroyNotify:
-        if (ev.xdestroywindow.window == icon.xwin) icon.xwin = 0;  // destroyed with its host
+        if (ev.xdestroywindow.window == icon.xwin) {
+          icon.xwin = 0;  // destroyed with its host
+          if (TipIsFor(icon)) HideTip();
+        }
+        break;
+      case EnterNotify:
+        PointerOnIcon(icon, ev.xcrossing.x_root, ev.xcrossing.y_root);
+        break;
+      case LeaveNotify:
+        if (TipIsFor(icon) && ev.xcrossing.detail != NotifyInferior) HideTip();
         break;
       case ButtonPress:
       case ButtonRelease: {
@@ -204,6 +363,7 @@ void HandleEvent(XEvent& ev) {
         if (b != Button1 && b != Button2 && b != Button3) break;
         bool down = ev.type == ButtonPress;
         bool dbl = false;
+        if (down && TipIsFor(icon)) HideTip();
         if (down) {
           dbl = b == icon.lastButton && ev.xbutton.time - icon.lastPress <= kDoubleClickMs;
           icon.lastButton = dbl ? -1 : b;
@@ -214,6 +374,7 @@ void HandleEvent(XEvent& ev) {
         break;
       }
       case MotionNotify:
+        PointerOnIcon(icon, ev.xmotion.x_root, ev.xmotion.y_root);
         PostMessage(icon.data.hWnd, icon.callback, static_cast<WPARAM>(icon.data.uID),
                     static_cast<LPARAM>(WM_MOUSEMOVE));
         break;
@@ -236,6 +397,9 @@ void Drain() {
     // connection is left as it is (closing it would talk to the server).
     if (gX.watched) UnwatchFd(ConnectionNumber(gX.dpy));
     gX.watched = false;
+    gTip.win = 0;
+    gTip.picture = 0;
+    HideTip();
     gX.dpy = nullptr;
     gX.host = None;
     for (Icon& i : gIcons) {
@@ -311,9 +475,11 @@ bool Shell_NotifyIcon(DWORD message, const NOTIFYICONDATA* data) {
       if (!icon) break;
       apply(*icon);
       Paint(*icon);
+      if (gTip.win && TipIsFor(*icon)) ShowTip(*icon);  // follows the new text while it shows
       return true;
     case NIM_DELETE: {
       if (!icon) break;
+      if (TipIsFor(*icon)) HideTip();
       Undock(*icon);
       if (icon->icon) DestroyIcon(icon->icon);
       gIcons.erase(gIcons.begin() + (icon - gIcons.data()));
@@ -353,6 +519,54 @@ std::vector<NOTIFYICONDATA> GetNotifyIcons() {
 uint32_t NotifyIconCallCount() {
   std::lock_guard<std::recursive_mutex> g(gMu);
   return gCalls;
+}
+
+bool RenderNotifyTip(const std::string& text, int32_t* width, int32_t* height,
+                     std::vector<uint8_t>* pixels) {
+  if (text.empty()) return false;
+  HDC dc = CreateCompatibleDC(0);
+  if (!dc) return false;
+  HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+  SIZE sz{};
+  GetTextExtentPoint32(dc, text, &sz);
+  TEXTMETRIC tm;
+  GetTextMetrics(dc, &tm);
+  const int32_t w = std::clamp<int32_t>(sz.cx + 8, 8, 2000);
+  const int32_t h = std::clamp<int32_t>(std::max<int32_t>(sz.cy, tm.tmHeight) + 6, 8, 200);
+  HBITMAP bmp = CreateCompatibleBitmap(dc, w, h);
+  HGDIOBJ oldBmp = SelectObject(dc, bmp);
+  RECT r{0, 0, w, h};
+  FillRect(dc, &r, GetSysColorBrush(COLOR_INFOBK));
+  HBRUSH frame = CreateSolidBrush(GetSysColor(COLOR_INFOTEXT));
+  FrameRect(dc, &r, frame);
+  DeleteObject(frame);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(COLOR_INFOTEXT));
+  RECT tr{4, 0, w - 4, h};
+  DrawText(dc, text, &tr, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_LEFT);
+  SelectObject(dc, oldBmp);
+  SelectObject(dc, oldFont);
+  DeleteDC(dc);
+  pixels->assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 3, 0);
+  for (int32_t y = 0; y < h; ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      COLORREF c = GetBitmapPixel(bmp, x, y);
+      uint8_t* p = pixels->data() + (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3;
+      p[0] = GetBValue(c);
+      p[1] = GetGValue(c);
+      p[2] = GetRValue(c);
+    }
+  }
+  DeleteObject(bmp);
+  *width = w;
+  *height = h;
+  return true;
+}
+
+unsigned long GetNotifyTipXWindow() {
+  std::lock_guard<std::recursive_mutex> g(gMu);
+  Drain();
+  return gTip.win;
 }
 
 unsigned long GetNotifyIconXWindow(HWND hwnd, uint32_t id) {

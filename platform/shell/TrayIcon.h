@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/gdi/Gdi.h"
@@ -61,5 +62,18 @@ std::vector<NOTIFYICONDATA> GetNotifyIcons();
 uint32_t NotifyIconCallCount();
 // The X window of a docked icon (0 when the icon is not docked).
 unsigned long GetNotifyIconXWindow(HWND hwnd, uint32_t id);
+
+// The tip of a docked icon: when the pointer rests on the icon for
+// kNotifyTipDelayMs, its szTip shows in a small undecorated window (class
+// "vexa-tip") below and right of the pointer, kept on the screen. It follows
+// a change of the tip while it shows and goes when the pointer leaves the
+// icon, on a press, or when the icon goes.
+constexpr int kNotifyTipDelayMs = 400;
+// The picture of a tip: width, height and top-down rows of 3 bytes per pixel
+// (blue, green, red; no row padding). False for an empty text.
+bool RenderNotifyTip(const std::string& text, int32_t* width, int32_t* height,
+                     std::vector<uint8_t>* pixels);
+// The X window of the tip showing now (0 when none).
+unsigned long GetNotifyTipXWindow();
 
 }  // namespace plat
