@@ -27,26 +27,6 @@ const plat::COLORREF kBlack = plat::RGB(0, 0, 0);
 // A status panel's strip of the bar along the bottom of a window.
 Box Panel(const Shot& s, int left, int right) { return Box{left, s.H - 19, right, s.H}; }
 
-// The tip window showing now, 0 when none.
-Window TipWindow(test::Screen& screen) { return screen.FindClass("vexa-tip"); }
-
-// The tip shows exactly the text, as the tray paints tips.
-bool TipShows(test::Screen& screen, const std::string& text) {
-  Window tip = TipWindow(screen);
-  if (!tip || screen.Title(tip) != text) return false;
-  int32_t w = 0, h = 0;
-  std::vector<uint8_t> px;
-  if (!plat::RenderNotifyTip(text, &w, &h, &px)) return false;
-  Shot s = screen.Grab(tip);
-  if (s.W != w || s.H != h) return false;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const uint8_t* p = px.data() + (static_cast<size_t>(y) * w + x) * 3;
-      if (s.At(x, y) != (uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0])) return false;
-    }
-  return true;
-}
-
 TEST(ChainScreen, PanelsColumnsColoursAndTipsAsTheUserSeesThem) {
   test::TestSession session;
   test::XvfbServer xvfb;
@@ -168,21 +148,21 @@ TEST(ChainScreen, PanelsColumnsColoursAndTipsAsTheUserSeesThem) {
   {
     SCOPED_TRACE("the tips of the two icons tell the programs apart");
     screen.PointerTo(gatewayIcon, 10, 10);
-    EXPECT_TRUE(test::WaitFor([&] { return TipShows(screen, "VEXA Notify Client Gateway"); }));
+    EXPECT_TRUE(test::WaitFor([&] { return test::TipShows(screen, "VEXA Notify Client Gateway"); }));
     screen.PointerTo(gatewayWin, 300, 60);
-    EXPECT_TRUE(test::WaitFor([&] { return TipWindow(screen) == 0; }));
+    EXPECT_TRUE(test::WaitFor([&] { return test::TipWindow(screen) == 0; }));
     const std::string serverTip = "VEXA Notify Server Listening at 0.0.0.0:" + std::to_string(port);
     screen.PointerTo(serverIcon, 10, 10);
-    EXPECT_TRUE(test::WaitFor([&] { return TipShows(screen, serverTip); }));
+    EXPECT_TRUE(test::WaitFor([&] { return test::TipShows(screen, serverTip); }));
     // The database side leaves, the icon changes under the pointer: the tip
     // stays, with the same text.
     const Shot before = screen.Grab(serverIcon);
     db.WriteStdin("disconnect\n");
     ASSERT_TRUE(db.WaitForLine("disconnected", 10000ms));
     EXPECT_TRUE(test::WaitFor([&] { return screen.Grab(serverIcon).Px != before.Px; }));
-    EXPECT_TRUE(TipShows(screen, serverTip));
+    EXPECT_TRUE(test::TipShows(screen, serverTip));
     screen.PointerTo(serverWin, 200, 100);
-    EXPECT_TRUE(test::WaitFor([&] { return TipWindow(screen) == 0; }));
+    EXPECT_TRUE(test::WaitFor([&] { return test::TipWindow(screen) == 0; }));
   }
   db.WriteStdin("quit\n");
 }

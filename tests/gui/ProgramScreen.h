@@ -25,6 +25,7 @@
 
 #include "framework/Graphics.h"
 #include "platform/gdi/Gdi.h"
+#include "platform/shell/TrayIcon.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestSession.h"
 
@@ -268,6 +269,26 @@ private:
   }
   Display* FDpy;
 };
+
+// The tip window of a tray icon showing now, 0 when none.
+inline Window TipWindow(Screen& screen) { return screen.FindClass("vexa-tip"); }
+
+// A tip shows exactly the text, pixel for pixel as the tray paints tips.
+inline bool TipShows(Screen& screen, const std::string& text) {
+  Window tip = TipWindow(screen);
+  if (!tip || screen.Title(tip) != text) return false;
+  int32_t w = 0, h = 0;
+  std::vector<uint8_t> px;
+  if (!plat::RenderNotifyTip(text, &w, &h, &px)) return false;
+  Shot s = screen.Grab(tip);
+  if (s.W != w || s.H != h) return false;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const uint8_t* p = px.data() + (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3;
+      if (s.At(x, y) != (uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0])) return false;
+    }
+  return true;
+}
 
 // A notification area of the test's own: owns the tray selection of screen 0,
 // shows a strip along the bottom of the screen and embeds every icon that asks
