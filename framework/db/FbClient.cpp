@@ -49,12 +49,28 @@ Firebird::IMaster* Master() {
 
 Firebird::IUtil* Util() { return Master()->getUtilInterface(); }
 
+namespace {
+
+// The client library catches SIGTERM and SIGINT itself and shuts the engine
+// down from a thread of its own, under the feet of the program's orderly close
+// (which detaches, then shuts down at exit). The program's own close request
+// handles these signals; the library's shutdown for them is refused.
+int RefuseSignalShutdown(const int reason, const int mask, void*) {
+  return mask == fb_shut_confirmation && reason == fb_shutrsn_signal ? 1 : 0;
+}
+
+}  // namespace
+
 void ShutdownEngineAtExit() {
   // Registered after the first attachment, so it runs before the exit handlers
   // of the engine loaded for it. Five seconds at most: a program never hangs
   // on its way out.
   static std::once_flag once;
-  std::call_once(once, [] { std::atexit([] { fb_shutdown(5000, fb_shutrsn_app_stopped); }); });
+  std::call_once(once, [] {
+    ISC_STATUS_ARRAY status{};
+    fb_shutdown_callback(status, RefuseSignalShutdown, fb_shut_confirmation, nullptr);
+    std::atexit([] { fb_shutdown(5000, fb_shutrsn_app_stopped); });
+  });
 }
 
 void RaiseStatus(Firebird::IStatus* status) {

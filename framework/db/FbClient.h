@@ -21,7 +21,9 @@ Firebird::IUtil* Util();
 // Raises EFbError for a status that holds errors.
 [[noreturn]] void RaiseStatus(Firebird::IStatus* status);
 // Called once a database is attached: the engine is shut down in order when the
-// program ends, before the libraries it loaded tear down the state its threads use.
+// program ends, before the libraries it loaded tear down the state its threads use,
+// and only then: the client library's own shutdown on SIGTERM and SIGINT is refused,
+// since the program's close request ends it through the same orderly path.
 void ShutdownEngineAtExit();
 
 // Runs fn(ThrowStatusWrapper*) with a fresh status; a Firebird failure becomes EFbError.
