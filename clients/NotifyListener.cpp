@@ -1,7 +1,8 @@
 // notifylistener: a local client program of a gateway channel. It connects to
 // the channel named on its command line, subscribes to the tables given after
-// it and prints one line per notification and per server-state change. SIGINT
-// or SIGTERM unsubscribes the tables and disconnects.
+// it and prints one line per notification and per server-state change. When
+// the gateway is restarted it connects to the new one and subscribes again.
+// SIGINT or SIGTERM unsubscribes the tables and disconnects.
 //
 //   notifylistener <channel> <table> [<table> ...]
 //
@@ -10,6 +11,7 @@
 //   Subscribed to table <n> (<result>)
 //   Notification table=<n> code=<letter> value=<unsigned value>
 //   NotifyServerState <1 up | 2 down>
+//   Reconnected to channel <channel>, resubscribed to table <n> (<result>)[, table <n> (<result>) ...]
 //   Unsubscribed from table <n>
 //   Disconnected
 #include <cstdio>
@@ -78,6 +80,20 @@ int main(int argc, char** argv) {
     } else if (msg == stateID) {
       std::printf("NotifyServerState %d\n", static_cast<int>(wParam));
     }
+  };
+
+  // A restarted gateway knows nothing of us: join it and subscribe again.
+  client.SetAutoRejoin(true);
+  client.OnRejoined = [&](plat::HWND) {
+    std::string line = "Reconnected to channel " + channel + ", resubscribed to";
+    for (size_t i = 0; i < tables.size(); ++i) {
+      plat::LRESULT result = 0;
+      client.SendCustom("Subscription", static_cast<plat::WPARAM>(client.Handle()), tables[i] | ('S' << 8),
+                        &result, 5000);
+      line += (i ? ", table " : " table ") + std::to_string(tables[i]) + " (" +
+              std::to_string(static_cast<int>(result)) + ")";
+    }
+    std::printf("%s\n", line.c_str());
   };
 
   // The gateway may start after us: wait for it until told to stop.

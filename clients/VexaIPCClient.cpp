@@ -44,6 +44,7 @@ TVexaIPCClient::~TVexaIPCClient() {
   OnMessage = nullptr;
   OnServerUp = nullptr;
   OnServerDown = nullptr;
+  OnRejoined = nullptr;
   if (FHandle != 0) {
     plat::DestroyWindow(FHandle);
     FHandle = 0;
@@ -104,11 +105,13 @@ bool TVexaIPCClient::Connect(plat::DWORD TimeoutMs) {
   plat::LRESULT r = 0;
   if (!Send(FCtrlID, static_cast<plat::WPARAM>(FHandle), ipcConnect, &r, TimeoutMs)) return false;
   FConnected = r != 0;
+  if (FConnected) FJoined = true;
   return FConnected;
 }
 
 bool TVexaIPCClient::Disconnect(plat::DWORD TimeoutMs) {
   FConnected = false;
+  FJoined = false;
   plat::LRESULT r = 0;
   return Send(FCtrlID, static_cast<plat::WPARAM>(FHandle), ipcDisconnect, &r, TimeoutMs) && r != 0;
 }
@@ -179,11 +182,16 @@ plat::LRESULT TVexaIPCClient::WndProc(plat::HWND Wnd, plat::UINT Msg, plat::WPAR
     // when it is a live window of the session.
     const plat::HWND server = static_cast<plat::HWND>(WParam);
     if (code == ipcServerUp && server != 0 && server != FHandle && plat::IsWindow(server)) {
+      const bool rejoin = FAutoRejoin && FJoined;
+      // Our own server still serves: another window answering a query cannot.
+      if (rejoin && FConnected && server != FServerHandle && plat::IsWindow(FServerHandle)) return 0;
       if (server != FServerHandle) {
         FServerHandle = server;
         FConnected = false;
       }
       if (OnServerUp) OnServerUp(server);
+      // A refused or unanswered join is tried again at the next server-up.
+      if (rejoin && !FConnected && FServerHandle == server && Connect() && OnRejoined) OnRejoined(server);
     } else if (code == ipcServerDown && server != 0 && server == FServerHandle) {
       FServerHandle = 0;
       FConnected = false;

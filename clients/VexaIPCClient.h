@@ -77,6 +77,14 @@ public:
   bool Connect(plat::DWORD TimeoutMs = 5000);
   // Sends code 4 and forgets the connection. True when the server answered.
   bool Disconnect(plat::DWORD TimeoutMs = 5000);
+  // Off by default. When on, a client that joined a server (and did not leave
+  // it with Disconnect) joins again when a server of the instance comes up
+  // after its own went away (a restarted gateway), and fires OnRejoined: the
+  // server knows nothing of the client's earlier requests, so the owner sends
+  // them again there. While its own server lives, the server-up of another
+  // window (a second program that could not serve the instance) is ignored.
+  void SetAutoRejoin(bool Value) { FAutoRejoin = Value; }
+  bool AutoRejoin() const { return FAutoRejoin; }
 
   // --- Talking to the server ----------------------------------------------
   // Every Send* waits for the server's result (stored in *Result when given) and
@@ -110,6 +118,9 @@ public:
   std::function<void(plat::HWND Server)> OnServerUp;
   // The known server broadcast server-down; the client is no longer connected.
   std::function<void(plat::HWND Server)> OnServerDown;
+  // With AutoRejoin: the client has joined the server that came up in place of
+  // its own.
+  std::function<void(plat::HWND Server)> OnRejoined;
 
   // Handles every message waiting in the calling thread's queue, without waiting.
   void ProcessMessages();
@@ -129,6 +140,8 @@ private:
   plat::HWND FHandle = 0;
   plat::HWND FServerHandle = 0;
   bool FConnected = false;
+  bool FAutoRejoin = false;
+  bool FJoined = false;  // connected once and not disconnected on request since
   plat::UINT FCtrlID = 0;
   plat::UINT FUserID = 0;
   plat::UINT FUserAnonID = 0;
