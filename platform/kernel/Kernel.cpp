@@ -24,6 +24,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -239,6 +240,34 @@ bool TryTakeEvent(EventObject& e) {
 std::mutex gDebugMu;
 DebugSink* gDebugSink = new DebugSink;
 
+// Everything a program says to another one passes through the session
+// directory: one that another user owns or that others may write would let
+// them cut the channel or make the programs abort, and one that cannot be used
+// would only fail later with a misleading message. The program ends at once,
+// naming the directory.
+void RefuseUnsafeSessionDir(const std::string& dir) {
+  struct stat st {};
+  std::string problem;
+  if (stat(dir.c_str(), &st) != 0) {
+    problem = std::string("cannot be created: ") + strerror(errno);
+  } else if (!S_ISDIR(st.st_mode)) {
+    problem = "is not a directory";
+  } else if (st.st_uid != geteuid()) {
+    problem = "is owned by another user (uid " + std::to_string(st.st_uid) + ")";
+  } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    char mode[8];
+    snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    problem = std::string("may be written by others (mode ") + mode + ")";
+  } else if (access(dir.c_str(), R_OK | W_OK | X_OK) != 0) {
+    problem = std::string("cannot be used: ") + strerror(errno);
+  }
+  if (problem.empty()) return;
+  fflush(nullptr);
+  fprintf(stderr, "%s: session directory %s %s; refusing to use it\n", program_invocation_short_name,
+          dir.c_str(), problem.c_str());
+  _exit(1);
+}
+
 }  // namespace
 
 DWORD GetLastError() { return tLastError; }
@@ -257,6 +286,7 @@ const std::string& SessionDir() {
     }
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     MakeDirs(dir);
+    RefuseUnsafeSessionDir(dir);
     gSessionDir = dir;
   }
   return gSessionDir;

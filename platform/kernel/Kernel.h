@@ -32,7 +32,9 @@ DWORD GetLastError();
 void SetLastError(DWORD code);
 
 // The session directory (VEXA_SESSION_DIR, else $XDG_RUNTIME_DIR/vexa, else
-// /tmp/vexa-<uid>), created with mode 0700 on first use.
+// /tmp/vexa-<uid>), created with mode 0700 on first use. One that cannot be
+// made, is owned by another user or may be written by others ends the program
+// with status 1 and a line on standard error naming it.
 const std::string& SessionDir();
 // Forgets the cached session directory so the next call reads the environment
 // again (tests switch sessions inside one process).

@@ -30,6 +30,9 @@ TestSession::TestSession() {
   }
   FRoot = tmpl;
   std::filesystem::create_directory(SessionDir());
+  // Whatever the umask: the programs refuse a session others may write.
+  std::filesystem::permissions(SessionDir(), std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::replace);
   std::filesystem::create_directory(RegistryDir());
   if (const char* s = getenv("VEXA_SESSION_DIR")) {
     FHadSession = true;

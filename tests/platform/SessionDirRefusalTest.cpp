@@ -1,0 +1,107 @@
+// labels: integration
+// timeout: 60
+// The real programs refuse a session directory that another user owns, that
+// others may write or that cannot be used: they name it, end with status 1 and
+// leave nothing in it. A directory of their own that only they may write is
+// used as before.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestSession.h"
+
+namespace vexa::test {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+struct TProgram {
+  std::string Name;
+  std::vector<std::string> Args;
+};
+
+const std::vector<TProgram>& Programs() {
+  static const std::vector<TProgram> programs{
+      {"beaconhub", {}}, {"relaygate", {"REFUSE"}}, {"churnmill", {}}, {"notifylistener", {"REFUSE", "1"}}};
+  return programs;
+}
+
+// Runs every program with the session directory dir; each must end with
+// status 1 and print "<program>: session directory <dir> <reason>; refusing to use it".
+void ExpectRefused(const std::string& dir, const std::string& reason) {
+  for (const TProgram& p : Programs()) {
+    SCOPED_TRACE(p.Name);
+    ChildProcess child(BinPath(p.Name), p.Args, {"VEXA_SESSION_DIR=" + dir}, true);
+    EXPECT_EQ(child.Wait(20s), std::optional<int>(1));
+    std::string out;
+    while (auto line = child.ReadLine(100ms)) out += *line + "\n";
+    EXPECT_EQ(out, p.Name + ": session directory " + dir + " " + reason + "; refusing to use it\n");
+  }
+}
+
+bool Empty(const std::string& dir) { return fs::is_empty(dir); }
+
+class SessionDirRefusal : public ::testing::Test {
+protected:
+  void SetUp() override {
+    // The programs never get as far as a display.
+    unsetenv("DISPLAY");
+  }
+  TestSession Session;
+};
+
+TEST_F(SessionDirRefusal, ADirectoryOthersMayWriteIsRefused) {
+  for (mode_t mode : {0777, 0770, 0702}) {
+    const std::string dir = Session.Root() + "/open" + std::to_string(mode);
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(dir.c_str(), mode), 0);
+    char text[8];
+    snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode));
+    ExpectRefused(dir, std::string("may be written by others (mode ") + text + ")");
+    EXPECT_TRUE(Empty(dir));
+  }
+}
+
+TEST_F(SessionDirRefusal, ADirectoryAnotherUserOwnsIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "handing a directory to another user needs root";
+  const std::string dir = Session.Root() + "/foreign";
+  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  ASSERT_EQ(chown(dir.c_str(), 65534, 65534), 0);
+  ExpectRefused(dir, "is owned by another user (uid 65534)");
+  EXPECT_TRUE(Empty(dir));
+}
+
+TEST_F(SessionDirRefusal, ADirectoryThatCannotBeMadeIsRefused) {
+  const std::string file = Session.Root() + "/plainfile";
+  std::ofstream(file) << "x";
+  ExpectRefused(file, "is not a directory");
+  ExpectRefused(file + "/session", "cannot be created: Not a directory");
+}
+
+TEST_F(SessionDirRefusal, AnOwnDirectoryOthersMayOnlyReadIsUsed) {
+  const std::string dir = Session.Root() + "/readable";
+  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+  // The client waits for its gateway in that session until told to stop.
+  ChildProcess client(BinPath("notifylistener"), {"REFUSE", "1"}, {"VEXA_SESSION_DIR=" + dir}, true);
+  auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (Empty(dir) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+  EXPECT_FALSE(Empty(dir));
+  EXPECT_TRUE(client.Running());
+  client.Signal(SIGTERM);
+  EXPECT_EQ(client.Wait(10s), std::optional<int>(0));
+}
+
+}  // namespace
+}  // namespace vexa::test
