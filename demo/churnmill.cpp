@@ -1,9 +1,51 @@
 // churnmill: the demo load generator. It changes the demo database at a chosen
 // rate so that the notify server and the gateways have something to carry.
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
 #include "components/KitApplication.h"
 #include "demo/ChurnmillMain.h"
 #include "demo/OSUtils.h"
 #include "framework/Forms.h"
+
+namespace {
+
+// Once the loop has ended, every pass is committed or rolled back before the
+// connection goes. Now and then the embedded engine does not return from
+// letting the database go: the program then leaves without it after a few
+// seconds instead of hanging, since the database needs nothing more from it.
+class TLeaveGuard {
+public:
+  explicit TLeaveGuard(std::chrono::seconds Limit)
+      : FThread([this, Limit] {
+          std::unique_lock<std::mutex> lock(FMu);
+          if (FCv.wait_for(lock, Limit, [this] { return FDone; })) return;
+          std::fflush(stdout);
+          std::fputs("churnmill: the database engine did not finish closing the database; leaving\n", stderr);
+          _exit(0);
+        }) {}
+  ~TLeaveGuard() {
+    {
+      std::lock_guard<std::mutex> lock(FMu);
+      FDone = true;
+    }
+    FCv.notify_all();
+    FThread.join();
+  }
+
+private:
+  std::mutex FMu;
+  std::condition_variable FCv;
+  bool FDone = false;
+  std::thread FThread;
+};
+
+}  // namespace
 
 int main() {
   vexa::TKitClassUnit kitclass;
@@ -12,7 +54,10 @@ int main() {
   fw::Application->SetTitle("Churnmill");
   fw::Application->CreateForm(vexa::FrmChurnmillMain);
   fw::Application->Run();
-  fw::DoneApplication();
+  {
+    TLeaveGuard guard(std::chrono::seconds(5));
+    fw::DoneApplication();
+  }
   vexa::OSUtils::Finalize();
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <ibase.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,40 +38,41 @@ void PrepareEnvironment() {
   setenv("FIREBIRD", resolved, 0);
 }
 
-}  // namespace
-
-Firebird::IMaster* Master() {
-  static Firebird::IMaster* master = [] {
-    PrepareEnvironment();
-    return Firebird::fb_get_master_interface();
-  }();
-  return master;
-}
-
-Firebird::IUtil* Util() { return Master()->getUtilInterface(); }
-
-namespace {
-
-// The client library catches SIGTERM and SIGINT itself and shuts the engine
-// down from a thread of its own, under the feet of the program's orderly close
-// (which detaches, then shuts down at exit). The program's own close request
-// handles these signals; the library's shutdown for them is refused.
+// The client library catches SIGTERM and SIGINT itself (from the first
+// attachment on) and shuts the engine down from a thread of its own, under the
+// feet of the program's orderly close, which detaches and then shuts down at
+// exit. A program that handles these signals itself (the library passes them
+// on to it) ends through its close request; the library's shutdown for them is
+// refused there. Other programs keep the library's behaviour.
 int RefuseSignalShutdown(const int reason, const int mask, void*) {
   return mask == fb_shut_confirmation && reason == fb_shutrsn_signal ? 1 : 0;
 }
 
 }  // namespace
 
+Firebird::IMaster* Master() {
+  static Firebird::IMaster* master = [] {
+    PrepareEnvironment();
+    Firebird::IMaster* m = Firebird::fb_get_master_interface();
+    struct sigaction term {};
+    sigaction(SIGTERM, nullptr, &term);
+    if (term.sa_handler != SIG_DFL && term.sa_handler != SIG_IGN) {
+      ISC_STATUS_ARRAY status{};
+      fb_shutdown_callback(status, RefuseSignalShutdown, fb_shut_confirmation, nullptr);
+    }
+    return m;
+  }();
+  return master;
+}
+
+Firebird::IUtil* Util() { return Master()->getUtilInterface(); }
+
 void ShutdownEngineAtExit() {
   // Registered after the first attachment, so it runs before the exit handlers
   // of the engine loaded for it. Five seconds at most: a program never hangs
   // on its way out.
   static std::once_flag once;
-  std::call_once(once, [] {
-    ISC_STATUS_ARRAY status{};
-    fb_shutdown_callback(status, RefuseSignalShutdown, fb_shut_confirmation, nullptr);
-    std::atexit([] { fb_shutdown(5000, fb_shutrsn_app_stopped); });
-  });
+  std::call_once(once, [] { std::atexit([] { fb_shutdown(5000, fb_shutrsn_app_stopped); }); });
 }
 
 void RaiseStatus(Firebird::IStatus* status) {

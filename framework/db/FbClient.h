@@ -15,15 +15,16 @@ namespace fw::fb {
 
 // The client library's master interface. The first call prepares the library's
 // environment (see FbDatabase.h) before the library reads its configuration.
+// In a program that handles SIGTERM by then (a close request), the library's
+// own engine shutdown on SIGTERM and SIGINT is refused: the program ends
+// through its orderly path instead.
 Firebird::IMaster* Master();
 Firebird::IUtil* Util();
 
 // Raises EFbError for a status that holds errors.
 [[noreturn]] void RaiseStatus(Firebird::IStatus* status);
 // Called once a database is attached: the engine is shut down in order when the
-// program ends, before the libraries it loaded tear down the state its threads use,
-// and only then: the client library's own shutdown on SIGTERM and SIGINT is refused,
-// since the program's close request ends it through the same orderly path.
+// program ends, before the libraries it loaded tear down the state its threads use.
 void ShutdownEngineAtExit();
 
 // Runs fn(ThrowStatusWrapper*) with a fresh status; a Firebird failure becomes EFbError.

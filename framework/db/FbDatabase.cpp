@@ -1,5 +1,7 @@
 #include "framework/db/FbDatabase.h"
 
+#include <signal.h>
+
 #include <algorithm>
 
 #include "framework/db/FbClient.h"
@@ -90,6 +92,19 @@ void TFbDatabase::Open() {
     entries.push_back({tag, value});
   }
 
+  // The engine takes SIGTERM and SIGINT over when it first attaches; a program
+  // that handles them itself keeps its handlers (see fb::Master).
+  struct sigaction term {}, interrupt {};
+  sigaction(SIGTERM, nullptr, &term);
+  sigaction(SIGINT, nullptr, &interrupt);
+  struct Restore {
+    struct sigaction &Term, &Interrupt;
+    ~Restore() {
+      if (Term.sa_handler != SIG_DFL && Term.sa_handler != SIG_IGN) sigaction(SIGTERM, &Term, nullptr);
+      if (Interrupt.sa_handler != SIG_DFL && Interrupt.sa_handler != SIG_IGN)
+        sigaction(SIGINT, &Interrupt, nullptr);
+    }
+  } restore{term, interrupt};
   FAttachment = fb::Call([&](Firebird::ThrowStatusWrapper* st) {
     Firebird::IXpbBuilder* dpb = fb::Util()->getXpbBuilder(st, Firebird::IXpbBuilder::DPB, nullptr, 0);
     struct Guard {
