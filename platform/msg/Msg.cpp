@@ -291,6 +291,7 @@ struct RingIndex {
 
 struct SegmentLayout {
   uint32_t magic;
+  uint32_t windowsGone;  // counts windows the receiving queue destroyed
   RingIndex req;
   RingIndex rep;
   Packet reqSlots[kRequestSlots];
@@ -625,6 +626,14 @@ struct Queue : std::enable_shared_from_this<Queue> {
   std::unordered_map<HWND, uint32_t> sendTargets;
   std::unordered_map<uint32_t, Reply> replies;
   uint32_t nextSeq = 0;
+  // Foreign windows this thread posted to, so the next post needs no look-up
+  // of the entry: valid while the receiving queue destroyed no window since.
+  struct PostTarget {
+    Session* session = nullptr;
+    std::shared_ptr<OutConn> conn;
+    uint32_t windowsGone = 0;
+  };
+  std::unordered_map<HWND, PostTarget> postTargets;
   std::unordered_map<int, std::shared_ptr<FdCallback>> watched;
   std::deque<int> signals;
   std::function<void(int)> closeHandler;
@@ -734,6 +743,7 @@ struct Queue : std::enable_shared_from_this<Queue> {
     outByFd.erase(c->fd);
     auto it = outConns.find(c->queueId);
     if (it != outConns.end() && it->second == c) outConns.erase(it);
+    std::erase_if(postTargets, [&](const auto& t) { return t.second.conn == c; });
   }
 
   // The cached connection to a queue, or a new one with a new segment. Never
@@ -1291,6 +1301,12 @@ void ForgetWindow(HWND hwnd) {
     q->pending.fetch_sub(before - q->posted.size(), std::memory_order_relaxed);
     if (q->session) unlink(EntryPath(*q->session, hwnd).c_str());
   }
+  if (q) {
+    // Senders that kept this window's queue at hand look the entry up again.
+    for (auto& [fd, c] : q->inConns) {
+      if (c->seg) A(c->seg->l->windowsGone).fetch_add(1, std::memory_order_release);
+    }
+  }
 }
 
 void Queue::Shutdown() {
@@ -1337,6 +1353,7 @@ void Queue::Shutdown() {
   }
   outByFd.clear();
   outConns.clear();
+  postTargets.clear();
   if (listenFd >= 0) {
     close(listenFd);
     unlink(listenPath.c_str());
@@ -1377,12 +1394,43 @@ bool PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wParam,
     auto c = q.Connect(s, e.queueId);
     if (!c) break;
     if (q.PeerGone(*c)) continue;  // a cached connection whose peer went away: try a fresh one
-    if (q.PushRequest(*c, p, kPostQuota)) return true;
+    if (q.PushRequest(*c, p, kPostQuota)) {
+      // Kept for the next post when the entry still stands after the count
+      // was read: a window destroyed later loses its entry first, then counts.
+      uint32_t gone = A(c->seg->l->windowsGone).load(std::memory_order_acquire);
+      Entry again;
+      if (ReadEntry(s, hwnd, &again) && again.queueId == e.queueId) {
+        if (q.postTargets.size() > 4096) q.postTargets.clear();
+        q.postTargets[hwnd] = Queue::PostTarget{&s, c, gone};
+      }
+      return true;
+    }
     SetLastError(ERROR_NOT_ENOUGH_QUOTA);
     return false;
   }
   SetLastError(ERROR_INVALID_WINDOW_HANDLE);
   return false;
+}
+
+// A post to a foreign window this thread posted to before, while nothing says
+// the window or its queue went away. Answers false when it cannot tell.
+bool PostKnownForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool* posted) {
+  Queue& q = MyQueue();
+  auto it = q.postTargets.find(hwnd);
+  if (it == q.postTargets.end()) return false;
+  std::shared_ptr<OutConn> c = it->second.conn;
+  if (it->second.session != &CurrentSession() || c->dead || !c->seg ||
+      A(c->seg->l->windowsGone).load(std::memory_order_acquire) != it->second.windowsGone) {
+    q.postTargets.erase(it);
+    return false;
+  }
+  if (q.PeerGone(*c)) {  // closing the connection forgot its targets
+    q.postTargets.erase(hwnd);
+    return false;
+  }
+  *posted = q.PushRequest(*c, MessagePacket(kPost, hwnd, msg, wParam, lParam), kPostQuota);
+  if (!*posted) SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+  return true;
 }
 
 bool PostLocal(const std::shared_ptr<Window>& w, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -2012,6 +2060,8 @@ bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return true;
   }
   if (auto w = FindWindow(hwnd)) return PostLocal(w, msg, wParam, lParam);
+  bool posted = false;
+  if (PostKnownForeign(hwnd, msg, wParam, lParam, &posted)) return posted;
   Session& s = CurrentSession();
   Entry e;
   if (!ReadEntry(s, hwnd, &e)) {

@@ -241,25 +241,29 @@ TEST(MsgCrossProcess, PostsToAStoppedReceiverFailAtOnceBeyondTheQuotaAndNoneBefo
   Peer p = StartPeer();
   ASSERT_NE(p.top, 0u);
   constexpr int kQuota = 10000;
-  ASSERT_TRUE(PostMessage(p.top, WM_USER + 5, 0, 0));  // connected while it runs
+  // Connected while it runs, and that first post read.
+  ASSERT_TRUE(PostMessage(p.top, WM_USER + 5, 0, 0));
+  p.proc->WriteStdin("count\n");
+  ASSERT_EQ(p.proc->WaitForLine("COUNT", 10s), "COUNT 1");
   p.proc->Signal(SIGSTOP);
   ASSERT_TRUE(WaitStopped(p.proc->Pid()));
-  int accepted = 1;
-  while (accepted < kQuota + 100 && PostMessage(p.top, WM_USER + 5, accepted, 0)) ++accepted;
-  EXPECT_EQ(accepted, kQuota);
+  int next = 1;
+  while (next <= kQuota + 100 && PostMessage(p.top, WM_USER + 5, next, 0)) ++next;
+  EXPECT_EQ(next - 1, kQuota);
   SetLastError(0);
-  EXPECT_FALSE(PostMessage(p.top, WM_USER + 5, accepted, 0));
+  EXPECT_FALSE(PostMessage(p.top, WM_USER + 5, next, 0));
   EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_QUOTA);
   EXPECT_TRUE(IsWindow(p.top));  // full, not gone
   p.proc->Signal(SIGCONT);
   p.proc->WriteStdin("count\norder\n");
-  EXPECT_EQ(p.proc->WaitForLine("COUNT", 10s), "COUNT " + std::to_string(kQuota));
+  EXPECT_EQ(p.proc->WaitForLine("COUNT", 10s), "COUNT " + std::to_string(kQuota + 1));
   EXPECT_EQ(p.proc->WaitForLine("ORDER", 10s), "ORDER -1");
   // Read, it takes posts again, and sends were never refused.
-  EXPECT_TRUE(PostMessage(p.top, WM_USER + 5, kQuota, 0));
+  EXPECT_TRUE(PostMessage(p.top, WM_USER + 5, next, 0));
   EXPECT_EQ(SendMessage(p.top, WM_USER, 4, 2), 402);
-  p.proc->WriteStdin("count\n");
-  EXPECT_EQ(p.proc->WaitForLine("COUNT", 10s), "COUNT " + std::to_string(kQuota + 1));
+  p.proc->WriteStdin("count\norder\n");
+  EXPECT_EQ(p.proc->WaitForLine("COUNT", 10s), "COUNT " + std::to_string(kQuota + 2));
+  EXPECT_EQ(p.proc->WaitForLine("ORDER", 10s), "ORDER -1");
 }
 
 // Posts a sender made before it was killed are still delivered, in order.
