@@ -918,8 +918,10 @@ struct Queue : std::enable_shared_from_this<Queue> {
         }
       }
       if (LocalWork()) return true;
+      // A peer woken by us often waits for this very CPU: let it have it.
+      sched_yield();
     } while (NowNs() < end);
-    spinCredit -= 4;
+    --spinCredit;
     if (spinCredit <= 0) spinRestUntil = NowNs() + kRestNs;
     return false;
   }
