@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -159,5 +161,84 @@ inline fs::path MakeSession() {
   fs::copy_file(binDir / "beaconhub", root / "bin" / "beaconhub");
   return root;
 }
+
+// Round trips per second of a raw Unix-socket ping-pong between this process
+// and a forked child, with packets the size of one message: the baseline the
+// cross-process figures of the same run are compared with.
+inline double RawPingPong(long trips = 20000) {
+  constexpr size_t kPacket = 36;
+  int sp[2];
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sp) != 0) return 0;
+  pid_t child = fork();
+  if (child == 0) {
+    close(sp[0]);
+    char buf[kPacket];
+    for (;;) {
+      ssize_t n = recv(sp[1], buf, sizeof buf, 0);
+      if (n <= 0 || send(sp[1], buf, static_cast<size_t>(n), 0) != n) _exit(0);
+    }
+  }
+  close(sp[1]);
+  char buf[kPacket] = {};
+  auto trip = [&] {
+    return send(sp[0], buf, sizeof buf, 0) == static_cast<ssize_t>(sizeof buf) && recv(sp[0], buf, sizeof buf, 0) > 0;
+  };
+  bool ok = true;
+  for (long i = 0; ok && i < trips / 10; ++i) ok = trip();  // warm up
+  const auto t0 = std::chrono::steady_clock::now();
+  for (long i = 0; ok && i < trips; ++i) ok = trip();
+  const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  close(sp[0]);
+  waitpid(child, nullptr, 0);
+  return ok ? static_cast<double>(trips) / secs : 0;
+}
+
+// User and system CPU seconds a process has used so far (-1 when unknown).
+inline double CpuSecondsOf(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos) return -1;
+  // After the command: state is field 3; utime and stime are fields 14 and 15.
+  std::vector<std::string> f;
+  size_t pos = close + 2;
+  while (pos < stat.size() && f.size() < 13) {
+    size_t end = stat.find(' ', pos);
+    if (end == std::string::npos) end = stat.size();
+    f.push_back(stat.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  if (f.size() < 13) return -1;
+  return (std::atof(f[11].c_str()) + std::atof(f[12].c_str())) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// CPU time several idle processes use over the same stretch, in percent of one CPU.
+inline std::vector<double> IdleCpuPercent(const std::vector<pid_t>& pids, int seconds = 10) {
+  std::vector<double> before;
+  for (pid_t p : pids) before.push_back(CpuSecondsOf(p));
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  std::vector<double> out;
+  for (size_t i = 0; i < pids.size(); ++i) out.push_back((CpuSecondsOf(pids[i]) - before[i]) * 100.0 / seconds);
+  return out;
+}
+
+// Pins the calling thread (and what it starts later) to one CPU it may run
+// on; answers the mask to restore.
+inline cpu_set_t PinToOneCpu() {
+  cpu_set_t old;
+  CPU_ZERO(&old);
+  sched_getaffinity(0, sizeof old, &old);
+  for (int c = 0; c < CPU_SETSIZE; ++c) {
+    if (!CPU_ISSET(c, &old)) continue;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(c, &one);
+    sched_setaffinity(0, sizeof one, &one);
+    break;
+  }
+  return old;
+}
+
+inline void RestoreCpus(const cpu_set_t& mask) { sched_setaffinity(0, sizeof mask, &mask); }
 
 }  // namespace serverbench

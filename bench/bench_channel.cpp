@@ -4,6 +4,8 @@
 //      process to one server process, beside plain SendMessage round trips;
 //   2. posts per second from a server to 10 client processes through
 //      PostToAllClients, beside plain PostMessage to the same windows.
+// Both also beside a raw Unix-socket ping-pong between two processes of the
+// same run.
 //   bench_channel [sends] [posts per client]
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "ServerBenchSupport.h"
 #include "clients/VexaIPCClient.h"
 #include "framework/Classes.h"
 #include "platform/msg/Msg.h"
@@ -137,7 +140,9 @@ double PostRound(PostSide& p, long n, bool channel) {
     if (channel) {
       p.Server->PostToAllClients(p.Notification, msg);
     } else {
-      for (plat::HWND c : p.Clients) plat::PostMessage(c, kRawPost, msg.WParam, msg.LParam);
+      for (plat::HWND c : p.Clients) {
+        while (!plat::PostMessage(c, kRawPost, msg.WParam, msg.LParam)) sched_yield();  // a full queue
+      }
     }
   }
   for (plat::HWND c : p.Clients) plat::PostMessage(c, p.Flush, 0, 0);
@@ -159,6 +164,7 @@ int main(int argc, char** argv) {
   if (!mkdtemp(dir)) return 1;
   setenv("VEXA_SESSION_DIR", dir, 1);
 
+  const double pingPong = serverbench::RawPingPong();
   // Every child starts before this process makes any window.
   std::vector<pid_t> children;
   pid_t server = fork();
@@ -243,14 +249,17 @@ int main(int argc, char** argv) {
     server.SetActive(false);  // the clients leave on server-down
   }
 
+  printf("raw unix socket ping-pong:           %10.0f round trips/s\n", pingPong);
   printf("local channel, one client process to one server process:\n");
   printf("  raw SendMessage round trips:       %10.0f /s\n", rawSend);
   printf("  synchronous custom messages:       %10.0f /s\n", channelSend);
   printf("  channel / raw ratio:               %10.2f (target 0.70)\n", channelSend / rawSend);
+  printf("  channel / socket ping-pong:        %10.2f (target 5, aim 20)\n", channelSend / pingPong);
   printf("local channel, one server process to %d client processes:\n", kClients);
   printf("  raw PostMessage posts:             %10.0f /s\n", rawPost);
   printf("  PostToAllClients posts:            %10.0f /s\n", channelPost);
   printf("  channel / raw ratio:               %10.2f (target 0.70)\n", channelPost / rawPost);
+  printf("  channel posts / socket ping-pong:  %10.2f\n", channelPost / pingPong);
   fflush(stdout);
 
   for (pid_t c : children) waitpid(c, nullptr, 0);

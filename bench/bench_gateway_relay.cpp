@@ -3,7 +3,9 @@
 //
 // A private session runs a notify server (flush interval 10 ms) and a gateway;
 // this program plays the database side on the server's channel and runs the 10
-// local clients, one thread each, on the gateway's channel.
+// local clients, one thread each, on the gateway's channel. Beside it: a raw
+// Unix-socket ping-pong of the same run, and the CPU time the idle server and
+// gateway use over 10 s with everything connected.
 //
 //   bench_gateway_relay [transactions] [notifications per transaction]
 #include <fcntl.h>
@@ -23,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "ServerBenchSupport.h"
 #include "clients/VexaIPCClient.h"
 #include "framework/SysUtils.h"
 #include "gateway/KWVReg.h"
@@ -89,6 +92,7 @@ int main(int argc, char** argv) {
   int total = 0;
   for (const Phase& ph : phases) total += ph.Transactions * ph.PerTransaction;
 
+  const double pingPong = serverbench::RawPingPong();
   char tmpl[] = "/tmp/vexa-bench-XXXXXX";
   if (!mkdtemp(tmpl)) return 1;
   const fs::path root = tmpl;
@@ -161,6 +165,12 @@ int main(int argc, char** argv) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
   std::printf("gateway relay: %d local clients on one gateway, notify server flush interval 10 ms\n", ClientCount);
+  std::printf("raw unix socket ping-pong: %.0f round trips/s\n", pingPong);
+  if (ok) {
+    const std::vector<double> idle = serverbench::IdleCpuPercent({server, gateway});
+    std::printf("idle, everything connected: beaconhub %.2f%%, relaygate %.2f%% of a CPU over 10 s\n", idle[0],
+                idle[1]);
+  }
   int value = 0;
   for (const Phase& ph : phases) {
     const int first = value;
@@ -202,8 +212,8 @@ int main(int argc, char** argv) {
     std::sort(lat.begin(), lat.end());
     const double secs = (lastUs - std::chrono::duration_cast<std::chrono::microseconds>(start - t0).count()) / 1e6;
     std::printf("%s: %d transactions x %d notifications\n", ph.Name, ph.Transactions, ph.PerTransaction);
-    std::printf("  database side committed %d notifications in %.3f s (%.0f/s)\n", count, sendSecs,
-                count / std::max(sendSecs, 1e-9));
+    std::printf("  database side committed %d notifications in %.3f s (%.0f/s, %.2f x the raw ping-pong)\n", count,
+                sendSecs, count / std::max(sendSecs, 1e-9), count / std::max(sendSecs, 1e-9) / std::max(pingPong, 1.0));
     std::printf("  delivered %d of %d in %.3f s: %.0f notifications/s per client, %.0f/s to all clients\n",
                 received, count * ClientCount, secs, received / ClientCount / std::max(secs, 1e-9),
                 received / std::max(secs, 1e-9));

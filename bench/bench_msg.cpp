@@ -99,7 +99,10 @@ double SendRate(HWND target, long n) {
 
 double PostRate(HWND target, HWND self, long n) {
   auto t0 = Clock::now();
-  for (long i = 0; i < n; ++i) PostMessage(target, kCount, 0, 0);
+  for (long i = 0; i < n; ++i) {
+    // A receiver holding its quota of unread posts refuses more: try again.
+    while (!PostMessage(target, kCount, 0, 0)) std::this_thread::yield();
+  }
   PostMessage(target, kDone, 0, static_cast<LPARAM>(self));
   MSG msg;
   long got = -1;
@@ -173,14 +176,15 @@ int main(int argc, char** argv) {
   printf("sender thread with a window:\n");
   printf("  raw unix socket ping-pong:        %10.0f round trips/s\n", withWindows.raw);
   printf("  SendMessage across processes:     %10.0f round trips/s\n", withWindows.send);
-  printf("  send / raw ratio:                 %10.2f (target 0.70)\n",
+  printf("  send / raw ratio:                 %10.2f (target 5, aim 20)\n",
          withWindows.send / withWindows.raw);
   printf("sender thread without windows:\n");
   printf("  raw unix socket ping-pong:        %10.0f round trips/s\n", withoutWindows.raw);
   printf("  SendMessage across processes:     %10.0f round trips/s\n", withoutWindows.send);
-  printf("  send / raw ratio:                 %10.2f (target 0.70)\n",
+  printf("  send / raw ratio:                 %10.2f (target 5, aim 20)\n",
          withoutWindows.send / withoutWindows.raw);
   printf("PostMessage across processes:       %10.0f posts/s\n", pst);
+  printf("  posts / raw round trips ratio:    %10.2f\n", pst / withWindows.raw);
   fflush(stdout);
 
   PostMessage(target, kStop, 0, 0);

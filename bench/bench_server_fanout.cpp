@@ -1,6 +1,8 @@
 // Notifications per second from the database side into the notify server,
 // counted at the receiving gateway sockets, with 1, 10 and 100 subscribed
-// gateway sessions.
+// gateway sessions, beside a raw Unix-socket ping-pong of the same run; then
+// the intake with this process and the server pinned to one CPU, and the CPU
+// time an idle server uses over 10 s.
 //
 // A private session runs beaconhub (flush interval 10 ms); this program plays
 // the database side on its channel and reads every session's socket.
@@ -26,7 +28,13 @@ namespace {
 using namespace serverbench;
 using Clock = std::chrono::steady_clock;
 
-void RunOnce(const fs::path& dir, int sessions, int transactions, int perTrans) {
+struct Figures {
+  double Intake = 0;    // notifications/s the database side got rid of
+  double Delivered = 0; // records/s arriving at all sessions together
+};
+
+Figures RunOnce(const fs::path& dir, int sessions, int transactions, int perTrans, bool measureIdle = false) {
+  Figures fig;
   Server server = StartServer(dir);
   std::vector<int> fds = Gateways(server.Port, sessions);
   vexa::TVexaIPCClient db("NotifyServerIPC");
@@ -35,7 +43,12 @@ void RunOnce(const fs::path& dir, int sessions, int transactions, int perTrans) 
     std::printf("  %3d sessions: could not set up (%zu connected)\n", sessions, fds.size());
     for (int fd : fds) close(fd);
     StopServer(server);
-    return;
+    return fig;
+  }
+  if (measureIdle) {
+    const double idle = IdleCpuPercent({server.Pid})[0];
+    std::printf("  idle beaconhub (database side and %d session connected): %.2f%% of a CPU over 10 s\n", sessions,
+                idle);
   }
   const int64_t total = static_cast<int64_t>(transactions) * perTrans;
   const int64_t expectBytes = total * 8;
@@ -90,9 +103,12 @@ void RunOnce(const fs::path& dir, int sessions, int transactions, int perTrans) 
               sessions, static_cast<long long>(total), sendSecs, total / std::max(sendSecs, 1e-9),
               static_cast<long long>(records), static_cast<long long>(total * sessions), secs,
               records / static_cast<double>(sessions) / std::max(secs, 1e-9), records / std::max(secs, 1e-9));
+  fig.Intake = total / std::max(sendSecs, 1e-9);
+  fig.Delivered = records / std::max(secs, 1e-9);
   db.Disconnect(2000);
   for (int fd : fds) close(fd);
   StopServer(server);
+  return fig;
 }
 
 }  // namespace
@@ -104,9 +120,28 @@ int main(int argc, char** argv) {
   const fs::path root = MakeSession();
   if (root.empty()) return 1;
 
+  const double raw = RawPingPong();
   std::printf("server fan-out: %d transactions x %d notifications, flush interval 10 ms\n", transactions,
               perTrans);
-  for (int sessions : {1, 10, 100}) RunOnce(root / "bin", sessions, transactions, perTrans);
+  std::printf("  raw unix socket ping-pong: %.0f round trips/s\n", raw);
+  Figures one;
+  for (int sessions : {1, 10, 100}) {
+    Figures f = RunOnce(root / "bin", sessions, transactions, perTrans);
+    if (sessions == 1) one = f;
+  }
+  std::printf("  intake, 1 session / raw ping-pong: %.2f (target 5, aim 20)\n", one.Intake / std::max(raw, 1.0));
+
+  // Both processes on one CPU: spinning must not cost anything there.
+  const cpu_set_t all = PinToOneCpu();
+  const double rawPinned = RawPingPong();
+  std::printf("pinned to one CPU (server and database side):\n");
+  std::printf("  raw unix socket ping-pong: %.0f round trips/s\n", rawPinned);
+  Figures pinned = RunOnce(root / "bin", 1, transactions, perTrans);
+  std::printf("  intake / raw ping-pong: %.2f\n", pinned.Intake / std::max(rawPinned, 1.0));
+  RestoreCpus(all);
+
+  std::printf("idle:\n");
+  RunOnce(root / "bin", 1, 1, 1, true);
   fs::remove_all(root);
   return 0;
 }

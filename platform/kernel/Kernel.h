@@ -20,6 +20,7 @@ constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 constexpr DWORD ERROR_TIMEOUT = 1460;
+constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;  // a receiving queue holds too many unread posts
 
 constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_ABANDONED = 0x80;

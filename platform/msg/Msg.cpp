@@ -11,9 +11,9 @@
 //   w<hwnd>     a symbolic link per window whose target is
 //               "<process id>.<queue id>.<pid>.<tid>.<top-level 0|1>"
 // A sender connects to the receiving queue's socket (connections are cached per
-// sending thread) and writes fixed-size packets: posts, sends and replies. The
-// receiving queue reads them in its epoll wait; replies come back on the same
-// connection, so a sender whose receiver dies sees the connection close.
+// sending thread) and hands over a shared segment with two rings: its posts and
+// sends go one way, replies the other (see "Shared rings" below). The socket
+// carries only wake-ups, so a sender whose receiver dies sees it close.
 #include "platform/msg/Msg.h"
 
 #include <dirent.h>
@@ -25,7 +25,11 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <linux/magic.h>
+#include <sched.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -257,35 +261,222 @@ struct Packet {
   uint32_t time = 0;
 };
 
-// Reads up to Batch whole packets from a connection without blocking and hands
-// each one to Each; pieces of another size are skipped. Answers true when the
-// connection is finished (end of stream, an error, or nothing to read while
-// epoll reports a hang-up) and should be closed.
-template <int Batch, class F>
-bool ReceivePackets(int fd, uint32_t events, F&& Each) {
-  Packet pk[Batch];
-  iovec iov[Batch];
-  mmsghdr mh[Batch];
-  memset(mh, 0, sizeof mh);
-  for (int i = 0; i < Batch; ++i) {
-    iov[i].iov_base = &pk[i];
-    iov[i].iov_len = sizeof(Packet);
-    mh[i].msg_hdr.msg_iov = &iov[i];
-    mh[i].msg_hdr.msg_iovlen = 1;
+// ---------------------------------------------------------------------------
+// Shared rings between the queues of two processes
+//
+// The first time a thread reaches a queue of another process it makes one
+// shared segment for that pair: a 0600 file without a name in the session's
+// msg directory (anonymous memory where that directory is not in memory), so
+// nothing is left behind when either side dies. Its descriptor travels with
+// the connection's first packet. The segment holds two single-producer
+// single-consumer rings: requests (posts and sends, in the order made) from
+// the sender, replies back to it. The socket stays for what it does well: the
+// descriptor, wake-ups of a sleeping side (one byte) and the end of the peer.
+//
+// A consumer about to sleep raises its ring's sleeping word and looks once
+// more; a producer that finds the word raised clears it and sends a wake byte.
+// Both sides spin briefly before sleeping while traffic flows and another CPU
+// can run the peer, so a burst costs memory traffic instead of wake-ups.
+
+constexpr uint32_t kRingMagic = 0x56524731;   // "VRG1"
+constexpr uint32_t kRequestSlots = 16384;     // power of two
+constexpr uint32_t kReplySlots = 1024;        // replies wait for at most a few nested sends
+constexpr uint32_t kPostQuota = 10000;        // posts a receiver may leave unread
+
+struct RingIndex {
+  alignas(64) uint32_t tail = 0;  // written by the producer
+  alignas(64) uint32_t head = 0;  // written by the consumer
+  uint32_t sleeping = 0;          // raised by the consumer, cleared by either side
+};
+
+struct SegmentLayout {
+  uint32_t magic;
+  uint32_t windowsGone;  // counts windows the receiving queue destroyed
+  RingIndex req;
+  RingIndex rep;
+  Packet reqSlots[kRequestSlots];
+  Packet repSlots[kReplySlots];
+};
+
+template <class T>
+std::atomic_ref<T> A(T& v) {
+  return std::atomic_ref<T>(v);
+}
+
+// One mapping of a segment, unmapped when the last connection using it goes.
+struct Segment {
+  SegmentLayout* l = nullptr;
+  ~Segment() {
+    if (l) munmap(l, sizeof(SegmentLayout));
   }
-  int n = recvmmsg(fd, mh, Batch, MSG_DONTWAIT, nullptr);
-  if (n < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-      return (events & (EPOLLHUP | EPOLLERR)) != 0;
-    }
+};
+
+// One direction of a segment as seen from one side.
+struct Ring {
+  RingIndex* idx = nullptr;
+  Packet* slots = nullptr;
+  uint32_t size = 0;
+
+  uint32_t Used() const {
+    return A(idx->tail).load(std::memory_order_relaxed) - A(idx->head).load(std::memory_order_acquire);
+  }
+  // Producer: false when limit entries are unread already.
+  bool Push(const Packet& p, uint32_t limit) {
+    uint32_t t = A(idx->tail).load(std::memory_order_relaxed);
+    uint32_t h = A(idx->head).load(std::memory_order_acquire);
+    if (t - h >= limit) return false;
+    slots[t & (size - 1)] = p;
+    A(idx->tail).store(t + 1, std::memory_order_release);
     return true;
   }
-  for (int i = 0; i < n; ++i) {
-    if (mh[i].msg_len == 0) return true;
-    if (mh[i].msg_len != sizeof(Packet) || (mh[i].msg_hdr.msg_flags & MSG_TRUNC)) continue;
-    Each(pk[i]);
+  // Producer, after Push: whether the consumer sleeps and must be woken (once).
+  bool TakeSleeper() {
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    return A(idx->sleeping).load(std::memory_order_relaxed) != 0 &&
+           A(idx->sleeping).exchange(0, std::memory_order_acq_rel) != 0;
   }
-  return n == 0;
+  // Consumer. -1: the indexes make no sense (a broken peer).
+  int Pop(Packet* p) {
+    uint32_t h = A(idx->head).load(std::memory_order_relaxed);
+    uint32_t t = A(idx->tail).load(std::memory_order_acquire);
+    if (h == t) return 0;
+    if (t - h > size) return -1;
+    *p = slots[h & (size - 1)];
+    A(idx->head).store(h + 1, std::memory_order_release);
+    return 1;
+  }
+  bool HasData() const {
+    return A(idx->tail).load(std::memory_order_acquire) != A(idx->head).load(std::memory_order_relaxed);
+  }
+  void Arm() { A(idx->sleeping).store(1, std::memory_order_relaxed); }
+  void Disarm() {
+    if (A(idx->sleeping).load(std::memory_order_relaxed)) A(idx->sleeping).store(0, std::memory_order_relaxed);
+  }
+};
+
+Ring RequestRing(Segment& s) { return Ring{&s.l->req, s.l->reqSlots, kRequestSlots}; }
+Ring ReplyRing(Segment& s) { return Ring{&s.l->rep, s.l->repSlots, kReplySlots}; }
+
+std::shared_ptr<Segment> MapSegment(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(SegmentLayout))) return nullptr;
+  void* m = mmap(nullptr, sizeof(SegmentLayout), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (m == MAP_FAILED) return nullptr;
+  auto seg = std::make_shared<Segment>();
+  seg->l = static_cast<SegmentLayout*>(m);
+  return seg;
+}
+
+// A new segment for the queue pair; answers its descriptor in *fd.
+std::shared_ptr<Segment> MakeSegment(const std::string& dir, int* fd) {
+  *fd = -1;
+  struct statfs sf {};
+  if (statfs(dir.c_str(), &sf) == 0 && sf.f_type == TMPFS_MAGIC) {
+    *fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  }
+  if (*fd < 0) *fd = memfd_create("vexa-msg-ring", MFD_CLOEXEC);
+  if (*fd < 0) return nullptr;
+  std::shared_ptr<Segment> seg;
+  if (ftruncate(*fd, sizeof(SegmentLayout)) == 0) seg = MapSegment(*fd);
+  if (!seg) {
+    close(*fd);
+    *fd = -1;
+    return nullptr;
+  }
+  A(seg->l->magic).store(kRingMagic, std::memory_order_release);
+  return seg;
+}
+
+// Socket packets: the first one carries the segment, the rest only wake.
+enum : uint8_t { kHelloByte = 'H', kWakeByte = 'W' };
+
+bool SendHello(int fd, int segFd) {
+  uint8_t b = kHelloByte;
+  iovec iov{&b, 1};
+  alignas(cmsghdr) char ctl[CMSG_SPACE(sizeof(int))] = {};
+  msghdr mh{};
+  mh.msg_iov = &iov;
+  mh.msg_iovlen = 1;
+  mh.msg_control = ctl;
+  mh.msg_controllen = sizeof ctl;
+  cmsghdr* c = CMSG_FIRSTHDR(&mh);
+  c->cmsg_level = SOL_SOCKET;
+  c->cmsg_type = SCM_RIGHTS;
+  c->cmsg_len = CMSG_LEN(sizeof(int));
+  memcpy(CMSG_DATA(c), &segFd, sizeof(int));
+  ssize_t r;
+  do {
+    r = sendmsg(fd, &mh, MSG_DONTWAIT | MSG_NOSIGNAL);
+  } while (r < 0 && errno == EINTR);
+  return r == 1;
+}
+
+void SendWake(int fd) {
+  uint8_t b = kWakeByte;
+  // A full buffer already holds a wake; a gone peer shows up as a hang-up.
+  if (send(fd, &b, 1, MSG_DONTWAIT | MSG_NOSIGNAL) < 0) {
+  }
+}
+
+// Reads every waiting socket packet without blocking; a segment that arrives
+// goes to *seg (when none came before). Answers true when the connection is
+// finished (end of stream, an error, or a hang-up with nothing left to read).
+bool ReadSocket(int fd, uint32_t events, std::shared_ptr<Segment>* seg) {
+  for (;;) {
+    uint8_t buf[16];
+    iovec iov{buf, sizeof buf};
+    alignas(cmsghdr) char ctl[CMSG_SPACE(sizeof(int) * 4)];
+    msghdr mh{};
+    mh.msg_iov = &iov;
+    mh.msg_iovlen = 1;
+    mh.msg_control = ctl;
+    mh.msg_controllen = sizeof ctl;
+    ssize_t n = recvmsg(fd, &mh, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return (events & (EPOLLHUP | EPOLLERR)) != 0;
+      return true;
+    }
+    if (n == 0) return true;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&mh); c; c = CMSG_NXTHDR(&mh, c)) {
+      if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+      size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+      for (size_t i = 0; i < count; ++i) {
+        int got;
+        memcpy(&got, CMSG_DATA(c) + i * sizeof(int), sizeof got);
+        if (seg && !*seg && buf[0] == kHelloByte) {
+          auto s = MapSegment(got);
+          if (s && A(s->l->magic).load(std::memory_order_acquire) == kRingMagic) *seg = s;
+        }
+        close(got);
+      }
+    }
+  }
+}
+
+// Spinning pays only while another CPU can run the peer meanwhile.
+bool MayRunBesidePeer() {
+  static std::atomic<int64_t> checkedAt{0};
+  static std::atomic<bool> answer{false};
+  int64_t now = NowNs();
+  int64_t at = checkedAt.load(std::memory_order_relaxed);
+  if (at == 0 || now - at > 1000000000) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    bool several = sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 1 &&
+                   sysconf(_SC_NPROCESSORS_ONLN) > 1;
+    answer.store(several, std::memory_order_relaxed);
+    checkedAt.store(now, std::memory_order_relaxed);
+  }
+  return answer.load(std::memory_order_relaxed);
+}
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
 }
 
 // epoll data: kind in the upper half, descriptor in the lower.
@@ -328,15 +519,24 @@ struct SendState {
   std::shared_ptr<Queue> waiter;
 };
 
+// A sender of another process: we consume its requests and produce replies.
 struct InConn {
   int fd = -1;
   bool dead = false;
+  std::shared_ptr<Segment> seg;  // none until its first packet came
+  Ring req;
+  Ring rep;
 };
 
+// A queue of another process we send to: we produce requests, consume replies.
 struct OutConn {
   int fd = -1;
   uint32_t queueId = 0;
   bool dead = false;
+  std::shared_ptr<Segment> seg;
+  Ring req;
+  Ring rep;
+  int64_t checkedAt = 0;  // when the socket was last asked about a hang-up
 };
 
 struct SentItem {
@@ -426,10 +626,21 @@ struct Queue : std::enable_shared_from_this<Queue> {
   std::unordered_map<HWND, uint32_t> sendTargets;
   std::unordered_map<uint32_t, Reply> replies;
   uint32_t nextSeq = 0;
+  // Foreign windows this thread posted to, so the next post needs no look-up
+  // of the entry: valid while the receiving queue destroyed no window since.
+  struct PostTarget {
+    Session* session = nullptr;
+    std::shared_ptr<OutConn> conn;
+    uint32_t windowsGone = 0;
+  };
+  std::unordered_map<HWND, PostTarget> postTargets;
   std::unordered_map<int, std::shared_ptr<FdCallback>> watched;
   std::deque<int> signals;
   std::function<void(int)> closeHandler;
   int64_t lastPump = 0;
+  int64_t lastTraffic = 0;  // when a ring last brought something
+  int spinCredit = 4;
+  int64_t spinRestUntil = 0;
 
   Queue() {
     tid = GetCurrentThreadId();
@@ -516,6 +727,7 @@ struct Queue : std::enable_shared_from_this<Queue> {
   void CloseInConn(int fd) {
     auto it = inConns.find(fd);
     if (it == inConns.end()) return;
+    DrainIn(it->second);  // what it wrote before it went still counts
     it->second->dead = true;
     epoll_ctl(epfd, EPOLL_CTL_DEL, fd, nullptr);
     close(fd);
@@ -524,14 +736,18 @@ struct Queue : std::enable_shared_from_this<Queue> {
 
   void CloseOutConn(const std::shared_ptr<OutConn>& c) {
     if (c->dead) return;
+    DrainOut(*c);
     c->dead = true;
     epoll_ctl(epfd, EPOLL_CTL_DEL, c->fd, nullptr);
     close(c->fd);
     outByFd.erase(c->fd);
     auto it = outConns.find(c->queueId);
     if (it != outConns.end() && it->second == c) outConns.erase(it);
+    std::erase_if(postTargets, [&](const auto& t) { return t.second.conn == c; });
   }
 
+  // The cached connection to a queue, or a new one with a new segment. Never
+  // blocks: a receiver too busy to accept it is as unreachable as a gone one.
   std::shared_ptr<OutConn> Connect(Session& s, uint32_t qid) {
     auto it = outConns.find(qid);
     if (it != outConns.end()) return it->second;
@@ -540,70 +756,65 @@ struct Queue : std::enable_shared_from_this<Queue> {
     addr.sun_family = AF_UNIX;
     if (path.size() >= sizeof addr.sun_path) return nullptr;
     memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return nullptr;
     int r;
     do {
       r = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     } while (r != 0 && errno == EINTR);
-    if (r != 0) {
+    int segFd = -1;
+    std::shared_ptr<Segment> seg;
+    if (r == 0) seg = MakeSegment(s.msgDir, &segFd);
+    bool ok = seg && SendHello(fd, segFd);
+    if (segFd >= 0) close(segFd);
+    if (!ok) {
       close(fd);
       return nullptr;
     }
-    // The socket stays blocking: every other use passes MSG_DONTWAIT, and a
-    // thread without windows waits for its answer in a plain recv.
     auto c = std::make_shared<OutConn>();
     c->fd = fd;
     c->queueId = qid;
+    c->seg = seg;
+    c->req = RequestRing(*seg);
+    c->rep = ReplyRing(*seg);
+    c->checkedAt = NowNs();
     outConns[qid] = c;
     outByFd[fd] = c;
     AddFd(fd, kOutConn, EPOLLIN);
     return c;
   }
 
-  // Writes one packet, reading our own incoming traffic while the peer's
-  // buffer is full so that two queues writing to each other never both block.
-  // A peer that reads nothing for kStallLimitNs is given up on.
-  bool SendPacket(int fd, const Packet& p) {
-    constexpr int64_t kStallLimitNs = 10ll * 1000000000;
-    int64_t stalledSince = 0;
-    for (;;) {
-      ssize_t r = send(fd, &p, sizeof p, MSG_DONTWAIT | MSG_NOSIGNAL);
-      if (r == static_cast<ssize_t>(sizeof p)) return true;
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        int64_t now = NowNs();
-        if (stalledSince == 0) stalledSince = now;
-        if (now - stalledSince > kStallLimitNs) {
-          OutputDebugString("message queue: a peer stopped reading; giving up on it");
-          return false;
-        }
-        // Wait until the peer makes room or traffic for us arrives, which is
-        // taken into memory so the peer (perhaps blocked writing to us) can go on.
-        std::vector<pollfd> pf;
-        pf.push_back(pollfd{fd, POLLOUT | POLLIN, 0});
-        if (listenFd >= 0) pf.push_back(pollfd{listenFd, POLLIN, 0});
-        for (auto& [cfd, c] : inConns) pf.push_back(pollfd{cfd, POLLIN, 0});
-        for (auto& [cfd, c] : outByFd) {
-          if (cfd != fd) pf.push_back(pollfd{cfd, POLLIN, 0});
-        }
-        poll(pf.data(), pf.size(), 100);
-        bool incoming = (pf[0].revents & POLLIN) != 0;
-        for (size_t i = 1; i < pf.size(); ++i) incoming |= pf[i].revents != 0;
-        if (incoming) Pump(0, true);
-        continue;
-      }
-      return false;
-    }
+  // Puts one request on a connection's ring and wakes the receiver if it sleeps.
+  bool PushRequest(OutConn& c, const Packet& p, uint32_t limit) {
+    if (c.dead || !c.req.Push(p, limit)) return false;
+    if (c.req.TakeSleeper()) SendWake(c.fd);
+    return true;
   }
 
-  void ReadIncoming(int fd, uint32_t events) {
-    auto it = inConns.find(fd);
-    if (it == inConns.end()) return;
-    std::shared_ptr<InConn> conn = it->second;
-    const bool finished = ReceivePackets<32>(fd, events, [&](const Packet& p) {
+  // Whether the receiver's end of a connection is gone (asks the socket).
+  bool PeerGone(OutConn& c) {
+    if (c.dead) return true;
+    pollfd pf{c.fd, 0, 0};
+    if (poll(&pf, 1, 0) > 0 && (pf.revents & (POLLHUP | POLLERR))) {
+      auto keep = outByFd.find(c.fd);
+      if (keep != outByFd.end()) CloseOutConn(keep->second);
+      return true;
+    }
+    c.checkedAt = NowNs();
+    return false;
+  }
+
+  // Takes every request a sender left on its ring into this queue.
+  void DrainIn(const std::shared_ptr<InConn>& c) {
+    InConn& conn = *c;
+    if (!conn.seg || conn.dead) return;
+    Packet p;
+    int got;
+    bool any = false;
+    while ((got = conn.req.Pop(&p)) > 0) {
+      any = true;
       if (p.kind == kPost) {
-        if (!OwnsWindow(p.hwnd)) return;  // destroyed meanwhile
+        if (!OwnsWindow(p.hwnd)) continue;  // destroyed meanwhile
         MSG m;
         m.hwnd = p.hwnd;
         m.message = p.msg;
@@ -619,13 +830,112 @@ struct Queue : std::enable_shared_from_this<Queue> {
         item.msg = p.msg;
         item.wParam = p.wParam;
         item.lParam = p.lParam;
-        item.conn = conn;
+        item.conn = c;
         item.seq = p.seq;
         std::lock_guard<std::mutex> lock(mu);
         sentIn.push_back(std::move(item));
         pending.fetch_add(1, std::memory_order_relaxed);
       }
-    });
+    }
+    if (any) lastTraffic = NowNs();
+    if (got < 0) conn.seg.reset();  // nonsense indexes: nothing more is read from it
+  }
+
+  void DrainOut(OutConn& conn) {
+    if (!conn.seg || conn.dead) return;
+    Packet p;
+    bool any = false;
+    while (conn.rep.Pop(&p) > 0) {
+      any = true;
+      if (p.kind == kReply && awaiting.erase(p.seq)) replies[p.seq] = Reply{p.status, p.result};
+    }
+    if (any) lastTraffic = NowNs();
+  }
+
+  void DrainRings() {
+    for (auto& [fd, c] : inConns) DrainIn(c);
+    for (auto& [fd, c] : outByFd) DrainOut(*c);
+  }
+
+  bool RingsHaveData() {
+    for (auto& [fd, c] : inConns) {
+      if (c->seg && c->req.HasData()) return true;
+    }
+    for (auto& [fd, c] : outByFd) {
+      if (c->rep.HasData()) return true;
+    }
+    return false;
+  }
+
+  // Raises the sleeping word of every ring this queue consumes; false when
+  // something arrived meanwhile (the words are lowered again then).
+  bool ArmRings() {
+    for (auto& [fd, c] : inConns) {
+      if (c->seg) c->req.Arm();
+    }
+    for (auto& [fd, c] : outByFd) c->rep.Arm();
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (RingsHaveData()) {
+      DisarmRings();
+      return false;
+    }
+    return true;
+  }
+
+  void DisarmRings() {
+    for (auto& [fd, c] : inConns) {
+      if (c->seg) c->req.Disarm();
+    }
+    for (auto& [fd, c] : outByFd) c->rep.Disarm();
+  }
+
+  bool LocalWork() {
+    return signaled.load(std::memory_order_relaxed) || pending.load(std::memory_order_relaxed) > 0 ||
+           gPendingSignals.load(std::memory_order_relaxed) != 0;
+  }
+
+  // While messages flow, waits a few microseconds in memory for the next one
+  // before going to sleep; true when something came. Spins that keep coming
+  // back empty (a peer without a CPU of its own) switch spinning off for a while.
+  bool Spin(int timeoutMs) {
+    constexpr int64_t kSpinNs = 50000;
+    constexpr int64_t kRecentNs = 2000000;
+    constexpr int64_t kRestNs = 20000000;
+    if (inConns.empty() && outByFd.empty()) return false;
+    int64_t now = NowNs();
+    if (now - lastTraffic > kRecentNs || !MayRunBesidePeer()) return false;
+    if (spinCredit <= 0) {
+      if (now < spinRestUntil) return false;
+      spinCredit = 1;
+    }
+    int64_t end = now + (timeoutMs < 0 ? kSpinNs : std::min<int64_t>(kSpinNs, timeoutMs * 1000000ll));
+    do {
+      for (int i = 0; i < 8; ++i) {
+        CpuRelax();
+        if (RingsHaveData()) {
+          spinCredit = std::min(spinCredit + 1, 16);
+          return true;
+        }
+      }
+      if (LocalWork()) return true;
+      // A peer woken by us often waits for this very CPU: let it have it.
+      sched_yield();
+    } while (NowNs() < end);
+    --spinCredit;
+    if (spinCredit <= 0) spinRestUntil = NowNs() + kRestNs;
+    return false;
+  }
+
+  void ReadIncoming(int fd, uint32_t events) {
+    auto it = inConns.find(fd);
+    if (it == inConns.end()) return;
+    std::shared_ptr<InConn> conn = it->second;
+    const bool hadSegment = conn->seg != nullptr;
+    const bool finished = ReadSocket(fd, events, &conn->seg);
+    if (!hadSegment && conn->seg) {
+      conn->req = RequestRing(*conn->seg);
+      conn->rep = ReplyRing(*conn->seg);
+    }
     if (finished) CloseInConn(fd);
   }
 
@@ -633,10 +943,7 @@ struct Queue : std::enable_shared_from_this<Queue> {
     auto it = outByFd.find(fd);
     if (it == outByFd.end()) return;
     std::shared_ptr<OutConn> conn = it->second;
-    const bool finished = ReceivePackets<16>(fd, events, [&](const Packet& p) {
-      if (p.kind == kReply && awaiting.erase(p.seq)) replies[p.seq] = Reply{p.status, p.result};
-    });
-    if (finished) CloseOutConn(conn);
+    if (ReadSocket(fd, events, nullptr)) CloseOutConn(conn);
   }
 
   bool OwnsWindow(HWND hwnd) {
@@ -646,11 +953,27 @@ struct Queue : std::enable_shared_from_this<Queue> {
     return it != g.windows.end() && it->second->queue.get() == this;
   }
 
-  // One wait on everything this queue serves. ingestOnly leaves watched
-  // descriptors alone (used while blocked writing to another queue).
-  void Pump(int timeoutMs, bool ingestOnly = false) {
+  // One wait on everything this queue serves, then whatever the rings hold.
+  void Pump(int timeoutMs) {
+    bool armed = false;
+    if (timeoutMs != 0) {
+      if (Spin(timeoutMs)) {
+        // What came is in memory: the descriptors get their look at least
+        // once a millisecond, not once a message.
+        if (NowNs() - lastPump < 1000000) {
+          DrainRings();
+          return;
+        }
+        timeoutMs = 0;
+      } else if (ArmRings()) {
+        armed = true;
+      } else {
+        timeoutMs = 0;
+      }
+    }
     epoll_event evs[64];
     int n = epoll_wait(epfd, evs, 64, timeoutMs);
+    if (armed) DisarmRings();
     lastPump = NowNs();
     for (int i = 0; i < n; ++i) {
       auto kind = static_cast<FdKind>(evs[i].data.u64 >> 32);
@@ -672,6 +995,7 @@ struct Queue : std::enable_shared_from_this<Queue> {
             conn->fd = c;
             inConns[c] = conn;
             AddFd(c, kInConn, EPOLLIN);
+            ReadIncoming(c, 0);  // its segment usually waits already
           }
           break;
         case kInConn:
@@ -690,7 +1014,6 @@ struct Queue : std::enable_shared_from_this<Queue> {
           break;
         }
         case kWatched: {
-          if (ingestOnly) break;
           auto w = watched.find(fd);
           if (w == watched.end()) break;
           std::shared_ptr<FdCallback> cb = w->second;
@@ -699,6 +1022,7 @@ struct Queue : std::enable_shared_from_this<Queue> {
         }
       }
     }
+    DrainRings();
   }
 
   bool TakeSent(SentItem* item) {
@@ -720,7 +1044,7 @@ struct Queue : std::enable_shared_from_this<Queue> {
         item.local->result = r;
         item.local->status.store(ok ? 1 : 2, std::memory_order_release);
         if (item.local->waiter) item.local->waiter->Wake();
-      } else if (item.conn && !item.conn->dead) {
+      } else if (item.conn && !item.conn->dead && item.conn->seg) {
         Packet p;
         p.kind = kReply;
         p.seq = item.seq;
@@ -728,7 +1052,11 @@ struct Queue : std::enable_shared_from_this<Queue> {
         p.msg = item.msg;
         p.result = r;
         p.status = ok ? kReplyOk : kReplyNoWindow;
-        if (!SendPacket(item.conn->fd, p)) CloseInConn(item.conn->fd);
+        if (item.conn->rep.Push(p, kReplySlots)) {
+          if (item.conn->rep.TakeSleeper()) SendWake(item.conn->fd);
+        } else {
+          CloseInConn(item.conn->fd);  // a sender with that many sends open is broken
+        }
       }
       item = SentItem();
     }
@@ -835,6 +1163,8 @@ struct Queue : std::enable_shared_from_this<Queue> {
         if (timeoutMs == 0 ||
             (pending.load(std::memory_order_relaxed) > 0 && NowNs() - lastPump > 1000000)) {
           Pump(0);
+        } else {
+          DrainRings();  // memory only: other processes' messages keep their turn
         }
       }
       HandleSent();
@@ -979,6 +1309,12 @@ void ForgetWindow(HWND hwnd) {
     q->pending.fetch_sub(before - q->posted.size(), std::memory_order_relaxed);
     if (q->session) unlink(EntryPath(*q->session, hwnd).c_str());
   }
+  if (q) {
+    // Senders that kept this window's queue at hand look the entry up again.
+    for (auto& [fd, c] : q->inConns) {
+      if (c->seg) A(c->seg->l->windowsGone).fetch_add(1, std::memory_order_release);
+    }
+  }
 }
 
 void Queue::Shutdown() {
@@ -1025,6 +1361,7 @@ void Queue::Shutdown() {
   }
   outByFd.clear();
   outConns.clear();
+  postTargets.clear();
   if (listenFd >= 0) {
     close(listenFd);
     unlink(listenPath.c_str());
@@ -1046,12 +1383,13 @@ Packet MessagePacket(PacketKind kind, HWND hwnd, UINT msg, WPARAM wParam, LPARAM
   return p;
 }
 
-// Posts to a window of another process (or a stale entry of ours).
+// Posts to a window of another process (or a stale entry of ours). Never
+// waits: a receiver that leaves kPostQuota posts unread refuses the next.
 bool PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wParam,
                  LPARAM lParam) {
   Queue& q = MyQueue();
   // With a live connection to its queue the liveness lock need not be asked:
-  // writing to a dead peer fails by itself.
+  // the connection's socket tells when the peer is gone.
   auto oc = q.outConns.find(e.queueId);
   bool connected = oc != q.outConns.end() && !oc->second->dead;
   if (e.procId == s.procId || (!connected && !ProcessAlive(s, e.procId))) {
@@ -1063,11 +1401,44 @@ bool PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wParam,
   for (int attempt = 0; attempt < 2; ++attempt) {
     auto c = q.Connect(s, e.queueId);
     if (!c) break;
-    if (q.SendPacket(c->fd, p)) return true;
-    q.CloseOutConn(c);  // a cached connection whose peer went away: try a fresh one
+    if (q.PeerGone(*c)) continue;  // a cached connection whose peer went away: try a fresh one
+    if (q.PushRequest(*c, p, kPostQuota)) {
+      // Kept for the next post when the entry still stands after the count
+      // was read: a window destroyed later loses its entry first, then counts.
+      uint32_t gone = A(c->seg->l->windowsGone).load(std::memory_order_acquire);
+      Entry again;
+      if (ReadEntry(s, hwnd, &again) && again.queueId == e.queueId) {
+        if (q.postTargets.size() > 4096) q.postTargets.clear();
+        q.postTargets[hwnd] = Queue::PostTarget{&s, c, gone};
+      }
+      return true;
+    }
+    SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+    return false;
   }
   SetLastError(ERROR_INVALID_WINDOW_HANDLE);
   return false;
+}
+
+// A post to a foreign window this thread posted to before, while nothing says
+// the window or its queue went away. Answers false when it cannot tell.
+bool PostKnownForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool* posted) {
+  Queue& q = MyQueue();
+  auto it = q.postTargets.find(hwnd);
+  if (it == q.postTargets.end()) return false;
+  std::shared_ptr<OutConn> c = it->second.conn;
+  if (it->second.session != &CurrentSession() || c->dead || !c->seg ||
+      A(c->seg->l->windowsGone).load(std::memory_order_acquire) != it->second.windowsGone) {
+    q.postTargets.erase(it);
+    return false;
+  }
+  if (q.PeerGone(*c)) {  // closing the connection forgot its targets
+    q.postTargets.erase(hwnd);
+    return false;
+  }
+  *posted = q.PushRequest(*c, MessagePacket(kPost, hwnd, msg, wParam, lParam), kPostQuota);
+  if (!*posted) SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+  return true;
 }
 
 bool PostLocal(const std::shared_ptr<Window>& w, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -1139,30 +1510,14 @@ LRESULT SendForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD tim
   if (++q.nextSeq == 0) ++q.nextSeq;
   p.seq = q.nextSeq;
   q.awaiting.insert(p.seq);
-  if (!q.SendPacket(c->fd, p)) {
+  if (!q.PushRequest(*c, p, kRequestSlots)) {
     q.awaiting.erase(p.seq);
-    q.CloseOutConn(c);
+    if (!c->dead) q.CloseOutConn(c);
     q.sendTargets.erase(hwnd);
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
   }
   uint32_t seq = p.seq;
-  if (q.listenFd < 0 && timeoutMs == INFINITE && q.pending.load() == 0) {
-    // Nothing can be sent to a thread without windows, so it has nothing to
-    // handle while it waits: one blocking read brings the answer.
-    while (!c->dead && !q.replies.count(seq)) {
-      Packet in;
-      ssize_t n = recv(c->fd, &in, sizeof in, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        q.CloseOutConn(c);
-        break;
-      }
-      if (n == static_cast<ssize_t>(sizeof in) && in.kind == kReply && q.awaiting.erase(in.seq)) {
-        q.replies[in.seq] = Reply{in.status, in.result};
-      }
-    }
-  }
   bool answered = q.WaitFor([&] { return q.replies.count(seq) != 0; }, [&] { return c->dead; },
                             timeoutMs);
   if (!answered) {
@@ -1713,6 +2068,8 @@ bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return true;
   }
   if (auto w = FindWindow(hwnd)) return PostLocal(w, msg, wParam, lParam);
+  bool posted = false;
+  if (PostKnownForeign(hwnd, msg, wParam, lParam, &posted)) return posted;
   Session& s = CurrentSession();
   Entry e;
   if (!ReadEntry(s, hwnd, &e)) {

@@ -198,7 +198,10 @@ bool SetForegroundWindow(HWND hwnd);
 
 // Messages. PostMessage may be called from any thread and reaches windows of
 // other processes of the session; it fails (false, ERROR_INVALID_WINDOW_HANDLE)
-// for a window that does not exist or whose process has died. HWND_BROADCAST
+// for a window that does not exist or whose process has died. It never waits:
+// a queue of another process takes at least 10,000 posts from one thread that
+// it has not read yet, and the next one fails at once (ERROR_NOT_ENOUGH_QUOTA).
+// HWND_BROADCAST
 // posts to every top-level window of the session; hwnd 0 posts to the calling
 // thread's own queue (as PostThreadMessage).
 bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

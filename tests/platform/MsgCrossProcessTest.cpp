@@ -4,8 +4,11 @@
 #include <signal.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "platform/msg/Msg.h"
@@ -50,12 +53,30 @@ std::optional<std::string> AwaitPumping(ChildProcess& p, const std::string& need
 }
 
 std::vector<MSG> gReceived;
+ChildProcess* gKillWhileHandling = nullptr;  // killed from inside WM_USER + 9
+
+// Waits until the kernel shows the process as stopped.
+bool WaitStopped(pid_t pid) {
+  for (int i = 0; i < 1000; ++i) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto close = stat.rfind(')');
+    if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T') return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
 
 HWND MakeLocalWindow() {
   WNDCLASS wc;
   wc.lpszClassName = "Local";
   wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
     if (m == WM_USER) return w * 10 + l;
+    if (m == WM_USER + 9 && gKillWhileHandling) {
+      gKillWhileHandling->Signal(SIGKILL);
+      gKillWhileHandling->Wait(5s);
+      return 1;
+    }
     if (m >= WM_USER) {
       MSG msg;
       msg.hwnd = h;
@@ -197,7 +218,9 @@ TEST(MsgCrossProcess, TwoProcessesFloodingEachOtherWithPostsBothFinish) {
   HWND mine = MakeLocalWindow();
   Peer p = StartPeer();
   ASSERT_NE(p.top, 0u);
-  constexpr int kPosts = 30000;  // far more than a socket buffer holds
+  // Far more than a socket buffer holds, and what a receiver that reads
+  // nothing meanwhile is sure to take.
+  constexpr int kPosts = 10000;
   p.proc->WriteStdin("flood " + Hex(mine) + " " + std::to_string(kPosts) + "\n");
   int sent = 0;
   for (int i = 0; i < kPosts; ++i) sent += PostMessage(p.top, WM_USER + 5, i, 0) ? 1 : 0;
@@ -209,6 +232,96 @@ TEST(MsgCrossProcess, TwoProcessesFloodingEachOtherWithPostsBothFinish) {
   for (int i = 0; i < kPosts; ++i) ASSERT_EQ(gReceived[i].wParam, i);  // in order
   p.proc->WriteStdin("count\n");
   EXPECT_EQ(p.proc->WaitForLine("COUNT", 10s), "COUNT " + std::to_string(kPosts));
+}
+
+// A receiver that reads nothing holds kQuota posts; the next post fails at
+// once, and every post it took arrives in order once it runs again.
+TEST(MsgCrossProcess, PostsToAStoppedReceiverFailAtOnceBeyondTheQuotaAndNoneBeforeIsLost) {
+  vexa::test::TestSession session;
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  constexpr int kQuota = 10000;
+  // Connected while it runs, and that first post read.
+  ASSERT_TRUE(PostMessage(p.top, WM_USER + 5, 0, 0));
+  p.proc->WriteStdin("count\n");
+  ASSERT_EQ(p.proc->WaitForLine("COUNT", 10s), "COUNT 1");
+  p.proc->Signal(SIGSTOP);
+  ASSERT_TRUE(WaitStopped(p.proc->Pid()));
+  int next = 1;
+  while (next <= kQuota + 100 && PostMessage(p.top, WM_USER + 5, next, 0)) ++next;
+  EXPECT_EQ(next - 1, kQuota);
+  SetLastError(0);
+  EXPECT_FALSE(PostMessage(p.top, WM_USER + 5, next, 0));
+  EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_QUOTA);
+  EXPECT_TRUE(IsWindow(p.top));  // full, not gone
+  p.proc->Signal(SIGCONT);
+  p.proc->WriteStdin("count\norder\n");
+  EXPECT_EQ(p.proc->WaitForLine("COUNT", 10s), "COUNT " + std::to_string(kQuota + 1));
+  EXPECT_EQ(p.proc->WaitForLine("ORDER", 10s), "ORDER -1");
+  // Read, it takes posts again, and sends were never refused.
+  EXPECT_TRUE(PostMessage(p.top, WM_USER + 5, next, 0));
+  EXPECT_EQ(SendMessage(p.top, WM_USER, 4, 2), 402);
+  p.proc->WriteStdin("count\norder\n");
+  EXPECT_EQ(p.proc->WaitForLine("COUNT", 10s), "COUNT " + std::to_string(kQuota + 2));
+  EXPECT_EQ(p.proc->WaitForLine("ORDER", 10s), "ORDER -1");
+}
+
+// Posts a sender made before it was killed are still delivered, in order.
+TEST(MsgCrossProcess, PostsOfASenderKilledAfterABurstAllArrive) {
+  vexa::test::TestSession session;
+  gReceived.clear();
+  HWND mine = MakeLocalWindow();
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  constexpr int kPosts = 5000;
+  // This thread reads nothing meanwhile: the burst waits in shared memory.
+  p.proc->WriteStdin("flood " + Hex(mine) + " " + std::to_string(kPosts) + "\n");
+  ASSERT_EQ(p.proc->WaitForLine("FLOODED", 10s), "FLOODED " + std::to_string(kPosts));
+  p.proc->Signal(SIGKILL);
+  p.proc->Wait(5s);
+  MSG m;
+  while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
+  ASSERT_EQ(gReceived.size(), static_cast<size_t>(kPosts));
+  for (int i = 0; i < kPosts; ++i) ASSERT_EQ(gReceived[i].wParam, i);
+  EXPECT_FALSE(PostMessage(p.top, WM_USER + 1, 0, 0));
+}
+
+// A sender killed while its send is handled leaves nothing that blocks the
+// next sender or this queue.
+TEST(MsgCrossProcess, SenderKilledDuringItsSendLeavesTheReceiverServingOthers) {
+  vexa::test::TestSession session;
+  gReceived.clear();
+  HWND mine = MakeLocalWindow();
+  Peer victim = StartPeer();
+  ASSERT_NE(victim.top, 0u);
+  gKillWhileHandling = victim.proc.get();
+  victim.proc->WriteStdin("send " + Hex(mine) + " 1033 0 0\n");
+  for (int i = 0; i < 1000 && victim.proc->Running(); ++i) WaitMessageTimeout(10);
+  gKillWhileHandling = nullptr;
+  ASSERT_FALSE(victim.proc->Running());
+  Peer next = StartPeer();
+  ASSERT_NE(next.top, 0u);
+  next.proc->WriteStdin("send " + Hex(mine) + " 1024 7 8\npost " + Hex(mine) + " 1030 1 2\n");
+  EXPECT_EQ(AwaitPumping(*next.proc, "RESULT "), "RESULT 78 1");
+  EXPECT_EQ(AwaitPumping(*next.proc, "POSTED "), "POSTED 1");
+  MSG m;
+  while (gReceived.empty() && GetMessage(&m, 0, 0, 0)) DispatchMessage(&m);
+  ASSERT_EQ(gReceived.size(), 1u);
+  EXPECT_EQ(gReceived[0].message, WM_USER + 6);
+  EXPECT_EQ(SendMessage(next.top, WM_USER, 5, 6), 506);
+}
+
+TEST(MsgCrossProcess, TwoProcessesSendingToEachOtherInALoopBothFinish) {
+  vexa::test::TestSession session;
+  Peer a = StartPeer();
+  Peer b = StartPeer();
+  ASSERT_NE(a.top, 0u);
+  ASSERT_NE(b.top, 0u);
+  constexpr int kRounds = 3000;
+  a.proc->WriteStdin("pingpong " + Hex(b.top) + " " + std::to_string(kRounds) + "\n");
+  b.proc->WriteStdin("pingpong " + Hex(a.top) + " " + std::to_string(kRounds) + "\n");
+  EXPECT_EQ(a.proc->WaitForLine("PINGPONG", 30s), "PINGPONG " + std::to_string(kRounds));
+  EXPECT_EQ(b.proc->WaitForLine("PINGPONG", 30s), "PINGPONG " + std::to_string(kRounds));
 }
 
 TEST(MsgCrossProcess, SendTimeoutToAHungReceiverFailsAndLaterSendsStillWork) {

@@ -10,6 +10,10 @@
 //   drain                       -> DRAINED, after handling everything queued
 //   flood <hwnd> <n>            -> FLOODED <posts that succeeded>, posting n WM_USER + 5
 //   count                       -> COUNT <WM_USER + 5 received>, after handling everything queued
+//   order                       -> ORDER <index of the first WM_USER + 5 whose w was not its
+//                                  arrival index, or -1>
+//   pingpong <hwnd> <n>         -> PINGPONG <answers that were right>, after sending WM_USER
+//                                  with w = 0 .. n-1 and l = 1 to hwnd
 //   quit                        -> exits
 // Its window answers WM_USER with w * 100 + l, WM_USER + 3 the same after a
 // pause (to overlap with a send the other way), never answers WM_USER + 2
@@ -30,6 +34,7 @@ namespace {
 
 std::string gInput;
 int gFloodCount = 0;
+int gFirstOutOfOrder = -1;
 
 void Say(const std::string& line) {
   printf("%s\n", line.c_str());
@@ -43,6 +48,7 @@ LRESULT PeerProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     return w * 100 + l;
   }
   if (m == WM_USER + 5) {
+    if (w != gFloodCount && gFirstOutOfOrder < 0) gFirstOutOfOrder = gFloodCount;
     ++gFloodCount;
     return 0;
   }
@@ -111,6 +117,17 @@ void Command(const std::string& line) {
     MSG m;
     while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
     Say("COUNT " + std::to_string(gFloodCount));
+  } else if (cmd == "order") {
+    MSG m;
+    while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
+    Say("ORDER " + std::to_string(gFirstOutOfOrder));
+  } else if (cmd == "pingpong") {
+    HWND h = 0;
+    int n = 0;
+    in >> std::hex >> h >> std::dec >> n;
+    int right = 0;
+    for (int i = 0; i < n; ++i) right += SendMessage(h, WM_USER, i, 1) == i * 100 + 1 ? 1 : 0;
+    Say("PINGPONG " + std::to_string(right));
   } else if (cmd == "quit") {
     PostQuitMessage(0);
   }
