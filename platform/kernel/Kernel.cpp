@@ -37,6 +37,7 @@ thread_local DWORD tLastError = 0;
 
 std::mutex gSessionMu;
 std::string gSessionDir;
+std::atomic<uint32_t> gSessionGeneration{0};
 
 bool MakeDirs(const std::string& path) {
   if (path.empty()) return false;
@@ -295,7 +296,10 @@ const std::string& SessionDir() {
 void ResetSessionDirForTesting() {
   std::lock_guard<std::mutex> lock(gSessionMu);
   gSessionDir.clear();
+  gSessionGeneration.fetch_add(1, std::memory_order_release);
 }
+
+uint32_t SessionGeneration() { return gSessionGeneration.load(std::memory_order_acquire); }
 
 HANDLE CreateMutex(const std::string& name, bool initialOwner) {
   auto m = std::make_shared<MutexObject>();

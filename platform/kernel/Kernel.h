@@ -40,6 +40,9 @@ const std::string& SessionDir();
 // Forgets the cached session directory so the next call reads the environment
 // again (tests switch sessions inside one process).
 void ResetSessionDirForTesting();
+// Counts the session changes of this process (0 until the first), so state
+// that belongs to one session can tell it has ended.
+uint32_t SessionGeneration();
 
 // Named mutex: create or open. Sets the last error to ERROR_ALREADY_EXISTS when
 // the name was already open somewhere in the session (this or another process).

@@ -568,14 +568,19 @@ struct Globals {
   std::unordered_map<std::string, std::shared_ptr<WindowClass>> classes;
   std::unordered_map<DWORD, std::weak_ptr<Queue>> queues;
   HWND foreground = 0;
+  std::atomic<uint32_t> generation{0};  // the session the windows above belong to
   // registered message names of the current session, cached
   std::mutex atomMu;
   std::string atomSession;
   std::unordered_map<std::string, UINT> atoms;
 };
 
+void ForgetWindowsOfEndedSession(Globals& g, uint32_t generation);
+
 Globals& G() {
   static Globals* g = new Globals;  // lives until the process ends, past thread exits
+  uint32_t now = SessionGeneration();
+  if (g->generation.load(std::memory_order_acquire) != now) ForgetWindowsOfEndedSession(*g, now);
   return *g;
 }
 
@@ -598,6 +603,7 @@ LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 struct Queue : std::enable_shared_from_this<Queue> {
   DWORD tid = 0;
+  uint32_t generation = SessionGeneration();  // the session this queue serves
   int epfd = -1;
   int wakeFd = -1;
   std::atomic<bool> signaled{false};
@@ -1220,9 +1226,37 @@ struct QueueHolder {
 
 thread_local QueueHolder tQueue;
 
-Queue* MyQueueIfAny() { return tQueue.q.get(); }
+// Handles are only unique within a session, so the windows of an ended one
+// leave the table before any lookup in the new one could mistake them for its
+// own. Their queues drop their timers and messages when their thread next
+// asks for its queue.
+void ForgetWindowsOfEndedSession(Globals& g, uint32_t generation) {
+  std::lock_guard<std::mutex> lock(g.mu);
+  if (g.generation.load() == generation) return;
+  std::erase_if(g.windows, [&](const auto& kv) {
+    return !kv.second->queue || kv.second->queue->generation != generation;
+  });
+  g.foreground = 0;
+  g.generation.store(generation, std::memory_order_release);
+}
+
+// A queue serves one session: once the session changes, its windows, timers,
+// messages and listening socket belong to a desktop that is gone, and the
+// thread starts over with an empty queue in the new one.
+void DropQueueOfEndedSession() {
+  if (tQueue.q && tQueue.q->generation != SessionGeneration()) {
+    std::shared_ptr<Queue> old = std::move(tQueue.q);
+    old->Shutdown();
+  }
+}
+
+Queue* MyQueueIfAny() {
+  DropQueueOfEndedSession();
+  return tQueue.q.get();
+}
 
 Queue& MyQueue() {
+  DropQueueOfEndedSession();
   if (!tQueue.q) {
     tQueue.q = std::make_shared<Queue>();
     Globals& g = G();

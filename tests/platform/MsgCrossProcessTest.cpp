@@ -89,6 +89,7 @@ HWND MakeLocalWindow() {
     return DefWindowProc(h, m, w, l);
   };
   RegisterClass(wc);
+  gReceived.clear();  // what an earlier test's window received is not this one's
   return CreateWindowEx(0, "Local", "", 0, 0, 0, 1, 1, 0, 0);
 }
 
