@@ -281,10 +281,26 @@ void KitClassInitialize() {
 
 void KitClassFinalize() {
   if (gInitCount == 0) return;
-  if (--gInitCount == 0) fw::FreeAndNil(gKitApplication);
+  if (--gInitCount == 0) {
+    fw::FreeAndNil(gKitApplication);
+    gTimerSlots.fill(false);  // the identifiers were its pool's: the next object starts free
+  }
 }
 
 bool KitApplicationExists() { return gKitApplication != nullptr; }
+
+namespace {
+// Its mutex and timer pool live in one session: leaving the session frees the
+// object, and the next use makes it again in the new one.
+const bool gKitApplicationEndsWithSession = [] {
+  plat::AtSessionEnd([] {
+    gInitCount = 0;
+    fw::FreeAndNil(gKitApplication);
+    gTimerSlots.fill(false);
+  });
+  return true;
+}();
+}  // namespace
 
 // ---- Single placement ------------------------------------------------------------------
 

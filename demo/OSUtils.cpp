@@ -52,6 +52,7 @@ void Initialize() {
 }
 
 void Finalize() {
+  gInitialized = false;  // a later start-up detects everything afresh
   WindowsParentFolder.clear();
   SystemParentFolder.clear();
   FoundBrowser.clear();

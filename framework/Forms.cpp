@@ -16,6 +16,21 @@ TApplication* Application = new TApplication(nullptr);
 TScreen* Screen = new TScreen(nullptr);
 
 namespace {
+// The application object serves one session: when the process leaves it, its
+// forms are freed as at the end of the program and a fresh object, not yet
+// run nor terminated, serves the next session.
+const bool gApplicationEndsWithSession = [] {
+  plat::AtSessionEnd([] {
+    if (!Application) return;
+    DoneApplication();
+    delete Application;
+    Application = new TApplication(nullptr);
+  });
+  return true;
+}();
+}  // namespace
+
+namespace {
 bool gDisplay = false;
 int32_t gScreenWidth = 1024;
 int32_t gScreenHeight = 768;

@@ -21,8 +21,15 @@ struct WindowEntry {
 };
 
 std::mutex gLock;
+// Caller holds gLock. Handles are only unique within a session: what windows
+// of an ended session painted must not show in a new window of the same handle.
 std::map<HWND, WindowEntry>& Entries() {
   static auto* m = new std::map<HWND, WindowEntry>();
+  static uint32_t generation = SessionGeneration();
+  if (generation != SessionGeneration()) {
+    m->clear();
+    generation = SessionGeneration();
+  }
   return *m;
 }
 std::function<void(HWND)>& Hook() {

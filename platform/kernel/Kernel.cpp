@@ -28,6 +28,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace plat {
 
@@ -293,7 +294,23 @@ const std::string& SessionDir() {
   return gSessionDir;
 }
 
+static std::vector<std::function<void()>>& SessionEndHandlers() {
+  static auto* h = new std::vector<std::function<void()>>;  // registered at static start-up
+  return *h;
+}
+
+void AtSessionEnd(std::function<void()> handler) {
+  std::lock_guard<std::mutex> lock(gSessionMu);
+  SessionEndHandlers().push_back(std::move(handler));
+}
+
 void ResetSessionDirForTesting() {
+  std::vector<std::function<void()>> handlers;
+  {
+    std::lock_guard<std::mutex> lock(gSessionMu);
+    handlers = SessionEndHandlers();
+  }
+  for (auto it = handlers.rbegin(); it != handlers.rend(); ++it) (*it)();
   std::lock_guard<std::mutex> lock(gSessionMu);
   gSessionDir.clear();
   gSessionGeneration.fetch_add(1, std::memory_order_release);

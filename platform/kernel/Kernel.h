@@ -43,6 +43,10 @@ void ResetSessionDirForTesting();
 // Counts the session changes of this process (0 until the first), so state
 // that belongs to one session can tell it has ended.
 uint32_t SessionGeneration();
+// Registers work to run when this process leaves its session (before the next
+// one begins): objects made once per program that belong to one session free
+// or renew themselves there. Handlers run in reverse order of registration.
+void AtSessionEnd(std::function<void()> handler);
 
 // Named mutex: create or open. Sets the last error to ERROR_ALREADY_EXISTS when
 // the name was already open somewhere in the session (this or another process).

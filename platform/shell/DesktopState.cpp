@@ -13,7 +13,18 @@ namespace plat {
 namespace {
 
 std::mutex gMu;
-POINT gHeadlessCursor;
+POINT gHeadlessCursorPos;
+uint32_t gHeadlessCursorSession = SessionGeneration();
+
+// The headless pointer belongs to the desktop session: a new session starts
+// it at the origin again. Caller holds gMu.
+POINT& HeadlessCursor() {
+  if (gHeadlessCursorSession != SessionGeneration()) {
+    gHeadlessCursorSession = SessionGeneration();
+    gHeadlessCursorPos = POINT{};
+  }
+  return gHeadlessCursorPos;
+}
 
 // The display's own connection on its thread; otherwise a short-lived one of
 // our own when DISPLAY names a server. Null when headless.
@@ -79,15 +90,14 @@ bool GetCursorPos(POINT* point) {
     }
   }
   std::lock_guard<std::mutex> g(gMu);
-  *point = gHeadlessCursor;
+  *point = HeadlessCursor();
   return true;
 }
 
 bool SetCursorPos(int32_t x, int32_t y) {
   {
     std::lock_guard<std::mutex> g(gMu);
-    gHeadlessCursor.x = x;
-    gHeadlessCursor.y = y;
+    HeadlessCursor() = POINT{x, y};
   }
   XConn c;
   if (c.get()) {

@@ -47,8 +47,7 @@ protected:
   void SetUp() override {
     Dir = Session.Root() + "/db";
     mkdir(Dir.c_str(), 0700);
-    mkdir((Dir + "/lock").c_str(), 0700);
-    setenv("FIREBIRD_LOCK", (Dir + "/lock").c_str(), 1);
+    vexa::test::UseEngineLockDir();
     DbPath = Dir + "/Data/KWV_DEMO.GDB";
     BuildDatabase();
 

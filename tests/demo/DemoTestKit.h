@@ -109,9 +109,7 @@ protected:
   void SetUp() override {
     DbDir = Session.Root() + "/db";
     mkdir(DbDir.c_str(), 0700);
-    mkdir((DbDir + "/lock").c_str(), 0700);
-    // The engine keeps its lock files apart from every other test's.
-    setenv("FIREBIRD_LOCK", (DbDir + "/lock").c_str(), 1);
+    vexa::test::UseEngineLockDir();
     DbPath = DbDir + "/KWV_DEMO.GDB";
     std::string failure = BuildDemoDatabase(DbPath, Rows);
     ASSERT_EQ(failure, "");

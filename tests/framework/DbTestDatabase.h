@@ -1,6 +1,5 @@
 // A fresh Firebird database in a temporary folder for one test, opened with
-// the embedded engine. The folder (with the engine's lock files) is removed
-// afterwards.
+// the embedded engine. The folder is removed afterwards.
 #pragma once
 
 #include <stdlib.h>
@@ -10,6 +9,7 @@
 #include <string>
 
 #include "framework/db/FbClient.h"
+#include "tests/support/TestSession.h"
 
 namespace vexa::test {
 
@@ -18,9 +18,7 @@ public:
   DbTestDatabase() {
     char pattern[] = "/tmp/vexa-db-XXXXXX";
     FDir = mkdtemp(pattern);
-    std::filesystem::create_directories(FDir + "/lock");
-    // The engine keeps its lock files apart from every other test's.
-    setenv("FIREBIRD_LOCK", (FDir + "/lock").c_str(), 1);
+    UseEngineLockDir();
     FPath = FDir + "/test.fdb";
     fw::fb::Call([&](Firebird::ThrowStatusWrapper* st) {
       Firebird::IXpbBuilder* dpb =

@@ -61,6 +61,22 @@ std::string BinPath(const std::string& program) {
   return base + "/" + program;
 }
 
+std::string UseEngineLockDir() {
+  static const std::string dir = [] {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "vexa-fblock-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot make a lock directory");
+    // Registered before the engine starts, so it runs after the engine's own shutdown.
+    static std::string removeAtExit = tmpl;
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(removeAtExit, ec);
+    });
+    return tmpl;
+  }();
+  setenv("FIREBIRD_LOCK", dir.c_str(), 1);
+  return dir;
+}
+
 int FreeTcpPort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};

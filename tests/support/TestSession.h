@@ -33,4 +33,11 @@ std::string BinPath(const std::string& program);
 // Returns a TCP port on 127.0.0.1 that was free a moment ago.
 int FreeTcpPort();
 
+// Points FIREBIRD_LOCK at this process's own lock directory and returns it.
+// The embedded engine reads the variable once, when it starts, so the
+// directory is the same for every test of the process (and the programs it
+// starts, which must share the engine's locks on the same database files);
+// it is removed when the process ends.
+std::string UseEngineLockDir();
+
 }  // namespace vexa::test
