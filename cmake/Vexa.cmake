@@ -12,7 +12,9 @@ endfunction()
 
 # vexa_test(<name> SOURCES ... [DEPS ...] [LABELS ...] [TIMEOUT n])
 # A GoogleTest executable; every test case becomes its own CTest test, so each
-# runs in a process (and a desktop session) of its own.
+# runs in a process (and a desktop session) of its own. One more test,
+# <name>_whole (label whole), runs all its cases in one process in a random
+# order, as a developer runs the binary by hand; the seed is in its output.
 function(vexa_test name)
   cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
   if(NOT A_LABELS)
@@ -29,6 +31,10 @@ function(vexa_test name)
     DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS "${A_LABELS}" TIMEOUT ${A_TIMEOUT}
                ENVIRONMENT "VEXA_TEST_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+  add_test(NAME ${name}_whole COMMAND ${name} --gtest_shuffle)
+  set_tests_properties(${name}_whole PROPERTIES
+    LABELS whole TIMEOUT 300
+    ENVIRONMENT "VEXA_TEST_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
 endfunction()
 
 # vexa_fuzz(<name> SOURCES ... [DEPS ...] [SECONDS n]) - a libFuzzer target and

@@ -135,7 +135,12 @@ TDbNotifier& TDbNotifier::Instance() {
   return notifier;
 }
 
-TDbNotifier::TDbNotifier() : FWorker(std::make_unique<TWorker>()) {
+TDbNotifier::TDbNotifier() { StartWorker(); }
+
+TDbNotifier::~TDbNotifier() { StopWorker(); }
+
+void TDbNotifier::StartWorker() {
+  FWorker = std::make_unique<TWorker>();
   FWorker->WakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (FWorker->WakeFd < 0) {
     FWorker->Stopped = true;
@@ -148,7 +153,7 @@ TDbNotifier::TDbNotifier() : FWorker(std::make_unique<TWorker>()) {
   FWorker->Changed.wait(lock, [this] { return FWorker->Started || FWorker->Stopped; });
 }
 
-TDbNotifier::~TDbNotifier() {
+void TDbNotifier::StopWorker() {
   if (FWorker->Thread.joinable()) {
     {
       std::lock_guard<std::mutex> lock(FWorker->Mutex);
@@ -161,6 +166,15 @@ TDbNotifier::~TDbNotifier() {
 }
 
 int32_t TDbNotifier::Send(const char* name, int32_t wParam, int32_t lParam) {
+  // The worker's client lives in one session. When the host moved to another
+  // one, a worker of the new session serves from now on: the old one's window
+  // handles mean nothing (or another window) there.
+  if (plat::FollowSessionDirOfEnvironment()) {
+    std::unique_lock<std::shared_mutex> swap(FWorkerSwap);
+    StopWorker();
+    StartWorker();
+  }
+  std::shared_lock<std::shared_mutex> swap(FWorkerSwap);
   TWorker::TRequest request{name, wParam, lParam};
   std::unique_lock<std::mutex> lock(FWorker->Mutex);
   if (FWorker->Stopping || FWorker->Stopped) return 0;

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <shared_mutex>
 
 namespace vexa {
 
@@ -36,8 +37,11 @@ public:
 private:
   TDbNotifier();
   int32_t Send(const char* name, int32_t wParam, int32_t lParam);
+  void StartWorker();
+  void StopWorker();
   struct TWorker;
   std::unique_ptr<TWorker> FWorker;
+  std::shared_mutex FWorkerSwap;  // senders share it; a change of session takes it alone
 };
 
 }  // namespace vexa

@@ -1289,6 +1289,18 @@ bool InitApplicationDisplay() {
   return x11;
 }
 
+namespace {
+// Painting through the display lasts as long as the session the display was
+// opened in; the next session starts without one until it opens its own.
+const bool gControlPaintEndsWithSession = [] {
+  plat::AtSessionEnd([] {
+    gActive = false;
+    SetDisplayAvailable(false, 0, 0);
+  });
+  return true;
+}();
+}  // namespace
+
 bool ControlPaintActive() { return gActive; }
 
 void ControlWindowCreated(TWinControl* Control) {

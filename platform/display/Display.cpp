@@ -508,6 +508,15 @@ void ShutdownDisplay() {
   delete s;
 }
 
+namespace {
+// The display connection and its timer window belong to the desktop session:
+// leaving it shuts the display down, and the next session opens its own.
+const bool gDisplayEndsWithSession = [] {
+  AtSessionEnd(ShutdownDisplay);
+  return true;
+}();
+}  // namespace
+
 bool DisplayIsX11() {
   State* s = gState.load();
   return s && s->backend->IsX11();

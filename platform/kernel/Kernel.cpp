@@ -275,18 +275,23 @@ void RefuseUnsafeSessionDir(const std::string& dir) {
 DWORD GetLastError() { return tLastError; }
 void SetLastError(DWORD code) { tLastError = code; }
 
+static std::string SessionDirOfEnvironment() {
+  std::string dir;
+  if (const char* s = getenv("VEXA_SESSION_DIR"); s && *s) {
+    dir = s;
+  } else if (const char* x = getenv("XDG_RUNTIME_DIR"); x && *x) {
+    dir = std::string(x) + "/vexa";
+  } else {
+    dir = "/tmp/vexa-" + std::to_string(getuid());
+  }
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
 const std::string& SessionDir() {
   std::lock_guard<std::mutex> lock(gSessionMu);
   if (gSessionDir.empty()) {
-    std::string dir;
-    if (const char* s = getenv("VEXA_SESSION_DIR"); s && *s) {
-      dir = s;
-    } else if (const char* x = getenv("XDG_RUNTIME_DIR"); x && *x) {
-      dir = std::string(x) + "/vexa";
-    } else {
-      dir = "/tmp/vexa-" + std::to_string(getuid());
-    }
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    std::string dir = SessionDirOfEnvironment();
     MakeDirs(dir);
     RefuseUnsafeSessionDir(dir);
     gSessionDir = dir;
@@ -314,6 +319,15 @@ void ResetSessionDirForTesting() {
   std::lock_guard<std::mutex> lock(gSessionMu);
   gSessionDir.clear();
   gSessionGeneration.fetch_add(1, std::memory_order_release);
+}
+
+bool FollowSessionDirOfEnvironment() {
+  {
+    std::lock_guard<std::mutex> lock(gSessionMu);
+    if (gSessionDir.empty() || gSessionDir == SessionDirOfEnvironment()) return false;
+  }
+  ResetSessionDirForTesting();
+  return true;
 }
 
 uint32_t SessionGeneration() { return gSessionGeneration.load(std::memory_order_acquire); }

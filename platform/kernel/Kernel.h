@@ -43,6 +43,10 @@ void ResetSessionDirForTesting();
 // Counts the session changes of this process (0 until the first), so state
 // that belongs to one session can tell it has ended.
 uint32_t SessionGeneration();
+// Reads the environment again: when it names another session directory than
+// the one in use, that session ends (as with ResetSessionDirForTesting) and
+// the answer is true. For code loaded into a host whose session may change.
+bool FollowSessionDirOfEnvironment();
 // Registers work to run when this process leaves its session (before the next
 // one begins): objects made once per program that belong to one session free
 // or renew themselves there. Handlers run in reverse order of registration.

@@ -604,6 +604,7 @@ LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 struct Queue : std::enable_shared_from_this<Queue> {
   DWORD tid = 0;
   uint32_t generation = SessionGeneration();  // the session this queue serves
+  int busy = 0;  // retrievals and waits of the owner thread under way in this queue
   int epfd = -1;
   int wakeFd = -1;
   std::atomic<bool> signaled{false};
@@ -1158,7 +1159,14 @@ struct Queue : std::enable_shared_from_this<Queue> {
 
   // Retrieval shared by GetMessage, PeekMessage and WaitMessage. timeoutMs:
   // 0 looks once, -1 waits for ever.
+  struct Busy {
+    explicit Busy(int& n) : count(n) { ++count; }
+    ~Busy() { --count; }
+    int& count;
+  };
+
   bool Retrieve(MSG* out, HWND hwnd, UINT fmin, UINT fmax, bool remove, int timeoutMs) {
+    Busy busyHere(busy);
     int64_t deadline = timeoutMs < 0 ? -1 : NowNs() + static_cast<int64_t>(timeoutMs) * 1000000;
     bool first = true;
     for (;;) {
@@ -1197,6 +1205,7 @@ struct Queue : std::enable_shared_from_this<Queue> {
   // done() tells whether it finished; failed() whether it can no longer.
   template <typename Done, typename Failed>
   bool WaitFor(Done done, Failed failed, DWORD timeoutMs) {
+    Busy busyHere(busy);
     int64_t deadline =
         timeoutMs == INFINITE ? -1 : NowNs() + static_cast<int64_t>(timeoutMs) * 1000000;
     for (;;) {
@@ -1243,8 +1252,10 @@ void ForgetWindowsOfEndedSession(Globals& g, uint32_t generation) {
 // A queue serves one session: once the session changes, its windows, timers,
 // messages and listening socket belong to a desktop that is gone, and the
 // thread starts over with an empty queue in the new one.
+// A queue still in use further up the stack (a handler called from its wait)
+// serves on until that wait returns.
 void DropQueueOfEndedSession() {
-  if (tQueue.q && tQueue.q->generation != SessionGeneration()) {
+  if (tQueue.q && tQueue.q->busy == 0 && tQueue.q->generation != SessionGeneration()) {
     std::shared_ptr<Queue> old = std::move(tQueue.q);
     old->Shutdown();
   }

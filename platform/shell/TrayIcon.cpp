@@ -439,6 +439,26 @@ void OpenX() {
   gX.watched = WatchFd(ConnectionNumber(gX.dpy), EPOLLIN, [](uint32_t) { Drain(); });
 }
 
+// Icons and the connection belong to the desktop session: leaving it removes
+// the icons, closes the connection and lets the next session open its own.
+const bool gTrayEndsWithSession = [] {
+  AtSessionEnd([] {
+    std::lock_guard<std::recursive_mutex> g(gMu);
+    if (gX.dpy && !gX.dead) {
+      for (Icon& i : gIcons)
+        if (i.xwin) XDestroyWindow(gX.dpy, i.xwin);
+      if (gX.watched) UnwatchFd(ConnectionNumber(gX.dpy));
+      XSetErrorHandler(gX.previousHandler);
+      XCloseDisplay(gX.dpy);
+    }
+    for (Icon& i : gIcons)
+      if (i.icon) DestroyIcon(i.icon);
+    gIcons.clear();
+    gX = XTray{};
+  });
+  return true;
+}();
+
 }  // namespace
 
 bool Shell_NotifyIcon(DWORD message, const NOTIFYICONDATA* data) {

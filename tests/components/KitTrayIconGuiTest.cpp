@@ -153,8 +153,10 @@ private:
 };
 
 struct TrayGui : ::testing::Test {
-  vexa::test::TestSession session;
+  // The server outlives the session, so the session's display and tray
+  // connections close while it still answers.
   PrivateXvfb xvfb;
+  vexa::test::TestSession session;
   fw::TForm* form = nullptr;
   TKitTrayIcon* tray = nullptr;
 
