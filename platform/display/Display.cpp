@@ -512,7 +512,10 @@ namespace {
 // The display connection and its timer window belong to the desktop session:
 // leaving it shuts the display down, and the next session opens its own.
 const bool gDisplayEndsWithSession = [] {
-  AtSessionEnd(ShutdownDisplay);
+  AtSessionEnd([] {
+    if (State* s = Mine()) s->backend->NoteServerGone();  // a private server may end first
+    ShutdownDisplay();
+  });
   return true;
 }();
 }  // namespace

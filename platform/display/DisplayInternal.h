@@ -35,6 +35,9 @@ public:
   virtual void Activate(HWND) {}
   virtual unsigned long WindowId(HWND) const { return 0; }
   virtual void* Connection() const { return nullptr; }
+  // Notes a server that has gone away, so that freeing the backend does not
+  // talk to it (which would end the program).
+  virtual void NoteServerGone() {}
   virtual bool IsX11() const { return false; }
 };
 

@@ -6,7 +6,10 @@
 #include <X11/extensions/shape.h>
 #include <X11/keysym.h>
 
+#include <poll.h>
 #include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -108,8 +111,22 @@ public:
 
   ~X11Backend() override {
     UnwatchFd(ConnectionNumber(FDpy));
+    if (FServerGone) {
+      close(ConnectionNumber(FDpy));  // the rest of the connection is left as it is
+      return;
+    }
     for (auto& [h, w] : FWindows) XDestroyWindow(FDpy, w.xwin);
     XCloseDisplay(FDpy);
+  }
+
+  void NoteServerGone() override {
+    int fd = ConnectionNumber(FDpy);
+    pollfd p{fd, POLLIN, 0};
+    char c;
+    if (poll(&p, 1, 0) > 0 && ((p.revents & (POLLHUP | POLLERR)) ||
+                               recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0)) {
+      FServerGone = true;
+    }
   }
 
   void Sync(HWND top, const TopState& st) override {
@@ -296,6 +313,7 @@ public:
     return it == FWindows.end() ? 0 : it->second.xwin;
   }
   void* Connection() const override { return FDpy; }
+  bool FServerGone = false;
   bool IsX11() const override { return true; }
 
 private:

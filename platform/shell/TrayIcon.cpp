@@ -3,7 +3,10 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <poll.h>
 #include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -445,11 +448,21 @@ const bool gTrayEndsWithSession = [] {
   AtSessionEnd([] {
     std::lock_guard<std::recursive_mutex> g(gMu);
     if (gX.dpy && !gX.dead) {
-      for (Icon& i : gIcons)
-        if (i.xwin) XDestroyWindow(gX.dpy, i.xwin);
-      if (gX.watched) UnwatchFd(ConnectionNumber(gX.dpy));
+      int fd = ConnectionNumber(gX.dpy);
+      if (gX.watched) UnwatchFd(fd);
       XSetErrorHandler(gX.previousHandler);
-      XCloseDisplay(gX.dpy);
+      // A server that went first is not talked to: only the socket is closed.
+      pollfd p{fd, POLLIN, 0};
+      char c;
+      bool gone = poll(&p, 1, 0) > 0 && ((p.revents & (POLLHUP | POLLERR)) ||
+                                         recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0);
+      if (gone) {
+        close(fd);
+      } else {
+        for (Icon& i : gIcons)
+          if (i.xwin) XDestroyWindow(gX.dpy, i.xwin);
+        XCloseDisplay(gX.dpy);
+      }
     }
     for (Icon& i : gIcons)
       if (i.icon) DestroyIcon(i.icon);

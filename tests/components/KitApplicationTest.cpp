@@ -243,6 +243,25 @@ TEST(KitApplication, NestedStartUpFreesOnTheLastEnd) {
   EXPECT_NE(KitApplication.Get(), nullptr) << "made again at the next use";
 }
 
+TEST(KitApplication, AnObjectMadeAgainStartsWithEveryTimerFree) {
+  {
+    vexa::test::TestSession first;
+    KitClassInitialize();
+    EXPECT_EQ(KitApplication->AddTimer(200, nullptr), 0xFD01);
+    EXPECT_EQ(KitApplication->AddTimer(200, nullptr), 0xFD02);
+    KitClassFinalize();
+    EXPECT_FALSE(KitApplicationExists());
+    EXPECT_EQ(KitApplication->AddTimer(200, nullptr), 0xFD01) << "the freed object's timers went with it";
+    EXPECT_EQ(KitApplication->AddTimer(200, nullptr), 0xFD02);
+  }
+  // Leaving the session frees the object with its timers; the next session's
+  // object has its own mutex and all timers free.
+  vexa::test::TestSession second;
+  EXPECT_FALSE(KitApplicationExists());
+  EXPECT_EQ(KitApplication->AddTimer(200, nullptr), 0xFD01);
+  EXPECT_FALSE(KitApplication->SecondInstance());
+}
+
 TEST(KitApplication, ProgramStartUpUnitMakesTheObjectAndFreesItWithItsMutex) {
   vexa::test::TestSession session;
   while (KitApplicationExists()) KitClassFinalize();  // made by an earlier use

@@ -422,3 +422,41 @@ TEST(MsgClose, SigtermBecomesACloseRequestInsideRetrieval) {
   EXPECT_EQ(got, std::vector<int>{SIGTERM});
   SetCloseRequestHandler(nullptr);
 }
+
+// Handles count from the same start in every session, so what a window of an
+// ended session left behind (its entry, timer, queued post, handler registered
+// at the end) must not reach the window of the new one that gets its number.
+TEST(MsgSession, AChangeOfSessionEndsTheWindowsTimersAndMessagesOfTheOldOne) {
+  Log old;
+  static int sessionEnds = 0;
+  static const bool registered = [] {
+    AtSessionEnd([] { ++sessionEnds; });
+    return true;
+  }();
+  ASSERT_TRUE(registered);
+  HWND first = 0;
+  {
+    vexa::test::TestSession a;
+    sessionEnds = 0;
+    RegisterRecording("SessionBox", &old);
+    first = Make("SessionBox");
+    ASSERT_NE(first, 0u);
+    ASSERT_TRUE(SetTimer(first, 1, 1));
+    ASSERT_TRUE(PostMessage(first, WM_USER, 1, 2));
+    ASSERT_TRUE(SetTimer(0, 0, 1));  // a thread timer
+  }
+  EXPECT_EQ(sessionEnds, 1) << "the work registered for the session's end ran once";
+  vexa::test::TestSession b;
+  EXPECT_FALSE(IsWindow(first));
+  EXPECT_TRUE(GetTopLevelWindows().empty());
+  old.calls.clear();
+  HWND second = Make("SessionBox");
+  EXPECT_EQ(second, first) << "the same number in the new session";
+  old.calls.clear();
+  usleep(5000);
+  MSG m;
+  EXPECT_FALSE(PeekMessage(&m, 0, 0, 0, PM_REMOVE)) << "no post, timer tick or quit of the old one";
+  EXPECT_TRUE(old.calls.empty());
+  EXPECT_EQ(GetTopLevelWindows(), std::vector<HWND>{second});
+  EXPECT_TRUE(DestroyWindow(second));
+}
