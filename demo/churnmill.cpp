@@ -12,6 +12,7 @@
 #include "demo/ChurnmillMain.h"
 #include "demo/OSUtils.h"
 #include "framework/Forms.h"
+#include "platform/kernel/Kernel.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ private:
 }  // namespace
 
 int main() {
+  plat::RaiseDescriptorLimit();
   vexa::TKitClassUnit kitclass;
   vexa::OSUtils::Initialize();
   fw::Application->Initialize();

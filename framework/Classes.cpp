@@ -54,11 +54,13 @@ void TPersistent::AssignError(TPersistent* Source) {
 // TComponent
 
 namespace {
+// Searched from the back: components are freed last first, so the one to
+// erase is usually the last and freeing many stays linear.
 template <class T>
 bool EraseOne(std::vector<T*>& v, T* item) {
-  auto it = std::find(v.begin(), v.end(), item);
-  if (it == v.end()) return false;
-  v.erase(it);
+  auto it = std::find(v.rbegin(), v.rend(), item);
+  if (it == v.rend()) return false;
+  v.erase(std::next(it).base());
   return true;
 }
 }  // namespace

@@ -6,9 +6,11 @@
 #include "components/KitApplication.h"
 #include "framework/Forms.h"
 #include "gateway/MainGateway.h"
+#include "platform/kernel/Kernel.h"
 #include "platform/msg/Msg.h"
 
 int main(int argc, char** argv) {
+  plat::RaiseDescriptorLimit();
   vexa::TKitClassUnit kitclass;
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);

@@ -12,6 +12,7 @@
 #include "framework/IniFiles.h"
 #include "framework/SysUtils.h"
 #include "platform/gdi/Gdi.h"
+#include "platform/kernel/Kernel.h"
 #include "platform/shell/TrayIcon.h"
 #include "shared/KWVReg.h"
 
@@ -23,6 +24,10 @@ namespace {
 
 constexpr const char* kInstanceName = "NotifyServerIPC";
 constexpr const char* kServerMutexName = "VEXA_Lumiline_Notify_Server";
+
+// What a session may hold unsent unless the settings file says otherwise, in
+// KB: far above what a live gateway leaves unread between two flushes.
+constexpr int32_t kDefaultSendQueueKB = 64 * 1024;
 
 constexpr const char* kShutdownQuestion =
     "Closing VEXA Notify Server will stop real time update \r\n"
@@ -375,6 +380,10 @@ void TFrmMainServer::LoadSettings() {
     ini.WriteInteger("Client", "FlushInterval", 1500);
   }
   tmrClientFlushTimer->SetInterval(static_cast<uint32_t>(interval));
+
+  int32_t queueKB = ini.ReadInteger("Client", "MaxSendQueueKB", 0);
+  if (queueKB <= 0) queueKB = kDefaultSendQueueKB;
+  FSendQueueLimit = static_cast<int64_t>(queueKB) * 1024;
 }
 
 void TFrmMainServer::SaveSettings() {
@@ -544,6 +553,8 @@ void TFrmMainServer::NetSocketServer1ClientConnect(fw::TObject* /*Sender*/, TNet
   client->OnLineLimitExceeded = [this](fw::TObject* s, int32_t n, bool& c) { ClientLineLimitExceeded(s, n, c); };
   client->OnBgException = [this](fw::TObject* s, fw::Exception& e, bool& c) { ClientBgException(s, e, c); };
   client->OnDestroy = [this](fw::TObject* s) { ClientDestroy(s); };
+  client->OnQueueOverflow = [this](fw::TObject* s) { ClientQueueOverflow(s); };
+  client->SendQueueLimit = FSendQueueLimit;
   client->ConnectTime = fw::Now();
   client->TableIDs.clear();
   plat::PostMessage(Handle(), WM_SERVER_CLIENTCOUNT, 0, 0);
@@ -582,6 +593,13 @@ void TFrmMainServer::ClientDestroy(fw::TObject* /*Sender*/) {
   plat::PostMessage(Handle(), WM_SERVER_CLIENTCOUNT, 0, 0);
 }
 
+void TFrmMainServer::ClientQueueOverflow(fw::TObject* Sender) {
+  auto* client = dynamic_cast<TTcpSrvClient*>(Sender);
+  if (!client) return;
+  AddToLog("Client " + client->PeerAddr() + ":" + client->PeerPort() + " closed: more than " +
+           fw::IntToStr(FSendQueueLimit / 1024) + " KB waiting to be sent");
+}
+
 void TFrmMainServer::ClientDataAvailable(fw::TObject* Sender, uint16_t /*Error*/) {
   auto* client = dynamic_cast<TTcpSrvClient*>(Sender);
   if (!client) return;
@@ -614,7 +632,7 @@ void TFrmMainServer::HandleCommand(TTcpSrvClient* Client) {
     case TServerCommandKind::Who: {
       const int count = NetSocketServer1->GetClientCount();
       Client->SendStr("There are " + fw::IntToStr(count) + " connected users:\r\n");
-      for (int i = count - 1; i >= 0; --i) {
+      for (int i = count - 1; i >= 0 && Client->State() == wsConnected; --i) {
         auto* other = dynamic_cast<TTcpSrvClient*>(NetSocketServer1->GetClient(i));
         if (!other) continue;
         Client->SendStr(other->PeerAddr() + ":" + other->PeerPort() + " " +
@@ -632,6 +650,7 @@ void TFrmMainServer::HandleCommand(TTcpSrvClient* Client) {
 // Program entry
 
 int BeaconhubMain(int /*argc*/, char** /*argv*/) {
+  plat::RaiseDescriptorLimit();
   // One notify server per session: a second one ends at once, silently. The
   // mutex stays held until the process ends.
   plat::HANDLE mutex = plat::CreateMutex(kServerMutexName, false);

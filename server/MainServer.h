@@ -86,6 +86,7 @@ public:
   void ClientLineLimitExceeded(fw::TObject* Sender, int32_t RcvdLength, bool& ClearData);
   void ClientBgException(fw::TObject* Sender, fw::Exception& E, bool& CanClose);
   void ClientDestroy(fw::TObject* Sender);
+  void ClientQueueOverflow(fw::TObject* Sender);
 
   // The table item for N, made on first use; false (and logged) for N outside 1..255.
   bool EnsureTable(int32_t N);
@@ -104,6 +105,7 @@ public:
   const std::string& DatabaseStatusText() const;
   const std::string& ClientStatusText() const;
   int32_t ConfiguredMaxClients() const { return FMaxClients; }
+  int64_t ConfiguredSendQueueLimit() const { return FSendQueueLimit; }
   plat::UINT DBNotificationID() const { return FDBNotificationID; }
   plat::UINT DBTransID() const { return FDBTransID; }
 
@@ -121,6 +123,7 @@ private:
   void SetClientStatus(const std::string& Text);
 
   int32_t FMaxClients = 0;
+  int64_t FSendQueueLimit = 0;  // bytes a session may hold unsent
   bool FFlushing = false;
   bool FDestroying = false;
   bool FDestroyHandled = false;

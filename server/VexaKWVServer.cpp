@@ -46,7 +46,7 @@ int32_t Increment(int32_t v) {
   return static_cast<int32_t>(static_cast<uint32_t>(v) + 1u);
 }
 
-TVexaIntObject PositionObject(int32_t Position) {
+TVexaIntObject PositionObject(int64_t Position) {
   return reinterpret_cast<TVexaIntObject>(static_cast<intptr_t>(Position));
 }
 
@@ -64,8 +64,10 @@ TTransTableItem::~TTransTableItem() {
   FOpenTransactions->Clear();
 }
 
-int32_t TTransTableItem::StartOf(TVexaIntList* List, int32_t Index) {
-  return static_cast<int32_t>(reinterpret_cast<intptr_t>(List->GetObject(Index)));
+int32_t TTransTableItem::StartOf(int32_t Index) const {
+  const int64_t position =
+      static_cast<int64_t>(reinterpret_cast<intptr_t>(FOpenTransactions->GetObject(Index)));
+  return static_cast<int32_t>(std::clamp<int64_t>(position - FBase, 0, FRecordCount));
 }
 
 void TTransTableItem::Grow() {
@@ -77,17 +79,28 @@ void TTransTableItem::Grow() {
 }
 
 int32_t TTransTableItem::AppendRecord(const TNotificationRecord& Rec) {
-  if (FRecordCount == Capacity()) Grow();
-  FRecords[static_cast<size_t>(FRecordCount)] = Rec;
+  if (FFront + FRecordCount == Capacity()) {
+    if (FFront > 0 && FFront >= FRecordCount) {
+      // The gap is at least as long as what is kept: closing it costs no
+      // more than the drops that made it.
+      std::memmove(FRecords.data(), FRecords.data() + FFront,
+                   static_cast<size_t>(FRecordCount) * sizeof(TNotificationRecord));
+      FFront = 0;
+    } else {
+      Grow();
+    }
+  }
+  FRecords[static_cast<size_t>(FFront + FRecordCount)] = Rec;
   return FRecordCount++;
 }
 
 void TTransTableItem::DropFront(int32_t N) {
   if (N <= 0) return;
   N = std::min(N, FRecordCount);
-  std::memmove(FRecords.data(), FRecords.data() + N,
-               static_cast<size_t>(FRecordCount - N) * sizeof(TNotificationRecord));
+  FFront += N;
+  FBase += N;
   FRecordCount -= N;
+  if (FRecordCount == 0) FFront = 0;
 }
 
 void TTransTableItem::AddNotification(int32_t WParam, int32_t LParam) {
@@ -98,7 +111,10 @@ void TTransTableItem::AddNotification(int32_t WParam, int32_t LParam) {
 
 int32_t TTransTableItem::BeginTransaction() {
   const int32_t id = FNextTransID;
-  FOpenTransactions->AddObject(id, PositionObject(FRecordCount));
+  const int64_t position = FBase + FRecordCount;
+  const int32_t before = FOpenTransactions->GetCount();
+  FOpenTransactions->AddObject(id, PositionObject(position));
+  if (FOpenTransactions->GetCount() > before) FStarts.insert(position);
   FNextTransID = id == std::numeric_limits<int32_t>::max() ? 1 : id + 1;
   FTotalTrans = Increment(FTotalTrans);
   FDirty = true;
@@ -108,10 +124,10 @@ int32_t TTransTableItem::BeginTransaction() {
 void TTransTableItem::EndTransaction(int32_t Id) {
   const int32_t index = FOpenTransactions->IndexOf(Id);
   if (index < 0) return;
-  const int32_t start = std::clamp(StartOf(FOpenTransactions.get(), index), 0, FRecordCount);
+  const int32_t start = StartOf(index);
   const int32_t count = FRecordCount - start;
   if (count > 0) {
-    const void* data = FRecords.data() + start;
+    const void* data = FRecords.data() + FFront + start;
     const int32_t bytes = count * static_cast<int32_t>(sizeof(TNotificationRecord));
     for (TTcpSrvClient* session : FSubscribers) session->QueueRecords(data, bytes);
   }
@@ -122,33 +138,19 @@ void TTransTableItem::RemoveTransaction(int32_t Id) {
   TVexaIntList* open = FOpenTransactions.get();
   const int32_t index = open->IndexOf(Id);
   if (index < 0) return;
-  try {
-    if (index == 0) {
-      // Records in front of every other open transaction's start belong to none
-      // of them. Normally that is the start of the next id; after the ids wrap
-      // round the lowest start can stand further back, so take the smallest.
-      const int32_t count = open->GetCount();
-      int32_t drop = FRecordCount;
-      for (int32_t i = 1; i < count; ++i) drop = std::min(drop, StartOf(open, i));
-      drop = std::max(drop, 0);
-      DropFront(drop);
-      if (drop > 0) {
-        // The list keeps no setter for the object, so each later entry is put
-        // back with its lowered position (a sorted list re-inserts it in place).
-        for (int32_t i = count - 1; i >= 1; --i) {
-          const int32_t value = open->Get(i);
-          const int32_t start = StartOf(open, i);
-          open->Delete(i);
-          open->AddObject(value, PositionObject(std::max(start - drop, 0)));
-        }
-      }
-    }
-  } catch (...) {
-    open->Delete(open->IndexOf(Id));
-    FDirty = true;
-    throw;
+  const int64_t position = static_cast<int64_t>(reinterpret_cast<intptr_t>(open->GetObject(index)));
+  auto own = FStarts.find(position);
+  if (own != FStarts.end()) FStarts.erase(own);
+  if (index == 0) {
+    // Records in front of every other open transaction's start belong to none
+    // of them. Normally that is the start of the next id; after the ids wrap
+    // round the lowest start can stand further back, so take the smallest.
+    const int32_t drop = FStarts.empty()
+                             ? FRecordCount
+                             : static_cast<int32_t>(std::clamp<int64_t>(*FStarts.begin() - FBase, 0, FRecordCount));
+    DropFront(drop);
   }
-  open->Delete(open->IndexOf(Id));
+  open->Delete(index);
   FDirty = true;
 }
 
@@ -197,12 +199,72 @@ TTcpSrvClient::~TTcpSrvClient() {
 void TTcpSrvClient::SendAck(int32_t ATableID, char Code, int32_t Value) {
   if (ATableID < 0 || ATableID > 255) throw ERangeError("Range check error");
   const TNotificationRecord rec = TNotificationRecord::Ack(static_cast<uint8_t>(ATableID), Code, Value);
+  if (!RoomFor(sizeof(rec))) return;
   QueueSendData(&rec, static_cast<int32_t>(sizeof(rec)));
   Send(nullptr, 0);
 }
 
+void TTcpSrvClient::QueueRecords(const void* Data, int32_t Len) {
+  if (Len <= 0 || !RoomFor(Len)) return;
+  QueueSendData(Data, Len);
+}
+
+int32_t TTcpSrvClient::Send(const void* Data, int32_t Len) {
+  if (FQueueOverflowed) return -1;
+  if (Len > 0 && !RoomFor(Len)) return -1;
+  return TNetSocketClient::Send(Data, Len);
+}
+
+bool TTcpSrvClient::RoomFor(int64_t Len) {
+  if (FQueueOverflowed) return false;
+  if (SendQueueLimit <= 0 || QueuedSize() + Len <= SendQueueLimit) return true;
+  FQueueOverflowed = true;
+  if (OnQueueOverflow) {
+    try {
+      OnQueueOverflow(this);
+    } catch (...) {
+    }
+  }
+  // Abort drops the queue at once; the server frees the session from its
+  // message loop as after any other close.
+  try {
+    Abort();
+  } catch (...) {
+  }
+  return false;
+}
+
 // ---------------------------------------------------------------------------
 // Commands
+
+namespace {
+
+// The table number of an S or U line: blanks, then decimal digits with an
+// optional minus, up to the end of the line. Anything else (a sign of plus,
+// hex, tabs, trailing blanks, bytes behind the digits, a value beyond 32
+// bits) is not a number and reads as 0.
+int32_t CommandNumber(const std::string& Text) {
+  size_t i = 0;
+  while (i < Text.size() && Text[i] == ' ') i++;
+  bool negative = false;
+  if (i < Text.size() && Text[i] == '-') {
+    negative = true;
+    i++;
+  }
+  if (i == Text.size()) return 0;
+  int64_t value = 0;
+  for (; i < Text.size(); i++) {
+    const char c = Text[i];
+    if (c < '0' || c > '9') return 0;
+    value = value * 10 + (c - '0');
+    if (value > static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1) return 0;
+  }
+  if (negative) value = -value;
+  if (value > std::numeric_limits<int32_t>::max()) return 0;
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace
 
 TServerCommand ParseServerCommand(const std::string& Received) {
   TServerCommand cmd;
@@ -210,7 +272,7 @@ TServerCommand ParseServerCommand(const std::string& Received) {
   while (!cmd.Line.empty() && (cmd.Line.back() == '\r' || cmd.Line.back() == '\n')) cmd.Line.pop_back();
   if (!cmd.Line.empty() && (cmd.Line[0] == 'S' || cmd.Line[0] == 'U')) {
     cmd.Kind = cmd.Line[0] == 'S' ? TServerCommandKind::Subscribe : TServerCommandKind::Unsubscribe;
-    cmd.TableID = fw::StrToIntDef(cmd.Line.substr(1), 0);
+    cmd.TableID = CommandNumber(cmd.Line.substr(1));
   } else if (fw::SameText(cmd.Line, "exit")) {
     cmd.Kind = TServerCommandKind::Exit;
   } else if (fw::SameText(cmd.Line, "who")) {

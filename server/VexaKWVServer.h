@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -81,14 +82,19 @@ public:
 
   int32_t RecordCount() const { return FRecordCount; }
   int32_t Capacity() const { return static_cast<int32_t>(FRecords.size()); }
-  const TNotificationRecord& Records(int32_t Index) const { return FRecords.at(Index); }
+  const TNotificationRecord& Records(int32_t Index) const {
+    return FRecords.at(static_cast<size_t>(FFront) + static_cast<size_t>(Index));
+  }
   int32_t NextTransID() const { return FNextTransID; }
   // Only for checking the id wrap-around.
   void SetNextTransID(int32_t Value) { FNextTransID = Value; }
   int32_t MsgCount() const { return FMsgCount; }
   int32_t TotalTrans() const { return FTotalTrans; }
   bool Dirty() const { return FDirty; }
+  // Value = transaction id; Object = where it began in the whole record stream
+  // (TransactionStart gives the buffer position).
   TVexaIntList* OpenTransactions() const { return FOpenTransactions.get(); }
+  int32_t TransactionStart(int32_t Index) const { return StartOf(Index); }
   int32_t OpenTransactionCount() const { return FOpenTransactions->GetCount(); }
   const std::vector<TTcpSrvClient*>& Subscribers() const { return FSubscribers; }
 
@@ -99,11 +105,20 @@ public:
 
 private:
   void Grow();
-  static int32_t StartOf(TVexaIntList* List, int32_t Index);
+  // Buffer position (0..RecordCount) where the open transaction at Index began.
+  int32_t StartOf(int32_t Index) const;
 
   std::unique_ptr<TVexaIntList> FOpenTransactions;
   std::vector<TNotificationRecord> FRecords;  // size() is the capacity
+  // Records dropped from the front leave a gap that is closed only when the
+  // space is needed, so ending the oldest transaction moves no records.
+  int32_t FFront = 0;
   int32_t FRecordCount = 0;
+  // Open transactions keep their start as a position in the whole stream of
+  // records (FBase is that of the buffer's first record): dropping the front
+  // changes no entry. FStarts holds the same positions in order.
+  int64_t FBase = 0;
+  std::multiset<int64_t> FStarts;
   int32_t FNextTransID = 1000;
   int32_t FMsgCount = 0;
   int32_t FTotalTrans = 0;
@@ -123,7 +138,17 @@ public:
   // Raises ERangeError, before queuing anything, for a table outside 0..255.
   void SendAck(int32_t ATableID, char Code, int32_t Value);
   // Appends bytes to the send buffer; they leave with the next Send.
-  void QueueRecords(const void* Data, int32_t Len) { QueueSendData(Data, Len); }
+  void QueueRecords(const void* Data, int32_t Len);
+  // Sends nothing more once the session was closed for a full queue.
+  int32_t Send(const void* Data, int32_t Len) override;
+
+  // Most bytes the session may hold unsent (0: no limit). A peer that stops
+  // reading would otherwise make the server keep everything meant for it;
+  // past the limit the session is closed and its queue dropped.
+  int64_t SendQueueLimit = 0;
+  bool QueueOverflowed() const { return FQueueOverflowed; }
+  // Fires once, when the limit is passed, before the session is closed.
+  fw::TNotifyEvent OnQueueOverflow;
 
   std::vector<int32_t> TableIDs;  // one entry per successful subscribe request
   fw::TDateTime ConnectTime = 0;
@@ -131,6 +156,11 @@ public:
 
   fw::TNotifyEvent OnDestroy;
   TDisplayMessageEvent OnDisplay;
+
+private:
+  // False (and the session closed) when Len more bytes would pass the limit.
+  bool RoomFor(int64_t Len);
+  bool FQueueOverflowed = false;
 };
 
 // A gateway's command line as the session handler understands it.

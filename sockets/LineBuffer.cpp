@@ -13,8 +13,15 @@ struct TBusyGuard {
 };
 }  // namespace
 
+void TLineBuffer::Compact(int Extra) {
+  if (FOff == 0) return;
+  std::memmove(FBuf.data(), FBuf.data() + FOff, static_cast<size_t>(FHeld) + Extra + 1);
+  FOff = 0;
+}
+
 char* TLineBuffer::PrepareAppend(int Count) {
   if (Count < 0) Count = 0;
+  Compact();
   size_t need = static_cast<size_t>(FHeld) + static_cast<size_t>(Count) + 1;
   if (FBuf.size() < need) FBuf.resize(need);
   return FBuf.data() + FHeld;
@@ -23,14 +30,16 @@ char* TLineBuffer::PrepareAppend(int Count) {
 void TLineBuffer::RemoveFront(int N) {
   if (N <= 0) return;
   if (N > FHeld) N = FHeld;
-  std::memmove(FBuf.data(), FBuf.data() + N, static_cast<size_t>(FHeld - N));
+  FOff += N;
   FHeld -= N;
   FPending = std::max(0, FPending - N);
   FSkipTo = std::max(0, FSkipTo - N);
-  FBuf[FHeld] = 0;
+  if (FHeld == 0) FOff = 0;
+  Data()[FHeld] = 0;
 }
 
 void TLineBuffer::Clear() {
+  FOff = 0;
   FHeld = 0;
   FPending = 0;
   FSkipTo = 0;
@@ -51,7 +60,7 @@ int TLineBuffer::Take(char* Buf, int Size, bool LineMode) {
   }
   int n = std::min(std::max(Size, 0), avail);
   if (n > 0) {
-    std::memcpy(Buf, FBuf.data(), static_cast<size_t>(n));
+    std::memcpy(Buf, Data(), static_cast<size_t>(n));
     RemoveFront(n);
   }
   return n;
@@ -94,20 +103,21 @@ void TLineBuffer::Process(TLineHost& Host, int N, const std::string& LineEnd, in
   const int gen = FGen;
   const int L = static_cast<int>(LineEnd.size());
   if (N < 0) N = 0;
-  if (static_cast<size_t>(FHeld) + static_cast<size_t>(N) + 1 > FBuf.size()) return;
-  FBuf[FHeld + N] = 0;
+  if (static_cast<size_t>(FOff) + FHeld + static_cast<size_t>(N) + 1 > FBuf.size()) return;
+  Compact(N);  // normally done already by PrepareAppend
+  Data()[FHeld + N] = 0;
   if (N > 0) {
     if (Edit) {
       if (!ApplyLineEdit(Host, N, gen, Echo)) return;
     } else if (Echo) {
-      std::string copy(FBuf.data() + FHeld, static_cast<size_t>(N));
+      std::string copy(Data() + FHeld, static_cast<size_t>(N));
       Host.EchoBytes(copy.data(), N);
       if (FGen != gen) return;
     }
   }
   int old = FHeld;
   FHeld = old + N;
-  FBuf[FHeld] = 0;
+  Data()[FHeld] = 0;
   int start = Rescan ? FSkipTo : std::max({0, old - L, FSkipTo});
   while (L > 0) {
     if (!Host.LineModeOn()) {
@@ -116,7 +126,7 @@ void TLineBuffer::Process(TLineHost& Host, int N, const std::string& LineEnd, in
     }
     int found = -1;
     for (int i = start; i + L <= FHeld; i++) {
-      if (std::memcmp(FBuf.data() + i, LineEnd.data(), static_cast<size_t>(L)) == 0) {
+      if (std::memcmp(Data() + i, LineEnd.data(), static_cast<size_t>(L)) == 0) {
         found = i;
         break;
       }
@@ -131,7 +141,7 @@ void TLineBuffer::Process(TLineHost& Host, int N, const std::string& LineEnd, in
     }
     if (r == TOffer::Stalled) break;
     FPending = 0;
-    FBuf[FHeld] = 0;
+    Data()[FHeld] = 0;
     start = FSkipTo;
   }
   if (!Host.LineModeOn()) {
@@ -143,6 +153,7 @@ void TLineBuffer::Process(TLineHost& Host, int N, const std::string& LineEnd, in
     Host.LineLimitExceeded(FHeld, clear);
     if (FGen != gen) return;
     if (clear) {
+      FOff = 0;
       FHeld = 0;
       FPending = 0;
       FSkipTo = 0;
@@ -167,6 +178,7 @@ void TLineBuffer::DeliverRest(TLineHost& Host) {
     Clear();
   } else {
     // Closed from inside a delivery: the running delivery stops.
+    FOff = 0;
     FHeld = 0;
     FPending = 0;
     FSkipTo = 0;

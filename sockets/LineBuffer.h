@@ -56,8 +56,15 @@ private:
   TOffer OfferPending(TLineHost& Host, int Gen);
   bool ApplyLineEdit(TLineHost& Host, int& Len, int Gen, bool Echo);
   void RemoveFront(int N);
+  // Moves the held bytes (and Extra bytes behind them) back to the start of
+  // the storage.
+  void Compact(int Extra = 0);
+  // The held bytes start FOff bytes into the storage: taking a line moves the
+  // start instead of the rest, and the gap is closed once per read.
+  char* Data() { return FBuf.data() + FOff; }
 
   std::vector<char> FBuf;
+  int FOff = 0;
   int FHeld = 0;
   int FPending = 0;
   int FSkipTo = 0;  // a line the owner did not take is not searched again

@@ -792,7 +792,9 @@ void TCustomNetSocket::Listen() {
     ReportSocketError("socket");
     return;
   }
-  if (FType == plat::SOCK_DGRAM && FReuseAddr) {
+  // A stream listener always reuses the address: sessions of a previous run
+  // lingering in TIME-WAIT must not keep a restarted server from listening.
+  if (FType != plat::SOCK_DGRAM || FReuseAddr) {
     int32_t on = -1;
     if (WS(setsockopt)(FHSocket, plat::SOL_SOCKET, plat::SO_REUSEADDR,
                        reinterpret_cast<const char*>(&on), 4) == plat::SOCKET_ERROR) {
@@ -827,7 +829,9 @@ void TCustomNetSocket::Listen() {
     ChangeState(wsConnected);
     DoSessionConnected(0);
   } else {
-    if (WS(listen)(FHSocket, 5) != 0) {
+    // A short queue overflows in connection bursts; the peers then believe
+    // they are connected while no session exists here.
+    if (WS(listen)(FHSocket, plat::MAX_LISTEN_BACKLOG) != 0) {
       ReportSocketError("Listen");
       return;
     }
@@ -846,13 +850,22 @@ plat::SOCKET TCustomNetSocket::Accept() {
     ReportSocketError("not a listening socket");
     return plat::INVALID_SOCKET;
   }
-  plat::sockaddr_in peer;
-  int len = sizeof peer;
-  plat::SOCKET h = WS(accept)(FHSocket, reinterpret_cast<plat::sockaddr*>(&peer), &len);
+  int error = 0;
+  plat::SOCKET h = TryAccept(error);
   if (h == plat::INVALID_SOCKET) {
+    WS(WSASetLastError)(error);
     ReportSocketError("Accept");
     return plat::INVALID_SOCKET;
   }
+  return h;
+}
+
+plat::SOCKET TCustomNetSocket::TryAccept(int& Error) {
+  Error = 0;
+  plat::sockaddr_in peer;
+  int len = sizeof peer;
+  plat::SOCKET h = WS(accept)(FHSocket, reinterpret_cast<plat::sockaddr*>(&peer), &len);
+  if (h == plat::INVALID_SOCKET) Error = WS(WSAGetLastError)();
   return h;
 }
 

@@ -165,6 +165,8 @@ public:
   int32_t FlushTimeout() const { return FFlushTimeout; }
   void SetFlushTimeout(int32_t Value) { FFlushTimeout = Value; }
   plat::SOCKET HSocket() const { return FHSocket; }
+  // Bytes the send queue holds, counted in whole chunks.
+  int64_t QueuedSize() const { return static_cast<int64_t>(FBufList.size()) * FBufSize; }
   plat::HWND Handle() const { return FWindowHandle; }
   bool Terminated() const { return FTerminated; }
 
@@ -224,6 +226,9 @@ protected:
   void ReceiveLoop(uint16_t Error, TNetSocketOptions Options);
   bool Destroying_() const { return ComponentState().Contains(fw::csDestroying); }
   bool AllSent() const { return FAllSent; }
+  // accept on the listening handle without any report: the new handle, or
+  // INVALID_SOCKET with the library's error code in Error.
+  plat::SOCKET TryAccept(int& Error);
 
   // State of the socket.
   plat::HWND FWindowHandle = 0;

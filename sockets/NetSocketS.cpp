@@ -7,6 +7,14 @@ namespace vexa {
 
 namespace {
 std::atomic<int32_t> gNextClientId{1};
+
+// While the process has no descriptor left, accepting is retried on a timer
+// whose period doubles up to a second (and at once when a session goes).
+constexpr uintptr_t kAcceptRetryTimer = 1;
+constexpr plat::UINT kFirstAcceptRetryMs = 50;
+constexpr plat::UINT kLastAcceptRetryMs = 1000;
+
+bool OutOfDescriptors(int Error) { return Error == plat::WSAEMFILE || Error == plat::WSAENOBUFS; }
 }
 
 // ---------------------------------------------------------------------------
@@ -62,16 +70,17 @@ TCustomNetSocketServer::TCustomNetSocketServer(fw::TComponent* AOwner) : TNetSoc
 
 TCustomNetSocketServer::~TCustomNetSocketServer() {
   Destroying();
-  if (FClientList) {
-    for (int i = static_cast<int>(FClientList->size()) - 1; i >= 0; i--) {
+  plat::KillTimer(FWindowHandle, kAcceptRetryTimer);
+  // The list is taken out first, so the clients going one by one need not
+  // each search it to unlist themselves.
+  std::unique_ptr<std::vector<TNetSocketClient*>> clients = std::move(FClientList);
+  if (clients) {
+    for (auto i = clients->rbegin(); i != clients->rend(); ++i) {
       try {
-        if (i >= static_cast<int>(FClientList->size())) continue;
-        TNetSocketClient* c = (*FClientList)[i];
-        delete c;  // unlists itself
+        delete *i;
       } catch (...) {
       }
     }
-    FClientList.reset();
   }
 }
 
@@ -129,14 +138,53 @@ void TCustomNetSocketServer::DoClientDisconnect(TNetSocketClient* Client, uint16
 void TCustomNetSocketServer::DoSessionAvailable(uint16_t Error) {
   TNetSocket::DoSessionAvailable(Error);
   if (Error != 0) return;
+  // The connection is taken before a client is made: a failed accept leaves
+  // no client behind.
+  plat::SOCKET handle = plat::INVALID_SOCKET;
+  if (FState == wsListening) {
+    int acceptError = 0;
+    handle = TryAccept(acceptError);
+    if (handle == plat::INVALID_SOCKET) {
+      if (OutOfDescriptors(acceptError)) {
+        StarveAccepts(acceptError);
+      } else {
+        plat::WSASetLastError(acceptError);
+        ReportSocketError("Accept");
+      }
+      return;
+    }
+    if (FAcceptStarved) {
+      FAcceptStarved = false;
+      FAcceptRetryMs = 0;
+      plat::KillTimer(FWindowHandle, kAcceptRetryTimer);
+    }
+  } else {
+    handle = Accept();  // reports "not a listening socket"
+    if (handle == plat::INVALID_SOCKET) return;
+  }
   FClientNum++;
-  TNetSocketClient* client = ClientClass(this);
-  AddClient(client);
-  DoClientCreate(client);
-  client->SetName(Name() + "Client" + fw::IntToStr(FClientNum));
-  client->SetBanner(FBanner);
-  client->FServer = this;
-  client->Dup(Accept());
+  TNetSocketClient* client = nullptr;
+  try {
+    client = ClientClass(this);
+    AddClient(client);
+    DoClientCreate(client);
+    client->SetName(Name() + "Client" + fw::IntToStr(FClientNum));
+    client->SetBanner(FBanner);
+    client->FServer = this;
+    client->Dup(handle);
+  } catch (...) {
+    // A client that never got its session is freed at once, with the handle.
+    if (client && client->HSocket() == handle) handle = plat::INVALID_SOCKET;
+    if (client && IsListed(client)) delete client;
+    if (handle != plat::INVALID_SOCKET) plat::closesocket(handle);
+    throw;
+  }
+  if (client->HSocket() != handle) {
+    // Dup refused the handle and reported it through the client's OnError.
+    plat::closesocket(handle);
+    delete client;
+    return;
+  }
   DoClientConnect(client, Error);
   if (IsListed(client) && client->State() == wsConnected) {
     if (FMaxClients < 1) {
@@ -167,12 +215,45 @@ void TCustomNetSocketServer::ClientClosed(int32_t ClientId) {
     DoClientDisconnect(client, 0);
   } catch (...) {
     delete client;
+    ResumeAccepts();
     throw;
   }
   delete client;
+  ResumeAccepts();  // its descriptor is free again
+}
+
+void TCustomNetSocketServer::StarveAccepts(int Error) {
+  const bool first = !FAcceptStarved;
+  FAcceptStarved = true;
+  // The waiting connection stays queued and would be announced again at once:
+  // no more announcements until the retry.
+  Pause();
+  FAcceptRetryMs = first || FAcceptRetryMs == 0 ? kFirstAcceptRetryMs
+                                                : std::min(FAcceptRetryMs * 2, kLastAcceptRetryMs);
+  plat::SetTimer(FWindowHandle, kAcceptRetryTimer, FAcceptRetryMs);
+  if (first) {
+    // Told once per shortage, not once per attempt.
+    plat::WSASetLastError(Error);
+    ReportSocketError("Accept");
+  }
+}
+
+void TCustomNetSocketServer::ResumeAccepts() {
+  if (!FAcceptStarved || !FPaused) return;
+  plat::KillTimer(FWindowHandle, kAcceptRetryTimer);
+  if (FState == wsListening && FHSocket != plat::INVALID_SOCKET) Resume();
 }
 
 void TCustomNetSocketServer::WndProc(fw::TMessage& MsgRec) {
+  if (MsgRec.Msg == plat::WM_TIMER && static_cast<uintptr_t>(MsgRec.WParam) == kAcceptRetryTimer) {
+    try {
+      plat::KillTimer(FWindowHandle, kAcceptRetryTimer);
+      ResumeAccepts();
+    } catch (fw::Exception& E) {
+      HandleBgException(E);
+    }
+    return;
+  }
   if (MsgRec.Msg != SocketMsgClientClosed) {
     TNetSocket::WndProc(MsgRec);
     return;

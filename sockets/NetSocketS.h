@@ -91,12 +91,17 @@ private:
   void RemoveClient(TNetSocketClient* Client);
   bool IsListed(TNetSocketClient* Client) const;
   void ClientClosed(int32_t ClientId);
+  // Accepting failed for want of descriptors: stop asking, retry later.
+  void StarveAccepts(int Error);
+  void ResumeAccepts();
 
   std::unique_ptr<std::vector<TNetSocketClient*>> FClientList;
   int32_t FClientNum = 0;
   std::string FBanner = "Welcome to TcpSrv";
   std::string FBannerToBusy = "Sorry, too many clients";
   int32_t FMaxClients = 0;
+  bool FAcceptStarved = false;
+  plat::UINT FAcceptRetryMs = 0;
 };
 
 class TNetSocketServer : public TCustomNetSocketServer {

@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -576,6 +577,13 @@ DWORD GetCurrentThreadId() {
   static std::atomic<DWORD> next{0};
   thread_local DWORD id = ++next;
   return id;
+}
+
+void RaiseDescriptorLimit() {
+  rlimit r{};
+  if (::getrlimit(RLIMIT_NOFILE, &r) != 0 || r.rlim_cur >= r.rlim_max) return;
+  r.rlim_cur = r.rlim_max;
+  ::setrlimit(RLIMIT_NOFILE, &r);
 }
 
 }  // namespace plat

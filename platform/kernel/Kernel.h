@@ -85,4 +85,9 @@ void Sleep(DWORD ms);
 DWORD GetCurrentProcessId();
 DWORD GetCurrentThreadId();  // small per-process number, never 0
 
+// Lifts the process's soft limit of open descriptors to its hard limit, so a
+// program with many sessions is not held to the small default. Programs call
+// it once at start.
+void RaiseDescriptorLimit();
+
 }  // namespace plat

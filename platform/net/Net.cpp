@@ -754,6 +754,7 @@ int bind(SOCKET h, const sockaddr* name, int nameLen) {
 int listen(SOCKET h, int backlog) {
   auto p = Lookup(h);
   if (!p) return SOCKET_ERROR;
+  // The kernel caps the queue at its own limit (net.core.somaxconn).
   if (::listen(p->fd, backlog) != 0) return FailErrno();
   std::lock_guard<std::recursive_mutex> g(gSockLock);
   p->listening = true;

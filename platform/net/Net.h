@@ -83,6 +83,9 @@ constexpr long FIONBIO = static_cast<long>(0x8004667EUL);
 constexpr int MSG_OOB = 0x1;
 constexpr int MSG_PEEK = 0x2;
 
+// Backlog of listen: the longest queue the system allows.
+constexpr int MAX_LISTEN_BACKLOG = 0x7FFFFFFF;
+
 constexpr int SD_RECEIVE = 0;
 constexpr int SD_SEND = 1;
 constexpr int SD_BOTH = 2;

@@ -41,7 +41,7 @@ void CheckItem(vexa::TTransTableItem& t) {
   Check(t.RecordCount() >= 0 && t.RecordCount() <= t.Capacity());
   vexa::TVexaIntList* open = t.OpenTransactions();
   for (int32_t i = 0; i < open->GetCount(); ++i) {
-    const auto start = static_cast<int64_t>(reinterpret_cast<intptr_t>(open->GetObject(i)));
+    const int32_t start = t.TransactionStart(i);
     Check(start >= 0 && start <= t.RecordCount());
   }
 }
