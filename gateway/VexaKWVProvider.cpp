@@ -4,6 +4,7 @@
 #include "framework/ExtCtrls.h"
 #include "framework/SysUtils.h"
 #include "gateway/KWVReg.h"
+#include "platform/net/Net.h"
 #include "sockets/NetSocket.h"
 
 namespace vexa {
@@ -236,23 +237,40 @@ void TVexaNotifyProvider::PollTimerTick(fw::TObject*) {
     FPollTimer->SetInterval(static_cast<uint32_t>(FPollInterval) * 1000u);
   }
   Trace(ClockText() + " Checking for Notify Server");
-  FSocket->SetAddr(FNotifyServerAddress);
-  FSocket->SetPort(std::to_string(FNotifyServerPort));
-  FSocket->Connect();
-}
-
-void TVexaNotifyProvider::SocketSessionConnected(fw::TObject*, uint16_t Error) {
-  if (Error == 0) {
-    FReader.Reset();
-    SetSessionUp(true);
-    FreePollTimer();
-    FPollStart = 0;
-    try {
-      DoNotifyServerConnect();
-    } catch (...) {
-    }
+  // A name that does not resolve ends this attempt like a refused connect:
+  // polling goes on, and the trace says why.
+  std::string dotted;
+  if (!ResolveServerAddress(dotted)) {
+    ConnectAttemptFailed();
     return;
   }
+  FSocket->SetAddr(dotted);
+  FSocket->SetPort(std::to_string(FNotifyServerPort));
+  FSocket->Connect();
+  // Refused before any connection was started (reported through OnError):
+  // the socket is made ready for the next attempt.
+  if (FSocket->State() != wsConnecting && FSocket->State() != wsConnected && !FSessionUp) {
+    if (FSocket->State() != wsClosed) FSocket->Close();
+    ConnectAttemptFailed();
+  }
+}
+
+bool TVexaNotifyProvider::ResolveServerAddress(std::string& Dotted) {
+  try {
+    const uint32_t addr = NetSocketResolveHost(FNotifyServerAddress);
+    const uint8_t* b = reinterpret_cast<const uint8_t*>(&addr);
+    Dotted = std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
+             std::to_string(b[3]);
+    return true;
+  } catch (const fw::Exception& E) {
+    std::string reason = plat::LastResolverErrorText();
+    if (reason.empty()) reason = E.Message();
+    Trace("Cannot resolve Notify Server address \"" + FNotifyServerAddress + "\": " + reason);
+    return false;
+  }
+}
+
+void TVexaNotifyProvider::ConnectAttemptFailed() {
   double elapsed = CurrentTime() - FPollStart;
   if (FPollInterval > 0 && (PollDuration == 0 || PollDuration / 1440.0 > elapsed)) {
     StartPollTimer(static_cast<uint32_t>(FPollInterval) * 1000u);
@@ -264,7 +282,46 @@ void TVexaNotifyProvider::SocketSessionConnected(fw::TObject*, uint16_t Error) {
   }
 }
 
+void TVexaNotifyProvider::StopGreetingTimer() {
+  if (FGreetingTimer) FGreetingTimer->SetEnabled(false);
+}
+
+void TVexaNotifyProvider::GreetingTimerTick(fw::TObject*) {
+  StopGreetingTimer();
+  if (!FSessionUp || FGreetingReceived) return;
+  Trace("Notify Server at " + FNotifyServerAddress + ":" + std::to_string(FNotifyServerPort) +
+        " sent no greeting within " + std::to_string(GreetingTimeout) + " ms");
+  // Closed like a lost session: the next attempt follows 750 ms later.
+  FSocket->Close();
+}
+
+void TVexaNotifyProvider::SocketSessionConnected(fw::TObject*, uint16_t Error) {
+  if (Error == 0) {
+    FReader.Reset();
+    FGreetingRefused = false;
+    SetSessionUp(true);
+    if (GreetingTimeout > 0) {
+      if (!FGreetingTimer) {
+        FGreetingTimer = new fw::TTimer(this);
+        FGreetingTimer->SetEnabled(false);
+        FGreetingTimer->SetOnTimer([this](fw::TObject* s) { GreetingTimerTick(s); });
+      }
+      FGreetingTimer->SetInterval(GreetingTimeout);
+      FGreetingTimer->SetEnabled(true);
+    }
+    FreePollTimer();
+    FPollStart = 0;
+    try {
+      DoNotifyServerConnect();
+    } catch (...) {
+    }
+    return;
+  }
+  ConnectAttemptFailed();
+}
+
 void TVexaNotifyProvider::SocketSessionClosed(fw::TObject*, uint16_t) {
+  StopGreetingTimer();
   if (!FSessionUp) return;
   Trace("Connection Closed");
   SetSessionUp(false);
@@ -280,6 +337,13 @@ void TVexaNotifyProvider::SocketSessionClosed(fw::TObject*, uint16_t) {
 
 void TVexaNotifyProvider::SocketDataAvailable(fw::TObject*, uint16_t) {
   const std::string address = FNotifyServerAddress + ":" + std::to_string(FNotifyServerPort);
+  if (FGreetingRefused) {
+    // The session closes after this event; what else came is dropped unread
+    // as a greeting, so the trace says it once.
+    uint8_t drop[8192];
+    FSocket->Receive(drop, sizeof drop);
+    return;
+  }
   if (!FGreetingReceived) {
     const std::string lineEnd = FSocket->LineEnd;
     std::vector<char> buf(NotifyServerGreetingLength + lineEnd.size() + 1, 0);
@@ -292,6 +356,7 @@ void TVexaNotifyProvider::SocketDataAvailable(fw::TObject*, uint16_t) {
         Trace(busy ? "Notify Server at " + address + " is Busy"
                    : "Connected to Notify Server at " + address);
         FGreetingReceived = true;
+        StopGreetingTimer();
         // Line-end bytes that did not come with the greeting must not be
         // taken for the start of a record.
         size_t got = static_cast<size_t>(n) - NotifyServerGreetingLength;
@@ -303,6 +368,8 @@ void TVexaNotifyProvider::SocketDataAvailable(fw::TObject*, uint16_t) {
       }
       case TGreetingKind::gkUnknown:
         Trace("Server at " + address + " was not recognized");
+        FGreetingRefused = true;
+        StopGreetingTimer();
         FSocket->CloseDelayed();
         break;
     }

@@ -63,6 +63,11 @@ public:
   // The clients of a table, in subscription order (empty when it has none).
   std::vector<plat::HWND> TableClientList(int TableID) const;
   TNetSocket* Socket() const { return FSocket.get(); }
+
+  // Milliseconds a new session may take to greet; a server whose connection
+  // was queued but never served would otherwise leave the gateway waiting
+  // for ever. 0: no limit.
+  uint32_t GreetingTimeout = 30000;
   TVexaIPCServer* IPCServer() const { return FIPCServer; }
 
 protected:
@@ -105,6 +110,13 @@ private:
   // Takes address and port from the channel's registry key; false when it is missing.
   bool LoadStoredSettings();
   void SendCommand(const std::string& Line);
+  // A connect attempt that failed: the next one follows the poll rules.
+  void ConnectAttemptFailed();
+  // The server address as a dotted address; false (and traced with the
+  // resolver's reason) when it cannot be resolved.
+  bool ResolveServerAddress(std::string& Dotted);
+  void GreetingTimerTick(fw::TObject* Sender);
+  void StopGreetingTimer();
 
   bool FActive = false;
   std::string FNotifyServerAddress;
@@ -114,6 +126,9 @@ private:
   bool FStoreGatewayLocation = true;
 
   bool FGreetingReceived = false;
+  // The greeting was not recognised: the rest of the session is not read as one.
+  bool FGreetingRefused = false;
+  fw::TTimer* FGreetingTimer = nullptr;
   bool FSessionUp = false;
   double FPollStart = 0;
   uint32_t FNotificationMsg = 0;

@@ -412,6 +412,8 @@ int LookupErrorFromGai(int rc) {
   }
 }
 
+thread_local std::string tResolverText;
+
 int ResolveName(const std::string& name, HostData* out) {
   addrinfo hints{};
   hints.ai_family = sys::kAfInet;
@@ -419,7 +421,11 @@ int ResolveName(const std::string& name, HostData* out) {
   hints.ai_flags = AI_CANONNAME;
   addrinfo* res = nullptr;
   int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &res);
-  if (rc != 0) return LookupErrorFromGai(rc);
+  tResolverText.clear();
+  if (rc != 0) {
+    tResolverText = rc == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(rc);
+    return LookupErrorFromGai(rc);
+  }
   out->name = (res && res->ai_canonname) ? res->ai_canonname : name;
   for (addrinfo* a = res; a; a = a->ai_next) {
     if (a->ai_family != sys::kAfInet) continue;
@@ -427,7 +433,10 @@ int ResolveName(const std::string& name, HostData* out) {
     if (std::find(out->addrs.begin(), out->addrs.end(), v) == out->addrs.end()) out->addrs.push_back(v);
   }
   ::freeaddrinfo(res);
-  if (out->addrs.empty()) return WSANO_DATA;
+  if (out->addrs.empty()) {
+    tResolverText = "no IPv4 address";
+    return WSANO_DATA;
+  }
   if (out->name != name) out->aliases.push_back(name);
   return 0;
 }
@@ -1213,6 +1222,8 @@ hostent* gethostbyname(const char* name) {
   thread_local std::vector<char> block;
   return HostResult(ResolveName(name, &d), d, block);
 }
+
+std::string LastResolverErrorText() { return tResolverText; }
 
 hostent* gethostbyaddr(const char* addr, int len, int type) {
   if (!Started()) return nullptr;

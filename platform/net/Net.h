@@ -272,6 +272,9 @@ char* inet_ntoa(in_addr in);
 // Blocking lookups; the results stay valid until the thread's next lookup of
 // the same kind. nullptr on failure with WSAGetLastError set (11001 to 11004).
 hostent* gethostbyname(const char* name);
+// The resolver's own words for why the calling thread's last failed lookup
+// failed (empty when the last lookup succeeded or none was made).
+std::string LastResolverErrorText();
 hostent* gethostbyaddr(const char* addr, int len, int type);
 servent* getservbyname(const char* name, const char* proto);
 protoent* getprotobyname(const char* name);

@@ -1,0 +1,275 @@
+// labels: integration
+// timeout: 120
+// beaconhub under pressure: descriptors used up, a subscriber that never reads,
+// a burst of connects, a restart over sessions in TIME-WAIT, and the exact
+// reading of the table numbers of S and U lines.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+#include "tests/server/ServerHarness.h"
+
+namespace vexa::test {
+namespace {
+
+using namespace std::string_literals;
+
+int CountLines(const ChildProcess& p, const std::string& needle) {
+  int n = 0;
+  for (const std::string& line : p.Lines()) n += line.find(needle) != std::string::npos;
+  return n;
+}
+
+// Resident memory of a process in KB.
+int64_t RssKB(pid_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(f, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stoll(line.substr(6));
+  }
+  return -1;
+}
+
+// A connected client whose receive window is kept small, so what the server
+// sends it piles up in the server rather than in the kernel.
+int SmallWindowClient(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int small = 4096;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+std::string ReadExactly(int fd, size_t n) {
+  std::string out;
+  char buf[256];
+  while (out.size() < n) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 20000) <= 0) break;
+    ssize_t got = recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
+    if (got <= 0) break;
+    out.append(buf, static_cast<size_t>(got));
+  }
+  return out;
+}
+
+TEST(ServerLimits, DescriptorsUsedUpAreLoggedOnceAndServingResumesByItself) {
+  TestSession session;
+  const int port = FreeTcpPort();
+  Beaconhub hub(session, IniFor(port), /*start=*/false);
+  // Soft limit 32, hard limit 64: the program lifts its own soft limit.
+  ChildProcess p("/usr/bin/prlimit", {"--nofile=32:64", "--", hub.Dir() + "/beaconhub"});
+  ASSERT_TRUE(p.WaitForLine("Listening for clients on adapter ", kWait));
+
+  std::vector<std::unique_ptr<TcpClient>> flood;
+  for (int i = 0; i < 80; ++i) {
+    flood.push_back(std::make_unique<TcpClient>(port));
+    ASSERT_TRUE(flood.back()->Ok()) << i;
+  }
+  ASSERT_TRUE(p.WaitForLine("Error 10024 in function Accept", kWait));
+  // Every session accepted before the shortage was greeted before it was logged.
+  std::vector<TcpClient*> greeted, waiting;
+  for (auto& c : flood) {
+    c->Gather();
+    (c->Pending().rfind("VEXA Notify Server\r\n", 0) == 0 ? greeted : waiting).push_back(c.get());
+  }
+  EXPECT_GT(greeted.size(), 32u) << "the soft limit was not lifted";
+  ASSERT_FALSE(waiting.empty());
+  for (TcpClient* c : greeted) ASSERT_EQ(c->ReadLine(), "VEXA Notify Server");
+
+  // The shortage goes on: no line per attempt, and no session object per attempt.
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(CountLines(p, "in function Accept"), 1);
+  TcpClient* keeper = greeted.front();
+  ASSERT_TRUE(keeper->Send("who\r\n"));
+  EXPECT_EQ(keeper->ReadLine(), "There are " + std::to_string(greeted.size()) + " connected users:");
+  for (size_t i = 0; i < greeted.size(); ++i) ASSERT_TRUE(keeper->ReadLine()) << i;
+
+  // Descriptors come free: the waiting connections are served without help.
+  for (TcpClient* c : greeted) {
+    if (c != keeper) c->Close();
+  }
+  while (waiting.size() + 4 > greeted.size()) {
+    waiting.back()->Close();
+    waiting.pop_back();
+  }
+  for (TcpClient* c : waiting) EXPECT_EQ(c->ReadLine(), "VEXA Notify Server");
+  // Only live sessions are left once the closed ones have been handled.
+  const std::string expected = "There are " + std::to_string(waiting.size() + 1) + " connected users:";
+  std::string answer;
+  const auto end = std::chrono::steady_clock::now() + kWait;
+  while (answer != expected && std::chrono::steady_clock::now() < end) {
+    ASSERT_TRUE(keeper->Send("who\r\n"));
+    answer = keeper->ReadLine().value_or("<none>");
+    const int count = std::stoi(answer.substr(10));
+    for (int i = 0; i < count; ++i) ASSERT_TRUE(keeper->ReadLine());
+  }
+  EXPECT_EQ(answer, expected);
+  EXPECT_EQ(CountLines(p, "in function Accept"), 1);
+
+  // A second shortage is a second episode; SIGTERM still ends the program.
+  std::vector<std::unique_ptr<TcpClient>> second;
+  for (int i = 0; i < 60; ++i) second.push_back(std::make_unique<TcpClient>(port));
+  ASSERT_TRUE(p.WaitForLine("Error 10024 in function Accept", kWait));
+  p.Signal(SIGTERM);
+  EXPECT_EQ(p.Wait(std::chrono::duration_cast<std::chrono::milliseconds>(kWait)), 0);
+  EXPECT_EQ(CountLines(p, "in function Accept"), 2);
+}
+
+TEST(ServerLimits, SubscriberThatNeverReadsIsClosedPastItsQueueLimitAndMemoryComesBack) {
+  TestSession session;
+  const int port = FreeTcpPort();
+  Beaconhub hub(session, IniFor(port, 20, "MaxSendQueueKB=2048\n"));
+  ASSERT_TRUE(hub.WaitListening());
+  DbSide db;
+  ASSERT_TRUE(db.Connect());
+
+  // A gateway that reads everything keeps its session.
+  TcpClient live(port);
+  ASSERT_EQ(live.ReadLine(), "VEXA Notify Server");
+  ASSERT_TRUE(live.Send("S 5\r\n"));
+  ASSERT_EQ(live.Read(8), Record(0, 5, 'S'));
+  std::atomic<bool> stop{false};
+  std::atomic<int64_t> liveBytes{0};
+  std::thread reader([&] {
+    char buf[65536];
+    while (!stop) {
+      pollfd pf{live.Fd(), POLLIN, 0};
+      if (poll(&pf, 1, 50) <= 0) continue;
+      ssize_t n = recv(live.Fd(), buf, sizeof buf, 0);
+      if (n <= 0) break;
+      liveBytes += n;
+    }
+  });
+
+  const int stuck = SmallWindowClient(port);
+  ASSERT_GE(stuck, 0);
+  ASSERT_EQ(ReadExactly(stuck, 20), "VEXA Notify Server\r\n");
+  ASSERT_EQ(send(stuck, "S 5\r\n", 5, MSG_NOSIGNAL), 5);
+  ASSERT_EQ(ReadExactly(stuck, 8), Record(0, 5, 'S'));
+  const int64_t before = RssKB(hub.Process().Pid());
+
+  // 1500 overlapping transactions over the same 1000 records: each end
+  // queues 8000 bytes for each subscriber, 12 MB in all.
+  std::vector<int64_t> ids;
+  for (int i = 0; i < 1500; ++i) ids.push_back(db.Begin(5));
+  for (int i = 0; i < 1000; ++i) db.Note(5, 'I', i);
+  // A live gateway keeps up between flushes: the ends come in steps it can follow.
+  for (size_t i = 0; i < ids.size(); ++i) {
+    db.End(5, ids[i]);
+    if (i % 100 != 99) continue;
+    const int64_t sent = static_cast<int64_t>(i + 1) * 8000;
+    const auto end = std::chrono::steady_clock::now() + kWait;
+    while (liveBytes < sent && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+  }
+
+  ASSERT_TRUE(hub.WaitFor(" closed: more than 2048 KB waiting to be sent"));
+  // The reading gateway got every record; the stuck one is cut off.
+  const int64_t all = 1500LL * 1000 * 8;
+  const auto end = std::chrono::steady_clock::now() + kWait;
+  while (liveBytes < all && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(liveBytes.load(), all);
+  stop = true;
+  reader.join();
+  std::string rest;
+  char buf[65536];
+  for (;;) {
+    pollfd pf{stuck, POLLIN, 0};
+    if (poll(&pf, 1, 20000) <= 0) break;
+    ssize_t n = recv(stuck, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    rest.append(buf, static_cast<size_t>(n));
+  }
+  close(stuck);
+  EXPECT_LT(rest.size(), static_cast<size_t>(all)) << "the stuck session was not cut off";
+  EXPECT_EQ(CountLines(hub.Process(), "waiting to be sent"), 1);
+  // What was queued for it is given back (within a few MB of the start).
+  EXPECT_LT(RssKB(hub.Process().Pid()), before + 4096);
+  // The live gateway's session is still served.
+  ASSERT_TRUE(live.Send("U 5\r\n"));
+  EXPECT_EQ(live.Read(8), Record(0, 5, 'U'));
+}
+
+TEST(ServerLimits, BurstOfTwoHundredConnectsIsAllGreeted) {
+  TestSession session;
+  const int port = FreeTcpPort();
+  Beaconhub hub(session, IniFor(port));
+  ASSERT_TRUE(hub.WaitListening());
+  std::vector<std::unique_ptr<TcpClient>> burst;
+  for (int i = 0; i < 200; ++i) {
+    burst.push_back(std::make_unique<TcpClient>(port));
+    ASSERT_TRUE(burst.back()->Ok()) << i;
+  }
+  for (size_t i = 0; i < burst.size(); ++i) EXPECT_EQ(burst[i]->ReadLine(), "VEXA Notify Server") << i;
+  ASSERT_TRUE(burst.front()->Send("who\r\n"));
+  EXPECT_EQ(burst.front()->ReadLine(), "There are 200 connected users:");
+}
+
+TEST(ServerLimits, RestartOverSessionsInTimeWaitListensAtOnce) {
+  TestSession session;
+  const int port = FreeTcpPort();
+  {
+    Beaconhub hub(session, IniFor(port));
+    ASSERT_TRUE(hub.WaitListening());
+    // Sessions the server ends itself leave their side in TIME-WAIT.
+    std::vector<std::unique_ptr<TcpClient>> clients;
+    for (int i = 0; i < 3; ++i) {
+      clients.push_back(std::make_unique<TcpClient>(port));
+      ASSERT_EQ(clients.back()->ReadLine(), "VEXA Notify Server");
+      ASSERT_TRUE(clients.back()->Send("exit\r\n"));
+    }
+    for (auto& c : clients) EXPECT_TRUE(c->ReadToClose());
+    clients.push_back(std::make_unique<TcpClient>(port));
+    ASSERT_EQ(clients.back()->ReadLine(), "VEXA Notify Server");
+    EXPECT_EQ(hub.Stop(), 0);
+  }
+  Beaconhub again(session, IniFor(port));
+  ASSERT_TRUE(again.WaitListening());
+  TcpClient c(port);
+  EXPECT_EQ(c.ReadLine(), "VEXA Notify Server");
+  EXPECT_EQ(CountLines(again.Process(), "10048"), 0);
+}
+
+TEST(ServerLimits, TableNumbersOfSAndUAreReadExactly) {
+  TestSession session;
+  const int port = FreeTcpPort();
+  Beaconhub hub(session, IniFor(port));
+  ASSERT_TRUE(hub.WaitListening());
+  TcpClient c(port);
+  ASSERT_EQ(c.ReadLine(), "VEXA Notify Server");
+  struct Case {
+    std::string line;
+    uint8_t table;
+    char code;
+  };
+  // Blanks, then decimal digits up to the end of the line; anything else is 0.
+  const Case cases[] = {{"S 7", 7, 'S'},       {"s   9", 9, 'S'},   {"S7", 7, 'S'},
+                        {"S 7 ", 0, 'S'},      {"S\t7", 0, 'S'},    {"S +7", 0, 'S'},
+                        {"S $7", 0, 'S'},      {"S 0x7", 0, 'S'},   {"S\0 7"s, 0, 'S'},
+                        {"S 007", 7, 'S'},     {"U 7 ", 0, 'U'},    {"U 7", 7, 'U'},    {"S 7", 7, 'S'},
+                        {"S 7x", 0, 'S'},      {"S 255", 255, 'S'}, {"S 4294967303", 0, 'S'}};
+  for (const Case& k : cases) {
+    ASSERT_TRUE(c.Send(k.line + "\r\n"));
+    EXPECT_EQ(Hex(c.Read(8).value_or("")), Hex(Record(0, k.table, k.code))) << Hex(k.line);
+  }
+  // Only the exact numbers subscribed: a record for table 7 reaches this session once.
+  DbSide db;
+  ASSERT_TRUE(db.Connect());
+  const int64_t id = db.Begin(7);
+  db.Note(7, 'I', 42);
+  db.End(7, id);
+  EXPECT_EQ(Hex(c.Read(8).value_or("")), Hex(Record(42, 7, 'I')));
+}
+
+}  // namespace
+}  // namespace vexa::test
