@@ -46,28 +46,27 @@ int32_t Increment(int32_t v) {
   return static_cast<int32_t>(static_cast<uint32_t>(v) + 1u);
 }
 
-TVexaIntObject PositionObject(int64_t Position) {
-  return reinterpret_cast<TVexaIntObject>(static_cast<intptr_t>(Position));
-}
-
 }  // namespace
 
-TTransTableItem::TTransTableItem() : fw::TComponent(nullptr), FOpenTransactions(new TVexaIntList) {
-  FOpenTransactions->SetSorted(true);
-}
+TTransTableItem::TTransTableItem() : fw::TComponent(nullptr) {}
 
 TTransTableItem::~TTransTableItem() {
   FSubscribers.clear();
   // The row outlives the item while the form closes; it must not point here.
   if (FListItem && FListItem->Data() == this) FListItem->SetData(nullptr);
   FRecords.clear();
-  FOpenTransactions->Clear();
+  FOpenTransactions.clear();
+  FStarts.clear();
 }
 
-int32_t TTransTableItem::StartOf(int32_t Index) const {
-  const int64_t position =
-      static_cast<int64_t>(reinterpret_cast<intptr_t>(FOpenTransactions->GetObject(Index)));
-  return static_cast<int32_t>(std::clamp<int64_t>(position - FBase, 0, FRecordCount));
+int32_t TTransTableItem::BufferPosition(int64_t StreamPosition) const {
+  return static_cast<int32_t>(std::clamp<int64_t>(StreamPosition - FBase, 0, FRecordCount));
+}
+
+std::vector<int32_t> TTransTableItem::TransactionStarts() const {
+  std::vector<int32_t> starts;
+  for (const auto& [id, position] : FOpenTransactions) starts.push_back(BufferPosition(position));
+  return starts;
 }
 
 void TTransTableItem::Grow() {
@@ -112,9 +111,8 @@ void TTransTableItem::AddNotification(int32_t WParam, int32_t LParam) {
 int32_t TTransTableItem::BeginTransaction() {
   const int32_t id = FNextTransID;
   const int64_t position = FBase + FRecordCount;
-  const int32_t before = FOpenTransactions->GetCount();
-  FOpenTransactions->AddObject(id, PositionObject(position));
-  if (FOpenTransactions->GetCount() > before) FStarts.insert(position);
+  // An id still open from before the ids wrapped keeps its start.
+  if (FOpenTransactions.emplace(id, position).second) FStarts.insert(position);
   FNextTransID = id == std::numeric_limits<int32_t>::max() ? 1 : id + 1;
   FTotalTrans = Increment(FTotalTrans);
   FDirty = true;
@@ -122,9 +120,9 @@ int32_t TTransTableItem::BeginTransaction() {
 }
 
 void TTransTableItem::EndTransaction(int32_t Id) {
-  const int32_t index = FOpenTransactions->IndexOf(Id);
-  if (index < 0) return;
-  const int32_t start = StartOf(index);
+  auto it = FOpenTransactions.find(Id);
+  if (it == FOpenTransactions.end()) return;
+  const int32_t start = BufferPosition(it->second);
   const int32_t count = FRecordCount - start;
   if (count > 0) {
     const void* data = FRecords.data() + FFront + start;
@@ -135,22 +133,18 @@ void TTransTableItem::EndTransaction(int32_t Id) {
 }
 
 void TTransTableItem::RemoveTransaction(int32_t Id) {
-  TVexaIntList* open = FOpenTransactions.get();
-  const int32_t index = open->IndexOf(Id);
-  if (index < 0) return;
-  const int64_t position = static_cast<int64_t>(reinterpret_cast<intptr_t>(open->GetObject(index)));
-  auto own = FStarts.find(position);
+  auto it = FOpenTransactions.find(Id);
+  if (it == FOpenTransactions.end()) return;
+  const bool lowest = it == FOpenTransactions.begin();
+  auto own = FStarts.find(it->second);
   if (own != FStarts.end()) FStarts.erase(own);
-  if (index == 0) {
+  FOpenTransactions.erase(it);
+  if (lowest) {
     // Records in front of every other open transaction's start belong to none
     // of them. Normally that is the start of the next id; after the ids wrap
     // round the lowest start can stand further back, so take the smallest.
-    const int32_t drop = FStarts.empty()
-                             ? FRecordCount
-                             : static_cast<int32_t>(std::clamp<int64_t>(*FStarts.begin() - FBase, 0, FRecordCount));
-    DropFront(drop);
+    DropFront(FStarts.empty() ? FRecordCount : BufferPosition(*FStarts.begin()));
   }
-  open->Delete(index);
   FDirty = true;
 }
 

@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -91,11 +92,10 @@ public:
   int32_t MsgCount() const { return FMsgCount; }
   int32_t TotalTrans() const { return FTotalTrans; }
   bool Dirty() const { return FDirty; }
-  // Value = transaction id; Object = where it began in the whole record stream
-  // (TransactionStart gives the buffer position).
-  TVexaIntList* OpenTransactions() const { return FOpenTransactions.get(); }
-  int32_t TransactionStart(int32_t Index) const { return StartOf(Index); }
-  int32_t OpenTransactionCount() const { return FOpenTransactions->GetCount(); }
+  // Buffer positions (0..RecordCount) where the open transactions began, in
+  // the order of their ids.
+  std::vector<int32_t> TransactionStarts() const;
+  int32_t OpenTransactionCount() const { return static_cast<int32_t>(FOpenTransactions.size()); }
   const std::vector<TTcpSrvClient*>& Subscribers() const { return FSubscribers; }
 
   fw::TListItem* ListItem() const { return FListItem; }
@@ -105,18 +105,20 @@ public:
 
 private:
   void Grow();
-  // Buffer position (0..RecordCount) where the open transaction at Index began.
-  int32_t StartOf(int32_t Index) const;
+  // Buffer position (0..RecordCount) of a position in the record stream.
+  int32_t BufferPosition(int64_t StreamPosition) const;
 
-  std::unique_ptr<TVexaIntList> FOpenTransactions;
+  // Open transactions by id: where each began in the whole stream of records
+  // (FBase is that of the buffer's first record), so dropping the front
+  // changes no entry. Ordered by id, the first is the lowest open id; a map
+  // keeps ending the oldest of many as cheap as ending any other.
+  std::map<int32_t, int64_t> FOpenTransactions;
   std::vector<TNotificationRecord> FRecords;  // size() is the capacity
   // Records dropped from the front leave a gap that is closed only when the
   // space is needed, so ending the oldest transaction moves no records.
   int32_t FFront = 0;
   int32_t FRecordCount = 0;
-  // Open transactions keep their start as a position in the whole stream of
-  // records (FBase is that of the buffer's first record): dropping the front
-  // changes no entry. FStarts holds the same positions in order.
+  // FStarts holds the start positions of the open transactions in order.
   int64_t FBase = 0;
   std::multiset<int64_t> FStarts;
   int32_t FNextTransID = 1000;

@@ -39,11 +39,9 @@ void CheckCommand(const vexa::TServerCommand& c) {
 
 void CheckItem(vexa::TTransTableItem& t) {
   Check(t.RecordCount() >= 0 && t.RecordCount() <= t.Capacity());
-  vexa::TVexaIntList* open = t.OpenTransactions();
-  for (int32_t i = 0; i < open->GetCount(); ++i) {
-    const int32_t start = t.TransactionStart(i);
-    Check(start >= 0 && start <= t.RecordCount());
-  }
+  const std::vector<int32_t> starts = t.TransactionStarts();
+  Check(static_cast<int32_t>(starts.size()) == t.OpenTransactionCount());
+  for (int32_t start : starts) Check(start >= 0 && start <= t.RecordCount());
 }
 
 }  // namespace
