@@ -67,12 +67,12 @@ TEST(ServerLimits, DescriptorsUsedUpAreLoggedOnceAndServingResumesByItself) {
   TestSession session;
   const int port = FreeTcpPort();
   Beaconhub hub(session, IniFor(port), /*start=*/false);
-  // Soft limit 32, hard limit 64: the program lifts its own soft limit.
-  ChildProcess p("/usr/bin/prlimit", {"--nofile=32:64", "--", hub.Dir() + "/beaconhub"});
+  // Soft limit 32, hard limit 96: the program lifts its own soft limit.
+  ChildProcess p("/usr/bin/prlimit", {"--nofile=32:96", "--", hub.Dir() + "/beaconhub"});
   ASSERT_TRUE(p.WaitForLine("Listening for clients on adapter ", kWait));
 
   std::vector<std::unique_ptr<TcpClient>> flood;
-  for (int i = 0; i < 80; ++i) {
+  for (int i = 0; i < 120; ++i) {
     flood.push_back(std::make_unique<TcpClient>(port));
     ASSERT_TRUE(flood.back()->Ok()) << i;
   }
