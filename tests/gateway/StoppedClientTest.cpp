@@ -41,17 +41,6 @@ std::string Records(int from, int count) {
   return s;
 }
 
-bool WaitStopped(pid_t pid) {
-  for (int i = 0; i < 1000; ++i) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto close = stat.rfind(')');
-    if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T') return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return false;
-}
-
 // Reads the listener's lines until the notification with value last came;
 // every notification line read is checked to carry the next value.
 bool ReadUpTo(ChildProcess& listener, int last, int* next, Clock::time_point deadline) {
@@ -97,7 +86,7 @@ TEST(StoppedClient, LiveClientGetsEveryRecordAndTheStoppedOneLosesItsTables) {
   ASSERT_TRUE(live.WaitForLine("Subscribed to table 5 (1)", 10000ms));
   ASSERT_TRUE(gateway.WaitForLine("Subscription to table 12 confirmed", 10000ms));
   stopped.Signal(SIGSTOP);
-  ASSERT_TRUE(WaitStopped(stopped.Pid()));
+  ASSERT_TRUE(test::WaitStopped(stopped.Pid()));
 
   // The first burst reaches the live client at once: posts to the stopped one
   // neither wait nor fail yet.

@@ -58,26 +58,6 @@ struct ControlsGui : ::testing::Test {
   }
 };
 
-// Finds a viewable top-level X window by its title (another connection's view).
-unsigned long FindByTitle(Display* d, const char* title) {
-  Window root, parent, *kids = nullptr;
-  unsigned n = 0;
-  unsigned long found = 0;
-  if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &kids, &n)) return 0;
-  for (unsigned i = 0; i < n && !found; ++i) {
-    char* name = nullptr;
-    XWindowAttributes a;
-    if (XFetchName(d, kids[i], &name) && name) {
-      if (std::strcmp(name, title) == 0 && XGetWindowAttributes(d, kids[i], &a) &&
-          a.map_state == IsViewable)
-        found = kids[i];
-      XFree(name);
-    }
-  }
-  if (kids) XFree(kids);
-  return found;
-}
-
 TEST_F(ControlsGui, EnterPressesTheDefaultButtonAndEscapeTheCancelButton) {
   auto* edit = Add<TEdit>(10, 10, 150, 24);
   auto* ok = Add<TButton>(10, 50, 75, 25);
@@ -166,7 +146,7 @@ TEST_F(ControlsGui, AMessageBoxIsAWindowOfItsOwnAnsweredByKeysAndClicks) {
     for (int round = 0; round < 2; ++round) {
       unsigned long w = 0;
       for (int i = 0; i < 500 && !w; ++i) {
-        w = FindByTitle(in.Dpy(), round == 0 ? "Question" : "Again");
+        w = vexa::test::FindByTitle(in.Dpy(), round == 0 ? "Question" : "Again");
         if (!w) std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
       if (!w) return;
@@ -275,7 +255,7 @@ TEST_F(ControlsGui, AMessageDialogIsAWindowAndEscapeCancelsIt) {
     vexa::test::XInput in;
     unsigned long w = 0;
     for (int i = 0; i < 500 && !w; ++i) {
-      w = FindByTitle(in.Dpy(), "Confirm");
+      w = vexa::test::FindByTitle(in.Dpy(), "Confirm");
       if (!w) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (!w) return;

@@ -23,25 +23,6 @@ namespace {
 
 using namespace fw;
 
-unsigned long FindByTitle(Display* d, const char* title) {
-  Window root, parent, *kids = nullptr;
-  unsigned n = 0;
-  unsigned long found = 0;
-  if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &kids, &n)) return 0;
-  for (unsigned i = 0; i < n && !found; ++i) {
-    char* name = nullptr;
-    XWindowAttributes a;
-    if (XFetchName(d, kids[i], &name) && name) {
-      if (std::strcmp(name, title) == 0 && XGetWindowAttributes(d, kids[i], &a) &&
-          a.map_state == IsViewable)
-        found = kids[i];
-      XFree(name);
-    }
-  }
-  if (kids) XFree(kids);
-  return found;
-}
-
 constexpr unsigned long Rgb(int r, int g, int b) {
   return (static_cast<unsigned long>(r) << 16) | (static_cast<unsigned long>(g) << 8) |
          static_cast<unsigned long>(b);
@@ -67,7 +48,7 @@ std::thread Watch(const char* title, BoxPicture& pic) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     unsigned long w = 0;
     while (std::chrono::steady_clock::now() < end) {
-      if (!w) w = FindByTitle(in.Dpy(), title);
+      if (!w) w = vexa::test::FindByTitle(in.Dpy(), title);
       if (w) {
         XImage* img = XGetImage(in.Dpy(), w, 0, 0, 64, 64, AllPlanes, ZPixmap);
         if (img) {
@@ -89,7 +70,7 @@ std::thread Watch(const char* title, BoxPicture& pic) {
     }
     // Answer the box, painted or not, so the test never hangs.
     while (std::chrono::steady_clock::now() < end + std::chrono::seconds(5)) {
-      if (!w) w = FindByTitle(in.Dpy(), title);
+      if (!w) w = vexa::test::FindByTitle(in.Dpy(), title);
       if (w) {
         in.Key(XK_Escape);
         return;

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -151,6 +152,26 @@ private:
 };
 
 // Runs the application's loop until done() or about ten seconds passed.
+// The viewable top-level window with this title, or 0.
+inline unsigned long FindByTitle(Display* d, const char* title) {
+  Window root, parent, *kids = nullptr;
+  unsigned n = 0;
+  unsigned long found = 0;
+  if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &kids, &n)) return 0;
+  for (unsigned i = 0; i < n && !found; ++i) {
+    char* name = nullptr;
+    XWindowAttributes a;
+    if (XFetchName(d, kids[i], &name) && name) {
+      if (std::strcmp(name, title) == 0 && XGetWindowAttributes(d, kids[i], &a) &&
+          a.map_state == IsViewable)
+        found = kids[i];
+      XFree(name);
+    }
+  }
+  if (kids) XFree(kids);
+  return found;
+}
+
 inline bool PumpUntil(const std::function<bool()>& done) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {

@@ -55,18 +55,6 @@ std::optional<std::string> AwaitPumping(ChildProcess& p, const std::string& need
 std::vector<MSG> gReceived;
 ChildProcess* gKillWhileHandling = nullptr;  // killed from inside WM_USER + 9
 
-// Waits until the kernel shows the process as stopped.
-bool WaitStopped(pid_t pid) {
-  for (int i = 0; i < 1000; ++i) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto close = stat.rfind(')');
-    if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T') return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return false;
-}
-
 HWND MakeLocalWindow() {
   WNDCLASS wc;
   wc.lpszClassName = "Local";
@@ -247,7 +235,7 @@ TEST(MsgCrossProcess, PostsToAStoppedReceiverFailAtOnceBeyondTheQuotaAndNoneBefo
   p.proc->WriteStdin("count\n");
   ASSERT_EQ(p.proc->WaitForLine("COUNT", 10s), "COUNT 1");
   p.proc->Signal(SIGSTOP);
-  ASSERT_TRUE(WaitStopped(p.proc->Pid()));
+  ASSERT_TRUE(vexa::test::WaitStopped(p.proc->Pid()));
   int next = 1;
   while (next <= kQuota + 100 && PostMessage(p.top, WM_USER + 5, next, 0)) ++next;
   EXPECT_EQ(next - 1, kQuota);

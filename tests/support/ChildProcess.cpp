@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 
@@ -138,6 +140,17 @@ std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
 bool ChildProcess::Running() {
   if (FStatus || FPid <= 0) return false;
   return !Wait(std::chrono::milliseconds(0)).has_value();
+}
+
+bool WaitStopped(pid_t pid) {
+  for (int i = 0; i < 1000; ++i) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto close = stat.rfind(')');
+    if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T') return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 }  // namespace vexa::test

@@ -48,4 +48,7 @@ private:
   std::optional<int> FStatus;
 };
 
+// Waits (up to ten seconds) until the kernel shows the process as stopped.
+bool WaitStopped(pid_t pid);
+
 }  // namespace vexa::test
