@@ -25,14 +25,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// Programs read their INI file beside themselves, so the test runs its own copies.
-std::string CopyProgram(const std::string& name, const fs::path& dir) {
-  fs::path target = dir / name;
-  fs::copy_file(BinPath(name), target, fs::copy_options::overwrite_existing);
-  fs::permissions(target, fs::perms::owner_all, fs::perm_options::add);
-  return target.string();
-}
-
 std::string Notification(char code, int32_t id) {
   return "Notification table=1 code=" + std::string(1, code) + " value=" + std::to_string(id);
 }
@@ -63,8 +55,8 @@ protected:
                                          << "\nMaxClients=0\n[Client]\nFlushInterval=20\n";
     std::ofstream(dir / "relaygate.ini") << "[Connection Polling]\nDuration=0\nInterval=1\n";
     WriteProviderSettings("DEMO", "127.0.0.1", std::to_string(port));
-    Server = std::make_unique<ChildProcess>(CopyProgram("beaconhub", dir), std::vector<std::string>{});
-    Gateway = std::make_unique<ChildProcess>(CopyProgram("relaygate", dir), std::vector<std::string>{"DEMO"});
+    Server = std::make_unique<ChildProcess>(test::CopyProgram("beaconhub", dir), std::vector<std::string>{});
+    Gateway = std::make_unique<ChildProcess>(test::CopyProgram("relaygate", dir), std::vector<std::string>{"DEMO"});
     ASSERT_TRUE(Gateway->WaitForLine("Connected to Notify Server at 127.0.0.1:" + std::to_string(port), 20s));
     Client = std::make_unique<ChildProcess>(BinPath("notifylistener"), std::vector<std::string>{"DEMO", "1"});
     ASSERT_TRUE(Client->WaitForLine("Subscribed to table 1 (1)", 10s));

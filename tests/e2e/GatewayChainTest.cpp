@@ -26,14 +26,6 @@ using namespace std::chrono_literals;
 using test::ChildProcess;
 namespace fs = std::filesystem;
 
-// Programs read their INI file beside themselves, so each test runs its own copies.
-std::string CopyProgram(const std::string& name, const fs::path& dir) {
-  fs::path target = dir / name;
-  fs::copy_file(test::BinPath(name), target, fs::copy_options::overwrite_existing);
-  fs::permissions(target, fs::perms::owner_all, fs::perm_options::add);
-  return target.string();
-}
-
 void WriteFile(const fs::path& path, const std::string& text) {
   std::ofstream out(path);
   out << text;
@@ -76,8 +68,8 @@ protected:
   void SetUp() override {
     Dir = fs::path(Session.Root()) / "programs";
     fs::create_directories(Dir);
-    Beaconhub = CopyProgram("beaconhub", Dir);
-    Relaygate = CopyProgram("relaygate", Dir);
+    Beaconhub = test::CopyProgram("beaconhub", Dir);
+    Relaygate = test::CopyProgram("relaygate", Dir);
     Port = test::FreeTcpPort();
     WriteFile(Dir / "beaconhub.ini", "[Server]\nAddress=127.0.0.1\nPort=" + std::to_string(Port) +
                                          "\nMaxClients=0\n[Client]\nFlushInterval=20\n");

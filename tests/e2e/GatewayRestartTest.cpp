@@ -27,13 +27,6 @@ using namespace std::chrono_literals;
 using test::ChildProcess;
 namespace fs = std::filesystem;
 
-std::string CopyProgram(const std::string& name, const fs::path& dir) {
-  fs::path target = dir / name;
-  fs::copy_file(test::BinPath(name), target, fs::copy_options::overwrite_existing);
-  fs::permissions(target, fs::perms::owner_all, fs::perm_options::add);
-  return target.string();
-}
-
 // The client's next notification line, state lines skipped; "" when none came.
 std::string NextNotification(ChildProcess& p) {
   while (auto line = p.ReadLine(15000ms)) {
@@ -62,10 +55,10 @@ TEST(GatewayRestart, TheClientJoinsTheRestartedGatewayAndReceivesWhatFollows) {
                                        << "\nMaxClients=0\n[Client]\nFlushInterval=20\n";
   std::ofstream(dir / "relaygate.ini") << "[Connection Polling]\nDuration=0\nInterval=1\n";
   WriteProviderSettings("E2E", "127.0.0.1", std::to_string(port));
-  const std::string relaygate = CopyProgram("relaygate", dir);
+  const std::string relaygate = test::CopyProgram("relaygate", dir);
   const std::string connected = "Connected to Notify Server at 127.0.0.1:" + std::to_string(port);
 
-  ChildProcess server(CopyProgram("beaconhub", dir), {});
+  ChildProcess server(test::CopyProgram("beaconhub", dir), {});
   auto gateway = std::make_unique<ChildProcess>(relaygate, std::vector<std::string>{"E2E"});
   ASSERT_TRUE(gateway->WaitForLine(connected, 20000ms));
   ChildProcess client(test::BinPath("notifylistener"), {"E2E", "7"});

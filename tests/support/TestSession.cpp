@@ -61,6 +61,14 @@ std::string BinPath(const std::string& program) {
   return base + "/" + program;
 }
 
+std::string CopyProgram(const std::string& program, const std::string& dir) {
+  namespace fs = std::filesystem;
+  fs::path target = fs::path(dir) / program;
+  fs::copy_file(BinPath(program), target, fs::copy_options::overwrite_existing);
+  fs::permissions(target, fs::perms::owner_all, fs::perm_options::add);
+  return target.string();
+}
+
 std::string UseEngineLockDir() {
   static const std::string dir = [] {
     std::string tmpl = (std::filesystem::temp_directory_path() / "vexa-fblock-XXXXXX").string();
