@@ -28,8 +28,11 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <linux/futex.h>
 #include <linux/magic.h>
+#include <pthread.h>
 #include <sched.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -42,8 +45,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace plat {
 
@@ -274,7 +280,8 @@ struct Packet {
 // descriptor, wake-ups of a sleeping side (one byte) and the end of the peer.
 //
 // A consumer about to sleep raises its ring's sleeping word and looks once
-// more; a producer that finds the word raised clears it and sends a wake byte.
+// more; a producer that finds the word raised clears it and sends a wake byte
+// (a poster hands that to the process's courier thread, see below).
 // Both sides spin briefly before sleeping while traffic flows and another CPU
 // can run the peer, so a burst costs memory traffic instead of wake-ups.
 
@@ -539,6 +546,127 @@ struct OutConn {
   int64_t checkedAt = 0;  // when the socket was last asked about a hang-up
 };
 
+// ---------------------------------------------------------------------------
+// Wake-ups handed over by posting threads
+//
+// A thread posting to many receivers that went to sleep would pay one
+// scheduler wake-up per receiver before it could make its next post. Its post
+// is on the receiver's ring already; only the wake byte is left, and it hands
+// that to the process's courier thread, which sends them beside the poster.
+// The courier waits a little for more while wakes keep coming, then sleeps on
+// a futex word until the next one, so an idle process pays nothing for it.
+// Only posts go this way: a sender waits for its answer anyway.
+
+constexpr int64_t kCourierLingerNs = 50000;
+
+struct Courier {
+  std::mutex mu;  // pending and asleep
+  std::vector<std::shared_ptr<OutConn>> pending;
+  uint32_t asleep = 0;      // futex word: 1 while the courier sleeps on it
+  bool running = false;
+  std::mutex sendMu;  // held while wake bytes go out and while a connection closes
+};
+
+Courier& TheCourier() {
+  static Courier* c = new Courier;  // lives until the process ends, like its thread
+  return *c;
+}
+
+long Futex(uint32_t* word, int op, uint32_t val) {
+  return syscall(SYS_futex, word, op, val, nullptr, nullptr, 0);
+}
+
+void SendWake(int fd);
+bool MayRunBesidePeer();
+inline void CpuRelax();
+
+void CourierLoop(Courier* c) {
+  // Signals for the process go to the threads that were there before.
+  sigset_t all;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, nullptr);
+  std::vector<std::shared_ptr<OutConn>> batch;
+  int64_t lastWork = NowNs();
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(c->mu);
+      batch.swap(c->pending);
+      if (batch.empty() && NowNs() - lastWork > kCourierLingerNs) {
+        A(c->asleep).store(1, std::memory_order_relaxed);
+        lock.unlock();
+        Futex(&c->asleep, FUTEX_WAIT_PRIVATE, 1);
+        continue;
+      }
+    }
+    if (batch.empty()) {
+      for (int i = 0; i < 8; ++i) CpuRelax();
+      sched_yield();
+      continue;
+    }
+    {
+      std::lock_guard<std::mutex> lock(c->sendMu);
+      for (auto& conn : batch) {
+        if (!conn->dead) SendWake(conn->fd);
+      }
+    }
+    batch.clear();
+    lastWork = NowNs();
+  }
+}
+
+// A child of fork has no courier thread: it starts its own when it needs one.
+void CourierPrepareFork() {
+  TheCourier().mu.lock();
+  TheCourier().sendMu.lock();
+}
+void CourierParentFork() {
+  TheCourier().sendMu.unlock();
+  TheCourier().mu.unlock();
+}
+void CourierChildFork() {
+  Courier& c = TheCourier();
+  c.pending.clear();
+  c.running = false;
+  c.asleep = 0;
+  c.sendMu.unlock();
+  c.mu.unlock();
+}
+
+// Hands the wake of a sleeping receiver to the courier; false when the
+// caller must send it itself (one CPU, or no thread could be started).
+bool HandOverWake(const std::shared_ptr<OutConn>& conn) {
+  if (!MayRunBesidePeer()) return false;
+  Courier& c = TheCourier();
+  bool wake = false;
+  {
+    std::lock_guard<std::mutex> lock(c.mu);
+    if (!c.running) {
+      static std::once_flag forkHooks;
+      std::call_once(forkHooks, [] { pthread_atfork(CourierPrepareFork, CourierParentFork, CourierChildFork); });
+      try {
+        std::thread(CourierLoop, &c).detach();
+      } catch (const std::system_error&) {
+        return false;
+      }
+      c.running = true;
+    }
+    c.pending.push_back(conn);
+    if (A(c.asleep).load(std::memory_order_relaxed) != 0) {
+      A(c.asleep).store(0, std::memory_order_relaxed);
+      wake = true;
+    }
+  }
+  if (wake) Futex(&c.asleep, FUTEX_WAKE_PRIVATE, 1);
+  return true;
+}
+
+// Closes the socket of a connection the courier may be about to wake through.
+void CloseOutSocket(OutConn& conn) {
+  std::lock_guard<std::mutex> lock(TheCourier().sendMu);
+  conn.dead = true;
+  close(conn.fd);
+}
+
 struct SentItem {
   HWND hwnd = 0;
   UINT msg = 0;
@@ -744,9 +872,8 @@ struct Queue : std::enable_shared_from_this<Queue> {
   void CloseOutConn(const std::shared_ptr<OutConn>& c) {
     if (c->dead) return;
     DrainOut(*c);
-    c->dead = true;
     epoll_ctl(epfd, EPOLL_CTL_DEL, c->fd, nullptr);
-    close(c->fd);
+    CloseOutSocket(*c);
     outByFd.erase(c->fd);
     auto it = outConns.find(c->queueId);
     if (it != outConns.end() && it->second == c) outConns.erase(it);
@@ -795,6 +922,13 @@ struct Queue : std::enable_shared_from_this<Queue> {
   bool PushRequest(OutConn& c, const Packet& p, uint32_t limit) {
     if (c.dead || !c.req.Push(p, limit)) return false;
     if (c.req.TakeSleeper()) SendWake(c.fd);
+    return true;
+  }
+
+  // The same for a post, whose wake the courier may send.
+  bool PushPost(const std::shared_ptr<OutConn>& c, const Packet& p) {
+    if (c->dead || !c->req.Push(p, kPostQuota)) return false;
+    if (c->req.TakeSleeper() && !HandOverWake(c)) SendWake(c->fd);
     return true;
   }
 
@@ -1400,10 +1534,7 @@ void Queue::Shutdown() {
     close(fd);
   }
   inConns.clear();
-  for (auto& [fd, c] : outByFd) {
-    c->dead = true;
-    close(fd);
-  }
+  for (auto& [fd, c] : outByFd) CloseOutSocket(*c);
   outByFd.clear();
   outConns.clear();
   postTargets.clear();
@@ -1447,7 +1578,7 @@ bool PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wParam,
     auto c = q.Connect(s, e.queueId);
     if (!c) break;
     if (q.PeerGone(*c)) continue;  // a cached connection whose peer went away: try a fresh one
-    if (q.PushRequest(*c, p, kPostQuota)) {
+    if (q.PushPost(c, p)) {
       // Kept for the next post when the entry still stands after the count
       // was read: a window destroyed later loses its entry first, then counts.
       uint32_t gone = A(c->seg->l->windowsGone).load(std::memory_order_acquire);
@@ -1481,7 +1612,7 @@ bool PostKnownForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool* p
     q.postTargets.erase(hwnd);
     return false;
   }
-  *posted = q.PushRequest(*c, MessagePacket(kPost, hwnd, msg, wParam, lParam), kPostQuota);
+  *posted = q.PushPost(c, MessagePacket(kPost, hwnd, msg, wParam, lParam));
   if (!*posted) SetLastError(ERROR_NOT_ENOUGH_QUOTA);
   return true;
 }

@@ -2,6 +2,8 @@
 // Messages, registered names and mutexes between real processes of one session.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -10,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/msg/Msg.h"
 #include "tests/support/ChildProcess.h"
@@ -311,6 +314,61 @@ TEST(MsgCrossProcess, TwoProcessesSendingToEachOtherInALoopBothFinish) {
   b.proc->WriteStdin("pingpong " + Hex(a.top) + " " + std::to_string(kRounds) + "\n");
   EXPECT_EQ(a.proc->WaitForLine("PINGPONG", 30s), "PINGPONG " + std::to_string(kRounds));
   EXPECT_EQ(b.proc->WaitForLine("PINGPONG", 30s), "PINGPONG " + std::to_string(kRounds));
+}
+
+// Posts to many receivers that all went to sleep wake every one of them, also
+// while the poster goes on without looking at its queue or posting again.
+TEST(MsgCrossProcess, PostsToManySleepingReceiversWakeEachWhileThePosterIsBusy) {
+  vexa::test::TestSession session;
+  constexpr int kPeers = 8;
+  std::vector<Peer> peers;
+  for (int i = 0; i < kPeers; ++i) {
+    peers.push_back(StartPeer());
+    ASSERT_NE(peers.back().top, 0u);
+  }
+  for (int round = 1; round <= 3; ++round) {
+    std::this_thread::sleep_for(50ms);  // long enough for every receiver to sleep
+    for (int i = 0; i < kPeers; ++i) ASSERT_TRUE(PostMessage(peers[i].top, WM_USER + 1, round, i));
+    // Only reads the receivers' output from here on.
+    for (int i = 0; i < kPeers; ++i) {
+      const std::string want = "GOT 1025 " + std::to_string(round) + " " + std::to_string(i);
+      EXPECT_EQ(peers[i].proc->WaitForLine("GOT", 3s), want) << "round " << round;
+    }
+  }
+}
+
+// A child forked while this process hands wake-ups over gets its posts to a
+// sleeping receiver delivered as promptly as its parent.
+TEST(MsgCrossProcess, AForkedChildsPostsWakeASleepingReceiver) {
+  vexa::test::TestSession session;
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  for (int w = 1; w <= 2; ++w) {
+    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(PostMessage(p.top, WM_USER + 1, w, 0));
+    ASSERT_EQ(p.proc->WaitForLine("GOT", 3s), "GOT 1025 " + std::to_string(w) + " 0");
+  }
+  const HWND target = p.top;
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // A thread of its own, so a queue and connection of its own; it stays
+    // alive past its posts, so that no hang-up wakes the receiver instead.
+    std::thread t([target] {
+      bool ok = PostMessage(target, WM_USER + 1, 3, 0);
+      std::this_thread::sleep_for(100ms);
+      ok = PostMessage(target, WM_USER + 1, 4, 0) && ok;
+      std::this_thread::sleep_for(4s);
+      _exit(ok ? 0 : 1);
+    });
+    t.join();
+    _exit(2);
+  }
+  EXPECT_EQ(p.proc->WaitForLine("GOT", 3s), "GOT 1025 3 0");
+  EXPECT_EQ(p.proc->WaitForLine("GOT", 3s), "GOT 1025 4 0");
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(MsgCrossProcess, SendTimeoutToAHungReceiverFailsAndLaterSendsStillWork) {
