@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <set>
@@ -17,6 +18,15 @@
 #include "platform/gdi/Gdi.h"
 
 namespace plat {
+
+namespace display {
+namespace {
+struct State;
+}  // namespace
+}  // namespace display
+namespace {
+void RouteNextInput(display::State* s);
+}  // namespace
 
 namespace display {
 namespace {
@@ -33,6 +43,23 @@ public:
 
 constexpr uintptr_t kPresentTimer = 1;
 constexpr UINT kRestoreMessage = WM_USER + 1;  // wParam: a top-level window the display could not minimise
+constexpr UINT kInputMessage = WM_USER + 2;    // the next mouse or key event is due for routing
+
+// A mouse or key event as it came from the display, before it is routed.
+struct RawInput {
+  bool key = false;
+  HWND top = 0;
+  MouseAction action = MouseAction::Move;
+  int button = 0;
+  int32_t x = 0, y = 0;
+  uint32_t keyState = 0;
+  int wheelDelta = 0;
+  DWORD time = 0;
+  bool down = false;
+  int vk = 0;
+  uint32_t ch = 0;
+  bool alt = false;
+};
 constexpr UINT kPresentDelayMs = 10;
 constexpr DWORD kDoubleClickMs = 500;
 constexpr int32_t kDoubleClickDistance = 4;
@@ -56,6 +83,9 @@ struct State {
   int lastDownButton = -1;
   DWORD lastDownTime = 0;
   int32_t lastDownX = 0, lastDownY = 0;
+  // Input waiting to be routed, one event at a time (see RouteNextInput).
+  std::deque<RawInput> input;
+  bool inputDue = false;  // a kInputMessage is on its way
 };
 
 std::mutex gMu;  // serialises opening and closing
@@ -251,6 +281,10 @@ LRESULT TimerWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   }
   if (msg == kRestoreMessage) {
     BackendIconic(static_cast<HWND>(wParam), false);
+    return 0;
+  }
+  if (msg == kInputMessage) {
+    if (State* s = Mine()) RouteNextInput(s);
     return 0;
   }
   return DefWindowProc(hwnd, msg, wParam, lParam);
@@ -600,10 +634,11 @@ HWND WindowFromPoint(HWND top, int32_t x, int32_t y) {
   return c ? c : top;
 }
 
-void DeliverMouse(HWND top, MouseAction action, int button, int32_t x, int32_t y,
-                  uint32_t keyState, int wheelDelta, DWORD time) {
-  State* s = Mine();
-  if (!s || !IsWindow(top) || !IsWindowEnabled(top)) return;  // a disabled window takes no input
+namespace {
+
+void RouteMouse(State* s, HWND top, MouseAction action, int button, int32_t x, int32_t y,
+                uint32_t keyState, int wheelDelta, DWORD time) {
+  if (!IsWindow(top) || !IsWindowEnabled(top)) return;  // a disabled window takes no input
   bool noActivate = (static_cast<DWORD>(GetWindowLong(top, GWL_EXSTYLE)) & WS_EX_NOACTIVATE) != 0;
   if (action == MouseAction::Down && s->active != top && !noActivate) Activate(s, top);
   HWND target = 0;
@@ -687,9 +722,8 @@ void DeliverMouse(HWND top, MouseAction action, int button, int32_t x, int32_t y
   }
 }
 
-void DeliverKey(HWND top, bool down, int vk, uint32_t ch, bool alt) {
-  State* s = Mine();
-  if (!s || !IsWindow(top)) return;
+void RouteKey(State* s, HWND top, bool down, int vk, uint32_t ch, bool alt) {
+  if (!IsWindow(top)) return;
   // Keys typed while a modal window keeps this one disabled belong to the modal one.
   if (!IsWindowEnabled(top) && (top = EnabledTopInstead(s, top)) == 0) return;
   HWND target = s->focus && IsWindow(s->focus) && TopOf(s->focus) == top ? s->focus : top;
@@ -704,6 +738,65 @@ void DeliverKey(HWND top, bool down, int vk, uint32_t ch, bool alt) {
   if (down && ch != 0) {
     PostMessage(target, alt ? WM_SYSCHAR : WM_CHAR, static_cast<WPARAM>(ch), static_cast<LPARAM>(lp));
   }
+}
+
+// Where an event goes depends on the capture, focus and enabled windows that
+// the messages routed before it leave behind. So each one is routed only after
+// everything posted before it was handled: the display's own window gets one
+// message per event, and routing an event posts its message, then the next
+// event's turn behind it. A press read together with the release before it
+// then reaches the window under the pointer, not the capture that release ends.
+void RouteNextInput(State* s) {
+  if (s->input.empty()) {
+    s->inputDue = false;
+    return;
+  }
+  RawInput e = s->input.front();
+  s->input.pop_front();
+  if (e.key) {
+    RouteKey(s, e.top, e.down, e.vk, e.ch, e.alt);
+  } else {
+    RouteMouse(s, e.top, e.action, e.button, e.x, e.y, e.keyState, e.wheelDelta, e.time);
+  }
+  s->inputDue = !s->input.empty() && PostMessage(s->timerWnd, kInputMessage, 0, 0);
+  if (!s->inputDue) s->input.clear();
+}
+
+void QueueInput(State* s, const RawInput& e) {
+  s->input.push_back(e);
+  if (!s->inputDue) s->inputDue = PostMessage(s->timerWnd, kInputMessage, 0, 0);
+  if (!s->inputDue) RouteNextInput(s);  // no window to take turns through: at once
+}
+
+}  // namespace
+
+void DeliverMouse(HWND top, MouseAction action, int button, int32_t x, int32_t y,
+                  uint32_t keyState, int wheelDelta, DWORD time) {
+  State* s = Mine();
+  if (!s) return;
+  RawInput e;
+  e.top = top;
+  e.action = action;
+  e.button = button;
+  e.x = x;
+  e.y = y;
+  e.keyState = keyState;
+  e.wheelDelta = wheelDelta;
+  e.time = time;
+  QueueInput(s, e);
+}
+
+void DeliverKey(HWND top, bool down, int vk, uint32_t ch, bool alt) {
+  State* s = Mine();
+  if (!s) return;
+  RawInput e;
+  e.key = true;
+  e.top = top;
+  e.down = down;
+  e.vk = vk;
+  e.ch = ch;
+  e.alt = alt;
+  QueueInput(s, e);
 }
 
 void DeliverClose(HWND top) {

@@ -474,9 +474,11 @@ private:
             break;
           }
         }
+        // A popup never takes the keyboard: its owner keeps it, so that the
+        // popup is not cancelled as if another program had taken it.
         if (down && IsWindowEnabled(top)) {
           auto it = FWindows.find(top);
-          if (it != FWindows.end() && it->second.viewable)
+          if (it != FWindows.end() && it->second.viewable && !it->second.popup)
             XSetInputFocus(FDpy, it->second.xwin, RevertToParent, ev.xbutton.time);
         }
         DeliverMouse(top, down ? MouseAction::Down : MouseAction::Up, button, ev.xbutton.x,
