@@ -758,13 +758,13 @@ void RouteNextInput(State* s) {
   } else {
     RouteMouse(s, e.top, e.action, e.button, e.x, e.y, e.keyState, e.wheelDelta, e.time);
   }
-  s->inputDue = !s->input.empty() && PostMessage(s->timerWnd, kInputMessage, 0, 0);
+  s->inputDue = !s->input.empty() && s->timerWnd != 0 && PostMessage(s->timerWnd, kInputMessage, 0, 0);
   if (!s->inputDue) s->input.clear();
 }
 
 void QueueInput(State* s, const RawInput& e) {
   s->input.push_back(e);
-  if (!s->inputDue) s->inputDue = PostMessage(s->timerWnd, kInputMessage, 0, 0);
+  if (!s->inputDue) s->inputDue = s->timerWnd != 0 && PostMessage(s->timerWnd, kInputMessage, 0, 0);
   if (!s->inputDue) RouteNextInput(s);  // no window to take turns through: at once
 }
 
