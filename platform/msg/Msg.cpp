@@ -126,6 +126,7 @@ struct Session {
   uint32_t procId = 0;  // 0 until this process registered itself
   int procLockFd = -1;
   std::mutex mu;  // guards procId/procLockFd
+  std::mutex allocMu;  // one thread at a time in AllocId
 };
 
 std::mutex gSessionMu;
@@ -148,9 +149,12 @@ Session& CurrentSession() {
   return *gSession;
 }
 
-// Next session-wide id; never 0 and never HWND_BROADCAST.
+// Next session-wide id; never 0 and never HWND_BROADCAST. The file lock keeps
+// other processes out; threads of this one share its descriptor and so its
+// lock, and take turns on a mutex instead.
 uint32_t AllocId(Session& s) {
   if (s.counterFd < 0) return 0;
+  std::lock_guard<std::mutex> turn(s.allocMu);
   FlockRetry(s.counterFd, LOCK_EX);
   uint32_t v = 0;
   if (pread(s.counterFd, &v, sizeof v, 0) != static_cast<ssize_t>(sizeof v) || v < 0x10000) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -263,6 +264,33 @@ TEST(MsgQueue, PostingFromManyThreadsLosesNothing) {
   }
   for (auto& t : ts) t.join();
   EXPECT_EQ(got, kThreads * kEach);
+}
+
+// Threads making windows at the same moment each get handles of their own:
+// the session's id counter hands out every number once, also within one process.
+TEST(MsgQueue, ThreadsMakingWindowsAtOnceGetHandlesOfTheirOwn) {
+  vexa::test::TestSession session;
+  RegisterRecording("Racing", nullptr);
+  constexpr int kThreads = 16, kEach = 50;
+  std::atomic<int> ready{0};
+  std::vector<std::vector<HWND>> made(kThreads);
+  std::vector<std::thread> ts;
+  for (int t = 0; t < kThreads; ++t) {
+    ts.emplace_back([&, t] {
+      ++ready;
+      while (ready.load() < kThreads) std::this_thread::yield();
+      for (int i = 0; i < kEach; ++i) made[t].push_back(Make("Racing"));
+    });
+  }
+  for (auto& t : ts) t.join();
+  std::set<HWND> all;
+  for (auto& list : made) {
+    for (HWND h : list) {
+      EXPECT_NE(h, 0u);
+      all.insert(h);
+    }
+  }
+  EXPECT_EQ(all.size(), static_cast<size_t>(kThreads * kEach));
 }
 
 TEST(MsgQueue, SendTimeoutToABusyThreadFails) {
