@@ -772,31 +772,14 @@ void QueueInput(State* s, const RawInput& e) {
 
 void DeliverMouse(HWND top, MouseAction action, int button, int32_t x, int32_t y,
                   uint32_t keyState, int wheelDelta, DWORD time) {
-  State* s = Mine();
-  if (!s) return;
-  RawInput e;
-  e.top = top;
-  e.action = action;
-  e.button = button;
-  e.x = x;
-  e.y = y;
-  e.keyState = keyState;
-  e.wheelDelta = wheelDelta;
-  e.time = time;
-  QueueInput(s, e);
+  if (State* s = Mine())
+    QueueInput(s, RawInput{.top = top, .action = action, .button = button, .x = x, .y = y,
+                           .keyState = keyState, .wheelDelta = wheelDelta, .time = time});
 }
 
 void DeliverKey(HWND top, bool down, int vk, uint32_t ch, bool alt) {
-  State* s = Mine();
-  if (!s) return;
-  RawInput e;
-  e.key = true;
-  e.top = top;
-  e.down = down;
-  e.vk = vk;
-  e.ch = ch;
-  e.alt = alt;
-  QueueInput(s, e);
+  if (State* s = Mine())
+    QueueInput(s, RawInput{.key = true, .top = top, .down = down, .vk = vk, .ch = ch, .alt = alt});
 }
 
 void DeliverClose(HWND top) {

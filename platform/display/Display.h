@@ -105,6 +105,8 @@ HWND GetActiveWindow();
 // right, 2 middle. Mouse messages are posted to the window under the point
 // (hit-tested with WM_NCHITTEST) or to the capture; two presses of one button
 // within the double-click time and distance give a double-click message.
+// Each mouse or key event is routed only once everything posted before it has
+// been handled, so the capture and focus it meets are those a person saw.
 enum class MouseAction { Move, Down, Up, Wheel };
 void DeliverMouse(HWND top, MouseAction action, int button, int32_t x, int32_t y,
                   uint32_t keyState, int wheelDelta, DWORD time);
