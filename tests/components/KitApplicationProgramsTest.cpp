@@ -48,13 +48,12 @@ TEST_P(KitApplicationPrograms, ProgramMutexLivesExactlyAsLongAsTheProgram) {
   const std::string name = GetParam();
   // Programs read their INI file beside themselves: each runs as a copy.
   fs::path dir = fs::path(session.Root()) / "app";
-  fs::create_directories(dir);
-  fs::copy_file(test::BinPath(name), dir / name);
+  const std::string path = test::CopyProgram(name, dir.string());
   std::ofstream(dir / (name + ".ini"))
       << "[Server]\nAddress=127.0.0.1\nPort=" << test::FreeTcpPort() << "\n[Connection Polling]\nDuration=0\n";
   ASSERT_FALSE(MutexOpen(name));
 
-  test::ChildProcess program((dir / name).string(), {}, {}, true);
+  test::ChildProcess program(path, {}, {}, true);
   // The program is up once it catches SIGTERM as a request to close.
   auto catchesTerm = [&] {
     std::ifstream status("/proc/" + std::to_string(program.Pid()) + "/status");

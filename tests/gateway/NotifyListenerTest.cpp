@@ -7,7 +7,6 @@
 #include <signal.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -24,7 +23,6 @@ using test::ChildProcess;
 using test::ScriptedConnection;
 using test::ScriptedServer;
 using test::WireRecord;
-namespace fs = std::filesystem;
 
 TEST(NotifyListener, PrintsWhatTheGatewayRelaysAndLeavesProperlyOnSigint) {
   test::TestSession session;
@@ -36,12 +34,10 @@ TEST(NotifyListener, PrintsWhatTheGatewayRelaysAndLeavesProperlyOnSigint) {
     c.Send(WireRecord(42, 5, 'I') + WireRecord(-7, 12, 'D') + WireRecord(43, 5, 'C'));
     c.HoldOpen();
   }});
-  fs::path dir = fs::path(session.Root()) / "bin";
-  fs::create_directories(dir);
-  fs::copy_file(test::BinPath("relaygate"), dir / "relaygate");
+  const std::string relaygate = test::CopyProgram("relaygate", session.Root() + "/bin");
   WriteProviderSettings("Desk", "127.0.0.1", std::to_string(server.Port()));
 
-  ChildProcess gateway((dir / "relaygate").string(), {"Desk"});
+  ChildProcess gateway(relaygate, {"Desk"});
   ASSERT_TRUE(gateway.WaitForLine("Sending current subscription list: Empty", 10000ms));
   ChildProcess listener(test::BinPath("notifylistener"), {"Desk", "5", "12"});
   ASSERT_TRUE(listener.WaitForLine("Connected to channel Desk", 10000ms));

@@ -16,12 +16,16 @@
 #include "gateway/KWVReg.h"
 #include "gateway/VexaKWVProvider.h"
 #include "platform/msg/Msg.h"
+#include "tests/gateway/MessagePump.h"
 #include "tests/gateway/ScriptedServer.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
 namespace {
+
+using test::PumpFor;
+using test::PumpUntil;
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
@@ -42,9 +46,7 @@ protected:
 
   void SetUp() override {
     const fs::path dir = fs::path(Session.Root()) / "bin";
-    fs::create_directories(dir);
-    Program = (dir / "relaygate").string();
-    fs::copy_file(test::BinPath("relaygate"), Program);
+    Program = test::CopyProgram("relaygate", dir.string());
     std::ofstream(dir / "relaygate.ini") << "[Connection Polling]\nInterval=1\n";
   }
   static void Stop(ChildProcess& p) {
@@ -89,23 +91,6 @@ TEST_F(ProviderRecoveryTest, UnresolvableAddressKeepsPollingAndTracesTheResolver
   Stop(p);
 }
 
-void PumpOnce() {
-  plat::MSG m;
-  while (plat::PeekMessage(&m, 0, 0, 0, plat::PM_REMOVE)) {
-    plat::TranslateMessage(&m);
-    plat::DispatchMessage(&m);
-  }
-  plat::WaitMessageTimeout(10);
-}
-
-bool PumpUntil(const std::function<bool()>& cond, int timeoutMs = 15000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    PumpOnce();
-  }
-  return true;
-}
 
 TEST_F(ProviderRecoveryTest, SessionWithoutGreetingIsClosedAfterTheGreetingTimeoutAndPolledAgain) {
   // The first connection is accepted and never served; the second is greeted.
@@ -127,14 +112,13 @@ TEST_F(ProviderRecoveryTest, SessionWithoutGreetingIsClosedAfterTheGreetingTimeo
   p.SetActive(true);
   auto traced = [&](const std::string& line) { return std::find(traces.begin(), traces.end(), line) != traces.end(); };
   const std::string at = "127.0.0.1:" + std::to_string(server.Port());
-  ASSERT_TRUE(PumpUntil([&] { return traced("Notify Server at " + at + " sent no greeting within 300 ms"); }));
-  ASSERT_TRUE(PumpUntil([&] { return traced("Connected to Notify Server at " + at); }));
+  ASSERT_TRUE(PumpUntil([&] { return traced("Notify Server at " + at + " sent no greeting within 300 ms"); }, 15000));
+  ASSERT_TRUE(PumpUntil([&] { return traced("Connected to Notify Server at " + at); }, 15000));
   EXPECT_EQ(disconnects, 1);
   EXPECT_EQ(server.Connections(), 2);
   // A greeted session is not cut off by the time-out.
   const size_t seen = traces.size();
-  const auto end = std::chrono::steady_clock::now() + 600ms;
-  while (std::chrono::steady_clock::now() < end) PumpOnce();
+  PumpFor(600);
   EXPECT_TRUE(p.SessionUp());
   EXPECT_EQ(std::count(traces.begin() + static_cast<std::ptrdiff_t>(seen), traces.end(), "Connection Closed"), 0);
   p.SetActive(false);

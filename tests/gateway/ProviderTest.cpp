@@ -17,40 +17,21 @@
 #include "framework/Registry.h"
 #include "gateway/KWVReg.h"
 #include "platform/msg/Msg.h"
+#include "tests/gateway/MessagePump.h"
 #include "tests/gateway/ScriptedServer.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
 namespace {
 
+using test::PumpFor;
+using test::PumpUntil;
 using test::ScriptedConnection;
 using test::ScriptedServer;
 using test::WireRecord;
 
 const std::string Greeting = "VEXA Notify Server\r\n";
 
-void PumpOnce() {
-  plat::MSG m;
-  while (plat::PeekMessage(&m, 0, 0, 0, plat::PM_REMOVE)) {
-    plat::TranslateMessage(&m);
-    plat::DispatchMessage(&m);
-  }
-  plat::WaitMessageTimeout(10);
-}
-
-bool PumpUntil(const std::function<bool()>& cond, int timeoutMs = 10000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    PumpOnce();
-  }
-  return true;
-}
-
-void PumpFor(int ms) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) PumpOnce();
-}
 
 // One line a local client saw.
 struct Seen {

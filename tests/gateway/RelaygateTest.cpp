@@ -32,10 +32,8 @@ protected:
 
   void SetUp() override {
     Dir = fs::path(Session.Root()) / "bin";
-    fs::create_directories(Dir);
-    Program = (Dir / "relaygate").string();
     // The INI file lies beside the program: each test has its own copy.
-    fs::copy_file(test::BinPath("relaygate"), Program);
+    Program = test::CopyProgram("relaygate", Dir.string());
   }
   void WriteIni(const std::string& text) {
     std::ofstream out(Dir / "relaygate.ini");

@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -28,7 +27,6 @@ using test::ChildProcess;
 using test::ScriptedConnection;
 using test::ScriptedServer;
 using test::WireRecord;
-namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kFirstBurst = 3000;
@@ -73,12 +71,10 @@ TEST(StoppedClient, LiveClientGetsEveryRecordAndTheStoppedOneLosesItsTables) {
     }
     c.HoldOpen();
   }});
-  fs::path dir = fs::path(session.Root()) / "bin";
-  fs::create_directories(dir);
-  fs::copy_file(test::BinPath("relaygate"), dir / "relaygate");
+  const std::string relaygate = test::CopyProgram("relaygate", session.Root() + "/bin");
   WriteProviderSettings("Desk", "127.0.0.1", std::to_string(server.Port()));
 
-  ChildProcess gateway((dir / "relaygate").string(), {"Desk"});
+  ChildProcess gateway(relaygate, {"Desk"});
   ASSERT_TRUE(gateway.WaitForLine("Sending current subscription list: Empty", 10000ms));
   ChildProcess stopped(test::BinPath("notifylistener"), {"Desk", "5", "12"});
   ASSERT_TRUE(stopped.WaitForLine("Subscribed to table 12 (1)", 10000ms));

@@ -363,12 +363,10 @@ private:
 
 // A program copied into a folder of its own (its INI file lies beside it).
 inline std::string PrivateCopy(const std::string& root, const std::string& program, const std::string& ini = "") {
-  namespace fs = std::filesystem;
-  fs::path dir = fs::path(root) / program;
-  fs::create_directories(dir);
-  fs::copy_file(BinPath(program), dir / program, fs::copy_options::overwrite_existing);
-  if (!ini.empty()) std::ofstream(dir / (program + ".ini")) << ini;
-  return (dir / program).string();
+  const std::string dir = root + "/" + program;
+  const std::string path = CopyProgram(program, dir);
+  if (!ini.empty()) std::ofstream(dir + "/" + program + ".ini") << ini;
+  return path;
 }
 
 // Stores the notify server's address and port for a gateway channel.

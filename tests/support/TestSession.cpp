@@ -63,6 +63,7 @@ std::string BinPath(const std::string& program) {
 
 std::string CopyProgram(const std::string& program, const std::string& dir) {
   namespace fs = std::filesystem;
+  fs::create_directories(dir);
   fs::path target = fs::path(dir) / program;
   fs::copy_file(BinPath(program), target, fs::copy_options::overwrite_existing);
   fs::permissions(target, fs::perms::owner_all, fs::perm_options::add);

@@ -30,8 +30,9 @@ private:
 // Path of a program built into the build's bin/ folder.
 std::string BinPath(const std::string& program);
 
-// Copies a program of bin/ into dir and returns the copy's path: programs read
-// their INI file beside themselves, so a test runs copies of its own.
+// Copies a program of bin/ into dir (made when missing) and returns the copy's
+// path: programs read their INI file beside themselves, so a test runs copies
+// of its own.
 std::string CopyProgram(const std::string& program, const std::string& dir);
 
 // Returns a TCP port on 127.0.0.1 that was free a moment ago.
