@@ -261,7 +261,6 @@ TEST(MsgCrossProcess, PostsToAStoppedReceiverFailAtOnceBeyondTheQuotaAndNoneBefo
 // Posts a sender made before it was killed are still delivered, in order.
 TEST(MsgCrossProcess, PostsOfASenderKilledAfterABurstAllArrive) {
   vexa::test::TestSession session;
-  gReceived.clear();
   HWND mine = MakeLocalWindow();
   Peer p = StartPeer();
   ASSERT_NE(p.top, 0u);
@@ -282,7 +281,6 @@ TEST(MsgCrossProcess, PostsOfASenderKilledAfterABurstAllArrive) {
 // next sender or this queue.
 TEST(MsgCrossProcess, SenderKilledDuringItsSendLeavesTheReceiverServingOthers) {
   vexa::test::TestSession session;
-  gReceived.clear();
   HWND mine = MakeLocalWindow();
   Peer victim = StartPeer();
   ASSERT_NE(victim.top, 0u);
