@@ -52,9 +52,15 @@ class TNotifyLog {
 public:
   explicit TNotifyLog(ChildProcess& Server) : FServer(Server) {}
 
-  // Reads what has arrived until nothing more comes for a moment.
-  void Drain(std::chrono::milliseconds quiet = 50ms) {
-    while (auto line = FServer.ReadLine(quiet)) Take(*line);
+  // Reads what has arrived until nothing more comes for a moment, or at most
+  // for limit: a program that goes on sending never leaves a quiet moment.
+  void Drain(std::chrono::milliseconds quiet = 50ms, std::chrono::milliseconds limit = 2s) {
+    for (auto deadline = std::chrono::steady_clock::now() + limit;
+         std::chrono::steady_clock::now() < deadline;) {
+      auto line = FServer.ReadLine(quiet);
+      if (!line) break;
+      Take(*line);
+    }
   }
   // Reads until at least n more transactions have ended.
   bool WaitForEnds(int n, std::chrono::seconds timeout) {
