@@ -1,0 +1,105 @@
+// Owns the registered message names of the session: the <session>/atoms file
+// and this process's cache of it.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "platform/msg/MsgSession.h"
+
+namespace plat {
+
+using namespace msgimpl;
+
+namespace {
+
+// Registered names of the current session, cached.
+struct AtomCache {
+  std::mutex atomMu;
+  std::string atomSession;
+  std::unordered_map<std::string, UINT> atoms;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Registered messages
+//
+// <session>/atoms holds the names in order of registration, each as a 2-byte
+// length and its bytes; the n-th name has id 0xC000 + n. Appends happen under
+// an exclusive flock, so every process assigns the same id to a name.
+
+UINT RegisterWindowMessage(const std::string& name) {
+  constexpr size_t kMaxName = 255;
+  constexpr UINT kFirst = 0xC000;
+  constexpr size_t kMaxCount = 0x4000;
+  if (name.empty() || name.size() > kMaxName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  static auto* cache = new AtomCache;  // lives until the process ends, past thread exits
+  AtomCache& g = *cache;
+  std::string key = LowerAscii(name);
+  const std::string& dir = SessionDir();
+  std::lock_guard<std::mutex> lock(g.atomMu);
+  if (g.atomSession != dir) {
+    g.atoms.clear();
+    g.atomSession = dir;
+  }
+  if (auto it = g.atoms.find(key); it != g.atoms.end()) return it->second;
+
+  int fd = open((dir + "/atoms").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+  }
+  FlockRetry(fd, LOCK_EX);
+  std::string data;
+  char buf[65536];
+  for (off_t off = 0;;) {
+    ssize_t n = pread(fd, buf, sizeof buf, off);
+    if (n <= 0) break;
+    data.append(buf, static_cast<size_t>(n));
+    off += n;
+  }
+  // Read every well-formed record; a torn tail (a writer that died mid-append)
+  // is cut off before the new name goes in.
+  size_t pos = 0;
+  size_t count = 0;
+  UINT found = 0;
+  while (pos + 2 <= data.size() && count < kMaxCount) {
+    size_t len = static_cast<uint8_t>(data[pos]) | (static_cast<size_t>(static_cast<uint8_t>(data[pos + 1])) << 8);
+    if (len == 0 || len > kMaxName || pos + 2 + len > data.size()) break;
+    std::string n = LowerAscii(data.substr(pos + 2, len));
+    UINT id = static_cast<UINT>(kFirst + count);
+    g.atoms[n] = id;
+    if (n == key) found = id;
+    pos += 2 + len;
+    ++count;
+  }
+  if (found == 0) {
+    if (count >= kMaxCount) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    } else {
+      std::string rec;
+      rec += static_cast<char>(name.size() & 0xFF);
+      rec += static_cast<char>(name.size() >> 8);
+      rec += name;
+      if (ftruncate(fd, static_cast<off_t>(pos)) == 0 &&
+          pwrite(fd, rec.data(), rec.size(), static_cast<off_t>(pos)) ==
+              static_cast<ssize_t>(rec.size())) {
+        found = static_cast<UINT>(kFirst + count);
+        g.atoms[key] = found;
+      } else {
+        SetLastError(ERROR_ACCESS_DENIED);
+      }
+    }
+  }
+  FlockRetry(fd, LOCK_UN);
+  close(fd);
+  return found;
+}
+}  // namespace plat

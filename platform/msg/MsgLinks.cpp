@@ -1,0 +1,328 @@
+// Owns one queue's connections to other processes: listening, connecting,
+// draining and arming their rings, closing them, and posting across.
+#include "platform/msg/MsgLinks.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/msg/MsgProcess.h"
+
+namespace plat::msgimpl {
+
+namespace {
+
+bool FillAddress(const std::string& path, sockaddr_un* addr) {
+  *addr = sockaddr_un{};
+  addr->sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr->sun_path) return false;
+  memcpy(addr->sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+}  // namespace
+
+void Links::AddFd(int fd, FdKind kind, uint32_t events) {
+  epoll_event ev{};
+  ev.events = events;
+  ev.data.u64 = Tag(kind, fd);
+  epoll_ctl(epfd_, EPOLL_CTL_ADD, fd, &ev);
+}
+
+bool Links::EnsureListening() {
+  if (listenFd_ >= 0) return true;
+  Session& s = CurrentSession();
+  if (ProcessId(s) == 0) return false;
+  uint32_t id = AllocId(s);
+  if (id == 0) return false;
+  std::string path = QueuePath(s, id);
+  sockaddr_un addr;
+  if (!FillAddress(path, &addr)) {
+    OutputDebugString("message queue: session directory path too long for a socket: " + path);
+    return false;
+  }
+  int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  unlink(path.c_str());
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 256) != 0) {
+    close(fd);
+    return false;
+  }
+  listenFd_ = fd;
+  listenPath_ = path;
+  queueId_ = id;
+  session_ = &s;
+  AddFd(fd, kListen, EPOLLIN);
+  return true;
+}
+
+void Links::CloseInConn(int fd) {
+  auto it = inConns_.find(fd);
+  if (it == inConns_.end()) return;
+  DrainIn(it->second);  // what it wrote before it went still counts
+  it->second->dead = true;
+  epoll_ctl(epfd_, EPOLL_CTL_DEL, fd, nullptr);
+  close(fd);
+  inConns_.erase(it);
+}
+
+void Links::CloseOutConn(std::shared_ptr<OutConn> c) {
+  if (c->dead) return;
+  DrainOut(*c);
+  epoll_ctl(epfd_, EPOLL_CTL_DEL, c->fd, nullptr);
+  Proc().courier.CloseSocket(*c);
+  outByFd_.erase(c->fd);
+  auto it = outConns_.find(c->queueId);
+  if (it != outConns_.end() && it->second == c) outConns_.erase(it);
+  std::erase_if(postTargets_, [&](const auto& t) { return t.second.conn == c; });
+}
+
+std::shared_ptr<OutConn> Links::Connected(uint32_t qid) const {
+  auto it = outConns_.find(qid);
+  return it != outConns_.end() && !it->second->dead ? it->second : nullptr;
+}
+
+std::shared_ptr<OutConn> Links::Connect(Session& s, uint32_t qid) {
+  auto it = outConns_.find(qid);
+  if (it != outConns_.end()) return it->second;
+  sockaddr_un addr;
+  if (!FillAddress(QueuePath(s, qid), &addr)) return nullptr;
+  int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return nullptr;
+  int r;
+  do {
+    r = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  } while (r != 0 && errno == EINTR);
+  int segFd = -1;
+  std::shared_ptr<Segment> seg;
+  if (r == 0) seg = MakeSegment(s.msgDir, &segFd);
+  bool ok = seg && SendHello(fd, segFd);
+  if (segFd >= 0) close(segFd);
+  if (!ok) {
+    close(fd);
+    return nullptr;
+  }
+  auto c = std::make_shared<OutConn>();
+  c->fd = fd;
+  c->queueId = qid;
+  c->seg = seg;
+  c->req = RequestRing(*seg);
+  c->rep = ReplyRing(*seg);
+  c->checkedAt = NowNs();
+  outConns_[qid] = c;
+  outByFd_[fd] = c;
+  AddFd(fd, kOutConn, EPOLLIN);
+  return c;
+}
+
+bool Links::PushRequest(OutConn& c, const Packet& p, uint32_t limit) {
+  if (c.dead || !c.req.Push(p, limit)) return false;
+  if (c.req.TakeSleeper()) SendWake(c.fd);
+  return true;
+}
+
+bool Links::PushPost(const std::shared_ptr<OutConn>& c, const Packet& p) {
+  if (c->dead || !c->req.Push(p, kPostQuota)) return false;
+  if (c->req.TakeSleeper() && !Proc().courier.HandOver(c)) SendWake(c->fd);
+  return true;
+}
+
+bool Links::PeerGone(OutConn& c) {
+  if (c.dead) return true;
+  pollfd pf{c.fd, 0, 0};
+  if (poll(&pf, 1, 0) > 0 && (pf.revents & (POLLHUP | POLLERR))) {
+    auto keep = outByFd_.find(c.fd);
+    // A copy: closing erases the table entry this reference would point into.
+    if (keep != outByFd_.end()) CloseOutConn(std::shared_ptr<OutConn>(keep->second));
+    return true;
+  }
+  c.checkedAt = NowNs();
+  return false;
+}
+
+void Links::SendReply(const std::shared_ptr<InConn>& c, const Packet& p) {
+  if (!c || c->dead || !c->seg) return;
+  if (c->rep.Push(p, kReplySlots)) {
+    if (c->rep.TakeSleeper()) SendWake(c->fd);
+  } else {
+    CloseInConn(c->fd);  // a sender with that many sends open is broken
+  }
+}
+
+bool Links::PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wParam,
+                        LPARAM lParam) {
+  // With a live connection to its queue the liveness lock need not be asked:
+  // the connection's socket tells when the peer is gone.
+  bool connected = Connected(e.queueId) != nullptr;
+  if (e.procId == s.procId || (!connected && !ProcessAlive(s, e.procId))) {
+    if (e.procId != s.procId) ForgetDeadEntry(s, hwnd, e);
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  Packet p = MessagePacket(kPost, hwnd, msg, wParam, lParam);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto c = Connect(s, e.queueId);
+    if (!c) break;
+    if (PeerGone(*c)) continue;  // a cached connection whose peer went away: try a fresh one
+    if (PushPost(c, p)) {
+      // Kept for the next post when the entry still stands after the count
+      // was read: a window destroyed later loses its entry first, then counts.
+      uint32_t gone = A(c->seg->l->windowsGone).load(std::memory_order_acquire);
+      Entry again;
+      if (ReadEntry(s, hwnd, &again) && again.queueId == e.queueId) {
+        if (postTargets_.size() > 4096) postTargets_.clear();
+        postTargets_[hwnd] = PostTarget{&s, c, gone};
+      }
+      return true;
+    }
+    SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+    return false;
+  }
+  SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return false;
+}
+
+bool Links::PostKnownForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool* posted) {
+  auto it = postTargets_.find(hwnd);
+  if (it == postTargets_.end()) return false;
+  std::shared_ptr<OutConn> c = it->second.conn;
+  if (it->second.session != &CurrentSession() || c->dead || !c->seg ||
+      A(c->seg->l->windowsGone).load(std::memory_order_acquire) != it->second.windowsGone) {
+    postTargets_.erase(it);
+    return false;
+  }
+  if (PeerGone(*c)) {  // closing the connection forgot its targets
+    postTargets_.erase(hwnd);
+    return false;
+  }
+  *posted = PushPost(c, MessagePacket(kPost, hwnd, msg, wParam, lParam));
+  if (!*posted) SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+  return true;
+}
+
+uint32_t Links::NextSeq() {
+  if (++nextSeq_ == 0) ++nextSeq_;
+  return nextSeq_;
+}
+
+void Links::DrainIn(const std::shared_ptr<InConn>& c) {
+  InConn& conn = *c;
+  if (!conn.seg || conn.dead) return;
+  Packet p;
+  int got;
+  bool any = false;
+  while ((got = conn.req.Pop(&p)) > 0) {
+    any = true;
+    if (p.kind == kPost || p.kind == kSend) intake_.TakeRequest(p, c);
+  }
+  if (any) lastTraffic_ = NowNs();
+  if (got < 0) conn.seg.reset();  // nonsense indexes: nothing more is read from it
+}
+
+void Links::DrainOut(OutConn& conn) {
+  if (!conn.seg || conn.dead) return;
+  Packet p;
+  bool any = false;
+  while (conn.rep.Pop(&p) > 0) {
+    any = true;
+    if (p.kind == kReply && awaiting.erase(p.seq)) replies[p.seq] = Reply{p.status, p.result};
+  }
+  if (any) lastTraffic_ = NowNs();
+}
+
+void Links::DrainRings() {
+  for (auto& [fd, c] : inConns_) DrainIn(c);
+  for (auto& [fd, c] : outByFd_) DrainOut(*c);
+}
+
+bool Links::RingsHaveData() {
+  for (auto& [fd, c] : inConns_) {
+    if (c->seg && c->req.HasData()) return true;
+  }
+  for (auto& [fd, c] : outByFd_) {
+    if (c->rep.HasData()) return true;
+  }
+  return false;
+}
+
+bool Links::ArmRings() {
+  for (auto& [fd, c] : inConns_) {
+    if (c->seg) c->req.Arm();
+  }
+  for (auto& [fd, c] : outByFd_) c->rep.Arm();
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (RingsHaveData()) {
+    DisarmRings();
+    return false;
+  }
+  return true;
+}
+
+void Links::DisarmRings() {
+  for (auto& [fd, c] : inConns_) {
+    if (c->seg) c->req.Disarm();
+  }
+  for (auto& [fd, c] : outByFd_) c->rep.Disarm();
+}
+
+void Links::Accept() {
+  for (;;) {
+    int c = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (c < 0) break;
+    auto conn = std::make_shared<InConn>();
+    conn->fd = c;
+    inConns_[c] = conn;
+    AddFd(c, kInConn, EPOLLIN);
+    ReadIncoming(c, 0);  // its segment usually waits already
+  }
+}
+
+void Links::ReadIncoming(int fd, uint32_t events) {
+  auto it = inConns_.find(fd);
+  if (it == inConns_.end()) return;
+  std::shared_ptr<InConn> conn = it->second;
+  const bool hadSegment = conn->seg != nullptr;
+  const bool finished = ReadSocket(fd, events, &conn->seg);
+  if (!hadSegment && conn->seg) {
+    conn->req = RequestRing(*conn->seg);
+    conn->rep = ReplyRing(*conn->seg);
+  }
+  if (finished) CloseInConn(fd);
+}
+
+void Links::ReadReplies(int fd, uint32_t events) {
+  auto it = outByFd_.find(fd);
+  if (it == outByFd_.end()) return;
+  std::shared_ptr<OutConn> conn = it->second;
+  if (ReadSocket(fd, events, nullptr)) CloseOutConn(conn);
+}
+
+void Links::CountWindowGone() {
+  for (auto& [fd, c] : inConns_) {
+    if (c->seg) A(c->seg->l->windowsGone).fetch_add(1, std::memory_order_release);
+  }
+}
+
+void Links::CloseAll() {
+  for (auto& [fd, c] : inConns_) {
+    c->dead = true;
+    close(fd);
+  }
+  inConns_.clear();
+  for (auto& [fd, c] : outByFd_) Proc().courier.CloseSocket(*c);
+  outByFd_.clear();
+  outConns_.clear();
+  postTargets_.clear();
+  if (listenFd_ >= 0) {
+    close(listenFd_);
+    unlink(listenPath_.c_str());
+    listenFd_ = -1;
+  }
+}
+
+}  // namespace plat::msgimpl

@@ -1,0 +1,166 @@
+// Owns one queue's connections to other processes: its listening socket, the
+// senders connected to it (InConn), the queues it reaches (OutConn) and their rings.
+//
+// A sender connects to the receiving queue's socket q<id> (connections are
+// cached per sending thread) and hands over a shared segment (MsgRing.h): its
+// posts and sends go one way, replies the other. The socket carries only
+// wake-ups, so a sender whose receiver dies sees it close.
+// Everything here belongs to the queue's owner thread, except what the
+// courier may touch (OutConn's WakeTarget part, under the courier's lock).
+// Internal to the message layer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "platform/msg/Msg.h"
+#include "platform/msg/MsgCourier.h"
+#include "platform/msg/MsgRing.h"
+#include "platform/msg/MsgSession.h"
+
+namespace plat::msgimpl {
+
+// epoll data of a queue's wait: kind in the upper half, descriptor in the lower.
+enum FdKind : uint32_t { kWake = 1, kListen, kInConn, kOutConn, kSignal, kWatched };
+
+inline uint64_t Tag(FdKind kind, int fd) {
+  return (static_cast<uint64_t>(kind) << 32) | static_cast<uint32_t>(fd);
+}
+
+// A sender of another process: we consume its requests and produce replies.
+struct InConn {
+  int fd = -1;
+  bool dead = false;
+  std::shared_ptr<Segment> seg;  // none until its first packet came
+  Ring req;
+  Ring rep;
+};
+
+// A queue of another process we send to: we produce requests, consume replies.
+struct OutConn : WakeTarget {
+  uint32_t queueId = 0;
+  std::shared_ptr<Segment> seg;
+  Ring req;
+  Ring rep;
+  int64_t checkedAt = 0;  // when the socket was last asked about a hang-up
+};
+
+struct Reply {
+  uint32_t status = 0;
+  LRESULT result = 0;
+};
+
+// A posted or sent message as it travels to another process, stamped now.
+inline Packet MessagePacket(PacketKind kind, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  Packet p;
+  p.kind = kind;
+  p.hwnd = hwnd;
+  p.msg = msg;
+  p.wParam = wParam;
+  p.lParam = lParam;
+  p.time = GetTickCount();
+  return p;
+}
+
+// What the owning queue takes from its links.
+class Intake {
+ public:
+  // A post or send that arrived from another process, in the order made; a
+  // post to a window the queue no longer has is dropped there.
+  virtual void TakeRequest(const Packet& p, const std::shared_ptr<InConn>& from) = 0;
+
+ protected:
+  ~Intake() = default;
+};
+
+class Links {
+ public:
+  Links(Intake& intake, int epfd) : intake_(intake), epfd_(epfd) {}
+
+  // The listening socket other processes connect to; made with the first window.
+  bool EnsureListening();
+  Session* session() const { return session_; }
+  uint32_t queueId() const { return queueId_; }
+
+  // The cached connection to a queue, or a new one with a new segment. Never
+  // blocks: a receiver too busy to accept it is as unreachable as a gone one.
+  std::shared_ptr<OutConn> Connect(Session& s, uint32_t qid);
+  // A cached live connection to a queue, or null.
+  std::shared_ptr<OutConn> Connected(uint32_t qid) const;
+  void CloseInConn(int fd);
+  // Takes its own reference: callers may pass one held in a table it erases.
+  void CloseOutConn(std::shared_ptr<OutConn> c);
+  // Whether the receiver's end of a connection is gone (asks the socket,
+  // closing the connection if so).
+  bool PeerGone(OutConn& c);
+
+  // Puts one request on a connection's ring and wakes the receiver if it sleeps.
+  bool PushRequest(OutConn& c, const Packet& p, uint32_t limit);
+  // The same for a post, whose wake the courier may send.
+  bool PushPost(const std::shared_ptr<OutConn>& c, const Packet& p);
+  // Answers a send that came over a connection.
+  void SendReply(const std::shared_ptr<InConn>& c, const Packet& p);
+
+  // Posts to a window of another process (or a stale entry of ours). Never
+  // waits: a receiver that leaves kPostQuota posts unread refuses the next.
+  bool PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wParam, LPARAM lParam);
+  // A post to a foreign window this thread posted to before, while nothing
+  // says the window or its queue went away. Answers false when it cannot tell.
+  bool PostKnownForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool* posted);
+
+  // Sends in flight: a sequence number for a new one, the replies that came.
+  uint32_t NextSeq();
+  std::unordered_set<uint32_t> awaiting;
+  std::unordered_map<uint32_t, Reply> replies;
+  // Foreign windows this thread sent to: handle -> queue id. A stale entry is
+  // harmless: the receiver answers "no such window" or the connection is gone.
+  std::unordered_map<HWND, uint32_t> sendTargets;
+
+  // Socket events of the queue's wait.
+  void Accept();
+  void ReadIncoming(int fd, uint32_t events);
+  void ReadReplies(int fd, uint32_t events);
+
+  // Rings: take what they hold, and the sleeping words around a wait.
+  void DrainRings();
+  bool RingsHaveData();
+  bool ArmRings();  // false when something arrived meanwhile (disarmed again)
+  void DisarmRings();
+  bool Empty() const { return inConns_.empty() && outByFd_.empty(); }
+  int64_t lastTraffic() const { return lastTraffic_; }
+
+  // Senders that kept this queue at hand look the window entry up again.
+  void CountWindowGone();
+  // Thread exit: every connection and the listening socket close.
+  void CloseAll();
+
+ private:
+  void AddFd(int fd, FdKind kind, uint32_t events);
+  void DrainIn(const std::shared_ptr<InConn>& c);
+  void DrainOut(OutConn& conn);
+
+  Intake& intake_;
+  int epfd_;
+  Session* session_ = nullptr;
+  uint32_t queueId_ = 0;
+  int listenFd_ = -1;
+  std::string listenPath_;
+  std::unordered_map<int, std::shared_ptr<InConn>> inConns_;
+  std::unordered_map<uint32_t, std::shared_ptr<OutConn>> outConns_;  // by queue id
+  std::unordered_map<int, std::shared_ptr<OutConn>> outByFd_;
+  uint32_t nextSeq_ = 0;
+  // Foreign windows this thread posted to, so the next post needs no look-up
+  // of the entry: valid while the receiving queue destroyed no window since.
+  struct PostTarget {
+    Session* session = nullptr;
+    std::shared_ptr<OutConn> conn;
+    uint32_t windowsGone = 0;
+  };
+  std::unordered_map<HWND, PostTarget> postTargets_;
+  int64_t lastTraffic_ = 0;  // when a ring last brought something
+};
+
+}  // namespace plat::msgimpl

@@ -1,0 +1,82 @@
+// Owns the process-wide state of the message layer: made on first use, reset
+// in a forked child, a new session made when the session directory changes.
+#include "platform/msg/MsgProcess.h"
+
+#include <errno.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include "platform/kernel/Kernel.h"
+
+namespace plat::msgimpl {
+
+namespace {
+
+std::atomic<Process*> gProcess{nullptr};
+
+void OnCloseSignal(int sig) {
+  int saved = errno;
+  Process* p = gProcess.load(std::memory_order_acquire);
+  p->signals.pending.fetch_or(sig == SIGTERM ? 1u : 2u);
+  uint64_t one = 1;
+  if (write(p->signals.fd, &one, sizeof one) < 0) {
+    // Ignored on purpose: an eventfd write fails only when its counter is
+    // near overflow, and then the queue is woken already; the flag is set.
+  }
+  errno = saved;
+}
+
+void PrepareFork() { Proc().courier.PrepareFork(); }
+void ParentAfterFork() { Proc().courier.ParentAfterFork(); }
+void ChildAfterFork() { Proc().courier.ChildAfterFork(); }
+
+}  // namespace
+
+Process& Proc() {
+  static Process* p = [] {
+    auto* made = new Process;
+    gProcess.store(made, std::memory_order_release);
+    pthread_atfork(PrepareFork, ParentAfterFork, ChildAfterFork);
+    return made;
+  }();
+  return *p;
+}
+
+Session& Process::CurrentSession() {
+  const std::string& dir = SessionDir();
+  std::lock_guard<std::mutex> lock(sessionMu_);
+  if (!session_ || session_->dir != dir) {
+    sessions_.push_back(std::make_unique<Session>());
+    session_ = sessions_.back().get();
+    OpenSession(*session_, dir);
+  }
+  return *session_;
+}
+
+void CloseSignals::Catch() {
+  // A handler (not a blocked mask) so the signal is caught whichever thread
+  // the kernel picks; it only flags and wakes the queue.
+  struct sigaction sa {};
+  sa.sa_handler = OnCloseSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+}
+
+void CloseSignals::Release() {
+  signal(SIGTERM, SIG_DFL);
+  signal(SIGINT, SIG_DFL);
+}
+
+uint32_t CloseSignals::Take() {
+  uint64_t v;
+  if (read(fd, &v, sizeof v) < 0) {
+    // Ignored on purpose: EAGAIN means another look took the count already;
+    // the flags below are what counts.
+  }
+  return pending.exchange(0);
+}
+
+}  // namespace plat::msgimpl

@@ -1,0 +1,144 @@
+// Owns the wire between the queues of two processes: the packet, the shared
+// segment with its two rings, and the socket packets that carry it and wake.
+//
+// The first time a thread reaches a queue of another process it makes one
+// shared segment for that pair: a 0600 file without a name in the session's
+// msg directory (anonymous memory where that directory is not in memory), so
+// nothing is left behind when either side dies. Its descriptor travels with
+// the connection's first packet. The segment holds two single-producer
+// single-consumer rings: requests (posts and sends, in the order made) from
+// the sender, replies back to it. The socket stays for what it does well: the
+// descriptor, wake-ups of a sleeping side (one byte) and the end of the peer.
+//
+// A consumer about to sleep raises its ring's sleeping word and looks once
+// more; a producer that finds the word raised clears it and sends a wake byte
+// (a poster hands that to the process's courier thread, see MsgCourier.h).
+// Both sides spin briefly before sleeping while traffic flows and another CPU
+// can run the peer, so a burst costs memory traffic instead of wake-ups.
+// Internal to the message layer.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace plat::msgimpl {
+
+enum PacketKind : uint32_t { kPost = 1, kSend = 2, kReply = 3 };
+enum ReplyStatus : uint32_t { kReplyOk = 0, kReplyNoWindow = 1 };
+
+struct Packet {
+  uint32_t kind = 0;
+  uint32_t seq = 0;
+  uint32_t hwnd = 0;
+  uint32_t msg = 0;
+  int32_t wParam = 0;
+  int32_t lParam = 0;
+  int32_t result = 0;
+  uint32_t status = 0;
+  uint32_t time = 0;
+};
+
+constexpr uint32_t kRingMagic = 0x56524731;   // "VRG1"
+constexpr uint32_t kRequestSlots = 16384;     // power of two
+constexpr uint32_t kReplySlots = 1024;        // replies wait for at most a few nested sends
+constexpr uint32_t kPostQuota = 10000;        // posts a receiver may leave unread
+
+struct RingIndex {
+  alignas(64) uint32_t tail = 0;  // written by the producer
+  alignas(64) uint32_t head = 0;  // written by the consumer
+  uint32_t sleeping = 0;          // raised by the consumer, cleared by either side
+};
+
+struct SegmentLayout {
+  uint32_t magic;
+  uint32_t windowsGone;  // counts windows the receiving queue destroyed
+  RingIndex req;
+  RingIndex rep;
+  Packet reqSlots[kRequestSlots];
+  Packet repSlots[kReplySlots];
+};
+
+template <class T>
+std::atomic_ref<T> A(T& v) {
+  return std::atomic_ref<T>(v);
+}
+
+// One mapping of a segment, unmapped when the last connection using it goes.
+struct Segment {
+  SegmentLayout* l = nullptr;
+  ~Segment();
+};
+
+// One direction of a segment as seen from one side.
+struct Ring {
+  RingIndex* idx = nullptr;
+  Packet* slots = nullptr;
+  uint32_t size = 0;
+
+  uint32_t Used() const {
+    return A(idx->tail).load(std::memory_order_relaxed) - A(idx->head).load(std::memory_order_acquire);
+  }
+  // Producer: false when limit entries are unread already.
+  bool Push(const Packet& p, uint32_t limit) {
+    uint32_t t = A(idx->tail).load(std::memory_order_relaxed);
+    uint32_t h = A(idx->head).load(std::memory_order_acquire);
+    if (t - h >= limit) return false;
+    slots[t & (size - 1)] = p;
+    A(idx->tail).store(t + 1, std::memory_order_release);
+    return true;
+  }
+  // Producer, after Push: whether the consumer sleeps and must be woken (once).
+  bool TakeSleeper() {
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    return A(idx->sleeping).load(std::memory_order_relaxed) != 0 &&
+           A(idx->sleeping).exchange(0, std::memory_order_acq_rel) != 0;
+  }
+  // Consumer. -1: the indexes make no sense (a broken peer).
+  int Pop(Packet* p) {
+    uint32_t h = A(idx->head).load(std::memory_order_relaxed);
+    uint32_t t = A(idx->tail).load(std::memory_order_acquire);
+    if (h == t) return 0;
+    if (t - h > size) return -1;
+    *p = slots[h & (size - 1)];
+    A(idx->head).store(h + 1, std::memory_order_release);
+    return 1;
+  }
+  bool HasData() const {
+    return A(idx->tail).load(std::memory_order_acquire) != A(idx->head).load(std::memory_order_relaxed);
+  }
+  void Arm() { A(idx->sleeping).store(1, std::memory_order_relaxed); }
+  void Disarm() {
+    if (A(idx->sleeping).load(std::memory_order_relaxed)) A(idx->sleeping).store(0, std::memory_order_relaxed);
+  }
+};
+
+inline Ring RequestRing(Segment& s) { return Ring{&s.l->req, s.l->reqSlots, kRequestSlots}; }
+inline Ring ReplyRing(Segment& s) { return Ring{&s.l->rep, s.l->repSlots, kReplySlots}; }
+
+// Maps a segment received from a peer; null when it is too small or unmappable.
+std::shared_ptr<Segment> MapSegment(int fd);
+// A new segment for the queue pair; answers its descriptor in *fd.
+std::shared_ptr<Segment> MakeSegment(const std::string& dir, int* fd);
+
+// Socket packets: the first one carries the segment, the rest only wake.
+bool SendHello(int fd, int segFd);
+void SendWake(int fd);
+// Reads every waiting socket packet without blocking; a segment that arrives
+// goes to *seg (when none came before). Answers true when the connection is
+// finished (end of stream, an error, or a hang-up with nothing left to read).
+bool ReadSocket(int fd, uint32_t events, std::shared_ptr<Segment>* seg);
+
+// Spinning pays only while another CPU can run the peer meanwhile.
+bool MayRunBesidePeer();
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
+}  // namespace plat::msgimpl

@@ -1,0 +1,216 @@
+// Owns the session's shared tables: the id counter, this process's liveness
+// lock and the window entries. Knows nothing of queues, rings or windows.
+#include "platform/msg/MsgSession.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace plat::msgimpl {
+
+int64_t NowNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+std::string LowerAscii(const std::string& s) {
+  std::string out = s;
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+std::string Hex8(uint32_t v) {
+  char buf[9];
+  snprintf(buf, sizeof buf, "%08X", v);
+  return buf;
+}
+
+bool ParseNum(const char* begin, const char* end, int base, uint32_t* out) {
+  if (begin >= end || end - begin > 10) return false;
+  uint64_t v = 0;
+  for (const char* p = begin; p < end; ++p) {
+    int d;
+    if (*p >= '0' && *p <= '9') {
+      d = *p - '0';
+    } else if (base == 16 && *p >= 'A' && *p <= 'F') {
+      d = *p - 'A' + 10;
+    } else if (base == 16 && *p >= 'a' && *p <= 'f') {
+      d = *p - 'a' + 10;
+    } else {
+      return false;
+    }
+    v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+    if (v > 0xFFFFFFFFull) return false;
+  }
+  *out = static_cast<uint32_t>(v);
+  return true;
+}
+
+int FlockRetry(int fd, int op) {
+  int r;
+  do {
+    r = flock(fd, op);
+  } while (r != 0 && errno == EINTR);
+  return r;
+}
+
+DWORD ErrorFromErrno(int err) {
+  switch (err) {
+    case ENOMEM:
+    case EMFILE:
+    case ENFILE:
+    case ENOSPC:
+    case EDQUOT:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      return ERROR_ACCESS_DENIED;
+  }
+}
+
+void OpenSession(Session& s, const std::string& dir) {
+  s.dir = dir;
+  s.msgDir = dir + "/msg";
+  // An existing directory is the usual case; a failure shows as the counter failing to open.
+  mkdir(s.msgDir.c_str(), 0700);
+  s.counterFd = open((s.msgDir + "/counter").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+}
+
+// The file lock keeps other processes out; threads of this one share its
+// descriptor and so its lock, and take turns on a mutex instead.
+uint32_t AllocId(Session& s) {
+  if (s.counterFd < 0) return 0;
+  std::lock_guard<std::mutex> turn(s.allocMu);
+  FlockRetry(s.counterFd, LOCK_EX);
+  uint32_t v = 0;
+  if (pread(s.counterFd, &v, sizeof v, 0) != static_cast<ssize_t>(sizeof v) || v < 0x10000) {
+    v = 0x10000;
+  }
+  uint32_t id = v;
+  if (id == HWND_BROADCAST || id == 0) ++id;
+  uint32_t next = id + 1;
+  bool ok = pwrite(s.counterFd, &next, sizeof next, 0) == static_cast<ssize_t>(sizeof next);
+  FlockRetry(s.counterFd, LOCK_UN);
+  return ok ? id : 0;
+}
+
+uint32_t ProcessId(Session& s) {
+  std::lock_guard<std::mutex> lock(s.mu);
+  if (s.procId == 0) {
+    uint32_t id = AllocId(s);
+    if (id == 0) return 0;
+    int fd = open((s.msgDir + "/p" + Hex8(id)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return 0;
+    if (FlockRetry(fd, LOCK_EX) != 0) {
+      close(fd);
+      return 0;
+    }
+    s.procLockFd = fd;
+    s.procId = id;
+  }
+  return s.procId;
+}
+
+bool ProcessAlive(Session& s, uint32_t procId) {
+  {
+    std::lock_guard<std::mutex> lock(s.mu);
+    if (procId == s.procId && procId != 0) return true;
+  }
+  std::string path = s.msgDir + "/p" + Hex8(procId);
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool alive = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  close(fd);
+  if (!alive) unlink(path.c_str());  // its holder is gone for good
+  return alive;
+}
+
+std::string EntryPath(Session& s, HWND hwnd) { return s.msgDir + "/w" + Hex8(hwnd); }
+
+std::string QueuePath(Session& s, uint32_t queueId) { return s.msgDir + "/q" + Hex8(queueId); }
+
+void ForgetDeadEntry(Session& s, HWND hwnd, const Entry& e) {
+  unlink(EntryPath(s, hwnd).c_str());
+  unlink(QueuePath(s, e.queueId).c_str());
+}
+
+int WriteEntry(Session& s, HWND hwnd, const Entry& e) {
+  std::string target = Hex8(e.procId) + "." + Hex8(e.queueId) + "." + std::to_string(e.pid) +
+                       "." + std::to_string(e.tid) + "." + (e.top ? "1" : "0");
+  std::string path = EntryPath(s, hwnd);
+  std::string tmp = s.msgDir + "/.t" + Hex8(hwnd) + "." + std::to_string(getpid());
+  unlink(tmp.c_str());
+  if (symlink(target.c_str(), tmp.c_str()) != 0) return errno;
+  if (rename(tmp.c_str(), path.c_str()) != 0) {
+    int err = errno;
+    unlink(tmp.c_str());
+    return err;
+  }
+  return 0;
+}
+
+namespace {
+
+bool ParseEntry(const char* buf, size_t len, Entry* e) {
+  const char* fields[6];
+  int n = 0;
+  fields[n++] = buf;
+  for (size_t i = 0; i < len; ++i) {
+    if (buf[i] == '.') {
+      if (n == 5) return false;
+      fields[n++] = buf + i + 1;
+    }
+  }
+  if (n != 5) return false;
+  const char* end = buf + len;
+  uint32_t top = 0;
+  if (!ParseNum(fields[0], fields[1] - 1, 16, &e->procId) ||
+      !ParseNum(fields[1], fields[2] - 1, 16, &e->queueId) ||
+      !ParseNum(fields[2], fields[3] - 1, 10, &e->pid) ||
+      !ParseNum(fields[3], fields[4] - 1, 10, &e->tid) || !ParseNum(fields[4], end, 10, &top) ||
+      top > 1) {
+    return false;
+  }
+  e->top = top == 1;
+  return true;
+}
+
+}  // namespace
+
+bool ReadEntry(Session& s, HWND hwnd, Entry* e) {
+  char buf[128];
+  ssize_t n = readlink(EntryPath(s, hwnd).c_str(), buf, sizeof buf);
+  if (n <= 0 || n >= static_cast<ssize_t>(sizeof buf)) return false;
+  return ParseEntry(buf, static_cast<size_t>(n), e);
+}
+
+std::vector<std::pair<HWND, Entry>> TopLevelEntries(Session& s) {
+  std::vector<std::pair<HWND, Entry>> found;
+  DIR* d = opendir(s.msgDir.c_str());
+  if (!d) return found;
+  while (dirent* de = readdir(d)) {
+    const char* n = de->d_name;
+    if (n[0] != 'w' || strlen(n) != 9) continue;
+    uint32_t hwnd = 0;
+    if (!ParseNum(n + 1, n + 9, 16, &hwnd)) continue;
+    Entry e;
+    if (!ReadEntry(s, hwnd, &e) || !e.top) continue;
+    found.emplace_back(hwnd, e);
+  }
+  closedir(d);
+  std::sort(found.begin(), found.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  return found;
+}
+
+}  // namespace plat::msgimpl

@@ -1,0 +1,71 @@
+// Owns the session's shared tables below <session>/msg/: the id counter, this
+// process's liveness lock (file p<id>) and the window entries (files w<hwnd>).
+//
+// Across processes, below <session>/msg/:
+//   counter     4-byte counter under flock: window handles, queue and process ids
+//   p<id>       one file per process, exclusively flock'ed while it lives
+//   q<id>       the SOCK_SEQPACKET listening socket of one queue (see MsgLinks.h)
+//   w<hwnd>     a symbolic link per window whose target is
+//               "<process id>.<queue id>.<pid>.<tid>.<top-level 0|1>"
+// Internal to the message layer; the public interface is Msg.h.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/msg/Msg.h"
+
+namespace plat::msgimpl {
+
+int64_t NowNs();
+std::string LowerAscii(const std::string& s);
+std::string Hex8(uint32_t v);
+// Parses an unsigned decimal or hex number that must fill [begin, end).
+bool ParseNum(const char* begin, const char* end, int base, uint32_t* out);
+int FlockRetry(int fd, int op);
+// The last-error code a failed system call's errno reports to callers.
+DWORD ErrorFromErrno(int err);
+
+struct Entry {
+  uint32_t procId = 0;
+  uint32_t queueId = 0;
+  uint32_t pid = 0;
+  uint32_t tid = 0;
+  bool top = false;
+};
+
+// One session directory as this process sees it. Made by the process state
+// (MsgProcess.h) when a session directory is first used; never freed.
+struct Session {
+  std::string dir;
+  std::string msgDir;
+  int counterFd = -1;
+  uint32_t procId = 0;  // 0 until this process registered itself
+  int procLockFd = -1;
+  std::mutex mu;       // guards procId/procLockFd
+  std::mutex allocMu;  // one thread at a time in AllocId
+};
+
+// Opens the counter of a session directory (creating msg/ when missing).
+void OpenSession(Session& s, const std::string& dir);
+
+// Next session-wide id; never 0 and never HWND_BROADCAST (0 on failure).
+uint32_t AllocId(Session& s);
+// Registers this process in the session (its liveness lock) once; 0 on failure.
+uint32_t ProcessId(Session& s);
+bool ProcessAlive(Session& s, uint32_t procId);
+
+std::string EntryPath(Session& s, HWND hwnd);
+std::string QueuePath(Session& s, uint32_t queueId);
+// Drops what a dead process left behind for one of its windows.
+void ForgetDeadEntry(Session& s, HWND hwnd, const Entry& e);
+// 0, or the errno of the failed write.
+int WriteEntry(Session& s, HWND hwnd, const Entry& e);
+bool ReadEntry(Session& s, HWND hwnd, Entry* e);
+// Every top-level window entry of the session, by handle.
+std::vector<std::pair<HWND, Entry>> TopLevelEntries(Session& s);
+
+}  // namespace plat::msgimpl
