@@ -27,12 +27,18 @@ bool FillAddress(const std::string& path, sockaddr_un* addr) {
 
 }  // namespace
 
-void Links::AddFd(int fd, FdKind kind, uint32_t events) {
+// A socket the wait does not watch would never wake the queue: its caller
+// closes it instead when this fails.
+bool Links::AddFd(int fd, FdKind kind, uint32_t events) {
   epoll_event ev{};
   ev.events = events;
   ev.data.u64 = Tag(kind, fd);
-  epoll_ctl(epfd_, EPOLL_CTL_ADD, fd, &ev);
+  return epoll_ctl(epfd_, EPOLL_CTL_ADD, fd, &ev) == 0;
 }
+
+// Removing a descriptor about to be closed: closing removes it anyway, so a
+// failure here changes nothing.
+void Links::RemoveFd(int fd) { epoll_ctl(epfd_, EPOLL_CTL_DEL, fd, nullptr); }
 
 bool Links::EnsureListening() {
   if (listenFd_ >= 0) return true;
@@ -49,15 +55,16 @@ bool Links::EnsureListening() {
   int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   unlink(path.c_str());
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 256) != 0) {
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 256) != 0 ||
+      !AddFd(fd, kListen, EPOLLIN)) {
     close(fd);
+    unlink(path.c_str());
     return false;
   }
   listenFd_ = fd;
   listenPath_ = path;
   queueId_ = id;
   session_ = &s;
-  AddFd(fd, kListen, EPOLLIN);
   return true;
 }
 
@@ -66,7 +73,7 @@ void Links::CloseInConn(int fd) {
   if (it == inConns_.end()) return;
   DrainIn(it->second);  // what it wrote before it went still counts
   it->second->dead = true;
-  epoll_ctl(epfd_, EPOLL_CTL_DEL, fd, nullptr);
+  RemoveFd(fd);
   close(fd);
   inConns_.erase(it);
 }
@@ -74,7 +81,7 @@ void Links::CloseInConn(int fd) {
 void Links::CloseOutConn(std::shared_ptr<OutConn> c) {
   if (c->dead) return;
   DrainOut(*c);
-  epoll_ctl(epfd_, EPOLL_CTL_DEL, c->fd, nullptr);
+  RemoveFd(c->fd);
   Proc().courier.CloseSocket(*c);
   outByFd_.erase(c->fd);
   auto it = outConns_.find(c->queueId);
@@ -101,7 +108,7 @@ std::shared_ptr<OutConn> Links::Connect(Session& s, uint32_t qid) {
   int segFd = -1;
   std::shared_ptr<Segment> seg;
   if (r == 0) seg = MakeSegment(s.msgDir, &segFd);
-  bool ok = seg && SendHello(fd, segFd);
+  bool ok = seg && SendHello(fd, segFd) && AddFd(fd, kOutConn, EPOLLIN);
   if (segFd >= 0) close(segFd);
   if (!ok) {
     close(fd);
@@ -116,7 +123,6 @@ std::shared_ptr<OutConn> Links::Connect(Session& s, uint32_t qid) {
   c->checkedAt = NowNs();
   outConns_[qid] = c;
   outByFd_[fd] = c;
-  AddFd(fd, kOutConn, EPOLLIN);
   return c;
 }
 
@@ -274,10 +280,13 @@ void Links::Accept() {
   for (;;) {
     int c = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (c < 0) break;
+    if (!AddFd(c, kInConn, EPOLLIN)) {
+      close(c);  // the sender sees the hang-up
+      continue;
+    }
     auto conn = std::make_shared<InConn>();
     conn->fd = c;
     inConns_[c] = conn;
-    AddFd(c, kInConn, EPOLLIN);
     ReadIncoming(c, 0);  // its segment usually waits already
   }
 }

@@ -138,7 +138,8 @@ class Links {
   void CloseAll();
 
  private:
-  void AddFd(int fd, FdKind kind, uint32_t events);
+  bool AddFd(int fd, FdKind kind, uint32_t events);
+  void RemoveFd(int fd);
   void DrainIn(const std::shared_ptr<InConn>& c);
   void DrainOut(OutConn& conn);
 

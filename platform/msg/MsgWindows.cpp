@@ -35,7 +35,7 @@ void EndQueue(Queue& q) {
     std::lock_guard<std::mutex> lock(g.mu);
     g.queues.erase(q.tid);
   }
-  for (HWND h : mine) ForgetWindow(h);
+  for (HWND h : mine) ForgetWindow(h, &q);
   {
     CloseSignals& sig = Proc().signals;
     std::lock_guard<std::mutex> lock(sig.mu);
@@ -154,13 +154,14 @@ int UpdateEntry(const std::shared_ptr<Window>& w) {
   return WriteEntry(*q->links.session(), w->hwnd, e);
 }
 
-void ForgetWindow(HWND hwnd) {
+void ForgetWindow(HWND hwnd, const Queue* owner) {
   std::shared_ptr<Window> w;
   {
     Globals& g = G();
     std::lock_guard<std::mutex> lock(g.mu);
     auto it = g.windows.find(hwnd);
     if (it == g.windows.end()) return;
+    if (owner && it->second->queue.get() != owner) return;
     w = it->second;
     g.windows.erase(it);
     if (w->parent) {

@@ -70,8 +70,10 @@ LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 void NotifyChange(HWND hwnd, UINT change);
 // Writes the window's session entry: 0, or the errno of the failed write.
 int UpdateEntry(const std::shared_ptr<Window>& w);
-// Removes a window from every table without sending it anything.
-void ForgetWindow(HWND hwnd);
+// Removes a window from every table without sending it anything; with an
+// owner given, only while the table's window of that handle is the owner's
+// (a handle of an ended session may name a window of the new one).
+void ForgetWindow(HWND hwnd, const Queue* owner = nullptr);
 bool DestroyWindowImpl(HWND hwnd);
 
 }  // namespace plat::msgimpl
