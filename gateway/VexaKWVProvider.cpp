@@ -563,7 +563,12 @@ bool TVexaNotifyProvider::DrainClient(plat::HWND Client) {
     TClientBacklog& b = it->second;
     b.Posts.pop_front();
     b.LastTaken = plat::GetTickCount();
-    if (b.NoticePosts > 0 && --b.NoticePosts == 0) Trace("Client (" + std::to_string(Client) + ") told it was dropped");
+    if (b.NoticePosts > 0 && --b.NoticePosts == 0) {
+      Trace("Client (" + std::to_string(Client) + ") told it was dropped");
+      // The trace's handler may have run anything; the entry is looked up again.
+      it = FBacklogs.find(Client);
+      if (it == FBacklogs.end()) return true;
+    }
   }
   if (!it->second.Posts.empty()) return false;
   FBacklogs.erase(it);
