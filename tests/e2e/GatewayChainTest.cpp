@@ -203,7 +203,6 @@ TEST_F(GatewayChainTest, ABurstReachesAReadingClientWholeAndAStoppedOneIsToldItW
   stopped.Signal(SIGCONT);
   ASSERT_TRUE(test::ReadInOrderUntil(stopped, 7, 'I', &stoppedNext, "NotifyServerState 2", 60000ms))
       << "next expected " << stoppedNext;
-  EXPECT_GE(stoppedNext, 10000u);
   EXPECT_LT(stoppedNext, kBurst);
   EXPECT_EQ(stopped.ReadLine(10000ms),
             "Notifications lost: the gateway dropped this client because it took no notification for a while; "
