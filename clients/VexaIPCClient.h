@@ -118,8 +118,6 @@ public:
   bool Subscribe(int TableID, plat::LRESULT* Result = nullptr, plat::DWORD TimeoutMs = 5000);
   // Lets the table go ("Subscription" 'U') and forgets it.
   bool Unsubscribe(int TableID, plat::DWORD TimeoutMs = 2000);
-  // The remembered tables, in the order first subscribed.
-  const std::vector<int>& Subscriptions() const { return FTables; }
   // Subscribes every remembered table again, in order, and lists them with
   // the gateway's answers: "table 5 (1), table 12 (1)".
   std::string SubscribeAgain(plat::DWORD TimeoutMs = 5000);

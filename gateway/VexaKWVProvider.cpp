@@ -519,11 +519,6 @@ void TVexaNotifyProvider::RelayNotification(int TableID, char Code, int32_t Valu
   }
 }
 
-size_t TVexaNotifyProvider::ClientBacklog(plat::HWND Client) const {
-  auto it = FBacklogs.find(Client);
-  return it == FBacklogs.end() ? 0 : it->second.Posts.size();
-}
-
 void TVexaNotifyProvider::PostOrQueue(plat::HWND Client, uint32_t MsgID, int32_t WParam, int32_t LParam) {
   if (MsgID == 0 || !FIPCServer) return;
   if (FBacklogs.count(Client) == 0 || DrainClient(Client)) {

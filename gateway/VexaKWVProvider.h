@@ -81,8 +81,6 @@ public:
   static constexpr uint32_t DefaultMaxClientBacklogKB = 65536;
   uint32_t MaxClientBacklogKB = DefaultMaxClientBacklogKB;
   uint32_t ClientStallTimeout = 5000;
-  // Messages waiting for a client (0 when none does).
-  size_t ClientBacklog(plat::HWND Client) const;
 
 protected:
   // The current date and time in days; the poll duration is measured with it.
