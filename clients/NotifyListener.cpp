@@ -1,7 +1,8 @@
 // notifylistener: a local client program of a gateway channel. It connects to
 // the channel named on its command line, subscribes to the tables given after
 // it and prints one line per notification and per server-state change. When
-// the gateway is restarted it connects to the new one and subscribes again.
+// the gateway is restarted it connects to the new one and subscribes again;
+// when the gateway drops it for falling behind, it says so and subscribes again.
 // SIGINT or SIGTERM unsubscribes the tables and disconnects.
 //
 //   notifylistener <channel> <table> [<table> ...]
@@ -12,6 +13,7 @@
 //   Notification table=<n> code=<letter> value=<unsigned value>
 //   NotifyServerState <1 up | 2 down>
 //   Reconnected to channel <channel>, resubscribed to table <n> (<result>)[, table <n> (<result>) ...]
+//   Notifications lost: the gateway dropped this client because <why>; resubscribed to table <n> (<result>)[, ...]
 //   Unsubscribed from table <n>
 //   Disconnected
 #include <cstdio>
@@ -85,15 +87,16 @@ int main(int argc, char** argv) {
   // A restarted gateway knows nothing of us: join it and subscribe again.
   client.SetAutoRejoin(true);
   client.OnRejoined = [&](plat::HWND) {
-    std::string line = "Reconnected to channel " + channel + ", resubscribed to";
-    for (size_t i = 0; i < tables.size(); ++i) {
-      plat::LRESULT result = 0;
-      client.SendCustom("Subscription", static_cast<plat::WPARAM>(client.Handle()), tables[i] | ('S' << 8),
-                        &result, 5000);
-      line += (i ? ", table " : " table ") + std::to_string(tables[i]) + " (" +
-              std::to_string(static_cast<int>(result)) + ")";
-    }
-    std::printf("%s\n", line.c_str());
+    std::printf("Reconnected to channel %s, resubscribed to %s\n", channel.c_str(), client.SubscribeAgain().c_str());
+  };
+  // The gateway let us go: what came meanwhile is lost, and the client library
+  // has subscribed again.
+  client.OnNotificationsLost = [](int32_t reason, const std::string& tables) {
+    const std::string why = reason == vexa::cdrStalled       ? "it took no notification for a while"
+                            : reason == vexa::cdrBacklogFull ? "more notifications waited for it than the gateway keeps"
+                                                             : "of reason " + std::to_string(reason);
+    std::printf("Notifications lost: the gateway dropped this client because %s; resubscribed to %s\n", why.c_str(),
+                tables.c_str());
   };
 
   // The gateway may start after us: wait for it until told to stop.
@@ -107,8 +110,7 @@ int main(int argc, char** argv) {
   std::printf("Connected to channel %s\n", channel.c_str());
   for (int t : tables) {
     plat::LRESULT result = 0;
-    client.SendCustom("Subscription", static_cast<plat::WPARAM>(client.Handle()), t | ('S' << 8), &result,
-                      5000);
+    client.Subscribe(t, &result);
     std::printf("Subscribed to table %d (%d)\n", t, static_cast<int>(result));
   }
 
@@ -121,8 +123,7 @@ int main(int argc, char** argv) {
   client.ProcessMessages();
 
   for (int t : tables) {
-    client.SendCustom("Subscription", static_cast<plat::WPARAM>(client.Handle()), t | ('U' << 8), nullptr,
-                      2000);
+    client.Unsubscribe(t);
     std::printf("Unsubscribed from table %d\n", t);
   }
   client.Disconnect(2000);

@@ -1,5 +1,6 @@
 #include "clients/VexaIPCClient.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace vexa {
@@ -45,6 +46,7 @@ TVexaIPCClient::~TVexaIPCClient() {
   OnServerUp = nullptr;
   OnServerDown = nullptr;
   OnRejoined = nullptr;
+  OnNotificationsLost = nullptr;
   if (FHandle != 0) {
     plat::DestroyWindow(FHandle);
     FHandle = 0;
@@ -174,6 +176,31 @@ bool TVexaIPCClient::PostToServer(plat::UINT Msg, plat::WPARAM WParam, plat::LPA
   return Post(Msg, WParam, LParam);
 }
 
+bool TVexaIPCClient::Subscribe(int TableID, plat::LRESULT* Result, plat::DWORD TimeoutMs) {
+  if (FStateID == 0) FStateID = CustomMessageID("NotifyServerState");
+  if (std::find(FTables.begin(), FTables.end(), TableID) == FTables.end()) FTables.push_back(TableID);
+  return SendCustom("Subscription", static_cast<plat::WPARAM>(FHandle), (TableID & 0xFF) | ('S' << 8), Result,
+                    TimeoutMs);
+}
+
+bool TVexaIPCClient::Unsubscribe(int TableID, plat::DWORD TimeoutMs) {
+  FTables.erase(std::remove(FTables.begin(), FTables.end(), TableID), FTables.end());
+  return SendCustom("Subscription", static_cast<plat::WPARAM>(FHandle), (TableID & 0xFF) | ('U' << 8), nullptr,
+                    TimeoutMs);
+}
+
+std::string TVexaIPCClient::SubscribeAgain(plat::DWORD TimeoutMs) {
+  std::string list;
+  const std::vector<int> tables = FTables;
+  for (int t : tables) {
+    plat::LRESULT result = 0;
+    Subscribe(t, &result, TimeoutMs);
+    list += (list.empty() ? "table " : ", table ") + std::to_string(t) + " (" +
+            std::to_string(static_cast<int>(result)) + ")";
+  }
+  return list;
+}
+
 plat::LRESULT TVexaIPCClient::WndProc(plat::HWND Wnd, plat::UINT Msg, plat::WPARAM WParam,
                                       plat::LPARAM LParam) {
   if (Msg != 0 && Msg == FCtrlID) {
@@ -200,10 +227,15 @@ plat::LRESULT TVexaIPCClient::WndProc(plat::HWND Wnd, plat::UINT Msg, plat::WPAR
     return 0;
   }
   if (Msg >= plat::WM_USER) {
-    if (OnMessage) {
-      OnMessage(Msg, WParam, LParam);
-      return 0;
+    // A down state with a reason: the gateway let this client go and its
+    // subscriptions with it. The owner sees the state first, then the loss.
+    const bool dropped = FStateID != 0 && Msg == FStateID && WParam == 2 && LParam != 0;
+    if (OnMessage) OnMessage(Msg, WParam, LParam);
+    if (dropped) {
+      const std::string tables = SubscribeAgain();
+      if (OnNotificationsLost) OnNotificationsLost(LParam, tables);
     }
+    if (OnMessage || dropped) return 0;
   }
   return plat::DefWindowProc(Wnd, Msg, WParam, LParam);
 }

@@ -24,6 +24,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/kernel/Kernel.h"
 #include "platform/msg/Msg.h"
@@ -110,6 +111,23 @@ public:
                     plat::LRESULT* Result = nullptr, plat::DWORD TimeoutMs = plat::INFINITE);
   bool PostToServer(plat::UINT Msg, plat::WPARAM WParam, plat::LPARAM LParam);
 
+  // --- Gateway channels ---------------------------------------------------
+  // Asks the gateway for the notifications of a table ("Subscription" 'S')
+  // and remembers the table; Result gets the gateway's answer (1 when
+  // handled). False when it could not be sent.
+  bool Subscribe(int TableID, plat::LRESULT* Result = nullptr, plat::DWORD TimeoutMs = 5000);
+  // Lets the table go ("Subscription" 'U') and forgets it.
+  bool Unsubscribe(int TableID, plat::DWORD TimeoutMs = 2000);
+  // Subscribes every remembered table again, in order, and lists them with
+  // the gateway's answers: "table 5 (1), table 12 (1)".
+  std::string SubscribeAgain(plat::DWORD TimeoutMs = 5000);
+  // The gateway let this client go (it fell behind; Reason is a
+  // TVexaClientDropReason) and what it could not take was lost. The client
+  // has subscribed again to every remembered table before this fires;
+  // Tables lists them as SubscribeAgain does. Only a client that subscribed
+  // through Subscribe follows this.
+  std::function<void(int32_t Reason, const std::string& Tables)> OnNotificationsLost;
+
   // --- Receiving ----------------------------------------------------------
   // Every message that reaches the hidden window, except the channel's own Ctrl
   // broadcasts: typically the server's posts of custom messages.
@@ -147,6 +165,8 @@ private:
   plat::UINT FUserAnonID = 0;
   plat::UINT FUserDataID = 0;
   std::map<std::string, plat::UINT> FCustomIDs;
+  std::vector<int> FTables;
+  plat::UINT FStateID = 0;  // "NotifyServerState", once a table was subscribed
 };
 
 }  // namespace vexa

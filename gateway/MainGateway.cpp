@@ -241,6 +241,11 @@ void TFrmGatewayMain::LoadSaveSettings(bool Save) {
         ini.ReadInteger("Connection Polling", "Duration", VexaNotifyProvider1->PollDuration);
     VexaNotifyProvider1->SetPollInterval(
         ini.ReadInteger("Connection Polling", "Interval", VexaNotifyProvider1->PollInterval()));
+    // What one local client may have waiting before it is let go; a missing
+    // or non-positive value means the default.
+    const int32_t backlogKB = ini.ReadInteger("Client", "MaxBacklogKB", 0);
+    VexaNotifyProvider1->MaxClientBacklogKB = backlogKB > 0 ? static_cast<uint32_t>(backlogKB)
+                                                             : TVexaNotifyProvider::DefaultMaxClientBacklogKB;
   } catch (const std::exception& e) {
     // An unreadable or unwritable file leaves the current values.
     AddTraceLine(this, std::string("Settings file ") + IniFileName() + ": " + e.what());

@@ -4,6 +4,7 @@
 #include "framework/ExtCtrls.h"
 #include "framework/SysUtils.h"
 #include "gateway/KWVReg.h"
+#include "platform/kernel/Kernel.h"
 #include "platform/net/Net.h"
 #include "sockets/NetSocket.h"
 
@@ -14,6 +15,14 @@ namespace {
 constexpr int SessionPortDefault = 5500;
 
 std::string ClockText() { return fw::FormatDateTime("hh:nn:ss", fw::Now()); }
+
+// How often what waits for slow clients is offered again, while some client
+// has notifications waiting and while only the notice of a drop waits.
+constexpr uint32_t kBacklogRetryMs = 10;
+constexpr uint32_t kNoticeRetryMs = 200;
+// Posts handed to one client in one turn: a fast reader with a long backlog
+// must not hold up the session and the other clients.
+constexpr size_t kDrainPerTurn = 20000;
 
 }  // namespace
 
@@ -141,6 +150,8 @@ void TVexaNotifyProvider::SetActive(bool Value) {
     // Dropping the local clients first unsubscribes their tables while the
     // session can still tell the server.
     if (FIPCServer) FIPCServer->SetActive(false);
+    FBacklogs.clear();
+    if (FBacklogTimer) FBacklogTimer->SetEnabled(false);
     if (FSocket) FSocket->Close();
     SetSessionUp(false);
     FreePollTimer();
@@ -504,10 +515,99 @@ void TVexaNotifyProvider::RelayNotification(int TableID, char Code, int32_t Valu
     if (i > list->size()) i = list->size();
     if (i == 0) break;
     --i;
-    plat::HWND client = (*list)[i];
-    fw::TMessage m = msg;
-    if (!FIPCServer->PostToClient(client, FNotificationMsg, m)) UnsubscribeClient(0, client);
+    PostOrQueue((*list)[i], FNotificationMsg, msg.WParam, msg.LParam);
   }
+}
+
+void TVexaNotifyProvider::PostOrQueue(plat::HWND Client, uint32_t MsgID, int32_t WParam, int32_t LParam) {
+  if (MsgID == 0 || !FIPCServer) return;
+  if (FBacklogs.count(Client) == 0 || DrainClient(Client)) {
+    fw::TMessage m;
+    m.WParam = WParam;
+    m.LParam = LParam;
+    if (FIPCServer->PostToClient(Client, MsgID, m)) return;
+    // A window that is gone was dropped with its tables by the failed post.
+    if (!plat::IsWindow(Client)) return;
+  }
+  // Its queue is full: the post waits, behind anything already waiting.
+  TClientBacklog& b = FBacklogs[Client];
+  if (b.Posts.empty()) b.LastTaken = plat::GetTickCount();
+  b.Posts.push_back({MsgID, WParam, LParam});
+  if (!FBacklogTimer) {
+    FBacklogTimer = new fw::TTimer(this);
+    FBacklogTimer->SetEnabled(false);
+    FBacklogTimer->SetOnTimer([this](fw::TObject* s) { BacklogTimerTick(s); });
+  }
+  FBacklogTimer->SetInterval(kBacklogRetryMs);
+  FBacklogTimer->SetEnabled(true);
+  if (b.Posts.size() * sizeof(TWaitingPost) > static_cast<uint64_t>(MaxClientBacklogKB) * 1024) {
+    DropClient(Client, cdrBacklogFull, "more than " + std::to_string(MaxClientBacklogKB) + " KB waited for it");
+  }
+}
+
+bool TVexaNotifyProvider::DrainClient(plat::HWND Client) {
+  auto it = FBacklogs.find(Client);
+  if (it == FBacklogs.end()) return true;
+  for (size_t handed = 0; handed < kDrainPerTurn && !it->second.Posts.empty(); ++handed) {
+    const TWaitingPost p = it->second.Posts.front();
+    fw::TMessage m;
+    m.WParam = p.WParam;
+    m.LParam = p.LParam;
+    // A window that is gone is dropped by the failed post, its backlog with it.
+    if (!FIPCServer->PostToClient(Client, p.Msg, m)) return FBacklogs.count(Client) == 0;
+    TClientBacklog& b = it->second;
+    b.Posts.pop_front();
+    b.LastTaken = plat::GetTickCount();
+    if (b.NoticePosts > 0 && --b.NoticePosts == 0) {
+      Trace("Client (" + std::to_string(Client) + ") told it was dropped");
+      // The trace's handler may have run anything; the entry is looked up again.
+      it = FBacklogs.find(Client);
+      if (it == FBacklogs.end()) return true;
+    }
+  }
+  if (!it->second.Posts.empty()) return false;
+  FBacklogs.erase(it);
+  return true;
+}
+
+void TVexaNotifyProvider::BacklogTimerTick(fw::TObject*) {
+  std::vector<plat::HWND> waiting;
+  for (const auto& entry : FBacklogs) waiting.push_back(entry.first);
+  for (plat::HWND client : waiting) {
+    if (DrainClient(client)) continue;
+    auto it = FBacklogs.find(client);
+    if (it == FBacklogs.end() || it->second.NoticePosts > 0 || ClientStallTimeout == 0) continue;
+    const uint32_t idle = plat::GetTickCount() - it->second.LastTaken;
+    if (idle >= ClientStallTimeout) {
+      DropClient(client, cdrStalled, "it took no message for " + std::to_string(idle) + " ms while " +
+                                         std::to_string(it->second.Posts.size()) + " waited");
+    }
+  }
+  // Only notices waiting (programs still stopped): offer them less often.
+  bool notificationsWait = false;
+  for (const auto& entry : FBacklogs) notificationsWait |= entry.second.Posts.size() > entry.second.NoticePosts;
+  if (FBacklogs.empty()) {
+    FBacklogTimer->SetEnabled(false);
+  } else {
+    const uint32_t interval = notificationsWait ? kBacklogRetryMs : kNoticeRetryMs;
+    if (FBacklogTimer->Interval() != interval) FBacklogTimer->SetInterval(interval);
+  }
+}
+
+void TVexaNotifyProvider::DropClient(plat::HWND Client, int32_t Reason, const std::string& Why) {
+  Trace("Dropping client (" + std::to_string(Client) + "): " + Why);
+  // What waited is lost; the client is told so as soon as it takes a post:
+  // a down state naming the reason, then the current state when it is up.
+  TClientBacklog& b = FBacklogs[Client];
+  b.Posts.clear();
+  b.Posts.push_back({FStateMsg, 2, Reason});
+  if (FStateSent) b.Posts.push_back({FStateMsg, 1, 0});
+  b.NoticePosts = b.Posts.size();
+  b.LastTaken = plat::GetTickCount();
+  if (FBacklogTimer) FBacklogTimer->SetEnabled(true);
+  // Its tables go as when its window is gone; telling the server pumps
+  // messages, which may end the client meanwhile.
+  UnsubscribeClient(0, Client);
 }
 
 void TVexaNotifyProvider::SetSessionUp(bool Up) {
@@ -521,10 +621,9 @@ void TVexaNotifyProvider::BroadcastServerState(bool Up) {
   if (Up == FStateSent) return;
   FStateSent = Up;
   if (!FIPCServer) return;
-  fw::TMessage msg;
-  msg.WParam = Up ? 1 : 2;
-  msg.LParam = 0;
-  FIPCServer->PostToAllClients(FStateMsg, msg);
+  // Each client gets it behind what already waits for it.
+  const std::vector<plat::HWND> clients = FIPCServer->Clients();
+  for (plat::HWND c : clients) PostOrQueue(c, FStateMsg, Up ? 1 : 2, 0);
 }
 
 void TVexaNotifyProvider::ReadMessageIDs() {
@@ -537,15 +636,11 @@ void TVexaNotifyProvider::ReadMessageIDs() {
 void TVexaNotifyProvider::IPCClientConnecting(plat::HWND ClientHandle, bool& Accept) {
   Trace("New client (" + std::to_string(ClientHandle) + ")");
   if (OnClientConnecting) OnClientConnecting(ClientHandle, Accept);
-  if (FStateSent) {
-    fw::TMessage msg;
-    msg.WParam = 1;
-    msg.LParam = 0;
-    FIPCServer->PostToClient(ClientHandle, FStateMsg, msg);
-  }
+  if (FStateSent) PostOrQueue(ClientHandle, FStateMsg, 1, 0);
 }
 
 void TVexaNotifyProvider::IPCClientDisconnecting(plat::HWND ClientHandle) {
+  FBacklogs.erase(ClientHandle);
   UnsubscribeClient(0, ClientHandle);
   Trace("Client disconnected (" + std::to_string(ClientHandle) + ")");
   if (OnClientDisconnecting) OnClientDisconnecting(ClientHandle);

@@ -6,7 +6,9 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,6 +72,16 @@ public:
   uint32_t GreetingTimeout = 30000;
   TVexaIPCServer* IPCServer() const { return FIPCServer; }
 
+  // A local client whose queue is full (it reads slower than a burst comes)
+  // keeps what it could not take yet in a backlog of its own, handed on in
+  // order as it reads, so a client that keeps reading misses nothing. It is
+  // let go when more than MaxClientBacklogKB waits for it, or when it takes
+  // nothing for ClientStallTimeout ms while something waits (a stopped or
+  // hung program); once it can take messages again it is told so.
+  static constexpr uint32_t DefaultMaxClientBacklogKB = 65536;
+  uint32_t MaxClientBacklogKB = DefaultMaxClientBacklogKB;
+  uint32_t ClientStallTimeout = 5000;
+
 protected:
   // The current date and time in days; the poll duration is measured with it.
   virtual double CurrentTime() const;
@@ -101,6 +113,16 @@ protected:
   void SetSessionUp(bool Up);
   void BroadcastServerState(bool Up);
   void ReadMessageIDs();
+  // Posts to one client behind whatever waits for it; a post its queue
+  // refuses waits in its backlog.
+  void PostOrQueue(plat::HWND Client, uint32_t MsgID, int32_t WParam, int32_t LParam);
+  // Hands on what waits for one client, as far as it takes it; true when
+  // nothing is left.
+  bool DrainClient(plat::HWND Client);
+  void BacklogTimerTick(fw::TObject* Sender);
+  // Lets a client go: its tables are unsubscribed and what waited for it is
+  // replaced by the notice that tells it so.
+  void DropClient(plat::HWND Client, int32_t Reason, const std::string& Why);
 
   void IPCClientConnecting(plat::HWND ClientHandle, bool& Accept);
   void IPCClientDisconnecting(plat::HWND ClientHandle);
@@ -143,6 +165,19 @@ private:
   std::unique_ptr<TNetSocket> FSocket;
   TVexaIPCServer* FIPCServer = nullptr;
   TNotifyRecordReader FReader;
+
+  struct TWaitingPost {
+    uint32_t Msg;
+    int32_t WParam;
+    int32_t LParam;
+  };
+  struct TClientBacklog {
+    std::deque<TWaitingPost> Posts;
+    uint32_t LastTaken = 0;   // tick count of the last post it took (or of its first refusal)
+    size_t NoticePosts = 0;   // what waits begins with these posts of the notice that it was let go
+  };
+  std::map<plat::HWND, TClientBacklog> FBacklogs;
+  fw::TTimer* FBacklogTimer = nullptr;
 };
 
 }  // namespace vexa

@@ -101,6 +101,8 @@ public:
   void BroadcastState(bool Up);
 
   int32_t GetClientCount() const;
+  // The connected clients, in order of arrival.
+  const std::vector<plat::HWND>& Clients() const { return FClients; }
   // Entries of clients that announced waiting and have not connected yet.
   int32_t GetWaitingCount() const;
 

@@ -21,6 +21,16 @@ enum TVexaIPCControl : int32_t {
 };
 constexpr int32_t ipcControlMask = 0x7F;
 
+// A gateway tells a local client that it let it go with "NotifyServerState"
+// WParam 2 (down) whose LParam is one of these reasons (a plain state change
+// carries 0), followed by WParam 1 when its session is up: the client's
+// subscriptions are gone and what it could not take was lost. A client that
+// reads this subscribes again; one that does not sees a down and up.
+enum TVexaClientDropReason : int32_t {
+  cdrStalled = 1,      // it took no message for a while although some waited
+  cdrBacklogFull = 2,  // more waited for it than the gateway keeps for a client
+};
+
 // Instance names are used without leading and trailing blanks (and control characters).
 inline std::string VexaIPCTrim(const std::string& s) {
   size_t b = 0;

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gateway/KWVReg.h"
@@ -36,10 +37,7 @@ std::string ReadFile(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::string Notification(int table, char code, uint32_t value) {
-  return "Notification table=" + std::to_string(table) + " code=" + std::string(1, code) +
-         " value=" + std::to_string(value);
-}
+const auto Notification = test::NotificationLine;
 
 // Reads the client's lines up to the next notification or state line.
 std::optional<std::string> NextEvent(ChildProcess& p, std::chrono::milliseconds timeout = 15000ms) {
@@ -86,9 +84,9 @@ protected:
     EXPECT_TRUE(p->WaitForLine("ready", 20000ms));
     return p;
   }
-  static void Run(ChildProcess& db, const std::string& line) {
+  static void Run(ChildProcess& db, const std::string& line, std::chrono::milliseconds timeout = 10000ms) {
     ASSERT_TRUE(db.WriteStdin(line + "\n"));
-    auto answer = db.ReadLine(10000ms);
+    auto answer = db.ReadLine(timeout);
     ASSERT_TRUE(answer.has_value());
     ASSERT_EQ(answer->rfind("done ", 0), 0u) << *answer;
   }
@@ -165,6 +163,57 @@ TEST_F(GatewayChainTest, NotificationsFlowOnceInOrderAndSurviveAServerRestart) {
   std::string ini = ReadFile(Dir / "relaygate.ini");
   EXPECT_NE(ini.find("[MainWindow]"), std::string::npos) << ini;
   EXPECT_NE(ini.find("Interval=1"), std::string::npos) << ini;
+  db->WriteStdin("quit\n");
+}
+
+// One transaction far larger than a client's queue holds. The listener that
+// reads gets all of it in order; the one stopped during it is dropped once it
+// takes nothing for a while, and after SIGCONT it says what happened,
+// subscribes again and gets what is committed after.
+TEST_F(GatewayChainTest, ABurstReachesAReadingClientWholeAndAStoppedOneIsToldItWasDropped) {
+  auto server = StartServer();
+  ChildProcess gateway(Relaygate, {"E2E"});
+  ASSERT_TRUE(gateway.WaitForLine("Connected to Notify Server at ", 20000ms));
+  ChildProcess live(test::BinPath("notifylistener"), {"E2E", "7"});
+  ChildProcess stopped(test::BinPath("notifylistener"), {"E2E", "7", "9"});
+  ASSERT_TRUE(live.WaitForLine("Subscribed to table 7 (1)", 10000ms));
+  ASSERT_TRUE(stopped.WaitForLine("Subscribed to table 9 (1)", 10000ms));
+  ASSERT_TRUE(Printed(gateway, "Subscription to table 9 confirmed", 10000ms));
+  auto db = StartDbSide();
+  constexpr uint32_t kBurst = 60000;
+  Run(*db, "7 I 0 " + std::to_string(kBurst) + " commit", 120000ms);
+  uint32_t stoppedNext = 0;
+  ASSERT_TRUE(test::ReadInOrderUntil(stopped, 7, 'I', &stoppedNext, "Notification ", 20000ms));
+  stopped.Signal(SIGSTOP);
+  ASSERT_TRUE(test::WaitStopped(stopped.Pid()));
+  // The live listener is not read for a moment: its output fills and it takes
+  // nothing meanwhile, as a reader slower than the gateway does, while the
+  // gateway gets the whole burst.
+  std::this_thread::sleep_for(1s);
+
+  uint32_t liveNext = 0;
+  ASSERT_TRUE(test::ReadInOrderUntil(live, 7, 'I', &liveNext, Notification(7, 'I', kBurst - 1), 60000ms))
+      << "next expected " << liveNext;
+  auto drop = gateway.WaitForLine("Dropping client (", 30000ms);
+  ASSERT_TRUE(drop);
+  EXPECT_NE(drop->find("): it took no message for "), std::string::npos) << *drop;
+  ASSERT_TRUE(gateway.WaitForLine("No more clients for table 9", 10000ms));
+
+  // What was in its queue comes first, in order, then the notice of the drop.
+  stopped.Signal(SIGCONT);
+  ASSERT_TRUE(test::ReadInOrderUntil(stopped, 7, 'I', &stoppedNext, "NotifyServerState 2", 60000ms))
+      << "next expected " << stoppedNext;
+  EXPECT_LT(stoppedNext, kBurst);
+  EXPECT_EQ(stopped.ReadLine(10000ms),
+            "Notifications lost: the gateway dropped this client because it took no notification for a while; "
+            "resubscribed to table 7 (1), table 9 (1)");
+  EXPECT_EQ(NextEvent(stopped), "NotifyServerState 1");
+  ASSERT_TRUE(gateway.WaitForLine("Subscription to table 9 confirmed", 10000ms));
+  Run(*db, "9 C 500 1 commit");
+  Run(*db, "7 D 70000 1 commit");
+  EXPECT_EQ(NextEvent(stopped), Notification(9, 'C', 500));
+  EXPECT_EQ(NextEvent(stopped), Notification(7, 'D', 70000));
+  EXPECT_EQ(NextEvent(live), Notification(7, 'D', 70000));
   db->WriteStdin("quit\n");
 }
 

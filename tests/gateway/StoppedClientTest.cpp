@@ -1,9 +1,10 @@
 // labels: integration
 // timeout: 120
-// A local client stopped with SIGSTOP beside a live one on a real relaygate:
-// the live client gets every notification without the gateway waiting on the
-// stopped one, and the stopped one loses its subscriptions once its queue is
-// full, so its last table is let go at the notify server.
+// A local client stopped with SIGSTOP beside a live one on a real relaygate
+// whose INI bounds a client's backlog: the live client gets every notification
+// without the gateway waiting on the stopped one; the stopped one is let go
+// only once more than the bound waits for it, its last table is let go at the
+// notify server, and after SIGCONT it is told so and subscribes again.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -27,11 +28,10 @@ using test::ChildProcess;
 using test::ScriptedConnection;
 using test::ScriptedServer;
 using test::WireRecord;
-using Clock = std::chrono::steady_clock;
 
-constexpr int kFirstBurst = 3000;
 constexpr int kBatch = 1000;
-constexpr int kMaxBatches = 12;  // the receiving queue takes at least 10,000 posts
+constexpr int kMaxBatches = 25;
+constexpr int kBacklogKB = 64;  // 5461 waiting posts of 12 bytes
 
 std::string Records(int from, int count) {
   std::string s;
@@ -39,39 +39,27 @@ std::string Records(int from, int count) {
   return s;
 }
 
-// Reads the listener's lines until the notification with value last came;
-// every notification line read is checked to carry the next value.
-bool ReadUpTo(ChildProcess& listener, int last, int* next, Clock::time_point deadline) {
-  while (*next <= last) {
-    if (Clock::now() >= deadline) return false;
-    auto line = listener.ReadLine(100ms);
-    if (!line || line->rfind("Notification table=5", 0) != 0) continue;
-    EXPECT_EQ(*line, "Notification table=5 code=I value=" + std::to_string(*next));
-    ++*next;
-  }
-  return true;
-}
-
-TEST(StoppedClient, LiveClientGetsEveryRecordAndTheStoppedOneLosesItsTables) {
+TEST(StoppedClient, LiveClientGetsEveryRecordAndTheStoppedOneIsDroppedPastTheBoundAndTold) {
   test::TestSession session;
-  std::atomic<int> released{0};  // batches after the first burst the script may send
+  std::atomic<int> released{0};  // batches the script may send
   ScriptedServer server({[&](ScriptedConnection& c) {
     c.Send("VEXA Notify Server\r\n");
     if (!c.WaitFor("S 5\r\n") || !c.WaitFor("S 12\r\n")) return;
     c.Send(WireRecord(0, 5, 'S') + WireRecord(0, 12, 'S'));
-    if (!server.WaitForGo(30000)) return;
-    c.Send(Records(0, kFirstBurst));
     for (int sent = 0; sent < kMaxBatches && !server.Stopping();) {
       if (released.load() > sent) {
-        c.Send(Records(kFirstBurst + sent * kBatch, kBatch));
+        c.Send(Records(sent * kBatch, kBatch));
         ++sent;
-      } else {
-        c.Pause(2);
+      } else if (c.WaitFor("U 12\r\nS 12\r\n", 5)) {
+        break;
       }
     }
+    // Told it was dropped, the stopped client asks for table 12 again.
+    if (c.WaitFor("U 12\r\nS 12\r\n", 60000)) c.Send(WireRecord(0, 12, 'S') + WireRecord(777, 12, 'C'));
     c.HoldOpen();
   }});
   const std::string relaygate = test::CopyProgram("relaygate", session.Root() + "/bin");
+  std::ofstream(relaygate + ".ini") << "[Client]\nMaxBacklogKB=" << kBacklogKB << "\n";
   WriteProviderSettings("Desk", "127.0.0.1", std::to_string(server.Port()));
 
   ChildProcess gateway(relaygate, {"Desk"});
@@ -84,36 +72,36 @@ TEST(StoppedClient, LiveClientGetsEveryRecordAndTheStoppedOneLosesItsTables) {
   stopped.Signal(SIGSTOP);
   ASSERT_TRUE(test::WaitStopped(stopped.Pid()));
 
-  // The first burst reaches the live client at once: posts to the stopped one
-  // neither wait nor fail yet.
-  int next = 0;
-  server.Go = true;
-  const Clock::time_point start = Clock::now();
-  ASSERT_TRUE(ReadUpTo(live, kFirstBurst - 1, &next, start + 10s)) << "got " << next;
-  std::printf("live client got %d records in %.3f s beside a stopped one\n", kFirstBurst,
-              std::chrono::duration<double>(Clock::now() - start).count());
-
-  // More, a batch at a time, until the stopped client's queue is full: its
-  // failed post drops it from both tables, and table 12 is let go.
+  // A batch at a time, read whole by the live client, until the stopped one
+  // is let go and with it table 12.
   int batches = 0;
+  uint32_t next = 0;
   while (batches < kMaxBatches && server.Received(0).find("U 12\r\n") == std::string::npos) {
     released = ++batches;
-    ASSERT_TRUE(ReadUpTo(live, kFirstBurst + batches * kBatch - 1, &next, Clock::now() + 10s))
-        << "got " << next;
+    ASSERT_TRUE(test::ReadInOrderUntil(live, 5, 'I', &next, test::NotificationLine(5, 'I', batches * kBatch - 1),
+                                       10000ms))
+        << "next expected " << next;
   }
-  auto deadline = Clock::now() + 5s;
-  while (server.Received(0).find("U 12\r\n") == std::string::npos && Clock::now() < deadline) {
-    std::this_thread::sleep_for(10ms);
-  }
-  EXPECT_EQ(server.Received(0), "S 5\r\nS 12\r\nU 12\r\n");
-  EXPECT_GE(kFirstBurst + batches * kBatch, 10000);
+  auto drop = gateway.WaitForLine("Dropping client (", 10000ms);
+  ASSERT_TRUE(drop);
+  EXPECT_NE(drop->find("): more than 64 KB waited for it"), std::string::npos) << *drop;
   EXPECT_TRUE(gateway.WaitForLine("No more clients for table 12", 5000ms));
+  // Its queue took some 10,000 posts and its backlog the bound before that.
+  EXPECT_GE(batches * kBatch, 9000 + kBacklogKB * 1024 / 12);
 
-  // The live client keeps its table and got every record, in order.
-  EXPECT_EQ(next, kFirstBurst + batches * kBatch);
+  // Resumed, it reads what its queue held, in order, and learns the rest was lost.
+  stopped.Signal(SIGCONT);
+  uint32_t stoppedNext = 0;
+  auto lost = test::ReadInOrderUntil(stopped, 5, 'I', &stoppedNext, "Notifications lost: ", 30000ms);
+  ASSERT_TRUE(lost) << "next expected " << stoppedNext;
+  EXPECT_EQ(*lost, "Notifications lost: the gateway dropped this client because more notifications waited for it "
+                   "than the gateway keeps; resubscribed to table 5 (1), table 12 (1)");
+  EXPECT_LT(stoppedNext, static_cast<uint32_t>(batches * kBatch));
+  EXPECT_TRUE(stopped.WaitForLine(test::NotificationLine(12, 'C', 777), 10000ms));
+  EXPECT_EQ(server.Received(0), "S 5\r\nS 12\r\nU 12\r\nS 12\r\n");
 
-  stopped.Signal(SIGKILL);
-  stopped.Wait(5000ms);
+  stopped.Signal(SIGINT);
+  EXPECT_EQ(stopped.Wait(5000ms), 0);
   live.Signal(SIGINT);
   EXPECT_EQ(live.Wait(5000ms), 0);
   gateway.Signal(SIGTERM);

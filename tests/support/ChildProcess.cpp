@@ -153,4 +153,26 @@ bool WaitStopped(pid_t pid) {
   return false;
 }
 
+std::string NotificationLine(int table, char code, uint32_t value) {
+  return "Notification table=" + std::to_string(table) + " code=" + std::string(1, code) +
+         " value=" + std::to_string(value);
+}
+
+std::optional<std::string> ReadInOrderUntil(ChildProcess& listener, int table, char code, uint32_t* next,
+                                            const std::string& until, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  const std::string prefix = "Notification table=" + std::to_string(table) + " ";
+  for (;;) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    auto line = listener.ReadLine(left);
+    if (!line) return std::nullopt;
+    if (line->rfind(prefix, 0) == 0) {
+      if (*line != NotificationLine(table, code, *next)) return std::nullopt;
+      ++*next;
+    }
+    if (line->find(until) != std::string::npos) return line;
+  }
+}
+
 }  // namespace vexa::test

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,5 +51,14 @@ private:
 
 // Waits (up to ten seconds) until the kernel shows the process as stopped.
 bool WaitStopped(pid_t pid);
+
+// notifylistener's line for a notification.
+std::string NotificationLine(int table, char code, uint32_t value);
+// Reads a notifylistener's lines until one contains until, and returns it.
+// Every notification of table read meanwhile must be the next one: *next
+// holds the value expected and counts up. nullopt at the time-out or at a
+// notification out of order (*next still names the one expected).
+std::optional<std::string> ReadInOrderUntil(ChildProcess& listener, int table, char code, uint32_t* next,
+                                            const std::string& until, std::chrono::milliseconds timeout);
 
 }  // namespace vexa::test
