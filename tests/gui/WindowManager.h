@@ -1,7 +1,7 @@
 // A desktop with a window manager, for the screen tests of how windows behave
 // among other windows: a private Xvfb with openbox managing it. Ready() once
 // the manager has taken the screen (its check window named on the root), or
-// false when it did not within the deadline. Screen (ProgramScreen.h) finds
+// false when it did not within the deadline (20 s). Screen (ProgramScreen.h) finds
 // windows inside the manager's frames; StackIndex and ActiveWindow read the
 // stacking order and the focus as the manager left them.
 #pragma once
@@ -15,6 +15,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -26,15 +28,32 @@ namespace vexa::test {
 
 class WmDesktop {
 public:
-  WmDesktop() {
+  // Without the manager: the same private display, bare (to run one check both ways).
+  explicit WmDesktop(bool withManager = true) {
     if (!FXvfb.Running()) return;
+    if (!withManager) {
+      FReady = true;
+      return;
+    }
     std::string openbox = Which("openbox");
     if (openbox.empty()) return;
     // Its own settings folder: the packaged defaults (click to focus and
-    // raise, no key of the programs taken), nothing of the user's.
+    // raise, no key of the programs taken), nothing of the user's, and no
+    // animation: a window restored from its icon is where it stays at once.
     char tmpl[] = "/tmp/vexa-wm-XXXXXX";
     if (!mkdtemp(tmpl)) return;
     FHome = tmpl;
+    {
+      std::ifstream in("/etc/xdg/openbox/rc.xml");
+      std::stringstream rc;
+      rc << in.rdbuf();
+      std::string text = rc.str();
+      const std::string animate = "<animateIconify>yes</animateIconify>";
+      if (size_t at = text.find(animate); at != std::string::npos)
+        text.replace(at, animate.size(), "<animateIconify>no</animateIconify>");
+      std::filesystem::create_directories(FHome + "/openbox");
+      std::ofstream(FHome + "/openbox/rc.xml") << text;
+    }
     FWm = std::make_unique<ChildProcess>(
         openbox, std::vector<std::string>{"--sm-disable"},
         std::vector<std::string>{"XDG_CONFIG_HOME=" + FHome, "XDG_CACHE_HOME=" + FHome, "XDG_DATA_HOME=" + FHome},
