@@ -70,18 +70,6 @@ bool Choose(test::Screen& screen, Window win, const std::string& menu, const std
   return true;
 }
 
-// What the window manager's close button sends.
-void CloseBox(Display* d, Window w) {
-  XEvent ev{};
-  ev.xclient.type = ClientMessage;
-  ev.xclient.window = w;
-  ev.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-  ev.xclient.format = 32;
-  ev.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
-  XSendEvent(d, w, False, NoEventMask, &ev);
-  XFlush(d);
-}
-
 void WindowsAmongOthers(bool managed) {
   test::TestSession session;
   test::WmDesktop desktop(managed);
@@ -163,7 +151,7 @@ void WindowsAmongOthers(bool managed) {
     EXPECT_LE(std::abs((g.Top + g.Bottom) - (b.Top + b.Bottom)), 1) << g.Top << " " << b.Top;
     const long w = b.Right - b.Left, h = b.Bottom - b.Top;
     EXPECT_EQ(Read(d, dialog), (Hints{"relaygate", "Relaygate", w, h, w, h, gatewayWin, true}));
-    CloseBox(d, dialog);
+    test::XInput().SendDelete(dialog);  // the close button: Cancel
     ASSERT_TRUE(test::WaitFor([&] { return screen.FindTop("VEXA Client Gateway Settings") == 0; }));
   }
   {
@@ -174,7 +162,7 @@ void WindowsAmongOthers(bool managed) {
     const Box b = screen.Geometry(box);
     const long w = b.Right - b.Left, h = b.Bottom - b.Top;
     EXPECT_EQ(Read(d, box), (Hints{"relaygate", "Relaygate", w, h, w, h, gatewayWin, true}));
-    CloseBox(d, box);  // Cancel: the gateway goes on
+    test::XInput().SendDelete(box);  // Cancel: the gateway goes on
     ASSERT_TRUE(test::WaitFor([&] { return screen.FindTop("Warning") == 0; }));
   }
 }
