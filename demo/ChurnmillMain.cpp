@@ -61,6 +61,7 @@ TFrmChurnmillMain::TFrmChurnmillMain(fw::TComponent* AOwner) : fw::TForm(AOwner)
   SetCaption("VEXA Churnmill");
   SetPosition(fw::poDefault);
   SetBounds(Left(), Top(), 628, 273);
+  SetConstraints({.MinWidth = 454, .MinHeight = 120});
 
   btnShake = Place<fw::TButton>(this, "btnShake", 8, 8, 97, 25);
   btnShake->SetCaption("Start Shaking");
@@ -140,11 +141,6 @@ TFrmChurnmillMain::~TFrmChurnmillMain() {
   OnDestroy = nullptr;
   FormDestroy(this);
   if (FrmChurnmillMain == this) FrmChurnmillMain = nullptr;
-}
-
-void TFrmChurnmillMain::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AHeight) {
-  // The form is never made smaller than 454 x 120.
-  fw::TForm::SetBounds(ALeft, ATop, std::max(AWidth, 454), std::max(AHeight, 120));
 }
 
 void TFrmChurnmillMain::Resize() {

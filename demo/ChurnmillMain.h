@@ -93,8 +93,6 @@ public:
   // Appends a line to the log (and, without a display, to standard output).
   void Log(const std::string& Text);
 
-  void SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AHeight) override;
-
 protected:
   void Resize() override;
 

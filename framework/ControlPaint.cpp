@@ -1158,11 +1158,6 @@ void Install(TWinControl* c) {
         if (TMainMenu* menu = FormMainMenu(form); menu && !MenuBarOf(form)) {
           new TMenuBar(form, menu);  // a child of the form, freed with it
         }
-        if (form->Position() == poScreenCenter || form->Position() == poDesktopCenter ||
-            form->Position() == poMainFormCenter || form->Position() == poOwnerFormCenter) {
-          form->SetBounds((Screen->Width() - form->Width()) / 2,
-                          (Screen->Height() - form->Height()) / 2, form->Width(), form->Height());
-        }
       }
     } else if (gDrop.hwnd && gDrop.owner && FormOf(gDrop.owner) == c) {
       CloseDropDown();

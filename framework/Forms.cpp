@@ -1,5 +1,6 @@
 #include "framework/Forms.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -8,6 +9,7 @@
 
 #include "framework/ControlPaint.h"
 #include "framework/Dialogs.h"
+#include "platform/display/Display.h"
 #include "platform/kernel/Kernel.h"
 
 namespace fw {
@@ -150,6 +152,42 @@ void TCustomForm::Close() {
 
 void TCustomForm::Release() { plat::PostMessage(Handle(), CM_RELEASE, 0, 0); }
 
+void TCustomForm::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AHeight) {
+  const TSizeConstraints& c = FConstraints;
+  if (c.MaxWidth > 0) AWidth = std::min(AWidth, c.MaxWidth);
+  if (c.MaxHeight > 0) AHeight = std::min(AHeight, c.MaxHeight);
+  AWidth = std::max(AWidth, c.MinWidth);
+  AHeight = std::max(AHeight, c.MinHeight);
+  // A place the program's own code gives (stored bounds, say) is kept.
+  if (FCreated && (ALeft != Left() || ATop != Top())) FPlaced = true;
+  TWinControl::SetBounds(ALeft, ATop, AWidth, AHeight);
+}
+
+void TCustomForm::SetConstraints(const TSizeConstraints& Value) {
+  FConstraints = Value;
+  SetBounds(Left(), Top(), Width(), Height());
+  if (HandleAllocated() && Visible()) UpdateWindowHints();
+}
+
+void TCustomForm::UpdateWindowHints() {
+  plat::WindowHints h;
+  if (FBorderStyle == bsDialog || FBorderStyle == bsSingle || FBorderStyle == bsToolWindow) {
+    // A fixed border: the size the form has is the only one.
+    h.minWidth = h.maxWidth = Width();
+    h.minHeight = h.maxHeight = Height();
+  } else {
+    h.minWidth = FConstraints.MinWidth;
+    h.minHeight = FConstraints.MinHeight;
+    h.maxWidth = FConstraints.MaxWidth;
+    h.maxHeight = FConstraints.MaxHeight;
+  }
+  // A dialog (the settings, a message box) belongs to the program's main window.
+  TCustomForm* main = Application ? Application->MainForm() : nullptr;
+  if (FBorderStyle == bsDialog && main && main != this && main->HandleAllocated()) h.owner = main->Handle();
+  h.defaultPosition = (FPosition == poDefault || FPosition == poDefaultPosOnly) && !FPlaced;
+  plat::SetWindowHints(Handle(), h);
+}
+
 void TCustomForm::PlaceByPosition() {
   const auto screenCenter = [this] {
     SetBounds((Screen->Width() - Width()) / 2, (Screen->Height() - Height()) / 2, Width(), Height());
@@ -172,13 +210,26 @@ void TCustomForm::PlaceByPosition() {
       }
       break;
     }
+    case poDefault:
+    case poDefaultPosOnly: {
+      // Where the display chooses (a window manager places it itself).
+      int32_t x = 0, y = 0;
+      if (!FPlaced && plat::DefaultWindowPosition(Width(), Height(), &x, &y)) {
+        TWinControl::SetBounds(x, y, Width(), Height());
+      }
+      break;
+    }
     default: break;
   }
 }
 
 void TCustomForm::SetVisible(bool Value) {
   if (Visible() == Value) return;
-  if (Value) PlaceByPosition();
+  if (Value) {
+    PlaceByPosition();
+    if (HandleAllocated()) UpdateWindowHints();
+    FPlaced = true;
+  }
   TWinControl::SetVisible(Value);
   if (HandleAllocated() && Value && FWindowState != wsNormal) {
     plat::ShowWindow(Handle(), FWindowState == wsMinimized ? plat::SW_SHOWMINIMIZED
@@ -194,7 +245,7 @@ void TCustomForm::SetVisible(bool Value) {
 
 void TCustomForm::BringToFront() {
   Show();
-  if (HandleAllocated()) plat::SetForegroundWindow(Handle());
+  if (HandleAllocated()) plat::BringWindowToForeground(Handle());
 }
 
 TWindowState TCustomForm::WindowState() const {
@@ -362,7 +413,7 @@ void TApplication::Restore() {
 }
 
 void TApplication::BringToFront() {
-  if (FMainForm && FMainForm->HandleAllocated()) plat::SetForegroundWindow(FMainForm->Handle());
+  if (FMainForm && FMainForm->HandleAllocated()) plat::BringWindowToForeground(FMainForm->Handle());
 }
 
 bool TApplication::ProcessMessage(plat::MSG& Msg) {

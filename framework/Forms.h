@@ -39,6 +39,11 @@ enum TPosition {
 };
 enum TFormStyle { fsNormal, fsMDIChild, fsMDIForm, fsStayOnTop };
 
+// The size a user may give a form, 0 for no limit.
+struct TSizeConstraints {
+  int32_t MinWidth = 0, MinHeight = 0, MaxWidth = 0, MaxHeight = 0;
+};
+
 using TCloseEvent = std::function<void(TObject* Sender, TCloseAction& Action)>;
 using TCloseQueryEvent = std::function<void(TObject* Sender, bool& CanClose)>;
 
@@ -68,7 +73,14 @@ public:
   void Release();
 
   void SetVisible(bool Value) override;
+  // Shows the form in front of the other windows (restored when minimised)
+  // with the keyboard.
   void BringToFront();
+  // Kept within the constraints; a form placed by the program (not at its
+  // default position) keeps that place when first shown.
+  void SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AHeight) override;
+  const TSizeConstraints& Constraints() const { return FConstraints; }
+  void SetConstraints(const TSizeConstraints& Value);
 
   // Shows the form modally and returns its ModalResult. Without a display (or
   // with a dialog responder installed, see Dialogs.h) it prints what the form
@@ -120,6 +132,10 @@ protected:
 private:
   // Moves the form where its Position asks, just before it is shown.
   void PlaceByPosition();
+  // Tells the display the form's size limits, owner and placement.
+  void UpdateWindowHints();
+  TSizeConstraints FConstraints;
+  bool FPlaced = false;  // shown once, or placed by the program
   TModalResult FModalResult = mrNone;
   bool FModal = false;
   bool FCreated = false;

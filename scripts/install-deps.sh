@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core
-  libx11-dev libxext-dev libxtst-dev xvfb xdotool x11-utils x11-apps
+  libx11-dev libxext-dev libxtst-dev xvfb xdotool x11-utils x11-apps openbox
   firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils libboost-dev
   dante-server procps psmisc
 )

@@ -54,6 +54,8 @@ TFrmMainServer::TFrmMainServer(fw::TComponent* AOwner) : fw::TForm(AOwner) {
   FIniFileName = fw::ChangeFileExt(fw::ParamStr0(), ".ini");
   SetCaption("VEXA Notify Server");
   SetBounds(Left(), Top(), 382, 237);
+  // Smaller, the status bar would disappear.
+  SetConstraints({.MinWidth = 382, .MinHeight = 189});
 
   VexaInstallMutex1 = new TVexaInstallMutex(this);
   VexaInstallMutex1->SetName("VexaInstallMutex1");
@@ -267,10 +269,6 @@ void TFrmMainServer::ClientCountChanged(fw::TMessage& /*Msg*/) {
 
 // ---------------------------------------------------------------------------
 // Status display
-
-void TFrmMainServer::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AHeight) {
-  fw::TForm::SetBounds(ALeft, ATop, std::max<int32_t>(AWidth, 382), std::max<int32_t>(AHeight, 189));
-}
 
 const std::string& TFrmMainServer::TrayHint() const { return KitTrayIcon1->Hint(); }
 

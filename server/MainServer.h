@@ -34,9 +34,6 @@ public:
   explicit TFrmMainServer(fw::TComponent* AOwner);
   ~TFrmMainServer() override;
 
-  // The window is never made smaller than 382 x 189.
-  void SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AHeight) override;
-
   // Components of the form.
   TNetSocketServer* NetSocketServer1 = nullptr;
   TVexaIPCServer* VexaIPCServer1 = nullptr;

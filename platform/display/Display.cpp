@@ -74,6 +74,7 @@ struct State {
   std::set<HWND> dirty;     // top-level windows to present
   std::map<HWND, std::vector<uint8_t>> shapes;  // region data last applied
   std::set<HWND> configuring;  // changes that came from the server
+  std::map<HWND, WindowHints> hints;
   HWND capture = 0;
   HWND focus = 0;
   HWND active = 0;
@@ -150,6 +151,16 @@ TopState ReadTop(HWND top) {
 void SyncTop(State* s, HWND top) {
   if (s->configuring.count(top)) return;
   TopState t = ReadTop(top);
+  if (auto h = s->hints.find(top); h != s->hints.end()) t.hints = h->second;
+  HWND owner = t.hints.owner;
+  if (t.visible && owner && owner != top && IsWindow(owner) && OwnedByDisplay(s, owner) &&
+      s->backend->WindowId(owner) == 0) {
+    // The owner has not been shown yet: its window is made (hidden) to be named.
+    TopState o = ReadTop(owner);
+    if (auto h = s->hints.find(owner); h != s->hints.end()) o.hints = h->second;
+    o.create = true;
+    s->backend->Sync(owner, o);
+  }
   s->backend->Sync(top, t);
   if (t.visible && !t.iconic) {
     s->dirty.insert(top);
@@ -319,6 +330,7 @@ void OnWindowChange(HWND hwnd, UINT change) {
         s->invalid.erase(hwnd);
         s->dirty.erase(hwnd);
         s->shapes.erase(hwnd);
+        s->hints.erase(hwnd);
         s->backend->Destroy(hwnd);
         return;
       case WM_SETTEXT:
@@ -578,6 +590,31 @@ unsigned long GetDisplayWindowId(HWND hwnd) {
 void* GetXDisplay() {
   State* s = gState.load();
   return s ? s->backend->Connection() : nullptr;
+}
+
+void SetWindowHints(HWND top, const WindowHints& hints) {
+  State* s = Mine();
+  if (!s || !IsWindow(top)) return;
+  auto it = s->hints.find(top);
+  if (it != s->hints.end() && it->second == hints) return;
+  s->hints[top] = hints;
+  if (HasStyle(top, WS_VISIBLE)) SyncTop(s, top);
+}
+
+bool DefaultWindowPosition(int32_t width, int32_t height, int32_t* x, int32_t* y) {
+  State* s = Mine();
+  return s && s->backend->DefaultPosition(width, height, x, y);
+}
+
+bool BringWindowToForeground(HWND top) {
+  if (!SetForegroundWindow(top)) return false;
+  State* s = Mine();
+  if (!s || !OwnedByDisplay(s, top) || !HasStyle(top, WS_VISIBLE)) return true;
+  if (IsIconic(top)) ShowWindow(top, SW_RESTORE);
+  s->backend->BringToFront(top);
+  // Without a display server nothing reports the new keyboard owner back.
+  if (!s->backend->IsX11()) Activate(s, top);
+  return true;
 }
 
 HWND SetCapture(HWND hwnd) {

@@ -89,6 +89,30 @@ unsigned long GetDisplayWindowId(HWND hwnd);
 // The X connection (a Display*), null when headless.
 void* GetXDisplay();
 
+// What a top-level window tells a window manager. Set before the window is
+// shown; a change to a shown window reaches the manager at once.
+struct WindowHints {
+  // Size limits of the window, 0 for none; minimum equal to maximum: a fixed size.
+  int32_t minWidth = 0, minHeight = 0, maxWidth = 0, maxHeight = 0;
+  // The window this one belongs to (a dialog's main window): a manager keeps
+  // it above that one and with it.
+  HWND owner = 0;
+  // The manager places the window when it is first shown; later showings keep
+  // the place it has then.
+  bool defaultPosition = false;
+  bool operator==(const WindowHints&) const = default;
+};
+void SetWindowHints(HWND top, const WindowHints& hints);
+// Where a window of this size opens when the program does not choose: false
+// when a window manager places it (or nothing is shown); on a bare X display
+// the first step of a cascade from the top left that no window takes yet.
+bool DefaultWindowPosition(int32_t width, int32_t height, int32_t* x, int32_t* y);
+// Brings a top-level window to the front for the user: records it as the
+// foreground window, restores it when minimised, raises it and gives it the
+// keyboard; under a window manager asks the manager to activate it, as a
+// taskbar does for a click (_NET_ACTIVE_WINDOW).
+bool BringWindowToForeground(HWND top);
+
 // Mouse capture: every mouse message goes to the capturing window until it is
 // released. The window losing it gets WM_CAPTURECHANGED.
 HWND SetCapture(HWND hwnd);

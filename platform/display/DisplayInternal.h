@@ -17,6 +17,9 @@ struct TopState {
   RECT rect;  // screen coordinates
   std::string title;
   bool popup = false;  // WS_EX_NOACTIVATE: no window manager, no keyboard, holds the pointer
+  WindowHints hints;
+  // Make the presented window even while hidden: a dialog names it as its owner.
+  bool create = false;
 };
 
 class Backend {
@@ -33,6 +36,10 @@ public:
   // Sends what is buffered; with wait, until the server has handled it.
   virtual void Flush(bool wait) = 0;
   virtual void Activate(HWND) {}
+  // Raises the window and has it activated (see BringWindowToForeground).
+  virtual void BringToFront(HWND) {}
+  // The cascade place of DefaultWindowPosition; false when the backend does not choose.
+  virtual bool DefaultPosition(int32_t, int32_t, int32_t*, int32_t*) { return false; }
   virtual unsigned long WindowId(HWND) const { return 0; }
   virtual void* Connection() const { return nullptr; }
   // Notes a server that has gone away, so that freeing the backend does not

@@ -12,8 +12,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <map>
+#include <set>
+#include <string>
 
 #include "platform/display/DisplayInternal.h"
 #include "platform/gdi/Gdi.h"
@@ -103,6 +107,13 @@ public:
     FProtocols = XInternAtom(dpy, "WM_PROTOCOLS", False);
     FNetWmName = XInternAtom(dpy, "_NET_WM_NAME", False);
     FUtf8 = XInternAtom(dpy, "UTF8_STRING", False);
+    FNetActiveWindow = XInternAtom(dpy, "_NET_ACTIVE_WINDOW", False);
+    // Every window of the program carries its name, so that a desktop can
+    // tell the programs apart (and group each one's windows): "beaconhub",
+    // class "Beaconhub".
+    FResName = program_invocation_short_name;
+    FResClass = FResName;
+    if (!FResClass.empty()) FResClass[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(FResClass[0])));
     int ev = 0, err = 0;
     FHasShape = XShapeQueryExtension(dpy, &ev, &err);
     SetScreenSize(DisplayWidth(dpy, FScreen), DisplayHeight(dpy, FScreen));
@@ -132,6 +143,10 @@ public:
   void Sync(HWND top, const TopState& st) override {
     auto it = FWindows.find(top);
     if (!st.visible) {
+      if (it == FWindows.end() && st.create) {
+        Create(top, st);
+        return;
+      }
       if (it != FWindows.end() && it->second.mapped) {
         ReleasePointer(it->second);
         XWithdrawWindow(FDpy, it->second.xwin, FScreen);
@@ -142,35 +157,7 @@ public:
     }
     int32_t w = std::max(1, st.rect.right - st.rect.left);
     int32_t h = std::max(1, st.rect.bottom - st.rect.top);
-    if (it == FWindows.end()) {
-      XSetWindowAttributes a{};
-      a.background_pixmap = None;
-      a.bit_gravity = NorthWestGravity;
-      a.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
-                     KeyPressMask | KeyReleaseMask | StructureNotifyMask | FocusChangeMask;
-      // A popup is placed where the program puts it, undecorated, like a menu.
-      a.override_redirect = st.popup ? True : False;
-      Window xw = XCreateWindow(FDpy, FRoot, st.rect.left, st.rect.top, static_cast<unsigned>(w),
-                                static_cast<unsigned>(h), 0, FDepth, InputOutput, FVisual,
-                                CWBackPixmap | CWBitGravity | CWEventMask | CWOverrideRedirect, &a);
-      XSetWMProtocols(FDpy, xw, &FDeleteWindow, 1);
-      XSizeHints hints{};
-      hints.flags = USPosition | USSize;
-      hints.x = st.rect.left;
-      hints.y = st.rect.top;
-      hints.width = w;
-      hints.height = h;
-      XSetWMNormalHints(FDpy, xw, &hints);
-      XClassHint cls{};
-      char name[] = "vexa";
-      cls.res_name = name;
-      cls.res_class = name;
-      XSetClassHint(FDpy, xw, &cls);
-      it = FWindows.emplace(top, Win{}).first;
-      it->second.xwin = xw;
-      it->second.popup = st.popup;
-      FByXid[xw] = top;
-    }
+    if (it == FWindows.end()) it = FWindows.find(Create(top, st));
     Win& win = it->second;
     if (win.title != st.title || !win.titled) {
       win.title = st.title;
@@ -180,6 +167,7 @@ public:
                       reinterpret_cast<const unsigned char*>(st.title.data()),
                       static_cast<int>(st.title.size()));
     }
+    if (!(win.hints == st.hints)) ApplyHints(top, win, st.hints);
     if (win.rect.left != st.rect.left || win.rect.top != st.rect.top ||
         win.rect.right != st.rect.right || win.rect.bottom != st.rect.bottom) {
       XMoveResizeWindow(FDpy, win.xwin, st.rect.left, st.rect.top, static_cast<unsigned>(w),
@@ -210,8 +198,11 @@ public:
       wmh.initial_state = NormalState;
       wmh.input = win.popup ? False : True;
       XSetWMHints(FDpy, win.xwin, &wmh);
+      // Shown again after hiding, a window keeps its place.
+      if (win.placed) SetNormalHints(win);
       XMapRaised(FDpy, win.xwin);
       win.mapped = true;
+      win.placed = true;
       win.wantFocus = !win.popup;
     } else if (win.iconic) {
       XMapRaised(FDpy, win.xwin);
@@ -308,6 +299,53 @@ public:
       XSetInputFocus(FDpy, it->second.xwin, RevertToParent, CurrentTime);
   }
 
+  void BringToFront(HWND top) override {
+    auto it = FWindows.find(top);
+    if (it == FWindows.end() || !it->second.mapped) return;
+    Win& win = it->second;
+    XRaiseWindow(FDpy, win.xwin);
+    if (WindowManagerRunning()) {
+      // Raising and the keyboard are the manager's: ask it as a taskbar does,
+      // for a user's action (source 2), which it does not refuse as stealing focus.
+      XEvent ev{};
+      ev.xclient.type = ClientMessage;
+      ev.xclient.window = win.xwin;
+      ev.xclient.message_type = FNetActiveWindow;
+      ev.xclient.format = 32;
+      ev.xclient.data.l[0] = 2;
+      ev.xclient.data.l[1] = CurrentTime;
+      XSendEvent(FDpy, FRoot, False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+    } else if (win.viewable) {
+      XSetInputFocus(FDpy, win.xwin, RevertToParent, CurrentTime);
+    } else {
+      win.wantFocus = true;
+    }
+    Flush(false);
+  }
+
+  bool DefaultPosition(int32_t width, int32_t height, int32_t* x, int32_t* y) override {
+    if (WindowManagerRunning()) return false;
+    // The top-left corners of the windows on the screen now.
+    std::set<std::pair<int, int>> taken;
+    Window root, parent, *kids = nullptr;
+    unsigned n = 0;
+    if (XQueryTree(FDpy, FRoot, &root, &parent, &kids, &n)) {
+      for (unsigned i = 0; i < n; ++i) {
+        XWindowAttributes a;
+        if (XGetWindowAttributes(FDpy, kids[i], &a) && a.map_state == IsViewable && !a.override_redirect)
+          taken.emplace(a.x, a.y);
+      }
+      if (kids) XFree(kids);
+    }
+    const int step = 24;
+    const int sw = DisplayWidth(FDpy, FScreen), sh = DisplayHeight(FDpy, FScreen);
+    int at = step;
+    while (taken.count({at, at}) && at + step + width <= sw && at + step + height <= sh) at += step;
+    *x = at;
+    *y = at;
+    return true;
+  }
+
   unsigned long WindowId(HWND top) const override {
     auto it = FWindows.find(top);
     return it == FWindows.end() ? 0 : it->second.xwin;
@@ -326,9 +364,76 @@ private:
     bool titled = false;
     bool popup = false;
     bool grabbing = false;  // holds the pointer (popups, while viewable)
+    bool placed = false;    // shown once: its place is its own from then on
     std::string title;
     RECT rect{-1, -1, -1, -1};
+    WindowHints hints;
   };
+
+  HWND Create(HWND top, const TopState& st) {
+    int32_t w = std::max(1, st.rect.right - st.rect.left);
+    int32_t h = std::max(1, st.rect.bottom - st.rect.top);
+    XSetWindowAttributes a{};
+    a.background_pixmap = None;
+    a.bit_gravity = NorthWestGravity;
+    a.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                   KeyPressMask | KeyReleaseMask | StructureNotifyMask | FocusChangeMask;
+    // A popup is placed where the program puts it, undecorated, like a menu.
+    a.override_redirect = st.popup ? True : False;
+    Window xw = XCreateWindow(FDpy, FRoot, st.rect.left, st.rect.top, static_cast<unsigned>(w),
+                              static_cast<unsigned>(h), 0, FDepth, InputOutput, FVisual,
+                              CWBackPixmap | CWBitGravity | CWEventMask | CWOverrideRedirect, &a);
+    XSetWMProtocols(FDpy, xw, &FDeleteWindow, 1);
+    XClassHint cls{};
+    cls.res_name = FResName.data();
+    cls.res_class = FResClass.data();
+    XSetClassHint(FDpy, xw, &cls);
+    Win& win = FWindows.emplace(top, Win{}).first->second;
+    win.xwin = xw;
+    win.popup = st.popup;
+    win.rect = st.rect;
+    FByXid[xw] = top;
+    ApplyHints(top, win, st.hints);
+    return top;
+  }
+
+  void ApplyHints(HWND top, Win& win, const WindowHints& hints) {
+    win.hints = hints;
+    SetNormalHints(win);
+    auto o = FWindows.find(hints.owner);
+    if (hints.owner && hints.owner != top && o != FWindows.end())
+      XSetTransientForHint(FDpy, win.xwin, o->second.xwin);
+    else
+      XDeleteProperty(FDpy, win.xwin, XA_WM_TRANSIENT_FOR);
+  }
+
+  // Size limits, and the place unless the manager is to choose it. The place
+  // is the window's own (static gravity): a frame goes round it, so a dialog
+  // centred on its main window stays centred and a window shown again does
+  // not move by the frame's height.
+  void SetNormalHints(Win& win) {
+    XSizeHints h{};
+    h.flags = USSize | PWinGravity;
+    h.width = win.rect.right - win.rect.left;
+    h.height = win.rect.bottom - win.rect.top;
+    h.win_gravity = StaticGravity;
+    if (!win.hints.defaultPosition || win.placed) {
+      h.flags |= PPosition;
+      h.x = win.rect.left;
+      h.y = win.rect.top;
+    }
+    if (win.hints.minWidth > 0 || win.hints.minHeight > 0) {
+      h.flags |= PMinSize;
+      h.min_width = std::max(1, win.hints.minWidth);
+      h.min_height = std::max(1, win.hints.minHeight);
+    }
+    if (win.hints.maxWidth > 0 || win.hints.maxHeight > 0) {
+      h.flags |= PMaxSize;
+      h.max_width = win.hints.maxWidth > 0 ? win.hints.maxWidth : 32767;
+      h.max_height = win.hints.maxHeight > 0 ? win.hints.maxHeight : 32767;
+    }
+    XSetWMNormalHints(FDpy, win.xwin, &h);
+  }
 
   // A popup holds the pointer while it shows: presses on the program's own
   // windows still go to them, presses anywhere else come to the popup. When
@@ -511,7 +616,8 @@ private:
   Visual* FVisual = nullptr;
   int FDepth = 24;
   GC FGc = nullptr;
-  Atom FDeleteWindow = 0, FProtocols = 0, FNetWmName = 0, FUtf8 = 0;
+  Atom FDeleteWindow = 0, FProtocols = 0, FNetWmName = 0, FUtf8 = 0, FNetActiveWindow = 0;
+  std::string FResName, FResClass;
   bool FHasShape = false;
   bool FInEvents = false;
   std::map<HWND, Win> FWindows;

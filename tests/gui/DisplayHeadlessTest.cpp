@@ -1,7 +1,7 @@
 // labels: unit
 // The display core without an X server: painting order, composition of child
 // windows into their top-level window's store, hit-testing, capture,
-// double-clicks, keyboard focus and characters.
+// double-clicks, keyboard focus and characters, bringing a window to the front.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -246,6 +246,20 @@ TEST_F(Headless, TheCloseHitAreaAndTheCloseBoxSendTheCloseCommand) {
     if (s.msg == WM_SYSCOMMAND && s.hwnd == top && (s.w & 0xFFF0) == static_cast<WPARAM>(SC_CLOSE)) ++closes;
   }
   EXPECT_EQ(closes, 2);
+}
+
+TEST_F(Headless, BroughtToTheForegroundAMinimisedWindowIsRestoredAndTakesTheKeyboard) {
+  FlushDisplay();
+  HWND other = CreateWindowEx(0, "HeadlessTestWindow", "other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 50, 50, 0, 0);
+  DeliverMouse(other, MouseAction::Down, 0, 5, 5, 0, 0, 1000);
+  Drain();
+  ASSERT_EQ(GetActiveWindow(), other);
+  ShowWindow(top, SW_MINIMIZE);
+  EXPECT_TRUE(BringWindowToForeground(top));
+  EXPECT_FALSE(IsIconic(top));
+  EXPECT_EQ(GetActiveWindow(), top);
+  EXPECT_EQ(GetFocus(), top);
+  DestroyWindow(other);
 }
 
 TEST_F(Headless, ADisabledWindowPassesKeysToTheEnabledOneAndTakesNoClicks) {

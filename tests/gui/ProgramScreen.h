@@ -261,10 +261,30 @@ private:
     unsigned n = 0;
     Window found = 0;
     if (XQueryTree(FDpy, root, &root, &parent, &kids, &n)) {
-      for (unsigned i = n; i-- > 0 && !found;)  // topmost first
+      for (unsigned i = n; i-- > 0 && !found;) {  // topmost first
         if (Viewable(kids[i]) && match(kids[i])) found = kids[i];
+        // Under a window manager the program's window sits inside a frame.
+        else if (Window c = ClientIn(kids[i], 3); c && Viewable(c) && match(c)) found = c;
+      }
       if (kids) XFree(kids);
     }
+    return found;
+  }
+  // The window a window manager manages (it carries WM_STATE) inside a frame.
+  Window ClientIn(Window w, int depth) {
+    Window root, parent, *kids = nullptr, found = 0;
+    unsigned n = 0;
+    if (depth <= 0 || !XQueryTree(FDpy, w, &root, &parent, &kids, &n)) return 0;
+    Atom state = XInternAtom(FDpy, "WM_STATE", False);
+    for (unsigned i = 0; i < n && !found; ++i) {
+      int count = 0;
+      Atom* props = XListProperties(FDpy, kids[i], &count);
+      for (int p = 0; p < count && !found; ++p)
+        if (props[p] == state) found = kids[i];
+      if (props) XFree(props);
+      if (!found) found = ClientIn(kids[i], depth - 1);
+    }
+    if (kids) XFree(kids);
     return found;
   }
   Display* FDpy;
