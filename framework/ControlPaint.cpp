@@ -1,6 +1,7 @@
 #include "framework/ControlPaint.h"
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <memory>
 
@@ -370,37 +371,171 @@ void PaintMenuBar(TMenuBar* bar, HDC dc, const RECT& cr) {
   }
 }
 
+// An item the keyboard or the pointer can choose: enabled and no separator.
+bool Choosable(TMenuItem* it) { return it && !it->IsLine() && it->Enabled(); }
+
+// The letter a caption underlines (after a single "&"), upper case; 0 for none.
+int AccelOf(const std::string& caption) {
+  for (size_t i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != '&') continue;
+    if (caption[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    return std::toupper(static_cast<unsigned char>(caption[i + 1]));
+  }
+  return 0;
+}
+
+// Opens the drop-down of the bar's item i (visible items) below its title. From
+// the keyboard its first choosable item is marked at once, so that Enter has
+// something to choose.
+void OpenBarMenu(TMenuBar* bar, size_t i, bool keyboard) {
+  auto rects = bar->ItemRects();
+  auto items = VisibleItems(bar->Menu() ? bar->Menu()->Items() : nullptr);
+  if (i >= items.size() || i >= rects.size()) return;
+  TMenuItem* it = items[i];
+  TPoint p = bar->ClientToScreen(Point(rects[i].left, rects[i].bottom));
+  RECT fr;
+  TCustomForm* form = FormOf(bar);
+  if (form && form->HandleAllocated() && GetWindowRect(form->Handle(), &fr)) {
+    // The form's own left/top are its screen position.
+    TPoint inForm = Point(p.X - form->Left(), p.Y - form->Top());
+    p = Point(fr.left + inForm.X, fr.top + inForm.Y);
+  }
+  OpenDropDown(bar, it, p.X, p.Y);
+  if (keyboard && gDrop.root == it) {
+    auto sub = VisibleItems(it);
+    for (size_t k = 0; k < sub.size(); ++k)
+      if (Choosable(sub[k])) {
+        gDrop.hot = static_cast<int>(k);
+        break;
+      }
+  }
+  bar->Invalidate();
+}
+
+// The bar's title under a point (index into the visible items), -1 for none.
+int BarItemAt(TMenuBar* bar, int32_t x, int32_t y) {
+  auto rects = bar->ItemRects();
+  for (size_t i = 0; i < rects.size(); ++i) {
+    const RECT& r = rects[i];
+    if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 void MenuBarClick(TMenuBar* bar, int32_t x, int32_t y) {
   if (!bar->Menu()) return;
-  auto rects = bar->ItemRects();
   auto items = VisibleItems(bar->Menu()->Items());
-  for (size_t i = 0; i < items.size() && i < rects.size(); ++i) {
-    const RECT& r = rects[i];
-    if (x < r.left || x >= r.right || y < r.top || y >= r.bottom) continue;
-    TMenuItem* it = items[i];
-    if (!it->Enabled()) return;
-    if (gDrop.owner == bar && gDrop.root == it) {
-      CloseDropDown();
-      return;
-    }
-    if (it->Count() == 0) {
-      CloseDropDown();
-      it->Click();
-      return;
-    }
-    TPoint p = bar->ClientToScreen(Point(r.left, r.bottom));
-    RECT fr;
-    TCustomForm* form = FormOf(bar);
-    if (form && form->HandleAllocated() && GetWindowRect(form->Handle(), &fr)) {
-      // The form's own left/top are its screen position.
-      TPoint inForm = Point(p.X - form->Left(), p.Y - form->Top());
-      p = Point(fr.left + inForm.X, fr.top + inForm.Y);
-    }
-    OpenDropDown(bar, it, p.X, p.Y);
-    bar->Invalidate();
+  int i = BarItemAt(bar, x, y);
+  if (i < 0 || static_cast<size_t>(i) >= items.size()) {
+    CloseDropDown();
     return;
   }
-  CloseDropDown();
+  TMenuItem* it = items[static_cast<size_t>(i)];
+  if (!it->Enabled()) return;
+  if (gDrop.owner == bar && gDrop.root == it) {
+    CloseDropDown();
+    return;
+  }
+  if (it->Count() == 0) {
+    CloseDropDown();
+    it->Click();
+    return;
+  }
+  OpenBarMenu(bar, static_cast<size_t>(i), false);
+}
+
+// With one of the bar's menus open, the pointer resting on another title
+// opens that one instead.
+void MenuBarHover(TMenuBar* bar, int32_t x, int32_t y) {
+  if (!bar->Menu() || gDrop.owner != bar || !gDrop.hwnd) return;
+  auto items = VisibleItems(bar->Menu()->Items());
+  int i = BarItemAt(bar, x, y);
+  if (i < 0 || static_cast<size_t>(i) >= items.size()) return;
+  TMenuItem* it = items[static_cast<size_t>(i)];
+  if (it == gDrop.root || !it->Enabled() || it->Count() == 0) return;
+  OpenBarMenu(bar, static_cast<size_t>(i), false);
+}
+
+// The menu keys of a form: Alt + an underlined letter opens that menu, F10
+// the first; while a menu is open, Up and Down move in it, Left and Right to
+// the neighbouring menus of the bar, Enter chooses and Escape closes. True
+// when the key was used.
+bool MenuKey(TWinControl* c, int vk, bool alt) {
+  TCustomForm* form = FormOf(c);
+  if (!form) return false;
+  TMenuBar* bar = MenuBarOf(form);
+  if (gDrop.hwnd && gDrop.owner && FormOf(gDrop.owner) == form) {
+    auto items = VisibleItems(gDrop.root);
+    const int n = static_cast<int>(items.size());
+    switch (vk) {
+      case VK_ESCAPE: CloseDropDown(); return true;
+      case VK_UP:
+      case VK_DOWN: {
+        const int step = vk == VK_DOWN ? 1 : -1;
+        int k = gDrop.hot;
+        for (int tries = 0; tries < n; ++tries) {
+          k = k < 0 ? (step > 0 ? 0 : n - 1) : (k + step + n) % n;
+          if (Choosable(items[static_cast<size_t>(k)])) {
+            gDrop.hot = k;
+            InvalidateRect(gDrop.hwnd, nullptr, false);
+            break;
+          }
+        }
+        return true;
+      }
+      case VK_LEFT:
+      case VK_RIGHT: {
+        if (gDrop.owner != bar || !bar->Menu()) return true;
+        auto titles = VisibleItems(bar->Menu()->Items());
+        const int m = static_cast<int>(titles.size());
+        int cur = static_cast<int>(std::find(titles.begin(), titles.end(), gDrop.root) - titles.begin());
+        const int step = vk == VK_RIGHT ? 1 : -1;
+        for (int k = (cur + step + m) % m, tries = 0; tries < m; k = (k + step + m) % m, ++tries) {
+          TMenuItem* t = titles[static_cast<size_t>(k)];
+          if (t->Enabled() && t->Count() > 0) {
+            if (k != cur) OpenBarMenu(bar, static_cast<size_t>(k), true);
+            break;
+          }
+        }
+        return true;
+      }
+      case VK_RETURN: {
+        if (gDrop.hot < 0 || gDrop.hot >= n) return true;
+        TMenuItem* it = items[static_cast<size_t>(gDrop.hot)];
+        if (!Choosable(it)) return true;
+        CloseDropDown();
+        it->Click();  // may free the form: nothing touches it afterwards
+        return true;
+      }
+      default: break;
+    }
+  }
+  if (!bar || !bar->Menu()) return false;
+  auto titles = VisibleItems(bar->Menu()->Items());
+  if (vk == VK_F1 + 9 && !alt) {
+    for (size_t k = 0; k < titles.size(); ++k)
+      if (titles[k]->Enabled() && titles[k]->Count() > 0) {
+        OpenBarMenu(bar, k, true);
+        return true;
+      }
+    return false;
+  }
+  if (!alt || vk == 0 || vk == VK_MENU) return false;
+  for (size_t k = 0; k < titles.size(); ++k) {
+    TMenuItem* t = titles[k];
+    if (AccelOf(t->Caption()) != vk || !t->Enabled()) continue;
+    if (t->Count() == 0) {
+      CloseDropDown();
+      t->Click();
+    } else if (!(gDrop.owner == bar && gDrop.root == t)) {
+      OpenBarMenu(bar, k, true);
+    }
+    return true;
+  }
+  return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -975,6 +1110,7 @@ bool MouseMessage(TWinControl* c, UiState& st, TMessage& m) {
 
   if (auto* bar = dynamic_cast<TMenuBar*>(c)) {
     if (down) MenuBarClick(bar, x, y);
+    if (msg == WM_MOUSEMOVE) MenuBarHover(bar, x, y);
     return true;
   }
   bool isButton = dynamic_cast<TButton*>(c) || dynamic_cast<TCheckBox*>(c);
@@ -1180,6 +1316,7 @@ void Install(TWinControl* c) {
   c->SetMessageHandler(WM_KEYDOWN, [c, st](TMessage& m) {
     int vk = m.WParam;
     if (vk == VK_SHIFT) gShift = true;
+    if (MenuKey(c, vk, false)) return;
     if (FormKey(c, vk)) return;
     if (auto* memo = dynamic_cast<TCustomMemo*>(c)) {
       int page = MemoVisibleLines(memo, ScreenLineHeight());
@@ -1212,6 +1349,9 @@ void Install(TWinControl* c) {
       return;
     }
     c->DefaultHandler(m);
+  });
+  c->SetMessageHandler(WM_SYSKEYDOWN, [c](TMessage& m) {
+    if (!MenuKey(c, static_cast<int>(m.WParam), true)) c->DefaultHandler(m);
   });
   c->SetMessageHandler(WM_KEYUP, [c](TMessage& m) {
     if (m.WParam == VK_SHIFT) gShift = false;
