@@ -88,27 +88,18 @@ void DottedRect(HDC dc, RECT r) {
   }
 }
 
+// A small arrow glyph centred on (cx, cy): four rows of 1, 3, 5 and 7 pixels
+// from its tip, drawn pixel row by row so that both sides come out alike.
+// "up" points up, or right when horizontal (the next-value arrow).
 void Triangle(HDC dc, int cx, int cy, bool up, bool horizontal, COLORREF color) {
   HBRUSH b = CreateSolidBrush(color);
-  HPEN p = CreatePen(PS_SOLID, 1, color);
-  HGDIOBJ ob = SelectObject(dc, b), op = SelectObject(dc, p);
-  POINT pts[3];
-  if (!horizontal) {
-    int d = up ? -1 : 1;
-    pts[0] = POINT{cx - 3, cy - d * 1};
-    pts[1] = POINT{cx + 3, cy - d * 1};
-    pts[2] = POINT{cx, cy + d * 2};
-  } else {
-    int d = up ? 1 : -1;  // "up" is the right-hand (next) arrow
-    pts[0] = POINT{cx - d * 1, cy - 3};
-    pts[1] = POINT{cx - d * 1, cy + 3};
-    pts[2] = POINT{cx + d * 2, cy};
+  for (int i = 0; i < 4; ++i) {
+    const int along = up ? (horizontal ? 1 - i : i - 2) : (horizontal ? i - 2 : 1 - i);
+    RECT r = horizontal ? RECT{cx + along, cy - i, cx + along + 1, cy + i + 1}
+                        : RECT{cx - i, cy + along, cx + i + 1, cy + along + 1};
+    FillRect(dc, &r, b);
   }
-  Polygon(dc, pts, 3);
-  SelectObject(dc, ob);
-  SelectObject(dc, op);
   DeleteObject(b);
-  DeleteObject(p);
 }
 
 RECT ToRect(const TRect& r) { return RECT{r.Left, r.Top, r.Right, r.Bottom}; }
@@ -734,12 +725,27 @@ int MemoVisibleLines(TCustomMemo* m, int lh) {
   return std::max(1, (m->Height() - 4) / lh);
 }
 
+// A vertical scroll bar: an arrow button at each end (as tall as the bar is
+// wide) and the track between them with its thumb. The arrows grey out while
+// there is nothing to scroll.
 void PaintScrollBar(HDC dc, RECT r, int first, int visible, int total) {
   Fill(dc, r, COLOR_SCROLLBAR);
-  if (total <= visible || total <= 0) return;
-  int span = r.bottom - r.top;
-  int th = std::max(8, span * visible / total);
-  int ty = r.top + (span - th) * first / std::max(1, total - visible);
+  const int side = std::min<int>(r.right - r.left, (r.bottom - r.top) / 2);
+  const bool scrolls = total > visible && total > 0;
+  const COLORREF arrow = GetSysColor(scrolls ? COLOR_BTNTEXT : COLOR_GRAYTEXT);
+  for (int k = 0; k < 2; ++k) {
+    RECT b = k == 0 ? RECT{r.left, r.top, r.right, r.top + side} : RECT{r.left, r.bottom - side, r.right, r.bottom};
+    Fill(dc, b, COLOR_BTNFACE);
+    RECT e = b;
+    DrawEdge(dc, &e, EDGE_RAISED, BF_RECT);
+    Triangle(dc, (b.left + b.right) / 2, (b.top + b.bottom) / 2, k == 0, false, arrow);
+  }
+  if (!scrolls) return;
+  RECT track{r.left, r.top + side, r.right, r.bottom - side};
+  int span = track.bottom - track.top;
+  if (span <= 0) return;
+  int th = std::min(span, std::max(8, span * visible / total));
+  int ty = track.top + (span - th) * first / std::max(1, total - visible);
   RECT t{r.left, ty, r.right, ty + th};
   Fill(dc, t, COLOR_BTNFACE);
   DrawEdge(dc, &t, EDGE_RAISED, BF_RECT);
@@ -1150,11 +1156,16 @@ bool MouseMessage(TWinControl* c, UiState& st, TMessage& m) {
   }
   if (down) {
     TakeFocus(c);
-    // The memo's scroll bar: a page up above the middle, a page down below.
+    // The memo's scroll bar: its arrow buttons a line, the track above the
+    // middle a page up, below it a page down.
     if (auto* memo = dynamic_cast<TCustomMemo*>(c);
         memo && (memo->ScrollBars() == ssVertical || memo->ScrollBars() == ssBoth) && x >= c->Width() - 18) {
+      const int edge = memo->BorderStyle() != bsNone ? 2 : 0;
+      const int side = std::min(16, (c->Height() - 2 * edge) / 2);
       int page = MemoVisibleLines(memo, ScreenLineHeight());
-      ScrollLines(c, st, y < c->Height() / 2 ? -page : page);
+      if (y < edge + side) ScrollLines(c, st, -1);
+      else if (y >= c->Height() - edge - side) ScrollLines(c, st, 1);
+      else ScrollLines(c, st, y < c->Height() / 2 ? -page : page);
       return true;
     }
     if (auto* e = dynamic_cast<TCustomEdit*>(c); e && !dynamic_cast<TCustomMemo*>(c)) {
