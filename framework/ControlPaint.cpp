@@ -1546,16 +1546,24 @@ int DisplayDialog(const std::string& Text, const std::string& Caption,
   form->SetCaption(Caption);
   form->SetBorderStyle(bsDialog);
   form->SetPosition(poScreenCenter);
+  // The icon stands at the top left; the text begins right of it.
+  const int iconSize = 32, textLeft = Icon == diNone ? 24 : 16 + iconSize + 12;
+  // Each line of the text keeps to one line of the box as far as the screen
+  // allows (its own line breaks say where the lines end); only a line wider
+  // than that wraps.
   HDC dc = GetDC(0);
   HGDIOBJ old = SelectObject(dc, GuiFont());
-  RECT tr{0, 0, 400, 0};
-  DrawText(dc, Text, &tr, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+  RECT tr{0, 0, 0, 0};
+  DrawText(dc, Text, &tr, DT_CALCRECT | DT_NOPREFIX);
+  const int widest = std::max(400, GetSystemMetrics(SM_CXSCREEN) - textLeft - 24 - 40);
+  if (tr.right > widest) {
+    tr = RECT{0, 0, widest, 0};
+    DrawText(dc, Text, &tr, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+  }
   SelectObject(dc, old);
   ReleaseDC(0, dc);
   int bw = 75, bh = 25, gap = 8;
   int rowW = static_cast<int>(Buttons.size()) * (bw + gap) - gap;
-  // The icon stands at the top left; the text begins right of it.
-  const int iconSize = 32, textLeft = Icon == diNone ? 24 : 16 + iconSize + 12;
   int w = std::max<int>(textLeft + tr.right, rowW + 24) + 24;
   int h = std::max<int>(tr.bottom, Icon == diNone ? 0 : iconSize) + bh + 56;
   form->SetBounds(0, 0, w, h);
