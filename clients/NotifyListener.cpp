@@ -42,6 +42,14 @@ bool ParseTable(const std::string& text, int& table) {
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+    std::printf(
+        "usage: notifylistener <channel> <table> [<table> ...]\n"
+        "Connects to the gateway (relaygate) serving <channel>, subscribes to each table id\n"
+        "(1 to 255) and prints a line per notification and per notify-server state change.\n"
+        "SIGINT or SIGTERM unsubscribes and disconnects.\n");
+    return 0;
+  }
   if (argc < 3) {
     std::fprintf(stderr, "usage: %s <channel> <table> [<table> ...]\n", argv[0]);
     return 2;

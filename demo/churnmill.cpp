@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -48,7 +49,17 @@ private:
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::printf(
+        "usage: churnmill\n"
+        "The demo load generator: inserts, deletes and updates rows of the demo table at\n"
+        "1 to 100 transactions per second, set in its window (\"Start Shaking\" starts).\n"
+        "The demo database is named by the machine setting\n"
+        "  HKEY_LOCAL_MACHINE\\Software\\VEXA Software\\Lumidex\\NotifyServer DezazErurDB\n"
+        "and is otherwise Data/KWV_DEMO.GDB beside the program.\n");
+    return 0;
+  }
   plat::RaiseDescriptorLimit();
   vexa::TKitClassUnit kitclass;
   vexa::OSUtils::Initialize();

@@ -1,6 +1,7 @@
 #include "framework/ControlPaint.h"
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <memory>
 
@@ -87,27 +88,18 @@ void DottedRect(HDC dc, RECT r) {
   }
 }
 
+// A small arrow glyph centred on (cx, cy): four rows of 1, 3, 5 and 7 pixels
+// from its tip, drawn pixel row by row so that both sides come out alike.
+// "up" points up, or right when horizontal (the next-value arrow).
 void Triangle(HDC dc, int cx, int cy, bool up, bool horizontal, COLORREF color) {
   HBRUSH b = CreateSolidBrush(color);
-  HPEN p = CreatePen(PS_SOLID, 1, color);
-  HGDIOBJ ob = SelectObject(dc, b), op = SelectObject(dc, p);
-  POINT pts[3];
-  if (!horizontal) {
-    int d = up ? -1 : 1;
-    pts[0] = POINT{cx - 3, cy - d * 1};
-    pts[1] = POINT{cx + 3, cy - d * 1};
-    pts[2] = POINT{cx, cy + d * 2};
-  } else {
-    int d = up ? 1 : -1;  // "up" is the right-hand (next) arrow
-    pts[0] = POINT{cx - d * 1, cy - 3};
-    pts[1] = POINT{cx - d * 1, cy + 3};
-    pts[2] = POINT{cx + d * 2, cy};
+  for (int i = 0; i < 4; ++i) {
+    const int along = up ? (horizontal ? 1 - i : i - 2) : (horizontal ? i - 2 : 1 - i);
+    RECT r = horizontal ? RECT{cx + along, cy - i, cx + along + 1, cy + i + 1}
+                        : RECT{cx - i, cy + along, cx + i + 1, cy + along + 1};
+    FillRect(dc, &r, b);
   }
-  Polygon(dc, pts, 3);
-  SelectObject(dc, ob);
-  SelectObject(dc, op);
   DeleteObject(b);
-  DeleteObject(p);
 }
 
 RECT ToRect(const TRect& r) { return RECT{r.Left, r.Top, r.Right, r.Bottom}; }
@@ -370,37 +362,171 @@ void PaintMenuBar(TMenuBar* bar, HDC dc, const RECT& cr) {
   }
 }
 
+// An item the keyboard or the pointer can choose: enabled and no separator.
+bool Choosable(TMenuItem* it) { return it && !it->IsLine() && it->Enabled(); }
+
+// The letter a caption underlines (after a single "&"), upper case; 0 for none.
+int AccelOf(const std::string& caption) {
+  for (size_t i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != '&') continue;
+    if (caption[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    return std::toupper(static_cast<unsigned char>(caption[i + 1]));
+  }
+  return 0;
+}
+
+// Opens the drop-down of the bar's item i (visible items) below its title. From
+// the keyboard its first choosable item is marked at once, so that Enter has
+// something to choose.
+void OpenBarMenu(TMenuBar* bar, size_t i, bool keyboard) {
+  auto rects = bar->ItemRects();
+  auto items = VisibleItems(bar->Menu() ? bar->Menu()->Items() : nullptr);
+  if (i >= items.size() || i >= rects.size()) return;
+  TMenuItem* it = items[i];
+  TPoint p = bar->ClientToScreen(Point(rects[i].left, rects[i].bottom));
+  RECT fr;
+  TCustomForm* form = FormOf(bar);
+  if (form && form->HandleAllocated() && GetWindowRect(form->Handle(), &fr)) {
+    // The form's own left/top are its screen position.
+    TPoint inForm = Point(p.X - form->Left(), p.Y - form->Top());
+    p = Point(fr.left + inForm.X, fr.top + inForm.Y);
+  }
+  OpenDropDown(bar, it, p.X, p.Y);
+  if (keyboard && gDrop.root == it) {
+    auto sub = VisibleItems(it);
+    for (size_t k = 0; k < sub.size(); ++k)
+      if (Choosable(sub[k])) {
+        gDrop.hot = static_cast<int>(k);
+        break;
+      }
+  }
+  bar->Invalidate();
+}
+
+// The bar's title under a point (index into the visible items), -1 for none.
+int BarItemAt(TMenuBar* bar, int32_t x, int32_t y) {
+  auto rects = bar->ItemRects();
+  for (size_t i = 0; i < rects.size(); ++i) {
+    const RECT& r = rects[i];
+    if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 void MenuBarClick(TMenuBar* bar, int32_t x, int32_t y) {
   if (!bar->Menu()) return;
-  auto rects = bar->ItemRects();
   auto items = VisibleItems(bar->Menu()->Items());
-  for (size_t i = 0; i < items.size() && i < rects.size(); ++i) {
-    const RECT& r = rects[i];
-    if (x < r.left || x >= r.right || y < r.top || y >= r.bottom) continue;
-    TMenuItem* it = items[i];
-    if (!it->Enabled()) return;
-    if (gDrop.owner == bar && gDrop.root == it) {
-      CloseDropDown();
-      return;
-    }
-    if (it->Count() == 0) {
-      CloseDropDown();
-      it->Click();
-      return;
-    }
-    TPoint p = bar->ClientToScreen(Point(r.left, r.bottom));
-    RECT fr;
-    TCustomForm* form = FormOf(bar);
-    if (form && form->HandleAllocated() && GetWindowRect(form->Handle(), &fr)) {
-      // The form's own left/top are its screen position.
-      TPoint inForm = Point(p.X - form->Left(), p.Y - form->Top());
-      p = Point(fr.left + inForm.X, fr.top + inForm.Y);
-    }
-    OpenDropDown(bar, it, p.X, p.Y);
-    bar->Invalidate();
+  int i = BarItemAt(bar, x, y);
+  if (i < 0 || static_cast<size_t>(i) >= items.size()) {
+    CloseDropDown();
     return;
   }
-  CloseDropDown();
+  TMenuItem* it = items[static_cast<size_t>(i)];
+  if (!it->Enabled()) return;
+  if (gDrop.owner == bar && gDrop.root == it) {
+    CloseDropDown();
+    return;
+  }
+  if (it->Count() == 0) {
+    CloseDropDown();
+    it->Click();
+    return;
+  }
+  OpenBarMenu(bar, static_cast<size_t>(i), false);
+}
+
+// With one of the bar's menus open, the pointer resting on another title
+// opens that one instead.
+void MenuBarHover(TMenuBar* bar, int32_t x, int32_t y) {
+  if (!bar->Menu() || gDrop.owner != bar || !gDrop.hwnd) return;
+  auto items = VisibleItems(bar->Menu()->Items());
+  int i = BarItemAt(bar, x, y);
+  if (i < 0 || static_cast<size_t>(i) >= items.size()) return;
+  TMenuItem* it = items[static_cast<size_t>(i)];
+  if (it == gDrop.root || !it->Enabled() || it->Count() == 0) return;
+  OpenBarMenu(bar, static_cast<size_t>(i), false);
+}
+
+// The menu keys of a form: Alt + an underlined letter opens that menu, F10
+// the first; while a menu is open, Up and Down move in it, Left and Right to
+// the neighbouring menus of the bar, Enter chooses and Escape closes. True
+// when the key was used.
+bool MenuKey(TWinControl* c, int vk, bool alt) {
+  TCustomForm* form = FormOf(c);
+  if (!form) return false;
+  TMenuBar* bar = MenuBarOf(form);
+  if (gDrop.hwnd && gDrop.owner && FormOf(gDrop.owner) == form) {
+    auto items = VisibleItems(gDrop.root);
+    const int n = static_cast<int>(items.size());
+    switch (vk) {
+      case VK_ESCAPE: CloseDropDown(); return true;
+      case VK_UP:
+      case VK_DOWN: {
+        const int step = vk == VK_DOWN ? 1 : -1;
+        int k = gDrop.hot;
+        for (int tries = 0; tries < n; ++tries) {
+          k = k < 0 ? (step > 0 ? 0 : n - 1) : (k + step + n) % n;
+          if (Choosable(items[static_cast<size_t>(k)])) {
+            gDrop.hot = k;
+            InvalidateRect(gDrop.hwnd, nullptr, false);
+            break;
+          }
+        }
+        return true;
+      }
+      case VK_LEFT:
+      case VK_RIGHT: {
+        if (gDrop.owner != bar || !bar->Menu()) return true;
+        auto titles = VisibleItems(bar->Menu()->Items());
+        const int m = static_cast<int>(titles.size());
+        int cur = static_cast<int>(std::find(titles.begin(), titles.end(), gDrop.root) - titles.begin());
+        const int step = vk == VK_RIGHT ? 1 : -1;
+        for (int k = (cur + step + m) % m, tries = 0; tries < m; k = (k + step + m) % m, ++tries) {
+          TMenuItem* t = titles[static_cast<size_t>(k)];
+          if (t->Enabled() && t->Count() > 0) {
+            if (k != cur) OpenBarMenu(bar, static_cast<size_t>(k), true);
+            break;
+          }
+        }
+        return true;
+      }
+      case VK_RETURN: {
+        if (gDrop.hot < 0 || gDrop.hot >= n) return true;
+        TMenuItem* it = items[static_cast<size_t>(gDrop.hot)];
+        if (!Choosable(it)) return true;
+        CloseDropDown();
+        it->Click();  // may free the form: nothing touches it afterwards
+        return true;
+      }
+      default: break;
+    }
+  }
+  if (!bar || !bar->Menu()) return false;
+  auto titles = VisibleItems(bar->Menu()->Items());
+  if (vk == VK_F1 + 9 && !alt) {
+    for (size_t k = 0; k < titles.size(); ++k)
+      if (titles[k]->Enabled() && titles[k]->Count() > 0) {
+        OpenBarMenu(bar, k, true);
+        return true;
+      }
+    return false;
+  }
+  if (!alt || vk == 0 || vk == VK_MENU) return false;
+  for (size_t k = 0; k < titles.size(); ++k) {
+    TMenuItem* t = titles[k];
+    if (AccelOf(t->Caption()) != vk || !t->Enabled()) continue;
+    if (t->Count() == 0) {
+      CloseDropDown();
+      t->Click();
+    } else if (!(gDrop.owner == bar && gDrop.root == t)) {
+      OpenBarMenu(bar, k, true);
+    }
+    return true;
+  }
+  return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -599,12 +725,27 @@ int MemoVisibleLines(TCustomMemo* m, int lh) {
   return std::max(1, (m->Height() - 4) / lh);
 }
 
+// A vertical scroll bar: an arrow button at each end (as tall as the bar is
+// wide) and the track between them with its thumb. The arrows grey out while
+// there is nothing to scroll.
 void PaintScrollBar(HDC dc, RECT r, int first, int visible, int total) {
   Fill(dc, r, COLOR_SCROLLBAR);
-  if (total <= visible || total <= 0) return;
-  int span = r.bottom - r.top;
-  int th = std::max(8, span * visible / total);
-  int ty = r.top + (span - th) * first / std::max(1, total - visible);
+  const int side = std::min<int>(r.right - r.left, (r.bottom - r.top) / 2);
+  const bool scrolls = total > visible && total > 0;
+  const COLORREF arrow = GetSysColor(scrolls ? COLOR_BTNTEXT : COLOR_GRAYTEXT);
+  for (int k = 0; k < 2; ++k) {
+    RECT b = k == 0 ? RECT{r.left, r.top, r.right, r.top + side} : RECT{r.left, r.bottom - side, r.right, r.bottom};
+    Fill(dc, b, COLOR_BTNFACE);
+    RECT e = b;
+    DrawEdge(dc, &e, EDGE_RAISED, BF_RECT);
+    Triangle(dc, (b.left + b.right) / 2, (b.top + b.bottom) / 2, k == 0, false, arrow);
+  }
+  if (!scrolls) return;
+  RECT track{r.left, r.top + side, r.right, r.bottom - side};
+  int span = track.bottom - track.top;
+  if (span <= 0) return;
+  int th = std::min(span, std::max(8, span * visible / total));
+  int ty = track.top + (span - th) * first / std::max(1, total - visible);
   RECT t{r.left, ty, r.right, ty + th};
   Fill(dc, t, COLOR_BTNFACE);
   DrawEdge(dc, &t, EDGE_RAISED, BF_RECT);
@@ -975,6 +1116,7 @@ bool MouseMessage(TWinControl* c, UiState& st, TMessage& m) {
 
   if (auto* bar = dynamic_cast<TMenuBar*>(c)) {
     if (down) MenuBarClick(bar, x, y);
+    if (msg == WM_MOUSEMOVE) MenuBarHover(bar, x, y);
     return true;
   }
   bool isButton = dynamic_cast<TButton*>(c) || dynamic_cast<TCheckBox*>(c);
@@ -1014,11 +1156,16 @@ bool MouseMessage(TWinControl* c, UiState& st, TMessage& m) {
   }
   if (down) {
     TakeFocus(c);
-    // The memo's scroll bar: a page up above the middle, a page down below.
+    // The memo's scroll bar: its arrow buttons a line, the track above the
+    // middle a page up, below it a page down.
     if (auto* memo = dynamic_cast<TCustomMemo*>(c);
         memo && (memo->ScrollBars() == ssVertical || memo->ScrollBars() == ssBoth) && x >= c->Width() - 18) {
+      const int edge = memo->BorderStyle() != bsNone ? 2 : 0;
+      const int side = std::min(16, (c->Height() - 2 * edge) / 2);
       int page = MemoVisibleLines(memo, ScreenLineHeight());
-      ScrollLines(c, st, y < c->Height() / 2 ? -page : page);
+      if (y < edge + side) ScrollLines(c, st, -1);
+      else if (y >= c->Height() - edge - side) ScrollLines(c, st, 1);
+      else ScrollLines(c, st, y < c->Height() / 2 ? -page : page);
       return true;
     }
     if (auto* e = dynamic_cast<TCustomEdit*>(c); e && !dynamic_cast<TCustomMemo*>(c)) {
@@ -1175,6 +1322,7 @@ void Install(TWinControl* c) {
   c->SetMessageHandler(WM_KEYDOWN, [c, st](TMessage& m) {
     int vk = m.WParam;
     if (vk == VK_SHIFT) gShift = true;
+    if (MenuKey(c, vk, false)) return;
     if (FormKey(c, vk)) return;
     if (auto* memo = dynamic_cast<TCustomMemo*>(c)) {
       int page = MemoVisibleLines(memo, ScreenLineHeight());
@@ -1207,6 +1355,9 @@ void Install(TWinControl* c) {
       return;
     }
     c->DefaultHandler(m);
+  });
+  c->SetMessageHandler(WM_SYSKEYDOWN, [c](TMessage& m) {
+    if (!MenuKey(c, static_cast<int>(m.WParam), true)) c->DefaultHandler(m);
   });
   c->SetMessageHandler(WM_KEYUP, [c](TMessage& m) {
     if (m.WParam == VK_SHIFT) gShift = false;
@@ -1390,16 +1541,24 @@ int DisplayDialog(const std::string& Text, const std::string& Caption,
   form->SetCaption(Caption);
   form->SetBorderStyle(bsDialog);
   form->SetPosition(poScreenCenter);
+  // The icon stands at the top left; the text begins right of it.
+  const int iconSize = 32, textLeft = Icon == diNone ? 24 : 16 + iconSize + 12;
+  // Each line of the text keeps to one line of the box as far as the screen
+  // allows (its own line breaks say where the lines end); only a line wider
+  // than that wraps.
   HDC dc = GetDC(0);
   HGDIOBJ old = SelectObject(dc, GuiFont());
-  RECT tr{0, 0, 400, 0};
-  DrawText(dc, Text, &tr, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+  RECT tr{0, 0, 0, 0};
+  DrawText(dc, Text, &tr, DT_CALCRECT | DT_NOPREFIX);
+  const int widest = std::max(400, GetSystemMetrics(SM_CXSCREEN) - textLeft - 24 - 40);
+  if (tr.right > widest) {
+    tr = RECT{0, 0, widest, 0};
+    DrawText(dc, Text, &tr, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+  }
   SelectObject(dc, old);
   ReleaseDC(0, dc);
   int bw = 75, bh = 25, gap = 8;
   int rowW = static_cast<int>(Buttons.size()) * (bw + gap) - gap;
-  // The icon stands at the top left; the text begins right of it.
-  const int iconSize = 32, textLeft = Icon == diNone ? 24 : 16 + iconSize + 12;
   int w = std::max<int>(textLeft + tr.right, rowW + 24) + 24;
   int h = std::max<int>(tr.bottom, Icon == diNone ? 0 : iconSize) + bh + 56;
   form->SetBounds(0, 0, w, h);

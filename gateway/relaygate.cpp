@@ -1,5 +1,6 @@
 // relaygate: the client gateway program. Its first argument names the
 // provider channel it serves ("Default" when there is none).
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,18 @@
 #include "platform/msg/Msg.h"
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+    std::printf(
+        "usage: relaygate [<channel>]\n"
+        "The client gateway: serves the local client programs of one channel (default\n"
+        "\"Default\") and relays the notify server's notifications to them.\n"
+        "It finds the notify server in the machine settings, key\n"
+        "  HKEY_LOCAL_MACHINE\\Software\\VEXA Software\\Lumidex\\ClientGateway\\<channel>\n"
+        "values Address and Port (set them with vexareg write). relaygate.ini beside the\n"
+        "program sets [Connection Polling] Duration (minutes, 0 = no limit) and Interval\n"
+        "(seconds between connect attempts).\n");
+    return 0;
+  }
   plat::RaiseDescriptorLimit();
   vexa::TKitClassUnit kitclass;
   std::vector<std::string> args;

@@ -28,13 +28,15 @@ using namespace plat;
 
 namespace {
 
+const char* const kUsage =
+    "usage: vexareg list [KEY]\n"
+    "       vexareg read KEY NAME\n"
+    "       vexareg write [-t string|expand|dword|binary] KEY NAME DATA\n"
+    "       vexareg delete KEY [NAME]\n"
+    "       vexareg path\n";
+
 int Usage() {
-  std::fprintf(stderr,
-               "usage: vexareg list [KEY]\n"
-               "       vexareg read KEY NAME\n"
-               "       vexareg write [-t string|expand|dword|binary] KEY NAME DATA\n"
-               "       vexareg delete KEY [NAME]\n"
-               "       vexareg path\n");
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
@@ -234,6 +236,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage();
   const std::string cmd = args[0];
+  if (args.size() == 1 && (cmd == "--help" || cmd == "-h")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   if (cmd == "path" && args.size() == 1) {
     std::printf("%s\n", RegistryDir().c_str());
     return 0;

@@ -167,11 +167,24 @@ void ShowTip(const Icon& icon) {
   XPutImage(gX.dpy, pm, gc, img, 0, 0, 0, 0, static_cast<unsigned>(w), static_cast<unsigned>(h));
   XFreeGC(gX.dpy, gc);
   XDestroyImage(img);
-  // Below and right of the pointer, as tips go, but always whole on the screen.
+  // Right of the pointer and just below the icon, or just above it when the
+  // icon sits at the bottom of the screen: the tip never hides the icon it
+  // tells about, and it is always whole on the screen.
   int sw = DisplayWidth(gX.dpy, screen), sh = DisplayHeight(gX.dpy, screen);
-  int x = gTip.x + 12, y = gTip.y + 18;
+  int iconTop = gTip.y, iconBottom = gTip.y + 1;
+  {
+    Window root = 0, child = 0;
+    int ix = 0, iy = 0, rx = 0, ry = 0;
+    unsigned iw = 0, ih = 0, border = 0, depthIcon = 0;
+    if (XGetGeometry(gX.dpy, icon.xwin, &root, &ix, &iy, &iw, &ih, &border, &depthIcon) &&
+        XTranslateCoordinates(gX.dpy, icon.xwin, root, 0, 0, &rx, &ry, &child)) {
+      iconTop = ry;
+      iconBottom = ry + static_cast<int>(ih);
+    }
+  }
+  int x = gTip.x + 12, y = iconBottom + 2;
   if (x + w > sw) x = sw - w;
-  if (y + h > sh) y = gTip.y - 4 - h;
+  if (y + h > sh) y = iconTop - 2 - h;
   x = std::max(0, x);
   y = std::max(0, y);
   if (!gTip.win) {

@@ -100,6 +100,21 @@ TEST_F(Painted, AMemoFollowsItsLastLineAndTheWheelScrollsIt) {
   plat::DeliverMouse(form->Handle(), plat::MouseAction::Up, 0, 10 + 220 - 6, 10 + 4 * lh, 0, 0, 5010);
   Settle();
   EXPECT_EQ(TextRight(12, 210, 12, 12 + lh) - 12, first);
+  // The arrow buttons at the ends of the bar scroll by one line: up puts
+  // line 14 on top (between lines 12 and 15), down brings line 15 back.
+  const int barX = 10 + 220 - 8, memoBottom = 10 + 4 + 5 * lh;
+  for (int y : {10 + 6, memoBottom - 6}) {
+    plat::DeliverMouse(form->Handle(), plat::MouseAction::Down, 0, barX, y, 0, 0, 6000 + y * 10);
+    plat::DeliverMouse(form->Handle(), plat::MouseAction::Up, 0, barX, y, 0, 0, 6005 + y * 10);
+    Settle();
+    const int top = TextRight(12, 210, 12, 12 + lh) - 12;
+    if (y < 50) {
+      EXPECT_LT(top, first);
+      EXPECT_GT(top, after);
+    } else {
+      EXPECT_EQ(top, first);
+    }
+  }
 }
 
 TEST_F(Painted, AListViewSelectsTheRowClickedAcrossTheWholeRow) {

@@ -120,6 +120,15 @@ public:
     if (shift) XTestFakeKeyEvent(FDpy, sh, False, CurrentTime);
     XSync(FDpy, False);
   }
+  // A key pressed while a modifier (e.g. XK_Alt_L) is held.
+  void Chord(KeySym modifier, KeySym ks) {
+    KeyCode mc = XKeysymToKeycode(FDpy, modifier), kc = XKeysymToKeycode(FDpy, ks);
+    XTestFakeKeyEvent(FDpy, mc, True, CurrentTime);
+    XTestFakeKeyEvent(FDpy, kc, True, CurrentTime);
+    XTestFakeKeyEvent(FDpy, kc, False, CurrentTime);
+    XTestFakeKeyEvent(FDpy, mc, False, CurrentTime);
+    XSync(FDpy, False);
+  }
   void Type(const std::string& text) {
     for (char c : text) {
       if (c >= 'A' && c <= 'Z') Key(XK_a + (c - 'A'), true);

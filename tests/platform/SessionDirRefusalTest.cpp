@@ -103,5 +103,30 @@ TEST_F(SessionDirRefusal, AnOwnDirectoryOthersMayOnlyReadIsUsed) {
   EXPECT_EQ(client.Wait(10s), std::optional<int>(0));
 }
 
+// --help is a question, never a channel or a run: every program prints its
+// usage on standard output, ends with status 0 and leaves the session untouched.
+TEST_F(SessionDirRefusal, HelpPrintsTheUsageAndRunsNothing) {
+  const std::string dir = Session.Root() + "/help";
+  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  const std::vector<std::pair<std::string, std::string>> programs{
+      {"beaconhub", "usage: beaconhub"},
+      {"relaygate", "usage: relaygate [<channel>]"},
+      {"churnmill", "usage: churnmill"},
+      {"notifylistener", "usage: notifylistener <channel> <table> [<table> ...]"},
+      {"vexareg", "usage: vexareg list [KEY]"}};
+  for (const auto& [name, usage] : programs) {
+    SCOPED_TRACE(name);
+    ChildProcess child(BinPath(name), {"--help"}, {"VEXA_SESSION_DIR=" + dir});
+    EXPECT_EQ(child.Wait(20s), std::optional<int>(0));
+    std::string out;
+    while (auto line = child.ReadLine(100ms)) out += *line + "\n";
+    EXPECT_EQ(out.substr(0, out.find('\n')), usage);
+    if (name == "relaygate") {
+      EXPECT_NE(out.find("\\Lumidex\\ClientGateway\\<channel>\nvalues Address and Port"), std::string::npos) << out;
+    }
+    EXPECT_TRUE(Empty(dir));
+  }
+}
+
 }  // namespace
 }  // namespace vexa::test

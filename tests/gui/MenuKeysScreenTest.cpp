@@ -1,0 +1,211 @@
+// labels: gui
+// timeout: 120
+// The real relaygate and churnmill on an X server of their own, driven by real
+// keys and pointer moves and read back from the screen: the gateway's menus
+// open with Alt + the underlined letter and F10, move with the arrows, choose
+// with Enter, close with Escape and follow the pointer from title to title;
+// the shutdown question keeps its first line whole; the up/down arrows of the
+// settings dialog and of churnmill's rate are even triangles, and so are the
+// arrow buttons of churnmill's log; the tray tip stays clear of its icon.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "tests/gui/ProgramScreen.h"
+#include "tests/gui/XvfbServer.h"
+
+namespace vexa {
+namespace {
+
+using test::Box;
+using test::ChildProcess;
+using test::Shot;
+
+const plat::COLORREF kFace = plat::GetSysColor(plat::COLOR_BTNFACE);
+const plat::COLORREF kBlack = plat::RGB(0, 0, 0);
+
+// A menu item's caption as an open menu shows it when it is not marked.
+test::TextPatch MenuText(const std::string& caption) {
+  return test::RenderText(caption, plat::GetSysColor(plat::COLOR_MENU), plat::GetSysColor(plat::COLOR_MENUTEXT),
+                          test::ControlFont());
+}
+
+// The open drop-down menu that shows the caption unmarked (0 when none): an
+// untitled window that no window manager handles.
+Window MenuShowing(test::Screen& screen, const test::TextPatch& caption) {
+  Display* d = screen.Dpy();
+  Window root = DefaultRootWindow(d), parent, *kids = nullptr, found = 0;
+  unsigned n = 0;
+  if (!XQueryTree(d, root, &root, &parent, &kids, &n)) return 0;
+  for (unsigned i = 0; i < n && !found; ++i) {
+    XWindowAttributes a{};
+    if (!XGetWindowAttributes(d, kids[i], &a) || !a.override_redirect || a.map_state != IsViewable) continue;
+    if (!screen.Title(kids[i]).empty() || a.width > 400) continue;
+    Shot s = screen.Grab(kids[i]);
+    if (s.W > 0 && test::FindText(s, Box{0, 0, s.W, s.H}, caption)) found = kids[i];
+  }
+  if (kids) XFree(kids);
+  return found;
+}
+
+// An arrow glyph: rows of 1, 3, 5 and 7 pixels from its tip at (x, tipY),
+// centred on column x, pointing up or down.
+void AddArrow(std::set<std::pair<int, int>>& px, int x, int tipY, bool up) {
+  for (int i = 0; i < 4; ++i)
+    for (int dx = -i; dx <= i; ++dx) px.emplace(x + dx, up ? tipY + i : tipY - i);
+}
+
+// The pixels of one colour in a region are exactly the given ones.
+bool ExactlyInColour(const Shot& s, Box r, uint32_t colour, const std::set<std::pair<int, int>>& want) {
+  std::set<std::pair<int, int>> got;
+  for (int y = r.Top; y < r.Bottom && y < s.H; ++y)
+    for (int x = r.Left; x < r.Right && x < s.W; ++x)
+      if (s.At(x, y) == colour) got.emplace(x, y);
+  return got == want;
+}
+
+// A 15 x 21 up/down control at (x, y): its two arrows, black, centred in
+// their halves, and nothing else black.
+bool EvenArrows(const Shot& s, int x, int y) {
+  std::set<std::pair<int, int>> want;
+  AddArrow(want, x + 7, y + 3, true);
+  AddArrow(want, x + 7, y + 16, false);
+  return ExactlyInColour(s, Box{x, y, x + 15, y + 21}, 0, want);
+}
+
+TEST(MenuKeysScreen, GatewayMenusByKeyAndPointerItsQuestionDialogArrowsAndTip) {
+  test::TestSession session;
+  test::XvfbServer xvfb;
+  ASSERT_TRUE(xvfb.Running());
+  test::Screen screen;
+  test::XInput input;
+  test::TrayHost tray;
+  test::StoreGatewaySettings("Default", test::FreeTcpPort());
+  ChildProcess gateway(test::PrivateCopy(session.Root(), "relaygate"), {});
+  ASSERT_TRUE(test::WaitFor([&] { return tray.Icons().size() == 1; }));
+  const Window icon = tray.Icons()[0];
+
+  {
+    SCOPED_TRACE("the tip shows beside its icon, above it at the bottom of the screen, never over it");
+    screen.PointerTo(icon, 10, 10);
+    Window tip = 0;
+    ASSERT_TRUE(test::WaitFor([&] { return (tip = test::TipWindow(screen)) != 0; }));
+    const Box t = screen.Geometry(tip), i = screen.Geometry(icon);
+    EXPECT_LE(t.Bottom, i.Top) << "the tip covers " << t.Bottom - i.Top << " rows of the icon";
+    EXPECT_GE(t.Bottom, i.Top - 4);
+  }
+  screen.Click(icon, 12, 12);
+  screen.PointerTo(icon, 200, -300);  // the tip, titled like the window, goes
+  ASSERT_TRUE(test::WaitFor([&] { return test::TipWindow(screen) == 0; }));
+  Window win = 0;
+  ASSERT_TRUE(test::WaitFor([&] { return (win = screen.FindTop("VEXA Notify Client Gateway")) != 0; }));
+  screen.Move(win, 100, 100);
+  screen.Click(win, 300, 80);  // the keyboard goes to the gateway
+
+  const auto closeItem = MenuText("&Close"), shutdownItem = MenuText("&Shutdown Client Gateway");
+  const auto clearItem = MenuText("&Clear Log"), settingsItem = MenuText("&Provider Settings");
+  auto showing = [&](const test::TextPatch& t) { return test::WaitFor([&] { return MenuShowing(screen, t) != 0; }); };
+  auto noMenu = [&] {
+    return test::WaitFor([&] { return !MenuShowing(screen, closeItem) && !MenuShowing(screen, shutdownItem) &&
+                                      !MenuShowing(screen, clearItem) && !MenuShowing(screen, settingsItem); });
+  };
+  {
+    SCOPED_TRACE("Alt+F opens File with its first item marked; Down skips the separator; Right and Left move between menus");
+    input.Chord(XK_Alt_L, XK_f);
+    EXPECT_TRUE(showing(shutdownItem));
+    EXPECT_FALSE(MenuShowing(screen, closeItem)) << "\"Close\" is not marked";
+    input.Key(XK_Down);
+    EXPECT_TRUE(showing(closeItem));
+    EXPECT_FALSE(MenuShowing(screen, shutdownItem)) << "\"Shutdown\" is not marked";
+    input.Key(XK_Right);
+    EXPECT_TRUE(showing(settingsItem));
+    input.Key(XK_Left);
+    EXPECT_TRUE(showing(shutdownItem));
+    input.Key(XK_Escape);
+    EXPECT_TRUE(noMenu());
+  }
+  {
+    SCOPED_TRACE("F10 opens the first menu");
+    input.Key(XK_F10);
+    EXPECT_TRUE(showing(shutdownItem));
+    input.Key(XK_Escape);
+    EXPECT_TRUE(noMenu());
+  }
+  {
+    SCOPED_TRACE("a click opens File; the pointer moving onto View opens View");
+    std::optional<std::pair<int, int>> file, view;
+    ASSERT_TRUE(screen.WaitForShot(win, [&](const Shot& s) {
+      file = test::FindText(s, Box{0, 0, 200, 30}, MenuText("&File"));
+      view = test::FindText(s, Box{0, 0, 200, 30}, MenuText("&View"));
+      return file && view;
+    }));
+    screen.Click(win, file->first + 8, file->second + 8);
+    EXPECT_TRUE(showing(shutdownItem) && showing(closeItem));
+    screen.PointerTo(win, view->first + 8, view->second + 8);
+    EXPECT_TRUE(showing(settingsItem) && showing(clearItem));
+    EXPECT_FALSE(MenuShowing(screen, shutdownItem));
+    input.Key(XK_Escape);
+    EXPECT_TRUE(noMenu());
+  }
+  {
+    SCOPED_TRACE("Enter chooses: the settings dialog, its port arrows even");
+    input.Chord(XK_Alt_L, XK_v);
+    EXPECT_TRUE(showing(settingsItem));
+    input.Key(XK_Down);
+    input.Key(XK_Return);
+    Window dialog = 0;
+    ASSERT_TRUE(test::WaitFor([&] { return (dialog = screen.FindTop("VEXA Client Gateway Settings")) != 0; }));
+    EXPECT_TRUE(screen.WaitForShot(dialog, [&](const Shot& s) { return EvenArrows(s, 157, 54); }));
+    input.Key(XK_Escape);
+    EXPECT_TRUE(test::WaitFor([&] { return screen.FindTop("VEXA Client Gateway Settings") == 0; }));
+  }
+  {
+    SCOPED_TRACE("the shutdown question: its first line whole, \"workstation.\" not alone");
+    screen.Click(win, 300, 80);
+    input.Chord(XK_Alt_L, XK_f);
+    EXPECT_TRUE(showing(shutdownItem));
+    input.Key(XK_Up);  // from the first item round to the last
+    EXPECT_TRUE(showing(closeItem));
+    input.Key(XK_Return);
+    Window box = 0;
+    ASSERT_TRUE(test::WaitFor([&] { return (box = screen.FindTop("Warning")) != 0; }));
+    const auto line1 = test::RenderText("Closing VEXA Client Gateway will stop real time updates on this workstation.",
+                                        kFace, kBlack, test::ControlFont());
+    const auto line2 = test::RenderText("Are you sure you want to exit?", kFace, kBlack, test::ControlFont());
+    std::optional<std::pair<int, int>> at1, at2;
+    EXPECT_TRUE(screen.WaitForShot(box, [&](const Shot& s) {
+      at1 = test::FindText(s, Box{0, 0, s.W, s.H}, line1);
+      at2 = test::FindText(s, Box{0, 0, s.W, s.H}, line2);
+      return at1 && at2 && at2->second > at1->second && at2->second - at1->second < line1.H;
+    }));
+    input.Key(XK_Escape);  // Cancel: the gateway goes on
+    EXPECT_TRUE(test::WaitFor([&] { return screen.FindTop("Warning") == 0; }));
+    EXPECT_TRUE(gateway.Running());
+  }
+}
+
+TEST(MenuKeysScreen, ChurnmillRateArrowsAndLogScrollButtonsAreEven) {
+  test::TestSession session;
+  test::XvfbServer xvfb;
+  ASSERT_TRUE(xvfb.Running());
+  test::Screen screen;
+  ChildProcess mill(test::BinPath("churnmill"), {});
+  Window win = 0;
+  ASSERT_TRUE(test::WaitFor([&] { return (win = screen.FindTop("VEXA Churnmill")) != 0; }));
+  EXPECT_TRUE(screen.WaitForShot(win, [&](const Shot& s) { return EvenArrows(s, 427, 9); }));
+  // The log's scroll bar, inside the memo's 2-pixel edge from y 64 down: a
+  // 16 x 16 arrow button at each end, its arrow greyed while the empty log
+  // cannot scroll (inside the buttons' own 2-pixel edges).
+  const uint32_t grey = test::Rgb(plat::GetSysColor(plat::COLOR_GRAYTEXT));
+  EXPECT_TRUE(screen.WaitForShot(win, [&](const Shot& s) {
+    const int right = s.W - 2, top = 64 + 2, bottom = s.H - 2;
+    std::set<std::pair<int, int>> up, down;
+    AddArrow(up, right - 8, top + 6, true);
+    AddArrow(down, right - 8, bottom - 7, false);
+    return ExactlyInColour(s, Box{right - 14, top + 2, right - 2, top + 14}, grey, up) &&
+           ExactlyInColour(s, Box{right - 14, bottom - 14, right - 2, bottom - 2}, grey, down);
+  }));
+}
+
+}  // namespace
+}  // namespace vexa
