@@ -6,12 +6,14 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "clients/VexaIPCClient.h"
 #include "framework/Registry.h"
 #include "gateway/KWVReg.h"
 #include "tests/support/ChildProcess.h"
@@ -104,6 +106,33 @@ TEST_F(RelaygateTest, SecondGatewayOnAChannelOnlyTracesAnError) {
   ASSERT_TRUE(second.WaitForLine(" Checking for Notify Server", 10000ms));
   Stop(second);
   Stop(first);
+}
+
+TEST_F(RelaygateTest, StrayQuitAndCloseFromAnotherProgramLeaveTheChannelServing) {
+  WriteProviderSettings("Stray", "127.0.0.1", std::to_string(test::FreeTcpPort()));
+  WriteIni("[Connection Polling]\nInterval=0\n");
+  ChildProcess p(Program, {"Stray"});
+  ASSERT_TRUE(p.WaitForLine(" Checking for Notify Server", 10000ms));
+  TVexaIPCClient stray("Stray");
+  ASSERT_TRUE(stray.FindServer(10000));
+  const plat::HWND channel = stray.ServerHandle();
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(plat::PostMessage(channel, plat::WM_QUIT, 0, 0));
+    ASSERT_TRUE(plat::SendMessageTimeout(channel, plat::WM_CLOSE, 0, 0, 10000, nullptr));
+  }
+  for (const char* kind : {"WM_CLOSE", "WM_QUIT"}) {  // in either order
+    const std::string text = std::string("SIPC:: Ignored ") + kind + " sent to the channel window of \"Stray\"";
+    const auto& lines = p.Lines();
+    ASSERT_TRUE(std::find(lines.begin(), lines.end(), text) != lines.end() || p.WaitForLine(text, 10000ms)) << text;
+  }
+  // It serves on: a local client joins, and it ends only on SIGTERM.
+  EXPECT_TRUE(plat::IsWindow(channel));
+  EXPECT_TRUE(stray.Connect(10000));
+  EXPECT_TRUE(p.Running());
+  Stop(p);
+  int ignored = 0;
+  for (const std::string& line : p.Lines()) ignored += line.find("Ignored ") != std::string::npos;
+  EXPECT_EQ(ignored, 2);
 }
 
 }  // namespace
