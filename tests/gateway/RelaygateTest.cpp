@@ -6,17 +6,16 @@
 
 #include <signal.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "clients/VexaIPCClient.h"
 #include "framework/Registry.h"
 #include "gateway/KWVReg.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/StrayMessages.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
@@ -113,26 +112,17 @@ TEST_F(RelaygateTest, StrayQuitAndCloseFromAnotherProgramLeaveTheChannelServing)
   WriteIni("[Connection Polling]\nInterval=0\n");
   ChildProcess p(Program, {"Stray"});
   ASSERT_TRUE(p.WaitForLine(" Checking for Notify Server", 10000ms));
-  TVexaIPCClient stray("Stray");
-  ASSERT_TRUE(stray.FindServer(10000));
-  const plat::HWND channel = stray.ServerHandle();
-  for (int i = 0; i < 2; ++i) {
-    ASSERT_TRUE(plat::PostMessage(channel, plat::WM_QUIT, 0, 0));
-    ASSERT_TRUE(plat::SendMessageTimeout(channel, plat::WM_CLOSE, 0, 0, 10000, nullptr));
-  }
-  for (const char* kind : {"WM_CLOSE", "WM_QUIT"}) {  // in either order
-    const std::string text = std::string("SIPC:: Ignored ") + kind + " sent to the channel window of \"Stray\"";
-    const auto& lines = p.Lines();
-    ASSERT_TRUE(std::find(lines.begin(), lines.end(), text) != lines.end() || p.WaitForLine(text, 10000ms)) << text;
+  const plat::HWND channel = test::SendStrayCloseAndQuit("Stray");
+  ASSERT_NE(channel, 0u);
+  for (const char* kind : {"WM_CLOSE", "WM_SYSCOMMAND SC_CLOSE", "WM_QUIT"}) {  // in any order
+    EXPECT_TRUE(p.Printed(std::string("SIPC:: Ignored ") + kind + " sent to the channel window of \"Stray\"", 10000ms))
+        << kind;
   }
   // It serves on: a local client joins, and it ends only on SIGTERM.
-  EXPECT_TRUE(plat::IsWindow(channel));
-  EXPECT_TRUE(stray.Connect(10000));
-  EXPECT_TRUE(p.Running());
+  TVexaIPCClient client("Stray");
+  EXPECT_TRUE(client.FindServer(10000) && client.Connect(10000));
+  EXPECT_EQ(client.ServerHandle(), channel);
   Stop(p);
-  int ignored = 0;
-  for (const std::string& line : p.Lines()) ignored += line.find("Ignored ") != std::string::npos;
-  EXPECT_EQ(ignored, 2);
 }
 
 }  // namespace

@@ -11,9 +11,9 @@
 #include <regex>
 #include <string>
 
-#include "clients/VexaIPCClient.h"
 #include "framework/Registry.h"
 #include "tests/server/ServerHarness.h"
+#include "tests/support/StrayMessages.h"
 
 namespace vexa::test {
 namespace {
@@ -310,32 +310,20 @@ TEST(Beaconhub, StrayQuitAndCloseFromAnotherProgramLeaveTheChannelServing) {
   const int port = FreeTcpPort();
   Beaconhub hub(session, IniFor(port));
   ASSERT_TRUE(hub.WaitListening());
-  // This test process is the other program: it finds the channel window and
-  // posts and sends it what would end the program or close the window.
-  TVexaIPCClient stray("NotifyServerIPC");
-  ASSERT_TRUE(stray.FindServer(10000));
-  const plat::HWND channel = stray.ServerHandle();
-  for (int i = 0; i < 2; ++i) {
-    ASSERT_TRUE(plat::PostMessage(channel, plat::WM_QUIT, 0, 0));
-    ASSERT_TRUE(plat::SendMessageTimeout(channel, plat::WM_CLOSE, 0, 0, 10000, nullptr));
-    ASSERT_TRUE(plat::SendMessageTimeout(channel, plat::WM_SYSCOMMAND, plat::SC_CLOSE, 0, 10000, nullptr));
-  }
-  // The post may be handled before or after the sends.
-  for (const char* kind : {"WM_CLOSE", "WM_SYSCOMMAND SC_CLOSE", "WM_QUIT"}) {
+  const plat::HWND channel = SendStrayCloseAndQuit("NotifyServerIPC");  // this test is the other program
+  ASSERT_NE(channel, 0u);
+  for (const char* kind : {"WM_CLOSE", "WM_SYSCOMMAND SC_CLOSE", "WM_QUIT"}) {  // in any order
     const std::string text = std::string("Ignored ") + kind + " sent to the channel window of \"NotifyServerIPC\"";
-    const auto& lines = hub.Process().Lines();
-    EXPECT_TRUE(std::find(lines.begin(), lines.end(), text) != lines.end() || hub.WaitFor(text)) << text;
+    EXPECT_TRUE(hub.Process().Printed(text, 10000ms)) << text;
   }
-  // The window lives and serves the database side; each kind was logged once.
+  // The window lives and serves; each kind was logged once.
   EXPECT_TRUE(plat::IsWindow(channel));
   DbSide db;
   ASSERT_TRUE(db.Connect());
   EXPECT_EQ(db.Begin(6), 1000);
   auto gw = Gateway(port, {6});
-  EXPECT_TRUE(hub.Process().Running());
-  EXPECT_EQ(std::count_if(hub.Process().Lines().begin(), hub.Process().Lines().end(),
-                          [](const std::string& l) { return l.rfind("Ignored ", 0) == 0; }),
-            3);
+  const auto& lines = hub.Process().Lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("Ignored ", 0) == 0; }), 3);
 }
 
 TEST(Beaconhub, SecondStartEndsAtOnceAndSilently) {
