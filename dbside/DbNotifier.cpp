@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "clients/VexaIPCClient.h"
 #include "dbside/NotifyMessages.h"
@@ -40,6 +42,23 @@ struct TDbNotifier::TWorker {
   int WakeFd = -1;
   std::thread Thread;
 
+  // The rest belongs to the worker thread alone, which makes every send: the
+  // engine's threads only queue requests, so they share this state through
+  // the queue and need no lock of their own.
+  //
+  // Hung: a send to the known server timed out. Until that server shows it
+  // answers again, calls return 0 at once as without a server, so a stopped
+  // server costs the database's writers one time-out in all. ProbePosted: the
+  // query that server answers with a server-up broadcast once it runs again;
+  // posting never waits, and one is enough for each hang.
+  bool Hung = false;
+  bool ProbePosted = false;
+  // "DBTrans" 'E' and 'R' of transactions the hung server opened; they are
+  // sent first when it answers again, so that none stays open there. They
+  // mean nothing to another server (its ids start afresh).
+  std::vector<TRequest> Owed;
+  plat::HWND OwedTo = 0;
+
   void Wake() {
     uint64_t one = 1;
     ssize_t n = write(WakeFd, &one, sizeof(one));
@@ -53,6 +72,71 @@ struct TDbNotifier::TWorker {
     Changed.notify_all();
   }
 
+  static bool EndsTransaction(const TRequest& r) {
+    const char code = static_cast<char>((r.LParam >> 8) & 0xFF);
+    return std::strcmp(r.Name, DBTransMessage) == 0 && r.WParam != 0 && (code == 'E' || code == 'R');
+  }
+
+  void ServerBack(plat::HWND server) {
+    Hung = false;
+    ProbePosted = false;
+    if (server != OwedTo) Owed.clear();
+    if (!Owed.empty()) Wake();
+  }
+
+  void ServerGone() {
+    Hung = false;
+    ProbePosted = false;
+    Owed.clear();
+  }
+
+  void GiveUp(TVexaIPCClient& client) {
+    Hung = true;
+    ProbePosted = false;
+    OwedTo = client.ServerHandle();
+    // A server-up the server broadcast before it stopped would read as an
+    // answer: drop those still waiting here; whatever it posts from now on
+    // shows it runs again.
+    plat::MSG m;
+    while (plat::PeekMessage(&m, client.Handle(), client.CtrlID(), client.CtrlID(), plat::PM_REMOVE)) {
+      if ((m.lParam & ipcControlMask) == ipcServerUp && static_cast<plat::HWND>(m.wParam) == OwedTo) continue;
+      plat::DispatchMessage(&m);
+    }
+    if (Hung) Probe(client);
+  }
+
+  void Probe(TVexaIPCClient& client) {
+    if (ProbePosted) return;
+    ProbePosted = client.PostToServer(client.CtrlID(), static_cast<plat::WPARAM>(client.Handle()), ipcQueryServer);
+    // A server that died while hung answers nothing ever: as without a server.
+    if (!ProbePosted && !plat::IsWindow(client.ServerHandle())) ServerGone();
+  }
+
+  // One send to the known server; false when it failed. A time-out makes the
+  // server hung.
+  bool Deliver(TVexaIPCClient& client, const TRequest& r, plat::LRESULT* result) {
+    plat::SetLastError(0);
+    if (!client.Connected() && !client.Connect(ConnectMs) &&
+        plat::GetLastError() == plat::ERROR_TIMEOUT) {
+      GiveUp(client);
+      return false;
+    }
+    plat::SetLastError(0);
+    if (client.SendCustom(r.Name, r.WParam, r.LParam, result, SendMs)) return true;
+    if (plat::GetLastError() == plat::ERROR_TIMEOUT) GiveUp(client);
+    return false;
+  }
+
+  // Sends the ends owed to a server that answers again, oldest first.
+  void PayOwed(TVexaIPCClient& client) {
+    while (!Hung && !Owed.empty() && client.ServerHandle() == OwedTo) {
+      const TRequest r = Owed.front();
+      Owed.erase(Owed.begin());
+      plat::LRESULT ignored = 0;
+      Deliver(client, r, &ignored);  // one that times out stays queued there
+    }
+  }
+
   // Serves the queued requests in order. A send waits while handling messages
   // sent to this thread, which may call back here: the nested call leaves the
   // queue to the outer one, so requests never overtake each other.
@@ -60,6 +144,7 @@ struct TDbNotifier::TWorker {
     if (draining) return;
     draining = true;
     for (;;) {
+      if (!Hung) PayOwed(client);
       TRequest* r;
       {
         std::lock_guard<std::mutex> lock(Mutex);
@@ -69,8 +154,12 @@ struct TDbNotifier::TWorker {
       }
       plat::LRESULT result = 0;
       if (client.ServerHandle() != 0) {
-        if (!client.Connected()) client.Connect(ConnectMs);
-        if (!client.SendCustom(r->Name, r->WParam, r->LParam, &result, SendMs)) result = 0;
+        if (!Hung) {
+          if (!Deliver(client, *r, &result)) result = 0;
+        } else if (EndsTransaction(*r)) {
+          Owed.push_back(*r);
+        }
+        if (Hung) Probe(client);
       }
       Finish(r, result);
     }
@@ -82,6 +171,8 @@ struct TDbNotifier::TWorker {
       TVexaIPCClient client(NotifyServerInstance);
       bool draining = false;
       bool starting = true;
+      client.OnServerUp = [this](plat::HWND server) { ServerBack(server); };
+      client.OnServerDown = [this](plat::HWND) { ServerGone(); };
       auto onWake = [&](uint32_t) {
         uint64_t count;
         ssize_t n = read(WakeFd, &count, sizeof(count));
@@ -99,7 +190,10 @@ struct TDbNotifier::TWorker {
         Changed.notify_all();
         return;
       }
-      if (client.Ready() && client.FindServer(FindServerMs)) client.Connect(ConnectMs);
+      if (client.Ready() && client.FindServer(FindServerMs)) {
+        plat::SetLastError(0);
+        if (!client.Connect(ConnectMs) && plat::GetLastError() == plat::ERROR_TIMEOUT) GiveUp(client);
+      }
       starting = false;
       {
         std::lock_guard<std::mutex> lock(Mutex);
@@ -113,7 +207,13 @@ struct TDbNotifier::TWorker {
         stop = Stopping;
       }
       plat::MSG msg;
-      while (!stop && plat::GetMessage(&msg, 0, 0, 0)) {
+      while (!stop) {
+        if (!plat::GetMessage(&msg, 0, 0, 0)) {
+          // Only Stopping quits this loop; a WM_QUIT another program posted to
+          // the client's window would otherwise leave every call answering 0.
+          if (msg.hwnd == 0) break;
+          continue;
+        }
         plat::TranslateMessage(&msg);
         plat::DispatchMessage(&msg);
       }

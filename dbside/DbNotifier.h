@@ -10,7 +10,12 @@
 // notification ahead of the "DBTrans" 'E' that ends its transaction.
 //
 // Without a notify server every call returns 0 at once (the first call waits
-// briefly for a server to answer the query).
+// briefly for a server to answer the query). A server that does not answer a
+// send within its time-out (stopped, hung) counts as absent from then on:
+// calls return 0 at once, so it costs the database one time-out in all, and
+// the worker posts it one query. The server-up broadcast it answers with once
+// it runs again makes the calls report to it as before; an end or rollback of
+// a transaction it had opened, called meanwhile, is sent to it first then.
 #pragma once
 
 #include <cstdint>

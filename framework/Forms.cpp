@@ -430,7 +430,10 @@ bool TApplication::ProcessMessage(plat::MSG& Msg) {
     return true;
   }
   if (!got) return false;
-  if (Msg.message == plat::WM_QUIT) {
+  // A quit request is posted to the thread (hwnd 0). A WM_QUIT posted to a
+  // window comes from someone else's PostMessage and goes to that window like
+  // any message: another program must not end this one through its windows.
+  if (Msg.message == plat::WM_QUIT && Msg.hwnd == 0) {
     FTerminated = true;
     return true;
   }

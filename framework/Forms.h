@@ -202,7 +202,8 @@ public:
   // Terminate (or WM_QUIT). Exceptions escaping a message handler go to
   // HandleException and the loop goes on.
   void Run();
-  // Handles every message waiting now; a WM_QUIT among them sets Terminated.
+  // Handles every message waiting now; a quit request among them (a WM_QUIT
+  // posted to the thread, not to a window) sets Terminated.
   void ProcessMessages();
   // Waits for one message and handles it.
   void HandleMessage();

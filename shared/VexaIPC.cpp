@@ -339,7 +339,36 @@ void TVexaIPCServer::WndProc(fw::TMessage& Msg) {
       }
     }
   }
+  if (IgnoreStray(Msg)) return;
   Msg.Result = plat::DefWindowProc(FHandle, Msg.Msg, Msg.WParam, Msg.LParam);
+}
+
+bool TVexaIPCServer::IgnoreStray(const fw::TMessage& Msg) {
+  // The program never closes its channel window or quits through it: such a
+  // message comes from another program, and obeying it would leave clients
+  // without their server (or the program gone) while they think it serves.
+  const char* name = nullptr;
+  unsigned bit = 0;
+  if (Msg.Msg == plat::WM_CLOSE) {
+    name = "WM_CLOSE";
+    bit = 1;
+  } else if (Msg.Msg == plat::WM_QUIT) {
+    name = "WM_QUIT";
+    bit = 2;
+  } else if (Msg.Msg == plat::WM_SYSCOMMAND && (static_cast<plat::UINT>(Msg.WParam) & 0xFFF0) == plat::SC_CLOSE) {
+    name = "WM_SYSCOMMAND SC_CLOSE";
+    bit = 4;
+  } else {
+    return false;
+  }
+  // Once per kind: a sender that repeats it must not flood the log.
+  if ((FStrayLogged & bit) == 0) {
+    FStrayLogged |= bit;
+    const std::string text = std::string("Ignored ") + name + " sent to the channel window of \"" +
+                             FInstanceName + "\"";
+    if (OnDisplay) Guarded([&] { OnDisplay(this, text); });
+  }
+  return true;
 }
 
 }  // namespace vexa

@@ -125,12 +125,16 @@ private:
   void DropWaiting(plat::HWND Client);
   void FreeWaitingList();
   void FireDisconnecting(plat::HWND Client);
+  // True (and logged, once per kind) for a message that would close the
+  // channel window or quit the program.
+  bool IgnoreStray(const fw::TMessage& Msg);
 
   bool FActive = false;
   std::vector<plat::HWND> FClients;  // in order of arrival, each once
   std::unique_ptr<TVexaIntList> FWaiting;  // unsorted: client window -> its waiting event
   plat::HANDLE FMutex = 0;
   bool FMutexOwned = false;
+  unsigned FStrayLogged = 0;  // kinds of stray messages logged so far
 };
 
 }  // namespace vexa

@@ -5,6 +5,7 @@
 // the UDR module, which reports to a stand-in notify server over the
 // "NotifyServerIPC" channel. Every message is checked as the server receives it.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -204,6 +205,32 @@ TEST_F(DbNotify, TablesOutsideTheServersRangeOrUnconfiguredSendNothing) {
   Run("DELETE FROM DEMOTABLE WHERE STOCKID = 9");
   EndOrCancel("ENDNOTIFYTRANS", 1, 6);
   EXPECT_EQ(NextMessage(), "DBTrans 6 " + std::to_string(LEnd));
+}
+
+TEST_F(DbNotify, AStoppedServerIsSkippedAfterOneTimeOutAndGetsTheEndsItIsOwedWhenItGoesOn) {
+  StartServer();
+  Db.Open();
+  const int32_t id = Begin(1);
+  ASSERT_EQ(id, 1000);
+  EXPECT_EQ(NextMessage(), "DBTrans 0 " + std::to_string(LBegin));
+  Server->Signal(SIGSTOP);
+  ASSERT_TRUE(vexa::test::WaitStopped(Server->Pid()));
+  // The trigger's notification waits out its time-out; from then on calls
+  // return at once, and the end of the open transaction is kept for later.
+  Run("UPDATE DEMOTABLE SET VOLUME = 3000 WHERE STOCKID = 4");
+  EndOrCancel("ENDNOTIFYTRANS", 1, id);
+  EXPECT_EQ(Begin(1), 0);
+  Server->Signal(SIGCONT);
+  // The server answers the one query it was posted, and the end goes first,
+  // behind the notification that had timed out.
+  EXPECT_EQ(NextMessage(), "DBNotification 4 " + std::to_string(LUpdate));
+  EXPECT_EQ(NextMessage(), "DBTrans 1000 " + std::to_string(LEnd));
+  int32_t next = 0;
+  for (auto end = std::chrono::steady_clock::now() + 10s; next == 0 && std::chrono::steady_clock::now() < end;) {
+    next = Begin(1);
+  }
+  EXPECT_EQ(next, 1001);
+  EXPECT_EQ(NextMessage(), "DBTrans 0 " + std::to_string(LBegin));
 }
 
 TEST_F(DbNotify, ScriptBuildsTheSeededDemoDatabase) {

@@ -15,6 +15,7 @@
 #include "framework/Registry.h"
 #include "gateway/KWVReg.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/StrayMessages.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
@@ -104,6 +105,24 @@ TEST_F(RelaygateTest, SecondGatewayOnAChannelOnlyTracesAnError) {
   ASSERT_TRUE(second.WaitForLine(" Checking for Notify Server", 10000ms));
   Stop(second);
   Stop(first);
+}
+
+TEST_F(RelaygateTest, StrayQuitAndCloseFromAnotherProgramLeaveTheChannelServing) {
+  WriteProviderSettings("Stray", "127.0.0.1", std::to_string(test::FreeTcpPort()));
+  WriteIni("[Connection Polling]\nInterval=0\n");
+  ChildProcess p(Program, {"Stray"});
+  ASSERT_TRUE(p.WaitForLine(" Checking for Notify Server", 10000ms));
+  const plat::HWND channel = test::SendStrayCloseAndQuit("Stray");
+  ASSERT_NE(channel, 0u);
+  for (const char* kind : {"WM_CLOSE", "WM_SYSCOMMAND SC_CLOSE", "WM_QUIT"}) {  // in any order
+    EXPECT_TRUE(p.Printed(std::string("SIPC:: Ignored ") + kind + " sent to the channel window of \"Stray\"", 10000ms))
+        << kind;
+  }
+  // It serves on: a local client joins, and it ends only on SIGTERM.
+  TVexaIPCClient client("Stray");
+  EXPECT_TRUE(client.FindServer(10000) && client.Connect(10000));
+  EXPECT_EQ(client.ServerHandle(), channel);
+  Stop(p);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "framework/Registry.h"
 #include "tests/server/ServerHarness.h"
+#include "tests/support/StrayMessages.h"
 
 namespace vexa::test {
 namespace {
@@ -302,6 +303,27 @@ TEST(Beaconhub, BusyBannerBeyondTheClientLimit) {
     ASSERT_EQ(line, "Busy              ");
   }
   FAIL() << "no place after a gateway left";
+}
+
+TEST(Beaconhub, StrayQuitAndCloseFromAnotherProgramLeaveTheChannelServing) {
+  TestSession session;
+  const int port = FreeTcpPort();
+  Beaconhub hub(session, IniFor(port));
+  ASSERT_TRUE(hub.WaitListening());
+  const plat::HWND channel = SendStrayCloseAndQuit("NotifyServerIPC");  // this test is the other program
+  ASSERT_NE(channel, 0u);
+  for (const char* kind : {"WM_CLOSE", "WM_SYSCOMMAND SC_CLOSE", "WM_QUIT"}) {  // in any order
+    const std::string text = std::string("Ignored ") + kind + " sent to the channel window of \"NotifyServerIPC\"";
+    EXPECT_TRUE(hub.Process().Printed(text, 10000ms)) << text;
+  }
+  // The window lives and serves; each kind was logged once.
+  EXPECT_TRUE(plat::IsWindow(channel));
+  DbSide db;
+  ASSERT_TRUE(db.Connect());
+  EXPECT_EQ(db.Begin(6), 1000);
+  auto gw = Gateway(port, {6});
+  const auto& lines = hub.Process().Lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("Ignored ", 0) == 0; }), 3);
 }
 
 TEST(Beaconhub, SecondStartEndsAtOnceAndSilently) {

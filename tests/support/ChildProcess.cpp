@@ -108,6 +108,13 @@ std::optional<std::string> ChildProcess::WaitForLine(const std::string& needle,
   }
 }
 
+bool ChildProcess::Printed(const std::string& needle, std::chrono::milliseconds timeout) {
+  for (const std::string& line : FLines) {
+    if (line.find(needle) != std::string::npos) return true;
+  }
+  return WaitForLine(needle, timeout).has_value();
+}
+
 bool ChildProcess::WriteStdin(const std::string& text) {
   if (FIn < 0) return false;
   return write(FIn, text.data(), text.size()) == static_cast<ssize_t>(text.size());

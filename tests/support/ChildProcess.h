@@ -27,6 +27,8 @@ public:
   std::optional<std::string> ReadLine(std::chrono::milliseconds timeout);
   // Reads lines until one contains needle; returns it, or nullopt on time-out.
   std::optional<std::string> WaitForLine(const std::string& needle, std::chrono::milliseconds timeout);
+  // Whether a line read so far, or one read within the time-out, contains needle.
+  bool Printed(const std::string& needle, std::chrono::milliseconds timeout);
   // Everything read so far, one line per entry.
   const std::vector<std::string>& Lines() const { return FLines; }
   // Writes to the child's standard input.
