@@ -94,7 +94,8 @@ std::shared_ptr<OutConn> Links::Connected(uint32_t qid) const {
   return it != outConns_.end() && !it->second->dead ? it->second : nullptr;
 }
 
-std::shared_ptr<OutConn> Links::Connect(Session& s, uint32_t qid) {
+std::shared_ptr<OutConn> Links::Connect(Session& s, uint32_t qid, DWORD* err) {
+  if (err) *err = ERROR_INVALID_WINDOW_HANDLE;
   auto it = outConns_.find(qid);
   if (it != outConns_.end()) return it->second;
   sockaddr_un addr;
@@ -107,7 +108,10 @@ std::shared_ptr<OutConn> Links::Connect(Session& s, uint32_t qid) {
   } while (r != 0 && errno == EINTR);
   int segFd = -1;
   std::shared_ptr<Segment> seg;
-  if (r == 0) seg = MakeSegment(s.msgDir, &segFd);
+  if (r == 0) {
+    seg = MakeSegment(&segFd);
+    if (!seg && err) *err = ErrorFromErrno(errno);
+  }
   bool ok = seg && SendHello(fd, segFd) && AddFd(fd, kOutConn, EPOLLIN);
   if (segFd >= 0) close(segFd);
   if (!ok) {
@@ -172,8 +176,12 @@ bool Links::PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM 
   }
   Packet p = MessagePacket(kPost, hwnd, msg, wParam, lParam);
   for (int attempt = 0; attempt < 2; ++attempt) {
-    auto c = Connect(s, e.queueId);
-    if (!c) break;
+    DWORD err;
+    auto c = Connect(s, e.queueId, &err);
+    if (!c) {
+      SetLastError(err);
+      return false;
+    }
     if (PeerGone(*c)) continue;  // a cached connection whose peer went away: try a fresh one
     if (PushPost(c, p)) {
       // Kept for the next post when the entry still stands after the count

@@ -87,7 +87,9 @@ class Links {
 
   // The cached connection to a queue, or a new one with a new segment. Never
   // blocks: a receiver too busy to accept it is as unreachable as a gone one.
-  std::shared_ptr<OutConn> Connect(Session& s, uint32_t qid);
+  // On failure *err says why: ERROR_INVALID_WINDOW_HANDLE when unreachable,
+  // ERROR_NOT_ENOUGH_MEMORY when the segment's memory could not be taken.
+  std::shared_ptr<OutConn> Connect(Session& s, uint32_t qid, DWORD* err = nullptr);
   // A cached live connection to a queue, or null.
   std::shared_ptr<OutConn> Connected(uint32_t qid) const;
   void CloseInConn(int fd);

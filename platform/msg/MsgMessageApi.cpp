@@ -60,9 +60,10 @@ LRESULT SendForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD tim
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return 0;
     }
-    c = links.Connect(s, e.queueId);
+    DWORD err;
+    c = links.Connect(s, e.queueId, &err);
     if (!c) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      SetLastError(err);
       return 0;
     }
     if (links.sendTargets.size() > 4096) links.sendTargets.clear();

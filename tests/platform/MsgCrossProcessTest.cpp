@@ -1,9 +1,16 @@
 // labels: integration
 // Messages, registered names and mutexes between real processes of one session.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <atomic>
 #include <chrono>
@@ -454,4 +461,56 @@ TEST(MsgCrossProcess, MutexOfAKilledHolderIsAbandoned) {
             "MUTEX " + std::to_string(ERROR_ALREADY_EXISTS) + " " + std::to_string(WAIT_TIMEOUT));
   ReleaseMutex(m);
   CloseHandle(m);
+}
+
+// A session whose memory file system is full still carries messages both
+// ways: the segments of new connections are not taken from it.
+TEST(MsgCrossProcess, ASessionOnAFullMemoryFileSystemStillCarriesMessages) {
+  vexa::test::TestSession session;
+  const std::string tiny = session.Root() + "/tiny";
+  mkdir(tiny.c_str(), 0700);
+  // A mount namespace of this thread's own (children started from it share
+  // it), so nothing is left mounted once the test process ends.
+  if (unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      mount("tmpfs", tiny.c_str(), "tmpfs", 0, "size=1536k,mode=0700") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here: " << strerror(errno);
+  }
+  setenv("VEXA_SESSION_DIR", tiny.c_str(), 1);
+  ResetSessionDirForTesting();
+  HWND mine = MakeLocalWindow();
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  int fill = open((tiny + "/fill").c_str(), O_WRONLY | O_CREAT, 0600);
+  static char chunk[65536];
+  while (write(fill, chunk, sizeof chunk) > 0) {
+  }
+  EXPECT_EQ(errno, ENOSPC);
+  close(fill);
+  EXPECT_TRUE(PostMessage(p.top, WM_USER + 1, 5, 6));
+  EXPECT_EQ(p.proc->WaitForLine("GOT", 10s), "GOT 1025 5 6");
+  p.proc->WriteStdin("send " + Hex(mine) + " 1024 7 8\n");
+  EXPECT_EQ(AwaitPumping(*p.proc, "RESULT "), "RESULT 78 1");
+  EXPECT_TRUE(p.proc->Running());
+  p.proc.reset();
+  ResetSessionDirForTesting();
+  umount2(tiny.c_str(), MNT_DETACH);
+}
+
+// A peer that cuts its segment short under the receiver, or leaves nonsense
+// indexes in its ring, loses that connection; the receiver serves on.
+TEST(MsgCrossProcess, ABrokenPeerLosesItsConnectionAndTheReceiverServesTheOthers) {
+  vexa::test::TestSession session;
+  HWND mine = MakeLocalWindow();
+  Peer hostile = StartPeer();
+  Peer fine = StartPeer();
+  ASSERT_NE(fine.top, 0u);
+  for (std::string how : {"cut"}) {
+    hostile.proc->WriteStdin("hostile " + Hex(mine) + " " + how + "\n");
+    EXPECT_EQ(AwaitPumping(*hostile.proc, "HOSTILE"), "HOSTILE 1") << how;
+  }
+  fine.proc->WriteStdin("send " + Hex(mine) + " 1024 7 8\n");
+  EXPECT_EQ(AwaitPumping(*fine.proc, "RESULT "), "RESULT 78 1");
+  hostile.proc->WriteStdin("send " + Hex(mine) + " 1024 1 2\n");
+  EXPECT_EQ(AwaitPumping(*hostile.proc, "RESULT "), "RESULT 12 1");
 }

@@ -12,6 +12,10 @@
 //   count                       -> COUNT <WM_USER + 5 received>, after handling everything queued
 //   order                       -> ORDER <index of the first WM_USER + 5 whose w was not its
 //                                  arrival index, or -1>
+//   hostile <hwnd> cut|nonsense -> HOSTILE <1 when the receiver closed the connection>, after
+//                                  connecting to hwnd's queue as a broken peer: with a segment
+//                                  it cuts short once handed over, or whose request ring's
+//                                  indexes make no sense
 //   pingpong <hwnd> <n>         -> PINGPONG <answers that were right>, after sending WM_USER
 //                                  with w = 0 .. n-1 and l = 1 to hwnd
 //   quit                        -> exits
@@ -19,7 +23,12 @@
 // pause (to overlap with a send the other way), never answers WM_USER + 2
 // (prints HANGING), and prints "GOT <msg> <w> <l>" for every other message
 // at or above WM_USER that it receives.
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/epoll.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -27,6 +36,8 @@
 #include <string>
 
 #include "platform/msg/Msg.h"
+#include "platform/msg/MsgProcess.h"
+#include "platform/msg/MsgRing.h"
 
 using namespace plat;
 
@@ -61,6 +72,50 @@ LRESULT PeerProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     return 0;
   }
   return DefWindowProc(h, m, w, l);
+}
+
+// True when the receiver closes the connection within ten seconds.
+bool HungUp(int fd) {
+  for (int i = 0; i < 100; ++i) {
+    pollfd pf{fd, POLLIN, 0};
+    if (poll(&pf, 1, 100) > 0) {
+      char b;
+      if ((pf.revents & (POLLHUP | POLLERR)) || recv(fd, &b, 1, MSG_DONTWAIT) == 0) return true;
+    }
+  }
+  return false;
+}
+
+bool Hostile(HWND h, const std::string& how) {
+  using namespace plat::msgimpl;
+  Session& s = CurrentSession();
+  Entry e;
+  if (!ReadEntry(s, h, &e)) return false;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  snprintf(addr.sun_path, sizeof addr.sun_path, "%s", QueuePath(s, e.queueId).c_str());
+  int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return false;
+  int seg = -1;
+  std::shared_ptr<Segment> sealed;
+  if (how == "cut") {
+    seg = memfd_create("cut", 0);
+    if (ftruncate(seg, sizeof(SegmentLayout)) != 0) return false;
+  } else {
+    sealed = MakeSegment(&seg);
+  }
+  void* m = mmap(nullptr, sizeof(SegmentLayout), PROT_READ | PROT_WRITE, MAP_SHARED, seg, 0);
+  if (m == MAP_FAILED) return false;
+  auto* l = static_cast<SegmentLayout*>(m);
+  l->magic = kRingMagic;
+  if (how != "cut") l->req.tail = kRequestSlots * 4;
+  if (!SendHello(fd, seg)) return false;
+  if (how == "cut") {
+    usleep(200000);  // mapped by the receiver meanwhile, if it takes such a segment
+    if (ftruncate(seg, 0) != 0) return false;
+  }
+  SendWake(fd);
+  return HungUp(fd);
 }
 
 void Command(const std::string& line) {
@@ -128,6 +183,11 @@ void Command(const std::string& line) {
     int right = 0;
     for (int i = 0; i < n; ++i) right += SendMessage(h, WM_USER, i, 1) == i * 100 + 1 ? 1 : 0;
     Say("PINGPONG " + std::to_string(right));
+  } else if (cmd == "hostile") {
+    HWND h = 0;
+    std::string how;
+    in >> std::hex >> h >> how;
+    Say(std::string("HOSTILE ") + (Hostile(h, how) ? "1" : "0"));
   } else if (cmd == "quit") {
     PostQuitMessage(0);
   }
