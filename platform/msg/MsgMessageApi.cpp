@@ -394,7 +394,7 @@ void SetCloseRequestHandler(std::function<void(int signal)> handler) {
   CloseSignals& sig = Proc().signals;
   std::lock_guard<std::mutex> lock(sig.mu);
   if (sig.fd < 0) {
-    sig.fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    sig.fd = Fds().Open([] { return eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); });
     if (sig.fd < 0) {
       SetLastError(ErrorFromErrno(errno));  // no close requests without it
       return;

@@ -505,7 +505,7 @@ TEST(MsgCrossProcess, ABrokenPeerLosesItsConnectionAndTheReceiverServesTheOthers
   Peer hostile = StartPeer();
   Peer fine = StartPeer();
   ASSERT_NE(fine.top, 0u);
-  for (std::string how : {"cut"}) {
+  for (std::string how : {"nonsense", "cut"}) {
     hostile.proc->WriteStdin("hostile " + Hex(mine) + " " + how + "\n");
     EXPECT_EQ(AwaitPumping(*hostile.proc, "HOSTILE"), "HOSTILE 1") << how;
   }
@@ -513,4 +513,51 @@ TEST(MsgCrossProcess, ABrokenPeerLosesItsConnectionAndTheReceiverServesTheOthers
   EXPECT_EQ(AwaitPumping(*fine.proc, "RESULT "), "RESULT 78 1");
   hostile.proc->WriteStdin("send " + Hex(mine) + " 1024 1 2\n");
   EXPECT_EQ(AwaitPumping(*hostile.proc, "RESULT "), "RESULT 12 1");
+}
+
+// After fork, parent and child post on connections of their own: every post
+// arrives, each sender's in order.
+TEST(MsgCrossProcess, PostsOfAParentAndItsForkedChildAllArriveEachInOrder) {
+  vexa::test::TestSession session;
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  ASSERT_TRUE(PostMessage(p.top, WM_USER + 5, 0, 0));  // connected before the fork
+  constexpr int kPosts = 5000;
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  const LPARAM sender = child == 0 ? 1 : 0;
+  int posted = 0;
+  for (int i = 0; i < kPosts; ++i) {
+    posted += PostMessage(p.top, WM_USER + 5, i + (sender == 0 ? 1 : 0), sender) ? 1 : 0;
+  }
+  if (child == 0) _exit(posted == kPosts ? 0 : 1);
+  EXPECT_EQ(posted, kPosts);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  p.proc->WriteStdin("count\norder\n");
+  EXPECT_EQ(p.proc->WaitForLine("COUNT", 10s), "COUNT " + std::to_string(2 * kPosts + 1));
+  EXPECT_EQ(p.proc->WaitForLine("ORDER", 10s), "ORDER -1");
+}
+
+// A receiver's forked child holds none of its sockets nor its liveness: once
+// the receiver is killed, a send to it fails at once and its window is gone.
+TEST(MsgCrossProcess, AReceiverKilledWhileItsForkedChildLivesIsSeenGone) {
+  vexa::test::TestSession session;
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  EXPECT_EQ(SendMessage(p.top, WM_USER, 1, 2), 102);  // connected before it forks
+  p.proc->WriteStdin("fork\n");
+  auto forked = p.proc->WaitForLine("FORKED ", 5s);
+  ASSERT_TRUE(forked);
+  std::thread killer([&] {
+    if (p.proc->WaitForLine("HANGING", 10s)) p.proc->Signal(SIGKILL);
+  });
+  LRESULT r = 0;
+  EXPECT_FALSE(SendMessageTimeout(p.top, WM_USER + 2, 0, 0, 30000, &r));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);  // not a time-out
+  killer.join();
+  p.proc->Wait(5s);
+  EXPECT_FALSE(IsWindow(p.top));
+  kill(std::stoi(forked->substr(7)), SIGKILL);
 }

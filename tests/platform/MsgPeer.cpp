@@ -11,7 +11,8 @@
 //   flood <hwnd> <n>            -> FLOODED <posts that succeeded>, posting n WM_USER + 5
 //   count                       -> COUNT <WM_USER + 5 received>, after handling everything queued
 //   order                       -> ORDER <index of the first WM_USER + 5 whose w was not its
-//                                  arrival index, or -1>
+//                                  arrival index among those of the same l, or -1>
+//   fork                        -> FORKED <pid> of a child that only sleeps (a minute)
 //   hostile <hwnd> cut|nonsense -> HOSTILE <1 when the receiver closed the connection>, after
 //                                  connecting to hwnd's queue as a broken peer: with a segment
 //                                  it cuts short once handed over, or whose request ring's
@@ -32,6 +33,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -46,6 +48,7 @@ namespace {
 std::string gInput;
 int gFloodCount = 0;
 int gFirstOutOfOrder = -1;
+std::map<LPARAM, int> gNextFrom;  // next w expected, by l
 
 void Say(const std::string& line) {
   printf("%s\n", line.c_str());
@@ -59,7 +62,7 @@ LRESULT PeerProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     return w * 100 + l;
   }
   if (m == WM_USER + 5) {
-    if (w != gFloodCount && gFirstOutOfOrder < 0) gFirstOutOfOrder = gFloodCount;
+    if (w != gNextFrom[l]++ && gFirstOutOfOrder < 0) gFirstOutOfOrder = gFloodCount;
     ++gFloodCount;
     return 0;
   }
@@ -183,6 +186,15 @@ void Command(const std::string& line) {
     int right = 0;
     for (int i = 0; i < n; ++i) right += SendMessage(h, WM_USER, i, 1) == i * 100 + 1 ? 1 : 0;
     Say("PINGPONG " + std::to_string(right));
+  } else if (cmd == "fork") {
+    pid_t child = fork();
+    if (child == 0) {
+      int null = open("/dev/null", O_RDWR);  // the test's pipes end with us
+      for (int fd = 0; fd <= 2; ++fd) dup2(null, fd);
+      sleep(60);
+      _exit(0);
+    }
+    Say("FORKED " + std::to_string(child));
   } else if (cmd == "hostile") {
     HWND h = 0;
     std::string how;
