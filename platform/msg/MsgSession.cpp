@@ -74,6 +74,7 @@ DWORD ErrorFromErrno(int err) {
     case ENFILE:
     case ENOSPC:
     case EDQUOT:
+    case EFBIG:  // a file-size limit met while taking a segment's memory
       return ERROR_NOT_ENOUGH_MEMORY;
     default:
       return ERROR_ACCESS_DENIED;

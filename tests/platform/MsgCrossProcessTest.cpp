@@ -464,7 +464,8 @@ TEST(MsgCrossProcess, MutexOfAKilledHolderIsAbandoned) {
 }
 
 // A session whose memory file system is full still carries messages both
-// ways: the segments of new connections are not taken from it.
+// ways: the segments of new connections are not taken from it. Memory that
+// cannot be taken fails a post with an error instead of killing anyone.
 TEST(MsgCrossProcess, ASessionOnAFullMemoryFileSystemStillCarriesMessages) {
   vexa::test::TestSession session;
   const std::string tiny = session.Root() + "/tiny";
@@ -489,6 +490,11 @@ TEST(MsgCrossProcess, ASessionOnAFullMemoryFileSystemStillCarriesMessages) {
   close(fill);
   EXPECT_TRUE(PostMessage(p.top, WM_USER + 1, 5, 6));
   EXPECT_EQ(p.proc->WaitForLine("GOT", 10s), "GOT 1025 5 6");
+  // Where the memory of a new connection cannot be taken, the post fails
+  // with that error and nobody dies; once it can, the connection is made.
+  p.proc->WriteStdin("limit " + Hex(mine) + " 1030 1 2\n");
+  EXPECT_EQ(AwaitPumping(*p.proc, "LIMITED"),
+            "LIMITED 0 " + std::to_string(ERROR_NOT_ENOUGH_MEMORY));
   p.proc->WriteStdin("send " + Hex(mine) + " 1024 7 8\n");
   EXPECT_EQ(AwaitPumping(*p.proc, "RESULT "), "RESULT 78 1");
   EXPECT_TRUE(p.proc->Running());

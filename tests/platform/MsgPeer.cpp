@@ -13,6 +13,8 @@
 //   order                       -> ORDER <index of the first WM_USER + 5 whose w was not its
 //                                  arrival index among those of the same l, or -1>
 //   fork                        -> FORKED <pid> of a child that only sleeps (a minute)
+//   limit <hwnd> <msg> <w> <l>  -> LIMITED <ok> <error>, after posting under a file-size limit
+//                                  too small for a new connection's memory (lifted after)
 //   hostile <hwnd> cut|nonsense -> HOSTILE <1 when the receiver closed the connection>, after
 //                                  connecting to hwnd's queue as a broken peer: with a segment
 //                                  it cuts short once handed over, or whose request ring's
@@ -27,7 +29,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/epoll.h>
+#include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -186,6 +190,22 @@ void Command(const std::string& line) {
     int right = 0;
     for (int i = 0; i < n; ++i) right += SendMessage(h, WM_USER, i, 1) == i * 100 + 1 ? 1 : 0;
     Say("PINGPONG " + std::to_string(right));
+  } else if (cmd == "limit") {
+    HWND h = 0;
+    UINT m = 0;
+    WPARAM w = 0;
+    LPARAM l = 0;
+    in >> std::hex >> h >> std::dec >> m >> w >> l;
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    signal(SIGXFSZ, SIG_IGN);  // the call fails instead
+    setrlimit(RLIMIT_FSIZE, &small);
+    bool ok = PostMessage(h, m, w, l);
+    DWORD err = GetLastError();
+    setrlimit(RLIMIT_FSIZE, &old);
+    Say("LIMITED " + std::to_string(ok ? 1 : 0) + " " + std::to_string(err));
   } else if (cmd == "fork") {
     pid_t child = fork();
     if (child == 0) {
