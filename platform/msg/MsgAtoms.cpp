@@ -8,6 +8,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/msg/MsgFork.h"
 #include "platform/msg/MsgSession.h"
 
 namespace plat {
@@ -51,7 +52,9 @@ UINT RegisterWindowMessage(const std::string& name) {
   }
   if (auto it = g.atoms.find(key); it != g.atoms.end()) return it->second;
 
-  int fd = open((dir + "/atoms").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  // Kept so a child forked meanwhile drops its copy, and with it our lock.
+  std::string path = dir + "/atoms";
+  int fd = Fds().Open([&] { return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); });
   if (fd < 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return 0;
@@ -99,7 +102,7 @@ UINT RegisterWindowMessage(const std::string& name) {
     }
   }
   FlockRetry(fd, LOCK_UN);
-  close(fd);
+  Fds().Close(fd);
   return found;
 }
 }  // namespace plat

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/msg/MsgFork.h"
 #include "platform/msg/MsgRing.h"
 #include "platform/msg/MsgSession.h"
 
@@ -87,7 +88,7 @@ bool Courier::HandOver(const std::shared_ptr<WakeTarget>& target) {
 void Courier::CloseSocket(WakeTarget& target) {
   std::lock_guard<std::mutex> lock(sendMu_);
   target.dead = true;
-  close(target.fd);
+  Fds().Close(target.fd);
 }
 
 void Courier::PrepareFork() {

@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <vector>
 
+#include "platform/msg/MsgFork.h"
 #include "platform/msg/MsgProcess.h"
 
 namespace plat::msgimpl {
@@ -24,6 +26,8 @@ bool FillAddress(const std::string& path, sockaddr_un* addr) {
   memcpy(addr->sun_path, path.c_str(), path.size() + 1);
   return true;
 }
+
+int NewSocket() { return socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0); }
 
 }  // namespace
 
@@ -52,12 +56,12 @@ bool Links::EnsureListening() {
     OutputDebugString("message queue: session directory path too long for a socket: " + path);
     return false;
   }
-  int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  int fd = Fds().Open(NewSocket);
   if (fd < 0) return false;
   unlink(path.c_str());
   if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 256) != 0 ||
       !AddFd(fd, kListen, EPOLLIN)) {
-    close(fd);
+    Fds().Close(fd);
     unlink(path.c_str());
     return false;
   }
@@ -74,7 +78,7 @@ void Links::CloseInConn(int fd) {
   DrainIn(it->second);  // what it wrote before it went still counts
   it->second->dead = true;
   RemoveFd(fd);
-  close(fd);
+  Fds().Close(fd);
   inConns_.erase(it);
 }
 
@@ -94,12 +98,13 @@ std::shared_ptr<OutConn> Links::Connected(uint32_t qid) const {
   return it != outConns_.end() && !it->second->dead ? it->second : nullptr;
 }
 
-std::shared_ptr<OutConn> Links::Connect(Session& s, uint32_t qid) {
+std::shared_ptr<OutConn> Links::Connect(Session& s, uint32_t qid, DWORD* err) {
+  if (err) *err = ERROR_INVALID_WINDOW_HANDLE;
   auto it = outConns_.find(qid);
   if (it != outConns_.end()) return it->second;
   sockaddr_un addr;
   if (!FillAddress(QueuePath(s, qid), &addr)) return nullptr;
-  int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  int fd = Fds().Open(NewSocket);
   if (fd < 0) return nullptr;
   int r;
   do {
@@ -107,11 +112,14 @@ std::shared_ptr<OutConn> Links::Connect(Session& s, uint32_t qid) {
   } while (r != 0 && errno == EINTR);
   int segFd = -1;
   std::shared_ptr<Segment> seg;
-  if (r == 0) seg = MakeSegment(s.msgDir, &segFd);
+  if (r == 0) {
+    seg = MakeSegment(&segFd);
+    if (!seg && err) *err = ErrorFromErrno(errno);
+  }
   bool ok = seg && SendHello(fd, segFd) && AddFd(fd, kOutConn, EPOLLIN);
   if (segFd >= 0) close(segFd);
   if (!ok) {
-    close(fd);
+    Fds().Close(fd);
     return nullptr;
   }
   auto c = std::make_shared<OutConn>();
@@ -140,8 +148,9 @@ bool Links::PushPost(const std::shared_ptr<OutConn>& c, const Packet& p) {
 
 bool Links::PeerGone(OutConn& c) {
   if (c.dead) return true;
+  c.broken |= c.req.Used() > c.req.size;  // the receiver's head makes no sense
   pollfd pf{c.fd, 0, 0};
-  if (poll(&pf, 1, 0) > 0 && (pf.revents & (POLLHUP | POLLERR))) {
+  if (c.broken || (poll(&pf, 1, 0) > 0 && (pf.revents & (POLLHUP | POLLERR)))) {
     auto keep = outByFd_.find(c.fd);
     // A copy: closing erases the table entry this reference would point into.
     if (keep != outByFd_.end()) CloseOutConn(std::shared_ptr<OutConn>(keep->second));
@@ -172,8 +181,12 @@ bool Links::PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM 
   }
   Packet p = MessagePacket(kPost, hwnd, msg, wParam, lParam);
   for (int attempt = 0; attempt < 2; ++attempt) {
-    auto c = Connect(s, e.queueId);
-    if (!c) break;
+    DWORD err;
+    auto c = Connect(s, e.queueId, &err);
+    if (!c) {
+      SetLastError(err);
+      return false;
+    }
     if (PeerGone(*c)) continue;  // a cached connection whose peer went away: try a fresh one
     if (PushPost(c, p)) {
       // Kept for the next post when the entry still stands after the count
@@ -227,23 +240,48 @@ void Links::DrainIn(const std::shared_ptr<InConn>& c) {
     if (p.kind == kPost || p.kind == kSend) intake_.TakeRequest(p, c);
   }
   if (any) lastTraffic_ = NowNs();
-  if (got < 0) conn.seg.reset();  // nonsense indexes: nothing more is read from it
+  if (got < 0) conn.broken = true;  // nonsense indexes: DrainRings closes it
 }
 
 void Links::DrainOut(OutConn& conn) {
   if (!conn.seg || conn.dead) return;
   Packet p;
   bool any = false;
-  while (conn.rep.Pop(&p) > 0) {
+  int got;
+  while ((got = conn.rep.Pop(&p)) > 0) {
     any = true;
     if (p.kind == kReply && awaiting.erase(p.seq)) replies[p.seq] = Reply{p.status, p.result};
   }
   if (any) lastTraffic_ = NowNs();
+  if (got < 0) conn.broken = true;
 }
 
+// A ring holding nonsense indexes (a broken peer, or two writers on one end)
+// can never be trusted again: its connection closes, the others serve on.
 void Links::DrainRings() {
-  for (auto& [fd, c] : inConns_) DrainIn(c);
-  for (auto& [fd, c] : outByFd_) DrainOut(*c);
+  bool broken = false;
+  for (auto& [fd, c] : inConns_) {
+    DrainIn(c);
+    broken |= c->broken;
+  }
+  for (auto& [fd, c] : outByFd_) {
+    DrainOut(*c);
+    broken |= c->broken;
+  }
+  if (broken) CloseBroken();
+}
+
+void Links::CloseBroken() {
+  std::vector<int> in;
+  for (auto& [fd, c] : inConns_) {
+    if (c->broken) in.push_back(fd);
+  }
+  for (int fd : in) CloseInConn(fd);
+  std::vector<std::shared_ptr<OutConn>> out;
+  for (auto& [fd, c] : outByFd_) {
+    if (c->broken) out.push_back(c);
+  }
+  for (auto& c : out) CloseOutConn(c);
 }
 
 bool Links::RingsHaveData() {
@@ -278,10 +316,11 @@ void Links::DisarmRings() {
 
 void Links::Accept() {
   for (;;) {
-    int c = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    int c = Fds().Open(
+        [this] { return accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC); });
     if (c < 0) break;
     if (!AddFd(c, kInConn, EPOLLIN)) {
-      close(c);  // the sender sees the hang-up
+      Fds().Close(c);  // the sender sees the hang-up
       continue;
     }
     auto conn = std::make_shared<InConn>();
@@ -320,7 +359,7 @@ void Links::CountWindowGone() {
 void Links::CloseAll() {
   for (auto& [fd, c] : inConns_) {
     c->dead = true;
-    close(fd);
+    Fds().Close(fd);
   }
   inConns_.clear();
   for (auto& [fd, c] : outByFd_) Proc().courier.CloseSocket(*c);
@@ -328,7 +367,7 @@ void Links::CloseAll() {
   outConns_.clear();
   postTargets_.clear();
   if (listenFd_ >= 0) {
-    close(listenFd_);
+    Fds().Close(listenFd_);
     unlink(listenPath_.c_str());
     listenFd_ = -1;
   }

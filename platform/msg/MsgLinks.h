@@ -34,6 +34,7 @@ inline uint64_t Tag(FdKind kind, int fd) {
 struct InConn {
   int fd = -1;
   bool dead = false;
+  bool broken = false;  // its ring holds nonsense indexes: to be closed
   std::shared_ptr<Segment> seg;  // none until its first packet came
   Ring req;
   Ring rep;
@@ -45,6 +46,7 @@ struct OutConn : WakeTarget {
   std::shared_ptr<Segment> seg;
   Ring req;
   Ring rep;
+  bool broken = false;    // a ring holds nonsense indexes: to be closed
   int64_t checkedAt = 0;  // when the socket was last asked about a hang-up
 };
 
@@ -87,7 +89,9 @@ class Links {
 
   // The cached connection to a queue, or a new one with a new segment. Never
   // blocks: a receiver too busy to accept it is as unreachable as a gone one.
-  std::shared_ptr<OutConn> Connect(Session& s, uint32_t qid);
+  // On failure *err says why: ERROR_INVALID_WINDOW_HANDLE when unreachable,
+  // ERROR_NOT_ENOUGH_MEMORY when the segment's memory could not be taken.
+  std::shared_ptr<OutConn> Connect(Session& s, uint32_t qid, DWORD* err = nullptr);
   // A cached live connection to a queue, or null.
   std::shared_ptr<OutConn> Connected(uint32_t qid) const;
   void CloseInConn(int fd);
@@ -142,6 +146,7 @@ class Links {
   void RemoveFd(int fd);
   void DrainIn(const std::shared_ptr<InConn>& c);
   void DrainOut(OutConn& conn);
+  void CloseBroken();
 
   Intake& intake_;
   int epfd_;

@@ -60,9 +60,10 @@ LRESULT SendForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD tim
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return 0;
     }
-    c = links.Connect(s, e.queueId);
+    DWORD err;
+    c = links.Connect(s, e.queueId, &err);
     if (!c) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      SetLastError(err);
       return 0;
     }
     if (links.sendTargets.size() > 4096) links.sendTargets.clear();
@@ -393,7 +394,7 @@ void SetCloseRequestHandler(std::function<void(int signal)> handler) {
   CloseSignals& sig = Proc().signals;
   std::lock_guard<std::mutex> lock(sig.mu);
   if (sig.fd < 0) {
-    sig.fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    sig.fd = Fds().Open([] { return eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); });
     if (sig.fd < 0) {
       SetLastError(ErrorFromErrno(errno));  // no close requests without it
       return;

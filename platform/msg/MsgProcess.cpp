@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/kernel/Kernel.h"
+#include "platform/msg/MsgFork.h"
 
 namespace plat::msgimpl {
 
@@ -27,9 +28,9 @@ void OnCloseSignal(int sig) {
   errno = saved;
 }
 
-void PrepareFork() { Proc().courier.PrepareFork(); }
-void ParentAfterFork() { Proc().courier.ParentAfterFork(); }
-void ChildAfterFork() { Proc().courier.ChildAfterFork(); }
+void PrepareFork() { Proc().PrepareFork(); }
+void ParentAfterFork() { Proc().ParentAfterFork(); }
+void ChildAfterFork() { Proc().ChildAfterFork(); }
 
 }  // namespace
 
@@ -37,6 +38,7 @@ Process& Proc() {
   static Process* p = [] {
     auto* made = new Process;
     gProcess.store(made, std::memory_order_release);
+    Fds();  // its fork handlers first, so that its lock is taken last (MsgFork.h)
     pthread_atfork(PrepareFork, ParentAfterFork, ChildAfterFork);
     return made;
   }();
@@ -52,6 +54,40 @@ Session& Process::CurrentSession() {
     OpenSession(*session_, dir);
   }
   return *session_;
+}
+
+// Every lock of the process state is held across fork, so the child finds
+// them unlocked and what they guard whole.
+void Process::PrepareFork() {
+  sessionMu_.lock();
+  signals.mu.lock();
+  hooks.mu.lock();
+  courier.PrepareFork();
+}
+
+void Process::ParentAfterFork() {
+  courier.ParentAfterFork();
+  hooks.mu.unlock();
+  signals.mu.unlock();
+  sessionMu_.unlock();
+}
+
+// The child's copies of our descriptors are closed already (MsgFork.h). It
+// registers itself in the session afresh (a liveness lock of its own), and
+// close requests get their default action back until it asks for them: the
+// queue that delivered them is its parent's.
+void Process::ChildAfterFork() {
+  courier.ChildAfterFork();
+  hooks.mu.unlock();
+  if (signals.queue) {
+    signals.Release();
+    new std::shared_ptr<Queue>(std::move(signals.queue));  // the parent's: left untouched
+  }
+  signals.fd = -1;
+  signals.pending.store(0);
+  signals.mu.unlock();
+  session_ = nullptr;
+  sessionMu_.unlock();
 }
 
 void CloseSignals::Catch() {

@@ -4,8 +4,9 @@
 // Life of the process state:
 //   - made on first use (Proc()), with the fork handlers registered then;
 //   - in a child of fork it is reset: the child has no courier thread and
-//     starts its own when it needs one (the locks are held across fork, so
-//     the child finds them unlocked and the courier's queue empty);
+//     starts its own when it needs one, no session registration (it makes its
+//     own, with a liveness lock of its own) and no close-request queue; the
+//     locks are held across fork, so the child finds them unlocked;
 //   - a session ends when the session directory changes: CurrentSession()
 //     then makes a new Session; the old one is kept (never freed) because
 //     queues of that session may still refer to it until they are dropped;
@@ -57,6 +58,10 @@ struct Process {
 
   // The session of the current session directory (see above).
   Session& CurrentSession();
+
+  void PrepareFork();
+  void ParentAfterFork();
+  void ChildAfterFork();
 
  private:
   std::mutex sessionMu_;

@@ -16,15 +16,15 @@ namespace plat::msgimpl {
 
 std::shared_ptr<Queue> Queue::Make(ProcCaller callProc, int* err) {
   *err = 0;
-  int epfd = epoll_create1(EPOLL_CLOEXEC);
+  int epfd = Fds().Open([] { return epoll_create1(EPOLL_CLOEXEC); });
   if (epfd < 0) {
     *err = errno;
     return nullptr;
   }
-  int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  int wakeFd = Fds().Open([] { return eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); });
   if (wakeFd < 0) {
     *err = errno;
-    close(epfd);
+    Fds().Close(epfd);
     return nullptr;
   }
   epoll_event ev{};
@@ -32,8 +32,8 @@ std::shared_ptr<Queue> Queue::Make(ProcCaller callProc, int* err) {
   ev.data.u64 = Tag(kWake, wakeFd);
   if (epoll_ctl(epfd, EPOLL_CTL_ADD, wakeFd, &ev) != 0) {
     *err = errno;
-    close(wakeFd);
-    close(epfd);
+    Fds().Close(wakeFd);
+    Fds().Close(epfd);
     return nullptr;
   }
   return std::make_shared<Queue>(epfd, wakeFd, callProc);
@@ -43,8 +43,9 @@ Queue::Queue(int epfd, int wakeFd, ProcCaller callProc)
     : tid(GetCurrentThreadId()), epfd(epfd), wakeFd(wakeFd), callProc(callProc), links(*this, epfd) {}
 
 Queue::~Queue() {
-  close(epfd);
-  close(wakeFd);
+  if (forkGen != ForkGeneration()) return;  // the parent's: the child closed its copies at fork
+  Fds().Close(epfd);
+  Fds().Close(wakeFd);
 }
 
 void Queue::Wake() {
@@ -205,6 +206,12 @@ bool Queue::Spin(int timeoutMs) {
 
 // One wait on everything this queue serves, then whatever the rings hold.
 void Queue::Pump(int timeoutMs) {
+  if (forkGen != ForkGeneration()) {
+    // The parent's queue, still on the stack of a child of fork: its rings
+    // and descriptors are the parent's, and nothing is taken from them.
+    if (timeoutMs != 0) Sleep(timeoutMs < 0 ? 1000 : static_cast<DWORD>(timeoutMs));
+    return;
+  }
   bool armed = false;
   if (timeoutMs != 0) {
     if (Spin(timeoutMs)) {
@@ -349,7 +356,7 @@ bool Queue::Retrieve(MSG* out, HWND hwnd, UINT fmin, UINT fmax, bool remove, int
       if (timeoutMs == 0 ||
           (pending_.load(std::memory_order_relaxed) > 0 && NowNs() - lastPump_ > 1000000)) {
         Pump(0);
-      } else {
+      } else if (forkGen == ForkGeneration()) {
         links.DrainRings();  // memory only: other processes' messages keep their turn
       }
     }

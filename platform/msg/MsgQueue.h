@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/msg/Msg.h"
+#include "platform/msg/MsgFork.h"
 #include "platform/msg/MsgLinks.h"
 #include "platform/msg/MsgTimers.h"
 
@@ -55,6 +56,7 @@ struct Queue : std::enable_shared_from_this<Queue>, Intake {
 
   DWORD tid = 0;
   uint32_t generation = SessionGeneration();  // the session this queue serves
+  const uint32_t forkGen = ForkGeneration();  // a child of fork never uses its parent's queues
   int busy = 0;  // retrievals and waits of the owner thread under way in this queue
   const int epfd;
   const int wakeFd;

@@ -9,8 +9,6 @@
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
-#include <linux/magic.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -23,9 +21,22 @@ Segment::~Segment() {
   if (l) munmap(l, sizeof(SegmentLayout));
 }
 
+namespace {
+
+// A segment's size can neither shrink nor grow, nor its seals change: a peer
+// that cut it short under our mapping would kill us at the next read.
+constexpr int kSegmentSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL;
+
+}  // namespace
+
 std::shared_ptr<Segment> MapSegment(int fd) {
+  int seals = fcntl(fd, F_GET_SEALS);
   struct stat st {};
-  if (fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(SegmentLayout))) return nullptr;
+  if (seals < 0 || (seals & kSegmentSeals) != kSegmentSeals || fstat(fd, &st) != 0 ||
+      st.st_size < static_cast<off_t>(sizeof(SegmentLayout))) {
+    errno = EINVAL;
+    return nullptr;
+  }
   void* m = mmap(nullptr, sizeof(SegmentLayout), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (m == MAP_FAILED) return nullptr;
   auto seg = std::make_shared<Segment>();
@@ -33,19 +44,22 @@ std::shared_ptr<Segment> MapSegment(int fd) {
   return seg;
 }
 
-std::shared_ptr<Segment> MakeSegment(const std::string& dir, int* fd) {
-  *fd = -1;
-  struct statfs sf {};
-  if (statfs(dir.c_str(), &sf) == 0 && sf.f_type == TMPFS_MAGIC) {
-    *fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  }
-  if (*fd < 0) *fd = memfd_create("vexa-msg-ring", MFD_CLOEXEC);
+std::shared_ptr<Segment> MakeSegment(int* fd) {
+  *fd = memfd_create("vexa-msg-ring", MFD_CLOEXEC | MFD_ALLOW_SEALING);
   if (*fd < 0) return nullptr;
+  // Every page is taken now: memory that runs out fails this call instead
+  // of killing whichever side first touches a page of a sparse segment.
+  int r;
+  do {
+    r = fallocate(*fd, 0, 0, sizeof(SegmentLayout));
+  } while (r != 0 && errno == EINTR);
   std::shared_ptr<Segment> seg;
-  if (ftruncate(*fd, sizeof(SegmentLayout)) == 0) seg = MapSegment(*fd);
+  if (r == 0 && fcntl(*fd, F_ADD_SEALS, kSegmentSeals) == 0) seg = MapSegment(*fd);
   if (!seg) {
+    int err = errno;
     close(*fd);
     *fd = -1;
+    errno = err;
     return nullptr;
   }
   A(seg->l->magic).store(kRingMagic, std::memory_order_release);
@@ -86,6 +100,7 @@ void SendWake(int fd) {
 }
 
 bool ReadSocket(int fd, uint32_t events, std::shared_ptr<Segment>* seg) {
+  bool refused = false;
   for (;;) {
     uint8_t buf[16];
     iovec iov{buf, sizeof buf};
@@ -98,7 +113,9 @@ bool ReadSocket(int fd, uint32_t events, std::shared_ptr<Segment>* seg) {
     ssize_t n = recvmsg(fd, &mh, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
     if (n < 0) {
       if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) return (events & (EPOLLHUP | EPOLLERR)) != 0;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        return refused || (events & (EPOLLHUP | EPOLLERR)) != 0;
+      }
       return true;
     }
     if (n == 0) return true;
@@ -110,7 +127,11 @@ bool ReadSocket(int fd, uint32_t events, std::shared_ptr<Segment>* seg) {
         memcpy(&got, CMSG_DATA(c) + i * sizeof(int), sizeof got);
         if (seg && !*seg && buf[0] == kHelloByte) {
           auto s = MapSegment(got);
-          if (s && A(s->l->magic).load(std::memory_order_acquire) == kRingMagic) *seg = s;
+          if (s && A(s->l->magic).load(std::memory_order_acquire) == kRingMagic) {
+            *seg = s;
+          } else {
+            refused = true;  // a peer that offers no sound segment gets no connection
+          }
         }
         close(got);
       }

@@ -2,10 +2,11 @@
 // segment with its two rings, and the socket packets that carry it and wake.
 //
 // The first time a thread reaches a queue of another process it makes one
-// shared segment for that pair: a 0600 file without a name in the session's
-// msg directory (anonymous memory where that directory is not in memory), so
-// nothing is left behind when either side dies. Its descriptor travels with
-// the connection's first packet. The segment holds two single-producer
+// shared segment for that pair: anonymous memory (memfd), so nothing is left
+// behind when either side dies, taken in full when it is made and sealed at
+// that size, so neither running out of memory later nor a peer cutting it
+// short can fault the reader. Its descriptor travels with the connection's
+// first packet; a receiver takes only a segment sealed so. The segment holds two single-producer
 // single-consumer rings: requests (posts and sends, in the order made) from
 // the sender, replies back to it. The socket stays for what it does well: the
 // descriptor, wake-ups of a sleeping side (one byte) and the end of the peer.
@@ -117,17 +118,20 @@ struct Ring {
 inline Ring RequestRing(Segment& s) { return Ring{&s.l->req, s.l->reqSlots, kRequestSlots}; }
 inline Ring ReplyRing(Segment& s) { return Ring{&s.l->rep, s.l->repSlots, kReplySlots}; }
 
-// Maps a segment received from a peer; null when it is too small or unmappable.
+// Maps a segment received from a peer; null when it is not sealed at its
+// full size, or unmappable.
 std::shared_ptr<Segment> MapSegment(int fd);
-// A new segment for the queue pair; answers its descriptor in *fd.
-std::shared_ptr<Segment> MakeSegment(const std::string& dir, int* fd);
+// A new segment for the queue pair, all its memory taken; answers its
+// descriptor in *fd, or null with errno set (ENOMEM, ENOSPC: memory is full).
+std::shared_ptr<Segment> MakeSegment(int* fd);
 
 // Socket packets: the first one carries the segment, the rest only wake.
 bool SendHello(int fd, int segFd);
 void SendWake(int fd);
 // Reads every waiting socket packet without blocking; a segment that arrives
 // goes to *seg (when none came before). Answers true when the connection is
-// finished (end of stream, an error, or a hang-up with nothing left to read).
+// finished (end of stream, an error, a hang-up with nothing left to read, or
+// a segment that was refused).
 bool ReadSocket(int fd, uint32_t events, std::shared_ptr<Segment>* seg);
 
 // Spinning pays only while another CPU can run the peer meanwhile.

@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/msg/MsgFork.h"
+
 namespace plat::msgimpl {
 
 int64_t NowNs() {
@@ -72,6 +74,7 @@ DWORD ErrorFromErrno(int err) {
     case ENFILE:
     case ENOSPC:
     case EDQUOT:
+    case EFBIG:  // a file-size limit met while taking a segment's memory
       return ERROR_NOT_ENOUGH_MEMORY;
     default:
       return ERROR_ACCESS_DENIED;
@@ -83,7 +86,9 @@ void OpenSession(Session& s, const std::string& dir) {
   s.msgDir = dir + "/msg";
   // An existing directory is the usual case; a failure shows as the counter failing to open.
   mkdir(s.msgDir.c_str(), 0700);
-  s.counterFd = open((s.msgDir + "/counter").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  std::string counter = s.msgDir + "/counter";
+  s.counterFd =
+      Fds().Open([&] { return open(counter.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); });
 }
 
 // The file lock keeps other processes out; threads of this one share its
@@ -109,10 +114,13 @@ uint32_t ProcessId(Session& s) {
   if (s.procId == 0) {
     uint32_t id = AllocId(s);
     if (id == 0) return 0;
-    int fd = open((s.msgDir + "/p" + Hex8(id)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // A child of fork closes its copy at once (MsgFork.h): the lock, which
+    // belongs to the open file and not the process, then goes with us alone.
+    std::string path = s.msgDir + "/p" + Hex8(id);
+    int fd = Fds().Open([&] { return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); });
     if (fd < 0) return 0;
     if (FlockRetry(fd, LOCK_EX) != 0) {
-      close(fd);
+      Fds().Close(fd);
       return 0;
     }
     s.procLockFd = fd;

@@ -2,6 +2,7 @@
 // ending queues, finding windows, calling their procedures, forgetting them.
 #include "platform/msg/MsgWindows.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <unistd.h>
@@ -11,6 +12,8 @@
 namespace plat::msgimpl {
 
 namespace {
+
+std::atomic<Globals*> gTable{nullptr};
 
 // Handles are only unique within a session, so the windows of an ended one
 // leave the table before any lookup in the new one could mistake them for its
@@ -47,9 +50,17 @@ void EndQueue(Queue& q) {
   q.CloseRest();
 }
 
+// A queue made before fork is the parent's: its windows, connections and
+// files stay the parent's. The child leaves it as it is (its locks may be held
+// by threads that did not come along) and makes its own.
+void LeaveParentsQueue(std::shared_ptr<Queue>& q) {
+  if (q && q->forkGen != ForkGeneration()) new std::shared_ptr<Queue>(std::move(q));
+}
+
 struct QueueHolder {
   std::shared_ptr<Queue> q;
   ~QueueHolder() {
+    LeaveParentsQueue(q);
     if (q) EndQueue(*q);
   }
 };
@@ -62,16 +73,28 @@ thread_local QueueHolder tQueue;
 // A queue still in use further up the stack (a handler called from its wait)
 // serves on until that wait returns.
 void DropQueueOfEndedSession() {
+  LeaveParentsQueue(tQueue.q);
   if (tQueue.q && tQueue.q->busy == 0 && tQueue.q->generation != SessionGeneration()) {
     std::shared_ptr<Queue> old = std::move(tQueue.q);
     EndQueue(*old);
   }
 }
 
+// The parent's windows are not a forked child's: it starts with a table of
+// its own and leaves the parent's alone (its lock may be held by a thread
+// that did not come along).
+void NewTableInChild() { gTable.store(new Globals, std::memory_order_release); }
+
 }  // namespace
 
 Globals& G() {
-  static Globals* g = new Globals;  // lives until the process ends, past thread exits
+  static bool made = [] {
+    gTable.store(new Globals, std::memory_order_release);  // lives until the process ends
+    pthread_atfork(nullptr, nullptr, NewTableInChild);
+    return true;
+  }();
+  (void)made;
+  Globals* g = gTable.load(std::memory_order_acquire);
   uint32_t now = SessionGeneration();
   if (g->generation.load(std::memory_order_acquire) != now) ForgetWindowsOfEndedSession(*g, now);
   return *g;

@@ -1,9 +1,16 @@
 // labels: integration
 // Messages, registered names and mutexes between real processes of one session.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <atomic>
 #include <chrono>
@@ -454,4 +461,109 @@ TEST(MsgCrossProcess, MutexOfAKilledHolderIsAbandoned) {
             "MUTEX " + std::to_string(ERROR_ALREADY_EXISTS) + " " + std::to_string(WAIT_TIMEOUT));
   ReleaseMutex(m);
   CloseHandle(m);
+}
+
+// A session whose memory file system is full still carries messages both
+// ways: the segments of new connections are not taken from it. Memory that
+// cannot be taken fails a post with an error instead of killing anyone.
+TEST(MsgCrossProcess, ASessionOnAFullMemoryFileSystemStillCarriesMessages) {
+  vexa::test::TestSession session;
+  const std::string tiny = session.Root() + "/tiny";
+  mkdir(tiny.c_str(), 0700);
+  // A mount namespace of this thread's own (children started from it share
+  // it), so nothing is left mounted once the test process ends.
+  if (unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      mount("tmpfs", tiny.c_str(), "tmpfs", 0, "size=1536k,mode=0700") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here: " << strerror(errno);
+  }
+  setenv("VEXA_SESSION_DIR", tiny.c_str(), 1);
+  ResetSessionDirForTesting();
+  HWND mine = MakeLocalWindow();
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  int fill = open((tiny + "/fill").c_str(), O_WRONLY | O_CREAT, 0600);
+  static char chunk[65536];
+  while (write(fill, chunk, sizeof chunk) > 0) {
+  }
+  EXPECT_EQ(errno, ENOSPC);
+  close(fill);
+  EXPECT_TRUE(PostMessage(p.top, WM_USER + 1, 5, 6));
+  EXPECT_EQ(p.proc->WaitForLine("GOT", 10s), "GOT 1025 5 6");
+  // Where the memory of a new connection cannot be taken, the post fails
+  // with that error and nobody dies; once it can, the connection is made.
+  p.proc->WriteStdin("limit " + Hex(mine) + " 1030 1 2\n");
+  EXPECT_EQ(AwaitPumping(*p.proc, "LIMITED"),
+            "LIMITED 0 " + std::to_string(ERROR_NOT_ENOUGH_MEMORY));
+  p.proc->WriteStdin("send " + Hex(mine) + " 1024 7 8\n");
+  EXPECT_EQ(AwaitPumping(*p.proc, "RESULT "), "RESULT 78 1");
+  EXPECT_TRUE(p.proc->Running());
+  p.proc.reset();
+  ResetSessionDirForTesting();
+  umount2(tiny.c_str(), MNT_DETACH);
+}
+
+// A peer that cuts its segment short under the receiver, or leaves nonsense
+// indexes in its ring, loses that connection; the receiver serves on.
+TEST(MsgCrossProcess, ABrokenPeerLosesItsConnectionAndTheReceiverServesTheOthers) {
+  vexa::test::TestSession session;
+  HWND mine = MakeLocalWindow();
+  Peer hostile = StartPeer();
+  Peer fine = StartPeer();
+  ASSERT_NE(fine.top, 0u);
+  for (std::string how : {"nonsense", "cut"}) {
+    hostile.proc->WriteStdin("hostile " + Hex(mine) + " " + how + "\n");
+    EXPECT_EQ(AwaitPumping(*hostile.proc, "HOSTILE"), "HOSTILE 1") << how;
+  }
+  fine.proc->WriteStdin("send " + Hex(mine) + " 1024 7 8\n");
+  EXPECT_EQ(AwaitPumping(*fine.proc, "RESULT "), "RESULT 78 1");
+  hostile.proc->WriteStdin("send " + Hex(mine) + " 1024 1 2\n");
+  EXPECT_EQ(AwaitPumping(*hostile.proc, "RESULT "), "RESULT 12 1");
+}
+
+// After fork, parent and child post on connections of their own: every post
+// arrives, each sender's in order.
+TEST(MsgCrossProcess, PostsOfAParentAndItsForkedChildAllArriveEachInOrder) {
+  vexa::test::TestSession session;
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  ASSERT_TRUE(PostMessage(p.top, WM_USER + 5, 0, 0));  // connected before the fork
+  constexpr int kPosts = 5000;
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  const LPARAM sender = child == 0 ? 1 : 0;
+  int posted = 0;
+  for (int i = 0; i < kPosts; ++i) {
+    posted += PostMessage(p.top, WM_USER + 5, i + (sender == 0 ? 1 : 0), sender) ? 1 : 0;
+  }
+  if (child == 0) _exit(posted == kPosts ? 0 : 1);
+  EXPECT_EQ(posted, kPosts);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  p.proc->WriteStdin("count\norder\n");
+  EXPECT_EQ(p.proc->WaitForLine("COUNT", 10s), "COUNT " + std::to_string(2 * kPosts + 1));
+  EXPECT_EQ(p.proc->WaitForLine("ORDER", 10s), "ORDER -1");
+}
+
+// A receiver's forked child holds none of its sockets nor its liveness: once
+// the receiver is killed, a send to it fails at once and its window is gone.
+TEST(MsgCrossProcess, AReceiverKilledWhileItsForkedChildLivesIsSeenGone) {
+  vexa::test::TestSession session;
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  EXPECT_EQ(SendMessage(p.top, WM_USER, 1, 2), 102);  // connected before it forks
+  p.proc->WriteStdin("fork\n");
+  auto forked = p.proc->WaitForLine("FORKED ", 5s);
+  ASSERT_TRUE(forked);
+  std::thread killer([&] {
+    if (p.proc->WaitForLine("HANGING", 10s)) p.proc->Signal(SIGKILL);
+  });
+  LRESULT r = 0;
+  EXPECT_FALSE(SendMessageTimeout(p.top, WM_USER + 2, 0, 0, 30000, &r));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);  // not a time-out
+  killer.join();
+  p.proc->Wait(5s);
+  EXPECT_FALSE(IsWindow(p.top));
+  kill(std::stoi(forked->substr(7)), SIGKILL);
 }

@@ -11,7 +11,14 @@
 //   flood <hwnd> <n>            -> FLOODED <posts that succeeded>, posting n WM_USER + 5
 //   count                       -> COUNT <WM_USER + 5 received>, after handling everything queued
 //   order                       -> ORDER <index of the first WM_USER + 5 whose w was not its
-//                                  arrival index, or -1>
+//                                  arrival index among those of the same l, or -1>
+//   fork                        -> FORKED <pid> of a child that only sleeps (a minute)
+//   limit <hwnd> <msg> <w> <l>  -> LIMITED <ok> <error>, after posting under a file-size limit
+//                                  too small for a new connection's memory (lifted after)
+//   hostile <hwnd> cut|nonsense -> HOSTILE <1 when the receiver closed the connection>, after
+//                                  connecting to hwnd's queue as a broken peer: with a segment
+//                                  it cuts short once handed over, or whose request ring's
+//                                  indexes make no sense
 //   pingpong <hwnd> <n>         -> PINGPONG <answers that were right>, after sending WM_USER
 //                                  with w = 0 .. n-1 and l = 1 to hwnd
 //   quit                        -> exits
@@ -19,14 +26,24 @@
 // pause (to overlap with a send the other way), never answers WM_USER + 2
 // (prints HANGING), and prints "GOT <msg> <w> <l>" for every other message
 // at or above WM_USER that it receives.
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/epoll.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <map>
 #include <sstream>
 #include <string>
 
 #include "platform/msg/Msg.h"
+#include "platform/msg/MsgProcess.h"
+#include "platform/msg/MsgRing.h"
 
 using namespace plat;
 
@@ -35,6 +52,7 @@ namespace {
 std::string gInput;
 int gFloodCount = 0;
 int gFirstOutOfOrder = -1;
+std::map<LPARAM, int> gNextFrom;  // next w expected, by l
 
 void Say(const std::string& line) {
   printf("%s\n", line.c_str());
@@ -48,7 +66,7 @@ LRESULT PeerProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     return w * 100 + l;
   }
   if (m == WM_USER + 5) {
-    if (w != gFloodCount && gFirstOutOfOrder < 0) gFirstOutOfOrder = gFloodCount;
+    if (w != gNextFrom[l]++ && gFirstOutOfOrder < 0) gFirstOutOfOrder = gFloodCount;
     ++gFloodCount;
     return 0;
   }
@@ -61,6 +79,50 @@ LRESULT PeerProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     return 0;
   }
   return DefWindowProc(h, m, w, l);
+}
+
+// True when the receiver closes the connection within ten seconds.
+bool HungUp(int fd) {
+  for (int i = 0; i < 100; ++i) {
+    pollfd pf{fd, POLLIN, 0};
+    if (poll(&pf, 1, 100) > 0) {
+      char b;
+      if ((pf.revents & (POLLHUP | POLLERR)) || recv(fd, &b, 1, MSG_DONTWAIT) == 0) return true;
+    }
+  }
+  return false;
+}
+
+bool Hostile(HWND h, const std::string& how) {
+  using namespace plat::msgimpl;
+  Session& s = CurrentSession();
+  Entry e;
+  if (!ReadEntry(s, h, &e)) return false;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  snprintf(addr.sun_path, sizeof addr.sun_path, "%s", QueuePath(s, e.queueId).c_str());
+  int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return false;
+  int seg = -1;
+  std::shared_ptr<Segment> sealed;
+  if (how == "cut") {
+    seg = memfd_create("cut", 0);
+    if (ftruncate(seg, sizeof(SegmentLayout)) != 0) return false;
+  } else {
+    sealed = MakeSegment(&seg);
+  }
+  void* m = mmap(nullptr, sizeof(SegmentLayout), PROT_READ | PROT_WRITE, MAP_SHARED, seg, 0);
+  if (m == MAP_FAILED) return false;
+  auto* l = static_cast<SegmentLayout*>(m);
+  l->magic = kRingMagic;
+  if (how != "cut") l->req.tail = kRequestSlots * 4;
+  if (!SendHello(fd, seg)) return false;
+  if (how == "cut") {
+    usleep(200000);  // mapped by the receiver meanwhile, if it takes such a segment
+    if (ftruncate(seg, 0) != 0) return false;
+  }
+  SendWake(fd);
+  return HungUp(fd);
 }
 
 void Command(const std::string& line) {
@@ -128,6 +190,36 @@ void Command(const std::string& line) {
     int right = 0;
     for (int i = 0; i < n; ++i) right += SendMessage(h, WM_USER, i, 1) == i * 100 + 1 ? 1 : 0;
     Say("PINGPONG " + std::to_string(right));
+  } else if (cmd == "limit") {
+    HWND h = 0;
+    UINT m = 0;
+    WPARAM w = 0;
+    LPARAM l = 0;
+    in >> std::hex >> h >> std::dec >> m >> w >> l;
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    signal(SIGXFSZ, SIG_IGN);  // the call fails instead
+    setrlimit(RLIMIT_FSIZE, &small);
+    bool ok = PostMessage(h, m, w, l);
+    DWORD err = GetLastError();
+    setrlimit(RLIMIT_FSIZE, &old);
+    Say("LIMITED " + std::to_string(ok ? 1 : 0) + " " + std::to_string(err));
+  } else if (cmd == "fork") {
+    pid_t child = fork();
+    if (child == 0) {
+      int null = open("/dev/null", O_RDWR);  // the test's pipes end with us
+      for (int fd = 0; fd <= 2; ++fd) dup2(null, fd);
+      sleep(60);
+      _exit(0);
+    }
+    Say("FORKED " + std::to_string(child));
+  } else if (cmd == "hostile") {
+    HWND h = 0;
+    std::string how;
+    in >> std::hex >> h >> how;
+    Say(std::string("HOSTILE ") + (Hostile(h, how) ? "1" : "0"));
   } else if (cmd == "quit") {
     PostQuitMessage(0);
   }
