@@ -339,12 +339,13 @@ void TFrmMainServer::FreeTables() {
 void TFrmMainServer::LoadSettings() {
   fw::TIniFile ini(IniFileName());
   const char* win = "Main Server Window";
-  SetBounds(ini.ReadInteger(win, "Left", Left()), ini.ReadInteger(win, "Top", Top()),
-            ini.ReadInteger(win, "Width", Width()), ini.ReadInteger(win, "Height", Height()));
+  // The size is held to the screen before the form takes it: a huge stored
+  // size would otherwise be laid out and painted once at full size.
   const int32_t sw = fw::Screen->Width();
   const int32_t sh = fw::Screen->Height();
-  if (Width() > sw) SetWidth(sw);
-  if (Height() > sh) SetHeight(sh);
+  SetBounds(ini.ReadInteger(win, "Left", Left()), ini.ReadInteger(win, "Top", Top()),
+            std::min(ini.ReadInteger(win, "Width", Width()), sw),
+            std::min(ini.ReadInteger(win, "Height", Height()), sh));
   if (Top() < 0) {
     SetTop(0);
   } else if (static_cast<int64_t>(Top()) + Height() > sh) {
