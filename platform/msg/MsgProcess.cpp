@@ -27,9 +27,18 @@ void OnCloseSignal(int sig) {
   errno = saved;
 }
 
-void PrepareFork() { Proc().courier.PrepareFork(); }
-void ParentAfterFork() { Proc().courier.ParentAfterFork(); }
-void ChildAfterFork() { Proc().courier.ChildAfterFork(); }
+void PrepareFork() {
+  Proc().courier.PrepareFork();
+  Proc().quotas.PrepareFork();
+}
+void ParentAfterFork() {
+  Proc().quotas.ParentAfterFork();
+  Proc().courier.ParentAfterFork();
+}
+void ChildAfterFork() {
+  Proc().quotas.ChildAfterFork();
+  Proc().courier.ChildAfterFork();
+}
 
 }  // namespace
 

@@ -1,11 +1,12 @@
 // Owns every process-wide piece of the message layer in one place: the
-// sessions, the courier, the close signals and the display hooks.
+// sessions, the courier, the post quotas, the close signals and the display hooks.
 //
 // Life of the process state:
 //   - made on first use (Proc()), with the fork handlers registered then;
 //   - in a child of fork it is reset: the child has no courier thread and
 //     starts its own when it needs one (the locks are held across fork, so
-//     the child finds them unlocked and the courier's queue empty);
+//     the child finds them unlocked, the courier's queue empty and no post
+//     accounts: its posts count against no quota of its parent's);
 //   - a session ends when the session directory changes: CurrentSession()
 //     then makes a new Session; the old one is kept (never freed) because
 //     queues of that session may still refer to it until they are dropped;
@@ -22,6 +23,7 @@
 
 #include "platform/msg/Msg.h"
 #include "platform/msg/MsgCourier.h"
+#include "platform/msg/MsgQuota.h"
 #include "platform/msg/MsgSession.h"
 
 namespace plat::msgimpl {
@@ -52,6 +54,7 @@ struct Hooks {
 
 struct Process {
   Courier courier;
+  PostQuotas quotas;
   CloseSignals signals;
   Hooks hooks;
 
