@@ -300,9 +300,9 @@ TEST(MsgCrossProcess, AReceiverHoldsTheQuotaOfPostsPerSendingProcessNotPerRingOr
   EXPECT_EQ(p.proc->WaitForLine("FLOODED", 10s), "FLOODED 10");
 }
 
-// More senders than a stopped receiver has room to connect: its window lives,
-// so each post is taken or refused as full, a send times out, none is told
-// "invalid window", and every post taken arrives.
+// More new senders than a stopped receiver's backlog (256) holds: its window
+// lives, so each post is taken or refused as full, a send times out, none is
+// told "invalid window", and every post taken arrives.
 TEST(MsgCrossProcess, NewSendersBeyondWhatAStoppedReceiverAcceptsAreRefusedAsFullNotInvalid) {
   vexa::test::TestSession session;
   Peer p = StartPeer();
