@@ -199,8 +199,10 @@ bool SetForegroundWindow(HWND hwnd);
 // Messages. PostMessage may be called from any thread and reaches windows of
 // other processes of the session; it fails (false, ERROR_INVALID_WINDOW_HANDLE)
 // for a window that does not exist or whose process has died. It never waits:
-// a queue of another process takes at least 10,000 posts from one thread that
-// it has not read yet, and the next one fails at once (ERROR_NOT_ENOUGH_QUOTA).
+// a queue of another process holds up to 10,000 posts of this process (all its
+// threads together) that it has not read yet, and the next one fails at once
+// (ERROR_NOT_ENOUGH_QUOTA), as does a post to a queue too busy to take a new
+// connection. A post that was taken is never lost while both ends live.
 // HWND_BROADCAST
 // posts to every top-level window of the session; hwnd 0 posts to the calling
 // thread's own queue (as PostThreadMessage).
@@ -214,6 +216,9 @@ void PostQuitMessage(int exitCode);
 // top-level window of the session in turn and returns 0.
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // As SendMessage, with a success flag (false: no such window, owner died, or time-out).
+// A send to another process that timed out before the receiver took it up is
+// never handled; one the receiver is handling already is waited for one more
+// time-out (its result then counts), after which it fails with ERROR_TIMEOUT.
 bool SendMessageTimeout(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs,
                         LRESULT* result);
 // Blocks until a message is retrieved; false on WM_QUIT.

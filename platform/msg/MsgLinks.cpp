@@ -59,6 +59,9 @@ bool Links::EnsureListening() {
   int fd = Fds().Open(NewSocket);
   if (fd < 0) return false;
   unlink(path.c_str());
+  // The backlog bounds the connections (each with its segment) that wait for
+  // a stopped or busy queue; a sender beyond it is told the queue is full (a
+  // post) or waits to connect (a send), as the receiver is alive.
   if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 256) != 0 ||
       !AddFd(fd, kListen, EPOLLIN)) {
     Fds().Close(fd);
@@ -77,16 +80,26 @@ void Links::CloseInConn(int fd) {
   if (it == inConns_.end()) return;
   DrainIn(it->second);  // what it wrote before it went still counts
   it->second->dead = true;
+  if (it->second->held > 0) retiring_[it->second.get()] = it->second;
   RemoveFd(fd);
   Fds().Close(fd);
   inConns_.erase(it);
 }
 
-void Links::CloseOutConn(std::shared_ptr<OutConn> c) {
+void Links::LetGo(InConn* c) {
+  if (c->seg) {
+    auto letGo = A(c->seg->l->postsLetGo);
+    letGo.store(letGo.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+  }
+  if (--c->held == 0 && c->dead) retiring_.erase(c);
+}
+
+void Links::CloseOutConn(std::shared_ptr<OutConn> c, bool receiverGone) {
   if (c->dead) return;
   DrainOut(*c);
   RemoveFd(c->fd);
   Proc().courier.CloseSocket(*c);
+  if (c->account) Proc().quotas.Leave(c->account, c->lane, receiverGone);
   outByFd_.erase(c->fd);
   auto it = outConns_.find(c->queueId);
   if (it != outConns_.end() && it->second == c) outConns_.erase(it);
@@ -98,23 +111,27 @@ std::shared_ptr<OutConn> Links::Connected(uint32_t qid) const {
   return it != outConns_.end() && !it->second->dead ? it->second : nullptr;
 }
 
-std::shared_ptr<OutConn> Links::Connect(Session& s, uint32_t qid, DWORD* err) {
-  if (err) *err = ERROR_INVALID_WINDOW_HANDLE;
+std::shared_ptr<OutConn> Links::Connect(Session& s, uint32_t qid, int* err) {
   auto it = outConns_.find(qid);
   if (it != outConns_.end()) return it->second;
+  int ignored;
+  if (!err) err = &ignored;
+  *err = ENAMETOOLONG;
   sockaddr_un addr;
   if (!FillAddress(QueuePath(s, qid), &addr)) return nullptr;
   int fd = Fds().Open(NewSocket);
+  *err = errno;
   if (fd < 0) return nullptr;
   int r;
   do {
     r = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   } while (r != 0 && errno == EINTR);
+  *err = r == 0 ? 0 : errno;
   int segFd = -1;
   std::shared_ptr<Segment> seg;
   if (r == 0) {
     seg = MakeSegment(&segFd);
-    if (!seg && err) *err = ErrorFromErrno(errno);
+    if (!seg) *err = errno;  // the memory for its rings could not be taken
   }
   bool ok = seg && SendHello(fd, segFd) && AddFd(fd, kOutConn, EPOLLIN);
   if (segFd >= 0) close(segFd);
@@ -129,6 +146,7 @@ std::shared_ptr<OutConn> Links::Connect(Session& s, uint32_t qid, DWORD* err) {
   c->req = RequestRing(*seg);
   c->rep = ReplyRing(*seg);
   c->checkedAt = NowNs();
+  c->account = Proc().quotas.Join(&s, qid, seg, &c->lane);
   outConns_[qid] = c;
   outByFd_[fd] = c;
   return c;
@@ -141,7 +159,14 @@ bool Links::PushRequest(OutConn& c, const Packet& p, uint32_t limit) {
 }
 
 bool Links::PushPost(const std::shared_ptr<OutConn>& c, const Packet& p) {
-  if (c->dead || !c->req.Push(p, kPostQuota)) return false;
+  if (c->dead || !c->account->Reserve()) return false;
+  // The quota leaves room for the sends: the ring is never full of posts.
+  if (!c->req.Push(p, kRequestSlots)) {
+    c->account->Cancel();
+    return false;
+  }
+  PostLane& lane = *c->lane;
+  lane.posts.store(lane.posts.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   if (c->req.TakeSleeper() && !Proc().courier.HandOver(c)) SendWake(c->fd);
   return true;
 }
@@ -153,7 +178,7 @@ bool Links::PeerGone(OutConn& c) {
   if (c.broken || (poll(&pf, 1, 0) > 0 && (pf.revents & (POLLHUP | POLLERR)))) {
     auto keep = outByFd_.find(c.fd);
     // A copy: closing erases the table entry this reference would point into.
-    if (keep != outByFd_.end()) CloseOutConn(std::shared_ptr<OutConn>(keep->second));
+    if (keep != outByFd_.end()) CloseOutConn(std::shared_ptr<OutConn>(keep->second), true);
     return true;
   }
   c.checkedAt = NowNs();
@@ -162,11 +187,46 @@ bool Links::PeerGone(OutConn& c) {
 
 void Links::SendReply(const std::shared_ptr<InConn>& c, const Packet& p) {
   if (!c || c->dead || !c->seg) return;
-  if (c->rep.Push(p, kReplySlots)) {
-    if (c->rep.TakeSleeper()) SendWake(c->fd);
-  } else {
-    CloseInConn(c->fd);  // a sender with that many sends open is broken
-  }
+  // A sender keeps no more sends open than its reply ring holds (OpenSend),
+  // so a full ring means a broken sender: its reply is dropped, while the
+  // connection and the posts on it stay.
+  if (c->rep.Push(p, kReplySlots) && c->rep.TakeSleeper()) SendWake(c->fd);
+}
+
+uint32_t Links::OpenSend(OutConn& c) {
+  if (c.openCount >= kReplySlots) return 0;
+  if (c.openSends.empty()) c.openSends.assign(kReplySlots, 0);
+  uint32_t seq;
+  do {  // sequence numbers are this thread's: skipping some costs nothing
+    seq = NextSeq();
+  } while (c.openSends[seq % kReplySlots] != 0);
+  c.openSends[seq % kReplySlots] = seq;
+  ++c.openCount;
+  auto word = A(c.seg->l->sends[seq % kReplySlots]);
+  word.store(SendWord(seq, kSendPending), std::memory_order_release);
+  return seq;
+}
+
+bool Links::AbandonSend(OutConn& c, uint32_t seq) {
+  uint64_t pending = SendWord(seq, kSendPending);
+  auto word = A(c.seg->l->sends[seq % kReplySlots]);
+  const uint64_t abandoned = SendWord(seq, kSendAbandoned);
+  if (!word.compare_exchange_strong(pending, abandoned, std::memory_order_acq_rel)) return false;
+  CloseSend(c, seq);
+  return true;
+}
+
+void Links::CloseSend(OutConn& c, uint32_t seq) {
+  if (c.openSends.empty() || c.openSends[seq % kReplySlots] != seq) return;
+  c.openSends[seq % kReplySlots] = 0;
+  --c.openCount;
+}
+
+bool Links::TakeSend(InConn& c, uint32_t seq) {
+  if (!c.seg) return false;
+  uint64_t pending = SendWord(seq, kSendPending);
+  return A(c.seg->l->sends[seq % kReplySlots])
+      .compare_exchange_strong(pending, SendWord(seq, kSendTaken), std::memory_order_acq_rel);
 }
 
 bool Links::PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wParam,
@@ -180,13 +240,10 @@ bool Links::PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM 
     return false;
   }
   Packet p = MessagePacket(kPost, hwnd, msg, wParam, lParam);
+  int err = 0;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    DWORD err;
     auto c = Connect(s, e.queueId, &err);
-    if (!c) {
-      SetLastError(err);
-      return false;
-    }
+    if (!c) break;
     if (PeerGone(*c)) continue;  // a cached connection whose peer went away: try a fresh one
     if (PushPost(c, p)) {
       // Kept for the next post when the entry still stands after the count
@@ -202,7 +259,17 @@ bool Links::PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM 
     SetLastError(ERROR_NOT_ENOUGH_QUOTA);
     return false;
   }
-  SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  // Whether the window lives is the liveness lock's to say: a receiver alive
+  // but too busy to take one more connection is full, not gone.
+  bool alive = ProcessAlive(s, e.procId);
+  if (!alive) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  } else if (err == EAGAIN) {
+    SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+  } else {
+    const DWORD code = ErrorFromErrno(err);
+    SetLastError(code == ERROR_NOT_ENOUGH_MEMORY ? code : ERROR_INVALID_WINDOW_HANDLE);
+  }
   return false;
 }
 
@@ -237,7 +304,12 @@ void Links::DrainIn(const std::shared_ptr<InConn>& c) {
   bool any = false;
   while ((got = conn.req.Pop(&p)) > 0) {
     any = true;
-    if (p.kind == kPost || p.kind == kSend) intake_.TakeRequest(p, c);
+    if (p.kind == kPost) {
+      ++conn.held;
+      if (!intake_.TakeRequest(p, c)) LetGo(&conn);
+    } else if (p.kind == kSend) {
+      intake_.TakeRequest(p, c);
+    }
   }
   if (any) lastTraffic_ = NowNs();
   if (got < 0) conn.broken = true;  // nonsense indexes: DrainRings closes it
@@ -250,7 +322,9 @@ void Links::DrainOut(OutConn& conn) {
   int got;
   while ((got = conn.rep.Pop(&p)) > 0) {
     any = true;
-    if (p.kind == kReply && awaiting.erase(p.seq)) replies[p.seq] = Reply{p.status, p.result};
+    if (p.kind != kReply) continue;
+    CloseSend(conn, p.seq);
+    if (awaiting.erase(p.seq)) replies[p.seq] = Reply{p.status, p.result};
   }
   if (any) lastTraffic_ = NowNs();
   if (got < 0) conn.broken = true;
@@ -347,7 +421,7 @@ void Links::ReadReplies(int fd, uint32_t events) {
   auto it = outByFd_.find(fd);
   if (it == outByFd_.end()) return;
   std::shared_ptr<OutConn> conn = it->second;
-  if (ReadSocket(fd, events, nullptr)) CloseOutConn(conn);
+  if (ReadSocket(fd, events, nullptr)) CloseOutConn(conn, true);
 }
 
 void Links::CountWindowGone() {
@@ -362,7 +436,11 @@ void Links::CloseAll() {
     Fds().Close(fd);
   }
   inConns_.clear();
-  for (auto& [fd, c] : outByFd_) Proc().courier.CloseSocket(*c);
+  retiring_.clear();
+  for (auto& [fd, c] : outByFd_) {
+    Proc().courier.CloseSocket(*c);
+    if (c->account) Proc().quotas.Leave(c->account, c->lane, false);
+  }
   outByFd_.clear();
   outConns_.clear();
   postTargets_.clear();

@@ -15,9 +15,11 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/msg/Msg.h"
 #include "platform/msg/MsgCourier.h"
+#include "platform/msg/MsgQuota.h"
 #include "platform/msg/MsgRing.h"
 #include "platform/msg/MsgSession.h"
 
@@ -38,6 +40,7 @@ struct InConn {
   std::shared_ptr<Segment> seg;  // none until its first packet came
   Ring req;
   Ring rep;
+  uint32_t held = 0;  // its posts the queue holds
 };
 
 // A queue of another process we send to: we produce requests, consume replies.
@@ -48,6 +51,13 @@ struct OutConn : WakeTarget {
   Ring rep;
   bool broken = false;    // a ring holds nonsense indexes: to be closed
   int64_t checkedAt = 0;  // when the socket was last asked about a hang-up
+  std::shared_ptr<PostAccount> account;  // this process's posts at that queue
+  std::shared_ptr<PostLane> lane;        // and this connection's part of them
+  // Sends open on it, by state slot (seq % kReplySlots; 0: free), made with
+  // the first send. A send keeps its slot until its reply is read or it is
+  // abandoned, so the receiver never owes more replies than its ring holds.
+  std::vector<uint32_t> openSends;
+  uint32_t openCount = 0;
 };
 
 struct Reply {
@@ -71,8 +81,9 @@ inline Packet MessagePacket(PacketKind kind, HWND hwnd, UINT msg, WPARAM wParam,
 class Intake {
  public:
   // A post or send that arrived from another process, in the order made; a
-  // post to a window the queue no longer has is dropped there.
-  virtual void TakeRequest(const Packet& p, const std::shared_ptr<InConn>& from) = 0;
+  // post to a window the queue no longer has is dropped there (false). The
+  // queue hands each post it kept back to Links::LetGo when it lets go of it.
+  virtual bool TakeRequest(const Packet& p, const std::shared_ptr<InConn>& from) = 0;
 
  protected:
   ~Intake() = default;
@@ -88,25 +99,37 @@ class Links {
   uint32_t queueId() const { return queueId_; }
 
   // The cached connection to a queue, or a new one with a new segment. Never
-  // blocks: a receiver too busy to accept it is as unreachable as a gone one.
-  // On failure *err says why: ERROR_INVALID_WINDOW_HANDLE when unreachable,
-  // ERROR_NOT_ENOUGH_MEMORY when the segment's memory could not be taken.
-  std::shared_ptr<OutConn> Connect(Session& s, uint32_t qid, DWORD* err = nullptr);
+  // blocks: null when the receiver cannot be reached now, with *err the errno
+  // of the connect (EAGAIN: alive but too busy to take more connections) or of
+  // taking the segment's memory (ENOMEM, ENOSPC, EFBIG: see ErrorFromErrno).
+  std::shared_ptr<OutConn> Connect(Session& s, uint32_t qid, int* err = nullptr);
   // A cached live connection to a queue, or null.
   std::shared_ptr<OutConn> Connected(uint32_t qid) const;
   void CloseInConn(int fd);
   // Takes its own reference: callers may pass one held in a table it erases.
-  void CloseOutConn(std::shared_ptr<OutConn> c);
+  // receiverGone: the peer hung up, so what it held of our posts is gone too.
+  void CloseOutConn(std::shared_ptr<OutConn> c, bool receiverGone = false);
   // Whether the receiver's end of a connection is gone (asks the socket,
   // closing the connection if so).
   bool PeerGone(OutConn& c);
 
   // Puts one request on a connection's ring and wakes the receiver if it sleeps.
   bool PushRequest(OutConn& c, const Packet& p, uint32_t limit);
-  // The same for a post, whose wake the courier may send.
+  // The same for a post, whose wake the courier may send; false when the
+  // receiver holds kPostQuota posts of this process (see MsgQuota.h).
   bool PushPost(const std::shared_ptr<OutConn>& c, const Packet& p);
+  // The queue let go of a post that came over a connection (retrieved or dropped).
+  void LetGo(InConn* c);
   // Answers a send that came over a connection.
   void SendReply(const std::shared_ptr<InConn>& c, const Packet& p);
+
+  // A send's state slot (SendWord in MsgRing.h). Sender: a sequence number
+  // with a free slot marked pending (0 when kReplySlots sends are open);
+  // abandoning one the receiver has not taken yet (false when it has).
+  // Receiver: taking one to handle it (false when abandoned: skip it).
+  uint32_t OpenSend(OutConn& c);
+  bool AbandonSend(OutConn& c, uint32_t seq);
+  static bool TakeSend(InConn& c, uint32_t seq);
 
   // Posts to a window of another process (or a stale entry of ours). Never
   // waits: a receiver that leaves kPostQuota posts unread refuses the next.
@@ -147,6 +170,7 @@ class Links {
   void DrainIn(const std::shared_ptr<InConn>& c);
   void DrainOut(OutConn& conn);
   void CloseBroken();
+  static void CloseSend(OutConn& c, uint32_t seq);
 
   Intake& intake_;
   int epfd_;
@@ -155,6 +179,8 @@ class Links {
   int listenFd_ = -1;
   std::string listenPath_;
   std::unordered_map<int, std::shared_ptr<InConn>> inConns_;
+  // Closed connections whose posts the queue still holds (see LetGo).
+  std::unordered_map<InConn*, std::shared_ptr<InConn>> retiring_;
   std::unordered_map<uint32_t, std::shared_ptr<OutConn>> outConns_;  // by queue id
   std::unordered_map<int, std::shared_ptr<OutConn>> outByFd_;
   uint32_t nextSeq_ = 0;

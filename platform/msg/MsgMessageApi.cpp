@@ -37,6 +37,41 @@ void ForEachTopLevel(F f) {
   for (auto& [h, e] : TopLevelEntries(s)) f(s, h, e);
 }
 
+// Milliseconds left until deadline (-1: none), as a time-out.
+DWORD LeftMs(int64_t deadline) {
+  if (deadline < 0) return INFINITE;
+  int64_t left = deadline - NowNs();
+  return left <= 0 ? 0 : static_cast<DWORD>(std::min<int64_t>((left + 999999) / 1000000, 1 << 30));
+}
+
+// Connects to the queue of a window of another process. A receiver that is
+// alive but too busy to take one more connection is waited for until the
+// deadline (handling what is sent to this thread meanwhile) while its window
+// stands: then only the time ran out.
+std::shared_ptr<OutConn> ConnectForSend(Queue& q, Session& s, HWND hwnd, Entry e,
+                                        int64_t deadline) {
+  for (;;) {
+    int err = 0;
+    if (auto c = q.links.Connect(s, e.queueId, &err)) return c;
+    if (ErrorFromErrno(err) == ERROR_NOT_ENOUGH_MEMORY) {  // the rings' memory, not the receiver
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return nullptr;
+    }
+    Entry now;
+    if (err != EAGAIN || !ReadEntry(s, hwnd, &now) || now.queueId != e.queueId ||
+        !ProcessAlive(s, e.procId)) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return nullptr;
+    }
+    DWORD left = LeftMs(deadline);
+    if (left == 0) {
+      SetLastError(ERROR_TIMEOUT);
+      return nullptr;
+    }
+    q.WaitFor([] { return false; }, [] { return false; }, std::min<DWORD>(left, 5));
+  }
+}
+
 // Sends to a window of another process and waits for the answer.
 LRESULT SendForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs,
                     bool* ok) {
@@ -45,6 +80,8 @@ LRESULT SendForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD tim
   if (!me) return 0;
   Queue& q = *me;
   Links& links = q.links;
+  const int64_t deadline =
+      timeoutMs == INFINITE ? -1 : NowNs() + static_cast<int64_t>(timeoutMs) * 1000000;
   Packet p = MessagePacket(kSend, hwnd, msg, wParam, lParam);
   std::shared_ptr<OutConn> c;
   // Fast path: a live connection to the queue we reached this window through before.
@@ -60,27 +97,30 @@ LRESULT SendForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD tim
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return 0;
     }
-    DWORD err;
-    c = links.Connect(s, e.queueId, &err);
-    if (!c) {
-      SetLastError(err);
-      return 0;
-    }
+    c = ConnectForSend(q, s, hwnd, e, deadline);
+    if (!c) return 0;
     if (links.sendTargets.size() > 4096) links.sendTargets.clear();
     links.sendTargets[hwnd] = e.queueId;
   }
-  p.seq = links.NextSeq();
-  links.awaiting.insert(p.seq);
-  if (!links.PushRequest(*c, p, kRequestSlots)) {
-    links.awaiting.erase(p.seq);
-    if (!c->dead) links.CloseOutConn(c);
-    links.sendTargets.erase(hwnd);
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  p.seq = links.OpenSend(*c);
+  if (p.seq == 0 || !links.PushRequest(*c, p, kRequestSlots)) {
+    if (p.seq != 0) links.AbandonSend(*c, p.seq);  // nothing went: its slot is free again
+    // A live receiver with kReplySlots sends unanswered or its ring full
+    // reads nothing now: this send's time is as good as up.
+    SetLastError(c->dead ? ERROR_INVALID_WINDOW_HANDLE : ERROR_TIMEOUT);
     return 0;
   }
   uint32_t seq = p.seq;
-  bool answered = q.WaitFor([&] { return links.replies.count(seq) != 0; },
-                            [&] { return c->dead; }, timeoutMs);
+  links.awaiting.insert(seq);
+  auto answer = [&] { return links.replies.count(seq) != 0; };
+  auto gone = [&] { return c->dead; };
+  bool answered = q.WaitFor(answer, gone, LeftMs(deadline));
+  // Given up: abandoned, the receiver will not act on it. One it took already
+  // is being handled: its answer is worth one more time-out, no longer, so a
+  // receiver stopped inside the handler cannot hold this thread for ever.
+  if (!answered && !c->dead && !links.AbandonSend(*c, seq)) {
+    answered = q.WaitFor(answer, gone, timeoutMs);
+  }
   if (!answered) {
     links.awaiting.erase(seq);
     SetLastError(c->dead ? ERROR_INVALID_WINDOW_HANDLE : ERROR_TIMEOUT);

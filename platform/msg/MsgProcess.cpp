@@ -63,9 +63,11 @@ void Process::PrepareFork() {
   signals.mu.lock();
   hooks.mu.lock();
   courier.PrepareFork();
+  quotas.PrepareFork();
 }
 
 void Process::ParentAfterFork() {
+  quotas.ParentAfterFork();
   courier.ParentAfterFork();
   hooks.mu.unlock();
   signals.mu.unlock();
@@ -77,6 +79,7 @@ void Process::ParentAfterFork() {
 // close requests get their default action back until it asks for them: the
 // queue that delivered them is its parent's.
 void Process::ChildAfterFork() {
+  quotas.ChildAfterFork();
   courier.ChildAfterFork();
   hooks.mu.unlock();
   if (signals.queue) {

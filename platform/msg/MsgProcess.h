@@ -1,12 +1,14 @@
 // Owns every process-wide piece of the message layer in one place: the
-// sessions, the courier, the close signals and the display hooks.
+// sessions, the courier, the post quotas, the close signals and the display hooks.
 //
 // Life of the process state:
 //   - made on first use (Proc()), with the fork handlers registered then;
 //   - in a child of fork it is reset: the child has no courier thread and
 //     starts its own when it needs one, no session registration (it makes its
 //     own, with a liveness lock of its own) and no close-request queue; the
-//     locks are held across fork, so the child finds them unlocked;
+//     locks are held across fork, so the child finds them unlocked, the
+//     courier's queue empty and no post accounts: its posts count against
+//     no quota of its parent's;
 //   - a session ends when the session directory changes: CurrentSession()
 //     then makes a new Session; the old one is kept (never freed) because
 //     queues of that session may still refer to it until they are dropped;
@@ -23,6 +25,7 @@
 
 #include "platform/msg/Msg.h"
 #include "platform/msg/MsgCourier.h"
+#include "platform/msg/MsgQuota.h"
 #include "platform/msg/MsgSession.h"
 
 namespace plat::msgimpl {
@@ -53,6 +56,7 @@ struct Hooks {
 
 struct Process {
   Courier courier;
+  PostQuotas quotas;
   CloseSignals signals;
   Hooks hooks;
 

@@ -62,7 +62,7 @@ bool Queue::Post(const MSG& m) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (!alive_) return false;
-    posted_.push_back(m);
+    posted_.push_back(Posted{m, nullptr});
     pending_.fetch_add(1, std::memory_order_relaxed);
   }
   if (GetCurrentThreadId() != tid) Wake();
@@ -90,7 +90,7 @@ bool Queue::OwnsWindow(HWND hwnd) {
   return windows_.count(hwnd) != 0;
 }
 
-void Queue::TakeRequest(const Packet& p, const std::shared_ptr<InConn>& from) {
+bool Queue::TakeRequest(const Packet& p, const std::shared_ptr<InConn>& from) {
   if (p.kind == kPost) {
     MSG m;
     m.hwnd = p.hwnd;
@@ -99,8 +99,8 @@ void Queue::TakeRequest(const Packet& p, const std::shared_ptr<InConn>& from) {
     m.lParam = p.lParam;
     m.time = p.time;
     std::lock_guard<std::mutex> lock(mu_);
-    if (!windows_.count(p.hwnd)) return;  // destroyed meanwhile
-    posted_.push_back(m);
+    if (!windows_.count(p.hwnd)) return false;  // destroyed meanwhile
+    posted_.push_back(Posted{m, from.get()});
     pending_.fetch_add(1, std::memory_order_relaxed);
   } else {
     SentItem item;
@@ -114,6 +114,7 @@ void Queue::TakeRequest(const Packet& p, const std::shared_ptr<InConn>& from) {
     sentIn_.push_back(std::move(item));
     pending_.fetch_add(1, std::memory_order_relaxed);
   }
+  return true;
 }
 
 void Queue::DropWindow(HWND hwnd) {
@@ -122,7 +123,11 @@ void Queue::DropWindow(HWND hwnd) {
     std::lock_guard<std::mutex> lock(mu_);
     windows_.erase(hwnd);
     size_t before = posted_.size();
-    std::erase_if(posted_, [&](const MSG& m) { return m.hwnd == hwnd; });
+    std::erase_if(posted_, [&](const Posted& p) {
+      if (p.m.hwnd != hwnd) return false;
+      if (p.from) links.LetGo(p.from);
+      return true;
+    });
     pending_.fetch_sub(before - posted_.size(), std::memory_order_relaxed);
     // The entry goes first, then the count: see Links::PostForeign.
     if (Session* s = links.session()) unlink(EntryPath(*s, hwnd).c_str());
@@ -286,6 +291,11 @@ bool Queue::TakeSent(SentItem* item) {
 void Queue::HandleSent() {
   SentItem item;
   while (TakeSent(&item)) {
+    // A sender that gave up on its send abandoned it: it is not acted on.
+    if (item.conn && !Links::TakeSend(*item.conn, item.seq)) {
+      item = SentItem();
+      continue;
+    }
     bool ok = OwnsWindow(item.hwnd);
     LRESULT r = ok ? callProc(item.hwnd, item.msg, item.wParam, item.lParam) : 0;
     if (item.local) {
@@ -320,9 +330,10 @@ void Queue::DeliverSignals() {
 bool Queue::TakePosted(MSG* out, HWND hwnd, UINT fmin, UINT fmax, bool remove) {
   std::lock_guard<std::mutex> lock(mu_);
   for (auto it = posted_.begin(); it != posted_.end(); ++it) {
-    if (!Matches(*it, hwnd, fmin, fmax)) continue;
-    if (out) *out = *it;
+    if (!Matches(it->m, hwnd, fmin, fmax)) continue;
+    if (out) *out = it->m;
     if (remove) {
+      if (it->from) links.LetGo(it->from);
       posted_.erase(it);
       pending_.fetch_sub(1, std::memory_order_relaxed);
     }

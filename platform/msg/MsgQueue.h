@@ -122,7 +122,7 @@ struct Queue : std::enable_shared_from_this<Queue>, Intake {
     int& count;
   };
 
-  void TakeRequest(const Packet& p, const std::shared_ptr<InConn>& from) override;
+  bool TakeRequest(const Packet& p, const std::shared_ptr<InConn>& from) override;
   bool LocalWork();
   bool Spin(int timeoutMs);
   bool TakeSent(SentItem* item);
@@ -132,7 +132,13 @@ struct Queue : std::enable_shared_from_this<Queue>, Intake {
 
   std::mutex mu_;  // the fields below
   bool alive_ = true;
-  std::deque<MSG> posted_;
+  // A posted message, and the connection it came over (null when posted in
+  // this process), which learns when the queue lets go of it (Links::LetGo).
+  struct Posted {
+    MSG m;
+    InConn* from = nullptr;
+  };
+  std::deque<Posted> posted_;
   std::deque<SentItem> sentIn_;
   std::unordered_set<HWND> windows_;
   std::atomic<size_t> pending_{0};  // posted + sentIn, readable without the lock

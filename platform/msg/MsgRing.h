@@ -43,8 +43,8 @@ struct Packet {
 
 constexpr uint32_t kRingMagic = 0x56524731;   // "VRG1"
 constexpr uint32_t kRequestSlots = 16384;     // power of two
-constexpr uint32_t kReplySlots = 1024;        // replies wait for at most a few nested sends
-constexpr uint32_t kPostQuota = 10000;        // posts a receiver may leave unread
+constexpr uint32_t kReplySlots = 1024;        // also the most sends one connection keeps open
+constexpr uint32_t kPostQuota = 10000;        // posts of one process a receiver may hold unread
 
 struct RingIndex {
   alignas(64) uint32_t tail = 0;  // written by the producer
@@ -59,7 +59,21 @@ struct SegmentLayout {
   RingIndex rep;
   Packet reqSlots[kRequestSlots];
   Packet repSlots[kReplySlots];
+  // Written by the receiver: the posts of this connection it let go of
+  // (retrieved, or dropped with their window). See MsgQuota.h.
+  alignas(64) uint32_t postsLetGo;
+  // One word per open send, at seq % kReplySlots: SendWord(seq, state). The
+  // sender writes it pending before the request; then whichever side changes
+  // it first decides: the receiver takes it to handle it, or the sender, that
+  // gave up waiting, abandons it and the receiver skips it.
+  alignas(64) uint64_t sends[kReplySlots];
 };
+
+enum SendMark : uint32_t { kSendPending = 1, kSendTaken = 2, kSendAbandoned = 3 };
+
+inline uint64_t SendWord(uint32_t seq, SendMark state) {
+  return (static_cast<uint64_t>(seq) << 32) | state;
+}
 
 template <class T>
 std::atomic_ref<T> A(T& v) {

@@ -64,6 +64,7 @@ std::optional<std::string> AwaitPumping(ChildProcess& p, const std::string& need
 
 std::vector<MSG> gReceived;
 ChildProcess* gKillWhileHandling = nullptr;  // killed from inside WM_USER + 9
+auto gPauseWhileHandling = 0ms;              // the pause of WM_USER + 8, which answers 5
 
 HWND MakeLocalWindow() {
   WNDCLASS wc;
@@ -74,6 +75,10 @@ HWND MakeLocalWindow() {
       gKillWhileHandling->Signal(SIGKILL);
       gKillWhileHandling->Wait(5s);
       return 1;
+    }
+    if (m == WM_USER + 8) {
+      std::this_thread::sleep_for(gPauseWhileHandling);
+      return 5;
     }
     if (m >= WM_USER) {
       MSG msg;
@@ -280,6 +285,60 @@ TEST(MsgCrossProcess, PostsToAStoppedReceiverFailAtOnceBeyondTheQuotaAndNoneBefo
   EXPECT_EQ(p.proc->WaitForLine("ORDER", 10s), "ORDER -1");
 }
 
+// What a receiver holds of one process's posts counts its own queue as well as
+// its ring, whichever thread posted them; what it reads makes room again.
+TEST(MsgCrossProcess, AReceiverHoldsTheQuotaOfPostsPerSendingProcessNotPerRingOrThread) {
+  vexa::test::TestSession session;
+  HWND mine = MakeLocalWindow();
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  p.proc->WriteStdin("flood " + Hex(mine) + " 6000\n");
+  ASSERT_EQ(p.proc->WaitForLine("FLOODED", 10s), "FLOODED 6000");
+  MSG m;
+  // Moves them from the ring into this queue, and reads none.
+  EXPECT_FALSE(PeekMessage(&m, 0, WM_USER + 100, WM_USER + 100, PM_NOREMOVE));
+  p.proc->WriteStdin("flood " + Hex(mine) + " 6000 thread\n");
+  EXPECT_EQ(p.proc->WaitForLine("FLOODED", 10s), "FLOODED 4000");
+  while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
+  ASSERT_EQ(gReceived.size(), 10000u);
+  EXPECT_EQ(gReceived[5999].wParam, 5999);
+  EXPECT_EQ(gReceived[9999].wParam, 3999);
+  p.proc->WriteStdin("flood " + Hex(mine) + " 10\n");
+  EXPECT_EQ(p.proc->WaitForLine("FLOODED", 10s), "FLOODED 10");
+}
+
+// More new senders than a stopped receiver's backlog (256) holds: its window
+// lives, so each post is taken or refused as full, a send times out, none is
+// told "invalid window", and every post taken arrives.
+TEST(MsgCrossProcess, NewSendersBeyondWhatAStoppedReceiverAcceptsAreRefusedAsFullNotInvalid) {
+  vexa::test::TestSession session;
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  p.proc->Signal(SIGSTOP);
+  ASSERT_TRUE(vexa::test::WaitStopped(p.proc->Pid()));
+  int taken = 0;
+  int full = 0;
+  for (int i = 0; i < 300; ++i) {  // each thread a connection of its own
+    std::thread([&] {
+      bool ok = PostMessage(p.top, WM_USER + 5, 0, 0);
+      taken += ok;
+      full += !ok && GetLastError() == ERROR_NOT_ENOUGH_QUOTA;
+    }).join();
+  }
+  EXPECT_GT(full, 0);
+  EXPECT_EQ(taken + full, 300);
+  std::thread([&] {
+    LRESULT r;
+    EXPECT_FALSE(SendMessageTimeout(p.top, WM_USER, 1, 2, 100, &r));
+    EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
+  }).join();
+  EXPECT_TRUE(IsWindow(p.top));
+  p.proc->Signal(SIGCONT);
+  p.proc->WriteStdin("count\n");
+  EXPECT_EQ(p.proc->WaitForLine("COUNT", 10s), "COUNT " + std::to_string(taken));
+  EXPECT_EQ(SendMessage(p.top, WM_USER, 4, 2), 402);
+}
+
 // Posts a sender made before it was killed are still delivered, in order.
 TEST(MsgCrossProcess, PostsOfASenderKilledAfterABurstAllArrive) {
   vexa::test::TestSession session;
@@ -404,6 +463,46 @@ TEST(MsgCrossProcess, SendTimeoutToAHungReceiverFailsAndLaterSendsStillWork) {
   EXPECT_TRUE(IsWindow(hung.top));  // hung, not dead
   EXPECT_TRUE(SendMessageTimeout(fine.top, WM_USER, 1, 2, 5000, &r));
   EXPECT_EQ(r, 102);
+}
+
+// A send given up on is never acted on; one the receiver took already is being
+// handled, and its answer is waited for one more time-out.
+TEST(MsgCrossProcess, ASendGivenUpOnIsNeverHandledAndOneUnderWayIsAwaited) {
+  vexa::test::TestSession session;
+  HWND mine = MakeLocalWindow();
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  p.proc->Signal(SIGSTOP);
+  ASSERT_TRUE(vexa::test::WaitStopped(p.proc->Pid()));
+  LRESULT r = 0;
+  EXPECT_FALSE(SendMessageTimeout(p.top, WM_USER + 1, 1, 0, 100, &r));
+  EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
+  p.proc->Signal(SIGCONT);
+  EXPECT_TRUE(SendMessageTimeout(p.top, WM_USER + 1, 2, 0, 5000, &r));
+  EXPECT_EQ(p.proc->WaitForLine("GOT", 5s), "GOT 1025 2 0");
+  // Its handler sends back here, and that takes longer than the time-out.
+  gPauseWhileHandling = 700ms;
+  EXPECT_TRUE(SendMessageTimeout(p.top, WM_USER + 4, mine, 1, 500, &r));
+  EXPECT_EQ(r, 6);
+}
+
+// More sends given up on than replies fit in the ring, answered while their
+// sender reads nothing: none runs, and the connection is not cut under the
+// send that still waits.
+TEST(MsgCrossProcess, SendsGivenUpOnBeyondTheReplyRingNeitherRunNorCutTheConnection) {
+  vexa::test::TestSession session;
+  HWND mine = MakeLocalWindow();
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  p.proc->WriteStdin("sends " + Hex(mine) + " 1100 0\nsend " + Hex(mine) + " 1024 7 8\n");
+  ASSERT_EQ(p.proc->WaitForLine("SENT", 10s), "SENT 0");
+  p.proc->Signal(SIGSTOP);
+  ASSERT_TRUE(vexa::test::WaitStopped(p.proc->Pid()));
+  MSG m;
+  while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
+  p.proc->Signal(SIGCONT);
+  EXPECT_EQ(AwaitPumping(*p.proc, "RESULT "), "RESULT 78 1");
+  EXPECT_TRUE(gReceived.empty());
 }
 
 TEST(MsgCrossProcess, IsWindowTurnsFalseWhenTheOwnerExits) {

@@ -8,7 +8,10 @@
 //   iswindow <hwnd>             -> ISWINDOW <0|1>
 //   setevent <name>             -> EVENT <handle opened 0|1> <set 0|1>
 //   drain                       -> DRAINED, after handling everything queued
-//   flood <hwnd> <n>            -> FLOODED <posts that succeeded>, posting n WM_USER + 5
+//   flood <hwnd> <n> [thread]   -> FLOODED <posts that succeeded>, posting n WM_USER + 5 (w = 0 ..
+//                                  n-1), from a thread of its own when "thread" is given
+//   sends <hwnd> <n> <ms>       -> SENT <sends answered>, after n sends of WM_USER + 6 (w = 0 ..
+//                                  n-1), each with a time-out of ms
 //   count                       -> COUNT <WM_USER + 5 received>, after handling everything queued
 //   order                       -> ORDER <index of the first WM_USER + 5 whose w was not its
 //                                  arrival index among those of the same l, or -1>
@@ -23,7 +26,8 @@
 //                                  with w = 0 .. n-1 and l = 1 to hwnd
 //   quit                        -> exits
 // Its window answers WM_USER with w * 100 + l, WM_USER + 3 the same after a
-// pause (to overlap with a send the other way), never answers WM_USER + 2
+// pause (to overlap with a send the other way), WM_USER + 4 with the answer
+// of a send of WM_USER + 8 to window w, plus l, never answers WM_USER + 2
 // (prints HANGING), and prints "GOT <msg> <w> <l>" for every other message
 // at or above WM_USER that it receives.
 #include <fcntl.h>
@@ -40,6 +44,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "platform/msg/Msg.h"
 #include "platform/msg/MsgProcess.h"
@@ -65,6 +70,7 @@ LRESULT PeerProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     usleep(100000);
     return w * 100 + l;
   }
+  if (m == WM_USER + 4) return SendMessage(static_cast<HWND>(w), WM_USER + 8, 0, 0) + l;
   if (m == WM_USER + 5) {
     if (w != gNextFrom[l]++ && gFirstOutOfOrder < 0) gFirstOutOfOrder = gFloodCount;
     ++gFloodCount;
@@ -171,10 +177,27 @@ void Command(const std::string& line) {
   } else if (cmd == "flood") {
     HWND h = 0;
     int n = 0;
-    in >> std::hex >> h >> std::dec >> n;
+    std::string thread;
+    in >> std::hex >> h >> std::dec >> n >> thread;
     int ok = 0;
-    for (int i = 0; i < n; ++i) ok += PostMessage(h, WM_USER + 5, i, 0) ? 1 : 0;
+    auto flood = [&] {
+      for (int i = 0; i < n; ++i) ok += PostMessage(h, WM_USER + 5, i, 0) ? 1 : 0;
+    };
+    if (thread.empty()) {
+      flood();
+    } else {
+      std::thread(flood).join();
+    }
     Say("FLOODED " + std::to_string(ok));
+  } else if (cmd == "sends") {
+    HWND h = 0;
+    int n = 0;
+    DWORD ms = 0;
+    in >> std::hex >> h >> std::dec >> n >> ms;
+    int ok = 0;
+    LRESULT r;
+    for (int i = 0; i < n; ++i) ok += SendMessageTimeout(h, WM_USER + 6, i, 0, ms, &r) ? 1 : 0;
+    Say("SENT " + std::to_string(ok));
   } else if (cmd == "count") {
     MSG m;
     while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
