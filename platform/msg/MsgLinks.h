@@ -15,6 +15,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/msg/Msg.h"
 #include "platform/msg/MsgCourier.h"
@@ -46,6 +47,7 @@ struct OutConn : WakeTarget {
   Ring req;
   Ring rep;
   int64_t checkedAt = 0;  // when the socket was last asked about a hang-up
+  bool forBroadcast = false;  // made by a broadcast: closed when it ends
 };
 
 struct Reply {
@@ -104,6 +106,12 @@ class Links {
   // Answers a send that came over a connection.
   void SendReply(const std::shared_ptr<InConn>& c, const Packet& p);
 
+  // A broadcast reaches every process of the session: the connections it
+  // makes close when it ends (cached ones serve it and stay), so programs do
+  // not each keep one to every other. Broadcasts may nest.
+  void BeginBroadcast() { ++broadcasting_; }
+  void EndBroadcast();
+
   // Posts to a window of another process (or a stale entry of ours). Never
   // waits: a receiver that leaves kPostQuota posts unread refuses the next.
   bool PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -132,7 +140,8 @@ class Links {
   bool Empty() const { return inConns_.empty() && outByFd_.empty(); }
   int64_t lastTraffic() const { return lastTraffic_; }
 
-  // Senders that kept this queue at hand look the window entry up again.
+  // Senders that kept this queue at hand look the window entry up again,
+  // also those whose connection still waits to be accepted.
   void CountWindowGone();
   // Thread exit: every connection and the listening socket close.
   void CloseAll();
@@ -162,6 +171,8 @@ class Links {
   };
   std::unordered_map<HWND, PostTarget> postTargets_;
   int64_t lastTraffic_ = 0;  // when a ring last brought something
+  int broadcasting_ = 0;
+  std::vector<std::shared_ptr<OutConn>> broadcastConns_;  // made while broadcasting
 };
 
 }  // namespace plat::msgimpl

@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <pthread.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include "platform/kernel/Kernel.h"
@@ -30,6 +31,7 @@ void OnCloseSignal(int sig) {
 void PrepareFork() { Proc().courier.PrepareFork(); }
 void ParentAfterFork() { Proc().courier.ParentAfterFork(); }
 void ChildAfterFork() { Proc().courier.ChildAfterFork(); }
+void AtExit() { gProcess.load(std::memory_order_acquire)->RemoveOwnFiles(); }
 
 }  // namespace
 
@@ -38,6 +40,9 @@ Process& Proc() {
     auto* made = new Process;
     gProcess.store(made, std::memory_order_release);
     pthread_atfork(PrepareFork, ParentAfterFork, ChildAfterFork);
+    // Runs after the main thread's queue ended (thread-local objects go
+    // first), for the windows of threads still running.
+    atexit(AtExit);
     return made;
   }();
   return *p;
@@ -52,6 +57,11 @@ Session& Process::CurrentSession() {
     OpenSession(*session_, dir);
   }
   return *session_;
+}
+
+void Process::RemoveOwnFiles() {
+  std::lock_guard<std::mutex> lock(sessionMu_);
+  for (auto& s : sessions_) msgimpl::RemoveOwnFiles(*s);
 }
 
 void CloseSignals::Catch() {

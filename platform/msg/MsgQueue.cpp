@@ -124,7 +124,7 @@ void Queue::DropWindow(HWND hwnd) {
     std::erase_if(posted_, [&](const MSG& m) { return m.hwnd == hwnd; });
     pending_.fetch_sub(before - posted_.size(), std::memory_order_relaxed);
     // The entry goes first, then the count: see Links::PostForeign.
-    if (Session* s = links.session()) unlink(EntryPath(*s, hwnd).c_str());
+    if (Session* s = links.session()) RemoveEntry(*s, hwnd);
   }
   links.CountWindowGone();
 }

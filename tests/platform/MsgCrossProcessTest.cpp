@@ -1,10 +1,12 @@
 // labels: integration
 // Messages, registered names and mutexes between real processes of one session.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -454,4 +456,123 @@ TEST(MsgCrossProcess, MutexOfAKilledHolderIsAbandoned) {
             "MUTEX " + std::to_string(ERROR_ALREADY_EXISTS) + " " + std::to_string(WAIT_TIMEOUT));
   ReleaseMutex(m);
   CloseHandle(m);
+}
+
+// The sender's connection still waits to be accepted when the window goes:
+// the sender learns of it all the same.
+TEST(MsgCrossProcess, PostsToAWindowDestroyedBeforeTheSenderWasAcceptedFail) {
+  vexa::test::TestSession session;
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  p.proc->WriteStdin("hold\n");
+  ASSERT_TRUE(p.proc->WaitForLine("HOLDING", 10s));
+  ASSERT_TRUE(PostMessage(p.top, WM_USER + 1, 1, 0));
+  p.proc->WriteStdin("destroy " + Hex(p.top) + "\ndrain\n");
+  ASSERT_EQ(p.proc->WaitForLine("DESTROYED", 10s), "DESTROYED 1");
+  ASSERT_TRUE(p.proc->WaitForLine("DRAINED", 10s));
+  EXPECT_FALSE(IsWindow(p.top));
+  int posted = 0;
+  for (int i = 0; i < 1000; ++i) posted += PostMessage(p.top, WM_USER + 1, i, 0) ? 1 : 0;
+  EXPECT_EQ(posted, 0);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+}
+
+namespace {
+
+int OpenDescriptors(pid_t pid) {
+  int n = 0;
+  if (DIR* d = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
+}
+
+void Drain(Peer& p) {
+  p.proc->WriteStdin("drain\n");
+  ASSERT_TRUE(p.proc->WaitForLine("DRAINED", 10s));
+}
+
+}  // namespace
+
+// Broadcasts among many programs leave none of them holding connections, and
+// a connection to a process that went is closed.
+TEST(MsgCrossProcess, BroadcastsLeaveNoConnectionsOpen) {
+  vexa::test::TestSession session;
+  constexpr int kPeers = 5;
+  std::vector<Peer> peers(kPeers);
+  std::vector<int> before;
+  for (Peer& p : peers) {
+    p = StartPeer();
+    ASSERT_NE(p.top, 0u);
+  }
+  for (Peer& p : peers) {
+    Drain(p);
+    before.push_back(OpenDescriptors(p.proc->Pid()));
+  }
+  for (int i = 0; i < kPeers; ++i) {
+    peers[i].proc->WriteStdin("broadcast 1025 " + std::to_string(i) + " 0\n");
+    ASSERT_EQ(peers[i].proc->WaitForLine("BROADCAST", 10s), "BROADCAST 1");
+  }
+  for (int i = 0; i < kPeers; ++i) {
+    Drain(peers[i]);
+    EXPECT_EQ(OpenDescriptors(peers[i].proc->Pid()), before[i]) << "peer " << i;
+    const auto& lines = peers[i].proc->Lines();
+    for (int from = 0; from < kPeers; ++from) {  // none lost to the closing
+      std::string want = "GOT 1025 " + std::to_string(from) + " 0";
+      EXPECT_EQ(std::count(lines.begin(), lines.end(), want), 1) << want << " at " << i;
+    }
+  }
+  peers[0].proc->WriteStdin("post " + Hex(peers[1].top) + " 1025 7 7\n");
+  ASSERT_EQ(peers[0].proc->WaitForLine("POSTED", 10s), "POSTED 1");
+  EXPECT_EQ(OpenDescriptors(peers[0].proc->Pid()), before[0] + 1);  // kept for the next post
+  peers[1].proc->Signal(SIGKILL);
+  peers[1].proc->Wait(5s);
+  Drain(peers[0]);
+  EXPECT_EQ(OpenDescriptors(peers[0].proc->Pid()), before[0]);
+}
+
+// A process removes its files when it ends, also those of windows on threads
+// still running; what a killed one left goes when the next process starts.
+TEST(MsgCrossProcess, EndedProcessesLeaveNoFilesInTheSession) {
+  vexa::test::TestSession session;
+  auto files = [&] {
+    std::vector<std::string> names;
+    if (DIR* d = opendir((session.SessionDir() + "/msg").c_str())) {
+      while (dirent* e = readdir(d)) {
+        if (e->d_name[0] != '.' && std::string(e->d_name) != "counter") names.push_back(e->d_name);
+      }
+      closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  for (int round = 0; round < 2; ++round) {
+    Peer a = StartPeer();
+    Peer b = StartPeer();
+    a.proc->WriteStdin("thread\n");
+    ASSERT_TRUE(a.proc->WaitForLine("THREAD", 10s));
+    EXPECT_EQ(files().size(), 10u);  // p, q and top and child w of each; the thread's q and w
+    a.proc->WriteStdin("quit\n");
+    b.proc->WriteStdin("quit\n");
+    EXPECT_EQ(a.proc->Wait(10s), 0);
+    EXPECT_EQ(b.proc->Wait(10s), 0);
+    EXPECT_EQ(files(), std::vector<std::string>{});
+  }
+  for (int i = 0; i < 2; ++i) {
+    Peer k = StartPeer();
+    k.proc->WriteStdin("thread\n");
+    ASSERT_TRUE(k.proc->WaitForLine("THREAD", 10s));
+    k.proc->Signal(SIGKILL);
+    k.proc->Wait(5s);
+  }
+  Peer next = StartPeer();
+  ASSERT_NE(next.top, 0u);
+  std::vector<std::string> left = files();
+  ASSERT_EQ(left.size(), 4u);  // only the new one's
+  char top[16], child[16];
+  snprintf(top, sizeof top, "w%08X", next.top);
+  snprintf(child, sizeof child, "w%08X", next.child);
+  EXPECT_EQ(left[2], top);
+  EXPECT_EQ(left[3], child);
 }

@@ -14,6 +14,13 @@
 //                                  arrival index, or -1>
 //   pingpong <hwnd> <n>         -> PINGPONG <answers that were right>, after sending WM_USER
 //                                  with w = 0 .. n-1 and l = 1 to hwnd
+//   hold                        -> HOLDING, then runs the next line without looking at its queue
+//   destroy <hwnd>              -> DESTROYED <ok>
+//   broadcast <msg> <w> <l>     -> BROADCAST <ok>
+//   thread                      -> THREAD <hwnd> of a top-level window on a thread of its own
+//                                  that serves it until the process ends
+//   stress                      -> STRESSED, after posting and sending to the windows of
+//                                  the stress table (MsgStress.h) until it says stop
 //   quit                        -> exits
 // Its window answers WM_USER with w * 100 + l, WM_USER + 3 the same after a
 // pause (to overlap with a send the other way), never answers WM_USER + 2
@@ -25,8 +32,10 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "platform/msg/Msg.h"
+#include "tests/platform/MsgStress.h"
 
 using namespace plat;
 
@@ -52,6 +61,7 @@ LRESULT PeerProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     ++gFloodCount;
     return 0;
   }
+  if (vexa::test::StressMessage(m, w, l)) return w + l;
   if (m == WM_USER + 2) {
     Say("HANGING");
     for (;;) pause();
@@ -61,6 +71,22 @@ LRESULT PeerProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     return 0;
   }
   return DefWindowProc(h, m, w, l);
+}
+
+void Command(const std::string& line);
+
+// The next whole line of input, read without looking at the queue.
+std::string NextLine() {
+  size_t nl;
+  while ((nl = gInput.find('\n')) == std::string::npos) {
+    char chunk[256];
+    ssize_t n = read(0, chunk, sizeof chunk);
+    if (n <= 0) return "";
+    gInput.append(chunk, static_cast<size_t>(n));
+  }
+  std::string line = gInput.substr(0, nl);
+  gInput.erase(0, nl + 1);
+  return line;
 }
 
 void Command(const std::string& line) {
@@ -128,6 +154,31 @@ void Command(const std::string& line) {
     int right = 0;
     for (int i = 0; i < n; ++i) right += SendMessage(h, WM_USER, i, 1) == i * 100 + 1 ? 1 : 0;
     Say("PINGPONG " + std::to_string(right));
+  } else if (cmd == "hold") {
+    Say("HOLDING");
+    Command(NextLine());
+  } else if (cmd == "destroy") {
+    HWND h = 0;
+    in >> std::hex >> h;
+    Say(std::string("DESTROYED ") + (DestroyWindow(h) ? "1" : "0"));
+  } else if (cmd == "broadcast") {
+    UINT m = 0;
+    WPARAM w = 0;
+    LPARAM l = 0;
+    in >> m >> w >> l;
+    Say(std::string("BROADCAST ") + (PostMessage(HWND_BROADCAST, m, w, l) ? "1" : "0"));
+  } else if (cmd == "thread") {
+    std::thread([] {
+      HWND h = CreateWindowEx(0, "Peer", "thread", WS_OVERLAPPED, 0, 0, 10, 10, 0, 0);
+      char buf[32];
+      snprintf(buf, sizeof buf, "THREAD %X", h);
+      Say(buf);
+      MSG m;
+      while (GetMessage(&m, 0, 0, 0)) DispatchMessage(&m);
+    }).detach();
+  } else if (cmd == "stress") {
+    vexa::test::StressRun();
+    Say("STRESSED");
   } else if (cmd == "quit") {
     PostQuitMessage(0);
   }
@@ -136,6 +187,7 @@ void Command(const std::string& line) {
 }  // namespace
 
 int main() {
+  vexa::test::StressSelf();  // mapped before any post can arrive
   WNDCLASS wc;
   wc.lpszClassName = "Peer";
   wc.lpfnWndProc = PeerProc;
