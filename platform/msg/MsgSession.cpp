@@ -302,8 +302,7 @@ bool QueueRefuses(const std::string& path) {
   return refused;
 }
 
-// Removes what dead processes left: their liveness files (ProcessAlive does
-// that), their window entries with their queue sockets, queue sockets no live
+// Removes what dead processes left: their liveness files, their window entries with their queue sockets, queue sockets no live
 // window names that nothing listens on, and temporary files of dead writers.
 void SweepDeadFiles(Session& s) {
   std::vector<std::string> names;
@@ -322,7 +321,7 @@ void SweepDeadFiles(Session& s) {
   };
   uint32_t id = 0;
   for (const auto& n : names) {
-    if (idOf(n, 'p', &id) && id != s.procId) isAlive(id);
+    if (idOf(n, 'p', &id) && id != s.procId && !isAlive(id)) unlink((s.msgDir + "/" + n).c_str());
   }
   std::unordered_set<uint32_t> named;  // queues of live windows
   for (const auto& n : names) {
