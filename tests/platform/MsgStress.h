@@ -87,10 +87,10 @@ inline void StressRun() {
   if (!t) return;
   std::mt19937 rng(static_cast<unsigned>(me * 7919 + time(nullptr)));
   for (uint32_t i = 0; !Get(t->stop); ++i) {
-    if (i % 16 == 0) {
+    if (i % 64 == 0) {
       MSG m;
       while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
-      usleep(1000);
+      usleep(200);
     }
     uint32_t to = rng() % Get(t->count);
     HWND h = Get(t->hwnd[to]);
