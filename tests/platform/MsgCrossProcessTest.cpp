@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -492,10 +493,17 @@ std::vector<std::string> Names(const std::string& dir) {
   return names;
 }
 
-size_t OpenDescriptors(Peer& p) {
+// The sockets a peer holds (connections and its listening socket).
+size_t OpenSockets(Peer& p) {
   p.proc->WriteStdin("drain\n");  // hang-ups seen
   EXPECT_TRUE(p.proc->WaitForLine("DRAINED", 10s));
-  return Names("/proc/" + std::to_string(p.proc->Pid()) + "/fd").size();
+  const std::string dir = "/proc/" + std::to_string(p.proc->Pid()) + "/fd/";
+  size_t n = 0;
+  for (const auto& fd : Names(dir)) {
+    char target[64] = {};
+    n += readlink((dir + fd).c_str(), target, sizeof target - 1) > 0 && strncmp(target, "socket:", 7) == 0;
+  }
+  return n;
 }
 
 }  // namespace
@@ -510,14 +518,14 @@ TEST(MsgCrossProcess, BroadcastsLeaveNoConnectionsOpen) {
   for (Peer& p : peers) {
     p = StartPeer();
     ASSERT_NE(p.top, 0u);
-    before.push_back(OpenDescriptors(p));
+    before.push_back(OpenSockets(p));
   }
   for (int i = 0; i < kPeers; ++i) {
     peers[i].proc->WriteStdin("broadcast 1025 " + std::to_string(i) + " 0\n");
     ASSERT_EQ(peers[i].proc->WaitForLine("BROADCAST", 10s), "BROADCAST 1");
   }
   for (int i = 0; i < kPeers; ++i) {
-    EXPECT_EQ(OpenDescriptors(peers[i]), before[i]) << "peer " << i;
+    EXPECT_EQ(OpenSockets(peers[i]), before[i]) << "peer " << i;
     const auto& lines = peers[i].proc->Lines();
     for (int from = 0; from < kPeers; ++from) {  // none lost to the closing
       std::string want = "GOT 1025 " + std::to_string(from) + " 0";
@@ -528,7 +536,7 @@ TEST(MsgCrossProcess, BroadcastsLeaveNoConnectionsOpen) {
   ASSERT_EQ(peers[0].proc->WaitForLine("POSTED", 10s), "POSTED 1");
   peers[1].proc->Signal(SIGKILL);
   peers[1].proc->Wait(5s);
-  EXPECT_EQ(OpenDescriptors(peers[0]), before[0]);
+  EXPECT_EQ(OpenSockets(peers[0]), before[0]);
 }
 
 // A process removes its files when it ends, also those of windows on threads
