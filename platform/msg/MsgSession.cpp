@@ -109,7 +109,7 @@ uint32_t AllocId(Session& s) {
 
 namespace {
 
-void SweepDeadFiles(Session& s);
+void SweepDeadFiles(Session& s, uint32_t self);
 
 // A file of this process's list, valid for the process that holds the list.
 void TakeFilesOver(Session& s) {
@@ -144,7 +144,7 @@ uint32_t ProcessId(Session& s) {
     s.procId = id;
     s.procPid = getpid();
   }
-  SweepDeadFiles(s);
+  SweepDeadFiles(s, id);
   return id;
 }
 
@@ -302,9 +302,10 @@ bool QueueRefuses(const std::string& path) {
   return refused;
 }
 
-// Removes what dead processes left: their liveness files, their window entries with their queue sockets, queue sockets no live
-// window names that nothing listens on, and temporary files of dead writers.
-void SweepDeadFiles(Session& s) {
+// Removes what dead processes left: their liveness files, their window
+// entries with their queue sockets, queue sockets no live window names that
+// nothing listens on, and temporary files of dead writers. self: our own id.
+void SweepDeadFiles(Session& s, uint32_t self) {
   std::vector<std::string> names;
   if (DIR* d = opendir(s.msgDir.c_str())) {
     while (dirent* de = readdir(d)) names.emplace_back(de->d_name);
@@ -321,13 +322,13 @@ void SweepDeadFiles(Session& s) {
   };
   uint32_t id = 0;
   for (const auto& n : names) {
-    if (idOf(n, 'p', &id) && id != s.procId && !isAlive(id)) unlink((s.msgDir + "/" + n).c_str());
+    if (idOf(n, 'p', &id) && id != self && !isAlive(id)) unlink((s.msgDir + "/" + n).c_str());
   }
   std::unordered_set<uint32_t> named;  // queues of live windows
   for (const auto& n : names) {
     Entry e;
     if (!idOf(n, 'w', &id) || !ReadEntry(s, id, &e)) continue;
-    if (e.procId == s.procId || isAlive(e.procId)) {
+    if (e.procId == self || isAlive(e.procId)) {
       named.insert(e.queueId);
     } else {
       ForgetDeadEntry(s, id, e);
