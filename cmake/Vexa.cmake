@@ -32,8 +32,13 @@ function(vexa_test name)
     PROPERTIES LABELS "${A_LABELS}" TIMEOUT ${A_TIMEOUT}
                ENVIRONMENT "VEXA_TEST_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
   add_test(NAME ${name}_whole COMMAND ${name} --gtest_shuffle)
+  # A long run (label stress) stays out of the default suite whole as well.
+  set(whole_labels whole)
+  if(stress IN_LIST A_LABELS)
+    list(APPEND whole_labels stress)
+  endif()
   set_tests_properties(${name}_whole PROPERTIES
-    LABELS whole TIMEOUT 300
+    LABELS "${whole_labels}" TIMEOUT 300
     ENVIRONMENT "VEXA_TEST_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
 endfunction()
 

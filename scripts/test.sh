@@ -19,7 +19,8 @@ fi
 cmake -S . -B "$build" "${args[@]}"
 cmake --build "$build" -j "$jobs"
 # Tests never use the desktop this runs on: the GUI tests start X servers of their own.
-env -u DISPLAY ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300
+# The long stress runs (label stress) are for a run of their own: see README.md.
+env -u DISPLAY ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300 -LE stress
 
 # The demo command, briefly, as a user runs it: the whole chain on a private X server.
 if [ "${VEXA_SANITIZE:-0}" != 1 ] && [ "${VEXA_NO_DEMO:-0}" != 1 ]; then

@@ -72,6 +72,7 @@ bool Links::EnsureListening() {
   listenPath_ = path;
   queueId_ = id;
   session_ = &s;
+  OwnQueueFile(s, id, true);
   return true;
 }
 
@@ -149,6 +150,10 @@ std::shared_ptr<OutConn> Links::Connect(Session& s, uint32_t qid, int* err) {
   c->account = Proc().quotas.Join(&s, qid, seg, &c->lane);
   outConns_[qid] = c;
   outByFd_[fd] = c;
+  if (broadcasting_ > 0) {
+    c->forBroadcast = true;
+    broadcastConns_.push_back(c);
+  }
   return c;
 }
 
@@ -245,7 +250,9 @@ bool Links::PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM 
     auto c = Connect(s, e.queueId, &err);
     if (!c) break;
     if (PeerGone(*c)) continue;  // a cached connection whose peer went away: try a fresh one
+    if (broadcasting_ == 0) c->forBroadcast = false;  // posted to directly: it stays
     if (PushPost(c, p)) {
+      if (c->forBroadcast) return true;
       // Kept for the next post when the entry still stands after the count
       // was read: a window destroyed later loses its entry first, then counts.
       uint32_t gone = A(c->seg->l->windowsGone).load(std::memory_order_acquire);
@@ -424,7 +431,21 @@ void Links::ReadReplies(int fd, uint32_t events) {
   if (ReadSocket(fd, events, nullptr)) CloseOutConn(conn, true);
 }
 
+void Links::EndBroadcast() {
+  if (--broadcasting_ > 0) return;
+  std::vector<std::shared_ptr<OutConn>> made;
+  made.swap(broadcastConns_);
+  // Closing at once loses nothing: a receiver drains the ring before it acts
+  // on the hang-up.
+  for (auto& c : made) {
+    if (c->forBroadcast) CloseOutConn(c);
+  }
+}
+
 void Links::CountWindowGone() {
+  // A sender whose connection waits to be accepted already holds a post
+  // target with the count it read: it must see this window go too.
+  if (listenFd_ >= 0) Accept();
   for (auto& [fd, c] : inConns_) {
     if (c->seg) A(c->seg->l->windowsGone).fetch_add(1, std::memory_order_release);
   }
@@ -447,6 +468,7 @@ void Links::CloseAll() {
   if (listenFd_ >= 0) {
     Fds().Close(listenFd_);
     unlink(listenPath_.c_str());
+    OwnQueueFile(*session_, queueId_, false);
     listenFd_ = -1;
   }
 }

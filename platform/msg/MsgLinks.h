@@ -58,6 +58,7 @@ struct OutConn : WakeTarget {
   // abandoned, so the receiver never owes more replies than its ring holds.
   std::vector<uint32_t> openSends;
   uint32_t openCount = 0;
+  bool forBroadcast = false;  // made by a broadcast: closed when it ends
 };
 
 struct Reply {
@@ -130,6 +131,11 @@ class Links {
   uint32_t OpenSend(OutConn& c);
   bool AbandonSend(OutConn& c, uint32_t seq);
   static bool TakeSend(InConn& c, uint32_t seq);
+  // A broadcast reaches every process of the session: the connections it
+  // makes close when it ends (cached ones serve it and stay), so programs do
+  // not each keep one to every other. Broadcasts may nest.
+  void BeginBroadcast() { ++broadcasting_; }
+  void EndBroadcast();
 
   // Posts to a window of another process (or a stale entry of ours). Never
   // waits: a receiver that leaves kPostQuota posts unread refuses the next.
@@ -159,7 +165,8 @@ class Links {
   bool Empty() const { return inConns_.empty() && outByFd_.empty(); }
   int64_t lastTraffic() const { return lastTraffic_; }
 
-  // Senders that kept this queue at hand look the window entry up again.
+  // Senders that kept this queue at hand look the window entry up again,
+  // also those whose connection still waits to be accepted.
   void CountWindowGone();
   // Thread exit: every connection and the listening socket close.
   void CloseAll();
@@ -193,6 +200,8 @@ class Links {
   };
   std::unordered_map<HWND, PostTarget> postTargets_;
   int64_t lastTraffic_ = 0;  // when a ring last brought something
+  int broadcasting_ = 0;
+  std::vector<std::shared_ptr<OutConn>> broadcastConns_;  // made while broadcasting
 };
 
 }  // namespace plat::msgimpl

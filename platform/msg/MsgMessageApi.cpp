@@ -72,6 +72,21 @@ std::shared_ptr<OutConn> ConnectForSend(Queue& q, Session& s, HWND hwnd, Entry e
   }
 }
 
+// While it lives, the connections the calling thread makes are for one
+// broadcast only and close when it ends.
+class BroadcastScope {
+ public:
+  BroadcastScope() : q_(MyQueueShared()) {
+    if (q_) q_->links.BeginBroadcast();
+  }
+  ~BroadcastScope() {
+    if (q_) q_->links.EndBroadcast();
+  }
+
+ private:
+  std::shared_ptr<Queue> q_;
+};
+
 // Sends to a window of another process and waits for the answer.
 LRESULT SendForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs,
                     bool* ok) {
@@ -184,6 +199,7 @@ LRESULT SendToWindow(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD ti
 bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (hwnd == 0) return PostThreadMessage(GetCurrentThreadId(), msg, wParam, lParam);
   if (hwnd == HWND_BROADCAST) {
+    BroadcastScope scope;
     ForEachTopLevel([&](Session& s, HWND h, const Entry& e) {
       if (auto w = FindWindow(h)) {
         PostLocal(w, msg, wParam, lParam);
@@ -247,6 +263,7 @@ bool SendMessageTimeout(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD
                         LRESULT* result) {
   if (result) *result = 0;
   if (hwnd == HWND_BROADCAST) {
+    BroadcastScope scope;
     ForEachTopLevel([&](Session&, HWND h, const Entry&) {
       bool ok;
       SendToWindow(h, msg, wParam, lParam, timeoutMs, &ok);

@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <pthread.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include "platform/kernel/Kernel.h"
@@ -31,6 +32,7 @@ void OnCloseSignal(int sig) {
 void PrepareFork() { Proc().PrepareFork(); }
 void ParentAfterFork() { Proc().ParentAfterFork(); }
 void ChildAfterFork() { Proc().ChildAfterFork(); }
+void AtExit() { gProcess.load(std::memory_order_acquire)->RemoveOwnFiles(); }
 
 }  // namespace
 
@@ -40,6 +42,9 @@ Process& Proc() {
     gProcess.store(made, std::memory_order_release);
     Fds();  // its fork handlers first, so that its lock is taken last (MsgFork.h)
     pthread_atfork(PrepareFork, ParentAfterFork, ChildAfterFork);
+    // Runs after the main thread's queue ended (thread-local objects go
+    // first), for the windows of threads still running.
+    atexit(AtExit);
     return made;
   }();
   return *p;
@@ -91,6 +96,11 @@ void Process::ChildAfterFork() {
   signals.mu.unlock();
   session_ = nullptr;
   sessionMu_.unlock();
+}
+
+void Process::RemoveOwnFiles() {
+  std::lock_guard<std::mutex> lock(sessionMu_);
+  for (auto& s : sessions_) msgimpl::RemoveOwnFiles(*s);
 }
 
 void CloseSignals::Catch() {

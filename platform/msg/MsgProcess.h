@@ -62,6 +62,8 @@ struct Process {
 
   // The session of the current session directory (see above).
   Session& CurrentSession();
+  // Exit: every session made loses the files of this process.
+  void RemoveOwnFiles();
 
   void PrepareFork();
   void ParentAfterFork();

@@ -130,7 +130,7 @@ void Queue::DropWindow(HWND hwnd) {
     });
     pending_.fetch_sub(before - posted_.size(), std::memory_order_relaxed);
     // The entry goes first, then the count: see Links::PostForeign.
-    if (Session* s = links.session()) unlink(EntryPath(*s, hwnd).c_str());
+    if (Session* s = links.session()) RemoveEntry(*s, hwnd);
   }
   links.CountWindowGone();
 }

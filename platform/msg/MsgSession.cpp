@@ -6,13 +6,16 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 #include "platform/msg/MsgFork.h"
 
@@ -109,24 +112,47 @@ uint32_t AllocId(Session& s) {
   return ok ? id : 0;
 }
 
+namespace {
+
+void SweepDeadFiles(Session& s, uint32_t self);
+
+// A file of this process's list, valid for the process that holds the list.
+void TakeFilesOver(Session& s) {
+  if (s.filesPid != getpid()) {
+    s.ownEntries.clear();
+    s.ownQueues.clear();
+    s.filesPid = getpid();
+  }
+}
+
+}  // namespace
+
 uint32_t ProcessId(Session& s) {
-  std::lock_guard<std::mutex> lock(s.mu);
-  if (s.procId == 0) {
-    uint32_t id = AllocId(s);
+  uint32_t id = 0;
+  {
+    std::lock_guard<std::mutex> lock(s.mu);
+    if (s.procId != 0) return s.procId;
+    id = AllocId(s);
     if (id == 0) return 0;
-    // A child of fork closes its copy at once (MsgFork.h): the lock, which
+    // Made under a name of its own and given its final one once locked: a
+    // sweeping process never finds a p file whose lock is not taken yet. A
+    // child of fork closes its copy at once (MsgFork.h): the lock, which
     // belongs to the open file and not the process, then goes with us alone.
     std::string path = s.msgDir + "/p" + Hex8(id);
-    int fd = Fds().Open([&] { return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); });
+    std::string tmp = s.msgDir + "/.p" + Hex8(id);
+    int fd = Fds().Open([&] { return open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600); });
     if (fd < 0) return 0;
-    if (FlockRetry(fd, LOCK_EX) != 0) {
+    if (FlockRetry(fd, LOCK_EX) != 0 || rename(tmp.c_str(), path.c_str()) != 0) {
       Fds().Close(fd);
+      unlink(tmp.c_str());
       return 0;
     }
     s.procLockFd = fd;
     s.procId = id;
+    s.procPid = getpid();
   }
-  return s.procId;
+  SweepDeadFiles(s, id);
+  return id;
 }
 
 bool ProcessAlive(Session& s, uint32_t procId) {
@@ -153,6 +179,11 @@ void ForgetDeadEntry(Session& s, HWND hwnd, const Entry& e) {
 }
 
 int WriteEntry(Session& s, HWND hwnd, const Entry& e) {
+  {
+    std::lock_guard<std::mutex> lock(s.filesMu);
+    TakeFilesOver(s);
+    s.ownEntries.insert(hwnd);
+  }
   std::string target = Hex8(e.procId) + "." + Hex8(e.queueId) + "." + std::to_string(e.pid) +
                        "." + std::to_string(e.tid) + "." + (e.top ? "1" : "0");
   std::string path = EntryPath(s, hwnd);
@@ -165,6 +196,38 @@ int WriteEntry(Session& s, HWND hwnd, const Entry& e) {
     return err;
   }
   return 0;
+}
+
+void RemoveEntry(Session& s, HWND hwnd) {
+  std::lock_guard<std::mutex> lock(s.filesMu);
+  unlink(EntryPath(s, hwnd).c_str());
+  TakeFilesOver(s);
+  s.ownEntries.erase(hwnd);
+}
+
+void OwnQueueFile(Session& s, uint32_t queueId, bool own) {
+  std::lock_guard<std::mutex> lock(s.filesMu);
+  TakeFilesOver(s);
+  if (own) {
+    s.ownQueues.insert(queueId);
+  } else {
+    s.ownQueues.erase(queueId);
+  }
+}
+
+// The liveness file goes last: until then the entries name a live process.
+void RemoveOwnFiles(Session& s) {
+  {
+    std::lock_guard<std::mutex> lock(s.filesMu);
+    if (s.filesPid == getpid()) {
+      for (HWND h : s.ownEntries) unlink(EntryPath(s, h).c_str());
+      for (uint32_t q : s.ownQueues) unlink(QueuePath(s, q).c_str());
+      s.ownEntries.clear();
+      s.ownQueues.clear();
+    }
+  }
+  std::lock_guard<std::mutex> lock(s.mu);
+  if (s.procId != 0 && s.procPid == getpid()) unlink((s.msgDir + "/p" + Hex8(s.procId)).c_str());
 }
 
 namespace {
@@ -220,5 +283,74 @@ std::vector<std::pair<HWND, Entry>> TopLevelEntries(Session& s) {
             [](const auto& a, const auto& b) { return a.first < b.first; });
   return found;
 }
+
+namespace {
+
+constexpr int64_t kTempAgeS = 60;  // a temporary file older than this was left by a dead writer
+constexpr int64_t kQueueAgeS = 5;  // a socket this old that refuses has no queue behind it
+
+bool OlderThan(const std::string& path, int64_t seconds) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 && time(nullptr) - st.st_ctime > seconds;
+}
+
+// Whether nothing listens on a queue socket. A queue binds before it listens,
+// so only a socket some seconds old counts.
+bool QueueRefuses(const std::string& path) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path || !OlderThan(path, kQueueAgeS)) return false;
+  memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  int r = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  bool refused = r != 0 && errno == ECONNREFUSED;
+  close(fd);
+  return refused;
+}
+
+// Removes what dead processes left: their liveness files, their window
+// entries with their queue sockets, queue sockets no live window names that
+// nothing listens on, and temporary files of dead writers. self: our own id.
+void SweepDeadFiles(Session& s, uint32_t self) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(s.msgDir.c_str())) {
+    while (dirent* de = readdir(d)) names.emplace_back(de->d_name);
+    closedir(d);
+  }
+  std::unordered_map<uint32_t, bool> alive;
+  auto isAlive = [&](uint32_t procId) {
+    auto it = alive.find(procId);
+    if (it == alive.end()) it = alive.emplace(procId, ProcessAlive(s, procId)).first;
+    return it->second;
+  };
+  auto idOf = [](const std::string& n, char kind, uint32_t* id) {
+    return n.size() == 9 && n[0] == kind && ParseNum(n.data() + 1, n.data() + 9, 16, id);
+  };
+  uint32_t id = 0;
+  for (const auto& n : names) {
+    if (idOf(n, 'p', &id) && id != self && !isAlive(id)) unlink((s.msgDir + "/" + n).c_str());
+  }
+  std::unordered_set<uint32_t> named;  // queues of live windows
+  for (const auto& n : names) {
+    Entry e;
+    if (!idOf(n, 'w', &id) || !ReadEntry(s, id, &e)) continue;
+    if (e.procId == self || isAlive(e.procId)) {
+      named.insert(e.queueId);
+    } else {
+      ForgetDeadEntry(s, id, e);
+    }
+  }
+  for (const auto& n : names) {
+    std::string path = s.msgDir + "/" + n;
+    if (idOf(n, 'q', &id)) {
+      if (!named.count(id) && QueueRefuses(path)) unlink(path.c_str());
+    } else if ((n.rfind(".p", 0) == 0 || n.rfind(".t", 0) == 0) && OlderThan(path, kTempAgeS)) {
+      unlink(path.c_str());
+    }
+  }
+}
+
+}  // namespace
 
 }  // namespace plat::msgimpl

@@ -7,12 +7,17 @@
 //   q<id>       the SOCK_SEQPACKET listening socket of one queue (see MsgLinks.h)
 //   w<hwnd>     a symbolic link per window whose target is
 //               "<process id>.<queue id>.<pid>.<tid>.<top-level 0|1>"
+// A process removes its own files when it ends (RemoveOwnFiles, at exit);
+// what a killed one left is swept by the next process that registers.
 // Internal to the message layer; the public interface is Msg.h.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -45,8 +50,14 @@ struct Session {
   int counterFd = -1;
   uint32_t procId = 0;  // 0 until this process registered itself
   int procLockFd = -1;
-  std::mutex mu;       // guards procId/procLockFd
+  pid_t procPid = 0;   // the process that holds procLockFd (not a forked child)
+  std::mutex mu;       // guards procId/procLockFd/procPid
   std::mutex allocMu;  // one thread at a time in AllocId
+  // The window entries and queue sockets this process made and still has.
+  std::mutex filesMu;
+  pid_t filesPid = 0;  // whose files these are: a forked child starts without
+  std::unordered_set<HWND> ownEntries;
+  std::unordered_set<uint32_t> ownQueues;
 };
 
 // Opens the counter of a session directory (creating msg/ when missing).
@@ -54,7 +65,8 @@ void OpenSession(Session& s, const std::string& dir);
 
 // Next session-wide id; never 0 and never HWND_BROADCAST (0 on failure).
 uint32_t AllocId(Session& s);
-// Registers this process in the session (its liveness lock) once; 0 on failure.
+// Registers this process in the session (its liveness lock) once, then sweeps
+// the files of dead processes; 0 on failure.
 uint32_t ProcessId(Session& s);
 bool ProcessAlive(Session& s, uint32_t procId);
 
@@ -64,6 +76,12 @@ std::string QueuePath(Session& s, uint32_t queueId);
 void ForgetDeadEntry(Session& s, HWND hwnd, const Entry& e);
 // 0, or the errno of the failed write.
 int WriteEntry(Session& s, HWND hwnd, const Entry& e);
+// Removes the entry of one of this process's windows.
+void RemoveEntry(Session& s, HWND hwnd);
+// Notes a queue socket of this process made (own) or removed (!own).
+void OwnQueueFile(Session& s, uint32_t queueId, bool own);
+// Process end: removes this process's entries, queue sockets and liveness file.
+void RemoveOwnFiles(Session& s);
 bool ReadEntry(Session& s, HWND hwnd, Entry* e);
 // Every top-level window entry of the session, by handle.
 std::vector<std::pair<HWND, Entry>> TopLevelEntries(Session& s);

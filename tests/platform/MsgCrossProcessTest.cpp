@@ -1,5 +1,6 @@
 // labels: integration
 // Messages, registered names and mutexes between real processes of one session.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -9,12 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -665,4 +666,114 @@ TEST(MsgCrossProcess, AReceiverKilledWhileItsForkedChildLivesIsSeenGone) {
   p.proc->Wait(5s);
   EXPECT_FALSE(IsWindow(p.top));
   kill(std::stoi(forked->substr(7)), SIGKILL);
+}
+
+// The sender's connection still waits to be accepted when the window goes:
+// the sender learns of it all the same.
+TEST(MsgCrossProcess, PostsToAWindowDestroyedBeforeTheSenderWasAcceptedFail) {
+  vexa::test::TestSession session;
+  Peer p = StartPeer();
+  ASSERT_NE(p.top, 0u);
+  p.proc->WriteStdin("hold\n");
+  ASSERT_TRUE(p.proc->WaitForLine("HOLDING", 10s));
+  ASSERT_TRUE(PostMessage(p.top, WM_USER + 1, 1, 0));
+  p.proc->WriteStdin("destroy " + Hex(p.top) + "\ndrain\n");
+  ASSERT_EQ(p.proc->WaitForLine("DESTROYED", 10s), "DESTROYED 1");
+  ASSERT_TRUE(p.proc->WaitForLine("DRAINED", 10s));
+  EXPECT_FALSE(IsWindow(p.top));
+  int posted = 0;
+  for (int i = 0; i < 1000; ++i) posted += PostMessage(p.top, WM_USER + 1, i, 0) ? 1 : 0;
+  EXPECT_EQ(posted, 0);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+}
+
+namespace {
+
+// The names in a directory but the hidden ones, sorted.
+std::vector<std::string> Names(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The sockets a peer holds (connections and its listening socket).
+size_t OpenSockets(Peer& p) {
+  p.proc->WriteStdin("drain\n");  // hang-ups seen
+  EXPECT_TRUE(p.proc->WaitForLine("DRAINED", 10s));
+  const std::string dir = "/proc/" + std::to_string(p.proc->Pid()) + "/fd/";
+  size_t n = 0;
+  for (const auto& fd : Names(dir)) {
+    char target[64] = {};
+    n += readlink((dir + fd).c_str(), target, sizeof target - 1) > 0 && strncmp(target, "socket:", 7) == 0;
+  }
+  return n;
+}
+
+}  // namespace
+
+// Broadcasts among many programs leave none of them holding connections, and
+// a connection to a process that went is closed.
+TEST(MsgCrossProcess, BroadcastsLeaveNoConnectionsOpen) {
+  vexa::test::TestSession session;
+  constexpr int kPeers = 5;
+  std::vector<Peer> peers(kPeers);
+  std::vector<size_t> before;
+  for (Peer& p : peers) {
+    p = StartPeer();
+    ASSERT_NE(p.top, 0u);
+    before.push_back(OpenSockets(p));
+  }
+  for (int i = 0; i < kPeers; ++i) {
+    peers[i].proc->WriteStdin("broadcast 1025 " + std::to_string(i) + " 0\n");
+    ASSERT_EQ(peers[i].proc->WaitForLine("BROADCAST", 10s), "BROADCAST 1");
+  }
+  for (int i = 0; i < kPeers; ++i) {
+    EXPECT_EQ(OpenSockets(peers[i]), before[i]) << "peer " << i;
+    const auto& lines = peers[i].proc->Lines();
+    for (int from = 0; from < kPeers; ++from) {  // none lost to the closing
+      std::string want = "GOT 1025 " + std::to_string(from) + " 0";
+      EXPECT_EQ(std::count(lines.begin(), lines.end(), want), 1) << want << " at " << i;
+    }
+  }
+  peers[0].proc->WriteStdin("post " + Hex(peers[1].top) + " 1025 7 7\n");
+  ASSERT_EQ(peers[0].proc->WaitForLine("POSTED", 10s), "POSTED 1");
+  peers[1].proc->Signal(SIGKILL);
+  peers[1].proc->Wait(5s);
+  EXPECT_EQ(OpenSockets(peers[0]), before[0]);
+}
+
+// A process removes its files when it ends, also those of windows on threads
+// still running; what a killed one left goes when the next process starts.
+TEST(MsgCrossProcess, EndedProcessesLeaveNoFilesInTheSession) {
+  vexa::test::TestSession session;
+  const std::string dir = session.SessionDir() + "/msg";
+  Peer a = StartPeer();
+  Peer b = StartPeer();
+  a.proc->WriteStdin("thread\n");
+  ASSERT_TRUE(a.proc->WaitForLine("THREAD", 10s));
+  EXPECT_EQ(Names(dir).size(), 11u);  // counter; p, q, top and child w of each; thread's q, w
+  a.proc->WriteStdin("quit\n");
+  b.proc->WriteStdin("quit\n");
+  EXPECT_EQ(a.proc->Wait(10s), 0);
+  EXPECT_EQ(b.proc->Wait(10s), 0);
+  EXPECT_EQ(Names(dir), std::vector<std::string>{"counter"});
+  for (int i = 0; i < 2; ++i) {
+    Peer k = StartPeer();
+    k.proc->WriteStdin("thread\n");
+    ASSERT_TRUE(k.proc->WaitForLine("THREAD", 10s));
+    k.proc->Signal(SIGKILL);
+    k.proc->Wait(5s);
+  }
+  Peer next = StartPeer();
+  std::vector<std::string> left = Names(dir);
+  ASSERT_EQ(left.size(), 5u);  // only the new one's
+  char want[32];
+  snprintf(want, sizeof want, "w%08X w%08X", next.top, next.child);
+  EXPECT_EQ(left[3] + " " + left[4], want);
 }

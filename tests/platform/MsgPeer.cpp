@@ -24,6 +24,13 @@
 //                                  indexes make no sense
 //   pingpong <hwnd> <n>         -> PINGPONG <answers that were right>, after sending WM_USER
 //                                  with w = 0 .. n-1 and l = 1 to hwnd
+//   hold                        -> HOLDING, then runs the next line without looking at its queue
+//   destroy <hwnd>              -> DESTROYED <ok>
+//   broadcast <msg> <w> <l>     -> BROADCAST <ok>
+//   thread                      -> THREAD <hwnd> of a top-level window on a thread of its own
+//                                  that serves it until the process ends
+//   stress                      -> STRESSED, after posting and sending to the windows of
+//                                  the stress table (MsgStress.h) until it says stop
 //   quit                        -> exits
 // Its window answers WM_USER with w * 100 + l, WM_USER + 3 the same after a
 // pause (to overlap with a send the other way), WM_USER + 4 with the answer
@@ -49,6 +56,7 @@
 #include "platform/msg/Msg.h"
 #include "platform/msg/MsgProcess.h"
 #include "platform/msg/MsgRing.h"
+#include "tests/platform/MsgStress.h"
 
 using namespace plat;
 
@@ -76,6 +84,7 @@ LRESULT PeerProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     ++gFloodCount;
     return 0;
   }
+  if (vexa::test::StressMessage(m, w, l)) return w + l;
   if (m == WM_USER + 2) {
     Say("HANGING");
     for (;;) pause();
@@ -129,6 +138,22 @@ bool Hostile(HWND h, const std::string& how) {
   }
   SendWake(fd);
   return HungUp(fd);
+}
+
+void Command(const std::string& line);
+
+// The next whole line of input, read without looking at the queue.
+std::string NextLine() {
+  size_t nl;
+  while ((nl = gInput.find('\n')) == std::string::npos) {
+    char chunk[256];
+    ssize_t n = read(0, chunk, sizeof chunk);
+    if (n <= 0) return "";
+    gInput.append(chunk, static_cast<size_t>(n));
+  }
+  std::string line = gInput.substr(0, nl);
+  gInput.erase(0, nl + 1);
+  return line;
 }
 
 void Command(const std::string& line) {
@@ -243,6 +268,31 @@ void Command(const std::string& line) {
     std::string how;
     in >> std::hex >> h >> how;
     Say(std::string("HOSTILE ") + (Hostile(h, how) ? "1" : "0"));
+  } else if (cmd == "hold") {
+    Say("HOLDING");
+    Command(NextLine());
+  } else if (cmd == "destroy") {
+    HWND h = 0;
+    in >> std::hex >> h;
+    Say(std::string("DESTROYED ") + (DestroyWindow(h) ? "1" : "0"));
+  } else if (cmd == "broadcast") {
+    UINT m = 0;
+    WPARAM w = 0;
+    LPARAM l = 0;
+    in >> m >> w >> l;
+    Say(std::string("BROADCAST ") + (PostMessage(HWND_BROADCAST, m, w, l) ? "1" : "0"));
+  } else if (cmd == "thread") {
+    std::thread([] {
+      HWND h = CreateWindowEx(0, "Peer", "thread", WS_OVERLAPPED, 0, 0, 10, 10, 0, 0);
+      char buf[32];
+      snprintf(buf, sizeof buf, "THREAD %X", h);
+      Say(buf);
+      MSG m;
+      while (GetMessage(&m, 0, 0, 0)) DispatchMessage(&m);
+    }).detach();
+  } else if (cmd == "stress") {
+    vexa::test::StressRun();
+    Say("STRESSED");
   } else if (cmd == "quit") {
     PostQuitMessage(0);
   }
@@ -251,6 +301,7 @@ void Command(const std::string& line) {
 }  // namespace
 
 int main() {
+  vexa::test::StressSelf();  // mapped before any post can arrive
   WNDCLASS wc;
   wc.lpszClassName = "Peer";
   wc.lpfnWndProc = PeerProc;
