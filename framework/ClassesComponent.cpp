@@ -78,10 +78,8 @@ int TComponent::ComponentIndex() const {
 
 TComponent* TComponent::FindComponent(const std::string& name) const {
   if (name.empty()) return nullptr;
-  for (TComponent* c : FComponents) {
-    if (SameText(c->FName, name)) return c;
-  }
-  return nullptr;
+  auto it = FNameIndex.find(UpperCase(name));
+  return it == FNameIndex.end() ? nullptr : it->second;
 }
 
 void TComponent::SetName(const std::string& NewName) {
@@ -92,15 +90,29 @@ void TComponent::SetName(const std::string& NewName) {
       throw EComponentError("A component named " + NewName + " already exists");
     }
   }
+  if (FOwner) FOwner->Unindex(this);
   FName = NewName;
+  if (FOwner) FOwner->Index(this);
+}
+
+void TComponent::Index(TComponent* AComponent) {
+  if (!AComponent->FName.empty()) FNameIndex[UpperCase(AComponent->FName)] = AComponent;
+}
+
+void TComponent::Unindex(TComponent* AComponent) {
+  if (AComponent->FName.empty()) return;
+  auto it = FNameIndex.find(UpperCase(AComponent->FName));
+  if (it != FNameIndex.end() && it->second == AComponent) FNameIndex.erase(it);
 }
 
 void TComponent::Insert(TComponent* AComponent) {
   FComponents.push_back(AComponent);
   AComponent->FOwner = this;
+  Index(AComponent);
 }
 
 void TComponent::Remove(TComponent* AComponent) {
+  Unindex(AComponent);
   AComponent->FOwner = nullptr;
   EraseOne(FComponents, AComponent);
 }
