@@ -15,7 +15,7 @@ uint32_t U32(const std::vector<uint8_t>& v, size_t at) {
          (uint32_t(v[at + 3]) << 24);
 }
 void Set32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
-  for (int i = 0; i < 4; ++i) v[at + size_t(i)] = uint8_t(x >> (8 * i));
+  for (int i = 0; i < 4; ++i) v.at(at + size_t(i)) = uint8_t(x >> (8 * i));
 }
 
 // A bitmap file made by hand: header, colour table (blue, green, red triples)
