@@ -23,7 +23,9 @@ namespace {
 using namespace vexa;
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+double Seconds(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double>(b - a).count();
+}
 
 void Report(const char* what, const std::vector<int>& sizes, const std::vector<double>& perItem) {
   for (size_t i = 0; i < sizes.size(); ++i) {

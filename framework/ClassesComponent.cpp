@@ -1,4 +1,5 @@
-// Objects, persistent objects and components: ownership, names and free notification; the hidden utility windows.
+// Objects, persistent objects and components (ownership, names, free notification);
+// the hidden utility windows.
 #include "framework/Classes.h"
 #include "framework/ClassesInternal.h"
 

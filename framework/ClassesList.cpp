@@ -13,7 +13,8 @@ namespace fw {
 TList::~TList() = default;
 
 void TList::Check(int Index) const {
-  if (Index < 0 || Index >= Count()) throw EListError(Format("List index out of bounds (%d)", Index));
+  if (Index < 0 || Index >= Count())
+    throw EListError(Format("List index out of bounds (%d)", Index));
 }
 
 void TList::SetCount(int NewCount) {
@@ -22,7 +23,8 @@ void TList::SetCount(int NewCount) {
 }
 
 void TList::SetCapacity(int NewCapacity) {
-  if (NewCapacity < Count()) throw EListError(Format("List capacity out of bounds (%d)", NewCapacity));
+  if (NewCapacity < Count())
+    throw EListError(Format("List capacity out of bounds (%d)", NewCapacity));
   FItems.reserve(static_cast<size_t>(NewCapacity));
 }
 
@@ -42,7 +44,8 @@ int TList::Add(void* Item) {
 }
 
 void TList::Insert(int Index, void* Item) {
-  if (Index < 0 || Index > Count()) throw EListError(Format("List index out of bounds (%d)", Index));
+  if (Index < 0 || Index > Count())
+    throw EListError(Format("List index out of bounds (%d)", Index));
   FItems.insert(FItems.begin() + Index, Item);
 }
 
@@ -89,10 +92,13 @@ void TList::Move(int CurIndex, int NewIndex) {
 void* TList::First() const { return Items(0); }
 void* TList::Last() const { return Items(Count() - 1); }
 
-void TList::Pack() { FItems.erase(std::remove(FItems.begin(), FItems.end(), nullptr), FItems.end()); }
+void TList::Pack() {
+  FItems.erase(std::remove(FItems.begin(), FItems.end(), nullptr), FItems.end());
+}
 
 void TList::Sort(const std::function<int(void*, void*)>& Compare) {
-  std::stable_sort(FItems.begin(), FItems.end(), [&](void* a, void* b) { return Compare(a, b) < 0; });
+  std::stable_sort(FItems.begin(), FItems.end(),
+                   [&](void* a, void* b) { return Compare(a, b) < 0; });
 }
 
 // ---------------------------------------------------------------------------
@@ -142,7 +148,8 @@ TCollection::~TCollection() {
 }
 
 TCollectionItem* TCollection::Items(int Index) const {
-  if (Index < 0 || Index >= Count()) throw EListError(Format("List index out of bounds (%d)", Index));
+  if (Index < 0 || Index >= Count())
+    throw EListError(Format("List index out of bounds (%d)", Index));
   return FItems[static_cast<size_t>(Index)];
 }
 
@@ -151,7 +158,8 @@ TCollectionItem* TCollection::Add() {
 }
 
 TCollectionItem* TCollection::Insert(int Index) {
-  if (Index < 0 || Index > Count()) throw EListError(Format("List index out of bounds (%d)", Index));
+  if (Index < 0 || Index > Count())
+    throw EListError(Format("List index out of bounds (%d)", Index));
   BeginUpdate();
   auto updating = Finally([this] { EndUpdate(); });
   TCollectionItem* item = Add();

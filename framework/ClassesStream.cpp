@@ -26,7 +26,8 @@ int64_t TStream::Size() {
 void TStream::SetSize(int64_t) {}
 
 void TStream::ReadBuffer(void* Buffer, int32_t Count) {
-  if (Count < 0 || (Count != 0 && Read(Buffer, Count) != Count)) throw EReadError("Stream read error");
+  if (Count < 0 || (Count != 0 && Read(Buffer, Count) != Count))
+    throw EReadError("Stream read error");
 }
 
 void TStream::WriteBuffer(const void* Buffer, int32_t Count) {
@@ -170,7 +171,8 @@ int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
 }
 
 void TFileStream::SetSize(int64_t NewSize) {
-  if (ftruncate(FHandle, static_cast<off_t>(NewSize)) != 0) throw EStreamError("Stream write error");
+  if (ftruncate(FHandle, static_cast<off_t>(NewSize)) != 0)
+    throw EStreamError("Stream write error");
   if (Position() > NewSize) SetPosition(NewSize);
 }
 

@@ -411,7 +411,8 @@ void TStringList::CustomSort(const std::function<int(TStringList*, int, int)>& C
 
 void TStringList::Sort() {
   CustomSort([](TStringList* l, int a, int b) {
-    return l->CompareStrings(l->FList[static_cast<size_t>(a)].S, l->FList[static_cast<size_t>(b)].S);
+    return l->CompareStrings(l->FList[static_cast<size_t>(a)].S,
+                             l->FList[static_cast<size_t>(b)].S);
   });
 }
 

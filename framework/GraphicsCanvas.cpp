@@ -72,7 +72,9 @@ HFONT TFont::Handle() {
     lf.lfUnderline = FStyle.Contains(fsUnderline);
     lf.lfStrikeOut = FStyle.Contains(fsStrikeOut);
     lf.lfCharSet = FCharset;
-    lf.lfPitchAndFamily = FPitch == fpFixed ? FIXED_PITCH : FPitch == fpVariable ? VARIABLE_PITCH : 0;
+    lf.lfPitchAndFamily = FPitch == fpFixed      ? FIXED_PITCH
+                          : FPitch == fpVariable ? VARIABLE_PITCH
+                                                 : 0;
     lf.lfFaceName = FName;
     FHandle = CreateFontIndirect(lf);
   }

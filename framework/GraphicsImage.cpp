@@ -342,8 +342,12 @@ TIcon::~TIcon() {
   if (FHandle) DestroyIcon(FHandle);
 }
 
-void TIcon::SetWidth(int32_t) { throw EInvalidGraphicOperation("Cannot change the size of an icon"); }
-void TIcon::SetHeight(int32_t) { throw EInvalidGraphicOperation("Cannot change the size of an icon"); }
+void TIcon::SetWidth(int32_t) {
+  throw EInvalidGraphicOperation("Cannot change the size of an icon");
+}
+void TIcon::SetHeight(int32_t) {
+  throw EInvalidGraphicOperation("Cannot change the size of an icon");
+}
 
 void TIcon::SetHandle(HICON Value) {
   if (Value == FHandle) return;
@@ -444,7 +448,7 @@ void TIcon::LoadFromStream(TStream* Stream) {
   file.insert(file.end(), img.begin(), img.begin() + 40);
   uint32_t hh = uint32_t(h);
   std::memcpy(file.data() + 14 + 8, &hh, 4);
-  if (Rd32(img.data() + 16) != 0) BadIcon();                        // compressed images are not read
+  if (Rd32(img.data() + 16) != 0) BadIcon();                       // compressed images are not read
   for (int k : {20, 36}) std::memset(file.data() + 14 + k, 0, 4);  // image size, important colours
   file.insert(file.end(), img.begin() + 40, img.begin() + 40 + long(table) * 4 + long(xorBytes));
   HBITMAP colour = LoadBitmapFile(file.data(), file.size());

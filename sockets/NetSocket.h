@@ -49,7 +49,8 @@ using TChangeState =
     std::function<void(fw::TObject* Sender, TSocketState OldState, TSocketState NewState)>;
 using TBgExceptionEvent =
     std::function<void(fw::TObject* Sender, fw::Exception& E, bool& CanClose)>;
-using TSocksErrorEvent = std::function<void(fw::TObject* Sender, int32_t Error, const std::string& Msg)>;
+using TSocksErrorEvent =
+    std::function<void(fw::TObject* Sender, int32_t Error, const std::string& Msg)>;
 using TSocksAuthStateEvent = std::function<void(fw::TObject* Sender, TSocksAuthState AuthState)>;
 using TLineLimitEvent =
     std::function<void(fw::TObject* Sender, int32_t RcvdLength, bool& ClearData)>;

@@ -68,7 +68,8 @@ void TCustomNetSocket::WndProc(fw::TMessage& MsgRec) {
       case SocketMsgTestException:
         throw ESocketException("Test exception in NetSocket");
       default:
-        MsgRec.Result = plat::DefWindowProc(FWindowHandle, MsgRec.Msg, MsgRec.WParam, MsgRec.LParam);
+        MsgRec.Result =
+            plat::DefWindowProc(FWindowHandle, MsgRec.Msg, MsgRec.WParam, MsgRec.LParam);
         break;
     }
   } catch (fw::Exception& E) {
@@ -228,7 +229,9 @@ void TCustomNetSocket::RaiseErrorFmt(const char* Fmt, const std::string& Arg, in
   RaiseError(fw::Format(Fmt, Arg.c_str(), Code));
 }
 
-void TCustomNetSocket::RaiseErrorFmt(const char* Fmt, int Code) { RaiseError(fw::Format(Fmt, Code)); }
+void TCustomNetSocket::RaiseErrorFmt(const char* Fmt, int Code) {
+  RaiseError(fw::Format(Fmt, Code));
+}
 
 void TCustomNetSocket::ReportSocketError(const std::string& FunctionName) {
   int n = WS(WSAGetLastError)();
@@ -427,7 +430,8 @@ void TCustomNetSocket::Connect() {
     }
     if (FLocalPortNum != 0 || FLocalAddr != "0.0.0.0") BindSocket();
   }
-  FSelectEvent = plat::FD_READ | plat::FD_WRITE | plat::FD_ACCEPT | plat::FD_CONNECT | plat::FD_CLOSE;
+  FSelectEvent =
+      plat::FD_READ | plat::FD_WRITE | plat::FD_ACCEPT | plat::FD_CONNECT | plat::FD_CLOSE;
   if (WS(WSAAsyncSelect)(FHSocket, FWindowHandle, SocketMsgSelect, FSelectEvent) != 0) {
     ReportSocketError("WSAAsyncSelect");
     return;
@@ -498,7 +502,8 @@ void TCustomNetSocket::Listen() {
       mreq.imr_multiaddr.s_addr = plat::inet_addr(FMultiCastAddrStr.c_str());
       mreq.imr_interface.s_addr = plat::htonl(plat::INADDR_ANY);
       if (plat::setsockopt(FHSocket, plat::IPPROTO_IP, plat::IP_ADD_MEMBERSHIP,
-                           reinterpret_cast<const char*>(&mreq), sizeof mreq) == plat::SOCKET_ERROR) {
+                           reinterpret_cast<const char*>(&mreq),
+                           sizeof mreq) == plat::SOCKET_ERROR) {
         ReportSocketError("setsockopt(IP MULTICAST)");
         return;
       }

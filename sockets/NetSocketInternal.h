@@ -1,4 +1,5 @@
-// What the files of the socket unit share among themselves; nothing outside this folder includes it.
+// What the files of the socket unit share among themselves; nothing outside this folder
+// includes it.
 #pragma once
 
 #include <cstdint>
@@ -28,5 +29,6 @@ inline std::string IntStr(int64_t v) { return fw::IntToStr(v); }
 
 }  // namespace vexa::netsocket
 
-#define WS(fn) \
-  (reinterpret_cast<decltype(&plat::fn)>(::vexa::netsocket::GetSocketProc(::vexa::netsocket::p##fn)))
+#define WS(fn)                            \
+  (reinterpret_cast<decltype(&plat::fn)>( \
+      ::vexa::netsocket::GetSocketProc(::vexa::netsocket::p##fn)))

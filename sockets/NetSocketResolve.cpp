@@ -67,8 +67,9 @@ uint32_t NetSocketResolveHost(const std::string& Host) {
   }
   plat::hostent* he = WS(gethostbyname)(t.c_str());
   if (!he || !he->h_addr_list || !he->h_addr_list[0]) {
-    throw ESocketException(fw::Format("NetSocketResolveHost: Cannot convert host address '%s', Error #%d",
-                                      Host.c_str(), WS(WSAGetLastError)()));
+    throw ESocketException(
+        fw::Format("NetSocketResolveHost: Cannot convert host address '%s', Error #%d",
+                   Host.c_str(), WS(WSAGetLastError)()));
   }
   uint32_t a;
   std::memcpy(&a, he->h_addr_list[0], 4);
@@ -76,8 +77,10 @@ uint32_t NetSocketResolveHost(const std::string& Host) {
 }
 
 uint16_t NetSocketResolvePort(const std::string& Port, const std::string& Proto) {
-  if (Port.empty() || Port.size() >= 32) throw ESocketException("NetSocketResolvePort: Invalid Port.");
-  if (Proto.empty() || Proto.size() >= 32) throw ESocketException("NetSocketResolvePort: Invalid Proto.");
+  if (Port.empty() || Port.size() >= 32)
+    throw ESocketException("NetSocketResolvePort: Invalid Port.");
+  if (Proto.empty() || Proto.size() >= 32)
+    throw ESocketException("NetSocketResolvePort: Invalid Proto.");
   if (IsDigit(Port[0])) return static_cast<uint16_t>(ParseDecimal(Port));
   plat::servent* se = WS(getservbyname)(fw::Trim(Port).c_str(), fw::Trim(Proto).c_str());
   if (!se) {
@@ -88,13 +91,15 @@ uint16_t NetSocketResolvePort(const std::string& Port, const std::string& Proto)
 }
 
 int NetSocketResolveProto(const std::string& Proto) {
-  if (Proto.empty() || Proto.size() >= 32) throw ESocketException("NetSocketResolveProto: Invalid Protocol.");
+  if (Proto.empty() || Proto.size() >= 32)
+    throw ESocketException("NetSocketResolveProto: Invalid Protocol.");
   std::string t = fw::Trim(Proto);
   if (!t.empty() && IsDigit(t[0])) return static_cast<int>(ParseDecimal(t));
   plat::protoent* pe = WS(getprotobyname)(t.c_str());
   if (!pe) {
-    throw ESocketException(fw::Format("NetSocketResolveProto: Cannot convert protocol '%s', Error #%d",
-                                      Proto.c_str(), WS(WSAGetLastError)()));
+    throw ESocketException(
+        fw::Format("NetSocketResolveProto: Cannot convert protocol '%s', Error #%d", Proto.c_str(),
+                   WS(WSAGetLastError)()));
   }
   return pe->p_proto;
 }
@@ -211,7 +216,9 @@ int32_t TCustomNetSocket::GetSockName(plat::sockaddr_in& Name, int32_t& NameLen)
   return r;
 }
 
-bool TCustomNetSocket::TimevalIsSet(const plat::timeval& T) { return T.tv_sec != 0 || T.tv_usec != 0; }
+bool TCustomNetSocket::TimevalIsSet(const plat::timeval& T) {
+  return T.tv_sec != 0 || T.tv_usec != 0;
+}
 
 void TCustomNetSocket::TimevalClear(plat::timeval& T) {
   T.tv_sec = 0;
@@ -271,9 +278,9 @@ void TCustomNetSocket::ReverseDnsLookup(const std::string& HostAddr) {
   uint32_t a = WS(inet_addr)(HostAddr.c_str());
   FDnsRequesting = true;
   FDnsEarly = false;
-  FDnsLookupHandle =
-      WS(WSAAsyncGetHostByAddr)(FWindowHandle, SocketMsgHostByAddr, reinterpret_cast<const char*>(&a),
-                                4, plat::AF_INET, FDnsLookupBuffer, sizeof FDnsLookupBuffer);
+  FDnsLookupHandle = WS(WSAAsyncGetHostByAddr)(FWindowHandle, SocketMsgHostByAddr,
+                                               reinterpret_cast<const char*>(&a), 4, plat::AF_INET,
+                                               FDnsLookupBuffer, sizeof FDnsLookupBuffer);
   FDnsRequesting = false;
   if (FDnsLookupHandle == 0) {
     RaiseErrorFmt("%s: can't start DNS lookup, error #%d", HostAddr, WS(WSAGetLastError)());

@@ -255,7 +255,8 @@ int ExtSelectClipRgn(HDC hdc, HRGN rgn, int mode) {
     dc->st.clip = r->rgn;
   } else {
     if (mode < RGN_AND || mode > RGN_DIFF) return ERROR;
-    Region cur = dc->st.hasClip ? dc->st.clip : Region::FromRect(-(1 << 28), -(1 << 28), 1 << 28, 1 << 28);
+    Region cur =
+        dc->st.hasClip ? dc->st.clip : Region::FromRect(-(1 << 28), -(1 << 28), 1 << 28, 1 << 28);
     dc->st.clip = Region::Combine(cur, r->rgn, mode);
     dc->st.hasClip = true;
   }

@@ -222,7 +222,8 @@ bool Rectangle(HDC hdc, int32_t l, int32_t t, int32_t r, int32_t b) {
   int w = PenWidth(*dc);
   if (w == 0) {
     if (dc->st.brush)
-      FillRegionBrush(*dc, *dc->st.brush, Region::FromRect(p.x, p.y, q.x - 1, q.y - 1), Fill::Shape);
+      FillRegionBrush(*dc, *dc->st.brush, Region::FromRect(p.x, p.y, q.x - 1, q.y - 1),
+                      Fill::Shape);
     return true;
   }
   if (dc->st.brush)
@@ -236,7 +237,8 @@ bool Rectangle(HDC hdc, int32_t l, int32_t t, int32_t r, int32_t b) {
     pen.Line(p.x, q.y - 1, p.x, p.y, false);
   } else {
     Region outer = Region::FromRect(p.x, p.y, q.x, q.y);
-    PenRegion(*dc, Region::Combine(outer, Region::FromRect(p.x + w, p.y + w, q.x - w, q.y - w), RGN_DIFF));
+    PenRegion(*dc, Region::Combine(outer, Region::FromRect(p.x + w, p.y + w, q.x - w, q.y - w),
+                                   RGN_DIFF));
   }
   return true;
 }
@@ -250,7 +252,8 @@ bool ClosedShape(HDC hdc, int32_t l, int32_t t, int32_t r, int32_t b,
   const POINT p = box.p, q = box.q;
   int w = PenWidth(*dc);
   if (w == 0) {
-    if (dc->st.brush) FillRegionBrush(*dc, *dc->st.brush, make(p.x, p.y, q.x - 1, q.y - 1, 0), Fill::Shape);
+    if (dc->st.brush)
+      FillRegionBrush(*dc, *dc->st.brush, make(p.x, p.y, q.x - 1, q.y - 1, 0), Fill::Shape);
     return true;
   }
   Region outer = make(p.x, p.y, q.x, q.y, 0);
@@ -268,9 +271,10 @@ bool Ellipse(HDC hdc, int32_t l, int32_t t, int32_t r, int32_t b) {
 }
 
 bool RoundRect(HDC hdc, int32_t l, int32_t t, int32_t r, int32_t b, int32_t w, int32_t h) {
-  return ClosedShape(hdc, l, t, r, b, [w, h](int32_t a, int32_t c, int32_t d, int32_t e, int inset) {
-    return RoundRectRegion(a, c, d, e, std::max(0, w - 2 * inset), std::max(0, h - 2 * inset));
-  });
+  return ClosedShape(
+      hdc, l, t, r, b, [w, h](int32_t a, int32_t c, int32_t d, int32_t e, int inset) {
+        return RoundRectRegion(a, c, d, e, std::max(0, w - 2 * inset), std::max(0, h - 2 * inset));
+      });
 }
 
 bool Arc(HDC hdc, int32_t l, int32_t t, int32_t r, int32_t b, int32_t x1, int32_t y1, int32_t x2,
@@ -322,9 +326,10 @@ int FrameRect(HDC hdc, const RECT* rc, HBRUSH brush) {
   POINT p = ToDevice(*dc, rc->left, rc->top), q = ToDevice(*dc, rc->right, rc->bottom);
   if (p.x >= q.x || p.y >= q.y) return 1;
   Region outer = Region::FromRect(p.x, p.y, q.x, q.y);
-  FillRegionBrush(*dc, *br,
-                  Region::Combine(outer, Region::FromRect(p.x + 1, p.y + 1, q.x - 1, q.y - 1), RGN_DIFF),
-                  Fill::Pattern);
+  FillRegionBrush(
+      *dc, *br,
+      Region::Combine(outer, Region::FromRect(p.x + 1, p.y + 1, q.x - 1, q.y - 1), RGN_DIFF),
+      Fill::Pattern);
   return 1;
 }
 

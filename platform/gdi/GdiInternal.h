@@ -25,7 +25,8 @@ public:
 
   static Region FromRect(int32_t l, int32_t t, int32_t r, int32_t b);  // empty when inverted
   // Rows of spans, one row per y from top; merged into bands.
-  static Region FromRows(int32_t top, const std::vector<std::vector<std::pair<int32_t, int32_t>>>& rows);
+  static Region FromRows(int32_t top,
+                         const std::vector<std::vector<std::pair<int32_t, int32_t>>>& rows);
   static Region Combine(const Region& a, const Region& b, int mode);
   bool Empty() const { return bands.empty(); }
   RECT Box() const;

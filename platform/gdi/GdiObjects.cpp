@@ -296,7 +296,8 @@ uint32_t GetNearestPaletteIndex(HPALETTE pal, COLORREF c) {
   uint32_t best = 0;
   int64_t bestd = INT64_MAX;
   for (size_t i = 0; i < p->entries.size(); ++i) {
-    int64_t dr = int(GetRValue(c)) - p->entries[i].peRed, dg = int(GetGValue(c)) - p->entries[i].peGreen,
+    int64_t dr = int(GetRValue(c)) - p->entries[i].peRed,
+            dg = int(GetGValue(c)) - p->entries[i].peGreen,
             db = int(GetBValue(c)) - p->entries[i].peBlue;
     int64_t d = dr * dr + dg * dg + db * db;
     if (d < bestd) { bestd = d; best = uint32_t(i); }

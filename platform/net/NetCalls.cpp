@@ -70,7 +70,10 @@ int closesocket(SOCKET h) {
 int shutdown(SOCKET h, int how) {
   auto p = Lookup(h);
   if (!p) return SOCKET_ERROR;
-  int sysHow = how == SD_RECEIVE ? SHUT_RD : how == SD_SEND ? SHUT_WR : how == SD_BOTH ? SHUT_RDWR : -1;
+  int sysHow = how == SD_RECEIVE ? SHUT_RD
+               : how == SD_SEND  ? SHUT_WR
+               : how == SD_BOTH  ? SHUT_RDWR
+                                 : -1;
   if (sysHow < 0) return Fail(WSAEINVAL);
   if (::shutdown(p->fd, sysHow) != 0) return FailErrno();
   if (how != SD_RECEIVE) p->sendShut = true;

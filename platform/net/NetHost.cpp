@@ -90,7 +90,8 @@ int ResolveName(const std::string& name, HostData* out) {
   for (addrinfo* a = res; a; a = a->ai_next) {
     if (a->ai_family != sys::kAfInet) continue;
     uint32_t v = reinterpret_cast<sys::SysSockaddrIn*>(a->ai_addr)->sin_addr.s_addr;
-    if (std::find(out->addrs.begin(), out->addrs.end(), v) == out->addrs.end()) out->addrs.push_back(v);
+    if (std::find(out->addrs.begin(), out->addrs.end(), v) == out->addrs.end())
+      out->addrs.push_back(v);
   }
   ::freeaddrinfo(res);
   if (out->addrs.empty()) {
@@ -245,8 +246,8 @@ servent* getservbyname(const char* name, const char* proto) {
   thread_local char buf[4096];
   thread_local servent out;
   ::servent* found = nullptr;
-  if (::getservbyname_r(name, proto && *proto ? proto : nullptr, &result, buf, sizeof buf, &found) !=
-          0 ||
+  if (::getservbyname_r(name, proto && *proto ? proto : nullptr, &result, buf, sizeof buf,
+                        &found) != 0 ||
       !found) {
     tLastError = WSANO_DATA;
     return nullptr;
