@@ -34,6 +34,13 @@ void Report(const char* what, const std::vector<int>& sizes, const std::vector<d
   }
 }
 
+// Runs one cost at each size and reports the time per item.
+void Measure(const char* what, const std::vector<int>& sizes, double (*perItem)(int)) {
+  std::vector<double> times;
+  for (int n : sizes) times.push_back(perItem(n));
+  Report(what, sizes, times);
+}
+
 // Line mode: a host that reads every offered line, as the server's handler does.
 class Reader : public TLineHost {
 public:
@@ -158,24 +165,9 @@ int main() {
   plat::WSADATA data;
   plat::WSAStartup(0x0101, &data);
 
-  std::vector<int> sizes = {6400, 64000, 640000};
-  std::vector<double> times;
-  for (int n : sizes) times.push_back(LineCut(n));
-  Report("line mode, short lines in one burst", sizes, times);
-
-  sizes = {4000, 40000, 400000};
-  times.clear();
-  for (int n : sizes) times.push_back(NameComponents(n));
-  Report("naming the components of one owner", sizes, times);
-
-  sizes = {40, 400, 4000};
-  times.clear();
-  for (int n : sizes) times.push_back(ServerFree(n));
-  Report("freeing a server with its sessions", sizes, times);
-
-  sizes = {400, 4000, 40000};
-  times.clear();
-  for (int n : sizes) times.push_back(EndOldest(n));
-  Report("ending the oldest open transaction", sizes, times);
+  Measure("line mode, short lines in one burst", {6400, 64000, 640000}, LineCut);
+  Measure("naming the components of one owner", {4000, 40000, 400000}, NameComponents);
+  Measure("freeing a server with its sessions", {40, 400, 4000}, ServerFree);
+  Measure("ending the oldest open transaction", {400, 4000, 40000}, EndOldest);
   return 0;
 }
