@@ -181,7 +181,8 @@ inline double RawPingPong(long trips = 20000) {
   close(sp[1]);
   char buf[kPacket] = {};
   auto trip = [&] {
-    return send(sp[0], buf, sizeof buf, 0) == static_cast<ssize_t>(sizeof buf) && recv(sp[0], buf, sizeof buf, 0) > 0;
+    return send(sp[0], buf, sizeof buf, 0) == static_cast<ssize_t>(sizeof buf) &&
+           recv(sp[0], buf, sizeof buf, 0) > 0;
   };
   bool ok = true;
   for (long i = 0; ok && i < trips / 10; ++i) ok = trip();  // warm up
@@ -209,7 +210,8 @@ inline double CpuSecondsOf(pid_t pid) {
     pos = end + 1;
   }
   if (f.size() < 13) return -1;
-  return (std::atof(f[11].c_str()) + std::atof(f[12].c_str())) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  return (std::atof(f[11].c_str()) + std::atof(f[12].c_str())) /
+         static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 // CPU time several idle processes use over the same stretch, in percent of one CPU.
@@ -218,7 +220,8 @@ inline std::vector<double> IdleCpuPercent(const std::vector<pid_t>& pids, int se
   for (pid_t p : pids) before.push_back(CpuSecondsOf(p));
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   std::vector<double> out;
-  for (size_t i = 0; i < pids.size(); ++i) out.push_back((CpuSecondsOf(pids[i]) - before[i]) * 100.0 / seconds);
+  for (size_t i = 0; i < pids.size(); ++i)
+    out.push_back((CpuSecondsOf(pids[i]) - before[i]) * 100.0 / seconds);
   return out;
 }
 

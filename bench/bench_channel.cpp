@@ -99,7 +99,8 @@ double ChannelSendRate(vexa::TVexaIPCClient& client, long n) {
   auto t0 = Clock::now();
   for (long i = 0; i < n; ++i) {
     plat::LRESULT r = 0;
-    if (!client.SendCustom("DBTrans", static_cast<plat::WPARAM>(i), 7 | ('B' << 8), &r) || r != i + 1) {
+    if (!client.SendCustom("DBTrans", static_cast<plat::WPARAM>(i), 7 | ('B' << 8), &r) ||
+        r != i + 1) {
       fprintf(stderr, "bench_channel: wrong answer at %ld\n", i);
       return 0;
     }
@@ -141,7 +142,8 @@ double PostRound(PostSide& p, long n, bool channel) {
       p.Server->PostToAllClients(p.Notification, msg);
     } else {
       for (plat::HWND c : p.Clients) {
-        while (!plat::PostMessage(c, kRawPost, msg.WParam, msg.LParam)) sched_yield();  // a full queue
+        while (!plat::PostMessage(c, kRawPost, msg.WParam, msg.LParam))
+          sched_yield();  // a full queue
       }
     }
   }
@@ -254,7 +256,8 @@ int main(int argc, char** argv) {
   printf("  raw SendMessage round trips:       %10.0f /s\n", rawSend);
   printf("  synchronous custom messages:       %10.0f /s\n", channelSend);
   printf("  channel / raw ratio:               %10.2f (target 0.70)\n", channelSend / rawSend);
-  printf("  channel / socket ping-pong:        %10.2f (target 5, aim 20)\n", channelSend / pingPong);
+  printf("  channel / socket ping-pong:        %10.2f (target 5, aim 20)\n",
+         channelSend / pingPong);
   printf("local channel, one server process to %d client processes:\n", kClients);
   printf("  raw PostMessage posts:             %10.0f /s\n", rawPost);
   printf("  PostToAllClients posts:            %10.0f /s\n", channelPost);

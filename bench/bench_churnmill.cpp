@@ -37,7 +37,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+double Seconds(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double>(b - a).count();
+}
 
 // Times the three procedure calls.
 class TTimedForm : public vexa::TFrmChurnmillMain {
@@ -170,9 +172,11 @@ Result Measure(double seconds, int passes, bool waitForServer) {
 void Print(const char* title, const Result& r) {
   std::printf("%s\n", title);
   std::printf("  committed passes per second at target 100 (timer):  %8.1f\n", r.TimerRate);
-  std::printf("  time per pass, back to back:                        %8.3f ms (median %.3f, 99th %.3f)\n",
-              r.PassMs, r.P50, r.P99);
-  std::printf("  back-to-back passes per second:                     %8.1f\n", r.PassMs > 0 ? 1000 / r.PassMs : 0);
+  std::printf(
+      "  time per pass, back to back:                        %8.3f ms (median %.3f, 99th %.3f)\n",
+      r.PassMs, r.P50, r.P99);
+  std::printf("  back-to-back passes per second:                     %8.1f\n",
+              r.PassMs > 0 ? 1000 / r.PassMs : 0);
   std::printf("  share of pass time in the three procedure calls:    %8.1f %% (%.3f ms per call)\n",
               r.ProcShare * 100, r.ProcMs);
 }
@@ -196,10 +200,11 @@ int main(int argc, char** argv) {
   setenv("FIREBIRD_LOCK", (root + "/lock").c_str(), 1);
 
   std::string db = root + "/KWV_DEMO.GDB";
-  std::string build = "bash '" + buildDir + "/dbside/build-demo-db.sh' --build '" + buildDir + "' --output '" + db +
-                      "' --rows 300 > /dev/null";
+  std::string build = "bash '" + buildDir + "/dbside/build-demo-db.sh' --build '" + buildDir +
+                      "' --output '" + db + "' --rows 300 > /dev/null";
   if (std::system(build.c_str()) != 0) {
-    std::fprintf(stderr, "building the demo database failed (build the target vexa_notify_udr first)\n");
+    std::fprintf(stderr,
+                 "building the demo database failed (build the target vexa_notify_udr first)\n");
     return 1;
   }
   {
@@ -217,7 +222,8 @@ int main(int argc, char** argv) {
   Result alone = Measure(seconds, passes, false);
   std::fflush(stdout);
   dup2(saved, 1);
-  std::printf("churnmill: %.0f s at target 100, %d passes back to back, 300 seeded rows\n", seconds, passes);
+  std::printf("churnmill: %.0f s at target 100, %d passes back to back, 300 seeded rows\n", seconds,
+              passes);
   Print("without a notify server (procedures answer TransID 0):", alone);
 
   pid_t hub = StartBeaconhub(binDir, root);

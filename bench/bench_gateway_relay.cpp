@@ -106,8 +106,8 @@ int main(int argc, char** argv) {
   const fs::path binDir = fs::path(fw::ParamStr0()).parent_path();
   for (const char* p : {"beaconhub", "relaygate"}) fs::copy_file(binDir / p, root / "bin" / p);
   const int port = FreePort();
-  std::ofstream(root / "bin" / "beaconhub.ini")
-      << "[Server]\nAddress=127.0.0.1\nPort=" << port << "\nMaxClients=0\n[Client]\nFlushInterval=10\n";
+  std::ofstream(root / "bin" / "beaconhub.ini") << "[Server]\nAddress=127.0.0.1\nPort=" << port
+                                                << "\nMaxClients=0\n[Client]\nFlushInterval=10\n";
   std::ofstream(root / "bin" / "relaygate.ini") << "[Connection Polling]\nInterval=1\n";
   vexa::WriteProviderSettings("Bench", "127.0.0.1", std::to_string(port));
 
@@ -115,7 +115,9 @@ int main(int argc, char** argv) {
   pid_t gateway = Start((root / "bin" / "relaygate").string(), {"Bench"});
 
   const Clock::time_point t0 = Clock::now();
-  auto nowUs = [t0] { return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count(); };
+  auto nowUs = [t0] {
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count();
+  };
   std::vector<int64_t> committedUs(static_cast<size_t>(total), 0);
 
   std::atomic<int> ready{0};
@@ -146,7 +148,8 @@ int main(int argc, char** argv) {
       };
       if (!client.WaitForServer(30000) || !client.Connect()) return;
       plat::LRESULT res = 0;
-      client.SendCustom("Subscription", static_cast<plat::WPARAM>(client.Handle()), Table | ('S' << 8), &res, 5000);
+      client.SendCustom("Subscription", static_cast<plat::WPARAM>(client.Handle()),
+                        Table | ('S' << 8), &res, 5000);
       client.WaitFor([&] { return up; }, 30000);
       ready++;
       client.WaitFor([&] { return stop.load(); }, 300000);
@@ -164,12 +167,15 @@ int main(int argc, char** argv) {
   // Let the subscriptions reach the server.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
-  std::printf("gateway relay: %d local clients on one gateway, notify server flush interval 10 ms\n", ClientCount);
+  std::printf(
+      "gateway relay: %d local clients on one gateway, notify server flush interval 10 ms\n",
+      ClientCount);
   std::printf("raw unix socket ping-pong: %.0f round trips/s\n", pingPong);
   if (ok) {
     const std::vector<double> idle = serverbench::IdleCpuPercent({server, gateway});
-    std::printf("idle, everything connected: beaconhub %.2f%%, relaygate %.2f%% of a CPU over 10 s\n", idle[0],
-                idle[1]);
+    std::printf(
+        "idle, everything connected: beaconhub %.2f%%, relaygate %.2f%% of a CPU over 10 s\n",
+        idle[0], idle[1]);
   }
   int value = 0;
   for (const Phase& ph : phases) {
@@ -185,7 +191,9 @@ int main(int argc, char** argv) {
       }
       const int64_t at = nowUs();
       for (int v = from; v < value; ++v) committedUs[v] = at;
-      if (ok) ok = db.SendCustom("DBTrans", static_cast<plat::WPARAM>(trans), Table | ('E' << 8), nullptr, 5000);
+      if (ok)
+        ok = db.SendCustom("DBTrans", static_cast<plat::WPARAM>(trans), Table | ('E' << 8), nullptr,
+                           5000);
       if (ph.PauseUs > 0) std::this_thread::sleep_for(std::chrono::microseconds(ph.PauseUs));
     }
     const double sendSecs = std::chrono::duration<double>(Clock::now() - start).count();
@@ -197,7 +205,8 @@ int main(int argc, char** argv) {
       }
       return true;
     };
-    while (ok && !all() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (ok && !all() && Clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::vector<int64_t> lat;
     int64_t lastUs = 0;
     int received = 0;
@@ -210,17 +219,25 @@ int main(int argc, char** argv) {
       }
     }
     std::sort(lat.begin(), lat.end());
-    const double secs = (lastUs - std::chrono::duration_cast<std::chrono::microseconds>(start - t0).count()) / 1e6;
-    std::printf("%s: %d transactions x %d notifications\n", ph.Name, ph.Transactions, ph.PerTransaction);
-    std::printf("  database side committed %d notifications in %.3f s (%.0f/s, %.2f x the raw ping-pong)\n", count,
-                sendSecs, count / std::max(sendSecs, 1e-9), count / std::max(sendSecs, 1e-9) / std::max(pingPong, 1.0));
-    std::printf("  delivered %d of %d in %.3f s: %.0f notifications/s per client, %.0f/s to all clients\n",
-                received, count * ClientCount, secs, received / ClientCount / std::max(secs, 1e-9),
-                received / std::max(secs, 1e-9));
+    const double secs =
+        (lastUs - std::chrono::duration_cast<std::chrono::microseconds>(start - t0).count()) / 1e6;
+    std::printf("%s: %d transactions x %d notifications\n", ph.Name, ph.Transactions,
+                ph.PerTransaction);
+    std::printf(
+        "  database side committed %d notifications in %.3f s (%.0f/s, %.2f x the raw ping-pong)\n",
+        count, sendSecs, count / std::max(sendSecs, 1e-9),
+        count / std::max(sendSecs, 1e-9) / std::max(pingPong, 1.0));
+    std::printf(
+        "  delivered %d of %d in %.3f s: %.0f notifications/s per client, %.0f/s to all clients\n",
+        received, count * ClientCount, secs, received / ClientCount / std::max(secs, 1e-9),
+        received / std::max(secs, 1e-9));
     if (!lat.empty()) {
-      auto pct = [&lat](double p) { return lat[std::min(lat.size() - 1, static_cast<size_t>(p * lat.size()))]; };
-      std::printf("  latency commit -> client: median %.2f ms, 99th percentile %.2f ms, max %.2f ms\n",
-                  pct(0.5) / 1000.0, pct(0.99) / 1000.0, lat.back() / 1000.0);
+      auto pct = [&lat](double p) {
+        return lat[std::min(lat.size() - 1, static_cast<size_t>(p * lat.size()))];
+      };
+      std::printf(
+          "  latency commit -> client: median %.2f ms, 99th percentile %.2f ms, max %.2f ms\n",
+          pct(0.5) / 1000.0, pct(0.99) / 1000.0, lat.back() / 1000.0);
     }
     ok = ok && received == count * ClientCount;
   }

@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
   HGDIOBJ oldIcon = SelectObject(img, icon);
   RECT all{0, 0, 16, 16};
   FillRect(img, &all, (HBRUSH)GetStockObject(GRAY_BRUSH));
-  HFONT font = CreateFont(-11, 0, 0, 0, FW_NORMAL, false, false, false, DEFAULT_CHARSET, "MS Sans Serif");
+  HFONT font =
+      CreateFont(-11, 0, 0, 0, FW_NORMAL, false, false, false, DEFAULT_CHARSET, "MS Sans Serif");
   HGDIOBJ oldFont = SelectObject(dc, font);
   SetBkMode(dc, TRANSPARENT);
 

@@ -33,7 +33,8 @@ struct Figures {
   double Delivered = 0; // records/s arriving at all sessions together
 };
 
-Figures RunOnce(const fs::path& dir, int sessions, int transactions, int perTrans, bool measureIdle = false) {
+Figures RunOnce(const fs::path& dir, int sessions, int transactions, int perTrans,
+                bool measureIdle = false) {
   Figures fig;
   Server server = StartServer(dir);
   std::vector<int> fds = Gateways(server.Port, sessions);
@@ -47,8 +48,9 @@ Figures RunOnce(const fs::path& dir, int sessions, int transactions, int perTran
   }
   if (measureIdle) {
     const double idle = IdleCpuPercent({server.Pid})[0];
-    std::printf("  idle beaconhub (database side and %d session connected): %.2f%% of a CPU over 10 s\n", sessions,
-                idle);
+    std::printf(
+        "  idle beaconhub (database side and %d session connected): %.2f%% of a CPU over 10 s\n",
+        sessions, idle);
   }
   const int64_t total = static_cast<int64_t>(transactions) * perTrans;
   const int64_t expectBytes = total * 8;
@@ -90,7 +92,9 @@ Figures RunOnce(const fs::path& dir, int sessions, int transactions, int perTran
     for (int i = 0; ok && i < perTrans; ++i) {
       ok = db.SendCustom("DBNotification", ++value, Table | ('I' << 8), nullptr, 10000);
     }
-    if (ok) ok = db.SendCustom("DBTrans", static_cast<plat::WPARAM>(id), Table | ('E' << 8), nullptr, 10000);
+    if (ok)
+      ok = db.SendCustom("DBTrans", static_cast<plat::WPARAM>(id), Table | ('E' << 8), nullptr,
+                         10000);
   }
   const Clock::time_point sent = Clock::now();
   reader.join();
@@ -98,11 +102,14 @@ Figures RunOnce(const fs::path& dir, int sessions, int transactions, int perTran
   const double sendSecs = std::chrono::duration<double>(sent - start).count();
   const double secs = std::chrono::duration<double>(lastByte - start).count();
   const int64_t records = receivedBytes.load() / 8;
-  std::printf("  %3d sessions: database side sent %lld notifications in %.3f s (%.0f/s); "
-              "%lld of %lld records arrived in %.3f s: %.0f notifications/s per session, %.0f records/s in all\n",
-              sessions, static_cast<long long>(total), sendSecs, total / std::max(sendSecs, 1e-9),
-              static_cast<long long>(records), static_cast<long long>(total * sessions), secs,
-              records / static_cast<double>(sessions) / std::max(secs, 1e-9), records / std::max(secs, 1e-9));
+  std::printf(
+      "  %3d sessions: database side sent %lld notifications in %.3f s (%.0f/s); "
+      "%lld of %lld records arrived in %.3f s: %.0f notifications/s per session, %.0f records/s in "
+      "all\n",
+      sessions, static_cast<long long>(total), sendSecs, total / std::max(sendSecs, 1e-9),
+      static_cast<long long>(records), static_cast<long long>(total * sessions), secs,
+      records / static_cast<double>(sessions) / std::max(secs, 1e-9),
+      records / std::max(secs, 1e-9));
   fig.Intake = total / std::max(sendSecs, 1e-9);
   fig.Delivered = records / std::max(secs, 1e-9);
   db.Disconnect(2000);
@@ -121,15 +128,16 @@ int main(int argc, char** argv) {
   if (root.empty()) return 1;
 
   const double raw = RawPingPong();
-  std::printf("server fan-out: %d transactions x %d notifications, flush interval 10 ms\n", transactions,
-              perTrans);
+  std::printf("server fan-out: %d transactions x %d notifications, flush interval 10 ms\n",
+              transactions, perTrans);
   std::printf("  raw unix socket ping-pong: %.0f round trips/s\n", raw);
   Figures one;
   for (int sessions : {1, 10, 100}) {
     Figures f = RunOnce(root / "bin", sessions, transactions, perTrans);
     if (sessions == 1) one = f;
   }
-  std::printf("  intake, 1 session / raw ping-pong: %.2f (target 5, aim 20)\n", one.Intake / std::max(raw, 1.0));
+  std::printf("  intake, 1 session / raw ping-pong: %.2f (target 5, aim 20)\n",
+              one.Intake / std::max(raw, 1.0));
 
   // Both processes on one CPU: spinning must not cost anything there.
   const cpu_set_t all = PinToOneCpu();

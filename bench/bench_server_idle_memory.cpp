@@ -46,7 +46,8 @@ int main() {
   vexa::TVexaIPCClient db("NotifyServerIPC");
   const bool dbOk = db.WaitForServer(30000) && db.Connect();
   std::vector<int> fds;
-  std::printf("server idle memory (limit of open files %llu)%s\n", static_cast<unsigned long long>(openFiles),
+  std::printf("server idle memory (limit of open files %llu)%s\n",
+              static_cast<unsigned long long>(openFiles),
               dbOk ? "" : ", database side not connected");
   long baseRss = 0;
   int status = 0;
@@ -58,7 +59,9 @@ int main() {
     const auto [rss, hwm] = Memory(server.Pid);
     if (target == 0) baseRss = rss;
     std::printf("  %4zu idle sessions: resident %ld KiB (peak %ld KiB)", fds.size(), rss, hwm);
-    if (!fds.empty()) std::printf(", %.1f KiB per session above none", (rss - baseRss) / static_cast<double>(fds.size()));
+    if (!fds.empty())
+      std::printf(", %.1f KiB per session above none",
+                  (rss - baseRss) / static_cast<double>(fds.size()));
     std::printf("\n");
     if (static_cast<int>(fds.size()) != target) {
       std::printf("  could only open %zu sessions\n", fds.size());

@@ -135,7 +135,8 @@ void Run(int connections, long long bytesPerConnection) {
     bool progress = false;
     for (int i = 0; i < connections; i++) {
       while (left[i] > 0) {
-        int n = static_cast<int>(std::min<long long>(left[i], static_cast<long long>(block.size())));
+        int n =
+            static_cast<int>(std::min<long long>(left[i], static_cast<long long>(block.size())));
         int r = plat::send(socks[i]->HSocket(), block.data(), n, 0);
         if (r <= 0) break;
         left[i] -= r;

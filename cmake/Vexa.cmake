@@ -1,5 +1,29 @@
 # Helpers shared by every folder's CMakeLists.txt.
 
+# vexa_add_folders(<dir>...) - adds the folders below the calling one, in order.
+# A folder the build expects that is missing stops the configure: a partial
+# checkout must not build a partial system that looks whole.
+macro(vexa_add_folders)
+  foreach(_vexa_dir ${ARGN})
+    if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${_vexa_dir}/CMakeLists.txt)
+      message(FATAL_ERROR "The folder ${CMAKE_CURRENT_SOURCE_DIR}/${_vexa_dir} (or its CMakeLists.txt) "
+                          "is missing; the build needs it.")
+    endif()
+    add_subdirectory(${_vexa_dir})
+  endforeach()
+endmacro()
+
+# vexa_require(<target>...) - stops the configure when a library, program or test
+# the calling folder names is not defined (its folder or source is missing).
+function(vexa_require)
+  foreach(t ${ARGN})
+    if(NOT TARGET ${t})
+      message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR} needs ${t}, which the build does not define; "
+                          "is its folder or source file missing?")
+    endif()
+  endforeach()
+endfunction()
+
 # vexa_library(<name> SOURCES ... [DEPS ...]) - one static library per folder.
 function(vexa_library name)
   cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
@@ -72,12 +96,8 @@ endfunction()
 # A file that begins with the line "// labels: a b" gets those CTest labels
 # (default unit) and "// timeout: n" its time limit.
 function(vexa_tests_in_folder)
-  set(deps)
-  foreach(t ${ARGN})
-    if(TARGET ${t})
-      list(APPEND deps ${t})
-    endif()
-  endforeach()
+  vexa_require(${ARGN})
+  set(deps ${ARGN})
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
   file(GLOB peers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Peer.cpp)
   foreach(src ${peers})

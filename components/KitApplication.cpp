@@ -235,7 +235,9 @@ void TKitApplication::RemoveTimer(uint16_t Ident) {
   if (slot <= KitTimerSlots) gTimerSlots[slot] = false;
 }
 
-TKitTimerItem* TKitApplication::GetTimer(uint16_t Ident) const { return FTimerPool->GetItem(Ident); }
+TKitTimerItem* TKitApplication::GetTimer(uint16_t Ident) const {
+  return FTimerPool->GetItem(Ident);
+}
 
 fw::TBitmap* TKitApplication::GetDitherBitmap(fw::TColor Color) {
   if (FDitherBitmap && Color == FDitherColor) return FDitherBitmap.get();

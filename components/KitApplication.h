@@ -18,7 +18,8 @@
 namespace vexa {
 
 using TKitTimerInterval = uint16_t;  // 1..65535 ms
-using TKitTimerPoolEvent = std::function<void(fw::TObject* Sender, uint16_t Ident, int32_t Counter)>;
+using TKitTimerPoolEvent =
+    std::function<void(fw::TObject* Sender, uint16_t Ident, int32_t Counter)>;
 
 class TKitTimerPool;
 

@@ -16,7 +16,8 @@ enum TKitLabelOption { loPathEllipsis, loEndEllipsis, loEditControl };
 using TKitLabelOptions = fw::TSet<TKitLabelOption>;
 
 // The pool's refusal of a twinkle interval.
-constexpr const char* SKitIntervalNotCompatible = "Interval not compatible with MinInterval property!";
+constexpr const char* SKitIntervalNotCompatible =
+    "Interval not compatible with MinInterval property!";
 
 class TKitBaseLabel : public TKitBaseGraphicControl {
 public:

@@ -2,7 +2,8 @@
 
 namespace vexa {
 
-TKitBitmapEffectObject::TKitBitmapEffectObject() : FAlphaBlend(std::make_unique<TKitAlphaObject>()) {
+TKitBitmapEffectObject::TKitBitmapEffectObject()
+    : FAlphaBlend(std::make_unique<TKitAlphaObject>()) {
   FAlphaBlend->OnChange = [this](fw::TObject* S) { SubObjectChanged(S); };
 }
 

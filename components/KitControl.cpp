@@ -4,7 +4,8 @@ namespace vexa {
 
 void KitNotifyControls(fw::TWinControl* Parent, fw::UINT Msg, int32_t WParam, int32_t LParam) {
   if (!Parent) return;
-  for (int i = 0; i < Parent->ControlCount(); ++i) Parent->Controls(i)->Perform(Msg, WParam, LParam);
+  for (int i = 0; i < Parent->ControlCount(); ++i)
+    Parent->Controls(i)->Perform(Msg, WParam, LParam);
 }
 
 int IndexOfComponentClass(fw::TComponent* Form, bool (*Class)(const fw::TComponent*)) {

@@ -25,7 +25,8 @@ constexpr fw::UINT CM_KITBACKSCROLLED = fw::CM_BASE + 212;    // 0xB0D4
 using TKitBoundsChangeEvent = std::function<void(fw::TObject* Sender, uint8_t Kind)>;
 
 // Sends the message to every child control of Parent.
-void KitNotifyControls(fw::TWinControl* Parent, fw::UINT Msg, int32_t WParam = 0, int32_t LParam = 0);
+void KitNotifyControls(fw::TWinControl* Parent, fw::UINT Msg, int32_t WParam = 0,
+                       int32_t LParam = 0);
 
 // Index of the first component of Form whose class matches (Class is a class
 // test, see KitClassOf); -1 for no form, no class or no match.

@@ -30,7 +30,8 @@ bool TKitCustomPanel::HasBackBitmap() {
     return Transparent() && sb->HandleAllocated() && sb->HasBackBitmap();
   }
   if (auto* form = dynamic_cast<fw::TForm*>(p); form && form->HandleAllocated()) {
-    if (TKitFormShape* shape = FormShapeOf(form)) return Transparent() && shape->HasFormBackground();
+    if (TKitFormShape* shape = FormShapeOf(form))
+      return Transparent() && shape->HasFormBackground();
   }
   return false;
 }

@@ -533,7 +533,8 @@ void KitFillGradient(TCanvas* Canvas, const TRect& Rect, TKitGradientStyle Style
     }
   }
   if (offscreen)
-    plat::BitBlt(Canvas->Handle(), Rect.Left, Rect.Top, W, H, target->Handle(), 0, 0, plat::SRCCOPY);
+    plat::BitBlt(Canvas->Handle(), Rect.Left, Rect.Top, W, H, target->Handle(), 0, 0,
+                 plat::SRCCOPY);
 }
 
 // ---------------------------------------------------------------------------
@@ -682,7 +683,8 @@ void StrokeTextOutline(TCanvas* Canvas, const std::string& Text, plat::RECT R, u
 }  // namespace
 
 void KitDraw3DText(TCanvas* Canvas, const std::string& Text, TKit3DCaption* Caption,
-                   const TRect* ClipRect, uint32_t EffectFlags, uint32_t Format, const TRect& Rect) {
+                   const TRect* ClipRect, uint32_t EffectFlags, uint32_t Format,
+                   const TRect& Rect) {
   if (!Canvas || Text.empty() || EmptyRect(Rect)) return;
   plat::HDC dc = Canvas->Handle();
   if (!Caption) {
@@ -933,7 +935,9 @@ void KitDrawGlyphText(TCanvas* Canvas, const std::string& Text, TKit3DCaption* C
   else
     Rects.Union = TRect{std::min(text.Left, glyph.Left), std::min(text.Top, glyph.Top),
                         std::max(text.Right, glyph.Right), std::max(text.Bottom, glyph.Bottom)};
-  auto grow = [](TRect R, int32_t d) { return TRect{R.Left - d, R.Top - d, R.Right + d, R.Bottom + d}; };
+  auto grow = [](TRect R, int32_t d) {
+    return TRect{R.Left - d, R.Top - d, R.Right + d, R.Bottom + d};
+  };
   TRect result = grow(Target, -1);
   if (Flags & kgtRepaintText) result = grow(text, 1);
   if ((Flags & kgtRepaintGlyph) && hasGlyph) result = glyph;

@@ -21,7 +21,15 @@
 
 namespace vexa {
 
-enum TKitBevelStyle { bvNone, bvLowered, bvRaised, bvFrameLowered, bvFrameRaised, bvNormal, bvShadow };
+enum TKitBevelStyle {
+  bvNone,
+  bvLowered,
+  bvRaised,
+  bvFrameLowered,
+  bvFrameRaised,
+  bvNormal,
+  bvShadow
+};
 
 enum TKitBorderStyle {
   lsNone, lsSingle, lsLowered, lsRaised, lsRaisedspb, lsLoweredspb, lsRaisedExt, lsLoweredExt,

@@ -97,7 +97,9 @@ bool TKitFillObject::FillArea(fw::TCanvas* Canvas, const fw::TRect& Rect, fw::TC
           FillBackground(Canvas, Rect, BackColor);
           KitDrawBitmapEx(Canvas, Rect, picture, covered, 0, flags | kdCenter);
           break;
-        case tmStretch: KitDrawBitmapEx(Canvas, Rect, picture, covered, 0, flags | kdStretch); break;
+        case tmStretch:
+          KitDrawBitmapEx(Canvas, Rect, picture, covered, 0, flags | kdStretch);
+          break;
         case tmTile: KitDrawBitmapEx(Canvas, Rect, picture, covered, 0, flags | kdTile); break;
       }
       return true;

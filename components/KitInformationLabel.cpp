@@ -73,7 +73,8 @@ bool TKitInformationLabel::BuildText() {
     }
     FLastValue = value;
   }
-  if (IsNumericItem(FInfo, true) && !FNumberFormat.empty()) value = KitApplyDigitMask(value, FNumberFormat);
+  if (IsNumericItem(FInfo, true) && !FNumberFormat.empty())
+    value = KitApplyDigitMask(value, FNumberFormat);
   t += value;
   FRefreshTick = false;
   FText = t;

@@ -10,7 +10,16 @@ enum TKitAlignment {
   agBottomCenter, agBottomRight
 };
 
-enum TKitTextArrange { taLeft, taLeftTop, taRight, taRightTop, taTop, taTopLeft, taBottom, taBottomLeft };
+enum TKitTextArrange {
+  taLeft,
+  taLeftTop,
+  taRight,
+  taRightTop,
+  taTop,
+  taTopLeft,
+  taBottom,
+  taBottomLeft
+};
 
 enum TKitArrowPosition { apRightText, apLeftText, apRightGlyph, apLeftGlyph };
 

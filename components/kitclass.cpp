@@ -172,7 +172,8 @@ bool FillDIB(plat::HBITMAP Handle, plat::HPALETTE Palette, plat::BITMAPINFO& Hea
   return ok;
 }
 
-std::vector<uint8_t> BitmapToDIBFile(plat::HBITMAP Handle, plat::HPALETTE Palette, int32_t Colours) {
+std::vector<uint8_t> BitmapToDIBFile(plat::HBITMAP Handle, plat::HPALETTE Palette,
+                                     int32_t Colours) {
   if (Handle == 0) InvalidBitmap();
   int32_t info = 0, image = 0;
   DIBSizes(Handle, info, image, Colours);
@@ -217,7 +218,8 @@ void SaveBitmapAsDIB(fw::TMemoryStream* Stream, fw::TBitmap* Bitmap, int32_t Col
 
 // ---- Bitmap sections ------------------------------------------------------------------
 
-void WriteBitmapSection(fw::TStream* Stream, fw::TBitmap* Bitmap, bool Compressed, int32_t Colours) {
+void WriteBitmapSection(fw::TStream* Stream, fw::TBitmap* Bitmap, bool Compressed,
+                        int32_t Colours) {
   if (Compressed) {
     fw::TMemoryStream data;
     if (Colours == -1) {

@@ -405,7 +405,9 @@ void TKitBitmapList::DrawImageEffect(TCanvas* Canvas, const TRect& Rect, int32_t
 // ---- TKitImageListItem ----------------------------------------------------------------------
 
 TKitImageListItem::TKitImageListItem(fw::TComponent* AOwner)
-    : TKitListItem(AOwner), FStrip(std::make_unique<TBitmap>()), FMask(std::make_unique<TBitmap>()) {
+    : TKitListItem(AOwner),
+      FStrip(std::make_unique<TBitmap>()),
+      FMask(std::make_unique<TBitmap>()) {
   ClearImages();
 }
 
@@ -746,7 +748,7 @@ void TKitImageList::DrawImageEffect(TCanvas* Canvas, const TRect& Rect, int32_t 
     KitDrawCanvasArea(Canvas, Rect, i->Strip()->Canvas(), nullptr, A, B, Flags, source);
 }
 
-// ---- Connector entries ---------------------------------------------------------------------------
+// ---- Connector entries ------------------------------------------------------------------
 
 TKitBorImageListItem::TKitBorImageListItem(fw::TCollection* Collection)
     : fw::TCollectionItem(Collection), FChangeLink(std::make_unique<TChangeLink>()) {
@@ -788,7 +790,7 @@ std::string TKitBorImageListItem::DisplayName() const {
 
 void TKitBorImageListItem::Assign(fw::TPersistent* Source) { AssignError(Source); }
 
-// ---- TKitImageListConnector ----------------------------------------------------------------------
+// ---- TKitImageListConnector -----------------------------------------------------------
 
 namespace {
 // Connector and graphic list entries live in their collections, never as items.
@@ -938,7 +940,7 @@ void TKitImageListConnector::DrawImageEffect(TCanvas* Canvas, const TRect& Rect,
   KitDrawBitmap(Canvas, Rect, &b, A, B, Flags);
 }
 
-// ---- Graphic list -----------------------------------------------------------------------------------
+// ---- Graphic list -----------------------------------------------------------------------
 
 TKitGraphicListItem::TKitGraphicListItem(fw::TCollection* Collection)
     : fw::TCollectionItem(Collection), FPicture(std::make_unique<fw::TPicture>()) {

@@ -14,7 +14,9 @@ namespace vexa {
 
 // ---- Directories --------------------------------------------------------------
 
-std::string ProgramDirectory() { return AddTrailingBackslash(fw::ExtractFilePath(fw::ParamStr0())); }
+std::string ProgramDirectory() {
+  return AddTrailingBackslash(fw::ExtractFilePath(fw::ParamStr0()));
+}
 
 std::string SystemDirectoryPath() { return plat::GetSystemDirectory(); }
 

@@ -60,8 +60,8 @@ constexpr uint32_t KitHashTableEntries = 4096;
 bool FindBlockMatch(const uint8_t* Source, uint32_t Position, uint32_t Count,
                     uint32_t& MatchPosition, uint32_t& MatchLength, uint16_t* HashTable);
 // Compresses Count bytes (at most 32781, else EInvalidOperation) into Dest
-// (which holds Count + 6 bytes); returns the block length. Raises EInvalidPointer "LZRW Error!" when the hash table cannot
-// be had.
+// (which holds Count + 6 bytes); returns the block length. Raises EInvalidPointer
+// "LZRW Error!" when the hash table cannot be had.
 uint16_t CompressBlock(const uint8_t* Source, uint8_t* Dest, uint16_t Count);
 // Expands a block of Length bytes into Dest (DestSize bytes); returns the bytes
 // produced. Damaged blocks raise EReadError "Compressed data is damaged" and

@@ -58,14 +58,46 @@ TKitNose KitNoseGeometry(const TRect& Rect, int32_t A, int32_t B, TKitExtPos Pos
   const int32_t L = Rect.Left, T = Rect.Top, R = Rect.Right, Bm = Rect.Bottom;
   const int32_t bl = n.Body.Left, bt = n.Body.Top, br = n.Body.Right, bb = n.Body.Bottom;
   switch (Pos) {
-    case epLeftTop: n.Points[0] = {L, T}; n.Points[1] = {bl, bt + B}; n.Points[2] = {bl, bt + B + s}; break;
-    case epTopLeft: n.Points[0] = {L, T}; n.Points[1] = {bl + B, bt}; n.Points[2] = {bl + B + s, bt}; break;
-    case epTopRight: n.Points[0] = {R, T}; n.Points[1] = {br - B, bt}; n.Points[2] = {br - B - s, bt}; break;
-    case epRightTop: n.Points[0] = {R, T}; n.Points[1] = {br, bt + B}; n.Points[2] = {br, bt + B + s}; break;
-    case epRightBottom: n.Points[0] = {R, Bm}; n.Points[1] = {br, bb - B}; n.Points[2] = {br, bb - B - s}; break;
-    case epBottomRight: n.Points[0] = {R, Bm}; n.Points[1] = {br - B, bb}; n.Points[2] = {br - B - s, bb}; break;
-    case epBottomLeft: n.Points[0] = {L, Bm}; n.Points[1] = {bl + B, bb}; n.Points[2] = {bl + B + s, bb}; break;
-    case epLeftBottom: n.Points[0] = {L, Bm}; n.Points[1] = {bl, bb - B}; n.Points[2] = {bl, bb - B - s}; break;
+    case epLeftTop:
+      n.Points[0] = {L, T};
+      n.Points[1] = {bl, bt + B};
+      n.Points[2] = {bl, bt + B + s};
+      break;
+    case epTopLeft:
+      n.Points[0] = {L, T};
+      n.Points[1] = {bl + B, bt};
+      n.Points[2] = {bl + B + s, bt};
+      break;
+    case epTopRight:
+      n.Points[0] = {R, T};
+      n.Points[1] = {br - B, bt};
+      n.Points[2] = {br - B - s, bt};
+      break;
+    case epRightTop:
+      n.Points[0] = {R, T};
+      n.Points[1] = {br, bt + B};
+      n.Points[2] = {br, bt + B + s};
+      break;
+    case epRightBottom:
+      n.Points[0] = {R, Bm};
+      n.Points[1] = {br, bb - B};
+      n.Points[2] = {br, bb - B - s};
+      break;
+    case epBottomRight:
+      n.Points[0] = {R, Bm};
+      n.Points[1] = {br - B, bb};
+      n.Points[2] = {br - B - s, bb};
+      break;
+    case epBottomLeft:
+      n.Points[0] = {L, Bm};
+      n.Points[1] = {bl + B, bb};
+      n.Points[2] = {bl + B + s, bb};
+      break;
+    case epLeftBottom:
+      n.Points[0] = {L, Bm};
+      n.Points[1] = {bl, bb - B};
+      n.Points[2] = {bl, bb - B - s};
+      break;
   }
   return n;
 }
@@ -83,14 +115,38 @@ std::vector<TKitBubble> KitBubbleChain(const TRect& Rect, int32_t a, int32_t n, 
     c.Diameter = RoundEven(k * e);
     auto rc = [&](double v) { return RoundEven(a * v); };
     switch (Pos) {
-      case epLeftTop: c.X = int32_t(BL) - rc(std::cos(g)); c.Y = rc(std::sin(g)) + int32_t(BT) - a; break;
-      case epTopLeft: c.X = rc(std::cos(q)) + int32_t(BL) - a; c.Y = int32_t(BT) - rc(std::sin(q)); break;
-      case epTopRight: c.X = a + int32_t(BR) - rc(std::cos(q)); c.Y = int32_t(BT) - rc(std::sin(g + 1.57)); break;
-      case epRightTop: c.X = rc(std::cos(g)) + int32_t(BR); c.Y = rc(std::sin(g)) + int32_t(BT) - a; break;
-      case epRightBottom: c.X = rc(std::cos(g)) + int32_t(BR); c.Y = a + int32_t(BB) - rc(std::sin(g)); break;
-      case epBottomRight: c.X = a + int32_t(BR) - rc(std::cos(q)); c.Y = rc(std::sin(q)) + int32_t(BB); break;
-      case epBottomLeft: c.X = rc(std::cos(q)) + int32_t(BL) - a; c.Y = rc(std::sin(q)) + int32_t(BB); break;
-      case epLeftBottom: c.X = int32_t(BL) - rc(std::cos(g)); c.Y = a + int32_t(BB) - rc(std::sin(g)); break;
+      case epLeftTop:
+        c.X = int32_t(BL) - rc(std::cos(g));
+        c.Y = rc(std::sin(g)) + int32_t(BT) - a;
+        break;
+      case epTopLeft:
+        c.X = rc(std::cos(q)) + int32_t(BL) - a;
+        c.Y = int32_t(BT) - rc(std::sin(q));
+        break;
+      case epTopRight:
+        c.X = a + int32_t(BR) - rc(std::cos(q));
+        c.Y = int32_t(BT) - rc(std::sin(g + 1.57));
+        break;
+      case epRightTop:
+        c.X = rc(std::cos(g)) + int32_t(BR);
+        c.Y = rc(std::sin(g)) + int32_t(BT) - a;
+        break;
+      case epRightBottom:
+        c.X = rc(std::cos(g)) + int32_t(BR);
+        c.Y = a + int32_t(BB) - rc(std::sin(g));
+        break;
+      case epBottomRight:
+        c.X = a + int32_t(BR) - rc(std::cos(q));
+        c.Y = rc(std::sin(q)) + int32_t(BB);
+        break;
+      case epBottomLeft:
+        c.X = rc(std::cos(q)) + int32_t(BL) - a;
+        c.Y = rc(std::sin(q)) + int32_t(BB);
+        break;
+      case epLeftBottom:
+        c.X = int32_t(BL) - rc(std::cos(g));
+        c.Y = a + int32_t(BB) - rc(std::sin(g));
+        break;
     }
     chain.push_back(c);
   }
@@ -367,7 +423,8 @@ public:
   // The common scheme of every outline shape.
   void Paint(TKitRegionShape Shape, TRect R) {
     TColor light = Light, shadow = Shadow, single = Single;
-    if (Style == rbLowered || Style == rbSingleLowered || Style == rbLoweredpsb) std::swap(light, shadow);
+    if (Style == rbLowered || Style == rbSingleLowered || Style == rbLoweredpsb)
+      std::swap(light, shadow);
     auto twoColour = [&](const TRect& r) {
       Pen(light);
       Part(Shape, r, ptLight);
@@ -507,7 +564,9 @@ private:
       case rsSharpShield: {
         const int32_t c = h / 5, k = (8 * h) / 7;
         auto N1 = [&] { C->Arc(L - w / 2, T - c, L + w / 2, T + c, L, T + c, L + w / 2, T); };
-        auto N2 = [&] { C->Arc(L + w / 2, T - c, L + w + w / 2, T + c, L + w / 2, T, L + w, T + c); };
+        auto N2 = [&] {
+          C->Arc(L + w / 2, T - c, L + w + w / 2, T + c, L + w / 2, T, L + w, T + c);
+        };
         if (Shape == rsRoundShield) {
           const int32_t e0 = L, e1 = T + c - h, e2 = L + w, e3 = T + h;
           auto C1 = [&] { C->Arc(e0, e1, e2, e3, L, T + c, L + w / 2, T + h); };
@@ -617,7 +676,8 @@ void TKitRegion::PaintBorder(TCanvas* Canvas, const TRect& ARect) {
       TColor light = FBorder->LightColor(), shadow = FBorder->ShadowColor();
       const TKitRegionBorderStyle st = FBorder->Style();
       if (st == rbSingle) light = shadow = FBorder->SingleColor();
-      else if (st == rbLowered || st == rbSingleLowered || st == rbLoweredpsb) std::swap(light, shadow);
+      else if (st == rbLowered || st == rbSingleLowered || st == rbLoweredpsb)
+        std::swap(light, shadow);
       TColor colour = light;
       fw::TPoint first, prev, cur;
       FPoints->GetPoint(0, first);
@@ -824,7 +884,8 @@ void TKitFormShape::PaintFormBackground(plat::HDC DC) {
   if (FUseRgnBitmap && FRegion->Shape() == rsBitmap) {
     TKitRegionMask* mask = FRegion->Mask();
     if (designing) {
-      if (mask->RegionDataSize() > 0 && mask->RegionData().size() >= size_t(mask->RegionDataSize())) {
+      if (mask->RegionDataSize() > 0 &&
+          mask->RegionData().size() >= size_t(mask->RegionDataSize())) {
         HRGN rgn = plat::ExtCreateRegion(nullptr, uint32_t(mask->RegionDataSize()),
                                          mask->RegionData().data());
         if (rgn) {

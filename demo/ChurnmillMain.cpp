@@ -20,13 +20,15 @@ TFrmChurnmillMain* FrmChurnmillMain = nullptr;
 
 void Randomize() {
   auto now = std::chrono::system_clock::now().time_since_epoch();
-  RandSeed = static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::microseconds>(now).count());
+  RandSeed =
+      static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::microseconds>(now).count());
 }
 
 int32_t Random(int32_t Range) {
   RandSeed = RandSeed * 0x08088405u + 1u;
   if (Range <= 0) return 0;
-  return static_cast<int32_t>((static_cast<uint64_t>(RandSeed) * static_cast<uint32_t>(Range)) >> 32);
+  return static_cast<int32_t>((static_cast<uint64_t>(RandSeed) * static_cast<uint32_t>(Range)) >>
+                              32);
 }
 
 std::string FloatText(double Value) {
@@ -373,9 +375,12 @@ void TFrmChurnmillMain::RunPass() {
   std::string text;
   switch (op) {
     case opInsert:
-      text = "INSERT INTO DEMOTABLE ( STOCKSYMBOL, PRICE, TICK, NETCHANGE, VOLUME, OPENPRICE, HIGHPRICE, "
-             "LOWPRICE ) VALUES ( '" + symbol + "', " + pr + ", " + "'" + tick + "', " + nc + ", " + vol +
-             ", " + pr + ", " + pr + ", " + pr + " )";
+      text =
+          "INSERT INTO DEMOTABLE ( STOCKSYMBOL, PRICE, TICK, NETCHANGE, VOLUME, OPENPRICE, "
+          "HIGHPRICE, "
+          "LOWPRICE ) VALUES ( '" +
+          symbol + "', " + pr + ", " + "'" + tick + "', " + nc + ", " + vol + ", " + pr + ", " +
+          pr + ", " + pr + " )";
       break;
     case opDelete:
       text = "DELETE FROM DEMOTABLE WHERE STOCKID = " + fw::IntToStr(id);
@@ -403,7 +408,8 @@ void TFrmChurnmillMain::RunPass() {
     IBSQL1->SetSQL(op == opInsert ? text + " RETURNING STOCKID" : text);
     IBSQL1->ExecQuery();
     int32_t newID = 0;
-    if (op == opInsert && !IBSQL1->Eof() && IBSQL1->FieldCount() > 0) newID = IBSQL1->Fields(0).AsInteger();
+    if (op == opInsert && !IBSQL1->Eof() && IBSQL1->FieldCount() > 0)
+      newID = IBSQL1->Fields(0).AsInteger();
     IBTransaction1->Commit();
     EndNotifyTrans(DemoTableID, transID);
     if (op == opInsert) {

@@ -20,7 +20,8 @@ namespace vexa {
 
 // The registry key and value that may name the database, and the file taken
 // beside the program otherwise.
-inline constexpr const char* ChurnmillRegistryKey = "Software\\VEXA Software\\Lumidex\\NotifyServer";
+inline constexpr const char* ChurnmillRegistryKey =
+    "Software\\VEXA Software\\Lumidex\\NotifyServer";
 inline constexpr const char* ChurnmillDatabaseValue = "DezazErurDB";
 inline constexpr const char* ChurnmillDefaultDatabase = "Data/KWV_DEMO.GDB";
 // The maker's web page that Button1 opens.

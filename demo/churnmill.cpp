@@ -28,7 +28,9 @@ public:
           std::unique_lock<std::mutex> lock(FMu);
           if (FCv.wait_for(lock, Limit, [this] { return FDone; })) return;
           std::fflush(stdout);
-          std::fputs("churnmill: the database engine did not finish closing the database; leaving\n", stderr);
+          std::fputs(
+              "churnmill: the database engine did not finish closing the database; leaving\n",
+              stderr);
           _exit(0);
         }) {}
   ~TLeaveGuard() {

@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "framework/SysUtils.h"
@@ -174,9 +175,14 @@ protected:
 private:
   void Insert(TComponent* AComponent);
   void Remove(TComponent* AComponent);
+  void Index(TComponent* AComponent);    // into FNameIndex, when named
+  void Unindex(TComponent* AComponent);
 
   TComponent* FOwner = nullptr;
   std::vector<TComponent*> FComponents;
+  // The owned components that have a name, by the name in upper case: names are
+  // unique in an owner regardless of case, and checking one must not visit all.
+  std::unordered_map<std::string, TComponent*> FNameIndex;
   std::vector<TComponent*> FFreeNotifies;
   std::string FName;
   int32_t FTag = 0;

@@ -50,7 +50,8 @@ void TListColumns::Update(TCollectionItem* Item) {
 // ---------------------------------------------------------------------------
 // Items
 
-TListItem::TListItem(TListItems* Owner) : FOwner(Owner), FSubItems(std::make_unique<TStringList>()) {
+TListItem::TListItem(TListItems* Owner)
+    : FOwner(Owner), FSubItems(std::make_unique<TStringList>()) {
   FSubItems->OnChange = [this](TObject*) {
     if (TListView* v = ListView()) v->ItemChanged(this, ctText);
   };
@@ -122,14 +123,16 @@ TListItems::~TListItems() {
 }
 
 TListItem* TListItems::Item(int Index) const {
-  if (Index < 0 || Index >= Count()) throw EListError(Format("List index out of bounds (%d)", Index));
+  if (Index < 0 || Index >= Count())
+    throw EListError(Format("List index out of bounds (%d)", Index));
   return FItems[static_cast<size_t>(Index)];
 }
 
 TListItem* TListItems::Add() { return Insert(Count()); }
 
 TListItem* TListItems::Insert(int Index) {
-  if (Index < 0 || Index > Count()) throw EListError(Format("List index out of bounds (%d)", Index));
+  if (Index < 0 || Index > Count())
+    throw EListError(Format("List index out of bounds (%d)", Index));
   auto* item = new TListItem(this);
   FItems.insert(FItems.begin() + Index, item);
   Changed();
@@ -281,7 +284,8 @@ TPageControl::~TPageControl() {
 }
 
 TTabSheet* TPageControl::Pages(int Index) const {
-  if (Index < 0 || Index >= PageCount()) throw EListError(Format("List index out of bounds (%d)", Index));
+  if (Index < 0 || Index >= PageCount())
+    throw EListError(Format("List index out of bounds (%d)", Index));
   return FPages[static_cast<size_t>(Index)];
 }
 

@@ -43,7 +43,9 @@ private:
 class TListColumns : public TCollection {
 public:
   explicit TListColumns(TListView* Owner);
-  TListColumn* Items(int Index) const { return static_cast<TListColumn*>(TCollection::Items(Index)); }
+  TListColumn* Items(int Index) const {
+    return static_cast<TListColumn*>(TCollection::Items(Index));
+  }
   TListColumn* Add() { return static_cast<TListColumn*>(TCollection::Add()); }
   TPersistent* GetOwner() const override;
 

@@ -331,7 +331,8 @@ void TWinControl::MainWndProc(TMessage& Message) {
 void TWinControl::WndProc(TMessage& Message) {
   if ((Message.Msg == plat::WM_MOVE || Message.Msg == plat::WM_SIZE) && FHandle) {
     plat::RECT r;
-    if (plat::GetWindowRect(FHandle, &r)) SetBounds(r.left, r.top, r.right - r.left, r.bottom - r.top);
+    if (plat::GetWindowRect(FHandle, &r))
+      SetBounds(r.left, r.top, r.right - r.left, r.bottom - r.top);
   }
   TControl::WndProc(Message);
   if (Message.Msg == CM_SYSCOLORCHANGE) {

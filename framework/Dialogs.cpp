@@ -103,7 +103,8 @@ int MessageBox(HWND, const std::string& Text, const std::string& Caption, UINT F
   req.DefaultAnswer = buttons[def];
   std::vector<std::string> names;
   for (int b : buttons) names.push_back(IdName(b));
-  if (DisplayAvailable() && !DialogResponderInstalled()) return DisplayMessageBox(Text, Caption, Flags);
+  if (DisplayAvailable() && !DialogResponderInstalled())
+    return DisplayMessageBox(Text, Caption, Flags);
   Print(Caption, Text, ButtonList(names, def));
   int answer = Ask(req);
   return answer != 0 ? answer : req.DefaultAnswer;

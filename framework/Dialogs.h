@@ -47,7 +47,19 @@ constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 
 enum TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
-enum TMsgDlgBtn { mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry, mbIgnore, mbAll, mbNoToAll, mbYesToAll, mbHelp };
+enum TMsgDlgBtn {
+  mbYes,
+  mbNo,
+  mbOK,
+  mbCancel,
+  mbAbort,
+  mbRetry,
+  mbIgnore,
+  mbAll,
+  mbNoToAll,
+  mbYesToAll,
+  mbHelp
+};
 using TMsgDlgButtons = TSet<TMsgDlgBtn>;
 inline constexpr TMsgDlgButtons mbYesNoCancel{mbYes, mbNo, mbCancel};
 inline constexpr TMsgDlgButtons mbOKCancel{mbOK, mbCancel};

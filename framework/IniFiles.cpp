@@ -50,7 +50,8 @@ void TIniFile::ReadSection(const std::string& Section, TStrings* Strings) {
   Strings->BeginUpdate();
   try {
     Strings->Clear();
-    for (const auto& kv : plat::GetPrivateProfileSection(Section, FileName())) Strings->Add(kv.first);
+    for (const auto& kv : plat::GetPrivateProfileSection(Section, FileName()))
+      Strings->Add(kv.first);
   } catch (...) {
     Strings->EndUpdate();
     throw;

@@ -14,7 +14,8 @@ TMenuItem::~TMenuItem() {
 }
 
 TMenuItem* TMenuItem::Items(int Index) const {
-  if (Index < 0 || Index >= Count()) throw EListError(Format("List index out of bounds (%d)", Index));
+  if (Index < 0 || Index >= Count())
+    throw EListError(Format("List index out of bounds (%d)", Index));
   return FItems[static_cast<size_t>(Index)];
 }
 

@@ -168,8 +168,8 @@ std::string TRegistry::ReadString(const std::string& Name) {
 }
 
 void TRegistry::PutData(const std::string& Name, const void* Buffer, int32_t BufSize, DWORD Type) {
-  if (BufSize < 0 ||
-      RegSetValueEx(FCurrentKey, Name, Type, Buffer, static_cast<DWORD>(BufSize)) != ERROR_SUCCESS) {
+  if (BufSize < 0 || RegSetValueEx(FCurrentKey, Name, Type, Buffer, static_cast<DWORD>(BufSize)) !=
+                         ERROR_SUCCESS) {
     throw ERegistryException("Failed to set data for '" + Name + "'");
   }
 }
@@ -202,7 +202,9 @@ void TRegistry::WriteInteger(const std::string& Name, int32_t Value) {
 
 bool TRegistry::ReadBool(const std::string& Name) { return ReadInteger(Name) != 0; }
 
-void TRegistry::WriteBool(const std::string& Name, bool Value) { WriteInteger(Name, Value ? 1 : 0); }
+void TRegistry::WriteBool(const std::string& Name, bool Value) {
+  WriteInteger(Name, Value ? 1 : 0);
+}
 
 std::vector<uint8_t> TRegistry::ReadBinaryData(const std::string& Name) {
   DWORD type = 0;

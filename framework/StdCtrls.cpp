@@ -61,7 +61,8 @@ TCustomEdit::TCustomEdit(TComponent* AOwner) : TWinControl(AOwner) {
 
 void TCustomEdit::SetText(const std::string& Value) {
   std::string v = Value;
-  if (FMaxLength > 0 && v.size() > static_cast<size_t>(FMaxLength)) v.resize(static_cast<size_t>(FMaxLength));
+  if (FMaxLength > 0 && v.size() > static_cast<size_t>(FMaxLength))
+    v.resize(static_cast<size_t>(FMaxLength));
   if (v == Text()) return;
   TWinControl::SetText(v);
   FModified = true;

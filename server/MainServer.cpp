@@ -77,20 +77,32 @@ TFrmMainServer::TFrmMainServer(fw::TComponent* AOwner) : fw::TForm(AOwner) {
   NetSocketServer1->OnBgException = [this](fw::TObject* s, fw::Exception& e, bool& canClose) {
     NetSocketServer1BgException(s, e, canClose);
   };
-  NetSocketServer1->OnSendData = [this](fw::TObject* s, int32_t n) { NetSocketServer1SendData(s, n); };
+  NetSocketServer1->OnSendData = [this](fw::TObject* s, int32_t n) {
+    NetSocketServer1SendData(s, n);
+  };
   NetSocketServer1->OnSessionClosed = [this](fw::TObject* s, uint16_t e) {
     NetSocketServer1SessionClosed(s, e);
   };
 
   VexaIPCServer1 = new TVexaIPCServer(this);
   VexaIPCServer1->SetName("VexaIPCServer1");
-  VexaIPCServer1->OnCustomMessage = [this](fw::TMessage& m, bool& h) { VexaIPCServer1CustomMessage(m, h); };
+  VexaIPCServer1->OnCustomMessage = [this](fw::TMessage& m, bool& h) {
+    VexaIPCServer1CustomMessage(m, h);
+  };
   VexaIPCServer1->OnMsgIDChange = [this](fw::TObject* s) { VexaIPCServer1MsgIDChange(s); };
-  VexaIPCServer1->OnDisplay = [this](fw::TObject* s, const std::string& m) { VexaIPCServer1Display(s, m); };
+  VexaIPCServer1->OnDisplay = [this](fw::TObject* s, const std::string& m) {
+    VexaIPCServer1Display(s, m);
+  };
   VexaIPCServer1->OnServingInstance = [this](fw::TObject* s) { VexaIPCServer1ServingInstance(s); };
-  VexaIPCServer1->OnServerInstanceExists = [this](fw::TObject* s) { VexaIPCServer1ServerInstanceExists(s); };
-  VexaIPCServer1->OnClientConnecting = [this](plat::HWND h, bool& a) { VexaIPCServer1ClientConnecting(h, a); };
-  VexaIPCServer1->OnClientDisconnecting = [this](plat::HWND h) { VexaIPCServer1ClientDisconnecting(h); };
+  VexaIPCServer1->OnServerInstanceExists = [this](fw::TObject* s) {
+    VexaIPCServer1ServerInstanceExists(s);
+  };
+  VexaIPCServer1->OnClientConnecting = [this](plat::HWND h, bool& a) {
+    VexaIPCServer1ClientConnecting(h, a);
+  };
+  VexaIPCServer1->OnClientDisconnecting = [this](plat::HWND h) {
+    VexaIPCServer1ClientDisconnecting(h);
+  };
 
   tmrClientFlushTimer = new fw::TTimer(this);
   tmrClientFlushTimer->SetName("tmrClientFlushTimer");
@@ -257,8 +269,8 @@ void TFrmMainServer::StartupStep(fw::TMessage& /*Msg*/) {
     NetSocketServer1->SetTag(1);
     AddToLog("Listening for clients on adapter " + NetSocketServer1->Addr() + " port " +
              NetSocketServer1->Port());
-    KitTrayIcon1->SetHint(fw::Application->Title() + " Listening at " + NetSocketServer1->Addr() + ":" +
-                          NetSocketServer1->Port());
+    KitTrayIcon1->SetHint(fw::Application->Title() + " Listening at " + NetSocketServer1->Addr() +
+                          ":" + NetSocketServer1->Port());
     tmrClientFlushTimer->SetEnabled(true);
   }
 }
@@ -283,7 +295,8 @@ const std::string& TFrmMainServer::ClientStatusText() const {
 void TFrmMainServer::SetTrayIcon(int32_t Index) {
   FTrayIconIndex = Index;
   TKitGraphicListItems* icons = KitGraphicList1->Graphics();
-  if (Index >= 0 && Index < icons->Count()) KitTrayIcon1->SetIcon(icons->GetItem(Index)->Picture()->Icon());
+  if (Index >= 0 && Index < icons->Count())
+    KitTrayIcon1->SetIcon(icons->GetItem(Index)->Picture()->Icon());
 }
 
 void TFrmMainServer::SetDatabaseStatus(const std::string& Text) {
@@ -431,7 +444,9 @@ void TFrmMainServer::VexaIPCServer1Display(fw::TObject* /*Sender*/, const std::s
   AddToLog(Msg);
 }
 
-void TFrmMainServer::VexaIPCServer1ServingInstance(fw::TObject* /*Sender*/) { WriteServerLocation(); }
+void TFrmMainServer::VexaIPCServer1ServingInstance(fw::TObject* /*Sender*/) {
+  WriteServerLocation();
+}
 
 void TFrmMainServer::VexaIPCServer1ServerInstanceExists(fw::TObject* /*Sender*/) {
   SetDatabaseStatus(" Database DLL:  Server Exists");
@@ -534,23 +549,28 @@ void TFrmMainServer::AddToLog(const std::string& Text) {
 }
 
 std::string TFrmMainServer::ExceptionText(const std::exception& E) {
-  if (auto* fe = dynamic_cast<const fw::Exception*>(&E)) return std::string(fe->ClassName()) + ": " + fe->Message();
+  if (auto* fe = dynamic_cast<const fw::Exception*>(&E))
+    return std::string(fe->ClassName()) + ": " + fe->Message();
   return std::string("Exception: ") + E.what();
 }
 
 // ---------------------------------------------------------------------------
 // Gateway sessions
 
-void TFrmMainServer::NetSocketServer1ClientConnect(fw::TObject* /*Sender*/, TNetSocketClient* Client,
-                                                   uint16_t /*Error*/) {
+void TFrmMainServer::NetSocketServer1ClientConnect(fw::TObject* /*Sender*/,
+                                                   TNetSocketClient* Client, uint16_t /*Error*/) {
   auto* client = dynamic_cast<TTcpSrvClient*>(Client);
   if (!client) return;
   client->SetLineMode(true);
   client->SetLineEdit(false);
   client->SetLineLimit(80);
   client->OnDataAvailable = [this](fw::TObject* s, uint16_t e) { ClientDataAvailable(s, e); };
-  client->OnLineLimitExceeded = [this](fw::TObject* s, int32_t n, bool& c) { ClientLineLimitExceeded(s, n, c); };
-  client->OnBgException = [this](fw::TObject* s, fw::Exception& e, bool& c) { ClientBgException(s, e, c); };
+  client->OnLineLimitExceeded = [this](fw::TObject* s, int32_t n, bool& c) {
+    ClientLineLimitExceeded(s, n, c);
+  };
+  client->OnBgException = [this](fw::TObject* s, fw::Exception& e, bool& c) {
+    ClientBgException(s, e, c);
+  };
   client->OnDestroy = [this](fw::TObject* s) { ClientDestroy(s); };
   client->OnQueueOverflow = [this](fw::TObject* s) { ClientQueueOverflow(s); };
   client->SendQueueLimit = FSendQueueLimit;
@@ -559,7 +579,8 @@ void TFrmMainServer::NetSocketServer1ClientConnect(fw::TObject* /*Sender*/, TNet
   plat::PostMessage(Handle(), WM_SERVER_CLIENTCOUNT, 0, 0);
 }
 
-void TFrmMainServer::NetSocketServer1ClientDisconnect(fw::TObject* /*Sender*/, TNetSocketClient* Client,
+void TFrmMainServer::NetSocketServer1ClientDisconnect(fw::TObject* /*Sender*/,
+                                                      TNetSocketClient* Client,
                                                       uint16_t /*Error*/) {
   auto* client = dynamic_cast<TTcpSrvClient*>(Client);
   if (!client) return;
@@ -568,7 +589,8 @@ void TFrmMainServer::NetSocketServer1ClientDisconnect(fw::TObject* /*Sender*/, T
   }
 }
 
-void TFrmMainServer::NetSocketServer1BgException(fw::TObject* /*Sender*/, fw::Exception& E, bool& CanClose) {
+void TFrmMainServer::NetSocketServer1BgException(fw::TObject* /*Sender*/, fw::Exception& E,
+                                                 bool& CanClose) {
   AddToLog("Server exception occured: " + ExceptionText(E));
   CanClose = false;
 }
@@ -577,7 +599,8 @@ void TFrmMainServer::NetSocketServer1SendData(fw::TObject* /*Sender*/, int32_t /
 
 void TFrmMainServer::NetSocketServer1SessionClosed(fw::TObject* /*Sender*/, uint16_t /*Error*/) {}
 
-void TFrmMainServer::ClientLineLimitExceeded(fw::TObject* Sender, int32_t /*RcvdLength*/, bool& ClearData) {
+void TFrmMainServer::ClientLineLimitExceeded(fw::TObject* Sender, int32_t /*RcvdLength*/,
+                                             bool& ClearData) {
   ClearData = true;
   if (auto* client = dynamic_cast<TTcpSrvClient*>(Sender)) client->Close();
 }
@@ -640,7 +663,8 @@ void TFrmMainServer::HandleCommand(TTcpSrvClient* Client) {
       break;
     }
     case TServerCommandKind::Unknown:
-      if (Client->State() == wsConnected) Client->SendStr("Unknown command: '" + cmd.Line + "'\r\n");
+      if (Client->State() == wsConnected)
+        Client->SendStr("Unknown command: '" + cmd.Line + "'\r\n");
       break;
   }
 }

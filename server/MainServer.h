@@ -75,7 +75,8 @@ public:
 
   // Gateway sessions.
   void NetSocketServer1ClientConnect(fw::TObject* Sender, TNetSocketClient* Client, uint16_t Error);
-  void NetSocketServer1ClientDisconnect(fw::TObject* Sender, TNetSocketClient* Client, uint16_t Error);
+  void NetSocketServer1ClientDisconnect(fw::TObject* Sender, TNetSocketClient* Client,
+                                        uint16_t Error);
   void NetSocketServer1BgException(fw::TObject* Sender, fw::Exception& E, bool& CanClose);
   void NetSocketServer1SendData(fw::TObject* Sender, int32_t BytesSent);
   void NetSocketServer1SessionClosed(fw::TObject* Sender, uint16_t Error);

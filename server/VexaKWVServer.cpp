@@ -192,7 +192,8 @@ TTcpSrvClient::~TTcpSrvClient() {
 
 void TTcpSrvClient::SendAck(int32_t ATableID, char Code, int32_t Value) {
   if (ATableID < 0 || ATableID > 255) throw ERangeError("Range check error");
-  const TNotificationRecord rec = TNotificationRecord::Ack(static_cast<uint8_t>(ATableID), Code, Value);
+  const TNotificationRecord rec =
+      TNotificationRecord::Ack(static_cast<uint8_t>(ATableID), Code, Value);
   if (!RoomFor(sizeof(rec))) return;
   QueueSendData(&rec, static_cast<int32_t>(sizeof(rec)));
   Send(nullptr, 0);
@@ -263,7 +264,8 @@ int32_t CommandNumber(const std::string& Text) {
 TServerCommand ParseServerCommand(const std::string& Received) {
   TServerCommand cmd;
   cmd.Line = fw::UpperCase(Received);
-  while (!cmd.Line.empty() && (cmd.Line.back() == '\r' || cmd.Line.back() == '\n')) cmd.Line.pop_back();
+  while (!cmd.Line.empty() && (cmd.Line.back() == '\r' || cmd.Line.back() == '\n'))
+    cmd.Line.pop_back();
   if (!cmd.Line.empty() && (cmd.Line[0] == 'S' || cmd.Line[0] == 'U')) {
     cmd.Kind = cmd.Line[0] == 'S' ? TServerCommandKind::Subscribe : TServerCommandKind::Unsubscribe;
     cmd.TableID = CommandNumber(cmd.Line.substr(1));
@@ -280,7 +282,8 @@ namespace {
 // The locale's time formatting, or 0 for the C locale: its own short date
 // has a two-digit year, while "who" has always shown four.
 locale_t TimeLocale(const std::string& Name) {
-  if (Name.empty() || Name == "C" || Name == "POSIX" || Name.rfind("C.", 0) == 0) return locale_t(0);
+  if (Name.empty() || Name == "C" || Name == "POSIX" || Name.rfind("C.", 0) == 0)
+    return locale_t(0);
   return newlocale(LC_TIME_MASK, Name.c_str(), locale_t(0));  // 0 when not installed
 }
 
@@ -308,7 +311,8 @@ std::string LocaleText(const char* Format, fw::TDateTime Value, locale_t Loc) {
 std::string ConnectTimeIn(fw::TDateTime Value, locale_t Loc) {
   double whole = 0;
   bool midnight = std::modf(Value, &whole) == 0.0;
-  if (!Loc) return midnight ? fw::DateToStr(Value) : fw::DateToStr(Value) + " " + fw::TimeToStr(Value);
+  if (!Loc)
+    return midnight ? fw::DateToStr(Value) : fw::DateToStr(Value) + " " + fw::TimeToStr(Value);
   std::string date = LocaleText("%x", Value, Loc);
   return midnight ? date : date + " " + LocaleText("%X", Value, Loc);
 }

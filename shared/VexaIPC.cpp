@@ -8,8 +8,12 @@ namespace {
 
 // Registered ids and event handles ride in the object slots of the lists.
 fw::TObject* IdToObject(plat::UINT id) { return reinterpret_cast<fw::TObject*>(uintptr_t(id)); }
-plat::UINT ObjectToId(fw::TObject* o) { return static_cast<plat::UINT>(reinterpret_cast<uintptr_t>(o)); }
-TVexaIntObject HandleToObject(plat::HANDLE h) { return reinterpret_cast<TVexaIntObject>(uintptr_t(h)); }
+plat::UINT ObjectToId(fw::TObject* o) {
+  return static_cast<plat::UINT>(reinterpret_cast<uintptr_t>(o));
+}
+TVexaIntObject HandleToObject(plat::HANDLE h) {
+  return reinterpret_cast<TVexaIntObject>(uintptr_t(h));
+}
 plat::HANDLE ObjectToHandle(TVexaIntObject o) {
   return static_cast<plat::HANDLE>(reinterpret_cast<uintptr_t>(o));
 }
@@ -186,7 +190,8 @@ void TVexaIPCServer::FireDisconnecting(plat::HWND Client) {
   if (OnClientDisconnecting) Guarded([&] { OnClientDisconnecting(Client); });
 }
 
-bool TVexaIPCServer::PostToClient(plat::HWND ClientHandle, plat::UINT MsgID, const fw::TMessage& Msg) {
+bool TVexaIPCServer::PostToClient(plat::HWND ClientHandle, plat::UINT MsgID,
+                                  const fw::TMessage& Msg) {
   if (MsgID == 0) return false;
   // 0 and the broadcast handle name no client window: posting to them would
   // reach this thread's own queue or every window of the session.
@@ -316,7 +321,8 @@ void TVexaIPCServer::WndProc(fw::TMessage& Msg) {
       return;
     }
     if (Msg.Msg == FUserID) {
-      if (OnUserMessage) Guarded([&] { OnUserMessage(static_cast<plat::HWND>(Msg.WParam), Msg, false); });
+      if (OnUserMessage)
+        Guarded([&] { OnUserMessage(static_cast<plat::HWND>(Msg.WParam), Msg, false); });
       return;
     }
     if (Msg.Msg == FUserAnonID) {

@@ -32,7 +32,8 @@ using TDisplayMessageEvent = std::function<void(fw::TObject* Sender, const std::
 using TUserAnonMessageEvent = std::function<void(TVexaUserAnonMessage& Msg, bool Handled)>;
 using TUserDataMessageEvent =
     std::function<void(plat::HWND ClientHandle, TVexaUserDataMessage& Msg, bool Handled)>;
-using TUserMessageEvent = std::function<void(plat::HWND ClientHandle, TVexaUserMessage& Msg, bool Handled)>;
+using TUserMessageEvent =
+    std::function<void(plat::HWND ClientHandle, TVexaUserMessage& Msg, bool Handled)>;
 using TClientConnectingEvent = std::function<void(plat::HWND ClientHandle, bool& Accept)>;
 using TClientDisconnectingEvent = std::function<void(plat::HWND ClientHandle)>;
 

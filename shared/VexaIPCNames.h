@@ -41,8 +41,12 @@ inline std::string VexaIPCTrim(const std::string& s) {
 }
 
 // Registered window message names; Instance must already be trimmed.
-inline std::string VexaIPCCtrlName(const std::string& Instance) { return "VexaIPC_" + Instance + "_Ctrl"; }
-inline std::string VexaIPCUserName(const std::string& Instance) { return "VexaIPC_" + Instance + "_User"; }
+inline std::string VexaIPCCtrlName(const std::string& Instance) {
+  return "VexaIPC_" + Instance + "_Ctrl";
+}
+inline std::string VexaIPCUserName(const std::string& Instance) {
+  return "VexaIPC_" + Instance + "_User";
+}
 inline std::string VexaIPCUserAnonName(const std::string& Instance) {
   return "VexaIPC_" + Instance + "_User_Anon";
 }

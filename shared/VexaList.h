@@ -51,7 +51,8 @@ struct TVexaIntItem {
 class TVexaIntList;
 // Negative, zero or positive as the Value at Index1 is smaller than, equal to
 // or larger than the Value at Index2.
-using TVexaIntListSortCompare = std::function<int32_t(TVexaIntList* List, int32_t Index1, int32_t Index2)>;
+using TVexaIntListSortCompare =
+    std::function<int32_t(TVexaIntList* List, int32_t Index1, int32_t Index2)>;
 
 class TVexaIntList : public fw::TObject {
 public:

@@ -49,7 +49,8 @@ using TChangeState =
     std::function<void(fw::TObject* Sender, TSocketState OldState, TSocketState NewState)>;
 using TBgExceptionEvent =
     std::function<void(fw::TObject* Sender, fw::Exception& E, bool& CanClose)>;
-using TSocksErrorEvent = std::function<void(fw::TObject* Sender, int32_t Error, const std::string& Msg)>;
+using TSocksErrorEvent =
+    std::function<void(fw::TObject* Sender, int32_t Error, const std::string& Msg)>;
 using TSocksAuthStateEvent = std::function<void(fw::TObject* Sender, TSocksAuthState AuthState)>;
 using TLineLimitEvent =
     std::function<void(fw::TObject* Sender, int32_t RcvdLength, bool& ClearData)>;
@@ -267,7 +268,10 @@ private:
   // marks it assigned when not empty and not yet resolved.
   void SetEndpointText(const std::string& Value, const char* Name, std::string& Text,
                        bool& Assigned, bool& Resolved);
-  void ResolveEndpoint(bool WithLocalPort);
+  // The step Connect and Listen share: resolves the endpoint and creates the
+  // handle. False when it failed, which is then reported ("<Caller>: ..." for
+  // a resolution failure, SocketCall for the socket call).
+  bool OpenEndpoint(bool WithLocalPort, const char* Caller, const char* SocketCall);
   void HandleSelect(fw::TMessage& MsgRec);
   void HandleDnsCompletion(fw::TMessage& MsgRec, bool ByAddr);
 

@@ -44,7 +44,8 @@ private:
 // Makes a client object owned by the given server.
 using TNetSocketClientClass = std::function<TNetSocketClient*(fw::TComponent* AOwner)>;
 
-using TNetSocketClientCreateEvent = std::function<void(fw::TObject* Sender, TNetSocketClient* Client)>;
+using TNetSocketClientCreateEvent =
+    std::function<void(fw::TObject* Sender, TNetSocketClient* Client)>;
 using TNetSocketClientConnectEvent =
     std::function<void(fw::TObject* Sender, TNetSocketClient* Client, uint16_t Error)>;
 

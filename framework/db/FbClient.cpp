@@ -77,7 +77,8 @@ void ShutdownEngineAtExit() {
 
 void RaiseStatus(Firebird::IStatus* status) {
   std::vector<char> buffer(4096);
-  unsigned length = Util()->formatStatus(buffer.data(), static_cast<unsigned>(buffer.size()), status);
+  unsigned length =
+      Util()->formatStatus(buffer.data(), static_cast<unsigned>(buffer.size()), status);
   if (length >= buffer.size()) length = static_cast<unsigned>(buffer.size()) - 1;
   std::string text(buffer.data(), length);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -134,7 +135,8 @@ void TFbMessage::Decode(Firebird::ThrowStatusWrapper* st, Firebird::IMessageMeta
   for (unsigned i = 0; i < count; ++i) {
     TFbField& f = row[i];
     const char* alias = meta->getAlias(st, i);
-    f.FName = alias != nullptr && *alias ? alias : (meta->getField(st, i) ? meta->getField(st, i) : "");
+    f.FName =
+        alias != nullptr && *alias ? alias : (meta->getField(st, i) ? meta->getField(st, i) : "");
     short nullFlag;
     std::memcpy(&nullFlag, buffer + meta->getNullOffset(st, i), sizeof(nullFlag));
     if (nullFlag != 0) continue;
@@ -225,7 +227,8 @@ Firebird::IMessageMetadata* TFbMessage::Encode(Firebird::ThrowStatusWrapper* st,
         break;
       default:
         builder->setType(st, i, SQL_VARYING | 1);
-        builder->setLength(st, i, static_cast<unsigned>(std::clamp<size_t>(v->FText.size(), 1, 32765)));
+        builder->setLength(st, i,
+                           static_cast<unsigned>(std::clamp<size_t>(v->FText.size(), 1, 32765)));
         builder->setScale(st, i, 0);
         break;
     }

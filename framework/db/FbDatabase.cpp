@@ -100,13 +100,15 @@ void TFbDatabase::Open() {
   struct Restore {
     struct sigaction &Term, &Interrupt;
     ~Restore() {
-      if (Term.sa_handler != SIG_DFL && Term.sa_handler != SIG_IGN) sigaction(SIGTERM, &Term, nullptr);
+      if (Term.sa_handler != SIG_DFL && Term.sa_handler != SIG_IGN)
+        sigaction(SIGTERM, &Term, nullptr);
       if (Interrupt.sa_handler != SIG_DFL && Interrupt.sa_handler != SIG_IGN)
         sigaction(SIGINT, &Interrupt, nullptr);
     }
   } restore{term, interrupt};
   FAttachment = fb::Call([&](Firebird::ThrowStatusWrapper* st) {
-    Firebird::IXpbBuilder* dpb = fb::Util()->getXpbBuilder(st, Firebird::IXpbBuilder::DPB, nullptr, 0);
+    Firebird::IXpbBuilder* dpb =
+        fb::Util()->getXpbBuilder(st, Firebird::IXpbBuilder::DPB, nullptr, 0);
     struct Guard {
       Firebird::IXpbBuilder* b;
       ~Guard() { b->dispose(); }
@@ -128,13 +130,14 @@ void TFbDatabase::Close() {
   if (!Connected()) return;
   // Everything that hangs on the attachment goes before the detach.
   std::vector<TFbTransaction*> transactions = FTransactions;
-  if (FDefaultTransaction != nullptr &&
-      std::find(transactions.begin(), transactions.end(), FDefaultTransaction) == transactions.end())
+  if (FDefaultTransaction != nullptr && std::find(transactions.begin(), transactions.end(),
+                                                  FDefaultTransaction) == transactions.end())
     transactions.push_back(FDefaultTransaction);
   std::vector<TFbStatementBase*> statements = FStatements;
   for (auto* t : transactions)
     for (auto* s : t->FStatements)
-      if (std::find(statements.begin(), statements.end(), s) == statements.end()) statements.push_back(s);
+      if (std::find(statements.begin(), statements.end(), s) == statements.end())
+        statements.push_back(s);
   for (auto* t : transactions)
     if (t->FDatabase == this || t == FDefaultTransaction) t->ForceRollback();
   for (auto* s : statements) s->DatabaseClosing();

@@ -207,7 +207,8 @@ void TFbStoredProc::ExecProc() {
   std::vector<TFbField> outputs;
   fb::Call([&](Firebird::ThrowStatusWrapper* st) {
     std::vector<const TFbField*> values;
-    for (size_t i = 0; i < prepared.InputCount && i < FParams.size(); ++i) values.push_back(&FParams[i]);
+    for (size_t i = 0; i < prepared.InputCount && i < FParams.size(); ++i)
+      values.push_back(&FParams[i]);
     std::vector<unsigned char> inBuffer;
     Firebird::IMessageMetadata* inMeta = TFbMessage::Encode(st, prepared.InMeta, values, inBuffer);
     struct MetaGuard {
@@ -216,9 +217,9 @@ void TFbStoredProc::ExecProc() {
     } guard{inMeta};
     unsigned outCount = prepared.OutMeta->getCount(st);
     std::vector<unsigned char> outBuffer(prepared.OutMeta->getMessageLength(st), 0);
-    prepared.Statement->execute(st, tr.Handle(), inMeta, inBuffer.empty() ? nullptr : inBuffer.data(),
-                                outCount > 0 ? prepared.OutMeta : nullptr,
-                                outCount > 0 ? outBuffer.data() : nullptr);
+    prepared.Statement->execute(
+        st, tr.Handle(), inMeta, inBuffer.empty() ? nullptr : inBuffer.data(),
+        outCount > 0 ? prepared.OutMeta : nullptr, outCount > 0 ? outBuffer.data() : nullptr);
     if (outCount > 0) TFbMessage::Decode(st, prepared.OutMeta, outBuffer.data(), outputs);
   });
   // Outputs come in declared order, as the parameters after the inputs.

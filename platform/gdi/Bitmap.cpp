@@ -111,7 +111,8 @@ bool DecodeRle(const uint8_t* p, size_t n, int bpp, Surface& s, std::string* err
         x += count;
         continue;
       }
-      for (int k = 0; k < count; ++k) put(bpp == 8 ? value : (k & 1) ? (value & 0x0F) : (value >> 4));
+      for (int k = 0; k < count; ++k)
+        put(bpp == 8 ? value : (k & 1) ? (value & 0x0F) : (value >> 4));
       continue;
     }
     if (value == 0) {  // end of line

@@ -1,6 +1,7 @@
 // Objects behind the drawing handles; shared by the files of this folder only.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -24,7 +25,8 @@ public:
 
   static Region FromRect(int32_t l, int32_t t, int32_t r, int32_t b);  // empty when inverted
   // Rows of spans, one row per y from top; merged into bands.
-  static Region FromRows(int32_t top, const std::vector<std::vector<std::pair<int32_t, int32_t>>>& rows);
+  static Region FromRows(int32_t top,
+                         const std::vector<std::vector<std::pair<int32_t, int32_t>>>& rows);
   static Region Combine(const Region& a, const Region& b, int mode);
   bool Empty() const { return bands.empty(); }
   RECT Box() const;
@@ -170,8 +172,37 @@ void PlotPen(DCObj& dc, int32_t x, int32_t y, COLORREF c);  // device coordinate
 void PlotRaw(DCObj& dc, int32_t x, int32_t y, COLORREF c);  // clip only
 COLORREF StripFlags(COLORREF c);
 std::shared_ptr<BitmapObj> CopyBitmap(const BitmapObj& b);
+// The three-operand raster operation idx on pattern, source and destination.
+COLORREF Rop3(uint32_t idx, COLORREF p, COLORREF s, COLORREF d);
+// Brush colour at a device pixel; false where the brush leaves the pixel alone.
+bool BrushColor(const DCObj& dc, const BrushObj& br, int32_t x, int32_t y, bool opaqueGaps,
+                COLORREF* c);
+// Calls f(a, e) for each part [a, e) of device row y between x0 and x1 the clip lets through.
+template <class F>
+void ForClippedSpan(DCObj& dc, int32_t y, int32_t x0, int32_t x1, F f) {
+  const Region& clip = EffectiveClip(dc);
+  const Band* b = clip.BandAt(y);
+  if (!b) return;
+  for (auto& s : b->spans) {
+    int32_t a = std::max(x0, s.first), e = std::min(x1, s.second);
+    if (s.first >= x1) break;
+    if (a < e) f(a, e);
+  }
+}
 
-// Window contexts (Gdi.cpp, used by Window.cpp).
+// Stock objects, made on first use; the system colours and their brushes live here
+// too, guarded by the metrics lock.
+struct Stock {
+  HGDIOBJ objs[20] = {};
+  HBRUSH sysBrushes[COLOR_MAX] = {};
+  HBITMAP defaultBitmap = 0;  // the 1 x 1 monochrome bitmap of new memory contexts
+  COLORREF sysColors[COLOR_MAX] = {};
+};
+Stock& Stocks();
+// The screen size the screen contexts and metrics report.
+void ScreenSize(int32_t* width, int32_t* height);
+
+// Window contexts (GdiDC.cpp, used by Window.cpp).
 HDC NewWindowDC(HWND hwnd, std::shared_ptr<BitmapObj> store, POINT offset, bool screen,
                 bool wholeWindow);
 void SetPaintClip(HDC hdc, const Region* clip);

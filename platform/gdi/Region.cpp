@@ -450,8 +450,9 @@ HRGN ExtCreateRegion(const void* xform, uint32_t size, const void* data) {
   size_t next = 0;
   for (size_t k = 0; k + 1 < ys.size(); ++k) {
     int32_t y = ys[k];
-    active.erase(std::remove_if(active.begin(), active.end(), [&](const R4& r) { return r.b <= y; }),
-                 active.end());
+    active.erase(
+        std::remove_if(active.begin(), active.end(), [&](const R4& r) { return r.b <= y; }),
+        active.end());
     while (next < rects.size() && rects[next].t <= y) active.push_back(rects[next++]);
     Spans s;
     s.reserve(active.size());

@@ -152,7 +152,8 @@ Face& FaceFor(const LOGFONT& lf) {
     }
     f->ascent = int32_t(std::ceil(asc * scale - 0.01));
     f->descent = int32_t(std::ceil(desc * scale - 0.01));
-    f->externalLeading = std::max(0, int32_t(std::lround(ft->height * scale)) - f->ascent - f->descent);
+    f->externalLeading =
+        std::max(0, int32_t(std::lround(ft->height * scale)) - f->ascent - f->descent);
     f->underlinePos = std::max(1, int32_t(std::lround(-ft->underline_position * scale)));
     f->underlineThickness = std::max(1, int32_t(std::lround(ft->underline_thickness * scale)));
     f->maxWidth = int32_t(std::lround(ft->max_advance_width * scale));
@@ -177,7 +178,8 @@ const Glyph& GlyphOf(Face& f, uint32_t cp) {
   Glyph g;
   if (cp < 0x20) {
     // Control characters take no room and draw nothing (tabs are expanded by layout).
-  } else if (f.ft && FT_Load_Char(f.ft, cp, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME) == 0) {
+  } else if (f.ft && FT_Load_Char(f.ft, cp,
+                                  FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME) == 0) {
     FT_GlyphSlot s = f.ft->glyph;
     g.advance = int32_t((s->advance.x + 32) >> 6);
     g.left = s->bitmap_left;
@@ -221,7 +223,8 @@ const Glyph& StrokedGlyphOf(Face& f, uint32_t cp, int32_t width) {
   if (cp >= 0x20 && f.ft && FT_Load_Char(f.ft, cp, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) == 0 &&
       f.ft->glyph->format == FT_GLYPH_FORMAT_OUTLINE && FT_Stroker_New(Library(), &stroker) == 0) {
     // Radius in 26.6 units: half the line width on either side of the outline.
-    FT_Stroker_Set(stroker, FT_Fixed(width) * 32, FT_STROKER_LINECAP_ROUND, FT_STROKER_LINEJOIN_ROUND, 0);
+    FT_Stroker_Set(stroker, FT_Fixed(width) * 32, FT_STROKER_LINECAP_ROUND,
+                   FT_STROKER_LINEJOIN_ROUND, 0);
     FT_Glyph glyph = nullptr;
     if (FT_Get_Glyph(f.ft->glyph, &glyph) == 0) {
       if (FT_Glyph_Stroke(&glyph, stroker, 1) == 0 &&
@@ -322,7 +325,8 @@ void BlitGlyph(DCObj& dc, const Glyph& g, int32_t x, int32_t y, COLORREF c, cons
     }
 }
 
-void FillDeviceRect(DCObj& dc, int32_t l, int32_t t, int32_t r, int32_t b, COLORREF c, const RECT* clip) {
+void FillDeviceRect(DCObj& dc, int32_t l, int32_t t, int32_t r, int32_t b, COLORREF c,
+                    const RECT* clip) {
   if (clip) {
     l = std::max(l, clip->left); t = std::max(t, clip->top);
     r = std::min(r, clip->right); b = std::min(b, clip->bottom);
@@ -349,12 +353,14 @@ int32_t DrawUnits(DCObj& dc, Face& f, const Line& line, int32_t x, int32_t y, bo
   }
   pos.push_back(width);
   int32_t height = f.ascent + f.descent;
-  if (dc.st.bkMode == OPAQUE) FillDeviceRect(dc, x, y, x + width, y + height, StripFlags(dc.st.bkColor), clip);
+  if (dc.st.bkMode == OPAQUE)
+    FillDeviceRect(dc, x, y, x + width, y + height, StripFlags(dc.st.bkColor), clip);
   int32_t base = y + f.ascent;
   for (size_t k = 0; k < line.size(); ++k) {
     const Unit& u = line[k];
     if (u.cp != '\t' && u.cp != ' ') {
-      const Glyph& g = dc.st.textStroke > 0 ? StrokedGlyphOf(f, u.cp, dc.st.textStroke) : GlyphOf(f, u.cp);
+      const Glyph& g =
+          dc.st.textStroke > 0 ? StrokedGlyphOf(f, u.cp, dc.st.textStroke) : GlyphOf(f, u.cp);
       BlitGlyph(dc, g, x + pos[k] + g.left, base - g.top, fg, clip);
     }
     if (underlineAll || u.underline) {
@@ -604,7 +610,8 @@ std::vector<Line> WrapLine(Face& f, const Line& line, int32_t limit, int extra, 
     cur.insert(cur.end(), line.begin() + long(j), line.begin() + long(k));
     i = k;
   }
-  while (!cur.empty() && (cur.back().cp == ' ' || cur.back().cp == '\t') && !out.empty()) cur.pop_back();
+  while (!cur.empty() && (cur.back().cp == ' ' || cur.back().cp == '\t') && !out.empty())
+    cur.pop_back();
   out.push_back(cur);
   return out;
 }
@@ -656,9 +663,11 @@ int DrawText(HDC hdc, const std::string& text, RECT* rc, uint32_t format) {
   bool single = format & DT_SINGLELINE;
   bool tabs = format & DT_EXPANDTABS;
   int extra = dc->st.charExtra;
-  int32_t lineHeight = f.ascent + f.descent + ((format & DT_EXTERNALLEADING) ? f.externalLeading : 0);
+  int32_t lineHeight =
+      f.ascent + f.descent + ((format & DT_EXTERNALLEADING) ? f.externalLeading : 0);
   int32_t limit = rc->right - rc->left;
-  std::vector<Line> raw = SplitLines(Decode(text), single, format & DT_NOPREFIX, format & DT_HIDEPREFIX);
+  std::vector<Line> raw =
+      SplitLines(Decode(text), single, format & DT_NOPREFIX, format & DT_HIDEPREFIX);
   std::vector<Line> lines;
   if (text.empty()) raw.clear();  // no text, no line
   for (auto& l : raw) {
@@ -673,7 +682,8 @@ int DrawText(HDC hdc, const std::string& text, RECT* rc, uint32_t format) {
   if (!calc) {
     for (auto& l : lines) {
       if (format & DT_PATH_ELLIPSIS) PathEllipsis(f, &l, limit, extra, tabs);
-      else if (format & (DT_END_ELLIPSIS | DT_WORD_ELLIPSIS)) EndEllipsis(f, &l, limit, extra, tabs);
+      else if (format & (DT_END_ELLIPSIS | DT_WORD_ELLIPSIS))
+        EndEllipsis(f, &l, limit, extra, tabs);
     }
   }
   int32_t total = lineHeight * int32_t(lines.size());

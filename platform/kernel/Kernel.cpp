@@ -266,8 +266,8 @@ void RefuseUnsafeSessionDir(const std::string& dir) {
   }
   if (problem.empty()) return;
   fflush(nullptr);
-  fprintf(stderr, "%s: session directory %s %s; refusing to use it\n", program_invocation_short_name,
-          dir.c_str(), problem.c_str());
+  fprintf(stderr, "%s: session directory %s %s; refusing to use it\n",
+          program_invocation_short_name, dir.c_str(), problem.c_str());
   _exit(1);
 }
 

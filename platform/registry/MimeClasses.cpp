@@ -114,7 +114,8 @@ bool UsableLevel(const std::string& name) {
 // The desktop file id of the default handler of text/html, "" when none.
 std::string DefaultHandler(std::string* desktopFile) {
   std::vector<std::string> names;
-  for (const auto& d : SplitList(Env("XDG_CURRENT_DESKTOP"), ':')) names.push_back(sf::Fold(d) + "-mimeapps.list");
+  for (const auto& d : SplitList(Env("XDG_CURRENT_DESKTOP"), ':'))
+    names.push_back(sf::Fold(d) + "-mimeapps.list");
   names.push_back("mimeapps.list");
   std::vector<std::string> dirs;
   if (!ConfigHome().empty()) dirs.push_back(ConfigHome());
@@ -195,13 +196,15 @@ std::string FindInPath(const std::string& program) {
   for (const auto& dir : SplitList(Env("PATH"), ':')) {
     std::string path = dir + "/" + program;
     struct stat st;
-    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0) return path;
+    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0)
+      return path;
   }
   return "";
 }
 
 std::string Quoted(const std::string& s) {
-  return s.find(' ') == std::string::npos && s.find('\t') == std::string::npos ? s : "\"" + s + "\"";
+  return s.find(' ') == std::string::npos && s.find('\t') == std::string::npos ? s
+                                                                               : "\"" + s + "\"";
 }
 
 // Field codes of one argument: %u %U %f %F give the placeholder, %% a percent
@@ -247,7 +250,8 @@ std::vector<ClassKey> Keys() {
   std::string id = DefaultHandler(&desktopFile);
   std::string docType = id;
   const std::string suffix = ".desktop";
-  if (docType.size() > suffix.size() && docType.compare(docType.size() - suffix.size(), suffix.size(), suffix) == 0) {
+  if (docType.size() > suffix.size() &&
+      docType.compare(docType.size() - suffix.size(), suffix.size(), suffix) == 0) {
     docType.resize(docType.size() - suffix.size());
   }
   if (!UsableLevel(docType) || sf::SameText(docType, kExtension)) return keys;

@@ -60,7 +60,8 @@ Parsed Classify(const std::string& text) {
   p.Kind = lkKey;
   p.Name = key;
   std::string v = Trim(t.substr(eq + 1));
-  if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) v = v.substr(1, v.size() - 2);
+  if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0])
+    v = v.substr(1, v.size() - 2);
   p.Value = v;
   return p;
 }

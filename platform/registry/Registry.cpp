@@ -385,7 +385,8 @@ void LoadStoreForReading(HKEY root, Store* store) {
   for (const auto& c : mimeclasses::Keys()) {
     size_t before = store->Keys.size();
     Key* k = store->Make(c.Path);
-    if (c.HasDefault && store->Keys.size() > before) k->Values.push_back(Value{"", REG_SZ, c.Default});
+    if (c.HasDefault && store->Keys.size() > before)
+      k->Values.push_back(Value{"", REG_SZ, c.Default});
     for (size_t i = before; i < store->Keys.size(); ++i) store->Keys[i].ReadOnly = true;
   }
 }
@@ -407,7 +408,8 @@ LSTATUS Mutate(HKEY root, F change) {
   bool changed = false;
   LSTATUS st = change(store, &changed);
   if (st != ERROR_SUCCESS) return Fail(static_cast<DWORD>(st));
-  if (changed && !sf::ReplaceAtomically(RegistryFileOf(root), FormatStore(store, RootKeyName(root)))) {
+  if (changed &&
+      !sf::ReplaceAtomically(RegistryFileOf(root), FormatStore(store, RootKeyName(root)))) {
     return Fail(errno == EACCES || errno == EPERM || errno == EROFS ? ERROR_ACCESS_DENIED
                                                                      : ERROR_CANTWRITE);
   }
@@ -436,7 +438,8 @@ std::string NormalizeStoreText(const std::string& text, const std::string& rootN
 std::string RegistryDir() {
   if (const char* d = getenv("VEXA_REGISTRY_DIR"); d && *d) return d;
   if (const char* x = getenv("XDG_DATA_HOME"); x && *x) return std::string(x) + "/vexa/registry";
-  if (const char* h = getenv("HOME"); h && *h) return std::string(h) + "/.local/share/vexa/registry";
+  if (const char* h = getenv("HOME"); h && *h)
+    return std::string(h) + "/.local/share/vexa/registry";
   return "/tmp/vexa-registry";
 }
 

@@ -134,7 +134,8 @@ int List(const std::string& keyArg) {
   for (DWORD i = 0; RegEnumValue(k, i, &name, &type) == ERROR_SUCCESS; ++i) {
     std::string data;
     if (RegQueryValue(k, name, &type, &data) != ERROR_SUCCESS) continue;
-    std::printf("%s=%s\n", name.empty() ? "@" : Quote(name).c_str(), Show(type, data, true).c_str());
+    std::printf("%s=%s\n", name.empty() ? "@" : Quote(name).c_str(),
+                Show(type, data, true).c_str());
   }
   RegCloseKey(k);
   return 0;
@@ -244,7 +245,8 @@ int main(int argc, char** argv) {
     std::printf("%s\n", RegistryDir().c_str());
     return 0;
   }
-  if (cmd == "list" && args.size() <= 2) return List(args.size() == 2 ? args[1] : "HKEY_LOCAL_MACHINE");
+  if (cmd == "list" && args.size() <= 2)
+    return List(args.size() == 2 ? args[1] : "HKEY_LOCAL_MACHINE");
   if (cmd == "read" && args.size() == 3) return Read(args[1], args[2]);
   if (cmd == "write") {
     std::string type = "string";

@@ -50,7 +50,8 @@ TEST_P(KitApplicationPrograms, ProgramMutexLivesExactlyAsLongAsTheProgram) {
   fs::path dir = fs::path(session.Root()) / "app";
   const std::string path = test::CopyProgram(name, dir.string());
   std::ofstream(dir / (name + ".ini"))
-      << "[Server]\nAddress=127.0.0.1\nPort=" << test::FreeTcpPort() << "\n[Connection Polling]\nDuration=0\n";
+      << "[Server]\nAddress=127.0.0.1\nPort=" << test::FreeTcpPort()
+      << "\n[Connection Polling]\nDuration=0\n";
   ASSERT_FALSE(MutexOpen(name));
 
   test::ChildProcess program(path, {}, {}, true);
@@ -59,7 +60,8 @@ TEST_P(KitApplicationPrograms, ProgramMutexLivesExactlyAsLongAsTheProgram) {
     std::ifstream status("/proc/" + std::to_string(program.Pid()) + "/status");
     std::string line;
     while (std::getline(status, line))
-      if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
+      if (line.rfind("SigCgt:", 0) == 0)
+        return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
     return 0ull;
   };
   ASSERT_TRUE(WaitUntil([&] { return catchesTerm() != 0; }, 30s)) << name << " did not start";

@@ -251,7 +251,8 @@ TEST(KitApplication, AnObjectMadeAgainStartsWithEveryTimerFree) {
     EXPECT_EQ(KitApplication->AddTimer(200, nullptr), 0xFD02);
     KitClassFinalize();
     EXPECT_FALSE(KitApplicationExists());
-    EXPECT_EQ(KitApplication->AddTimer(200, nullptr), 0xFD01) << "the freed object's timers went with it";
+    EXPECT_EQ(KitApplication->AddTimer(200, nullptr), 0xFD01)
+        << "the freed object's timers went with it";
     EXPECT_EQ(KitApplication->AddTimer(200, nullptr), 0xFD02);
   }
   // Leaving the session frees the object with its timers; the next session's

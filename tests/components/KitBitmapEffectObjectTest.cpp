@@ -84,11 +84,14 @@ TEST(KitBitmapEffectObjectTest, BlendTableAndFormatChecks) {
   auto black = Surface(2, 2, fw::clBlack);
   auto white = Surface(2, 2, fw::clWhite);
   auto out = Surface(2, 2, fw::clRed);
-  KitBmpBlend(black.get(), white.get(), TRect{0, 0, 2, 2}, TPoint{0, 0}, 0.6, out.get(), TPoint{0, 0});
+  KitBmpBlend(black.get(), white.get(), TRect{0, 0, 2, 2}, TPoint{0, 0}, 0.6, out.get(),
+              TPoint{0, 0});
   EXPECT_EQ(Px(out.get(), 1, 1), 0x666666);  // 255 - 153 = 102
-  KitBmpBlend(black.get(), white.get(), TRect{0, 0, 2, 2}, TPoint{0, 0}, 1.0, out.get(), TPoint{0, 0});
+  KitBmpBlend(black.get(), white.get(), TRect{0, 0, 2, 2}, TPoint{0, 0}, 1.0, out.get(),
+              TPoint{0, 0});
   EXPECT_EQ(Px(out.get(), 0, 0), 0);
-  KitBmpBlend(black.get(), white.get(), TRect{0, 0, 2, 2}, TPoint{0, 0}, 0.0, out.get(), TPoint{0, 0});
+  KitBmpBlend(black.get(), white.get(), TRect{0, 0, 2, 2}, TPoint{0, 0}, 0.0, out.get(),
+              TPoint{0, 0});
   EXPECT_EQ(Px(out.get(), 0, 0), 0xFFFFFF);
 
   auto wide = Surface(2, 2, fw::clWhite, fw::pf32bit);

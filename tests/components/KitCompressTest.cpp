@@ -212,7 +212,8 @@ TEST(KitCompressedSection, LayoutAndRoundTrips) {
   Bytes section = SectionOf(payload);
   // Two stored blocks: 32782 and 2 bytes long.
   ASSERT_EQ(section.size(), 4u + 4 + 32782 + 4 + 2);
-  EXPECT_EQ(Bytes(section.begin(), section.begin() + 8), (Bytes{0x18, 0x80, 0, 0, 0x0E, 0x80, 0, 0}));
+  EXPECT_EQ(Bytes(section.begin(), section.begin() + 8),
+            (Bytes{0x18, 0x80, 0, 0, 0x0E, 0x80, 0, 0}));
   EXPECT_EQ(section[8 + 32782], 2);
   EXPECT_EQ(ReadSection(section), payload);
 
@@ -273,8 +274,8 @@ namespace {
 
 // A bitmap file made by hand with the given depth, compression, colour table
 // (entries as 0x00RRGGBB, the file's byte order) and pixel data.
-Bytes BitmapFile(int32_t w, int32_t h, uint16_t bpp, uint32_t compression, const std::vector<uint32_t>& table,
-                 const Bytes& bits) {
+Bytes BitmapFile(int32_t w, int32_t h, uint16_t bpp, uint32_t compression,
+                 const std::vector<uint32_t>& table, const Bytes& bits) {
   Bytes f;
   auto u32 = [&](uint32_t v) {
     for (int i = 0; i < 4; ++i) f.push_back(uint8_t(v >> (8 * i)));

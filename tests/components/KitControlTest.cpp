@@ -39,7 +39,9 @@ public:
 // A windowed control that shows its ancestors' background.
 class SeeThroughControl : public TKitCustomControl {
 public:
-  explicit SeeThroughControl(fw::TComponent* AOwner) : TKitCustomControl(AOwner) { FTransparent = true; }
+  explicit SeeThroughControl(fw::TComponent* AOwner) : TKitCustomControl(AOwner) {
+    FTransparent = true;
+  }
 };
 
 TColor Px(fw::TBitmap* b, int x, int y) { return TColor(plat::GetBitmapPixel(b->Handle(), x, y)); }

@@ -194,14 +194,16 @@ TEST(KitDrawingTest, TilingCentringStretchingAndClipping) {
   // Stretched with width-proportion: T width wide, round(T width / w * h) high.
   auto s = Surface(30, 30);
   auto wide = Surface(4, 2, fw::clRed);
-  KitDrawBitmapEx(s->Canvas(), TRect{0, 0, 20, 30}, wide.get(), covered, 0, kdStretch | kdPropWidth);
+  KitDrawBitmapEx(s->Canvas(), TRect{0, 0, 20, 30}, wide.get(), covered, 0,
+                  kdStretch | kdPropWidth);
   EXPECT_EQ(covered, (TRect{0, 0, 20, 10}));
   EXPECT_EQ(Px(s.get(), 19, 9), fw::clRed);
   EXPECT_EQ(Px(s.get(), 19, 10), W);
   KitDrawBitmapEx(s->Canvas(), TRect{0, 0, 20, 30}, wide.get(), covered, 0,
                   kdStretch | kdPropWidth | kdPropHeight);
   EXPECT_EQ(covered, (TRect{0, 0, 20, 10}));
-  KitDrawBitmapEx(s->Canvas(), TRect{0, 0, 20, 30}, wide.get(), covered, 0, kdStretch | kdPropHeight);
+  KitDrawBitmapEx(s->Canvas(), TRect{0, 0, 20, 30}, wide.get(), covered, 0,
+                  kdStretch | kdPropHeight);
   EXPECT_EQ(covered, (TRect{0, 0, 60, 30}));
 
   // An empty target draws nothing and covers nothing.
@@ -265,7 +267,8 @@ TEST(KitDrawingTest, GradientBandsAndShapes) {
       continue;
     }
     for (int y = 0; y < 7; ++y)
-      for (int x = 0; x < 9; ++x) ASSERT_EQ(Px(o.get(), x, y), fw::clRed) << s << " " << x << "," << y;
+      for (int x = 0; x < 9; ++x)
+        ASSERT_EQ(Px(o.get(), x, y), fw::clRed) << s << " " << x << "," << y;
   }
 
   // Empty list, null list, empty rect: nothing.
@@ -287,7 +290,8 @@ TEST(KitDrawingTest, GradientBandsAndShapes) {
 // they keep inside the rect, and the corner pixels hold the first and last colour.
 TEST(KitDrawingTest, CornerGradientsStayInsideTheirRect) {
   TKitColorList four = {0x000001, 0x000002, 0x000003, 0x000004};
-  const std::vector<std::pair<TColor, char>> key = {{W, '.'}, {1, '1'}, {2, '2'}, {3, '3'}, {4, '4'}};
+  const std::vector<std::pair<TColor, char>> key = {
+      {W, '.'}, {1, '1'}, {2, '2'}, {3, '3'}, {4, '4'}};
   auto tl = Surface(12, 9);
   KitFillGradient(tl->Canvas(), TRect{2, 1, 10, 7}, gstTopLeft, 0, 0, 0, &four);
   EXPECT_EQ(Picture(tl.get(), key), (std::vector<std::string>{
@@ -429,7 +433,8 @@ TEST(KitDrawingTest, ThreeDTextLayers) {
   clipped->Canvas()->Font()->Assign(&font);
   TKit3DCaption none;
   TRect clip{0, 0, 3, 30};
-  KitDraw3DText(clipped->Canvas(), "Hi", &none, &clip, kteEnabled | kteClip, 0, TRect{0, 0, 80, 30});
+  KitDraw3DText(clipped->Canvas(), "Hi", &none, &clip, kteEnabled | kteClip, 0,
+                TRect{0, 0, 80, 30});
   for (int y = 0; y < 30; ++y)
     for (int x = 3; x < 80; ++x) ASSERT_EQ(Px(clipped.get(), x, y), W);
   clipped->Canvas()->SetPixels(50, 5, fw::clRed);
@@ -484,7 +489,8 @@ TEST(KitDrawingTest, ExtrusionAndRotatedMeasure) {
       if (Px(plain.get(), x, y) != 0) continue;
       EXPECT_EQ(Px(ex.get(), x + 2, y + 2), 0) << x << "," << y;
       // The first step lies under nothing later unless a later layer covers it.
-      if (Px(plain.get(), x - 1, y - 1) != 0 && (x < 2 || y < 2 || Px(plain.get(), x - 2, y - 2) != 0)) {
+      if (Px(plain.get(), x - 1, y - 1) != 0 &&
+          (x < 2 || y < 2 || Px(plain.get(), x - 2, y - 2) != 0)) {
         EXPECT_EQ(Px(ex.get(), x, y), fw::clRed) << x << "," << y;
       }
       ++checked;
@@ -536,8 +542,9 @@ TEST(KitDrawingTest, OutlineTextStrokesTheGlyphOutline) {
   // Distance (in whole pixels, square neighbourhood) from (x, y) to the
   // nearest pixel of the filled glyph's edge: ink with a blank 4-neighbour.
   auto edge = [&](int x, int y) {
-    return ink(filled.get(), x, y) && (!ink(filled.get(), x - 1, y) || !ink(filled.get(), x + 1, y) ||
-                                       !ink(filled.get(), x, y - 1) || !ink(filled.get(), x, y + 1));
+    return ink(filled.get(), x, y) &&
+           (!ink(filled.get(), x - 1, y) || !ink(filled.get(), x + 1, y) ||
+            !ink(filled.get(), x, y - 1) || !ink(filled.get(), x, y + 1));
   };
   auto nearEdge = [&](int x, int y, int d) {
     for (int j = -d; j <= d; ++j)
@@ -569,7 +576,8 @@ TEST(KitDrawingTest, OutlineTextStrokesTheGlyphOutline) {
           ++edgePixels;
           bool hit = false;
           for (int j = -reach; j <= reach && !hit; ++j)
-            for (int i = -reach; i <= reach && !hit; ++i) hit = ink(outline.get(), x + off + i, y + off + j);
+            for (int i = -reach; i <= reach && !hit; ++i)
+              hit = ink(outline.get(), x + off + i, y + off + j);
           traced += hit;
         }
         // Deep inside the thick stems: nothing painted.

@@ -86,13 +86,15 @@ TEST(KitFormShapeTest, EllipticFormWithAndWithoutCaptionStrip) {
   shape->SetShowFormCaption(true);
   shape->Region()->Shadow()->SetStyle(hssSolid);
   {
-    HRGN e = plat::CreateEllipticRgn(-1, -1, W - 2 * f.fx + 1 - 6, H - 2 * f.fy - f.caption + 1 - 6);
+    HRGN e =
+        plat::CreateEllipticRgn(-1, -1, W - 2 * f.fx + 1 - 6, H - 2 * f.fy - f.caption + 1 - 6);
     plat::OffsetRgn(e, f.fx, strip);
     HRGN moved = plat::CreateRectRgn(0, 0, 0, 0);
     plat::CombineRgn(moved, e, 0, plat::RGN_COPY);
     plat::OffsetRgn(moved, 6, 6);
     e = Op(e, moved, plat::RGN_OR);
-    EXPECT_TRUE(SameRegion(WindowRegion(form), Op(e, plat::CreateRectRgn(0, 0, W, strip), plat::RGN_OR)));
+    EXPECT_TRUE(
+        SameRegion(WindowRegion(form), Op(e, plat::CreateRectRgn(0, 0, W, strip), plat::RGN_OR)));
   }
 
   // A new size rebuilds the region through the form's size message.
@@ -101,7 +103,8 @@ TEST(KitFormShapeTest, EllipticFormWithAndWithoutCaptionStrip) {
   {
     HRGN e = plat::CreateEllipticRgn(-1, -1, 120 - 2 * f.fx + 1, 100 - 2 * f.fy - f.caption + 1);
     plat::OffsetRgn(e, f.fx, strip);
-    EXPECT_TRUE(SameRegion(WindowRegion(form), Op(e, plat::CreateRectRgn(0, 0, 120, strip), plat::RGN_OR)));
+    EXPECT_TRUE(
+        SameRegion(WindowRegion(form), Op(e, plat::CreateRectRgn(0, 0, 120, strip), plat::RGN_OR)));
   }
   fw::Free(form);
 }

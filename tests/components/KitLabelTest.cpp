@@ -178,7 +178,8 @@ TEST(KitLabelTest, TwinklePhasesAndColours) {
     l->TwinkleTick();
     phases.push_back({l->TwinkleShown(), item->Interval()});
   }
-  EXPECT_EQ(phases, (std::vector<std::pair<bool, int>>{{true, 700}, {false, 300}, {true, 700}, {false, 300}}));
+  EXPECT_EQ(phases, (std::vector<std::pair<bool, int>>{
+                        {true, 700}, {false, 300}, {true, 700}, {false, 300}}));
   l->SetTwinkleVisible(500);
   EXPECT_EQ(item->Interval(), 300);
   l->TwinkleTick();

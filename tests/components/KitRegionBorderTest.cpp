@@ -42,7 +42,12 @@ std::string Dump(TBitmap* b) {
   for (int y = 0; y < b->Height(); ++y) {
     for (int x = 0; x < b->Width(); ++x) {
       TColor c = Px(b, x, y);
-      s += c == W ? '.' : c == Light ? 'L' : c == Dark ? 'D' : c == Single ? 'S' : c == ShadowC ? '#' : '?';
+      s += c == W         ? '.'
+           : c == Light   ? 'L'
+           : c == Dark    ? 'D'
+           : c == Single  ? 'S'
+           : c == ShadowC ? '#'
+                          : '?';
     }
     s += '\n';
   }

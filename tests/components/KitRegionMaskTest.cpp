@@ -112,7 +112,8 @@ TEST(KitRegionMaskTest, RegionDataAndBitmapsRoundTrip) {
     const uint8_t* p = static_cast<const uint8_t*>(s.Memory());
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 1), p[0]), "RegionData");
     EXPECT_EQ(p[11], vaBinary);
-    uint32_t n = uint32_t(p[12]) | uint32_t(p[13]) << 8 | uint32_t(p[14]) << 16 | uint32_t(p[15]) << 24;
+    uint32_t n =
+        uint32_t(p[12]) | uint32_t(p[13]) << 8 | uint32_t(p[14]) << 16 | uint32_t(p[15]) << 24;
     EXPECT_EQ(int32_t(n), m.RegionDataSize());
     // The first bitmap property carries the compressed flag byte first.
     size_t at = 16 + n;

@@ -43,7 +43,8 @@ TEST(KitStreams, IntegersBytesAndShortStrings) {
   WriteStreamShortString(&m, std::string(300, 'x'));
   Bytes b = m.Data();
   ASSERT_EQ(b.size(), 4u + 4 + 1 + 3 + 256);
-  EXPECT_EQ(Bytes(b.begin(), b.begin() + 12), (Bytes{4, 3, 2, 1, 0xFE, 0xFF, 0xFF, 0xFF, 0xAB, 2, 'h', 'i'}));
+  EXPECT_EQ(Bytes(b.begin(), b.begin() + 12),
+            (Bytes{4, 3, 2, 1, 0xFE, 0xFF, 0xFF, 0xFF, 0xAB, 2, 'h', 'i'}));
   EXPECT_EQ(b[12], 255);
   m.SetPosition(0);
   EXPECT_EQ(ReadStreamInt(&m), 0x01020304);

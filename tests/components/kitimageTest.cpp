@@ -212,7 +212,8 @@ TEST(KitImageListItem, StoredBytesAndDamagedData) {
   writer.WriteProperties(&item);
   Bytes f = form.Data();
   ASSERT_GT(f.size(), 14u);
-  EXPECT_EQ(Bytes(f.begin(), f.begin() + 10), (Bytes{8, 'I', 'n', 't', 'e', 'r', 'n', 'a', 'l', 10}));
+  EXPECT_EQ(Bytes(f.begin(), f.begin() + 10),
+            (Bytes{8, 'I', 'n', 't', 'e', 'r', 'n', 'a', 'l', 10}));
   EXPECT_EQ(f[10] | (f[11] << 8), int(once.size()));
   EXPECT_EQ(Bytes(f.begin() + 14, f.end() - 1), once);
   EXPECT_EQ(f.back(), 0);

@@ -110,9 +110,17 @@ TEST(Components, InsertAndRemoveMoveBetweenOwnersAndNamesAreUniquePerOwner) {
   EXPECT_EQ(first.ComponentCount(), 0);
   EXPECT_EQ(c->Owner(), &second);
   EXPECT_EQ(second.Heard.back(), "insert Timer1");
+  EXPECT_EQ(first.FindComponent("Timer1"), nullptr);
   auto* d = new TProbe(&second, "d");
   EXPECT_THROW(d->SetName("timer1"), EComponentError);
+  // A renamed component is found by its new name only, and frees its old one.
+  c->SetName("Clock");
+  c->SetName("CLOCK");
+  EXPECT_EQ(second.FindComponent("clock"), c);
+  d->SetName("timer1");
+  EXPECT_EQ(second.FindComponent("Timer1"), d);
   second.RemoveComponent(c);
+  EXPECT_EQ(second.FindComponent("Clock"), nullptr);
   EXPECT_EQ(c->Owner(), nullptr);
   delete c;
   EXPECT_EQ(second.ComponentCount(), 1);

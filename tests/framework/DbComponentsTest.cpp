@@ -47,8 +47,10 @@ protected:
   }
 
   void MakeStockTable() {
-    Exec("CREATE TABLE STOCK (ID INTEGER NOT NULL PRIMARY KEY, SYMBOL VARCHAR(4), "
-         "PRICE NUMERIC(15,2), TICK CHAR(1), VOLUME INTEGER, WHEN_AT TIMESTAMP, RATIO DOUBLE PRECISION)");
+    Exec(
+        "CREATE TABLE STOCK (ID INTEGER NOT NULL PRIMARY KEY, SYMBOL VARCHAR(4), "
+        "PRICE NUMERIC(15,2), TICK CHAR(1), VOLUME INTEGER, WHEN_AT TIMESTAMP, RATIO DOUBLE "
+        "PRECISION)");
   }
 
   vexa::test::DbTestDatabase File;
@@ -237,8 +239,9 @@ TEST_F(DbComponents, ErrorsCarryFirebirdsOwnText) {
     Sql.ExecQuery();
     FAIL() << "a query of a missing table succeeded";
   } catch (const EFbError& e) {
-    EXPECT_EQ(e.Message(),
-              "Dynamic SQL Error\n-SQL error code = -204\n-Table unknown\n-NOPE\n-At line 1, column 15");
+    EXPECT_EQ(
+        e.Message(),
+        "Dynamic SQL Error\n-SQL error code = -204\n-Table unknown\n-NOPE\n-At line 1, column 15");
     EXPECT_EQ(e.SQLCode(), -204);
     EXPECT_NE(e.ErrorCode(), 0);
   }
@@ -254,7 +257,8 @@ TEST_F(DbComponents, ErrorsCarryFirebirdsOwnText) {
     Sql.ExecQuery();
     FAIL() << "a duplicate key was accepted";
   } catch (const EFbError& e) {
-    EXPECT_EQ(e.Message().rfind("violation of PRIMARY or UNIQUE KEY constraint", 0), 0u) << e.Message();
+    EXPECT_EQ(e.Message().rfind("violation of PRIMARY or UNIQUE KEY constraint", 0), 0u)
+        << e.Message();
   }
   Tr.Rollback();
 }
@@ -282,7 +286,8 @@ TEST_F(DbComponents, AnOwnerFreesConnectedComponentsInAnyState) {
   Exec("INSERT INTO STOCK (ID, PRICE) VALUES (1, 2.50)");
   Exec("INSERT INTO STOCK (ID, PRICE) VALUES (2, -2.50)");
   // Halves round away from zero.
-  EXPECT_EQ(Column("SELECT PRICE FROM STOCK ORDER BY ID"), std::vector<std::string>({"2.50", "-2.50"}));
+  EXPECT_EQ(Column("SELECT PRICE FROM STOCK ORDER BY ID"),
+            std::vector<std::string>({"2.50", "-2.50"}));
   Tr.StartTransaction();
   Sql.SetSQL("SELECT PRICE FROM STOCK ORDER BY ID");
   Sql.ExecQuery();
@@ -336,8 +341,9 @@ protected:
   void SetUp() override {
     DbComponents::SetUp();
     Exec("CREATE TABLE LOG_T (A INTEGER, B INTEGER)");
-    Exec("CREATE PROCEDURE NEXTID (TABLEID INTEGER) RETURNS (TRANSID INTEGER, LABEL VARCHAR(20)) AS "
-         "BEGIN TRANSID = TABLEID + 1000; LABEL = 'T' || TABLEID; END");
+    Exec(
+        "CREATE PROCEDURE NEXTID (TABLEID INTEGER) RETURNS (TRANSID INTEGER, LABEL VARCHAR(20)) AS "
+        "BEGIN TRANSID = TABLEID + 1000; LABEL = 'T' || TABLEID; END");
     Exec("CREATE PROCEDURE KEEP (TABLEID INTEGER, TRANSID INTEGER) AS "
          "BEGIN INSERT INTO LOG_T VALUES (:TABLEID, :TRANSID); END");
   }

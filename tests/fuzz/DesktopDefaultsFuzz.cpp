@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t zero = input.find('\0');
   std::string list = input.substr(0, zero);
   std::string entry = zero == std::string::npos ? std::string() : input.substr(zero + 1);
-  if (!list.empty() && list[0] == '+') list = "[Default Applications]\ntext/html=f.desktop\n" + list.substr(1);
+  if (!list.empty() && list[0] == '+')
+    list = "[Default Applications]\ntext/html=f.desktop\n" + list.substr(1);
   std::ofstream(s.Dir + "/config/mimeapps.list", std::ios::trunc) << list;
   std::ofstream(s.Dir + "/data/applications/f.desktop", std::ios::trunc) << entry;
 

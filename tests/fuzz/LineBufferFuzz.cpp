@@ -103,7 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char* at = buf.PrepareAppend(static_cast<int>(chunk.size()));
     std::memcpy(at, chunk.data(), chunk.size());
     try {
-      buf.Process(host, static_cast<int>(chunk.size()), lineEnd, limit, edit, echo, (config & 32) != 0);
+      buf.Process(host, static_cast<int>(chunk.size()), lineEnd, limit, edit, echo,
+                  (config & 32) != 0);
     } catch (const std::runtime_error&) {
     }
     if (buf.Held() < 0 || buf.Pending() < 0 || buf.Pending() > buf.Held()) std::abort();
@@ -114,7 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Every line ends with the line end and holds no earlier one.
     std::string out;
     for (auto& l : host.Lines) {
-      if (l.size() < lineEnd.size() || l.compare(l.size() - lineEnd.size(), lineEnd.size(), lineEnd) != 0)
+      if (l.size() < lineEnd.size() ||
+          l.compare(l.size() - lineEnd.size(), lineEnd.size(), lineEnd) != 0)
         std::abort();
       if (l.find(lineEnd) != l.size() - lineEnd.size()) std::abort();
       out += l;

@@ -85,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         break;
       default:
-        item.AddNotification(static_cast<int32_t>(line.size()), static_cast<int32_t>(std::hash<std::string>{}(line)));
+        item.AddNotification(static_cast<int32_t>(line.size()),
+                             static_cast<int32_t>(std::hash<std::string>{}(line)));
         break;
     }
     CheckItem(item);

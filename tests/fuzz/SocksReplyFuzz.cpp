@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int n4 = vexa::SocksBuildConnect4(area, 0x5000, 0x0100007F, user, (data[1] & 4) != 0, host);
   int n5 = vexa::SocksBuildConnect5(area, host, 0x5000);
   int na = vexa::SocksBuildAuth(area, user, host);
-  if (n4 > vexa::SocksAreaSize || n5 > vexa::SocksAreaSize || na > vexa::SocksAreaSize) std::abort();
+  if (n4 > vexa::SocksAreaSize || n5 > vexa::SocksAreaSize || na > vexa::SocksAreaSize)
+    std::abort();
   if (n5 >= 0 && n5 != static_cast<int>(7 + host.size())) std::abort();
   std::free(area);
   return 0;

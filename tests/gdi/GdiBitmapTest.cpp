@@ -15,13 +15,14 @@ uint32_t U32(const std::vector<uint8_t>& v, size_t at) {
          (uint32_t(v[at + 3]) << 24);
 }
 void Set32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
-  for (int i = 0; i < 4; ++i) v[at + size_t(i)] = uint8_t(x >> (8 * i));
+  for (int i = 0; i < 4; ++i) v.at(at + size_t(i)) = uint8_t(x >> (8 * i));
 }
 
 // A bitmap file made by hand: header, colour table (blue, green, red triples)
 // and the pixel data as given.
 std::vector<uint8_t> HandMade(int32_t width, int32_t height, uint16_t bpp, uint32_t compression,
-                              const std::vector<COLORREF>& table, const std::vector<uint8_t>& bits) {
+                              const std::vector<COLORREF>& table,
+                              const std::vector<uint8_t>& bits) {
   std::vector<uint8_t> f(54, 0);
   f[0] = 'B';
   f[1] = 'M';
@@ -175,7 +176,8 @@ TEST(GdiBitmap, FilesRoundTripAtEveryDepth) {
     EXPECT_EQ(used, file.size());
     for (int y = 0; y < 3; ++y)
       for (int x = 0; x < 5; ++x)
-        EXPECT_EQ(GetBitmapPixel(back, x, y), GetBitmapPixel(bm, x, y)) << bpp << " " << x << "," << y;
+        EXPECT_EQ(GetBitmapPixel(back, x, y), GetBitmapPixel(bm, x, y))
+            << bpp << " " << x << "," << y;
     EXPECT_EQ(SaveBitmapFile(back), file) << bpp;
     DeleteObject(back);
     DeleteObject(bm);

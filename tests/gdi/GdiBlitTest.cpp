@@ -7,7 +7,8 @@ using namespace plat;
 using namespace gditest;
 
 TEST(GdiBlit, RasterOperationsCombineSourceDestinationAndPattern) {
-  const COLORREF src = RGB(0xF0, 0x3C, 0x55), dst = RGB(0xCC, 0xAA, 0x0F), pat = RGB(0x0F, 0xFF, 0x81);
+  const COLORREF src = RGB(0xF0, 0x3C, 0x55), dst = RGB(0xCC, 0xAA, 0x0F),
+                 pat = RGB(0x0F, 0xFF, 0x81);
   struct Case { uint32_t rop; COLORREF want; };
   const Case cases[] = {
       {SRCCOPY, src},

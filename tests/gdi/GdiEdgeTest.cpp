@@ -61,14 +61,19 @@ TEST(GdiEdge, EveryEdgeKindDrawsItsColours) {
 
 TEST(GdiEdge, SidesSoftFlatMonoMiddleAndAdjust) {
   EXPECT_EQ(Edge(BDR_RAISEDOUTER, BF_TOPLEFT), (Pic{"LLLL.", "L....", "L....", "L....", "....."}));
-  EXPECT_EQ(Edge(BDR_RAISEDOUTER, BF_BOTTOMRIGHT), (Pic{"....D", "....D", "....D", "....D", "DDDDD"}));
+  EXPECT_EQ(Edge(BDR_RAISEDOUTER, BF_BOTTOMRIGHT),
+            (Pic{"....D", "....D", "....D", "....D", "DDDDD"}));
   // Soft swaps the top-left colours of the outer and inner edge.
-  EXPECT_EQ(Edge(EDGE_RAISED, BF_RECT | BF_SOFT), (Pic{"HHHHD", "HLLSD", "HL.SD", "HSSSD", "DDDDD"}));
-  EXPECT_EQ(Edge(EDGE_SUNKEN, BF_RECT | BF_SOFT), (Pic{"DDDDH", "DSSLH", "DS.LH", "DLLLH", "HHHHH"}));
-  EXPECT_EQ(Edge(EDGE_SUNKEN, BF_RECT | BF_FLAT), (Pic{"SSSSS", "SFFFS", "SF.FS", "SFFFS", "SSSSS"}));
+  EXPECT_EQ(Edge(EDGE_RAISED, BF_RECT | BF_SOFT),
+            (Pic{"HHHHD", "HLLSD", "HL.SD", "HSSSD", "DDDDD"}));
+  EXPECT_EQ(Edge(EDGE_SUNKEN, BF_RECT | BF_SOFT),
+            (Pic{"DDDDH", "DSSLH", "DS.LH", "DLLLH", "HHHHH"}));
+  EXPECT_EQ(Edge(EDGE_SUNKEN, BF_RECT | BF_FLAT),
+            (Pic{"SSSSS", "SFFFS", "SF.FS", "SFFFS", "SSSSS"}));
   Pic mono = Edge(BDR_SUNKENOUTER, BF_RECT | BF_MONO);
   EXPECT_EQ(mono[0], "KKKKK");
-  EXPECT_EQ(Edge(BDR_RAISEDINNER, BF_RECT | BF_MIDDLE), (Pic{"HHHHS", "HFFFS", "HFFFS", "HFFFS", "SSSSS"}));
+  EXPECT_EQ(Edge(BDR_RAISEDINNER, BF_RECT | BF_MIDDLE),
+            (Pic{"HHHHS", "HFFFS", "HFFFS", "HFFFS", "SSSSS"}));
   RECT r;
   Edge(EDGE_RAISED, BF_RECT | BF_ADJUST, &r);
   EXPECT_EQ(r.left, 2);

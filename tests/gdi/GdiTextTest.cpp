@@ -114,8 +114,8 @@ TEST(GdiText, CalculatedRectangleCoversWhatIsDrawn) {
     DrawText(c.dc, text, &r, fmt | DT_NOCLIP);
     RECT ink = c.Ink();
     // Centred lines sit inside the drawing rectangle's width; others start at its left.
-    RECT drawn{calc.left, calc.top, (fmt & DT_CENTER) ? std::max<int32_t>(calc.right, 110) : calc.right,
-               calc.bottom};
+    RECT drawn{calc.left, calc.top,
+               (fmt & DT_CENTER) ? std::max<int32_t>(calc.right, 110) : calc.right, calc.bottom};
     EXPECT_TRUE(Inside(ink, drawn)) << fmt << ": ink " << ink.left << "," << ink.top << ","
                                     << ink.right << "," << ink.bottom << " calc " << calc.right
                                     << "," << calc.bottom;
@@ -140,7 +140,8 @@ TEST(GdiText, WordBreakPutsWordsOnLinesOfTheFontHeight) {
   GetTextExtentPoint32(c.dc, "gateway", &word);
   RECT r{0, 0, word.cx + 2, 80};
   RECT calc = r;
-  EXPECT_EQ(DrawText(c.dc, "gateway relay beacon", &calc, DT_WORDBREAK | DT_CALCRECT), 3 * tm.tmHeight);
+  EXPECT_EQ(DrawText(c.dc, "gateway relay beacon", &calc, DT_WORDBREAK | DT_CALCRECT),
+            3 * tm.tmHeight);
   DrawText(c.dc, "gateway relay beacon", &r, DT_WORDBREAK);
   std::vector<int> rows = c.InkRows();
   ASSERT_FALSE(rows.empty());

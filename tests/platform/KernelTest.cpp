@@ -16,7 +16,8 @@ TEST(KernelMutex, SecondOpenReportsAlreadyExistsAndSharesOwnership) {
   HANDLE a = CreateMutex("VexaInstall_Demo", true);
   ASSERT_NE(a, 0u);
   EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-  HANDLE b = CreateMutex("VexaInstall_Demo", true);  // initial ownership of an existing one is ignored
+  HANDLE b =
+      CreateMutex("VexaInstall_Demo", true);  // initial ownership of an existing one is ignored
   ASSERT_NE(b, 0u);
   EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
   EXPECT_EQ(WaitForSingleObject(b, 0), WAIT_TIMEOUT);

@@ -64,15 +64,17 @@ TEST(RegistryStore, ValueWrittenByOneProcessIsReadByAnother) {
   vexa::test::TestSession session;
   HKEY k;
   DWORD disp = 0;
-  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kServerKey, KEY_ALL_ACCESS, &k, &disp), ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kServerKey, KEY_ALL_ACCESS, &k, &disp),
+            ERROR_SUCCESS);
   EXPECT_EQ(disp, REG_CREATED_NEW_KEY);
   ASSERT_EQ(SetString(k, "Location", "/opt/vexa/bin/beaconhub"), ERROR_SUCCESS);
   RegCloseKey(k);
   EXPECT_EQ(RunPeer({"read", kServerKey, "location"}), "/opt/vexa/bin/beaconhub\n");
 
   int status = -1;
-  RunPeer({"write", "software\\vexa software\\lumidex\\notifyserver", "DezazErurDB", "/data/demo.fdb"},
-          &status);
+  RunPeer(
+      {"write", "software\\vexa software\\lumidex\\notifyserver", "DezazErurDB", "/data/demo.fdb"},
+      &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, kServerKey, "DezazErurDB"), "/data/demo.fdb");
   EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, kServerKey, "Location"), "/opt/vexa/bin/beaconhub");
@@ -103,7 +105,8 @@ TEST(RegistryStore, TwoProcessesWritingOneKeyAtOnceBothKeepTheirValues) {
 TEST(RegistryStore, ReadOnlyStoreRefusesWriteAccessButCanBeRead) {
   vexa::test::TestSession session;
   HKEY k;
-  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kServerKey, KEY_ALL_ACCESS, &k, nullptr), ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kServerKey, KEY_ALL_ACCESS, &k, nullptr),
+            ERROR_SUCCESS);
   ASSERT_EQ(SetString(k, "Location", "/x"), ERROR_SUCCESS);
   std::string file = RegistryFileOf(HKEY_LOCAL_MACHINE);
   std::string before = ReadFile(file);
@@ -187,8 +190,8 @@ TEST(RegistryStore, DamagedFileIsReadAsFarAsSoundAndAWriteKeepsTheSoundValues) {
 TEST(RegistryStore, KeysAndValuesIgnoreCaseEnumerateInOrderAndDeleteWithTheirSubKeys) {
   vexa::test::TestSession session;
   HKEY soft;
-  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\\\Classes\\.html", KEY_ALL_ACCESS, &soft,
-                           nullptr),
+  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\\\Classes\\.html", KEY_ALL_ACCESS,
+                           &soft, nullptr),
             ERROR_SUCCESS);
   EXPECT_EQ(RegKeyPath(soft), "SOFTWARE\\Classes\\.html");
   ASSERT_EQ(SetString(soft, "", "htmlfile"), ERROR_SUCCESS);
@@ -201,7 +204,8 @@ TEST(RegistryStore, KeysAndValuesIgnoreCaseEnumerateInOrderAndDeleteWithTheirSub
       << "an existing level keeps the case it was made with";
   RegCloseKey(c);
   HKEY classes;
-  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "Software\\CLASSES", 0, KEY_READ, &classes), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "Software\\CLASSES", 0, KEY_READ, &classes),
+            ERROR_SUCCESS);
   std::string name;
   ASSERT_EQ(RegEnumKeyEx(classes, 0, &name), ERROR_SUCCESS);
   EXPECT_EQ(name, ".html");
@@ -213,19 +217,22 @@ TEST(RegistryStore, KeysAndValuesIgnoreCaseEnumerateInOrderAndDeleteWithTheirSub
 
   EXPECT_EQ(RegDeleteKey(HKEY_LOCAL_MACHINE, "software\\classes\\HTMLFILE"), ERROR_SUCCESS);
   HKEY gone;
-  EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "Software\\Classes\\htmlfile\\shell", 0, KEY_READ, &gone),
-            static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(
+      RegOpenKeyEx(HKEY_LOCAL_MACHINE, "Software\\Classes\\htmlfile\\shell", 0, KEY_READ, &gone),
+      static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(RegCloseKey(999999), static_cast<LSTATUS>(ERROR_INVALID_HANDLE));
 }
 
 TEST(RegistryStore, BufferReadsReportTheNeededSize) {
   vexa::test::TestSession session;
   HKEY k;
-  ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "Software\\T", KEY_ALL_ACCESS, &k, nullptr), ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "Software\\T", KEY_ALL_ACCESS, &k, nullptr),
+            ERROR_SUCCESS);
   ASSERT_EQ(SetString(k, "Name", "abcdef"), ERROR_SUCCESS);
   const uint8_t blob[] = {0, 1, 0xff, '\n'};
   ASSERT_EQ(RegSetValueEx(k, "Blob", REG_BINARY, blob, 4), ERROR_SUCCESS);
-  EXPECT_EQ(RegSetValueEx(k, "Num", REG_DWORD, blob, 3), static_cast<LSTATUS>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(RegSetValueEx(k, "Num", REG_DWORD, blob, 3),
+            static_cast<LSTATUS>(ERROR_INVALID_PARAMETER));
   char buf[4];
   DWORD size = sizeof buf, type = 0;
   EXPECT_EQ(RegQueryValueEx(k, "Name", &type, buf, &size), static_cast<LSTATUS>(ERROR_MORE_DATA));
@@ -260,8 +267,8 @@ TEST(RegistryStore, VexaregListsReadsWritesAndDeletes) {
   EXPECT_EQ(st, 0);
   run({"write", gw, "@", "with \"quotes\""}, &st);
   EXPECT_EQ(st, 0);
-  EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, "Software\\VEXA Software\\Lumidex\\ClientGateway\\Default",
-                      "Address"),
+  EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE,
+                      "Software\\VEXA Software\\Lumidex\\ClientGateway\\Default", "Address"),
             "10.0.0.7");
   EXPECT_EQ(run({"read", gw, "address"}, &st), "10.0.0.7\n");
   EXPECT_EQ(st, 0);

@@ -32,8 +32,10 @@ struct TProgram {
 };
 
 const std::vector<TProgram>& Programs() {
-  static const std::vector<TProgram> programs{
-      {"beaconhub", {}}, {"relaygate", {"REFUSE"}}, {"churnmill", {}}, {"notifylistener", {"REFUSE", "1"}}};
+  static const std::vector<TProgram> programs{{"beaconhub", {}},
+                                              {"relaygate", {"REFUSE"}},
+                                              {"churnmill", {}},
+                                              {"notifylistener", {"REFUSE", "1"}}};
   return programs;
 }
 
@@ -94,9 +96,11 @@ TEST_F(SessionDirRefusal, AnOwnDirectoryOthersMayOnlyReadIsUsed) {
   ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
   ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
   // The client waits for its gateway in that session until told to stop.
-  ChildProcess client(BinPath("notifylistener"), {"REFUSE", "1"}, {"VEXA_SESSION_DIR=" + dir}, true);
+  ChildProcess client(BinPath("notifylistener"), {"REFUSE", "1"}, {"VEXA_SESSION_DIR=" + dir},
+                      true);
   auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (Empty(dir) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+  while (Empty(dir) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(20ms);
   EXPECT_FALSE(Empty(dir));
   EXPECT_TRUE(client.Running());
   client.Signal(SIGTERM);

@@ -53,13 +53,15 @@ void Attack(int port, std::atomic<int>& connected, std::atomic<bool>& done) {
         junk = std::string(81 + rnd(5000), static_cast<char>('A' + rnd(26)));
         break;
       case 2:  // commands with odd numbers and bytes
-        junk = "S " + std::to_string(static_cast<int>(rng())) + "\r\nU -3\r\nS\r\n\x00\xFF\r\nwho\r\n"s;
+        junk = "S " + std::to_string(static_cast<int>(rng())) +
+               "\r\nU -3\r\nS\r\n\x00\xFF\r\nwho\r\n"s;
         break;
       case 3:  // half a line, then the sending side shut
         junk = "S 2";
         break;
       default:  // many short lines at once
-        for (int k = 0; k < 50; ++k) junk += std::string(rnd(80), static_cast<char>(' ' + rnd(90))) + "\r\n";
+        for (int k = 0; k < 50; ++k)
+          junk += std::string(rnd(80), static_cast<char>(' ' + rnd(90))) + "\r\n";
         break;
     }
     c->Send(junk);
@@ -128,7 +130,8 @@ TEST(BeaconhubBadInput, FiveHundredBadConnectionsNeverCostAGatewayARecord) {
   EXPECT_EQ(connected.load(), 500);
 
   const auto all = gw->Read(expected.size());
-  ASSERT_TRUE(all.has_value()) << "received " << gw->Pending().size() << " of " << expected.size() << " bytes";
+  ASSERT_TRUE(all.has_value()) << "received " << gw->Pending().size() << " of " << expected.size()
+                               << " bytes";
   EXPECT_TRUE(*all == expected) << "the record stream differs";
 
   // The server still serves: a new gateway is greeted and answered.

@@ -221,9 +221,11 @@ TEST(Beaconhub, CommandLinesOfAGateway) {
 TEST(Beaconhub, WhoShowsConnectTimesInTheLocaleTheServerRunsIn) {
   TestSession session;
   const std::string locales = session.Root() + "/locales";
-  ChildProcess localedef("/bin/sh", {"-c", "command -v localedef >/dev/null && mkdir -p '" + locales + "' && localedef -i de_DE -f UTF-8 '" +
-                                               locales + "/de_DE.UTF-8' 2>&1"},
-                         {}, true);
+  ChildProcess localedef(
+      "/bin/sh",
+      {"-c", "command -v localedef >/dev/null && mkdir -p '" + locales +
+                 "' && localedef -i de_DE -f UTF-8 '" + locales + "/de_DE.UTF-8' 2>&1"},
+      {}, true);
   if (localedef.Wait(std::chrono::seconds(60)) != std::optional<int>(0))
     GTEST_SKIP() << "no locale can be made here";
   ASSERT_EQ(setenv("LOCPATH", locales.c_str(), 1), 0);
@@ -241,7 +243,8 @@ TEST(Beaconhub, WhoShowsConnectTimesInTheLocaleTheServerRunsIn) {
   const std::string prefix = "127.0.0.1:" + std::to_string(LocalPort(*gw)) + " ";
   ASSERT_EQ(line.substr(0, prefix.size()), prefix) << line;
   // Day, month and year with dots, the time with colons; never the C locale's slashes.
-  EXPECT_TRUE(std::regex_match(line.substr(prefix.size()), std::regex(R"(\d\d\.\d\d\.\d\d\d\d( \d\d:\d\d:\d\d)?)")))
+  EXPECT_TRUE(std::regex_match(line.substr(prefix.size()),
+                               std::regex(R"(\d\d\.\d\d\.\d\d\d\d( \d\d:\d\d:\d\d)?)")))
       << line;
   // The date is today's (or, just after midnight, yesterday's).
   std::time_t now = std::time(nullptr);
@@ -377,8 +380,10 @@ TEST(Beaconhub, ListenerFailureLeavesTheChannelServing) {
     DbSide db;
     ASSERT_TRUE(db.Connect());
     EXPECT_EQ(db.Begin(4), 1000);  // the start-up step has run by now
-    const auto failure = hub.Process().ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(kWait));
-    EXPECT_NE(failure.value_or("").find("ESocketException"), std::string::npos) << failure.value_or("");
+    const auto failure =
+        hub.Process().ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(kWait));
+    EXPECT_NE(failure.value_or("").find("ESocketException"), std::string::npos)
+        << failure.value_or("");
     for (const std::string& line : hub.Process().Lines()) {
       EXPECT_EQ(line.find("Listening"), std::string::npos) << line;
     }
@@ -391,7 +396,9 @@ TEST(Beaconhub, ListenerFailureLeavesTheChannelServing) {
 TEST(Beaconhub, ChannelOwnedElsewhereStillListens) {
   TestSession session;
   ChildProcess holder(BinPath("ChannelHolderPeer"), {});
-  ASSERT_EQ(holder.ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(kWait)).value_or(""), "serving");
+  ASSERT_EQ(
+      holder.ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(kWait)).value_or(""),
+      "serving");
   const int port = FreeTcpPort();
   Beaconhub hub(session, IniFor(port));
   EXPECT_TRUE(hub.WaitFor("Server Already Exists"));

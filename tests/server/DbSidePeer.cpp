@@ -33,7 +33,9 @@ void Say(const std::string& s) {
   std::fflush(stdout);
 }
 
-void SayResult(bool ok, plat::LRESULT r) { Say(ok ? "result " + std::to_string(r) : std::string("fail")); }
+void SayResult(bool ok, plat::LRESULT r) {
+  Say(ok ? "result " + std::to_string(r) : std::string("fail"));
+}
 
 // Sends a custom message and reports its result.
 void SendAndSay(vexa::TVexaIPCClient& client, const std::string& name, int32_t w, int32_t l) {
@@ -63,7 +65,8 @@ int main() {
       if (cmd == "send") {
         SendAndSay(client, name, static_cast<int32_t>(w), static_cast<int32_t>(l));
       } else {
-        Say(client.PostCustom(name, static_cast<int32_t>(w), static_cast<int32_t>(l)) ? "posted" : "fail");
+        Say(client.PostCustom(name, static_cast<int32_t>(w), static_cast<int32_t>(l)) ? "posted"
+                                                                                      : "fail");
       }
     } else if (cmd == "begin") {
       int t = 0;

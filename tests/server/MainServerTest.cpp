@@ -25,7 +25,9 @@ using test::TcpClient;
 // The form with its settings file in the test's own folder.
 class TestForm : public TFrmMainServer {
 public:
-  TestForm(fw::TComponent* AOwner, const std::string& Ini) : TFrmMainServer(AOwner) { FIniFileName = Ini; }
+  TestForm(fw::TComponent* AOwner, const std::string& Ini) : TFrmMainServer(AOwner) {
+    FIniFileName = Ini;
+  }
 };
 
 // The count cells of a row, joined with '|'.
@@ -66,7 +68,8 @@ protected:
     FPort = test::FreeTcpPort();
     const std::string ini = FSession.Root() + "/beaconhub.ini";
     // A long flush interval: these tests tick the timer handler themselves.
-    std::ofstream(ini) << "[Server]\nPort=" << FPort << "\n[Client]\nFlushInterval=600000\n" << iniExtra;
+    std::ofstream(ini) << "[Server]\nPort=" << FPort << "\n[Client]\nFlushInterval=600000\n"
+                       << iniExtra;
     FForm = fw::CreateFormOf<TestForm>(nullptr, ini);
     ASSERT_TRUE(PumpUntil([&] { return FForm->NetSocketServer1->Tag() == 1; }));
   }
@@ -148,7 +151,8 @@ TEST_F(MainServerTest, NewTableGetsARowWhoseCountsFillOnTheNextTick) {
   ASSERT_EQ(rows->Count(), 1);
   EXPECT_EQ(rows->Item(0)->Caption(), "7");
   EXPECT_EQ(Cells(rows->Item(0)), "|||");
-  EXPECT_EQ(FForm->DisplayMemo->Lines()->Get(FForm->DisplayMemo->Lines()->Count() - 1), "New Table: 7");
+  EXPECT_EQ(FForm->DisplayMemo->Lines()->Get(FForm->DisplayMemo->Lines()->Count() - 1),
+            "New Table: 7");
 
   EXPECT_EQ(Custom(FForm->DBTransID(), 0, 7 | ('B' << 8)).Result, 1000);
   FForm->tmrClientFlushTimerTimer(nullptr);
@@ -186,7 +190,8 @@ TEST_F(MainServerTest, ClientCountFollowsSessionsAfterTheyLeave) {
 
 TEST_F(MainServerTest, TrayAndPanelsFollowTheListenerAndTheDatabaseSide) {
   Start();
-  const std::string listening = fw::Application->Title() + " Listening at 0.0.0.0:" + std::to_string(FPort);
+  const std::string listening =
+      fw::Application->Title() + " Listening at 0.0.0.0:" + std::to_string(FPort);
   EXPECT_EQ(FForm->TrayHint(), listening);
   EXPECT_EQ(TrayTip(FForm->KitTrayIcon1), listening);
   EXPECT_EQ(FForm->DatabaseStatusText(), " Database DLL:  Waiting...");
@@ -205,12 +210,14 @@ TEST_F(MainServerTest, TrayAndPanelsFollowTheListenerAndTheDatabaseSide) {
   };
   ASSERT_EQ(db.ReadLine(10s).value_or(""), "ready");
   ASSERT_EQ(ask("connect"), "connected");
-  EXPECT_TRUE(PumpUntil([&] { return FForm->DatabaseStatusText() == " Database DLL:  Connected"; }));
+  EXPECT_TRUE(
+      PumpUntil([&] { return FForm->DatabaseStatusText() == " Database DLL:  Connected"; }));
   EXPECT_EQ(FForm->TrayIconIndex(), 2);
   EXPECT_EQ(SpotOf(FForm->KitTrayIcon1->Icon()), fw::clLime);
 
   ASSERT_EQ(ask("disconnect"), "disconnected");
-  EXPECT_TRUE(PumpUntil([&] { return FForm->DatabaseStatusText() == " Database DLL:  Waiting..."; }));
+  EXPECT_TRUE(
+      PumpUntil([&] { return FForm->DatabaseStatusText() == " Database DLL:  Waiting..."; }));
   EXPECT_EQ(FForm->TrayIconIndex(), 1);
   EXPECT_EQ(SpotOf(FForm->KitTrayIcon1->Icon()), fw::clRed);
   // The hint keeps telling where the server listens.

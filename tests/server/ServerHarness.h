@@ -145,7 +145,8 @@ public:
 private:
   bool Fill(std::chrono::steady_clock::time_point end) {
     if (FFd < 0 || FClosed) return false;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
     pollfd p{FFd, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(std::max<int64_t>(left.count(), 0))) <= 0) return false;
     char buf[65536];
@@ -168,7 +169,8 @@ class Beaconhub {
 public:
   // iniText is written to beaconhub.ini before the start (empty: no file).
   // mergeStderr: standard error joins the captured output.
-  Beaconhub(const TestSession& session, const std::string& iniText, bool start = true, bool mergeStderr = false)
+  Beaconhub(const TestSession& session, const std::string& iniText, bool start = true,
+            bool mergeStderr = false)
       : FDir(session.Root() + "/app"), FMergeStderr(mergeStderr) {
     std::filesystem::create_directories(FDir);
     const std::string exe = FDir + "/beaconhub";
@@ -188,7 +190,8 @@ public:
   // Waits for the listening line of the start-up step.
   bool WaitListening() { return static_cast<bool>(WaitFor("Listening for clients on adapter ")); }
   std::optional<std::string> WaitFor(const std::string& text) {
-    return FProcess->WaitForLine(text, std::chrono::duration_cast<std::chrono::milliseconds>(kWait));
+    return FProcess->WaitForLine(text,
+                                 std::chrono::duration_cast<std::chrono::milliseconds>(kWait));
   }
   ChildProcess& Process() { return *FProcess; }
   std::string IniPath() const { return FDir + "/beaconhub.ini"; }
@@ -213,8 +216,8 @@ private:
 };
 
 inline std::string IniFor(int port, int flushMs = 20, const std::string& extra = "") {
-  return "[Server]\nPort=" + std::to_string(port) + "\n[Client]\nFlushInterval=" + std::to_string(flushMs) +
-         "\n" + extra;
+  return "[Server]\nPort=" + std::to_string(port) +
+         "\n[Client]\nFlushInterval=" + std::to_string(flushMs) + "\n" + extra;
 }
 
 // The database-side stand-in (DbSidePeer).
@@ -226,7 +229,8 @@ public:
   }
   std::string Ask(const std::string& command) {
     FProcess.WriteStdin(command + "\n");
-    return FProcess.ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(kWait)).value_or("<no answer>");
+    return FProcess.ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(kWait))
+        .value_or("<no answer>");
   }
   bool Connect() { return Ask("connect") == "connected"; }
   // The answer's number, or INT64_MIN when there was none.
@@ -239,13 +243,15 @@ public:
     return std::stoll(a.substr(7));
   }
   int64_t Begin(int table) { return Result("begin " + std::to_string(table)); }
-  int64_t End(int table, int64_t id) { return Result("end " + std::to_string(table) + " " + std::to_string(id)); }
+  int64_t End(int table, int64_t id) {
+    return Result("end " + std::to_string(table) + " " + std::to_string(id));
+  }
   int64_t Rollback(int table, int64_t id) {
     return Result("rollback " + std::to_string(table) + " " + std::to_string(id));
   }
   int64_t Note(int table, char code, int32_t value, int r2 = 0, int r3 = 0) {
-    return Result("note " + std::to_string(table) + " " + std::string(1, code) + " " + std::to_string(value) + " " +
-                  std::to_string(r2) + " " + std::to_string(r3));
+    return Result("note " + std::to_string(table) + " " + std::string(1, code) + " " +
+                  std::to_string(value) + " " + std::to_string(r2) + " " + std::to_string(r3));
   }
   ChildProcess& Process() { return FProcess; }
 

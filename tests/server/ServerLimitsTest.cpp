@@ -92,7 +92,8 @@ TEST(ServerLimits, DescriptorsUsedUpAreLoggedOnceAndServingResumesByItself) {
   EXPECT_EQ(CountLines(p, "in function Accept"), 1);
   TcpClient* keeper = greeted.front();
   ASSERT_TRUE(keeper->Send("who\r\n"));
-  EXPECT_EQ(keeper->ReadLine(), "There are " + std::to_string(greeted.size()) + " connected users:");
+  EXPECT_EQ(keeper->ReadLine(),
+            "There are " + std::to_string(greeted.size()) + " connected users:");
   for (size_t i = 0; i < greeted.size(); ++i) ASSERT_TRUE(keeper->ReadLine()) << i;
 
   // Descriptors come free: the waiting connections are served without help.
@@ -105,7 +106,8 @@ TEST(ServerLimits, DescriptorsUsedUpAreLoggedOnceAndServingResumesByItself) {
   }
   for (TcpClient* c : waiting) EXPECT_EQ(c->ReadLine(), "VEXA Notify Server");
   // Only live sessions are left once the closed ones have been handled.
-  const std::string expected = "There are " + std::to_string(waiting.size() + 1) + " connected users:";
+  const std::string expected =
+      "There are " + std::to_string(waiting.size() + 1) + " connected users:";
   std::string answer;
   const auto end = std::chrono::steady_clock::now() + kWait;
   while (answer != expected && std::chrono::steady_clock::now() < end) {
@@ -170,14 +172,16 @@ TEST(ServerLimits, SubscriberThatNeverReadsIsClosedPastItsQueueLimitAndMemoryCom
     if (i % 100 != 99) continue;
     const int64_t sent = static_cast<int64_t>(i + 1) * 8000;
     const auto end = std::chrono::steady_clock::now() + kWait;
-    while (liveBytes < sent && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+    while (liveBytes < sent && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(5ms);
   }
 
   ASSERT_TRUE(hub.WaitFor(" closed: more than 2048 KB waiting to be sent"));
   // The reading gateway got every record; the stuck one is cut off.
   const int64_t all = 1500LL * 1000 * 8;
   const auto end = std::chrono::steady_clock::now() + kWait;
-  while (liveBytes < all && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(20ms);
+  while (liveBytes < all && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(20ms);
   EXPECT_EQ(liveBytes.load(), all);
   stop = true;
   reader.join();
@@ -210,7 +214,8 @@ TEST(ServerLimits, BurstOfTwoHundredConnectsIsAllGreeted) {
     burst.push_back(std::make_unique<TcpClient>(port));
     ASSERT_TRUE(burst.back()->Ok()) << i;
   }
-  for (size_t i = 0; i < burst.size(); ++i) EXPECT_EQ(burst[i]->ReadLine(), "VEXA Notify Server") << i;
+  for (size_t i = 0; i < burst.size(); ++i)
+    EXPECT_EQ(burst[i]->ReadLine(), "VEXA Notify Server") << i;
   ASSERT_TRUE(burst.front()->Send("who\r\n"));
   EXPECT_EQ(burst.front()->ReadLine(), "There are 200 connected users:");
 }
@@ -253,11 +258,11 @@ TEST(ServerLimits, TableNumbersOfSAndUAreReadExactly) {
     char code;
   };
   // Blanks, then decimal digits up to the end of the line; anything else is 0.
-  const Case cases[] = {{"S 7", 7, 'S'},       {"s   9", 9, 'S'},   {"S7", 7, 'S'},
-                        {"S 7 ", 0, 'S'},      {"S\t7", 0, 'S'},    {"S +7", 0, 'S'},
-                        {"S $7", 0, 'S'},      {"S 0x7", 0, 'S'},   {"S\0 7"s, 0, 'S'},
-                        {"S 007", 7, 'S'},     {"U 7 ", 0, 'U'},    {"U 7", 7, 'U'},    {"S 7", 7, 'S'},
-                        {"S 7x", 0, 'S'},      {"S 255", 255, 'S'}, {"S 4294967303", 0, 'S'}};
+  const Case cases[] = {
+      {"S 7", 7, 'S'},    {"s   9", 9, 'S'}, {"S7", 7, 'S'},      {"S 7 ", 0, 'S'},
+      {"S\t7", 0, 'S'},   {"S +7", 0, 'S'},  {"S $7", 0, 'S'},    {"S 0x7", 0, 'S'},
+      {"S\0 7"s, 0, 'S'}, {"S 007", 7, 'S'}, {"U 7 ", 0, 'U'},    {"U 7", 7, 'U'},
+      {"S 7", 7, 'S'},    {"S 7x", 0, 'S'},  {"S 255", 255, 'S'}, {"S 4294967303", 0, 'S'}};
   for (const Case& k : cases) {
     ASSERT_TRUE(c.Send(k.line + "\r\n"));
     EXPECT_EQ(Hex(c.Read(8).value_or("")), Hex(Record(0, k.table, k.code))) << Hex(k.line);

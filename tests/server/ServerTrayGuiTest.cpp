@@ -17,7 +17,9 @@ namespace {
 
 class TestForm : public TFrmMainServer {
 public:
-  TestForm(fw::TComponent* AOwner, const std::string& Ini) : TFrmMainServer(AOwner) { FIniFileName = Ini; }
+  TestForm(fw::TComponent* AOwner, const std::string& Ini) : TFrmMainServer(AOwner) {
+    FIniFileName = Ini;
+  }
 };
 
 TEST(ServerTrayGui, WithoutATrayHostCloseMinimisesAndTheServerRunsOn) {

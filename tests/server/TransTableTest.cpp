@@ -24,7 +24,8 @@ std::string BufferBytes(const TTransTableItem& t) {
 
 int32_t Lp(uint8_t table, char code, uint8_t r2 = 0, uint8_t r3 = 0) {
   return static_cast<int32_t>(table | (static_cast<uint32_t>(static_cast<uint8_t>(code)) << 8) |
-                              (static_cast<uint32_t>(r2) << 16) | (static_cast<uint32_t>(r3) << 24));
+                              (static_cast<uint32_t>(r2) << 16) |
+                              (static_cast<uint32_t>(r3) << 24));
 }
 
 TEST(NotificationRecord, IsWParamThenLParamLittleEndian) {
@@ -179,8 +180,8 @@ TEST(TransTableItem, RowShowsCountsOnRefreshAndClientsOnUnsubscribe) {
     t.AddNotification(1, Lp(7, 'I'));
     t.AddNotification(2, Lp(7, 'I'));
     t.RefreshRow();
-    EXPECT_EQ(row->SubItems()->Get(0) + "|" + row->SubItems()->Get(1) + "|" + row->SubItems()->Get(2) + "|" +
-                  row->SubItems()->Get(3),
+    EXPECT_EQ(row->SubItems()->Get(0) + "|" + row->SubItems()->Get(1) + "|" +
+                  row->SubItems()->Get(2) + "|" + row->SubItems()->Get(3),
               "2|1|2|2");
     EXPECT_TRUE(t.Unsubscribe(&a));
     EXPECT_FALSE(t.Unsubscribe(&a));
@@ -232,7 +233,8 @@ TEST(ServerCommand, ConnectTimeLeavesOutMidnight) {
   // The C locale in its other spellings, and a locale that is not installed,
   // keep the four-digit year "who" has always shown.
   for (const char* name : {"", "POSIX", "C.UTF-8", "xx_NOWHERE.UTF-8"})
-    EXPECT_EQ(ConnectTimeText(day + fw::EncodeTime(23, 59, 58, 0), name), "03/05/2024 23:59:58") << name;
+    EXPECT_EQ(ConnectTimeText(day + fw::EncodeTime(23, 59, 58, 0), name), "03/05/2024 23:59:58")
+        << name;
 }
 
 }  // namespace

@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
       const bool ok = cmd == "find" ? client.FindServer(ms) : client.WaitForServer(ms);
       Say(ok ? "found " + std::to_string(client.ServerHandle()) : std::string("notfound"));
     } else if (cmd == "connect") {
-      Say(client.Connect() ? "connected " + std::to_string(client.Handle()) : std::string("refused"));
+      Say(client.Connect() ? "connected " + std::to_string(client.Handle())
+                           : std::string("refused"));
     } else if (cmd == "disconnect") {
       Say("disconnected " + std::to_string(client.Disconnect()));
     } else if (cmd == "send") {
@@ -39,7 +40,8 @@ int main(int argc, char** argv) {
       plat::LPARAM l = 0;
       in >> name >> w >> l;
       plat::LRESULT r = 0;
-      Say(client.SendCustom(name, w, l, &r) ? "result " + std::to_string(r) : std::string("sendfailed"));
+      Say(client.SendCustom(name, w, l, &r) ? "result " + std::to_string(r)
+                                            : std::string("sendfailed"));
     } else if (cmd == "sendmany") {
       // WParam i, the given LParam; reports how many got an answer and the last one.
       std::string name;
@@ -87,9 +89,10 @@ int main(int argc, char** argv) {
       // Aims at a window number directly, known or not: connect, DBTrans, user.
       plat::HWND target = 0;
       in >> target;
-      const plat::LRESULT r1 = plat::SendMessage(target, client.CtrlID(), plat::WPARAM(client.Handle()),
-                                                 vexa::ipcConnect);
-      const bool p1 = plat::PostMessage(target, client.CustomMessageID("DBTrans"), 1, 7 | ('B' << 8));
+      const plat::LRESULT r1 = plat::SendMessage(target, client.CtrlID(),
+                                                 plat::WPARAM(client.Handle()), vexa::ipcConnect);
+      const bool p1 =
+          plat::PostMessage(target, client.CustomMessageID("DBTrans"), 1, 7 | ('B' << 8));
       const bool p2 = plat::PostMessage(target, client.UserID(), plat::WPARAM(client.Handle()), 3);
       Say("hit " + std::to_string(r1) + " " + std::to_string(p1) + " " + std::to_string(p2));
     } else if (cmd == "quit") {

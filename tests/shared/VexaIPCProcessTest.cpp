@@ -26,7 +26,8 @@ namespace {
 
 constexpr auto kWait = 10s;
 
-std::unique_ptr<ChildProcess> StartPeer(const std::string& program, const std::vector<std::string>& args,
+std::unique_ptr<ChildProcess> StartPeer(const std::string& program,
+                                        const std::vector<std::string>& args,
                                         const std::vector<std::string>& env = {}) {
   auto p = std::make_unique<ChildProcess>(vexa::test::BinPath(program), args, env);
   return p;
@@ -46,7 +47,9 @@ struct ThreadedServer {
       Server->SetInstanceName(Instance);
       Trans = Server->AddCustomMessage("DBTrans");
       Notification = Server->AddCustomMessage("DBNotification");
-      Server->OnClientConnecting = [this](plat::HWND h, bool&) { Loop.Note("connect " + std::to_string(h)); };
+      Server->OnClientConnecting = [this](plat::HWND h, bool&) {
+        Loop.Note("connect " + std::to_string(h));
+      };
       Server->OnClientDisconnecting = [this](plat::HWND h) {
         Loop.Note("disconnect " + std::to_string(h));
       };

@@ -80,7 +80,8 @@ TEST(VexaIPC, InstanceNameRegistersTheChannelMessages) {
   s.SetInstanceName("Other");
   EXPECT_EQ(changes, 2);
   EXPECT_EQ(s.CtrlID(), plat::RegisterWindowMessage("VexaIPC_Other_Ctrl"));
-  EXPECT_EQ(s.GetCustomMessageID("DBTrans"), plat::RegisterWindowMessage("VexaIPC_Other_User_DBTrans"));
+  EXPECT_EQ(s.GetCustomMessageID("DBTrans"),
+            plat::RegisterWindowMessage("VexaIPC_Other_User_DBTrans"));
   EXPECT_NE(s.GetCustomMessageID("DBTrans"), id);
 }
 
@@ -161,7 +162,9 @@ TEST(VexaIPC, ControlCodesWhileServing) {
     events.push_back("connect " + std::to_string(h));
     Accept = accept;
   };
-  s.OnClientDisconnecting = [&](plat::HWND h) { events.push_back("disconnect " + std::to_string(h)); };
+  s.OnClientDisconnecting = [&](plat::HWND h) {
+    events.push_back("disconnect " + std::to_string(h));
+  };
   const std::string A = std::to_string(a.Handle);
   const std::string B = std::to_string(b.Handle);
   const int32_t server = int32_t(s.Handle());

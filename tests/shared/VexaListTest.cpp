@@ -133,7 +133,8 @@ TEST(VexaIntList, IndexErrorsAreReportedAndChangeNothing) {
   l.AddObject(3, Obj(33));
 
   EXPECT_EQ(l.GetObject(5), nullptr);
-  EXPECT_EQ(debug.Take(), (Lines{"IntListError: (5) List Index Error", "IntList.GetObject: [5]= 5"}));
+  EXPECT_EQ(debug.Take(),
+            (Lines{"IntListError: (5) List Index Error", "IntList.GetObject: [5]= 5"}));
 
   EXPECT_EQ(l.Get(-2), 0);
   EXPECT_EQ(debug.Take(), Lines{"IntListError: (-2) List Index Error"});

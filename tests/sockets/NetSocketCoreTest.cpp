@@ -58,7 +58,9 @@ TEST_F(NetSocketCore, ConnectRefusesMissingSettingsWithTheirTexts) {
   u.SetPort("1");
   u.SetAddr("127.0.0.1");
   u.SetProto("no-such-protocol");
-  EXPECT_EQ(0u, RaisedMessage([&] { u.Connect(); }).find("connect: NetSocketResolveProto: Cannot convert protocol 'no-such-protocol', Error #"));
+  EXPECT_EQ(0u, RaisedMessage([&] { u.Connect(); })
+                    .find("connect: NetSocketResolveProto: Cannot convert protocol "
+                          "'no-such-protocol', Error #"));
 }
 
 TEST_F(NetSocketCore, RefusedConnectionEventsAndDefaultsAfterClose) {
@@ -111,7 +113,8 @@ TEST_F(NetSocketCore, SettingsAreRefusedWhileOpenUnlessUnchanged) {
   EXPECT_EQ("error", s.GetBoundPort());
 
   TNetSocket t(nullptr);
-  EXPECT_EQ("SetLocalAddr(): Invalid IP address", RaisedMessage([&] { t.SetLocalAddr("1.2.3.400"); }));
+  EXPECT_EQ("SetLocalAddr(): Invalid IP address",
+            RaisedMessage([&] { t.SetLocalAddr("1.2.3.400"); }));
   t.SetLocalAddr("127.1");
   EXPECT_EQ("127.0.0.1", t.LocalAddr());
   t.SetLocalAddr("");
@@ -163,7 +166,8 @@ TEST_F(NetSocketCore, ResolutionRoutinesAndErrorTexts) {
                     .find("NetSocketResolvePort: Cannot convert port 'nosuchservice', Error #"));
   EXPECT_EQ(6, NetSocketResolveProto("tcp"));
   EXPECT_EQ(17, NetSocketResolveProto(" 17"));
-  EXPECT_EQ("NetSocketResolveProto: Invalid Protocol.", RaisedMessage([] { NetSocketResolveProto(""); }));
+  EXPECT_EQ("NetSocketResolveProto: Invalid Protocol.",
+            RaisedMessage([] { NetSocketResolveProto(""); }));
 
   EXPECT_EQ("Not a WinSock error", SocketErrorText(9999));
   EXPECT_EQ("No Error", SocketErrorText(0));
@@ -340,7 +344,8 @@ TEST_F(NetSocketCore, LibraryLoadsOnFirstUseAndUnloadsWithTheLastSocket) {
   TNetSocket d(nullptr);
   int errors = 0;
   d.OnError = [&](fw::TObject*) { errors++; };
-  EXPECT_EQ("Unable to load wsock32.dll Error #126", RaisedMessage([&] { d.SetLocalAddr("1.2.3.4"); }));
+  EXPECT_EQ("Unable to load wsock32.dll Error #126",
+            RaisedMessage([&] { d.SetLocalAddr("1.2.3.4"); }));
   d.SetAddr("127.0.0.1");
   d.SetPort("1");
   EXPECT_EQ("Unable to load wsock32.dll Error #126", RaisedMessage([&] { d.Connect(); }));
@@ -369,7 +374,8 @@ TEST_F(NetSocketCore, ListenRefusalsAndAddressInUse) {
   TNetSocket t(nullptr);
   t.SetAddr("127.0.0.1");
   t.SetPort(std::to_string(port));
-  EXPECT_EQ("Error 10048 in function Bind\r\nAddress already in use", RaisedMessage([&] { t.Listen(); }));
+  EXPECT_EQ("Error 10048 in function Bind\r\nAddress already in use",
+            RaisedMessage([&] { t.Listen(); }));
   EXPECT_EQ(wsClosed, t.State());
   EXPECT_EQ(plat::INVALID_SOCKET, t.HSocket());  // the failed handle is not left open
   plat::closesocket(l);
@@ -379,8 +385,12 @@ TEST_F(NetSocketCore, DatagramListenAndConnect) {
   std::vector<std::string> rxLog;
   std::vector<std::string> got;
   TNetSocket rx(nullptr);
-  rx.OnChangeState = [&](fw::TObject*, TSocketState, TSocketState n) { rxLog.push_back(StateName(n)); };
-  rx.OnSessionConnected = [&](fw::TObject*, uint16_t e) { rxLog.push_back("connected " + std::to_string(e)); };
+  rx.OnChangeState = [&](fw::TObject*, TSocketState, TSocketState n) {
+    rxLog.push_back(StateName(n));
+  };
+  rx.OnSessionConnected = [&](fw::TObject*, uint16_t e) {
+    rxLog.push_back("connected " + std::to_string(e));
+  };
   rx.OnDataAvailable = [&](fw::TObject*, uint16_t) {
     char buf[100];
     plat::sockaddr_in from;

@@ -44,7 +44,8 @@ protected:
       << "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 command: connect }\n";
     f.close();
     server = std::make_unique<test::ChildProcess>(
-        kDanted, std::vector<std::string>{"-f", conf, "-N", "1", "-p", session.Root() + "/danted.pid"},
+        kDanted,
+        std::vector<std::string>{"-f", conf, "-N", "1", "-p", session.Root() + "/danted.pid"},
         std::vector<std::string>{}, true);
     if (!server->WaitForLine("running", std::chrono::seconds(10))) return false;
     // Running is logged before the listener is certain to take connections.
@@ -76,8 +77,12 @@ protected:
     s->OnSocksError = [this](fw::TObject*, int32_t e, const std::string& m) {
       log.push_back("socks error " + std::to_string(e) + " " + m);
     };
-    s->OnSessionConnected = [this](fw::TObject*, uint16_t e) { log.push_back("connected " + std::to_string(e)); };
-    s->OnSessionClosed = [this](fw::TObject*, uint16_t e) { log.push_back("closed " + std::to_string(e)); };
+    s->OnSessionConnected = [this](fw::TObject*, uint16_t e) {
+      log.push_back("connected " + std::to_string(e));
+    };
+    s->OnSessionClosed = [this](fw::TObject*, uint16_t e) {
+      log.push_back("closed " + std::to_string(e));
+    };
     s->OnDataAvailable = [this](fw::TObject*, uint16_t) { received += s->ReceiveStr(); };
   }
 

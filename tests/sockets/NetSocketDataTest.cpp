@@ -131,7 +131,8 @@ TEST_F(NetSocketData, FlushWaitsUntilTheQueueIsEmpty) {
   TProbeSocket s(nullptr);
   ConnectPair(s);
   std::string data = test::Pattern(3 * 1024 * 1024);
-  ASSERT_EQ(static_cast<int32_t>(data.size()), s.Send(data.data(), static_cast<int32_t>(data.size())));
+  ASSERT_EQ(static_cast<int32_t>(data.size()),
+            s.Send(data.data(), static_cast<int32_t>(data.size())));
   // The peer reads on another thread while Flush pumps.
   std::string got;
   std::thread reader([&] {
@@ -179,11 +180,14 @@ TEST_F(NetSocketData, ResetPeerMakesTheSendCloseOnceWithItsError) {
   s.OnChangeState = [&](fw::TObject*, TSocketState, TSocketState n) {
     log.push_back("state " + std::to_string(n));
   };
-  s.OnSessionClosed = [&](fw::TObject*, uint16_t e) { log.push_back("closed " + std::to_string(e)); };
+  s.OnSessionClosed = [&](fw::TObject*, uint16_t e) {
+    log.push_back("closed " + std::to_string(e));
+  };
   plat::linger lg;
   lg.l_onoff = 1;
   lg.l_linger = 0;
-  plat::setsockopt(peer, plat::SOL_SOCKET, plat::SO_LINGER, reinterpret_cast<const char*>(&lg), sizeof lg);
+  plat::setsockopt(peer, plat::SOL_SOCKET, plat::SO_LINGER, reinterpret_cast<const char*>(&lg),
+                   sizeof lg);
   plat::closesocket(peer);
   peer = plat::INVALID_SOCKET;
   plat::Sleep(50);  // the reset reaches our side; no message is handled meanwhile

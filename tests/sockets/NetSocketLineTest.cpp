@@ -77,7 +77,9 @@ TEST_F(NetSocketLine, UnfinishedLastLineArrivesBeforeTheClose) {
   ConnectPair();
   std::vector<std::string> order;
   s->OnDataAvailable = [&](fw::TObject*, uint16_t) { order.push_back("data " + s->ReceiveStr()); };
-  s->OnSessionClosed = [&](fw::TObject*, uint16_t e) { order.push_back("closed " + std::to_string(e)); };
+  s->OnSessionClosed = [&](fw::TObject*, uint16_t e) {
+    order.push_back("closed " + std::to_string(e));
+  };
   Send("L1\r\nXY");
   plat::closesocket(peer);
   peer = plat::INVALID_SOCKET;
@@ -257,7 +259,9 @@ TEST_F(NetSocketLine, ClosingInsideADeliveryStopsIt) {
     order.push_back("line " + line);
     if (line == "exit\r\n") s->Close();
   };
-  s->OnSessionClosed = [&](fw::TObject*, uint16_t e) { order.push_back("closed " + std::to_string(e)); };
+  s->OnSessionClosed = [&](fw::TObject*, uint16_t e) {
+    order.push_back("closed " + std::to_string(e));
+  };
   Send("a\r\nexit\r\nnever\r\ntail");
   ASSERT_TRUE(PumpUntil([&] { return s->State() == wsClosed; }));
   PumpIdle();

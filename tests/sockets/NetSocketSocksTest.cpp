@@ -74,20 +74,29 @@ private:
 
 class NetSocketSocks : public test::SocketTest {
 protected:
-  void Prepare(int socksPort, const std::string& level, const std::string& addr, const std::string& port) {
+  void Prepare(int socksPort, const std::string& level, const std::string& addr,
+               const std::string& port) {
     s = std::make_unique<TNetSocket>(nullptr);
     s->SetSocksServer(" 127.0.0.1 ");
     s->SetSocksPort(std::to_string(socksPort));
     s->SetSocksLevel(level);
     s->SetAddr(addr);
     s->SetPort(port);
-    s->OnSocksConnected = [this](fw::TObject*, uint16_t e) { log.push_back("socks connected " + std::to_string(e)); };
+    s->OnSocksConnected = [this](fw::TObject*, uint16_t e) {
+      log.push_back("socks connected " + std::to_string(e));
+    };
     s->OnSocksError = [this](fw::TObject*, int32_t e, const std::string& m) {
       log.push_back("socks error " + std::to_string(e) + " " + m);
     };
-    s->OnSocksAuthState = [this](fw::TObject*, TSocksAuthState a) { log.push_back("auth " + std::to_string(a)); };
-    s->OnSessionConnected = [this](fw::TObject*, uint16_t e) { log.push_back("connected " + std::to_string(e)); };
-    s->OnSessionClosed = [this](fw::TObject*, uint16_t e) { log.push_back("closed " + std::to_string(e)); };
+    s->OnSocksAuthState = [this](fw::TObject*, TSocksAuthState a) {
+      log.push_back("auth " + std::to_string(a));
+    };
+    s->OnSessionConnected = [this](fw::TObject*, uint16_t e) {
+      log.push_back("connected " + std::to_string(e));
+    };
+    s->OnSessionClosed = [this](fw::TObject*, uint16_t e) {
+      log.push_back("closed " + std::to_string(e));
+    };
     s->OnDataAvailable = [this](fw::TObject*, uint16_t) {
       int count = s->RcvdCount();
       std::string d = s->ReceiveStr();
@@ -226,22 +235,32 @@ TEST_F(NetSocketSocks, Level5ErrorReplies) {
     std::vector<std::string> want;
   };
   std::vector<Case> cases = {
-      {"", Bytes({5, 255}),
+      {"",
+       Bytes({5, 255}),
        {"socks connected 0", "socks error 20003 authentification method not acceptable",
         "connected 20003", "closed 20003"}},
-      {"", Bytes({4, 0}),
-       {"socks connected 0", "socks error 20002 socks version error", "connected 20002", "closed 20002"}},
-      {Bytes({5, 5}), Bytes({5, 0}),
-       {"socks connected 0", "socks error 20008 connection refused", "connected 20008", "closed 20008"}},
-      {Bytes({5, 1}), Bytes({5, 0}),
+      {"",
+       Bytes({4, 0}),
+       {"socks connected 0", "socks error 20002 socks version error", "connected 20002",
+        "closed 20002"}},
+      {Bytes({5, 5}),
+       Bytes({5, 0}),
+       {"socks connected 0", "socks error 20008 connection refused", "connected 20008",
+        "closed 20008"}},
+      {Bytes({5, 1}),
+       Bytes({5, 0}),
        {"socks connected 0", "socks error 20004 general SOCKS server failure", "connected 20004",
         "closed 20004"}},
-      {Bytes({5, 8}), Bytes({5, 0}),
+      {Bytes({5, 8}),
+       Bytes({5, 0}),
        {"socks connected 0", "socks error 20011 address type not supported", "connected 20011",
         "closed 20011"}},
-      {Bytes({5, 9}), Bytes({5, 0}),
-       {"socks connected 0", "socks error 20012 unassigned error #9", "connected 20012", "closed 20012"}},
-      {Bytes({5, 0, 0, 7, 0}), Bytes({5, 0}),
+      {Bytes({5, 9}),
+       Bytes({5, 0}),
+       {"socks connected 0", "socks error 20012 unassigned error #9", "connected 20012",
+        "closed 20012"}},
+      {Bytes({5, 0, 0, 7, 0}),
+       Bytes({5, 0}),
        {"socks connected 0", "socks error 20011 address type not supported", "connected 20011",
         "closed 20011"}},
   };
@@ -276,7 +295,8 @@ TEST_F(NetSocketSocks, Level4And4A) {
     s->SetSocksUsercode("bob");
     s->Connect();
     ASSERT_TRUE(PumpUntil([&] { return s->State() == wsClosed && log.size() >= 4; }));
-    EXPECT_EQ((std::vector<std::string>{"socks connected 0", "socks error 20016 request rejected or failed",
+    EXPECT_EQ((std::vector<std::string>{"socks connected 0",
+                                        "socks error 20016 request rejected or failed",
                                         "connected 20016", "closed 20016"}),
               log);
     s.reset();
@@ -313,9 +333,10 @@ TEST_F(NetSocketSocks, OverLongValuesAreRefusedNotOverrun) {
     Prepare(srv.Port(), "5", std::string(122, 'n'), "1");  // 7 + 122 > 128
     s->Connect();
     ASSERT_TRUE(PumpUntil([&] { return s->State() == wsClosed && log.size() >= 4; }));
-    EXPECT_EQ((std::vector<std::string>{"socks connected 0", "socks error 20014 socks request too long",
-                                        "connected 20014", "closed 20014"}),
-              log);
+    EXPECT_EQ(
+        (std::vector<std::string>{"socks connected 0", "socks error 20014 socks request too long",
+                                  "connected 20014", "closed 20014"}),
+        log);
     s.reset();
     ASSERT_TRUE(PumpUntil([&] { return srv.Done.load(); }));
     EXPECT_EQ("", srv.Received[1]);
@@ -338,7 +359,8 @@ TEST_F(NetSocketSocks, OverLongValuesAreRefusedNotOverrun) {
   }
   log.clear();
   {
-    ScriptedServer srv([](plat::SOCKET c, std::vector<std::string>& got) { got.push_back(ReadN(c, 1000)); });
+    ScriptedServer srv(
+        [](plat::SOCKET c, std::vector<std::string>& got) { got.push_back(ReadN(c, 1000)); });
     Prepare(srv.Port(), "4", "127.0.0.1", "1");
     s->SetSocksUsercode(std::string(120, 'u'));  // 9 + 120 > 128
     s->Connect();
@@ -350,14 +372,17 @@ TEST_F(NetSocketSocks, OverLongValuesAreRefusedNotOverrun) {
 TEST_F(NetSocketSocks, SettingsAndRefusals) {
   TNetSocket t(nullptr);
   EXPECT_EQ("5", t.SocksLevel());
-  EXPECT_EQ("Invalid socks level. Must be 4, 4A or 5.", RaisedMessage([&] { t.SetSocksLevel("6"); }));
-  EXPECT_EQ("Invalid socks level. Must be 4, 4A or 5.", RaisedMessage([&] { t.SetSocksLevel(" 5"); }));
+  EXPECT_EQ("Invalid socks level. Must be 4, 4A or 5.",
+            RaisedMessage([&] { t.SetSocksLevel("6"); }));
+  EXPECT_EQ("Invalid socks level. Must be 4, 4A or 5.",
+            RaisedMessage([&] { t.SetSocksLevel(" 5"); }));
   t.SetSocksServer("127.0.0.1");
   t.SetSocksPort("1080");
   t.SetAddr("h");
   t.SetPort("1");
   t.SetProto("udp");
-  EXPECT_EQ("tcp is the only protocol supported thru socks server", RaisedMessage([&] { t.Connect(); }));
+  EXPECT_EQ("tcp is the only protocol supported thru socks server",
+            RaisedMessage([&] { t.Connect(); }));
   EXPECT_EQ("Listening is not supported thru socks server", RaisedMessage([&] { t.Listen(); }));
 
   int port = 0;
@@ -368,7 +393,8 @@ TEST_F(NetSocketSocks, SettingsAndRefusals) {
   u.SetAddr("h");
   u.SetPort("1");
   u.Connect();
-  EXPECT_EQ("Can't change socks server if not closed", RaisedMessage([&] { u.SetSocksServer("x"); }));
+  EXPECT_EQ("Can't change socks server if not closed",
+            RaisedMessage([&] { u.SetSocksServer("x"); }));
   EXPECT_EQ("Can't change socks port if not closed", RaisedMessage([&] { u.SetSocksPort("1"); }));
   EXPECT_EQ("Can't change socks level if not closed", RaisedMessage([&] { u.SetSocksLevel("4"); }));
   u.Close();
@@ -399,10 +425,12 @@ TEST(SocksReplies, ErrorTextsAndCodes) {
   EXPECT_EQ(20015, SocksParseReply(SocksStateConnect, false, false, l4, count).Error);
   l4[1] = 17;
   count = 8;
-  EXPECT_EQ("unassigned error #17", SocksParseReply(SocksStateConnect, false, false, l4, count).Msg);
+  EXPECT_EQ("unassigned error #17",
+            SocksParseReply(SocksStateConnect, false, false, l4, count).Msg);
   uint8_t auth[3] = {1, 0, 0};
   count = 3;
-  EXPECT_EQ("too much data availaible", SocksParseReply(SocksStateAuth, true, true, auth, count).Msg);
+  EXPECT_EQ("too much data availaible",
+            SocksParseReply(SocksStateAuth, true, true, auth, count).Msg);
   count = 2;
   EXPECT_EQ(TSocksStep::Failed, SocksParseReply(SocksStateMethod, false, false, auth, count).Step);
   // A domain reply longer than the buffer can hold fails rather than waits.

@@ -56,9 +56,16 @@ TestSession::~TestSession() {
 }
 
 std::string BinPath(const std::string& program) {
+  // The test programs are built into the same folder as the programs they
+  // start, so a test binary finds them beside itself from any directory.
+  // VEXA_TEST_BIN_DIR, when set, points elsewhere (a copied test binary).
+  static const std::string ownDir = [] {
+    std::error_code ec;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string(".") : self.parent_path().string();
+  }();
   const char* dir = getenv("VEXA_TEST_BIN_DIR");
-  std::string base = dir ? dir : ".";
-  return base + "/" + program;
+  return (dir && *dir ? std::string(dir) : ownDir) + "/" + program;
 }
 
 std::string CopyProgram(const std::string& program, const std::string& dir) {

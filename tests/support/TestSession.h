@@ -27,7 +27,8 @@ private:
   bool FHadRegistry = false;
 };
 
-// Path of a program built into the build's bin/ folder.
+// Path of a program built into the build's bin/ folder: the folder of the
+// running test binary, or VEXA_TEST_BIN_DIR when that is set.
 std::string BinPath(const std::string& program);
 
 // Copies a program of bin/ into dir (made when missing) and returns the copy's

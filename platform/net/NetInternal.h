@@ -1,0 +1,151 @@
+// What the files of the socket library share among themselves; nothing outside this folder
+// includes it.
+//
+// The host's socket headers define macros with the library's constant names,
+// so their values are taken into the sys namespace first and the macros are
+// dropped before our own header comes in.
+#pragma once
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace sys {
+constexpr int kAfInet = AF_INET;
+constexpr int kSockStream = SOCK_STREAM;
+constexpr int kSockDgram = SOCK_DGRAM;
+constexpr int kSolSocket = SOL_SOCKET;
+constexpr int kSoReuseAddr = SO_REUSEADDR;
+constexpr int kSoKeepAlive = SO_KEEPALIVE;
+constexpr int kSoBroadcast = SO_BROADCAST;
+constexpr int kSoLinger = SO_LINGER;
+constexpr int kSoSndBuf = SO_SNDBUF;
+constexpr int kSoRcvBuf = SO_RCVBUF;
+constexpr int kSoError = SO_ERROR;
+constexpr int kIpProtoIp = IPPROTO_IP;
+constexpr int kIpProtoTcp = IPPROTO_TCP;
+constexpr int kTcpNoDelay = TCP_NODELAY;
+constexpr int kIpMulticastTtl = IP_MULTICAST_TTL;
+constexpr int kIpAddMembership = IP_ADD_MEMBERSHIP;
+constexpr unsigned long kFionRead = FIONREAD;
+constexpr int kMsgOob = MSG_OOB;
+constexpr int kMsgPeek = MSG_PEEK;
+using SysSockaddrIn = ::sockaddr_in;
+using SysSockaddr = ::sockaddr;
+using SysLinger = ::linger;
+using SysIpMreq = ::ip_mreq;
+inline uint16_t Htons(uint16_t v) { return htons(v); }
+inline uint16_t Ntohs(uint16_t v) { return ntohs(v); }
+inline uint32_t Htonl(uint32_t v) { return htonl(v); }
+inline uint32_t Ntohl(uint32_t v) { return ntohl(v); }
+}  // namespace sys
+
+#undef AF_INET
+#undef SOCK_STREAM
+#undef SOCK_DGRAM
+#undef IPPROTO_IP
+#undef IPPROTO_TCP
+#undef IPPROTO_UDP
+#undef SOL_SOCKET
+#undef SO_REUSEADDR
+#undef SO_KEEPALIVE
+#undef SO_BROADCAST
+#undef SO_LINGER
+#undef SO_SNDBUF
+#undef SO_RCVBUF
+#undef SO_ERROR
+#undef TCP_NODELAY
+#undef IP_MULTICAST_TTL
+#undef IP_ADD_MEMBERSHIP
+#undef INADDR_ANY
+#undef INADDR_NONE
+#undef FIONREAD
+#undef FIONBIO
+#undef MSG_OOB
+#undef MSG_PEEK
+#undef htons
+#undef ntohs
+#undef htonl
+#undef ntohl
+
+#include "platform/net/Net.h"
+
+namespace plat::net {
+
+// Module table and start-up.
+extern thread_local int tLastError;
+bool Started();  // false (and WSANOTINITIALISED kept) before WSAStartup
+
+inline int Fail(int wsaError) {
+  tLastError = wsaError;
+  return SOCKET_ERROR;
+}
+inline int FailErrno() { return Fail(WSAErrorFromErrno(errno)); }
+
+// Socket table, and readiness turned into the messages WSAAsyncSelect asked for.
+struct Sock {
+  int fd = -1;
+  int type = 0;
+  HWND hwnd = 0;
+  UINT msg = 0;
+  int32_t mask = 0;
+  uint32_t watched = 0;  // interest registered with the queue (0 = not watched)
+  bool isWatched = false;
+  bool nonBlocking = false;
+  bool listening = false;
+  bool connected = false;
+  bool connectPending = false;
+  bool readPosted = false;    // FD_READ posted, waiting for a recv
+  int readAvailAtPost = 0;    // bytes waiting when it was posted
+  bool acceptPosted = false;  // FD_ACCEPT posted, waiting for an accept
+  bool writeArmed = false;    // a send would block or was cut short
+  bool peerClosed = false;    // FD_CLOSE condition seen (posted once)
+  bool sendShut = false;
+};
+
+extern std::recursive_mutex gSockLock;  // guards the table and every Sock in it
+std::unordered_map<SOCKET, std::shared_ptr<Sock>>& Socks();
+std::shared_ptr<Sock> Find(SOCKET s);
+std::shared_ptr<Sock> Lookup(SOCKET s);  // Started() and WSAENOTSOCK checked
+SOCKET AddSock(std::shared_ptr<Sock> s);
+void Post(const Sock& s, SOCKET h, int32_t event, int32_t error);
+int PendingBytes(int fd);
+int SocketError(int fd);
+void Refresh(SOCKET h, Sock& s);
+void Evaluate(SOCKET h, Sock& s, uint32_t ready);
+uint32_t PollNow(int fd);
+
+// Host entries.
+struct HostData {
+  std::string name;
+  std::vector<std::string> aliases;
+  std::vector<uint32_t> addrs;  // network order
+};
+int LayoutSize(const HostData& d);
+hostent* Layout(const HostData& d, char* buf, int bufLen);
+int ResolveName(const std::string& name, HostData* out);
+int ResolveAddr(uint32_t addr, HostData* out);
+
+}  // namespace plat::net
