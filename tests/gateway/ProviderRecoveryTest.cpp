@@ -16,9 +16,9 @@
 #include "gateway/KWVReg.h"
 #include "gateway/VexaKWVProvider.h"
 #include "platform/msg/Msg.h"
-#include "tests/gateway/MessagePump.h"
 #include "tests/gateway/ScriptedServer.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/MessagePump.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
@@ -112,13 +112,14 @@ TEST_F(ProviderRecoveryTest, SessionWithoutGreetingIsClosedAfterTheGreetingTimeo
   p.SetActive(true);
   auto traced = [&](const std::string& line) { return std::find(traces.begin(), traces.end(), line) != traces.end(); };
   const std::string at = "127.0.0.1:" + std::to_string(server.Port());
-  ASSERT_TRUE(PumpUntil([&] { return traced("Notify Server at " + at + " sent no greeting within 300 ms"); }, 15000));
-  ASSERT_TRUE(PumpUntil([&] { return traced("Connected to Notify Server at " + at); }, 15000));
+  ASSERT_TRUE(
+      PumpUntil([&] { return traced("Notify Server at " + at + " sent no greeting within 300 ms"); }));
+  ASSERT_TRUE(PumpUntil([&] { return traced("Connected to Notify Server at " + at); }));
   EXPECT_EQ(disconnects, 1);
   EXPECT_EQ(server.Connections(), 2);
   // A greeted session is not cut off by the time-out.
   const size_t seen = traces.size();
-  PumpFor(600);
+  PumpFor(600ms);
   EXPECT_TRUE(p.SessionUp());
   EXPECT_EQ(std::count(traces.begin() + static_cast<std::ptrdiff_t>(seen), traces.end(), "Connection Closed"), 0);
   p.SetActive(false);

@@ -17,13 +17,14 @@
 #include "framework/Registry.h"
 #include "gateway/KWVReg.h"
 #include "platform/msg/Msg.h"
-#include "tests/gateway/MessagePump.h"
 #include "tests/gateway/ScriptedServer.h"
+#include "tests/support/MessagePump.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
 namespace {
 
+using namespace std::chrono_literals;
 using test::PumpFor;
 using test::PumpUntil;
 using test::ScriptedConnection;
@@ -179,7 +180,8 @@ TEST_F(ProviderTest, GreetingInTwoPartsIsNotRecognisedAndTheGatewayReconnects) {
   Store(server.Port());
   MakeProvider();
   P->SetActive(true);
-  ASSERT_TRUE(PumpUntil([&] { return Traced("Connected to Notify Server at " + At(server.Port())); }, 15000));
+  ASSERT_TRUE(
+      PumpUntil([&] { return Traced("Connected to Notify Server at " + At(server.Port())); }));
   int refused = TraceIndex("Server at " + At(server.Port()) + " was not recognized");
   int closed = TraceIndex("Connection Closed");
   ASSERT_GE(refused, 0);
@@ -205,7 +207,7 @@ TEST_F(ProviderTest, BusyServerIsTracedGetsNoListAndIsTriedAgainAfterItCloses) {
   auto* a = AddClient("A");
   EXPECT_EQ(Request(a, 3, 'S'), 1);
   server.Go = true;
-  ASSERT_TRUE(PumpUntil([&] { return server.Received(1) == "S 3\r\n"; }, 15000));
+  ASSERT_TRUE(PumpUntil([&] { return server.Received(1) == "S 3\r\n"; }));
   EXPECT_TRUE(Traced("Notify Server at " + At(server.Port()) + " is Busy"));
   EXPECT_EQ(server.Received(0), "");
   EXPECT_LT(TraceIndex("Notify Server at " + At(server.Port()) + " is Busy"), TraceIndex("Connection Closed"));
@@ -238,7 +240,7 @@ TEST_F(ProviderTest, RecordsAreCutAcrossReadsAndRelayedByCode) {
   EXPECT_EQ(Request(a, 3, 'S'), 1);
   server.Go = true;
   ASSERT_TRUE(PumpUntil([&] { return NotificationsOf("A").size() >= 4; }));
-  PumpFor(100);
+  PumpFor(100ms);
   auto n = NotificationsOf("A");
   ASSERT_EQ(n.size(), 4u);
   EXPECT_EQ(n[0].WParam, 111);
@@ -415,7 +417,7 @@ TEST_F(ProviderTest, PollIntervalZeroMakesOneAttemptAndNoRetry) {
   P->SetPollInterval(0);
   P->SetActive(true);
   ASSERT_TRUE(PumpUntil([&] { return ConnectFails == 1; }));
-  PumpFor(1000);
+  PumpFor(1000ms);
   EXPECT_EQ(CheckingCount(), 1);
   EXPECT_EQ(ConnectFails, 1);
   EXPECT_TRUE(P->Active());
@@ -428,7 +430,7 @@ TEST_F(ProviderTest, NegativePollIntervalCountsAsNoRetry) {
   P->SetActive(true);
   ASSERT_TRUE(PumpUntil([&] { return ConnectFails == 1; }));
   EXPECT_TRUE(Traced("Poll interval -3 is negative: no retry"));
-  PumpFor(500);
+  PumpFor(500ms);
   EXPECT_EQ(CheckingCount(), 1);
 }
 
@@ -442,9 +444,9 @@ TEST_F(ProviderTest, PollDurationEndsTheRetriesAtItsEnd) {
   // it and gives up.
   P->Clock = [this] { return 40000.0 + CheckingCount() * 30.0 / 86400.0; };
   P->SetActive(true);
-  ASSERT_TRUE(PumpUntil([&] { return ConnectFails == 1; }, 15000));
+  ASSERT_TRUE(PumpUntil([&] { return ConnectFails == 1; }));
   EXPECT_EQ(CheckingCount(), 2);
-  PumpFor(1500);
+  PumpFor(1500ms);
   EXPECT_EQ(CheckingCount(), 2);
 }
 
@@ -511,7 +513,7 @@ TEST_F(ProviderTest, LostSessionReconnectsResubscribesAndTellsTheClients) {
   P->SetActive(true);
   auto* a = AddClient("A");
   EXPECT_EQ(Request(a, 8, 'S'), 1);
-  ASSERT_TRUE(PumpUntil([&] { return server.Received(1) == "S 8\r\n"; }, 15000));
+  ASSERT_TRUE(PumpUntil([&] { return server.Received(1) == "S 8\r\n"; }));
   EXPECT_EQ(Disconnects, 1);
   EXPECT_EQ(Connects, 2);
   ASSERT_TRUE(PumpUntil([&] { return StatesOf("A").size() >= 3; }));
@@ -528,7 +530,7 @@ TEST_F(ProviderTest, LostSessionWithPollIntervalZeroIsNotRetried) {
   P->SetPollInterval(0);
   P->SetActive(true);
   ASSERT_TRUE(PumpUntil([&] { return Disconnects == 1; }));
-  PumpFor(1200);
+  PumpFor(1200ms);
   EXPECT_EQ(server.Connections(), 1);
   EXPECT_TRUE(P->Active());
 }

@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "platform/net/Net.h"
+#include "tests/support/MessagePump.h"
 #include "tests/support/TestSession.h"
 
 using namespace plat;
+using namespace std::chrono_literals;
+using vexa::test::PumpUntil;
 
 namespace {
 
@@ -46,24 +49,6 @@ protected:
     WSACleanup();
   }
 
-  // Pumps the queue until pred holds (or a generous limit passes).
-  bool PumpUntil(const std::function<bool()>& pred) {
-    DWORD start = GetTickCount();
-    while (!pred()) {
-      if (GetTickCount() - start > 10000) return false;
-      WaitMessageTimeout(50);
-      MSG m;
-      while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
-    }
-    return true;
-  }
-  void PumpIdle() {
-    for (int i = 0; i < 5; i++) {
-      WaitMessageTimeout(20);
-      MSG m;
-      while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
-    }
-  }
   int Count(SOCKET s, int32_t ev) {
     int n = 0;
     for (auto& e : events)
@@ -180,7 +165,7 @@ TEST_F(NetLibrary, AcceptReadWriteAndCloseEvents) {
   SOCKET c1 = BlockingClient(port);
   SOCKET c2 = BlockingClient(port);
   ASSERT_TRUE(PumpUntil([&] { return Count(l, FD_ACCEPT) >= 1; }));
-  PumpIdle();
+  vexa::test::PumpFor(100ms);
   // One accept event until accept is called; then again while one waits.
   EXPECT_EQ(1, Count(l, FD_ACCEPT));
   sockaddr_in peer;
@@ -191,7 +176,7 @@ TEST_F(NetLibrary, AcceptReadWriteAndCloseEvents) {
   ASSERT_TRUE(PumpUntil([&] { return Count(l, FD_ACCEPT) >= 2; }));
   SOCKET s2 = accept(l, nullptr, nullptr);
   ASSERT_NE(INVALID_SOCKET, s2);
-  PumpIdle();
+  vexa::test::PumpFor(100ms);
   EXPECT_EQ(2, Count(l, FD_ACCEPT));
 
   // A connected, writable socket reports FD_WRITE when selected.
@@ -201,7 +186,7 @@ TEST_F(NetLibrary, AcceptReadWriteAndCloseEvents) {
   // Data: one read event; a partial recv brings the next one at once.
   ASSERT_EQ(10, send(c1, "0123456789", 10, 0));
   ASSERT_TRUE(PumpUntil([&] { return Count(s1, FD_READ) == 1; }));
-  PumpIdle();
+  vexa::test::PumpFor(100ms);
   EXPECT_EQ(1, Count(s1, FD_READ));
   plat::u_long waiting = 0;
   ASSERT_EQ(0, ioctlsocket(s1, FIONREAD, &waiting));
@@ -211,7 +196,7 @@ TEST_F(NetLibrary, AcceptReadWriteAndCloseEvents) {
   EXPECT_EQ(0, std::memcmp(buf, "0123", 4));
   ASSERT_TRUE(PumpUntil([&] { return Count(s1, FD_READ) == 2; }));
   ASSERT_EQ(6, recv(s1, buf, sizeof buf, 0));
-  PumpIdle();
+  vexa::test::PumpFor(100ms);
   EXPECT_EQ(2, Count(s1, FD_READ));  // nothing left: no new event
   EXPECT_EQ(SOCKET_ERROR, recv(s1, buf, sizeof buf, 0));
   EXPECT_EQ(WSAEWOULDBLOCK, WSAGetLastError());
@@ -222,7 +207,7 @@ TEST_F(NetLibrary, AcceptReadWriteAndCloseEvents) {
   ASSERT_TRUE(PumpUntil([&] { return Count(s1, FD_CLOSE) == 1; }));
   EXPECT_EQ(3, recv(s1, buf, sizeof buf, 0));
   EXPECT_EQ(0, recv(s1, buf, sizeof buf, 0));
-  PumpIdle();
+  vexa::test::PumpFor(100ms);
   EXPECT_EQ(1, Count(s1, FD_CLOSE));
   for (auto& e : events)
     if (e.wParam == s1 && e.event == FD_CLOSE) {
@@ -232,7 +217,7 @@ TEST_F(NetLibrary, AcceptReadWriteAndCloseEvents) {
   // Stopping the selection stops the messages.
   ASSERT_EQ(0, WSAAsyncSelect(s2, wnd, 0x403, 0));
   ASSERT_EQ(1, send(c2, "x", 1, 0));
-  PumpIdle();
+  vexa::test::PumpFor(100ms);
   EXPECT_EQ(0, Count(s2, FD_READ));
   closesocket(s1);
   closesocket(s2);
@@ -254,7 +239,7 @@ TEST_F(NetLibrary, WriteEventAfterABlockedSend) {
   while ((rc = send(s, block.data(), static_cast<int>(block.size()), 0)) > 0) total += rc;
   EXPECT_EQ(SOCKET_ERROR, rc);
   EXPECT_EQ(WSAEWOULDBLOCK, WSAGetLastError());
-  PumpIdle();
+  vexa::test::PumpFor(100ms);
   EXPECT_EQ(1, Count(s, FD_WRITE));
   // The peer drains everything: the write event tells the sender to go on.
   std::vector<char> in(65536);
@@ -290,7 +275,7 @@ TEST_F(NetLibrary, AsynchronousConnectSucceedsOrIsRefused) {
   EXPECT_EQ(SOCKET_ERROR, connect(r, reinterpret_cast<sockaddr*>(&a), sizeof a));
   EXPECT_EQ(WSAEWOULDBLOCK, WSAGetLastError());
   ASSERT_TRUE(PumpUntil([&] { return Count(r, FD_CONNECT) == 1; }));
-  PumpIdle();
+  vexa::test::PumpFor(100ms);
   for (auto& e : events) {
     if (e.wParam != r) continue;
     EXPECT_EQ(FD_CONNECT, e.event);  // no write or close event for a refused connection
