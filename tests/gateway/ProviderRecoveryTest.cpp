@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +17,7 @@
 #include "tests/gateway/ScriptedServer.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/MessagePump.h"
+#include "tests/support/ProgramCopy.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
@@ -31,7 +30,6 @@ using namespace std::chrono_literals;
 using test::ChildProcess;
 using test::ScriptedConnection;
 using test::ScriptedServer;
-namespace fs = std::filesystem;
 
 int CountLines(const ChildProcess& p, const std::string& needle) {
   return static_cast<int>(std::count_if(p.Lines().begin(), p.Lines().end(), [&](const std::string& l) {
@@ -42,17 +40,7 @@ int CountLines(const ChildProcess& p, const std::string& needle) {
 class ProviderRecoveryTest : public ::testing::Test {
 protected:
   test::TestSession Session;
-  std::string Program;
-
-  void SetUp() override {
-    const fs::path dir = fs::path(Session.Root()) / "bin";
-    Program = test::CopyProgram("relaygate", dir.string());
-    std::ofstream(dir / "relaygate.ini") << "[Connection Polling]\nInterval=1\n";
-  }
-  static void Stop(ChildProcess& p) {
-    p.Signal(SIGTERM);
-    EXPECT_EQ(p.Wait(10000ms), 0);
-  }
+  test::ProgramCopy Gateway{"relaygate", Session.Root() + "/bin", "[Connection Polling]\nInterval=1\n"};
 };
 
 TEST_F(ProviderRecoveryTest, WrongGreetingFollowedByAFloodIsTracedOncePerSession) {
@@ -61,7 +49,7 @@ TEST_F(ProviderRecoveryTest, WrongGreetingFollowedByAFloodIsTracedOncePerSession
     c.HoldOpen();
   }});
   WriteProviderSettings("Flood", "127.0.0.1", std::to_string(server.Port()));
-  ChildProcess p(Program, {"Flood"});
+  ChildProcess p(Gateway.Path(), {"Flood"});
   const std::string refused = "Server at 127.0.0.1:" + std::to_string(server.Port()) + " was not recognized";
   ASSERT_TRUE(p.WaitForLine(refused, 10000ms));
   ASSERT_TRUE(p.WaitForLine("Connection Closed", 10000ms));
@@ -70,12 +58,12 @@ TEST_F(ProviderRecoveryTest, WrongGreetingFollowedByAFloodIsTracedOncePerSession
   ASSERT_TRUE(p.WaitForLine(refused, 10000ms));
   ASSERT_TRUE(p.WaitForLine("Connection Closed", 10000ms));
   EXPECT_EQ(CountLines(p, "was not recognized"), 2);
-  Stop(p);
+  EXPECT_EQ(test::Terminate(p), 0);
 }
 
 TEST_F(ProviderRecoveryTest, UnresolvableAddressKeepsPollingAndTracesTheResolversReason) {
   WriteProviderSettings("Lost", "no-such-host.invalid", "5500");
-  ChildProcess p(Program, {"Lost"});
+  ChildProcess p(Gateway.Path(), {"Lost"});
   const std::string cannot = "Cannot resolve Notify Server address \"no-such-host.invalid\": ";
   auto first = p.WaitForLine(cannot, 10000ms);
   ASSERT_TRUE(first);
@@ -88,7 +76,7 @@ TEST_F(ProviderRecoveryTest, UnresolvableAddressKeepsPollingAndTracesTheResolver
   ASSERT_TRUE(p.WaitForLine(cannot, 10000ms));
   EXPECT_EQ(CountLines(p, "MUXSocket Error"), 0);
   EXPECT_GE(CountLines(p, " Checking for Notify Server"), 3);
-  Stop(p);
+  EXPECT_EQ(test::Terminate(p), 0);
 }
 
 
