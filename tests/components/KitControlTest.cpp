@@ -13,6 +13,7 @@
 #include "components/KitCustomControl.h"
 #include "components/kitshared.h"
 #include "framework/Forms.h"
+#include "tests/support/Pixels.h"
 #include "tests/support/TestSession.h"
 
 using namespace vexa;
@@ -268,14 +269,10 @@ TEST(KitControlTest, PaintWithoutABoundCanvasDrawsIntoTheWindow) {
   // The display layer's order: the windowed control, then its graphic children.
   w.Paint();
   g->Paint();
-  int32_t width = 0, height = 0;
-  std::vector<uint8_t> px;
-  ASSERT_TRUE(plat::GetWindowSurface(w.Handle(), &width, &height, &px));
-  ASSERT_EQ(width, 20);
-  auto at = [&](int x, int y) {
-    const uint8_t* p = &px[size_t(y * plat::DibStride(width, 24) + x * 3)];
-    return TColor(p[2] | (p[1] << 8) | (p[0] << 16));
-  };
+  const test::WindowPixels store(w.Handle());
+  ASSERT_TRUE(store.Ok);
+  ASSERT_EQ(store.Width, 20);
+  auto at = [&](int x, int y) { return TColor(store.At(x, y)); };
   EXPECT_EQ(at(0, 0), fw::clLime);
   EXPECT_EQ(at(4, 2), fw::clRed);
   EXPECT_EQ(at(6, 4), fw::clRed);

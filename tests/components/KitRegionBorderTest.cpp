@@ -1,7 +1,7 @@
 // labels: unit
 // Border and shadow painting of region shapes: colours by style, the shadow
 // band and its checkerboard, point-list segments coloured by direction.
-#include "tests/components/PixelHelpers.h"
+#include "tests/support/Pixels.h"
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -17,8 +17,7 @@ using fw::TRect;
 
 namespace {
 
-using vexa::test::Surface;
-using vexa::test::Px;
+using namespace vexa::test;
 
 constexpr TColor W = 0xFFFFFF;
 constexpr TColor Light = 0x00FF00, Dark = 0x0000FF, Single = 0xFF0000, ShadowC = 0x404040;

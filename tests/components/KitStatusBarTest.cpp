@@ -13,6 +13,7 @@
 #include "framework/Forms.h"
 #include "platform/display/Display.h"
 #include "tests/support/AppPump.h"
+#include "tests/support/Pixels.h"
 #include "tests/support/TestSession.h"
 
 using namespace vexa;
@@ -204,17 +205,11 @@ TEST(KitStatusBarTest, ControlGapAndPanelControls) {
 }
 
 namespace {
-TColor StorePixel(fw::HWND h, int x, int y) {
-  int32_t w = 0, hh = 0;
-  std::vector<uint8_t> px;
-  if (!plat::GetWindowSurface(h, &w, &hh, &px) || x >= w || y >= hh) return -1;
-  const uint8_t* p = px.data() + y * plat::DibStride(w, 24) + x * 3;
-  return TColor(p[2] | (p[1] << 8) | (p[0] << 16));
-}
 int StoreCount(fw::HWND h, TColor c, TRect r) {
+  const test::WindowPixels store(h);
   int n = 0;
   for (int y = r.Top; y < r.Bottom; ++y)
-    for (int x = r.Left; x < r.Right; ++x) n += StorePixel(h, x, y) == c;
+    for (int x = r.Left; x < r.Right; ++x) n += TColor(store.At(x, y)) == c;
   return n;
 }
 }  // namespace

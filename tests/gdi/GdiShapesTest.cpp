@@ -1,10 +1,10 @@
 // Pens, brushes, mix modes and the shapes, pixel by pixel.
 #include <gtest/gtest.h>
 
-#include "tests/gdi/Pixels.h"
+#include "tests/support/Pixels.h"
 
 using namespace plat;
-using namespace gditest;
+using namespace vexa::test;
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include "platform/gdi/Gdi.h"
 #include "tests/support/MessagePump.h"
+#include "tests/support/Pixels.h"
 #include "tests/support/TestSession.h"
 
 using namespace plat;
@@ -50,15 +51,8 @@ HWND MakeWindow(PaintLog* log, int w, int h) {
   return CreateWindowEx(0, "GdiTestWindow", "w", WS_OVERLAPPED, 0, 0, w, h, 0, 0);
 }
 
-COLORREF StorePixel(HWND hwnd, int x, int y) {
-  int32_t w = 0, h = 0;
-  std::vector<uint8_t> px;
-  if (!GetWindowSurface(hwnd, &w, &h, &px) || x >= w || y >= h) return CLR_INVALID;
-  const uint8_t* p = px.data() + size_t(y) * size_t(DibStride(w, 24)) + size_t(x) * 3;
-  return RGB(p[2], p[1], p[0]);
-}
-
 using vexa::test::DispatchQueued;
+using vexa::test::StorePixel;
 
 }  // namespace
 

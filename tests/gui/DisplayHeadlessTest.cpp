@@ -13,12 +13,14 @@
 #include "platform/gdi/Gdi.h"
 #include "platform/msg/Msg.h"
 #include "tests/support/MessagePump.h"
+#include "tests/support/Pixels.h"
 #include "tests/support/TestSession.h"
 
 namespace {
 
 using namespace plat;
 using vexa::test::DispatchQueued;
+using vexa::test::StorePixel;
 
 struct Seen {
   HWND hwnd;
@@ -92,13 +94,6 @@ struct Headless : ::testing::Test {
     for (auto& s : gSeen)
       if (s.msg >= WM_MOUSEMOVE && s.msg <= WM_MOUSEWHEEL) v.push_back(s);
     return v;
-  }
-  static COLORREF StorePixel(HWND h, int x, int y) {
-    int32_t w = 0, hh = 0;
-    std::vector<uint8_t> px;
-    GetWindowSurface(h, &w, &hh, &px);
-    const uint8_t* p = px.data() + y * DibStride(w, 24) + x * 3;
-    return RGB(p[2], p[1], p[0]);
   }
 };
 
