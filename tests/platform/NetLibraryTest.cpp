@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/net/Net.h"
+#include "tests/support/LoopbackSockets.h"
 #include "tests/support/MessagePump.h"
 #include "tests/support/TestSession.h"
 
@@ -54,32 +55,6 @@ protected:
     for (auto& e : events)
       if (e.wParam == s && e.event == ev) n++;
     return n;
-  }
-
-  sockaddr_in Loopback(int port) {
-    sockaddr_in a;
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<u_short>(port));
-    a.sin_addr.s_addr = inet_addr("127.0.0.1");
-    return a;
-  }
-
-  SOCKET ListenOn(int& port) {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = Loopback(0);
-    EXPECT_EQ(0, bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a));
-    int len = sizeof a;
-    EXPECT_EQ(0, getsockname(s, reinterpret_cast<sockaddr*>(&a), &len));
-    port = ntohs(a.sin_port);
-    EXPECT_EQ(0, listen(s, 5));
-    return s;
-  }
-
-  SOCKET BlockingClient(int port) {
-    SOCKET c = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = Loopback(port);
-    EXPECT_EQ(0, connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a));
-    return c;
   }
 
   vexa::test::TestSession session;
@@ -147,9 +122,9 @@ TEST(NetModule, AddressTextAndErrorMapping) {
 
 TEST_F(NetLibrary, BlockingRefusedConnectAndAddressInUse) {
   int port = 0;
-  SOCKET l = ListenOn(port);
+  SOCKET l = vexa::test::RawListen(port, 5);
   SOCKET other = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a = Loopback(port);
+  sockaddr_in a = vexa::test::LoopbackAddr(port);
   EXPECT_EQ(SOCKET_ERROR, bind(other, reinterpret_cast<sockaddr*>(&a), sizeof a));
   EXPECT_EQ(WSAEADDRINUSE, WSAGetLastError());
   closesocket(l);
@@ -160,10 +135,12 @@ TEST_F(NetLibrary, BlockingRefusedConnectAndAddressInUse) {
 
 TEST_F(NetLibrary, AcceptReadWriteAndCloseEvents) {
   int port = 0;
-  SOCKET l = ListenOn(port);
+  SOCKET l = vexa::test::RawListen(port, 5);
   ASSERT_EQ(0, WSAAsyncSelect(l, wnd, 0x401, FD_ACCEPT | FD_READ | FD_WRITE | FD_CLOSE));
-  SOCKET c1 = BlockingClient(port);
-  SOCKET c2 = BlockingClient(port);
+  SOCKET c1 = vexa::test::RawConnect(port);
+  ASSERT_NE(c1, INVALID_SOCKET);
+  SOCKET c2 = vexa::test::RawConnect(port);
+  ASSERT_NE(c2, INVALID_SOCKET);
   ASSERT_TRUE(PumpUntil([&] { return Count(l, FD_ACCEPT) >= 1; }));
   vexa::test::PumpFor(100ms);
   // One accept event until accept is called; then again while one waits.
@@ -227,8 +204,9 @@ TEST_F(NetLibrary, AcceptReadWriteAndCloseEvents) {
 
 TEST_F(NetLibrary, WriteEventAfterABlockedSend) {
   int port = 0;
-  SOCKET l = ListenOn(port);
-  SOCKET c = BlockingClient(port);
+  SOCKET l = vexa::test::RawListen(port, 5);
+  SOCKET c = vexa::test::RawConnect(port);
+  ASSERT_NE(c, INVALID_SOCKET);
   SOCKET s = accept(l, nullptr, nullptr);
   ASSERT_NE(INVALID_SOCKET, s);
   ASSERT_EQ(0, WSAAsyncSelect(s, wnd, 0x401, FD_READ | FD_WRITE | FD_CLOSE));
@@ -257,10 +235,10 @@ TEST_F(NetLibrary, WriteEventAfterABlockedSend) {
 
 TEST_F(NetLibrary, AsynchronousConnectSucceedsOrIsRefused) {
   int port = 0;
-  SOCKET l = ListenOn(port);
+  SOCKET l = vexa::test::RawListen(port, 5);
   SOCKET c = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   ASSERT_EQ(0, WSAAsyncSelect(c, wnd, 0x401, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE));
-  sockaddr_in a = Loopback(port);
+  sockaddr_in a = vexa::test::LoopbackAddr(port);
   EXPECT_EQ(SOCKET_ERROR, connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a));
   EXPECT_EQ(WSAEWOULDBLOCK, WSAGetLastError());
   ASSERT_TRUE(PumpUntil([&] { return Count(c, FD_WRITE) == 1; }));
@@ -286,8 +264,9 @@ TEST_F(NetLibrary, AsynchronousConnectSucceedsOrIsRefused) {
 
 TEST_F(NetLibrary, AbortiveCloseReportsReset) {
   int port = 0;
-  SOCKET l = ListenOn(port);
-  SOCKET c = BlockingClient(port);
+  SOCKET l = vexa::test::RawListen(port, 5);
+  SOCKET c = vexa::test::RawConnect(port);
+  ASSERT_NE(c, INVALID_SOCKET);
   SOCKET s = accept(l, nullptr, nullptr);
   ASSERT_EQ(0, WSAAsyncSelect(s, wnd, 0x401, FD_READ | FD_WRITE | FD_CLOSE));
   linger lg;

@@ -12,6 +12,7 @@
 #include "platform/net/Net.h"
 #include "sockets/NetSocket.h"
 #include "tests/support/AppPump.h"
+#include "tests/support/LoopbackSockets.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa::test {
@@ -28,36 +29,6 @@ protected:
 
   TestSession session;
 };
-
-inline plat::sockaddr_in LoopbackAddr(int port) {
-  plat::sockaddr_in a;
-  a.sin_family = plat::AF_INET;
-  a.sin_port = plat::htons(static_cast<plat::u_short>(port));
-  a.sin_addr.s_addr = plat::inet_addr("127.0.0.1");
-  return a;
-}
-
-// A blocking listening socket on a free loopback port.
-inline plat::SOCKET RawListen(int& port) {
-  plat::SOCKET s = plat::socket(plat::AF_INET, plat::SOCK_STREAM, plat::IPPROTO_TCP);
-  plat::sockaddr_in a = LoopbackAddr(0);
-  plat::bind(s, reinterpret_cast<plat::sockaddr*>(&a), sizeof a);
-  int len = sizeof a;
-  plat::getsockname(s, reinterpret_cast<plat::sockaddr*>(&a), &len);
-  port = plat::ntohs(a.sin_port);
-  plat::listen(s, 16);
-  return s;
-}
-
-inline plat::SOCKET RawConnect(int port) {
-  plat::SOCKET s = plat::socket(plat::AF_INET, plat::SOCK_STREAM, plat::IPPROTO_TCP);
-  plat::sockaddr_in a = LoopbackAddr(port);
-  if (plat::connect(s, reinterpret_cast<plat::sockaddr*>(&a), sizeof a) != 0) {
-    plat::closesocket(s);
-    return plat::INVALID_SOCKET;
-  }
-  return s;
-}
 
 inline void RawNonBlocking(plat::SOCKET s) {
   plat::u_long on = 1;
