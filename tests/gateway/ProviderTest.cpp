@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,11 @@ using test::ScriptedServer;
 using test::WireRecord;
 
 const std::string Greeting = "VEXA Notify Server\r\n";
+// A server that greets and then keeps the connection open.
+const ScriptedServer::Script GreetAndHold = [](ScriptedConnection& c) {
+  c.Send(Greeting);
+  c.HoldOpen();
+};
 
 
 // One line a local client saw.
@@ -128,6 +134,18 @@ protected:
   void Store(int port, const std::string& channel = "Chan") {
     WriteProviderSettings(channel, "127.0.0.1", std::to_string(port));
   }
+  // The provider of channel Chan, its settings naming port, made active (with
+  // pollInterval when given).
+  void StartOn(int port, std::optional<int> pollInterval = std::nullopt) {
+    Store(port);
+    MakeProvider();
+    if (pollInterval) P->SetPollInterval(*pollInterval);
+    P->SetActive(true);
+  }
+  // The session is up and has sent its (empty) list.
+  bool SessionStarted() const {
+    return P->SessionUp() && Traced("Sending current subscription list: Empty");
+  }
   std::string At(int port) const { return "127.0.0.1:" + std::to_string(port); }
 };
 
@@ -136,9 +154,7 @@ TEST_F(ProviderTest, LowerCaseGreetingIsAcceptedStoredAndAnsweredWithAnEmptyList
     c.Send("vexa notify server\r\n");
     c.HoldOpen();
   }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
+  StartOn(server.Port());
   ASSERT_TRUE(P->Active());
   ASSERT_TRUE(PumpUntil([&] { return Traced("Connected to Notify Server at " + At(server.Port())); }));
   EXPECT_EQ(CheckingCount(), 1);
@@ -173,13 +189,8 @@ TEST_F(ProviderTest, GreetingInTwoPartsIsNotRecognisedAndTheGatewayReconnects) {
                            c.Send(" Server\r\n");
                            c.HoldOpen();
                          },
-                         [](ScriptedConnection& c) {
-                           c.Send(Greeting);
-                           c.HoldOpen();
-                         }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
+                         GreetAndHold});
+  StartOn(server.Port());
   ASSERT_TRUE(
       PumpUntil([&] { return Traced("Connected to Notify Server at " + At(server.Port())); }));
   int refused = TraceIndex("Server at " + At(server.Port()) + " was not recognized");
@@ -197,13 +208,8 @@ TEST_F(ProviderTest, BusyServerIsTracedGetsNoListAndIsTriedAgainAfterItCloses) {
                            c.Send("Busy              \r\n");
                            c.Pause(200);
                          },
-                         [&](ScriptedConnection& c) {
-                           c.Send(Greeting);
-                           c.HoldOpen();
-                         }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
+                         GreetAndHold});
+  StartOn(server.Port());
   auto* a = AddClient("A");
   EXPECT_EQ(Request(a, 3, 'S'), 1);
   server.Go = true;
@@ -233,9 +239,7 @@ TEST_F(ProviderTest, RecordsAreCutAcrossReadsAndRelayedByCode) {
            WireRecord(555, 9, 'C') + WireRecord(0, 3, 'U') + WireRecord(666, 3, 'I'));
     c.HoldOpen();
   }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
+  StartOn(server.Port());
   auto* a = AddClient("A");
   EXPECT_EQ(Request(a, 3, 'S'), 1);
   server.Go = true;
@@ -267,9 +271,7 @@ TEST_F(ProviderTest, SubscriptionListNamesTablesInAscendingOrder) {
     c.Send(Greeting);
     c.HoldOpen();
   }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
+  StartOn(server.Port());
   auto* a = AddClient("A");
   auto* b = AddClient("B");
   EXPECT_EQ(Request(a, 17, 'S'), 1);
@@ -291,10 +293,8 @@ TEST_F(ProviderTest, LocalSubscriptionsRelayOrderAndUnsubscriptions) {
     c.Send(WireRecord(77, 5, 'I'));
     c.HoldOpen();
   }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
-  ASSERT_TRUE(PumpUntil([&] { return P->SessionUp() && Traced("Sending current subscription list: Empty"); }));
+  StartOn(server.Port());
+  ASSERT_TRUE(PumpUntil([&] { return SessionStarted(); }));
   auto* a = AddClient("A");
   auto* b = AddClient("B");
   // A client that joins while the session is up hears so at once.
@@ -344,10 +344,8 @@ TEST_F(ProviderTest, ClientWhoseWindowIsGoneIsDroppedAtTheNextRelay) {
     c.Send(WireRecord(11, 3, 'I'));
     c.HoldOpen();
   }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
-  ASSERT_TRUE(PumpUntil([&] { return P->SessionUp() && Traced("Sending current subscription list: Empty"); }));
+  StartOn(server.Port());
+  ASSERT_TRUE(PumpUntil([&] { return SessionStarted(); }));
   auto* a = AddClient("A");
   auto* gone = AddClient("Gone");
   auto* lone = AddClient("Lone");
@@ -375,10 +373,7 @@ TEST_F(ProviderTest, ClientWhoseWindowIsGoneIsDroppedAtTheNextRelay) {
 }
 
 TEST_F(ProviderTest, SubscriptionRequestsAnswerAsTheirSendersRelyOn) {
-  MakeProvider();
-  Store(test::FreeTcpPort());
-  P->SetPollInterval(0);
-  P->SetActive(true);
+  StartOn(test::FreeTcpPort(), 0);
   auto* a = AddClient("A");
   // A handle that is no window is refused; table 0 is traced and still answered 1;
   // other letters answer 0.
@@ -412,10 +407,7 @@ TEST_F(ProviderTest, ChannelDifferingFromDefaultInCaseStoresItsLocationUnderDefa
 }
 
 TEST_F(ProviderTest, PollIntervalZeroMakesOneAttemptAndNoRetry) {
-  Store(test::FreeTcpPort());
-  MakeProvider();
-  P->SetPollInterval(0);
-  P->SetActive(true);
+  StartOn(test::FreeTcpPort(), 0);
   ASSERT_TRUE(PumpUntil([&] { return ConnectFails == 1; }));
   PumpFor(1000ms);
   EXPECT_EQ(CheckingCount(), 1);
@@ -424,10 +416,7 @@ TEST_F(ProviderTest, PollIntervalZeroMakesOneAttemptAndNoRetry) {
 }
 
 TEST_F(ProviderTest, NegativePollIntervalCountsAsNoRetry) {
-  Store(test::FreeTcpPort());
-  MakeProvider();
-  P->SetPollInterval(-3);
-  P->SetActive(true);
+  StartOn(test::FreeTcpPort(), -3);
   ASSERT_TRUE(PumpUntil([&] { return ConnectFails == 1; }));
   EXPECT_TRUE(Traced("Poll interval -3 is negative: no retry"));
   PumpFor(500ms);
@@ -479,13 +468,8 @@ TEST_F(ProviderTest, MissingSettingsAndEmptyChannelKeepTheProviderInactive) {
 }
 
 TEST_F(ProviderTest, DeactivatingWhileConnectedClosesTellsAndLeavesNoTimer) {
-  ScriptedServer server({[](ScriptedConnection& c) {
-    c.Send(Greeting);
-    c.HoldOpen();
-  }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
+  ScriptedServer server({GreetAndHold});
+  StartOn(server.Port());
   auto* a = AddClient("A");
   EXPECT_EQ(Request(a, 6, 'S'), 1);
   ASSERT_TRUE(PumpUntil([&] { return server.Received(0) == "S 6\r\n"; }));
@@ -504,13 +488,8 @@ TEST_F(ProviderTest, LostSessionReconnectsResubscribesAndTellsTheClients) {
                            c.Send(Greeting);
                            c.WaitFor("S 8\r\n");
                          },
-                         [](ScriptedConnection& c) {
-                           c.Send(Greeting);
-                           c.HoldOpen();
-                         }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
+                         GreetAndHold});
+  StartOn(server.Port());
   auto* a = AddClient("A");
   EXPECT_EQ(Request(a, 8, 'S'), 1);
   ASSERT_TRUE(PumpUntil([&] { return server.Received(1) == "S 8\r\n"; }));
@@ -525,10 +504,7 @@ TEST_F(ProviderTest, LostSessionWithPollIntervalZeroIsNotRetried) {
     c.Send(Greeting);
     c.Pause(200);
   }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetPollInterval(0);
-  P->SetActive(true);
+  StartOn(server.Port(), 0);
   ASSERT_TRUE(PumpUntil([&] { return Disconnects == 1; }));
   PumpFor(1200ms);
   EXPECT_EQ(server.Connections(), 1);
