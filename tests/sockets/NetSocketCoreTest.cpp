@@ -11,9 +11,7 @@ namespace vexa {
 namespace {
 
 using namespace std::chrono_literals;
-using test::AppPumpFor;
-using test::AppPumpUntil;
-using test::RaisedMessage;
+using namespace test;
 
 const char* StateName(TSocketState s) {
   static const char* names[] = {"invalid", "opened",    "bound",     "connecting",

@@ -20,8 +20,7 @@ namespace vexa {
 namespace {
 
 using namespace std::chrono_literals;
-using test::AppPumpFor;
-using test::AppPumpUntil;
+using namespace test;
 
 const char* const kDanted = "/usr/sbin/danted";
 

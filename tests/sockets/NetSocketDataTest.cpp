@@ -13,9 +13,7 @@ namespace vexa {
 namespace {
 
 using namespace std::chrono_literals;
-using test::AppPumpFor;
-using test::AppPumpUntil;
-using test::RaisedMessage;
+using namespace test;
 
 TEST(TBufferChunk, SizesWritesAndRemovals) {
   TBuffer b(0);

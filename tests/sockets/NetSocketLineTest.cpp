@@ -11,8 +11,7 @@ namespace vexa {
 namespace {
 
 using namespace std::chrono_literals;
-using test::AppPumpFor;
-using test::AppPumpUntil;
+using namespace test;
 
 class NetSocketLine : public test::SocketTest {
 protected:

@@ -12,8 +12,7 @@ namespace vexa {
 namespace {
 
 using namespace std::chrono_literals;
-using test::AppPumpFor;
-using test::AppPumpUntil;
+using namespace test;
 
 class NetSocketServerTest : public test::SocketTest {
 protected:

@@ -14,9 +14,7 @@ namespace vexa {
 namespace {
 
 using namespace std::chrono_literals;
-using test::AppPumpFor;
-using test::AppPumpUntil;
-using test::RaisedMessage;
+using namespace test;
 
 std::string Bytes(std::initializer_list<int> b) {
   std::string s;
