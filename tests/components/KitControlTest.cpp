@@ -21,6 +21,9 @@ using fw::TColor;
 
 namespace {
 
+using vexa::test::Px;
+using vexa::test::Surface;
+
 class CountingGraphic : public TKitBaseGraphicControl {
 public:
   using TKitBaseGraphicControl::TKitBaseGraphicControl;
@@ -42,17 +45,6 @@ class SeeThroughControl : public TKitCustomControl {
 public:
   explicit SeeThroughControl(fw::TComponent* AOwner) : TKitCustomControl(AOwner) { FTransparent = true; }
 };
-
-TColor Px(fw::TBitmap* b, int x, int y) { return TColor(plat::GetBitmapPixel(b->Handle(), x, y)); }
-
-std::unique_ptr<fw::TBitmap> Surface(int w, int h) {
-  auto b = std::make_unique<fw::TBitmap>();
-  b->SetPixelFormat(fw::pf24bit);
-  b->SetSize(w, h);
-  b->Canvas()->Brush()->SetColor(0xFFFFFF);
-  b->Canvas()->FillRect(fw::TRect{0, 0, w, h});
-  return b;
-}
 
 }  // namespace
 

@@ -29,13 +29,6 @@ void Colours(TKitBorderRegion& r, TKitRegionBorderStyle style) {
   r.Border()->SetSingleColor(Single);
 }
 
-int Count(TBitmap* b, TColor c) {
-  int n = 0;
-  for (int y = 0; y < b->Height(); ++y)
-    for (int x = 0; x < b->Width(); ++x) n += Px(b, x, y) == c;
-  return n;
-}
-
 std::string Dump(TBitmap* b) {
   std::string s;
   for (int y = 0; y < b->Height(); ++y) {

@@ -22,17 +22,12 @@ using fw::TRect;
 
 namespace {
 
+using vexa::test::Count;
+using vexa::test::Px;
+
 constexpr TColor M = 0xFF00FF;
 
-TColor Px(fw::TBitmap* b, int x, int y) { return TColor(plat::GetBitmapPixel(b->Handle(), x, y)); }
 TColor Sys(int i) { return TColor(plat::GetSysColor(i)); }
-
-int Count(fw::TBitmap* b, TColor c, TRect r) {
-  int n = 0;
-  for (int y = r.Top; y < r.Bottom; ++y)
-    for (int x = r.Left; x < r.Right; ++x) n += Px(b, x, y) == c;
-  return n;
-}
 
 // A bar bound to a bitmap of its size, as its window surface.
 struct BarOnSurface {

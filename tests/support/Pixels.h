@@ -106,6 +106,29 @@ inline fw::TColor Px(fw::TBitmap* b, int x, int y) {
   return fw::TColor(plat::GetBitmapPixel(b->Handle(), x, y));
 }
 
+// How many pixels of r (the whole bitmap by default) have colour c.
+inline int Count(fw::TBitmap* b, fw::TColor c, fw::TRect r = fw::TRect{0, 0, -1, -1}) {
+  if (r.Right < 0) r = fw::TRect{0, 0, b->Width(), b->Height()};
+  int n = 0;
+  for (int y = r.Top; y < r.Bottom; ++y)
+    for (int x = r.Left; x < r.Right; ++x) n += Px(b, x, y) == c;
+  return n;
+}
+
+// The box of the pixels of colour c (empty when there are none).
+inline fw::TRect Box(fw::TBitmap* b, fw::TColor c) {
+  fw::TRect r{b->Width(), b->Height(), 0, 0};
+  for (int y = 0; y < b->Height(); ++y)
+    for (int x = 0; x < b->Width(); ++x)
+      if (Px(b, x, y) == c) {
+        r.Left = std::min(r.Left, x);
+        r.Top = std::min(r.Top, y);
+        r.Right = std::max(r.Right, x + 1);
+        r.Bottom = std::max(r.Bottom, y + 1);
+      }
+  return r.Right == 0 ? fw::TRect{} : r;
+}
+
 inline Pic Picture(fw::TBitmap* b, const std::vector<std::pair<fw::TColor, char>>& key) {
   return PictureOf(b->Width(), b->Height(), [&](int x, int y) { return plat::GetBitmapPixel(b->Handle(), x, y); },
                    key);
