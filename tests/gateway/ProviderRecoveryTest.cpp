@@ -28,14 +28,9 @@ using test::PumpUntil;
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
+using test::CountLines;
 using test::ScriptedConnection;
 using test::ScriptedServer;
-
-int CountLines(const ChildProcess& p, const std::string& needle) {
-  return static_cast<int>(std::count_if(p.Lines().begin(), p.Lines().end(), [&](const std::string& l) {
-    return l.find(needle) != std::string::npos;
-  }));
-}
 
 class ProviderRecoveryTest : public ::testing::Test {
 protected:

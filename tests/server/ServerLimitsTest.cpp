@@ -11,17 +11,12 @@
 #include <thread>
 
 #include "tests/server/ServerHarness.h"
+#include "tests/support/ProgramCopy.h"
 
 namespace vexa::test {
 namespace {
 
 using namespace std::string_literals;
-
-int CountLines(const ChildProcess& p, const std::string& needle) {
-  int n = 0;
-  for (const std::string& line : p.Lines()) n += line.find(needle) != std::string::npos;
-  return n;
-}
 
 // Resident memory of a process in KB.
 int64_t RssKB(pid_t pid) {

@@ -26,4 +26,10 @@ std::optional<int> Terminate(ChildProcess& p, std::chrono::milliseconds limit) {
   return p.Wait(limit);
 }
 
+int CountLines(const ChildProcess& p, const std::string& needle) {
+  int n = 0;
+  for (const std::string& line : p.Lines()) n += line.find(needle) != std::string::npos;
+  return n;
+}
+
 }  // namespace vexa::test

@@ -29,4 +29,7 @@ private:
 // when it did not end within limit).
 std::optional<int> Terminate(ChildProcess& p, std::chrono::milliseconds limit = std::chrono::seconds(10));
 
+// How many lines the program has printed so far contain needle.
+int CountLines(const ChildProcess& p, const std::string& needle);
+
 }  // namespace vexa::test
