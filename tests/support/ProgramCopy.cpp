@@ -2,9 +2,7 @@
 
 #include <signal.h>
 
-#include <fstream>
-#include <iterator>
-
+#include "tests/support/Files.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa::test {
@@ -14,12 +12,9 @@ ProgramCopy::ProgramCopy(const std::string& program, const std::string& dir, con
   if (!iniText.empty()) WriteIni(iniText);
 }
 
-void ProgramCopy::WriteIni(const std::string& text) const { std::ofstream(IniPath()) << text; }
+void ProgramCopy::WriteIni(const std::string& text) const { WriteFile(IniPath(), text); }
 
-std::string ProgramCopy::ReadIni() const {
-  std::ifstream in(IniPath());
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+std::string ProgramCopy::ReadIni() const { return ReadFile(IniPath()); }
 
 std::optional<int> Terminate(ChildProcess& p, std::chrono::milliseconds limit) {
   p.Signal(SIGTERM);
