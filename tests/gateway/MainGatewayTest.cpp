@@ -21,10 +21,13 @@
 #include "platform/shell/TrayIcon.h"
 #include "tests/gateway/ScriptedServer.h"
 #include "tests/support/AppPump.h"
+#include "tests/support/Pixels.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
 namespace {
+
+using test::SpotOf;
 
 // The form keeps its INI file beside this test program, which every case of
 // this program shares: cases take turns, each starting without the file.
@@ -43,14 +46,6 @@ public:
 private:
   int FFd = -1;
 };
-
-// The colour at the centre of an icon, where the state spot is.
-fw::TColor SpotOf(fw::TIcon* icon) {
-  fw::TBitmap b;
-  b.SetSize(16, 16);
-  b.Canvas()->Draw(0, 0, icon);
-  return static_cast<fw::TColor>(fw::ColorToRGB(b.Canvas()->Pixels(8, 8)));
-}
 
 class MainGatewayTest : public ::testing::Test {
 protected:

@@ -14,6 +14,7 @@
 #include "server/MainServer.h"
 #include "tests/server/ServerHarness.h"
 #include "tests/support/AppPump.h"
+#include "tests/support/Pixels.h"
 
 namespace vexa {
 namespace {
@@ -22,6 +23,7 @@ using namespace std::chrono_literals;
 using test::AppPumpUntil;
 using test::Hex;
 using test::Record;
+using test::SpotOf;
 using test::TcpClient;
 
 // The form with its settings file in the test's own folder.
@@ -35,14 +37,6 @@ std::string Cells(fw::TListItem* row) {
   std::string s;
   for (int i = 0; i < row->SubItems()->Count(); ++i) s += (i ? "|" : "") + row->SubItems()->Get(i);
   return s;
-}
-
-// The colour at the centre of an icon, where the state spot is.
-fw::TColor SpotOf(fw::TIcon* icon) {
-  fw::TBitmap b;
-  b.SetSize(16, 16);
-  b.Canvas()->Draw(0, 0, icon);
-  return static_cast<fw::TColor>(fw::ColorToRGB(b.Canvas()->Pixels(8, 8)));
 }
 
 // The tip of the tray icon as the notification area holds it.

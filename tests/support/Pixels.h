@@ -134,6 +134,14 @@ inline Pic Picture(fw::TBitmap* b, const std::vector<std::pair<fw::TColor, char>
                    key);
 }
 
+// The colour at the centre of a 16 x 16 icon, where the programs' state spot is.
+inline fw::TColor SpotOf(fw::TIcon* icon) {
+  fw::TBitmap b;
+  b.SetSize(16, 16);
+  b.Canvas()->Draw(0, 0, icon);
+  return static_cast<fw::TColor>(fw::ColorToRGB(b.Canvas()->Pixels(8, 8)));
+}
+
 // A copy of a window's backing store (its pixels as the display shows them).
 struct WindowPixels {
   explicit WindowPixels(plat::HWND wnd) { Ok = plat::GetWindowSurface(wnd, &Width, &Height, &Bytes); }
