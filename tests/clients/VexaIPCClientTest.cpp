@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "shared/VexaIPC.h"
+#include "tests/support/MessagePump.h"
 #include "tests/support/TestSession.h"
 
 using vexa::TVexaIPCClient;
@@ -127,11 +128,7 @@ TEST(VexaIPCClient, WorksFromAThreadWithoutItsOwnLoop) {
     }
     done = true;
   });
-  while (!done) {
-    plat::WaitMessageTimeout(20);
-    plat::MSG m;
-    while (plat::PeekMessage(&m, 0, 0, 0, plat::PM_REMOVE)) plat::DispatchMessage(&m);
-  }
+  EXPECT_TRUE(vexa::test::PumpUntil([&] { return done.load(); }));
   worker.join();
   EXPECT_TRUE(found);
   EXPECT_TRUE(connected);

@@ -16,6 +16,7 @@
 
 #include "platform/kernel/Kernel.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/MessagePump.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
@@ -30,15 +31,6 @@ bool MutexOpen(const std::string& name) {
   bool existed = plat::GetLastError() == plat::ERROR_ALREADY_EXISTS;
   if (h) plat::CloseHandle(h);
   return h != 0 && existed;
-}
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(20ms);
-  }
-  return done();
 }
 
 class KitApplicationPrograms : public ::testing::TestWithParam<const char*> {};
@@ -64,7 +56,7 @@ TEST_P(KitApplicationPrograms, ProgramMutexLivesExactlyAsLongAsTheProgram) {
         return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
     return 0ull;
   };
-  ASSERT_TRUE(WaitUntil([&] { return catchesTerm() != 0; }, 30s)) << name << " did not start";
+  ASSERT_TRUE(test::WaitUntil([&] { return catchesTerm() != 0; }, 30s)) << name << " did not start";
   EXPECT_TRUE(MutexOpen(name)) << name << " runs without its mutex";
   EXPECT_TRUE(program.Running()) << name << " ended early";
 

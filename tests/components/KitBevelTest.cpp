@@ -1,7 +1,7 @@
 // labels: unit
 // The bevel: extents of the four modes, the shadow rule between the two
 // styles, change events, and the painted border checked pixel by pixel.
-#include "tests/components/PixelHelpers.h"
+#include "tests/support/Pixels.h"
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -17,9 +17,7 @@ using fw::TRect;
 
 namespace {
 
-using vexa::test::Surface;
-using vexa::test::Px;
-using vexa::test::Picture;
+using namespace vexa::test;
 
 constexpr TColor W = 0xFFFFFF;
 

@@ -1,7 +1,7 @@
 // labels: unit
 // Pixel kernels and the effect pipeline: exact bytes for grey, brightness,
 // inversion, mirrors and blending, the buffer, and the pixel format checks.
-#include "tests/components/PixelHelpers.h"
+#include "tests/support/Pixels.h"
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -18,8 +18,7 @@ using fw::TRect;
 
 namespace {
 
-using vexa::test::Surface;
-using vexa::test::Px;
+using namespace vexa::test;
 
 // A work bitmap as the pipeline wants it: two pixels wider and higher.
 std::unique_ptr<TBitmap> Work(TBitmap* source) {

@@ -13,12 +13,16 @@
 #include "components/KitCustomControl.h"
 #include "components/kitshared.h"
 #include "framework/Forms.h"
+#include "tests/support/Pixels.h"
 #include "tests/support/TestSession.h"
 
 using namespace vexa;
 using fw::TColor;
 
 namespace {
+
+using vexa::test::Px;
+using vexa::test::Surface;
 
 class CountingGraphic : public TKitBaseGraphicControl {
 public:
@@ -43,17 +47,6 @@ public:
     FTransparent = true;
   }
 };
-
-TColor Px(fw::TBitmap* b, int x, int y) { return TColor(plat::GetBitmapPixel(b->Handle(), x, y)); }
-
-std::unique_ptr<fw::TBitmap> Surface(int w, int h) {
-  auto b = std::make_unique<fw::TBitmap>();
-  b->SetPixelFormat(fw::pf24bit);
-  b->SetSize(w, h);
-  b->Canvas()->Brush()->SetColor(0xFFFFFF);
-  b->Canvas()->FillRect(fw::TRect{0, 0, w, h});
-  return b;
-}
 
 }  // namespace
 
@@ -270,14 +263,10 @@ TEST(KitControlTest, PaintWithoutABoundCanvasDrawsIntoTheWindow) {
   // The display layer's order: the windowed control, then its graphic children.
   w.Paint();
   g->Paint();
-  int32_t width = 0, height = 0;
-  std::vector<uint8_t> px;
-  ASSERT_TRUE(plat::GetWindowSurface(w.Handle(), &width, &height, &px));
-  ASSERT_EQ(width, 20);
-  auto at = [&](int x, int y) {
-    const uint8_t* p = &px[size_t(y * plat::DibStride(width, 24) + x * 3)];
-    return TColor(p[2] | (p[1] << 8) | (p[0] << 16));
-  };
+  const test::WindowPixels store(w.Handle());
+  ASSERT_TRUE(store.Ok);
+  ASSERT_EQ(store.Width, 20);
+  auto at = [&](int x, int y) { return TColor(store.At(x, y)); };
   EXPECT_EQ(at(0, 0), fw::clLime);
   EXPECT_EQ(at(4, 2), fw::clRed);
   EXPECT_EQ(at(6, 4), fw::clRed);

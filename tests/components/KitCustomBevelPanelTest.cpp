@@ -8,6 +8,7 @@
 #include "components/KitCustomBevelPanel.h"
 #include "components/KitCustomScrollBox.h"
 #include "components/KitCustomStatusBar.h"
+#include "tests/support/Pixels.h"
 #include "tests/support/TestSession.h"
 
 using namespace vexa;
@@ -15,16 +16,8 @@ using fw::TColor;
 
 namespace {
 
-TColor Px(fw::TBitmap* b, int x, int y) { return TColor(plat::GetBitmapPixel(b->Handle(), x, y)); }
-
-std::unique_ptr<fw::TBitmap> Surface(int w, int h, TColor c = 0xFFFFFF) {
-  auto b = std::make_unique<fw::TBitmap>();
-  b->SetPixelFormat(fw::pf24bit);
-  b->SetSize(w, h);
-  b->Canvas()->Brush()->SetColor(c);
-  b->Canvas()->FillRect(fw::TRect{0, 0, w, h});
-  return b;
-}
+using vexa::test::Px;
+using vexa::test::Surface;
 
 class Panel : public TKitCustomBevelPanel {
 public:

@@ -1,7 +1,7 @@
 // labels: unit
 // Drawing routines: bevels, frames, borders, arrows, image placement and
 // transparency, gradients, alignment and text measurement, checked pixel by pixel.
-#include "tests/components/PixelHelpers.h"
+#include "tests/support/Pixels.h"
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,9 +18,7 @@ using fw::TRect;
 
 namespace {
 
-using vexa::test::Surface;
-using vexa::test::Px;
-using vexa::test::Picture;
+using namespace vexa::test;
 
 constexpr TColor W = 0xFFFFFF;
 

@@ -1,7 +1,7 @@
 // labels: unit
 // Fill objects: defaults, change notification rules, painting by style and the
 // alpha object's blending state and summary.
-#include "tests/components/PixelHelpers.h"
+#include "tests/support/Pixels.h"
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -19,8 +19,7 @@ using fw::TRect;
 
 namespace {
 
-using vexa::test::Surface;
-using vexa::test::Px;
+using namespace vexa::test;
 
 struct Counter {
   int count = 0;

@@ -15,6 +15,7 @@
 #include "components/KitCustomGlyphLabel.h"
 #include "components/KitLabel.h"
 #include "components/kitimage.h"
+#include "tests/support/Pixels.h"
 #include "tests/support/TestSession.h"
 
 using namespace vexa;
@@ -23,39 +24,9 @@ using fw::TRect;
 
 namespace {
 
+using namespace vexa::test;
+
 constexpr TColor W = 0xFFFFFF;
-
-TColor Px(fw::TBitmap* b, int x, int y) { return TColor(plat::GetBitmapPixel(b->Handle(), x, y)); }
-
-std::unique_ptr<fw::TBitmap> Surface(int w, int h) {
-  auto b = std::make_unique<fw::TBitmap>();
-  b->SetPixelFormat(fw::pf24bit);
-  b->SetSize(w, h);
-  b->Canvas()->Brush()->SetColor(W);
-  b->Canvas()->FillRect(TRect{0, 0, w, h});
-  return b;
-}
-
-// The box of the pixels of one colour (empty when there are none).
-TRect Box(fw::TBitmap* b, TColor c) {
-  TRect r{b->Width(), b->Height(), 0, 0};
-  for (int y = 0; y < b->Height(); ++y)
-    for (int x = 0; x < b->Width(); ++x)
-      if (Px(b, x, y) == c) {
-        r.Left = std::min(r.Left, x);
-        r.Top = std::min(r.Top, y);
-        r.Right = std::max(r.Right, x + 1);
-        r.Bottom = std::max(r.Bottom, y + 1);
-      }
-  return r.Right == 0 ? TRect{} : r;
-}
-
-int Count(fw::TBitmap* b, TColor c) {
-  int n = 0;
-  for (int y = 0; y < b->Height(); ++y)
-    for (int x = 0; x < b->Width(); ++x) n += Px(b, x, y) == c;
-  return n;
-}
 
 class GapBar : public TKitCustomStatusBar {
 public:

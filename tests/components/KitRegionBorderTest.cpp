@@ -1,7 +1,7 @@
 // labels: unit
 // Border and shadow painting of region shapes: colours by style, the shadow
 // band and its checkerboard, point-list segments coloured by direction.
-#include "tests/components/PixelHelpers.h"
+#include "tests/support/Pixels.h"
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -17,8 +17,7 @@ using fw::TRect;
 
 namespace {
 
-using vexa::test::Surface;
-using vexa::test::Px;
+using namespace vexa::test;
 
 constexpr TColor W = 0xFFFFFF;
 constexpr TColor Light = 0x00FF00, Dark = 0x0000FF, Single = 0xFF0000, ShadowC = 0x404040;
@@ -28,13 +27,6 @@ void Colours(TKitBorderRegion& r, TKitRegionBorderStyle style) {
   r.Border()->SetLightColor(Light);
   r.Border()->SetShadowColor(Dark);
   r.Border()->SetSingleColor(Single);
-}
-
-int Count(TBitmap* b, TColor c) {
-  int n = 0;
-  for (int y = 0; y < b->Height(); ++y)
-    for (int x = 0; x < b->Width(); ++x) n += Px(b, x, y) == c;
-  return n;
 }
 
 std::string Dump(TBitmap* b) {

@@ -10,24 +10,19 @@
 #include "components/KitRegionMask.h"
 #include "components/KitRgnShadow.h"
 #include "components/KitShadow.h"
+#include "tests/support/Pixels.h"
 
 using namespace vexa;
 using fw::TPoint;
 
 namespace {
 
+using vexa::test::Px;
+
 std::unique_ptr<fw::TBitmap> Picture() {
-  auto b = std::make_unique<fw::TBitmap>();
-  b->SetPixelFormat(fw::pf24bit);
-  b->SetSize(5, 3);
-  b->Canvas()->Brush()->SetColor(fw::clRed);
-  b->Canvas()->FillRect(fw::TRect{0, 0, 5, 3});
+  auto b = vexa::test::Surface(5, 3, fw::clRed);
   b->Canvas()->SetPixels(4, 2, fw::clBlue);
   return b;
-}
-
-fw::TColor Px(fw::TBitmap* b, int x, int y) {
-  return fw::TColor(plat::GetBitmapPixel(b->Handle(), x, y));
 }
 
 }  // namespace

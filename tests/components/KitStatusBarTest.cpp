@@ -12,6 +12,8 @@
 #include "framework/ControlPaint.h"
 #include "framework/Forms.h"
 #include "platform/display/Display.h"
+#include "tests/support/AppPump.h"
+#include "tests/support/Pixels.h"
 #include "tests/support/TestSession.h"
 
 using namespace vexa;
@@ -20,17 +22,12 @@ using fw::TRect;
 
 namespace {
 
+using vexa::test::Count;
+using vexa::test::Px;
+
 constexpr TColor M = 0xFF00FF;
 
-TColor Px(fw::TBitmap* b, int x, int y) { return TColor(plat::GetBitmapPixel(b->Handle(), x, y)); }
 TColor Sys(int i) { return TColor(plat::GetSysColor(i)); }
-
-int Count(fw::TBitmap* b, TColor c, TRect r) {
-  int n = 0;
-  for (int y = r.Top; y < r.Bottom; ++y)
-    for (int x = r.Left; x < r.Right; ++x) n += Px(b, x, y) == c;
-  return n;
-}
 
 // A bar bound to a bitmap of its size, as its window surface.
 struct BarOnSurface {
@@ -203,26 +200,11 @@ TEST(KitStatusBarTest, ControlGapAndPanelControls) {
 }
 
 namespace {
-TColor StorePixel(fw::HWND h, int x, int y) {
-  int32_t w = 0, hh = 0;
-  std::vector<uint8_t> px;
-  if (!plat::GetWindowSurface(h, &w, &hh, &px) || x >= w || y >= hh) return -1;
-  const uint8_t* p = px.data() + y * plat::DibStride(w, 24) + x * 3;
-  return TColor(p[2] | (p[1] << 8) | (p[0] << 16));
-}
-// Runs the loop until done() (the display paints from the loop), at most about ten seconds.
-bool PumpUntil(const std::function<bool()>& done) {
-  for (int i = 0; i < 500 && !done(); ++i) {
-    fw::Application->ProcessMessages();
-    plat::FlushDisplay();
-    plat::WaitMessageTimeout(20);
-  }
-  return done();
-}
 int StoreCount(fw::HWND h, TColor c, TRect r) {
+  const test::WindowPixels store(h);
   int n = 0;
   for (int y = r.Top; y < r.Bottom; ++y)
-    for (int x = r.Left; x < r.Right; ++x) n += StorePixel(h, x, y) == c;
+    for (int x = r.Left; x < r.Right; ++x) n += TColor(store.At(x, y)) == c;
   return n;
 }
 }  // namespace
@@ -247,13 +229,16 @@ TEST(KitStatusBarTest, DisplayLayerPaintsTheBarAndALabel) {
   label->SetCaption("Notification messages");
   form->Show();
   const TRect panel{4, 1, 104, 18};
-  EXPECT_TRUE(PumpUntil([&] { return StoreCount(bar->Handle(), fw::clRed, panel) > 0; }));
+  // The display paints from the loop.
+  EXPECT_TRUE(
+      test::ScreenPumpUntil([&] { return StoreCount(bar->Handle(), fw::clRed, panel) > 0; }));
   const TRect l{label->Left(), label->Top(), label->Left() + label->Width(),
                 label->Top() + label->Height()};
-  EXPECT_TRUE(PumpUntil([&] { return StoreCount(form->Handle(), fw::clBlue, l) > 0; }));
+  EXPECT_TRUE(test::ScreenPumpUntil([&] { return StoreCount(form->Handle(), fw::clBlue, l) > 0; }));
   // A new text reaches the window.
   p->SetText("");
-  EXPECT_TRUE(PumpUntil([&] { return StoreCount(bar->Handle(), fw::clRed, panel) == 0; }));
+  EXPECT_TRUE(
+      test::ScreenPumpUntil([&] { return StoreCount(bar->Handle(), fw::clRed, panel) == 0; }));
   fw::Free(form);
   plat::ShutdownDisplay();
 }

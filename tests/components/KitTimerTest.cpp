@@ -11,32 +11,16 @@
 #include "components/KitTimer.h"
 #include "framework/Forms.h"
 #include "platform/kernel/MmTimer.h"
+#include "tests/support/AppPump.h"
 #include "tests/support/TestSession.h"
 
 using namespace vexa;
 
 namespace {
 
-// Runs the main loop until done holds (a changed atomic needs no message, so
-// the wait wakes now and then); false after 10 s.
-template <class F>
-bool PumpUntil(F done) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    fw::Application->ProcessMessages();
-    plat::WaitMessageTimeout(5);
-  }
-  return true;
-}
-
-void PumpFor(int ms) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    fw::Application->ProcessMessages();
-    plat::WaitMessageTimeout(5);
-  }
-}
+using namespace std::chrono_literals;
+using vexa::test::AppPumpFor;
+using vexa::test::AppPumpUntil;
 
 using fw::Exception;
 VEXA_DECLARE_EXCEPTION(ETick, Exception);
@@ -79,7 +63,7 @@ TEST(KitHiTimer, EventTimerStartsOnlyWithHandlerAndTicksInTheMainThread) {
     ++ticks;
   });
   EXPECT_NE(t.TimerID(), 0u);
-  ASSERT_TRUE(PumpUntil([&] { return ticks >= 3; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return ticks >= 3; }));
   EXPECT_TRUE(allMain);
 
   // Changing the priority outside thread mode keeps the running timer.
@@ -155,12 +139,12 @@ TEST(KitHiTimer, ThreadModeRunsTheHandlerInTheMainThreadOnlyWhenSynchronized) {
   EXPECT_FALSE(t.ThreadRunning()) << "not enabled";
   t.SetEnabled(true);
   EXPECT_TRUE(t.ThreadRunning());
-  ASSERT_TRUE(PumpUntil([&] { return mainTicks >= 3; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return mainTicks >= 3; }));
   EXPECT_EQ(threadTicks, 0);
 
   t.SetSynchronize(false);
   int mainBefore = mainTicks;
-  ASSERT_TRUE(PumpUntil([&] { return threadTicks >= 3; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return threadTicks >= 3; }));
   t.SetEnabled(false);
   EXPECT_FALSE(t.ThreadRunning());
   EXPECT_LE(mainTicks, mainBefore + 1);  // at most one synchronized call was under way
@@ -177,13 +161,13 @@ TEST(KitHiTimer, ThreadEndsOnAnExceptionAndRestartsWhenReapplied) {
     if (fail) throw ETick("thread tick failed");
   });
   t.SetEnabled(true);
-  ASSERT_TRUE(PumpUntil([&] { return ticks >= 1; }));
-  PumpFor(50);
+  ASSERT_TRUE(AppPumpUntil([&] { return ticks >= 1; }));
+  AppPumpFor(50ms);
   EXPECT_EQ(ticks, 1) << "the thread ended with the exception";
   fail = false;
   t.SetEnabled(false);
   t.SetEnabled(true);
-  ASSERT_TRUE(PumpUntil([&] { return ticks >= 3; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return ticks >= 3; }));
 }
 
 TEST(KitHiTimer, FreeingTheTimerLetsItsSleepingThreadGo) {
@@ -197,10 +181,10 @@ TEST(KitHiTimer, FreeingTheTimerLetsItsSleepingThreadGo) {
     ++ticks;
   });
   t->SetEnabled(true);
-  ASSERT_TRUE(PumpUntil([&] { return ticks >= 2; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return ticks >= 2; }));
   fw::Free(t);
   int after = ticks;
-  PumpFor(50);
+  AppPumpFor(50ms);
   EXPECT_EQ(ticks, after) << "no tick after the component is gone";
 
   // A long period: the thread sleeps when the component goes, and is woken.

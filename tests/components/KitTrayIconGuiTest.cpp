@@ -7,10 +7,6 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -19,58 +15,12 @@
 
 #include "components/KitTrayIcon.h"
 #include "framework/Forms.h"
-#include "tests/gui/XvfbServer.h"  // PumpUntil
+#include "tests/gui/XvfbServer.h"
 #include "tests/support/TestSession.h"
 
 using namespace vexa;
 
 namespace {
-
-// A private Xvfb that picks a free display number itself and tells it back,
-// so that tests running at the same time never share a server (and its tray).
-class PrivateXvfb {
-public:
-  PrivateXvfb() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_t pid = fork();
-    if (pid == 0) {
-      close(fds[0]);
-      int devnull = open("/dev/null", O_RDWR);
-      dup2(devnull, 1);
-      dup2(devnull, 2);
-      std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
-             "tcp", "-ac", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (pid < 0 || number.empty()) {
-      if (pid > 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-      }
-      return;
-    }
-    FPid = pid;
-    setenv("DISPLAY", (":" + number).c_str(), 1);
-  }
-  ~PrivateXvfb() {
-    if (FPid > 0) {
-      kill(FPid, SIGTERM);
-      waitpid(FPid, nullptr, 0);
-    }
-    unsetenv("DISPLAY");
-  }
-  bool Running() const { return FPid > 0; }
-
-private:
-  pid_t FPid = -1;
-};
 
 // A notification area of the test's own: owns the tray selection of screen 0
 // and answers nothing, it only notes the windows that ask to dock.
@@ -155,7 +105,7 @@ private:
 struct TrayGui : ::testing::Test {
   // The server outlives the session, so the session's display and tray
   // connections close while it still answers.
-  PrivateXvfb xvfb;
+  vexa::test::XvfbServer xvfb;
   vexa::test::TestSession session;
   fw::TForm* form = nullptr;
   TKitTrayIcon* tray = nullptr;

@@ -10,6 +10,7 @@
 #include "components/KitAlphaObject.h"
 #include "components/KitDrawing.h"
 #include "components/kitimage.h"
+#include "tests/support/Pixels.h"
 
 using namespace vexa;
 using Bytes = std::vector<uint8_t>;
@@ -23,21 +24,13 @@ uint32_t Px(fw::TBitmap* b, int32_t x, int32_t y) {
   return plat::GetBitmapPixel(b->Handle(), x, y) & 0xFFFFFF;
 }
 
-std::unique_ptr<fw::TBitmap> Solid(int32_t w, int32_t h, TColor c) {
-  auto b = std::make_unique<fw::TBitmap>();
-  b->SetPixelFormat(fw::pf24bit);
-  b->SetSize(w, h);
-  b->Canvas()->Brush()->SetColor(c);
-  b->Canvas()->FillRect(fw::TRect{0, 0, w, h});
-  return b;
-}
 
 // Loads Colors.size() images of W x H into Item through its stored form; image
 // k is filled with Colors[k]. A masked item gets Mask (or an opaque one).
 void Load(TKitImageListItem& Item, int32_t W, int32_t H, const std::vector<TColor>& Colors,
           bool Masked = false, fw::TBitmap* Mask = nullptr) {
   int32_t n = int32_t(Colors.size());
-  auto strip = Solid(W * n, H, 0);
+  auto strip = vexa::test::Surface(W * n, H, 0);
   for (int32_t k = 0; k < n; ++k) {
     strip->Canvas()->Brush()->SetColor(Colors[size_t(k)]);
     strip->Canvas()->FillRect(fw::TRect{k * W, 0, k * W + W, H});
@@ -51,7 +44,7 @@ void Load(TKitImageListItem& Item, int32_t W, int32_t H, const std::vector<TColo
     WriteBitmapSection(&m, strip.get(), false, -1);
     std::unique_ptr<fw::TBitmap> opaque;
     if (Masked && !Mask) {
-      opaque = Solid(W * n, H, 0);
+      opaque = vexa::test::Surface(W * n, H, 0);
       opaque->SetMonochrome(true);
       Mask = opaque.get();
     }
@@ -138,14 +131,14 @@ TEST(KitImageListItem, MaskedOnKeepsImagesAndDrawsThroughTheMask) {
   EXPECT_EQ(item.Mask()->Width(), 12);
   EXPECT_EQ(Px(item.Strip(), 5, 3), uint32_t(kBlue));
   // A fresh mask is opaque everywhere.
-  auto canvas = Solid(6, 6, kGrey);
+  auto canvas = vexa::test::Surface(6, 6, kGrey);
   item.DrawImage(canvas->Canvas(), 1, 1, 1);
   EXPECT_EQ(Px(canvas.get(), 1, 1), uint32_t(kBlue));
   EXPECT_EQ(Px(canvas.get(), 0, 0), uint32_t(kGrey));
 
   // A stored mask: white (transparent) in the first column of image 1. The
   // strip holds black there, as a masked strip does.
-  auto mask = Solid(8, 4, 0);
+  auto mask = vexa::test::Surface(8, 4, 0);
   mask->Canvas()->Brush()->SetColor(fw::clWhite);
   mask->Canvas()->FillRect(fw::TRect{4, 0, 5, 4});
   mask->SetMonochrome(true);
@@ -153,7 +146,7 @@ TEST(KitImageListItem, MaskedOnKeepsImagesAndDrawsThroughTheMask) {
   Load(masked, 4, 4, {kRed, kBlue}, true, mask.get());
   masked.Strip()->Canvas()->Brush()->SetColor(0);
   masked.Strip()->Canvas()->FillRect(fw::TRect{4, 0, 5, 4});
-  auto target = Solid(6, 6, kGrey);
+  auto target = vexa::test::Surface(6, 6, kGrey);
   uint32_t mode = target->Canvas()->CopyMode();
   masked.DrawImage(target->Canvas(), 1, 1, 1);
   EXPECT_EQ(target->Canvas()->CopyMode(), mode);
@@ -180,7 +173,7 @@ TEST(KitImageListItem, StoredBytesAndDamagedData) {
             (Bytes{0x22, 1, 'i', 16, 0, 0, 0, 16, 0, 0, 0, 4, 0, 0, 0, 1, 0, 0, 0, 0}));
 
   // Two masked images, compressed: the strip and the mask travel and come back.
-  auto mask = Solid(8, 2, 0);
+  auto mask = vexa::test::Surface(8, 2, 0);
   mask->Canvas()->SetPixels(0, 0, fw::clWhite);
   mask->SetMonochrome(true);
   TKitImageListItem item(nullptr);
@@ -249,7 +242,7 @@ TEST(KitImageListItem, StoredBytesAndDamagedData) {
     EXPECT_THROW(i.ReadData(&d), fw::EReadError);
     EXPECT_EQ(i.ImageCount(), 0);
   };
-  auto wrong = Solid(12, 2, kRed);
+  auto wrong = vexa::test::Surface(12, 2, kRed);
   damaged({2, 16, 4}, 2049, nullptr);
   damaged({2, 4, 4}, 2, wrong.get());
   damaged({2, 0, 4}, 0, nullptr);
@@ -264,7 +257,7 @@ TEST(KitBitmapList, StoredItemsAndRangeAnswers) {
   EXPECT_EQ(Stored(*empty), (Bytes{0x14, 5, 0, 0, 0}));
 
   auto* full = list.Items(list.AddItem());
-  auto picture = Solid(3, 2, kRed);
+  auto picture = vexa::test::Surface(3, 2, kRed);
   picture->Canvas()->SetPixels(0, 1, kBlue);
   full->SetBitmap(picture.get());
   full->SetPixelFormat(spf8bit);
@@ -294,7 +287,7 @@ TEST(KitBitmapList, StoredItemsAndRangeAnswers) {
   EXPECT_EQ(list.GetImagePixel(fw::TPoint{0, 0}, 2, 0), 0xFFFFFF);
   EXPECT_THROW(list.GetImageCanvas(2), fw::EListError);
 
-  auto target = Solid(5, 4, kGrey);
+  auto target = vexa::test::Surface(5, 4, kGrey);
   list.DrawImage(target->Canvas(), 1, 1, 1, 0);
   EXPECT_EQ(Px(target.get(), 1, 2), uint32_t(kBlue));
   EXPECT_EQ(Px(target.get(), 3, 1), uint32_t(kRed));
@@ -354,7 +347,7 @@ TEST(KitImageList, InterfaceOverTheStrip) {
   EXPECT_FALSE(KitImageListPicture(&list, -1, 0, &hooked));
 
   // An unmasked image drawn transparently leaves its bottom-left colour out.
-  auto target = Solid(6, 5, 0);
+  auto target = vexa::test::Surface(6, 5, 0);
   fw::TRect covered{1, 1, 1, 1};
   list.DrawImageInRect(target->Canvas(), fw::TRect{1, 1, 5, 4}, covered, 0, 1, kdTransparent);
   EXPECT_EQ(covered, (fw::TRect{1, 1, 5, 4}));
@@ -368,7 +361,7 @@ TEST(KitImageListConnector, EntriesFollowTheirStandardLists) {
   standard->SetWidth(4);
   standard->SetHeight(4);
   standard->SetMasked(false);
-  auto red = Solid(4, 4, kRed);
+  auto red = vexa::test::Surface(4, 4, kRed);
   standard->Add(red.get(), nullptr);
 
   TKitImageListConnector connector(nullptr);
@@ -386,7 +379,7 @@ TEST(KitImageListConnector, EntriesFollowTheirStandardLists) {
   EXPECT_EQ(connector.GetListItem(0)->Description(), "tray");
   EXPECT_THROW(connector.GetListItem(1), fw::EListError);
 
-  auto blue = Solid(4, 4, kBlue);
+  auto blue = vexa::test::Surface(4, 4, kBlue);
   standard->Add(blue.get(), nullptr);  // the standard list's change reaches the connector
   EXPECT_EQ(changes, 4);
   EXPECT_EQ(connector.GetImageCount(0), 2);
@@ -397,7 +390,7 @@ TEST(KitImageListConnector, EntriesFollowTheirStandardLists) {
   connector.CopyImageToBitmap(0, 1, &copy);
   EXPECT_EQ(Px(&copy, 2, 2), uint32_t(kBlue));
   EXPECT_EQ(connector.GetImageTransparentColor(0, 0), 0x02000000 | kRed);
-  auto target = Solid(6, 6, kGrey);
+  auto target = vexa::test::Surface(6, 6, kGrey);
   connector.DrawImage(target->Canvas(), 2, 2, 0, 0);
   EXPECT_EQ(Px(target.get(), 2, 2), uint32_t(kRed));
   EXPECT_EQ(Px(target.get(), 1, 1), uint32_t(kGrey));
@@ -427,10 +420,10 @@ TEST(KitImageListConnector, EntriesFollowTheirStandardLists) {
 
 TEST(KitGraphicList, PicturesIconsAndMissingGraphics) {
   // An icon whose first column is transparent, red elsewhere.
-  auto colour = Solid(16, 16, kRed);
+  auto colour = vexa::test::Surface(16, 16, kRed);
   colour->Canvas()->Brush()->SetColor(0);
   colour->Canvas()->FillRect(fw::TRect{0, 0, 1, 16});
-  auto mask = Solid(16, 16, 0);
+  auto mask = vexa::test::Surface(16, 16, 0);
   mask->Canvas()->Brush()->SetColor(fw::clWhite);
   mask->Canvas()->FillRect(fw::TRect{0, 0, 1, 16});
   mask->SetMonochrome(true);
@@ -469,7 +462,7 @@ TEST(KitGraphicList, PicturesIconsAndMissingGraphics) {
   EXPECT_EQ(Px(&copy, 5, 5), uint32_t(kRed));
 
   // A bitmap graphic is handed over as it is.
-  auto green = Solid(2, 2, kGreen);
+  auto green = vexa::test::Surface(2, 2, kGreen);
   second->Picture()->Assign(green.get());
   EXPECT_EQ(list.GetImageTransparentColor(1, 0), 0x02000000 | kGreen);
   list.CopyImageToBitmap(1, 0, &copy);

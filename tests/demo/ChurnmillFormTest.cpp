@@ -21,7 +21,6 @@
 #include "demo/OSUtils.h"
 #include "framework/SysUtils.h"
 #include "tests/demo/DemoTestKit.h"
-#include "tests/framework/DbTestDatabase.h"
 
 namespace vexa::test {
 namespace {

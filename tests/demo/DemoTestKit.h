@@ -20,30 +20,9 @@
 #include "framework/Registry.h"
 #include "framework/db/FbDatabase.h"
 #include "framework/db/FbSQL.h"
-#include "tests/support/ChildProcess.h"
-#include "tests/support/TestSession.h"
+#include "tests/support/TestDatabase.h"
 
 namespace vexa::test {
-
-// The build directory (the parent of bin/).
-inline std::string BuildDir() {
-  std::string bin = BinPath("churnmill");
-  bin.resize(bin.rfind('/'));
-  return bin.substr(0, bin.rfind('/'));
-}
-
-// Builds the demo database at path with rows seeded rows; "" on success, else
-// the script's output.
-inline std::string BuildDemoDatabase(const std::string& path, int rows) {
-  ChildProcess script("/bin/bash",
-                      {BuildDir() + "/dbside/build-demo-db.sh", "--build", BuildDir(), "--output", path,
-                       "--rows", std::to_string(rows)},
-                      {}, true);
-  auto status = script.Wait(std::chrono::seconds(60));
-  std::string out;
-  while (auto line = script.ReadLine(std::chrono::milliseconds(100))) out += *line + "\n";
-  return status == std::optional<int>(0) ? std::string() : out + "(script failed)";
-}
 
 // Names the database in the registry value churnmill reads.
 inline void NameDatabaseInRegistry(const std::string& path) {
@@ -53,45 +32,7 @@ inline void NameDatabaseInRegistry(const std::string& path) {
   reg.WriteString(ChurnmillDatabaseValue, path);
 }
 
-// A connection of the test's own to the demo database.
-class DemoDb {
-public:
-  explicit DemoDb(const std::string& path) {
-    Db.SetDatabaseName(path);
-    Db.SetParams({"user_name=SYSDBA", "password=quillfern"});
-    Db.SetDefaultTransaction(&Tr);
-    Sql.SetDatabase(&Db);
-    Sql.SetTransaction(&Tr);
-    Db.Open();
-  }
-  // Runs one statement in its own transaction.
-  void Exec(const std::string& text) {
-    Tr.StartTransaction();
-    Sql.SetSQL(text);
-    Sql.ExecQuery();
-    Tr.Commit();
-  }
-  // The first column of every row, as text.
-  std::vector<std::string> Column(const std::string& text) {
-    std::vector<std::string> out;
-    Tr.StartTransaction();
-    Sql.SetSQL(text);
-    Sql.ExecQuery();
-    while (!Sql.Eof()) {
-      out.push_back(Sql.Fields(0).AsString());
-      Sql.Next();
-    }
-    Tr.Commit();
-    return out;
-  }
-  std::string Value(const std::string& text) {
-    auto c = Column(text);
-    return c.empty() ? std::string("<none>") : c[0];
-  }
-  fw::TFbDatabase Db;
-  fw::TFbTransaction Tr;
-  fw::TFbSQL Sql;
-};
+using DemoDb = DbConnection;
 
 struct FormFree {
   void operator()(TFrmChurnmillMain* f) const { fw::Free(f); }

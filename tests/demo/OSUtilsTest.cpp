@@ -18,22 +18,15 @@
 #include "framework/Registry.h"
 #include "platform/registry/Registry.h"
 #include "platform/shell/Shell.h"
+#include "tests/support/Files.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-void WriteFile(const std::string& path, const std::string& text, bool executable = false) {
-  std::ofstream(path) << text;
-  if (executable) chmod(path.c_str(), 0755);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using vexa::test::ReadFile;
+using vexa::test::WriteFile;
 
 plat::OSVERSIONINFO Version(plat::DWORD platform, plat::DWORD major, plat::DWORD minor) {
   plat::OSVERSIONINFO v;

@@ -9,8 +9,6 @@
 #include <signal.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +16,7 @@
 
 #include "gateway/KWVReg.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ProgramCopy.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
@@ -25,7 +24,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
-namespace fs = std::filesystem;
 
 // The client's next notification line, state lines skipped; "" when none came.
 std::string NextNotification(ChildProcess& p) {
@@ -48,18 +46,16 @@ void Commit(ChildProcess& db, const std::string& line) {
 
 TEST(GatewayRestart, TheClientJoinsTheRestartedGatewayAndReceivesWhatFollows) {
   test::TestSession session;
-  const fs::path dir = fs::path(session.Root()) / "programs";
-  fs::create_directories(dir);
+  const std::string dir = session.Root() + "/programs";
   const int port = test::FreeTcpPort();
-  std::ofstream(dir / "beaconhub.ini") << "[Server]\nAddress=127.0.0.1\nPort=" << port
-                                       << "\nMaxClients=0\n[Client]\nFlushInterval=20\n";
-  std::ofstream(dir / "relaygate.ini") << "[Connection Polling]\nDuration=0\nInterval=1\n";
+  const test::ProgramCopy beaconhub("beaconhub", dir, "[Server]\nAddress=127.0.0.1\nPort=" + std::to_string(port) +
+                                                          "\nMaxClients=0\n[Client]\nFlushInterval=20\n");
   WriteProviderSettings("E2E", "127.0.0.1", std::to_string(port));
-  const std::string relaygate = test::CopyProgram("relaygate", dir);
+  const test::ProgramCopy relaygate("relaygate", dir, "[Connection Polling]\nDuration=0\nInterval=1\n");
   const std::string connected = "Connected to Notify Server at 127.0.0.1:" + std::to_string(port);
 
-  ChildProcess server(test::CopyProgram("beaconhub", dir), {});
-  auto gateway = std::make_unique<ChildProcess>(relaygate, std::vector<std::string>{"E2E"});
+  ChildProcess server(beaconhub.Path(), {});
+  auto gateway = std::make_unique<ChildProcess>(relaygate.Path(), std::vector<std::string>{"E2E"});
   ASSERT_TRUE(gateway->WaitForLine(connected, 20000ms));
   ChildProcess client(test::BinPath("notifylistener"), {"E2E", "7"});
   ASSERT_TRUE(client.WaitForLine("Subscribed to table 7 (1)", 10000ms));
@@ -76,7 +72,7 @@ TEST(GatewayRestart, TheClientJoinsTheRestartedGatewayAndReceivesWhatFollows) {
     ASSERT_TRUE(gateway->Wait(10000ms).has_value());
     // Committed while no gateway runs: nobody can receive it.
     Commit(db, "7 D 1 1 commit");
-    gateway = std::make_unique<ChildProcess>(relaygate, std::vector<std::string>{"E2E"});
+    gateway = std::make_unique<ChildProcess>(relaygate.Path(), std::vector<std::string>{"E2E"});
     ASSERT_TRUE(client.WaitForLine("Reconnected to channel E2E, resubscribed to table 7 (1)", 15000ms));
     ASSERT_TRUE(gateway->WaitForLine("Subscription to table 7 confirmed", 20000ms));
     Commit(db, "7 C " + std::to_string(first) + " 4 commit");

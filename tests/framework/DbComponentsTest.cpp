@@ -9,41 +9,24 @@
 #include "framework/db/FbDatabase.h"
 #include "framework/db/FbSQL.h"
 #include "framework/db/FbStoredProc.h"
-#include "tests/framework/DbTestDatabase.h"
+#include "tests/support/TestDatabase.h"
 
 using namespace fw;
 
 namespace {
 
-class DbComponents : public ::testing::Test {
+// The database outlives the fixture's connection to it.
+struct FreshDatabase {
+  vexa::test::DbTestDatabase File;
+};
+
+class DbComponents : public ::testing::Test, protected FreshDatabase, protected vexa::test::DbConnection {
 protected:
   void SetUp() override {
-    Db.SetDatabaseName(File.Path());
-    Db.SetParams({"user_name=SYSDBA", "password=quillfern"});
     Db.SetSQLDialect(3);
-    Db.SetDefaultTransaction(&Tr);
-    Sql.SetDatabase(&Db);
-    Sql.SetTransaction(&Tr);
     Proc.SetDatabase(&Db);
     Proc.SetTransaction(&Tr);
-    Db.Open();
-  }
-
-  // Runs one statement in a transaction of its own.
-  void Exec(const std::string& text) {
-    Tr.StartTransaction();
-    Sql.SetSQL(text);
-    Sql.ExecQuery();
-    Tr.Commit();
-  }
-
-  std::vector<std::string> Column(const std::string& query, int index = 0) {
-    std::vector<std::string> values;
-    Tr.StartTransaction();
-    Sql.SetSQL(query);
-    for (Sql.ExecQuery(); !Sql.Eof(); Sql.Next()) values.push_back(Sql.Fields(index).AsString());
-    Tr.Commit();
-    return values;
+    Open(File.Path());
   }
 
   void MakeStockTable() {
@@ -53,10 +36,6 @@ protected:
         "PRECISION)");
   }
 
-  vexa::test::DbTestDatabase File;
-  TFbDatabase Db;
-  TFbTransaction Tr;
-  TFbSQL Sql;
   TFbStoredProc Proc;
 };
 

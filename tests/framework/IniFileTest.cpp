@@ -10,22 +10,13 @@
 #include <string>
 
 #include "framework/IniFiles.h"
+#include "tests/support/Files.h"
 #include "tests/support/TestSession.h"
 
 using namespace fw;
+using vexa::test::ReadFile;
+using vexa::test::WriteFile;
 
-namespace {
-void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream f(path, std::ios::binary);
-  f << content;
-}
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-}  // namespace
 
 TEST(IniFile, WritingOneKeyKeepsCommentsOrderAndOtherSections) {
   vexa::test::TestSession session;

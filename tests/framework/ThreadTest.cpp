@@ -7,21 +7,14 @@
 #include <thread>
 
 #include "framework/Forms.h"
+#include "tests/support/AppPump.h"
 #include "tests/support/TestSession.h"
 
 using namespace fw;
 
 namespace {
 
-// Runs the main loop until done holds. The last change may come from another
-// thread without a message, so the wait wakes up now and then to look.
-template <class F>
-void PumpUntil(F done) {
-  while (!done()) {
-    Application->ProcessMessages();
-    plat::WaitMessageTimeout(5);
-  }
-}
+using vexa::test::AppPumpUntil;
 
 class TCounter : public TThread {
 public:
@@ -71,7 +64,7 @@ TEST(Thread, SynchronizedCallsAndOnTerminateRunInTheMainLoop) {
   EXPECT_TRUE(t->Suspended());
   t->Resume();
   EXPECT_FALSE(t->Suspended());
-  PumpUntil([&] { return freed.load(); });
+  ASSERT_TRUE(AppPumpUntil([&] { return freed.load(); }));
   EXPECT_EQ(mainRuns, 3);
   EXPECT_TRUE(terminated);
   DeallocateHWnd(keep);
@@ -111,7 +104,7 @@ TEST(Thread, SynchronizeRaisesInTheCallingThreadWhatTheMethodRaised) {
       caught = e.Message() == "bad";
     }
   });
-  PumpUntil([&] { return caught.load(); });
+  ASSERT_TRUE(AppPumpUntil([&] { return caught.load(); }));
   worker.join();
   EXPECT_TRUE(caught);
   DeallocateHWnd(keep);

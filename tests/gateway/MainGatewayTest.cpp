@@ -20,10 +20,14 @@
 #include "gateway/ProviderSettings.h"
 #include "platform/shell/TrayIcon.h"
 #include "tests/gateway/ScriptedServer.h"
+#include "tests/support/AppPump.h"
+#include "tests/support/Pixels.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
 namespace {
+
+using test::SpotOf;
 
 // The form keeps its INI file beside this test program, which every case of
 // this program shares: cases take turns, each starting without the file.
@@ -42,24 +46,6 @@ public:
 private:
   int FFd = -1;
 };
-
-// The colour at the centre of an icon, where the state spot is.
-fw::TColor SpotOf(fw::TIcon* icon) {
-  fw::TBitmap b;
-  b.SetSize(16, 16);
-  b.Canvas()->Draw(0, 0, icon);
-  return static_cast<fw::TColor>(fw::ColorToRGB(b.Canvas()->Pixels(8, 8)));
-}
-
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    plat::WaitMessageTimeout(10);
-    fw::Application->ProcessMessages();
-  }
-  return true;
-}
 
 class MainGatewayTest : public ::testing::Test {
 protected:
@@ -189,11 +175,13 @@ TEST_F(MainGatewayTest, StatusShowsConnectingThenConnectedUntilABadGreetingClose
   ASSERT_TRUE(plat::GetNotifyIconRecord(Form->KitTrayIcon1->IconWindow(), 0, &d));
   EXPECT_EQ(std::string(d.szTip), "VEXA Notify Client Gateway");
 
-  ASSERT_TRUE(PumpUntil([&] { return Form->PanelText(1) == " Notify Server:  Connected"; }));
+  ASSERT_TRUE(
+      test::AppPumpUntil([&] { return Form->PanelText(1) == " Notify Server:  Connected"; }));
   EXPECT_EQ(Form->TrayIconIndex(), 2);
   EXPECT_EQ(SpotOf(Form->KitTrayIcon1->Icon()), fw::clLime);
   greet = true;
-  ASSERT_TRUE(PumpUntil([&] { return Form->PanelText(1) == " Notify Server:  Disconnected"; }));
+  ASSERT_TRUE(
+      test::AppPumpUntil([&] { return Form->PanelText(1) == " Notify Server:  Disconnected"; }));
   EXPECT_EQ(Form->TrayIconIndex(), 0);
   EXPECT_EQ(SpotOf(Form->KitTrayIcon1->Icon()), fw::clRed);
 }
@@ -226,10 +214,10 @@ TEST_F(MainGatewayTest, LocalClientCountFollowsClientsAndNeverReturnsToNone) {
   TVexaIPCClient a("Cnt"), b("Cnt");
   ASSERT_TRUE(a.FindServer(5000) && a.Connect());
   ASSERT_TRUE(b.FindServer(5000) && b.Connect());
-  EXPECT_TRUE(PumpUntil([&] { return Form->PanelText(0) == " Local Clients:  2"; }));
+  EXPECT_TRUE(test::AppPumpUntil([&] { return Form->PanelText(0) == " Local Clients:  2"; }));
   a.Disconnect();
   b.Disconnect();
-  EXPECT_TRUE(PumpUntil([&] { return Form->PanelText(0) == " Local Clients:  0"; }));
+  EXPECT_TRUE(test::AppPumpUntil([&] { return Form->PanelText(0) == " Local Clients:  0"; }));
 }
 
 TEST_F(MainGatewayTest, CloseHidesTheFormAndShutdownEndsTheProgramOnlyWhenConfirmed) {
@@ -241,7 +229,7 @@ TEST_F(MainGatewayTest, CloseHidesTheFormAndShutdownEndsTheProgramOnlyWhenConfir
   EXPECT_FALSE(Form->Visible());
   EXPECT_FALSE(fw::Application->Terminated());
   plat::PostMessage(Form->KitTrayIcon1->IconWindow(), WM_KITTRAYNOTIFY, 0, plat::WM_LBUTTONUP);
-  EXPECT_TRUE(PumpUntil([&] { return Form->Visible(); }));
+  EXPECT_TRUE(test::AppPumpUntil([&] { return Form->Visible(); }));
 
   std::vector<int> answers = {fw::mrNo, fw::mrCancel, fw::mrYes};
   fw::SetDialogResponder([&](const fw::TDialogRequest& r) {

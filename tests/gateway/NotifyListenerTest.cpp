@@ -7,12 +7,12 @@
 #include <signal.h>
 
 #include <chrono>
-#include <fstream>
 #include <string>
 
 #include "gateway/KWVReg.h"
 #include "tests/gateway/ScriptedServer.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ProgramCopy.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
@@ -34,10 +34,10 @@ TEST(NotifyListener, PrintsWhatTheGatewayRelaysAndLeavesProperlyOnSigint) {
     c.Send(WireRecord(42, 5, 'I') + WireRecord(-7, 12, 'D') + WireRecord(43, 5, 'C'));
     c.HoldOpen();
   }});
-  const std::string relaygate = test::CopyProgram("relaygate", session.Root() + "/bin");
+  const test::ProgramCopy relaygate("relaygate", session.Root() + "/bin");
   WriteProviderSettings("Desk", "127.0.0.1", std::to_string(server.Port()));
 
-  ChildProcess gateway(relaygate, {"Desk"});
+  ChildProcess gateway(relaygate.Path(), {"Desk"});
   ASSERT_TRUE(gateway.WaitForLine("Sending current subscription list: Empty", 10000ms));
   ChildProcess listener(test::BinPath("notifylistener"), {"Desk", "5", "12"});
   ASSERT_TRUE(listener.WaitForLine("Connected to channel Desk", 10000ms));
@@ -67,8 +67,7 @@ TEST(NotifyListener, PrintsWhatTheGatewayRelaysAndLeavesProperlyOnSigint) {
   }
   EXPECT_EQ(server.Received(0), "S 5\r\nS 12\r\nU 5\r\nU 12\r\n");
 
-  gateway.Signal(SIGTERM);
-  EXPECT_EQ(gateway.Wait(10000ms), 0);
+  EXPECT_EQ(test::Terminate(gateway), 0);
 }
 
 TEST(NotifyListener, RefusesTableIdsOutsideOneTo255) {

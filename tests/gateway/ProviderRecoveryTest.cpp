@@ -8,17 +8,16 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "gateway/KWVReg.h"
 #include "gateway/VexaKWVProvider.h"
 #include "platform/msg/Msg.h"
-#include "tests/gateway/MessagePump.h"
 #include "tests/gateway/ScriptedServer.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/MessagePump.h"
+#include "tests/support/ProgramCopy.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
@@ -29,30 +28,14 @@ using test::PumpUntil;
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
+using test::CountLines;
 using test::ScriptedConnection;
 using test::ScriptedServer;
-namespace fs = std::filesystem;
-
-int CountLines(const ChildProcess& p, const std::string& needle) {
-  return static_cast<int>(std::count_if(p.Lines().begin(), p.Lines().end(), [&](const std::string& l) {
-    return l.find(needle) != std::string::npos;
-  }));
-}
 
 class ProviderRecoveryTest : public ::testing::Test {
 protected:
   test::TestSession Session;
-  std::string Program;
-
-  void SetUp() override {
-    const fs::path dir = fs::path(Session.Root()) / "bin";
-    Program = test::CopyProgram("relaygate", dir.string());
-    std::ofstream(dir / "relaygate.ini") << "[Connection Polling]\nInterval=1\n";
-  }
-  static void Stop(ChildProcess& p) {
-    p.Signal(SIGTERM);
-    EXPECT_EQ(p.Wait(10000ms), 0);
-  }
+  test::ProgramCopy Gateway{"relaygate", Session.Root() + "/bin", "[Connection Polling]\nInterval=1\n"};
 };
 
 TEST_F(ProviderRecoveryTest, WrongGreetingFollowedByAFloodIsTracedOncePerSession) {
@@ -61,7 +44,7 @@ TEST_F(ProviderRecoveryTest, WrongGreetingFollowedByAFloodIsTracedOncePerSession
     c.HoldOpen();
   }});
   WriteProviderSettings("Flood", "127.0.0.1", std::to_string(server.Port()));
-  ChildProcess p(Program, {"Flood"});
+  ChildProcess p(Gateway.Path(), {"Flood"});
   const std::string refused = "Server at 127.0.0.1:" + std::to_string(server.Port()) + " was not recognized";
   ASSERT_TRUE(p.WaitForLine(refused, 10000ms));
   ASSERT_TRUE(p.WaitForLine("Connection Closed", 10000ms));
@@ -70,12 +53,12 @@ TEST_F(ProviderRecoveryTest, WrongGreetingFollowedByAFloodIsTracedOncePerSession
   ASSERT_TRUE(p.WaitForLine(refused, 10000ms));
   ASSERT_TRUE(p.WaitForLine("Connection Closed", 10000ms));
   EXPECT_EQ(CountLines(p, "was not recognized"), 2);
-  Stop(p);
+  EXPECT_EQ(test::Terminate(p), 0);
 }
 
 TEST_F(ProviderRecoveryTest, UnresolvableAddressKeepsPollingAndTracesTheResolversReason) {
   WriteProviderSettings("Lost", "no-such-host.invalid", "5500");
-  ChildProcess p(Program, {"Lost"});
+  ChildProcess p(Gateway.Path(), {"Lost"});
   const std::string cannot = "Cannot resolve Notify Server address \"no-such-host.invalid\": ";
   auto first = p.WaitForLine(cannot, 10000ms);
   ASSERT_TRUE(first);
@@ -88,7 +71,7 @@ TEST_F(ProviderRecoveryTest, UnresolvableAddressKeepsPollingAndTracesTheResolver
   ASSERT_TRUE(p.WaitForLine(cannot, 10000ms));
   EXPECT_EQ(CountLines(p, "MUXSocket Error"), 0);
   EXPECT_GE(CountLines(p, " Checking for Notify Server"), 3);
-  Stop(p);
+  EXPECT_EQ(test::Terminate(p), 0);
 }
 
 
@@ -112,13 +95,14 @@ TEST_F(ProviderRecoveryTest, SessionWithoutGreetingIsClosedAfterTheGreetingTimeo
   p.SetActive(true);
   auto traced = [&](const std::string& line) { return std::find(traces.begin(), traces.end(), line) != traces.end(); };
   const std::string at = "127.0.0.1:" + std::to_string(server.Port());
-  ASSERT_TRUE(PumpUntil([&] { return traced("Notify Server at " + at + " sent no greeting within 300 ms"); }, 15000));
-  ASSERT_TRUE(PumpUntil([&] { return traced("Connected to Notify Server at " + at); }, 15000));
+  ASSERT_TRUE(
+      PumpUntil([&] { return traced("Notify Server at " + at + " sent no greeting within 300 ms"); }));
+  ASSERT_TRUE(PumpUntil([&] { return traced("Connected to Notify Server at " + at); }));
   EXPECT_EQ(disconnects, 1);
   EXPECT_EQ(server.Connections(), 2);
   // A greeted session is not cut off by the time-out.
   const size_t seen = traces.size();
-  PumpFor(600);
+  PumpFor(600ms);
   EXPECT_TRUE(p.SessionUp());
   EXPECT_EQ(std::count(traces.begin() + static_cast<std::ptrdiff_t>(seen), traces.end(), "Connection Closed"), 0);
   p.SetActive(false);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,13 +18,14 @@
 #include "framework/Registry.h"
 #include "gateway/KWVReg.h"
 #include "platform/msg/Msg.h"
-#include "tests/gateway/MessagePump.h"
 #include "tests/gateway/ScriptedServer.h"
+#include "tests/support/MessagePump.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
 namespace {
 
+using namespace std::chrono_literals;
 using test::PumpFor;
 using test::PumpUntil;
 using test::ScriptedConnection;
@@ -31,6 +33,11 @@ using test::ScriptedServer;
 using test::WireRecord;
 
 const std::string Greeting = "VEXA Notify Server\r\n";
+// A server that greets and then keeps the connection open.
+const ScriptedServer::Script GreetAndHold = [](ScriptedConnection& c) {
+  c.Send(Greeting);
+  c.HoldOpen();
+};
 
 
 // One line a local client saw.
@@ -127,6 +134,18 @@ protected:
   void Store(int port, const std::string& channel = "Chan") {
     WriteProviderSettings(channel, "127.0.0.1", std::to_string(port));
   }
+  // The provider of channel Chan, its settings naming port, made active (with
+  // pollInterval when given).
+  void StartOn(int port, std::optional<int> pollInterval = std::nullopt) {
+    Store(port);
+    MakeProvider();
+    if (pollInterval) P->SetPollInterval(*pollInterval);
+    P->SetActive(true);
+  }
+  // The session is up and has sent its (empty) list.
+  bool SessionStarted() const {
+    return P->SessionUp() && Traced("Sending current subscription list: Empty");
+  }
   std::string At(int port) const { return "127.0.0.1:" + std::to_string(port); }
 };
 
@@ -135,9 +154,7 @@ TEST_F(ProviderTest, LowerCaseGreetingIsAcceptedStoredAndAnsweredWithAnEmptyList
     c.Send("vexa notify server\r\n");
     c.HoldOpen();
   }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
+  StartOn(server.Port());
   ASSERT_TRUE(P->Active());
   ASSERT_TRUE(PumpUntil([&] { return Traced("Connected to Notify Server at " + At(server.Port())); }));
   EXPECT_EQ(CheckingCount(), 1);
@@ -172,14 +189,10 @@ TEST_F(ProviderTest, GreetingInTwoPartsIsNotRecognisedAndTheGatewayReconnects) {
                            c.Send(" Server\r\n");
                            c.HoldOpen();
                          },
-                         [](ScriptedConnection& c) {
-                           c.Send(Greeting);
-                           c.HoldOpen();
-                         }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
-  ASSERT_TRUE(PumpUntil([&] { return Traced("Connected to Notify Server at " + At(server.Port())); }, 15000));
+                         GreetAndHold});
+  StartOn(server.Port());
+  ASSERT_TRUE(
+      PumpUntil([&] { return Traced("Connected to Notify Server at " + At(server.Port())); }));
   int refused = TraceIndex("Server at " + At(server.Port()) + " was not recognized");
   int closed = TraceIndex("Connection Closed");
   ASSERT_GE(refused, 0);
@@ -195,17 +208,12 @@ TEST_F(ProviderTest, BusyServerIsTracedGetsNoListAndIsTriedAgainAfterItCloses) {
                            c.Send("Busy              \r\n");
                            c.Pause(200);
                          },
-                         [&](ScriptedConnection& c) {
-                           c.Send(Greeting);
-                           c.HoldOpen();
-                         }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
+                         GreetAndHold});
+  StartOn(server.Port());
   auto* a = AddClient("A");
   EXPECT_EQ(Request(a, 3, 'S'), 1);
   server.Go = true;
-  ASSERT_TRUE(PumpUntil([&] { return server.Received(1) == "S 3\r\n"; }, 15000));
+  ASSERT_TRUE(PumpUntil([&] { return server.Received(1) == "S 3\r\n"; }));
   EXPECT_TRUE(Traced("Notify Server at " + At(server.Port()) + " is Busy"));
   EXPECT_EQ(server.Received(0), "");
   EXPECT_LT(TraceIndex("Notify Server at " + At(server.Port()) + " is Busy"), TraceIndex("Connection Closed"));
@@ -231,14 +239,12 @@ TEST_F(ProviderTest, RecordsAreCutAcrossReadsAndRelayedByCode) {
            WireRecord(555, 9, 'C') + WireRecord(0, 3, 'U') + WireRecord(666, 3, 'I'));
     c.HoldOpen();
   }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
+  StartOn(server.Port());
   auto* a = AddClient("A");
   EXPECT_EQ(Request(a, 3, 'S'), 1);
   server.Go = true;
   ASSERT_TRUE(PumpUntil([&] { return NotificationsOf("A").size() >= 4; }));
-  PumpFor(100);
+  PumpFor(100ms);
   auto n = NotificationsOf("A");
   ASSERT_EQ(n.size(), 4u);
   EXPECT_EQ(n[0].WParam, 111);
@@ -265,9 +271,7 @@ TEST_F(ProviderTest, SubscriptionListNamesTablesInAscendingOrder) {
     c.Send(Greeting);
     c.HoldOpen();
   }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
+  StartOn(server.Port());
   auto* a = AddClient("A");
   auto* b = AddClient("B");
   EXPECT_EQ(Request(a, 17, 'S'), 1);
@@ -289,10 +293,8 @@ TEST_F(ProviderTest, LocalSubscriptionsRelayOrderAndUnsubscriptions) {
     c.Send(WireRecord(77, 5, 'I'));
     c.HoldOpen();
   }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
-  ASSERT_TRUE(PumpUntil([&] { return P->SessionUp() && Traced("Sending current subscription list: Empty"); }));
+  StartOn(server.Port());
+  ASSERT_TRUE(PumpUntil([&] { return SessionStarted(); }));
   auto* a = AddClient("A");
   auto* b = AddClient("B");
   // A client that joins while the session is up hears so at once.
@@ -342,10 +344,8 @@ TEST_F(ProviderTest, ClientWhoseWindowIsGoneIsDroppedAtTheNextRelay) {
     c.Send(WireRecord(11, 3, 'I'));
     c.HoldOpen();
   }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
-  ASSERT_TRUE(PumpUntil([&] { return P->SessionUp() && Traced("Sending current subscription list: Empty"); }));
+  StartOn(server.Port());
+  ASSERT_TRUE(PumpUntil([&] { return SessionStarted(); }));
   auto* a = AddClient("A");
   auto* gone = AddClient("Gone");
   auto* lone = AddClient("Lone");
@@ -373,10 +373,7 @@ TEST_F(ProviderTest, ClientWhoseWindowIsGoneIsDroppedAtTheNextRelay) {
 }
 
 TEST_F(ProviderTest, SubscriptionRequestsAnswerAsTheirSendersRelyOn) {
-  MakeProvider();
-  Store(test::FreeTcpPort());
-  P->SetPollInterval(0);
-  P->SetActive(true);
+  StartOn(test::FreeTcpPort(), 0);
   auto* a = AddClient("A");
   // A handle that is no window is refused; table 0 is traced and still answered 1;
   // other letters answer 0.
@@ -410,25 +407,19 @@ TEST_F(ProviderTest, ChannelDifferingFromDefaultInCaseStoresItsLocationUnderDefa
 }
 
 TEST_F(ProviderTest, PollIntervalZeroMakesOneAttemptAndNoRetry) {
-  Store(test::FreeTcpPort());
-  MakeProvider();
-  P->SetPollInterval(0);
-  P->SetActive(true);
+  StartOn(test::FreeTcpPort(), 0);
   ASSERT_TRUE(PumpUntil([&] { return ConnectFails == 1; }));
-  PumpFor(1000);
+  PumpFor(1000ms);
   EXPECT_EQ(CheckingCount(), 1);
   EXPECT_EQ(ConnectFails, 1);
   EXPECT_TRUE(P->Active());
 }
 
 TEST_F(ProviderTest, NegativePollIntervalCountsAsNoRetry) {
-  Store(test::FreeTcpPort());
-  MakeProvider();
-  P->SetPollInterval(-3);
-  P->SetActive(true);
+  StartOn(test::FreeTcpPort(), -3);
   ASSERT_TRUE(PumpUntil([&] { return ConnectFails == 1; }));
   EXPECT_TRUE(Traced("Poll interval -3 is negative: no retry"));
-  PumpFor(500);
+  PumpFor(500ms);
   EXPECT_EQ(CheckingCount(), 1);
 }
 
@@ -442,9 +433,9 @@ TEST_F(ProviderTest, PollDurationEndsTheRetriesAtItsEnd) {
   // it and gives up.
   P->Clock = [this] { return 40000.0 + CheckingCount() * 30.0 / 86400.0; };
   P->SetActive(true);
-  ASSERT_TRUE(PumpUntil([&] { return ConnectFails == 1; }, 15000));
+  ASSERT_TRUE(PumpUntil([&] { return ConnectFails == 1; }));
   EXPECT_EQ(CheckingCount(), 2);
-  PumpFor(1500);
+  PumpFor(1500ms);
   EXPECT_EQ(CheckingCount(), 2);
 }
 
@@ -477,13 +468,8 @@ TEST_F(ProviderTest, MissingSettingsAndEmptyChannelKeepTheProviderInactive) {
 }
 
 TEST_F(ProviderTest, DeactivatingWhileConnectedClosesTellsAndLeavesNoTimer) {
-  ScriptedServer server({[](ScriptedConnection& c) {
-    c.Send(Greeting);
-    c.HoldOpen();
-  }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
+  ScriptedServer server({GreetAndHold});
+  StartOn(server.Port());
   auto* a = AddClient("A");
   EXPECT_EQ(Request(a, 6, 'S'), 1);
   ASSERT_TRUE(PumpUntil([&] { return server.Received(0) == "S 6\r\n"; }));
@@ -502,16 +488,11 @@ TEST_F(ProviderTest, LostSessionReconnectsResubscribesAndTellsTheClients) {
                            c.Send(Greeting);
                            c.WaitFor("S 8\r\n");
                          },
-                         [](ScriptedConnection& c) {
-                           c.Send(Greeting);
-                           c.HoldOpen();
-                         }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetActive(true);
+                         GreetAndHold});
+  StartOn(server.Port());
   auto* a = AddClient("A");
   EXPECT_EQ(Request(a, 8, 'S'), 1);
-  ASSERT_TRUE(PumpUntil([&] { return server.Received(1) == "S 8\r\n"; }, 15000));
+  ASSERT_TRUE(PumpUntil([&] { return server.Received(1) == "S 8\r\n"; }));
   EXPECT_EQ(Disconnects, 1);
   EXPECT_EQ(Connects, 2);
   ASSERT_TRUE(PumpUntil([&] { return StatesOf("A").size() >= 3; }));
@@ -523,12 +504,9 @@ TEST_F(ProviderTest, LostSessionWithPollIntervalZeroIsNotRetried) {
     c.Send(Greeting);
     c.Pause(200);
   }});
-  Store(server.Port());
-  MakeProvider();
-  P->SetPollInterval(0);
-  P->SetActive(true);
+  StartOn(server.Port(), 0);
   ASSERT_TRUE(PumpUntil([&] { return Disconnects == 1; }));
-  PumpFor(1200);
+  PumpFor(1200ms);
   EXPECT_EQ(server.Connections(), 1);
   EXPECT_TRUE(P->Active());
 }

@@ -1,10 +1,10 @@
 // Raster operations, stretching and the colour and monochrome conversions.
 #include <gtest/gtest.h>
 
-#include "tests/gdi/Pixels.h"
+#include "tests/support/Pixels.h"
 
 using namespace plat;
-using namespace gditest;
+using namespace vexa::test;
 
 TEST(GdiBlit, RasterOperationsCombineSourceDestinationAndPattern) {
   const COLORREF src = RGB(0xF0, 0x3C, 0x55), dst = RGB(0xCC, 0xAA, 0x0F),

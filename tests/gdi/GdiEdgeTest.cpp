@@ -3,10 +3,10 @@
 
 #include <set>
 
-#include "tests/gdi/Pixels.h"
+#include "tests/support/Pixels.h"
 
 using namespace plat;
-using namespace gditest;
+using namespace vexa::test;
 
 namespace {
 

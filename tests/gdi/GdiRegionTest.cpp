@@ -4,10 +4,10 @@
 
 #include <cstring>
 
-#include "tests/gdi/Pixels.h"
+#include "tests/support/Pixels.h"
 
 using namespace plat;
-using namespace gditest;
+using namespace vexa::test;
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Pens, brushes, mix modes and the shapes, pixel by pixel.
 #include <gtest/gtest.h>
 
-#include "tests/gdi/Pixels.h"
+#include "tests/support/Pixels.h"
 
 using namespace plat;
-using namespace gditest;
+using namespace vexa::test;
 
 namespace {
 
@@ -28,39 +28,28 @@ struct Tools {
 }  // namespace
 
 TEST(GdiShapes, RectangleOutlineInsideAndNullPenFillsOneLess) {
-  Canvas c(7, 6);
-  {
-    Tools t(c.dc, CreatePen(PS_SOLID, 1, kBlack), CreateSolidBrush(kRed));
-    Rectangle(c.dc, 1, 1, 6, 5);
+  struct Case {
+    int penStyle, penWidth;
+    COLORREF pen, brush;
+    RECT r;
+    Pic want;
+  };
+  const Case cases[] = {
+      {PS_SOLID, 1, kBlack, kRed, {1, 1, 6, 5},
+       {".......", ".#####.", ".#rrr#.", ".#rrr#.", ".#####.", "......."}},
+      {PS_NULL, 1, kBlack, kRed, {1, 1, 6, 5},
+       {".......", ".rrrr..", ".rrrr..", ".rrrr..", ".......", "......."}},
+      {PS_SOLID, 2, kBlue, kGreen, {0, 0, 7, 6},
+       {"bbbbbbb", "bbbbbbb", "bbgggbb", "bbgggbb", "bbbbbbb", "bbbbbbb"}},
+  };
+  for (const Case& k : cases) {
+    Canvas c(7, 6);
+    {
+      Tools t(c.dc, CreatePen(k.penStyle, k.penWidth, k.pen), CreateSolidBrush(k.brush));
+      Rectangle(c.dc, k.r.left, k.r.top, k.r.right, k.r.bottom);
+    }
+    EXPECT_EQ(c.Picture(Key()), k.want) << k.penStyle << " " << k.penWidth;
   }
-  EXPECT_EQ(c.Picture(Key()), (Pic{".......",
-                                   ".#####.",
-                                   ".#rrr#.",
-                                   ".#rrr#.",
-                                   ".#####.",
-                                   "......."}));
-  c.Fill(kWhite);
-  {
-    Tools t(c.dc, CreatePen(PS_NULL, 1, kBlack), CreateSolidBrush(kRed));
-    Rectangle(c.dc, 1, 1, 6, 5);
-  }
-  EXPECT_EQ(c.Picture(Key()), (Pic{".......",
-                                   ".rrrr..",
-                                   ".rrrr..",
-                                   ".rrrr..",
-                                   ".......",
-                                   "......."}));
-  c.Fill(kWhite);
-  {
-    Tools t(c.dc, CreatePen(PS_SOLID, 2, kBlue), CreateSolidBrush(kGreen));
-    Rectangle(c.dc, 0, 0, 7, 6);
-  }
-  EXPECT_EQ(c.Picture(Key()), (Pic{"bbbbbbb",
-                                   "bbbbbbb",
-                                   "bbgggbb",
-                                   "bbgggbb",
-                                   "bbbbbbb",
-                                   "bbbbbbb"}));
 }
 
 TEST(GdiShapes, LinesLeaveOutTheirEndPointAndFollowOrigins) {

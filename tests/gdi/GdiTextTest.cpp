@@ -1,10 +1,10 @@
 // Fonts and text: face fallback, metrics, measuring against drawing, layout flags.
 #include <gtest/gtest.h>
 
-#include "tests/gdi/Pixels.h"
+#include "tests/support/Pixels.h"
 
 using namespace plat;
-using namespace gditest;
+using namespace vexa::test;
 
 namespace {
 

@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "platform/gdi/Gdi.h"
+#include "tests/support/MessagePump.h"
+#include "tests/support/Pixels.h"
 #include "tests/support/TestSession.h"
 
 using namespace plat;
@@ -49,18 +51,8 @@ HWND MakeWindow(PaintLog* log, int w, int h) {
   return CreateWindowEx(0, "GdiTestWindow", "w", WS_OVERLAPPED, 0, 0, w, h, 0, 0);
 }
 
-COLORREF StorePixel(HWND hwnd, int x, int y) {
-  int32_t w = 0, h = 0;
-  std::vector<uint8_t> px;
-  if (!GetWindowSurface(hwnd, &w, &h, &px) || x >= w || y >= h) return CLR_INVALID;
-  const uint8_t* p = px.data() + size_t(y) * size_t(DibStride(w, 24)) + size_t(x) * 3;
-  return RGB(p[2], p[1], p[0]);
-}
-
-void Pump() {
-  MSG msg;
-  while (PeekMessage(&msg, 0, 0, 0, PM_REMOVE)) DispatchMessage(&msg);
-}
+using vexa::test::DispatchQueued;
+using vexa::test::StorePixel;
 
 }  // namespace
 
@@ -103,7 +95,7 @@ TEST(GdiWindow, InvalidationRequestsAPaintClippedToTheUpdateRegion) {
   RECT box;
   EXPECT_TRUE(GetUpdateRect(hwnd, &box, false));
   EXPECT_EQ(box.right, 7);
-  Pump();  // one WM_PAINT for both
+  DispatchQueued();  // one WM_PAINT for both
   EXPECT_EQ(log.paints, 1);
   EXPECT_EQ(log.erases, 1);
   EXPECT_EQ(log.last.left, 0);
@@ -120,7 +112,7 @@ TEST(GdiWindow, InvalidationRequestsAPaintClippedToTheUpdateRegion) {
   UpdateWindow(hwnd);
   EXPECT_EQ(log.paints, 2);
   ValidateRect(hwnd, nullptr);
-  Pump();
+  DispatchQueued();
   DestroyWindow(hwnd);
 }
 
@@ -142,7 +134,7 @@ TEST(GdiWindow, OwnClipStaysApartFromThePaintClip) {
   EXPECT_EQ(StorePixel(hwnd, 4, 0), kWhite);
   EXPECT_EQ(StorePixel(hwnd, 5, 0), 0u);
   SetPaintRequestHook([](HWND h) { PostMessage(h, WM_PAINT, 0, 0); });
-  Pump();
+  DispatchQueued();
   DestroyWindow(hwnd);
 }
 
@@ -161,6 +153,6 @@ TEST(GdiWindow, WindowRegionsAreOwnedAndCopiedOut) {
   EXPECT_EQ(SetWindowRgn(hwnd, 0, false), 1);
   EXPECT_EQ(GetWindowRgn(hwnd, out), ERROR);
   DeleteObject(out);
-  Pump();
+  DispatchQueued();
   DestroyWindow(hwnd);
 }

@@ -2,21 +2,13 @@
 #include <gtest/gtest.h>
 
 #include "framework/Graphics.h"
+#include "tests/support/Pixels.h"
 
 using namespace fw;
 
 namespace {
 
 constexpr plat::COLORREF kRed = 0x0000FF, kGreen = 0x00FF00, kBlue = 0xFF0000, kWhite = 0xFFFFFF;
-
-std::unique_ptr<TBitmap> Make(int w, int h, TColor fill) {
-  auto b = std::make_unique<TBitmap>();
-  b->SetPixelFormat(pf24bit);
-  b->SetSize(w, h);
-  b->Canvas()->Brush()->SetColor(fill);
-  b->Canvas()->FillRect(TRect{0, 0, w, h});
-  return b;
-}
 
 plat::COLORREF Px(TBitmap* b, int x, int y) { return plat::GetBitmapPixel(b->Handle(), x, y); }
 
@@ -58,7 +50,7 @@ TEST(Graphics, ColoursAndToolSettings) {
 }
 
 TEST(Graphics, CanvasDrawsWithItsTools) {
-  auto b = Make(6, 4, clWhite);
+  auto b = vexa::test::Surface(6, 4, clWhite);
   TCanvas* c = b->Canvas();
   c->Pen()->SetColor(clBlue);
   c->Brush()->SetColor(clRed);
@@ -75,7 +67,7 @@ TEST(Graphics, CanvasDrawsWithItsTools) {
   EXPECT_EQ(c->Pixels(5, 3), TColor(kGreen));
   EXPECT_EQ(c->ClipRect(), (TRect{0, 0, 6, 4}));
   // Text takes the font colour; a clear brush leaves the background.
-  auto t = Make(60, 20, clWhite);
+  auto t = vexa::test::Surface(60, 20, clWhite);
   t->Canvas()->Font()->SetColor(clBlue);
   t->Canvas()->Brush()->SetStyle(bsClear);
   t->Canvas()->TextOut(0, 0, "Hi");
@@ -92,7 +84,7 @@ TEST(Graphics, CanvasDrawsWithItsTools) {
   EXPECT_GT(t->Canvas()->TextHeight("Hi"), 8);
   // A hatched brush over a background colour set on the context shows that
   // colour between its lines.
-  auto h = Make(8, 2, clWhite);
+  auto h = vexa::test::Surface(8, 2, clWhite);
   TBrush hatch;
   hatch.SetStyle(bsHorizontal);
   hatch.SetColor(clBlue);
@@ -104,38 +96,38 @@ TEST(Graphics, CanvasDrawsWithItsTools) {
 }
 
 TEST(Graphics, CopyRectDrawAndBrushCopy) {
-  auto src = Make(2, 2, clRed);
+  auto src = vexa::test::Surface(2, 2, clRed);
   src->Canvas()->SetPixels(1, 1, clBlue);
-  auto dst = Make(4, 4, clWhite);
+  auto dst = vexa::test::Surface(4, 4, clWhite);
   dst->Canvas()->CopyRect(TRect{0, 0, 4, 4}, src->Canvas(), TRect{0, 0, 2, 2});
   EXPECT_EQ(Px(dst.get(), 0, 0), kRed);
   EXPECT_EQ(Px(dst.get(), 3, 3), kBlue);
   // Transparent drawing leaves the pixels of the transparent colour out.
-  auto pic = Make(2, 1, clRed);
+  auto pic = vexa::test::Surface(2, 1, clRed);
   pic->Canvas()->SetPixels(1, 0, clLime);
   pic->SetTransparentColor(clLime);
   pic->SetTransparent(true);
-  auto back = Make(3, 1, clBlue);
+  auto back = vexa::test::Surface(3, 1, clBlue);
   back->Canvas()->Draw(1, 0, pic.get());
   EXPECT_EQ(Px(back.get(), 0, 0), kBlue);
   EXPECT_EQ(Px(back.get(), 1, 0), kRed);
   EXPECT_EQ(Px(back.get(), 2, 0), kBlue);
   // Brush copy puts the brush where the picture shows the given colour.
-  auto target = Make(2, 1, clWhite);
+  auto target = vexa::test::Surface(2, 1, clWhite);
   target->Canvas()->Brush()->SetColor(clBlue);
   target->Canvas()->BrushCopy(TRect{0, 0, 2, 1}, pic.get(), TRect{0, 0, 2, 1}, clLime);
   EXPECT_EQ(Px(target.get(), 0, 0), kRed);
   EXPECT_EQ(Px(target.get(), 1, 0), kBlue);
   // Copy modes go through to the raster operation.
-  auto and_ = Make(1, 1, TColor(0x0F0FF0));
-  auto mask = Make(1, 1, TColor(0x00FFFF));
+  auto and_ = vexa::test::Surface(1, 1, TColor(0x0F0FF0));
+  auto mask = vexa::test::Surface(1, 1, TColor(0x00FFFF));
   and_->Canvas()->SetCopyMode(plat::SRCAND);
   and_->Canvas()->CopyRect(TRect{0, 0, 1, 1}, mask->Canvas(), TRect{0, 0, 1, 1});
   EXPECT_EQ(Px(and_.get(), 0, 0), 0x000FF0u);
 }
 
 TEST(Graphics, BitmapSizeFormatScanLinesAndTransparentColour) {
-  auto b = Make(3, 2, clWhite);
+  auto b = vexa::test::Surface(3, 2, clWhite);
   b->Canvas()->SetPixels(0, 1, clRed);
   EXPECT_EQ(b->TransparentColor(), TColor(0x02000000 | kRed));  // bottom-left
   b->SetSize(4, 3);
@@ -166,7 +158,7 @@ TEST(Graphics, BitmapSizeFormatScanLinesAndTransparentColour) {
 }
 
 TEST(Graphics, BitmapStreamsAndAssign) {
-  auto b = Make(5, 3, clLime);
+  auto b = vexa::test::Surface(5, 3, clLime);
   b->Canvas()->SetPixels(4, 2, clBlue);
   TMemoryStream s;
   b->SaveToStream(&s);
@@ -198,7 +190,7 @@ TEST(Graphics, BitmapStreamsAndAssign) {
 }
 
 TEST(Graphics, IconsRoundTripAndDrawThroughTheirMask) {
-  auto colour = Make(2, 2, clRed);
+  auto colour = vexa::test::Surface(2, 2, clRed);
   TBitmap mask;
   mask.SetPixelFormat(pf1bit);
   mask.SetSize(2, 2);
@@ -219,7 +211,7 @@ TEST(Graphics, IconsRoundTripAndDrawThroughTheirMask) {
   TIcon back;
   back.LoadFromStream(&s);
   ASSERT_FALSE(back.Empty());
-  auto dst = Make(2, 2, clBlue);
+  auto dst = vexa::test::Surface(2, 2, clBlue);
   dst->Canvas()->Draw(0, 0, &back);
   EXPECT_EQ(Px(dst.get(), 0, 0), kRed);
   EXPECT_EQ(Px(dst.get(), 1, 0), kBlue);
@@ -245,7 +237,7 @@ TEST(Graphics, PictureHoldsACopyOfOneGraphic) {
   TPicture p;
   int changes = 0;
   p.OnChange = [&](TObject*) { ++changes; };
-  auto b = Make(3, 2, clRed);
+  auto b = vexa::test::Surface(3, 2, clRed);
   p.Assign(b.get());
   EXPECT_EQ(p.Width(), 3);
   EXPECT_NE(p.Graphic(), b.get());

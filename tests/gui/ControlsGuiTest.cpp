@@ -17,45 +17,15 @@
 #include "framework/StdCtrls.h"
 #include "platform/display/Display.h"
 #include "platform/gdi/Gdi.h"
-#include "tests/gui/XvfbServer.h"
-#include "tests/support/TestSession.h"
+#include "tests/support/FormOnXvfb.h"
 
 namespace {
 
 using namespace fw;
-using vexa::test::PumpUntil;
+using vexa::test::ScreenPumpUntil;
 
-struct ControlsGui : ::testing::Test {
-  vexa::test::TestSession session;
-  vexa::test::XvfbServer xvfb;
-  std::unique_ptr<vexa::test::XInput> input;
-  TForm* form = nullptr;
-
-  void SetUp() override {
-    ASSERT_TRUE(xvfb.Running());
-    Application->Initialize();
-    ASSERT_TRUE(plat::DisplayIsX11());
-    input = std::make_unique<vexa::test::XInput>();
-    form = CreateFormOf<TForm>(nullptr);
-    form->SetCaption("Controls");
-    form->SetBounds(20, 20, 360, 260);
-  }
-  void TearDown() override {
-    if (form) Free(form);
-    plat::ShutdownDisplay();
-  }
-  unsigned long XWin() { return plat::GetDisplayWindowId(form->Handle()); }
-  void ShowAndWait() {
-    form->Show();
-    ASSERT_TRUE(PumpUntil([&] { return XWin() != 0 && input->Viewable(XWin()); }));
-  }
-  template <class T>
-  T* Add(int l, int t, int w, int h, TWinControl* parent = nullptr) {
-    auto* c = new T(form);
-    c->SetParent(parent ? parent : form);
-    c->SetBounds(l, t, w, h);
-    return c;
-  }
+struct ControlsGui : vexa::test::FormOnXvfb {
+  ControlsGui() : FormOnXvfb("Controls", 20, 20, 360, 260) {}
 };
 
 TEST_F(ControlsGui, EnterPressesTheDefaultButtonAndEscapeTheCancelButton) {
@@ -71,11 +41,11 @@ TEST_F(ControlsGui, EnterPressesTheDefaultButtonAndEscapeTheCancelButton) {
   cancel->OnClick = [&](TObject*) { pressed += "cancel;"; };
   ShowAndWait();
   input->Click(XWin(), 50, 20);
-  ASSERT_TRUE(PumpUntil([&] { return plat::GetFocus() == edit->Handle(); }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return plat::GetFocus() == edit->Handle(); }));
   input->Key(XK_Return);
-  ASSERT_TRUE(PumpUntil([&] { return pressed == "ok;"; })) << pressed;
+  ASSERT_TRUE(ScreenPumpUntil([&] { return pressed == "ok;"; })) << pressed;
   input->Key(XK_Escape);
-  ASSERT_TRUE(PumpUntil([&] { return pressed == "ok;cancel;"; })) << pressed;
+  ASSERT_TRUE(ScreenPumpUntil([&] { return pressed == "ok;cancel;"; })) << pressed;
   EXPECT_EQ(edit->Text(), "");
 }
 
@@ -102,16 +72,16 @@ TEST_F(ControlsGui, CheckBoxesTabsAndArrowsAnswerClicks) {
   ShowAndWait();
 
   input->Click(XWin(), 16, 20);
-  ASSERT_TRUE(PumpUntil([&] { return cb->Checked(); }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return cb->Checked(); }));
   input->Click(XWin(), 16, 20);
-  ASSERT_TRUE(PumpUntil([&] { return !cb->Checked(); }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return !cb->Checked(); }));
   EXPECT_EQ(cbClicks, 2);
 
   input->Click(XWin(), 198, 14);  // upper arrow
-  ASSERT_TRUE(PumpUntil([&] { return edit->Text() == "4"; })) << edit->Text();
+  ASSERT_TRUE(ScreenPumpUntil([&] { return edit->Text() == "4"; })) << edit->Text();
   input->Click(XWin(), 198, 28);  // lower arrow
   input->Click(XWin(), 198, 28);
-  ASSERT_TRUE(PumpUntil([&] { return edit->Text() == "2"; })) << edit->Text();
+  ASSERT_TRUE(ScreenPumpUntil([&] { return edit->Text() == "2"; })) << edit->Text();
 
   ASSERT_EQ(pc->ActivePage(), p1);
   // The second tab sits right of the first; its caption is wider than 20 pixels.
@@ -121,7 +91,7 @@ TEST_F(ControlsGui, CheckBoxesTabsAndArrowsAnswerClicks) {
   plat::GetTextExtentPoint32(dc, "First", &first);
   plat::ReleaseDC(0, dc);
   input->Click(XWin(), 10 + 2 + first.cx + 16 + 20, 50 + 10);
-  ASSERT_TRUE(PumpUntil([&] { return pc->ActivePage() == p2; }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return pc->ActivePage() == p2; }));
   EXPECT_EQ(changes, 1);
   EXPECT_TRUE(p2->Visible());
   EXPECT_FALSE(p1->Visible());
@@ -136,7 +106,7 @@ TEST_F(ControlsGui, AMessageBoxIsAWindowOfItsOwnAnsweredByKeysAndClicks) {
   behind->OnClick = [&](TObject*) { ++behindClicks; };
   unsigned long formWin = 0;
   form->Show();
-  ASSERT_TRUE(PumpUntil([&] { return XWin() != 0 && input->Viewable(XWin()); }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return XWin() != 0 && input->Viewable(XWin()); }));
   formWin = XWin();
   std::atomic<int> step{0};
   // Another thread plays the user: Return answers the default button, then a
@@ -175,7 +145,7 @@ TEST_F(ControlsGui, AMessageBoxIsAWindowOfItsOwnAnsweredByKeysAndClicks) {
   EXPECT_EQ(behindClicks, 0);
   // Once the boxes are gone it answers again.
   input->Click(XWin(), 40, 20);
-  ASSERT_TRUE(PumpUntil([&] { return behindClicks == 1; }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return behindClicks == 1; }));
   // The boxes are gone; the form is still there.
   EXPECT_TRUE(input->Viewable(XWin()));
 }
@@ -184,9 +154,9 @@ TEST_F(ControlsGui, HidingShowingAndARegionReachTheXWindow) {
   ShowAndWait();
   unsigned long xw = XWin();
   form->Hide();
-  ASSERT_TRUE(PumpUntil([&] { return !input->Viewable(xw); }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return !input->Viewable(xw); }));
   form->Show();
-  ASSERT_TRUE(PumpUntil([&] { return input->Viewable(xw); }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return input->Viewable(xw); }));
   EXPECT_EQ(XWin(), xw);
   // A region of two rectangles shapes the window.
   plat::HRGN a = plat::CreateRectRgn(0, 0, 100, 50);
@@ -195,7 +165,7 @@ TEST_F(ControlsGui, HidingShowingAndARegionReachTheXWindow) {
   plat::DeleteObject(b);
   plat::SetWindowRgn(form->Handle(), a, true);
   std::vector<XRectangle> got;
-  ASSERT_TRUE(PumpUntil([&] {
+  ASSERT_TRUE(ScreenPumpUntil([&] {
     int count = 0, ordering = 0;
     XRectangle* r = XShapeGetRectangles(input->Dpy(), xw, ShapeBounding, &count, &ordering);
     got.assign(r, r + count);
@@ -209,7 +179,7 @@ TEST_F(ControlsGui, HidingShowingAndARegionReachTheXWindow) {
   EXPECT_EQ(got[1].width, 360);
   // Removing it gives the whole window back.
   plat::SetWindowRgn(form->Handle(), 0, true);
-  ASSERT_TRUE(PumpUntil([&] {
+  ASSERT_TRUE(ScreenPumpUntil([&] {
     int count = 0, ordering = 0;
     XRectangle* r = XShapeGetRectangles(input->Dpy(), xw, ShapeBounding, &count, &ordering);
     bool whole = count == 1 && r[0].width == 360 && r[0].height == 260;
@@ -224,7 +194,7 @@ TEST_F(ControlsGui, MovesAndSizesFromTheServerReachTheForm) {
   form->OnResize = [&](TObject*) { ++sizes; };
   XMoveResizeWindow(input->Dpy(), XWin(), 100, 120, 400, 300);
   XSync(input->Dpy(), False);
-  ASSERT_TRUE(PumpUntil([&] { return form->Width() == 400 && form->Height() == 300; }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return form->Width() == 400 && form->Height() == 300; }));
   EXPECT_EQ(form->Left(), 100);
   EXPECT_EQ(form->Top(), 120);
   EXPECT_GE(sizes, 1);
@@ -241,11 +211,11 @@ TEST_F(ControlsGui, MinimisingAndRestoringFollowTheServerAndTheProgram) {
   // A window manager minimises by unmapping; the window counts as minimised.
   XUnmapWindow(input->Dpy(), xw);
   XSync(input->Dpy(), False);
-  ASSERT_TRUE(PumpUntil([&] { return plat::IsIconic(form->Handle()); }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return plat::IsIconic(form->Handle()); }));
   EXPECT_TRUE(form->Visible());
   // Restoring from the program maps it again.
   plat::ShowWindow(form->Handle(), plat::SW_RESTORE);
-  ASSERT_TRUE(PumpUntil([&] { return input->Viewable(xw); }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return input->Viewable(xw); }));
   EXPECT_FALSE(plat::IsIconic(form->Handle()));
 }
 

@@ -12,11 +12,15 @@
 #include "platform/display/Display.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/msg/Msg.h"
+#include "tests/support/MessagePump.h"
+#include "tests/support/Pixels.h"
 #include "tests/support/TestSession.h"
 
 namespace {
 
 using namespace plat;
+using vexa::test::DispatchQueued;
+using vexa::test::StorePixel;
 
 struct Seen {
   HWND hwnd;
@@ -85,26 +89,11 @@ struct Headless : ::testing::Test {
     DestroyWindow(top);
     ShutdownDisplay();
   }
-  // Handles everything posted so far.
-  static void Drain() {
-    MSG m;
-    while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&m);
-      DispatchMessage(&m);
-    }
-  }
   std::vector<Seen> Mouse() {
     std::vector<Seen> v;
     for (auto& s : gSeen)
       if (s.msg >= WM_MOUSEMOVE && s.msg <= WM_MOUSEWHEEL) v.push_back(s);
     return v;
-  }
-  static COLORREF StorePixel(HWND h, int x, int y) {
-    int32_t w = 0, hh = 0;
-    std::vector<uint8_t> px;
-    GetWindowSurface(h, &w, &hh, &px);
-    const uint8_t* p = px.data() + y * DibStride(w, 24) + x * 3;
-    return RGB(p[2], p[1], p[0]);
   }
 };
 
@@ -138,7 +127,7 @@ TEST_F(Headless, MouseGoesToTheDeepestChildUnlessItIsTransparentOrCaptured) {
   FlushDisplay();
   DeliverMouse(top, MouseAction::Down, 0, 35, 36, 0, 0, 1000);
   DeliverMouse(top, MouseAction::Up, 0, 35, 36, 0, 0, 1010);
-  Drain();
+  DispatchQueued();
   auto m = Mouse();
   ASSERT_EQ(m.size(), 2u);
   EXPECT_EQ(m[0].hwnd, inner);
@@ -152,7 +141,7 @@ TEST_F(Headless, MouseGoesToTheDeepestChildUnlessItIsTransparentOrCaptured) {
   gSeen.clear();
   gHit[inner] = HTTRANSPARENT;
   DeliverMouse(top, MouseAction::Move, 0, 35, 36, 0, 0, 2000);
-  Drain();
+  DispatchQueued();
   ASSERT_EQ(Mouse().size(), 1u);
   EXPECT_EQ(Mouse()[0].hwnd, left);
   EXPECT_EQ(Mouse()[0].l, (26 << 16) | 25);
@@ -161,7 +150,7 @@ TEST_F(Headless, MouseGoesToTheDeepestChildUnlessItIsTransparentOrCaptured) {
   gSeen.clear();
   EXPECT_EQ(SetCapture(right), 0u);
   DeliverMouse(top, MouseAction::Move, 0, 5, 5, 0, 0, 3000);
-  Drain();
+  DispatchQueued();
   ASSERT_EQ(Mouse().size(), 1u);
   EXPECT_EQ(Mouse()[0].hwnd, right);
   EXPECT_EQ(Mouse()[0].l, static_cast<LPARAM>((static_cast<uint32_t>(-5) & 0xFFFF) << 16 |
@@ -176,7 +165,7 @@ TEST_F(Headless, MouseGoesToTheDeepestChildUnlessItIsTransparentOrCaptured) {
   gSeen.clear();
   EnableWindow(right, false);
   DeliverMouse(top, MouseAction::Down, 0, 150, 40, 0, 0, 4000);
-  Drain();
+  DispatchQueued();
   EXPECT_TRUE(Mouse().empty());
 }
 
@@ -191,7 +180,7 @@ TEST_F(Headless, TwoQuickPressesInOnePlaceMakeADoubleClick) {
   DeliverMouse(top, MouseAction::Down, 1, 151, 41, 0, 0, 5600);  // too late
   DeliverMouse(top, MouseAction::Down, 1, 151, 41, 0, 0, 5700);
   DeliverMouse(top, MouseAction::Down, 1, 170, 41, 0, 0, 5800);  // too far
-  Drain();
+  DispatchQueued();
   std::vector<UINT> got;
   for (auto& s : Mouse()) got.push_back(s.msg);
   EXPECT_EQ(got, (std::vector<UINT>{WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP,
@@ -214,7 +203,7 @@ TEST_F(Headless, KeysGoToTheFocusWithOneCharacterEach) {
   DeliverKey(top, false, 'A', 0, false);
   DeliverKey(top, true, VK_LEFT, 0, false);
   DeliverKey(top, true, 0, 0x00E9, false);  // a key without a virtual code
-  Drain();  // TranslateMessage runs on every message: no second character
+  DispatchQueued();  // TranslateMessage runs on every message: no second character
   std::vector<std::pair<UINT, WPARAM>> got;
   for (auto& s : gSeen) {
     EXPECT_EQ(s.hwnd, right);
@@ -225,7 +214,7 @@ TEST_F(Headless, KeysGoToTheFocusWithOneCharacterEach) {
   // A key message posted by a program is translated as before.
   gSeen.clear();
   PostMessage(right, WM_KEYDOWN, 'B', 1);
-  Drain();
+  DispatchQueued();
   ASSERT_EQ(gSeen.size(), 2u);
   EXPECT_EQ(gSeen[1].msg, WM_CHAR);
   // The focus window's destruction leaves no focus behind.
@@ -239,7 +228,7 @@ TEST_F(Headless, TheCloseHitAreaAndTheCloseBoxSendTheCloseCommand) {
   DeliverMouse(top, MouseAction::Down, 0, 150, 40, 0, 0, 1000);
   DeliverMouse(top, MouseAction::Up, 0, 150, 40, 0, 0, 1100);
   DeliverClose(top);
-  Drain();
+  DispatchQueued();
   int closes = 0;
   for (auto& s : gSeen) {
     EXPECT_NE(s.msg, WM_LBUTTONDOWN);
@@ -252,7 +241,7 @@ TEST_F(Headless, BroughtToTheForegroundAMinimisedWindowIsRestoredAndTakesTheKeyb
   FlushDisplay();
   HWND other = CreateWindowEx(0, "HeadlessTestWindow", "other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 50, 50, 0, 0);
   DeliverMouse(other, MouseAction::Down, 0, 5, 5, 0, 0, 1000);
-  Drain();
+  DispatchQueued();
   ASSERT_EQ(GetActiveWindow(), other);
   ShowWindow(top, SW_MINIMIZE);
   EXPECT_TRUE(BringWindowToForeground(top));
@@ -272,7 +261,7 @@ TEST_F(Headless, ADisabledWindowPassesKeysToTheEnabledOneAndTakesNoClicks) {
   gSeen.clear();
   DeliverKey(top, true, VK_RETURN, 13, false);
   DeliverMouse(top, MouseAction::Down, 0, 150, 40, 0, 0, 1000);
-  Drain();
+  DispatchQueued();
   std::vector<std::pair<HWND, UINT>> got;
   for (auto& s : gSeen) got.push_back({s.hwnd, s.msg});
   EXPECT_EQ(got, (std::vector<std::pair<HWND, UINT>>{{boxButton, WM_KEYDOWN}, {boxButton, WM_CHAR}}));

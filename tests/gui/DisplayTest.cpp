@@ -15,102 +15,69 @@
 #include "framework/StdCtrls.h"
 #include "platform/display/Display.h"
 #include "platform/gdi/Gdi.h"
-#include "tests/gui/XvfbServer.h"
-#include "tests/support/TestSession.h"
+#include "tests/support/FormOnXvfb.h"
 
 namespace {
 
 using namespace fw;
-using vexa::test::PumpUntil;
+using namespace std::chrono_literals;
+using vexa::test::ScreenPumpFor;
+using vexa::test::ScreenPumpUntil;
 
-struct GuiFixture : ::testing::Test {
-  vexa::test::TestSession session;
-  vexa::test::XvfbServer xvfb;
-  std::unique_ptr<vexa::test::XInput> input;
-  TForm* form = nullptr;
-
-  void SetUp() override {
-    ASSERT_TRUE(xvfb.Running()) << "Xvfb did not start";
-    Application->Initialize();
-    ASSERT_TRUE(plat::DisplayIsX11());
-    ASSERT_TRUE(DisplayAvailable());
-    input = std::make_unique<vexa::test::XInput>();
-    ASSERT_NE(input->Dpy(), nullptr);
-    form = CreateFormOf<TForm>(nullptr);
-    form->SetCaption("Gui test");
-    form->SetBounds(40, 30, 320, 220);
-  }
-  void TearDown() override {
-    if (form) Free(form);
-    plat::ShutdownDisplay();
-  }
-  unsigned long XWin() { return plat::GetDisplayWindowId(form->Handle()); }
-  void ShowAndWait() {
-    form->Show();
-    ASSERT_TRUE(PumpUntil([&] { return XWin() != 0 && input->Viewable(XWin()); }));
-  }
+struct GuiFixture : vexa::test::FormOnXvfb {
+  GuiFixture() : FormOnXvfb("Gui test", 40, 30, 320, 220) {}
 };
 
 TEST_F(GuiFixture, ClickingAButtonFiresItsHandler) {
-  auto* b = new TButton(form);
-  b->SetParent(form);
-  b->SetBounds(20, 20, 90, 28);
+  auto* b = Add<TButton>(20, 20, 90, 28);
   b->SetCaption("Press me");
   int clicks = 0;
   b->OnClick = [&](TObject*) { ++clicks; };
-  auto* other = new TButton(form);
-  other->SetParent(form);
-  other->SetBounds(20, 80, 90, 28);
+  auto* other = Add<TButton>(20, 80, 90, 28);
   int otherClicks = 0;
   other->OnClick = [&](TObject*) { ++otherClicks; };
   ShowAndWait();
   input->Click(XWin(), 40, 30);
-  ASSERT_TRUE(PumpUntil([&] { return clicks == 1; }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return clicks == 1; }));
   // A click beside every button fires nothing.
   input->Click(XWin(), 250, 180);
   input->Click(XWin(), 30, 90);
-  ASSERT_TRUE(PumpUntil([&] { return otherClicks == 1; }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return otherClicks == 1; }));
   EXPECT_EQ(clicks, 1);
   EXPECT_TRUE(other->Focused());
 }
 
 TEST_F(GuiFixture, TwoQuickClicksOnAPanelAreADoubleClick) {
-  auto* p = new TPanel(form);
-  p->SetParent(form);
-  p->SetBounds(10, 10, 150, 100);
+  auto* p = Add<TPanel>(10, 10, 150, 100);
   int clicks = 0, doubles = 0;
   p->OnClick = [&](TObject*) { ++clicks; };
   p->OnDblClick = [&](TObject*) { ++doubles; };
   ShowAndWait();
   input->Click(XWin(), 50, 50);
   input->Click(XWin(), 51, 50);
-  ASSERT_TRUE(PumpUntil([&] { return doubles == 1; }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return doubles == 1; }));
   EXPECT_EQ(clicks, 2);  // each release still clicks
 }
 
 TEST_F(GuiFixture, TypingIntoAnEditChangesItsText) {
-  auto* e = new TEdit(form);
-  e->SetParent(form);
-  e->SetBounds(20, 20, 200, 24);
-  auto* e2 = new TEdit(form);
-  e2->SetParent(form);
-  e2->SetBounds(20, 60, 200, 24);
+  auto* e = Add<TEdit>(20, 20, 200, 24);
+  auto* e2 = Add<TEdit>(20, 60, 200, 24);
   std::vector<std::string> changes;
   e->OnChange = [&](TObject*) { changes.push_back(e->Text()); };
   ShowAndWait();
   input->Click(XWin(), 100, 30);
-  ASSERT_TRUE(PumpUntil([&] { return plat::GetFocus() == e->Handle(); }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return plat::GetFocus() == e->Handle(); }));
   input->Type("Hi there5");
-  ASSERT_TRUE(PumpUntil([&] { return e->Text() == "Hi there5"; })) << e->Text();
+  ASSERT_TRUE(ScreenPumpUntil([&] { return e->Text() == "Hi there5"; })) << e->Text();
   input->Key(XK_BackSpace);
-  ASSERT_TRUE(PumpUntil([&] { return e->Text() == "Hi there"; })) << e->Text();
+  ASSERT_TRUE(ScreenPumpUntil([&] { return e->Text() == "Hi there"; })) << e->Text();
   EXPECT_EQ(changes.front(), "H");
   EXPECT_EQ(changes.back(), "Hi there");
   // Tab moves the keyboard to the next edit; typing goes there.
   input->Key(XK_Tab);
-  ASSERT_TRUE(PumpUntil([&] { return plat::GetFocus() == e2->Handle(); }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return plat::GetFocus() == e2->Handle(); }));
   input->Type("ok");
-  ASSERT_TRUE(PumpUntil([&] { return e2->Text() == "ok"; }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return e2->Text() == "ok"; }));
   EXPECT_EQ(e->Text(), "Hi there");
 }
 
@@ -132,7 +99,7 @@ TEST_F(GuiFixture, AMenuCommandRunsFromTheMenuBar) {
   // The bar is the form's top strip; File is its first item.
   input->Click(XWin(), 12, 8);
   plat::HWND drop = 0;
-  ASSERT_TRUE(PumpUntil([&] {
+  ASSERT_TRUE(ScreenPumpUntil([&] {
     for (plat::HWND h : plat::GetTopLevelWindows()) {
       if (h != form->Handle() && plat::IsWindowVisible(h) && plat::GetDisplayWindowId(h) &&
           input->Viewable(plat::GetDisplayWindowId(h)))
@@ -145,7 +112,7 @@ TEST_F(GuiFixture, AMenuCommandRunsFromTheMenuBar) {
   int itemH = (r.bottom - r.top - 4) / 2;
   // The second item of the drop-down.
   input->Click(plat::GetDisplayWindowId(drop), 20, 2 + itemH + itemH / 2);
-  ASSERT_TRUE(PumpUntil([&] { return !ran.empty(); }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return !ran.empty(); }));
   EXPECT_EQ(ran, "close;");
   EXPECT_FALSE(plat::IsWindow(drop));
 }
@@ -161,38 +128,28 @@ TEST_F(GuiFixture, TheCloseBoxHidesOrKeepsTheFormAsItDecides) {
   ShowAndWait();
   unsigned long xw = XWin();
   input->SendDelete(xw);
-  vexa::test::PumpFor(500);  // let it be handled: nothing may change
+  ScreenPumpFor(500ms);  // let it be handled: nothing may change
   EXPECT_TRUE(form->Visible());
   EXPECT_TRUE(input->Viewable(xw));
   EXPECT_EQ(closes, 0);
   allow = true;
   input->SendDelete(xw);
-  ASSERT_TRUE(PumpUntil([&] { return !form->Visible() && !input->Viewable(xw); }));
+  ASSERT_TRUE(ScreenPumpUntil([&] { return !form->Visible() && !input->Viewable(xw); }));
   EXPECT_EQ(closes, 1);
 }
 
 TEST_F(GuiFixture, TheScreenShowsTheBackingStorePixelForPixel) {
-  auto* b = new TButton(form);
-  b->SetParent(form);
-  b->SetBounds(10, 10, 100, 26);
+  auto* b = Add<TButton>(10, 10, 100, 26);
   b->SetCaption("OK");
   b->SetDefault(true);
-  auto* l = new TLabel(form);
-  l->SetParent(form);
-  l->SetBounds(120, 14, 150, 16);
+  auto* l = Add<TLabel>(120, 14, 150, 16);
   l->SetCaption("A label");
-  auto* cb = new TCheckBox(form);
-  cb->SetParent(form);
-  cb->SetBounds(10, 50, 120, 20);
+  auto* cb = Add<TCheckBox>(10, 50, 120, 20);
   cb->SetCaption("Checked");
   cb->SetChecked(true);
-  auto* memo = new TMemo(form);
-  memo->SetParent(form);
-  memo->SetBounds(10, 80, 140, 80);
+  auto* memo = Add<TMemo>(10, 80, 140, 80);
   for (int i = 0; i < 20; ++i) memo->Lines()->Add("line " + std::to_string(i));
-  auto* lv = new TListView(form);
-  lv->SetParent(form);
-  lv->SetBounds(160, 50, 150, 110);
+  auto* lv = Add<TListView>(160, 50, 150, 110);
   lv->SetViewStyle(vsReport);
   lv->SetGridLines(true);
   lv->SetRowSelect(true);

@@ -12,23 +12,14 @@
 #include "platform/shell/TrayIcon.h"
 #include "tests/gui/ProgramScreen.h"
 #include "tests/gui/XvfbServer.h"
+#include "tests/support/MessagePump.h"
 
 namespace vexa {
 namespace {
 
-constexpr plat::UINT kCallback = plat::WM_USER + 100;
+using namespace std::chrono_literals;
 
-// Runs this thread's queue (where the tray's X connection is watched) until done().
-bool Pump(const std::function<bool()>& done) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  while (std::chrono::steady_clock::now() < deadline) {
-    plat::MSG m;
-    while (plat::PeekMessage(&m, 0, 0, 0, plat::PM_REMOVE)) plat::DispatchMessage(&m);
-    if (done()) return true;
-    plat::WaitMessageTimeout(20);
-  }
-  return done();
-}
+constexpr plat::UINT kCallback = plat::WM_USER + 100;
 
 plat::NOTIFYICONDATA Record(plat::HWND wnd, const std::string& tip) {
   plat::NOTIFYICONDATA d;
@@ -56,13 +47,13 @@ TEST(NotifyTip, ShowsOnRestFollowsTheTextAndGoesWithThePointerOrTheIcon) {
 
   plat::NOTIFYICONDATA d = Record(wnd, "Gateway: Connecting");
   ASSERT_TRUE(plat::Shell_NotifyIcon(plat::NIM_ADD, &d));
-  ASSERT_TRUE(Pump([&] { return tray.Icons().size() == 1; }));
+  ASSERT_TRUE(test::PumpUntil([&] { return tray.Icons().size() == 1; }, 15s));
   const Window icon = tray.Icons()[0];
 
   // Passing over the icon shows nothing yet; resting on it shows the tip.
   screen.PointerTo(icon, 5, 5);
   EXPECT_EQ(test::TipWindow(screen), 0u);
-  EXPECT_TRUE(Pump([&] { return test::TipShows(screen, "Gateway: Connecting"); }));
+  EXPECT_TRUE(test::PumpUntil([&] { return test::TipShows(screen, "Gateway: Connecting"); }, 15s));
   // Right of the pointer and, at the bottom of the screen, above it: whole
   // on the screen, never under the pointer.
   const test::Box iconAt = screen.Geometry(icon), tipAt = screen.Geometry(test::TipWindow(screen));
@@ -73,17 +64,19 @@ TEST(NotifyTip, ShowsOnRestFollowsTheTextAndGoesWithThePointerOrTheIcon) {
   // The program changes its tip while it shows: the same window shows the new text.
   d = Record(wnd, "Gateway: Connected to 127.0.0.1:5500");
   ASSERT_TRUE(plat::Shell_NotifyIcon(plat::NIM_MODIFY, &d));
-  EXPECT_TRUE(Pump([&] { return test::TipShows(screen, "Gateway: Connected to 127.0.0.1:5500"); }));
+  EXPECT_TRUE(
+      test::PumpUntil([&] { return test::TipShows(screen, "Gateway: Connected to 127.0.0.1:5500"); }, 15s));
 
   // The pointer leaves: the tip goes.
   screen.PointerTo(icon, 40, 40);
-  EXPECT_TRUE(Pump([&] { return test::TipWindow(screen) == 0; }));
+  EXPECT_TRUE(test::PumpUntil([&] { return test::TipWindow(screen) == 0; }, 15s));
 
   // Back on the icon, then the icon is removed: the tip goes with it.
   screen.PointerTo(icon, 6, 6);
-  EXPECT_TRUE(Pump([&] { return test::TipShows(screen, "Gateway: Connected to 127.0.0.1:5500"); }));
+  EXPECT_TRUE(
+      test::PumpUntil([&] { return test::TipShows(screen, "Gateway: Connected to 127.0.0.1:5500"); }, 15s));
   ASSERT_TRUE(plat::Shell_NotifyIcon(plat::NIM_DELETE, &d));
-  EXPECT_TRUE(Pump([&] { return test::TipWindow(screen) == 0; }));
+  EXPECT_TRUE(test::PumpUntil([&] { return test::TipWindow(screen) == 0; }, 15s));
   plat::DestroyWindow(wnd);
 }
 

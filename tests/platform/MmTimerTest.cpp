@@ -8,22 +8,11 @@
 #include <thread>
 
 #include "platform/kernel/MmTimer.h"
+#include "tests/support/MessagePump.h"
 
 using namespace plat;
 
-namespace {
-
-template <class F>
-bool WaitUntil(F done) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
-}  // namespace
+using vexa::test::WaitUntil;
 
 TEST(MmTimer, RangeAndRefusals) {
   TIMECAPS caps;

@@ -9,9 +9,13 @@
 #include <vector>
 
 #include "platform/net/Net.h"
+#include "tests/support/LoopbackSockets.h"
+#include "tests/support/MessagePump.h"
 #include "tests/support/TestSession.h"
 
 using namespace plat;
+using namespace std::chrono_literals;
+using vexa::test::PumpUntil;
 
 namespace {
 
@@ -46,55 +50,11 @@ protected:
     WSACleanup();
   }
 
-  // Pumps the queue until pred holds (or a generous limit passes).
-  bool PumpUntil(const std::function<bool()>& pred) {
-    DWORD start = GetTickCount();
-    while (!pred()) {
-      if (GetTickCount() - start > 10000) return false;
-      WaitMessageTimeout(50);
-      MSG m;
-      while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
-    }
-    return true;
-  }
-  void PumpIdle() {
-    for (int i = 0; i < 5; i++) {
-      WaitMessageTimeout(20);
-      MSG m;
-      while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
-    }
-  }
   int Count(SOCKET s, int32_t ev) {
     int n = 0;
     for (auto& e : events)
       if (e.wParam == s && e.event == ev) n++;
     return n;
-  }
-
-  sockaddr_in Loopback(int port) {
-    sockaddr_in a;
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<u_short>(port));
-    a.sin_addr.s_addr = inet_addr("127.0.0.1");
-    return a;
-  }
-
-  SOCKET ListenOn(int& port) {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = Loopback(0);
-    EXPECT_EQ(0, bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a));
-    int len = sizeof a;
-    EXPECT_EQ(0, getsockname(s, reinterpret_cast<sockaddr*>(&a), &len));
-    port = ntohs(a.sin_port);
-    EXPECT_EQ(0, listen(s, 5));
-    return s;
-  }
-
-  SOCKET BlockingClient(int port) {
-    SOCKET c = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = Loopback(port);
-    EXPECT_EQ(0, connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a));
-    return c;
   }
 
   vexa::test::TestSession session;
@@ -162,9 +122,9 @@ TEST(NetModule, AddressTextAndErrorMapping) {
 
 TEST_F(NetLibrary, BlockingRefusedConnectAndAddressInUse) {
   int port = 0;
-  SOCKET l = ListenOn(port);
+  SOCKET l = vexa::test::RawListen(port, 5);
   SOCKET other = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a = Loopback(port);
+  sockaddr_in a = vexa::test::LoopbackAddr(port);
   EXPECT_EQ(SOCKET_ERROR, bind(other, reinterpret_cast<sockaddr*>(&a), sizeof a));
   EXPECT_EQ(WSAEADDRINUSE, WSAGetLastError());
   closesocket(l);
@@ -175,12 +135,14 @@ TEST_F(NetLibrary, BlockingRefusedConnectAndAddressInUse) {
 
 TEST_F(NetLibrary, AcceptReadWriteAndCloseEvents) {
   int port = 0;
-  SOCKET l = ListenOn(port);
+  SOCKET l = vexa::test::RawListen(port, 5);
   ASSERT_EQ(0, WSAAsyncSelect(l, wnd, 0x401, FD_ACCEPT | FD_READ | FD_WRITE | FD_CLOSE));
-  SOCKET c1 = BlockingClient(port);
-  SOCKET c2 = BlockingClient(port);
+  SOCKET c1 = vexa::test::RawConnect(port);
+  ASSERT_NE(c1, INVALID_SOCKET);
+  SOCKET c2 = vexa::test::RawConnect(port);
+  ASSERT_NE(c2, INVALID_SOCKET);
   ASSERT_TRUE(PumpUntil([&] { return Count(l, FD_ACCEPT) >= 1; }));
-  PumpIdle();
+  vexa::test::PumpFor(100ms);
   // One accept event until accept is called; then again while one waits.
   EXPECT_EQ(1, Count(l, FD_ACCEPT));
   sockaddr_in peer;
@@ -191,7 +153,7 @@ TEST_F(NetLibrary, AcceptReadWriteAndCloseEvents) {
   ASSERT_TRUE(PumpUntil([&] { return Count(l, FD_ACCEPT) >= 2; }));
   SOCKET s2 = accept(l, nullptr, nullptr);
   ASSERT_NE(INVALID_SOCKET, s2);
-  PumpIdle();
+  vexa::test::PumpFor(100ms);
   EXPECT_EQ(2, Count(l, FD_ACCEPT));
 
   // A connected, writable socket reports FD_WRITE when selected.
@@ -201,7 +163,7 @@ TEST_F(NetLibrary, AcceptReadWriteAndCloseEvents) {
   // Data: one read event; a partial recv brings the next one at once.
   ASSERT_EQ(10, send(c1, "0123456789", 10, 0));
   ASSERT_TRUE(PumpUntil([&] { return Count(s1, FD_READ) == 1; }));
-  PumpIdle();
+  vexa::test::PumpFor(100ms);
   EXPECT_EQ(1, Count(s1, FD_READ));
   plat::u_long waiting = 0;
   ASSERT_EQ(0, ioctlsocket(s1, FIONREAD, &waiting));
@@ -211,7 +173,7 @@ TEST_F(NetLibrary, AcceptReadWriteAndCloseEvents) {
   EXPECT_EQ(0, std::memcmp(buf, "0123", 4));
   ASSERT_TRUE(PumpUntil([&] { return Count(s1, FD_READ) == 2; }));
   ASSERT_EQ(6, recv(s1, buf, sizeof buf, 0));
-  PumpIdle();
+  vexa::test::PumpFor(100ms);
   EXPECT_EQ(2, Count(s1, FD_READ));  // nothing left: no new event
   EXPECT_EQ(SOCKET_ERROR, recv(s1, buf, sizeof buf, 0));
   EXPECT_EQ(WSAEWOULDBLOCK, WSAGetLastError());
@@ -222,7 +184,7 @@ TEST_F(NetLibrary, AcceptReadWriteAndCloseEvents) {
   ASSERT_TRUE(PumpUntil([&] { return Count(s1, FD_CLOSE) == 1; }));
   EXPECT_EQ(3, recv(s1, buf, sizeof buf, 0));
   EXPECT_EQ(0, recv(s1, buf, sizeof buf, 0));
-  PumpIdle();
+  vexa::test::PumpFor(100ms);
   EXPECT_EQ(1, Count(s1, FD_CLOSE));
   for (auto& e : events)
     if (e.wParam == s1 && e.event == FD_CLOSE) {
@@ -232,7 +194,7 @@ TEST_F(NetLibrary, AcceptReadWriteAndCloseEvents) {
   // Stopping the selection stops the messages.
   ASSERT_EQ(0, WSAAsyncSelect(s2, wnd, 0x403, 0));
   ASSERT_EQ(1, send(c2, "x", 1, 0));
-  PumpIdle();
+  vexa::test::PumpFor(100ms);
   EXPECT_EQ(0, Count(s2, FD_READ));
   closesocket(s1);
   closesocket(s2);
@@ -242,8 +204,9 @@ TEST_F(NetLibrary, AcceptReadWriteAndCloseEvents) {
 
 TEST_F(NetLibrary, WriteEventAfterABlockedSend) {
   int port = 0;
-  SOCKET l = ListenOn(port);
-  SOCKET c = BlockingClient(port);
+  SOCKET l = vexa::test::RawListen(port, 5);
+  SOCKET c = vexa::test::RawConnect(port);
+  ASSERT_NE(c, INVALID_SOCKET);
   SOCKET s = accept(l, nullptr, nullptr);
   ASSERT_NE(INVALID_SOCKET, s);
   ASSERT_EQ(0, WSAAsyncSelect(s, wnd, 0x401, FD_READ | FD_WRITE | FD_CLOSE));
@@ -254,7 +217,7 @@ TEST_F(NetLibrary, WriteEventAfterABlockedSend) {
   while ((rc = send(s, block.data(), static_cast<int>(block.size()), 0)) > 0) total += rc;
   EXPECT_EQ(SOCKET_ERROR, rc);
   EXPECT_EQ(WSAEWOULDBLOCK, WSAGetLastError());
-  PumpIdle();
+  vexa::test::PumpFor(100ms);
   EXPECT_EQ(1, Count(s, FD_WRITE));
   // The peer drains everything: the write event tells the sender to go on.
   std::vector<char> in(65536);
@@ -272,10 +235,10 @@ TEST_F(NetLibrary, WriteEventAfterABlockedSend) {
 
 TEST_F(NetLibrary, AsynchronousConnectSucceedsOrIsRefused) {
   int port = 0;
-  SOCKET l = ListenOn(port);
+  SOCKET l = vexa::test::RawListen(port, 5);
   SOCKET c = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   ASSERT_EQ(0, WSAAsyncSelect(c, wnd, 0x401, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE));
-  sockaddr_in a = Loopback(port);
+  sockaddr_in a = vexa::test::LoopbackAddr(port);
   EXPECT_EQ(SOCKET_ERROR, connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a));
   EXPECT_EQ(WSAEWOULDBLOCK, WSAGetLastError());
   ASSERT_TRUE(PumpUntil([&] { return Count(c, FD_WRITE) == 1; }));
@@ -290,7 +253,7 @@ TEST_F(NetLibrary, AsynchronousConnectSucceedsOrIsRefused) {
   EXPECT_EQ(SOCKET_ERROR, connect(r, reinterpret_cast<sockaddr*>(&a), sizeof a));
   EXPECT_EQ(WSAEWOULDBLOCK, WSAGetLastError());
   ASSERT_TRUE(PumpUntil([&] { return Count(r, FD_CONNECT) == 1; }));
-  PumpIdle();
+  vexa::test::PumpFor(100ms);
   for (auto& e : events) {
     if (e.wParam != r) continue;
     EXPECT_EQ(FD_CONNECT, e.event);  // no write or close event for a refused connection
@@ -301,8 +264,9 @@ TEST_F(NetLibrary, AsynchronousConnectSucceedsOrIsRefused) {
 
 TEST_F(NetLibrary, AbortiveCloseReportsReset) {
   int port = 0;
-  SOCKET l = ListenOn(port);
-  SOCKET c = BlockingClient(port);
+  SOCKET l = vexa::test::RawListen(port, 5);
+  SOCKET c = vexa::test::RawConnect(port);
+  ASSERT_NE(c, INVALID_SOCKET);
   SOCKET s = accept(l, nullptr, nullptr);
   ASSERT_EQ(0, WSAAsyncSelect(s, wnd, 0x401, FD_READ | FD_WRITE | FD_CLOSE));
   linger lg;

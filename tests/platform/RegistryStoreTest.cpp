@@ -13,27 +13,18 @@
 
 #include "platform/registry/Registry.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Files.h"
 #include "tests/support/TestSession.h"
 
 using namespace plat;
 using vexa::test::BinPath;
 using vexa::test::ChildProcess;
+using vexa::test::ReadFile;
+using vexa::test::WriteFile;
 
 namespace {
 
 const char* const kServerKey = "Software\\VEXA Software\\Lumidex\\NotifyServer";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream f(path, std::ios::binary);
-  f << content;
-}
 
 LSTATUS SetString(HKEY k, const std::string& name, const std::string& v) {
   return RegSetValueEx(k, name, REG_SZ, v.c_str(), static_cast<DWORD>(v.size() + 1));

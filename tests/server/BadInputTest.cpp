@@ -84,12 +84,11 @@ void Attack(int port, std::atomic<int>& connected, std::atomic<bool>& done) {
   done = true;
 }
 
-TEST(BeaconhubBadInput, FiveHundredBadConnectionsNeverCostAGatewayARecord) {
+using BeaconhubBadInput = test::HubTest;
+
+TEST_F(BeaconhubBadInput, FiveHundredBadConnectionsNeverCostAGatewayARecord) {
   RaiseFileLimit();
-  TestSession session;
-  const int port = FreeTcpPort();
-  Beaconhub hub(session, IniFor(port, 10));
-  ASSERT_TRUE(hub.WaitListening());
+  StartHub(10);
   DbSide db;
   ASSERT_TRUE(db.Connect());
 
@@ -139,9 +138,9 @@ TEST(BeaconhubBadInput, FiveHundredBadConnectionsNeverCostAGatewayARecord) {
   EXPECT_EQ(late.ReadLine().value_or(""), "VEXA Notify Server");
   late.Send("hello\r\n");
   EXPECT_EQ(late.ReadLine().value_or(""), "Unknown command: 'HELLO'");
-  EXPECT_TRUE(hub.Process().Running());
+  EXPECT_TRUE(hub->Process().Running());
   // And it still shuts down the orderly way.
-  EXPECT_EQ(hub.Stop(), 0);
+  EXPECT_EQ(hub->Stop(), 0);
 }
 
 }  // namespace

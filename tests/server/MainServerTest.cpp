@@ -13,13 +13,17 @@
 #include "platform/shell/TrayIcon.h"
 #include "server/MainServer.h"
 #include "tests/server/ServerHarness.h"
+#include "tests/support/AppPump.h"
+#include "tests/support/Pixels.h"
 
 namespace vexa {
 namespace {
 
 using namespace std::chrono_literals;
+using test::AppPumpUntil;
 using test::Hex;
 using test::Record;
+using test::SpotOf;
 using test::TcpClient;
 
 // The form with its settings file in the test's own folder.
@@ -37,29 +41,11 @@ std::string Cells(fw::TListItem* row) {
   return s;
 }
 
-// The colour at the centre of an icon, where the state spot is.
-fw::TColor SpotOf(fw::TIcon* icon) {
-  fw::TBitmap b;
-  b.SetSize(16, 16);
-  b.Canvas()->Draw(0, 0, icon);
-  return static_cast<fw::TColor>(fw::ColorToRGB(b.Canvas()->Pixels(8, 8)));
-}
-
 // The tip of the tray icon as the notification area holds it.
 std::string TrayTip(TKitTrayIcon* icon) {
   plat::NOTIFYICONDATA d;
   if (!plat::GetNotifyIconRecord(icon->IconWindow(), 0, &d)) return "<no icon>";
   return std::string(d.szTip);
-}
-
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = test::kWait) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    plat::WaitMessageTimeout(10);
-    fw::Application->ProcessMessages();
-  }
-  return true;
 }
 
 class MainServerTest : public ::testing::Test {
@@ -71,7 +57,7 @@ protected:
     std::ofstream(ini) << "[Server]\nPort=" << FPort << "\n[Client]\nFlushInterval=600000\n"
                        << iniExtra;
     FForm = fw::CreateFormOf<TestForm>(nullptr, ini);
-    ASSERT_TRUE(PumpUntil([&] { return FForm->NetSocketServer1->Tag() == 1; }));
+    ASSERT_TRUE(AppPumpUntil([&] { return FForm->NetSocketServer1->Tag() == 1; }));
   }
   void TearDown() override { delete FForm; }
 
@@ -79,11 +65,11 @@ protected:
   std::unique_ptr<TcpClient> Gateway(int t) {
     auto c = std::make_unique<TcpClient>(FPort);
     std::optional<std::string> greeting;
-    PumpUntil([&] { return (greeting = c->ReadLine(1ms)).has_value(); });
+    AppPumpUntil([&] { return (greeting = c->ReadLine(1ms)).has_value(); });
     EXPECT_EQ(greeting.value_or(""), "VEXA Notify Server");
     c->Send("S " + std::to_string(t) + "\r\n");
     std::optional<std::string> ack;
-    PumpUntil([&] { return (ack = c->Read(8, 1ms)).has_value(); });
+    AppPumpUntil([&] { return (ack = c->Read(8, 1ms)).has_value(); });
     EXPECT_EQ(Hex(ack.value_or("")), Hex(Record(0, static_cast<uint8_t>(t), 'S')));
     return c;
   }
@@ -132,7 +118,7 @@ TEST_F(MainServerTest, RepeatedSubscribeIsListedPerRequestButSubscribesOnce) {
   auto command = [&](const std::string& line, char code) {
     gw->Send(line + "\r\n");
     std::optional<std::string> ack;
-    PumpUntil([&] { return (ack = gw->Read(8, 1ms)).has_value(); });
+    AppPumpUntil([&] { return (ack = gw->Read(8, 1ms)).has_value(); });
     EXPECT_EQ(Hex(ack.value_or("")), Hex(Record(0, 12, code)));
   };
   command("s 12", 'S');
@@ -181,11 +167,11 @@ TEST_F(MainServerTest, ClientCountFollowsSessionsAfterTheyLeave) {
   EXPECT_EQ(FForm->ClientStatusText(), " Client Connections:  0");
   auto a = Gateway(1);
   auto b = Gateway(1);
-  EXPECT_TRUE(PumpUntil([&] { return FForm->ClientStatusText() == " Client Connections:  2"; }));
+  EXPECT_TRUE(AppPumpUntil([&] { return FForm->ClientStatusText() == " Client Connections:  2"; }));
   a->Close();
-  EXPECT_TRUE(PumpUntil([&] { return FForm->ClientStatusText() == " Client Connections:  1"; }));
+  EXPECT_TRUE(AppPumpUntil([&] { return FForm->ClientStatusText() == " Client Connections:  1"; }));
   // The session that left is gone from the table's subscribers too.
-  EXPECT_TRUE(PumpUntil([&] { return FForm->Table(1)->Subscribers().size() == 1; }));
+  EXPECT_TRUE(AppPumpUntil([&] { return FForm->Table(1)->Subscribers().size() == 1; }));
 }
 
 TEST_F(MainServerTest, TrayAndPanelsFollowTheListenerAndTheDatabaseSide) {
@@ -205,19 +191,19 @@ TEST_F(MainServerTest, TrayAndPanelsFollowTheListenerAndTheDatabaseSide) {
   auto ask = [&](const std::string& command) {
     db.WriteStdin(command + "\n");
     std::optional<std::string> line;
-    PumpUntil([&] { return (line = db.ReadLine(5ms)).has_value(); });
+    AppPumpUntil([&] { return (line = db.ReadLine(5ms)).has_value(); });
     return line.value_or("<no answer>");
   };
   ASSERT_EQ(db.ReadLine(10s).value_or(""), "ready");
   ASSERT_EQ(ask("connect"), "connected");
   EXPECT_TRUE(
-      PumpUntil([&] { return FForm->DatabaseStatusText() == " Database DLL:  Connected"; }));
+      AppPumpUntil([&] { return FForm->DatabaseStatusText() == " Database DLL:  Connected"; }));
   EXPECT_EQ(FForm->TrayIconIndex(), 2);
   EXPECT_EQ(SpotOf(FForm->KitTrayIcon1->Icon()), fw::clLime);
 
   ASSERT_EQ(ask("disconnect"), "disconnected");
   EXPECT_TRUE(
-      PumpUntil([&] { return FForm->DatabaseStatusText() == " Database DLL:  Waiting..."; }));
+      AppPumpUntil([&] { return FForm->DatabaseStatusText() == " Database DLL:  Waiting..."; }));
   EXPECT_EQ(FForm->TrayIconIndex(), 1);
   EXPECT_EQ(SpotOf(FForm->KitTrayIcon1->Icon()), fw::clRed);
   // The hint keeps telling where the server listens.
@@ -241,7 +227,7 @@ TEST_F(MainServerTest, CloseHidesTheFormAndATrayClickShowsItAgain) {
   plat::SendMessage(FForm->Handle(), plat::WM_SYSCOMMAND, plat::SC_CLOSE, 0);
   EXPECT_FALSE(FForm->Visible());
   plat::PostMessage(FForm->KitTrayIcon1->IconWindow(), WM_KITTRAYNOTIFY, 0, plat::WM_LBUTTONUP);
-  EXPECT_TRUE(PumpUntil([&] { return FForm->Visible(); }));
+  EXPECT_TRUE(AppPumpUntil([&] { return FForm->Visible(); }));
 
   FForm->Close1Click(FForm->Close1);
   EXPECT_FALSE(FForm->Visible());

@@ -220,6 +220,19 @@ inline std::string IniFor(int port, int flushMs = 20, const std::string& extra =
          "\n[Client]\nFlushInterval=" + std::to_string(flushMs) + "\n" + extra;
 }
 
+// A test with a session of its own and a free port for its beaconhub.
+class HubTest : public ::testing::Test {
+protected:
+  // Starts the beaconhub with IniFor(port, flushMs, extra) and waits until it listens.
+  void StartHub(int flushMs = 20, const std::string& extra = "") {
+    hub.emplace(session, IniFor(port, flushMs, extra));
+    ASSERT_TRUE(hub->WaitListening());
+  }
+  TestSession session;
+  const int port = FreeTcpPort();
+  std::optional<Beaconhub> hub;
+};
+
 // The database-side stand-in (DbSidePeer).
 class DbSide {
 public:

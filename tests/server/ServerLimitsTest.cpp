@@ -11,17 +11,12 @@
 #include <thread>
 
 #include "tests/server/ServerHarness.h"
+#include "tests/support/ProgramCopy.h"
 
 namespace vexa::test {
 namespace {
 
 using namespace std::string_literals;
-
-int CountLines(const ChildProcess& p, const std::string& needle) {
-  int n = 0;
-  for (const std::string& line : p.Lines()) n += line.find(needle) != std::string::npos;
-  return n;
-}
 
 // Resident memory of a process in KB.
 int64_t RssKB(pid_t pid) {
@@ -63,9 +58,9 @@ std::string ReadExactly(int fd, size_t n) {
   return out;
 }
 
-TEST(ServerLimits, DescriptorsUsedUpAreLoggedOnceAndServingResumesByItself) {
-  TestSession session;
-  const int port = FreeTcpPort();
+using ServerLimits = test::HubTest;
+
+TEST_F(ServerLimits, DescriptorsUsedUpAreLoggedOnceAndServingResumesByItself) {
   Beaconhub hub(session, IniFor(port), /*start=*/false);
   // Soft limit 32, hard limit 96: the program lifts its own soft limit.
   ChildProcess p("/usr/bin/prlimit", {"--nofile=32:96", "--", hub.Dir() + "/beaconhub"});
@@ -128,11 +123,8 @@ TEST(ServerLimits, DescriptorsUsedUpAreLoggedOnceAndServingResumesByItself) {
   EXPECT_EQ(CountLines(p, "in function Accept"), 2);
 }
 
-TEST(ServerLimits, SubscriberThatNeverReadsIsClosedPastItsQueueLimitAndMemoryComesBack) {
-  TestSession session;
-  const int port = FreeTcpPort();
-  Beaconhub hub(session, IniFor(port, 20, "MaxSendQueueKB=2048\n"));
-  ASSERT_TRUE(hub.WaitListening());
+TEST_F(ServerLimits, SubscriberThatNeverReadsIsClosedPastItsQueueLimitAndMemoryComesBack) {
+  StartHub(20, "MaxSendQueueKB=2048\n");
   DbSide db;
   ASSERT_TRUE(db.Connect());
 
@@ -159,7 +151,7 @@ TEST(ServerLimits, SubscriberThatNeverReadsIsClosedPastItsQueueLimitAndMemoryCom
   ASSERT_EQ(ReadExactly(stuck, 20), "VEXA Notify Server\r\n");
   ASSERT_EQ(send(stuck, "S 5\r\n", 5, MSG_NOSIGNAL), 5);
   ASSERT_EQ(ReadExactly(stuck, 8), Record(0, 5, 'S'));
-  const int64_t before = RssKB(hub.Process().Pid());
+  const int64_t before = RssKB(hub->Process().Pid());
 
   // 1500 overlapping transactions over the same 1000 records: each end
   // queues 8000 bytes for each subscriber, 12 MB in all.
@@ -176,7 +168,7 @@ TEST(ServerLimits, SubscriberThatNeverReadsIsClosedPastItsQueueLimitAndMemoryCom
       std::this_thread::sleep_for(5ms);
   }
 
-  ASSERT_TRUE(hub.WaitFor(" closed: more than 2048 KB waiting to be sent"));
+  ASSERT_TRUE(hub->WaitFor(" closed: more than 2048 KB waiting to be sent"));
   // The reading gateway got every record; the stuck one is cut off.
   const int64_t all = 1500LL * 1000 * 8;
   const auto end = std::chrono::steady_clock::now() + kWait;
@@ -196,19 +188,16 @@ TEST(ServerLimits, SubscriberThatNeverReadsIsClosedPastItsQueueLimitAndMemoryCom
   }
   close(stuck);
   EXPECT_LT(rest.size(), static_cast<size_t>(all)) << "the stuck session was not cut off";
-  EXPECT_EQ(CountLines(hub.Process(), "waiting to be sent"), 1);
+  EXPECT_EQ(CountLines(hub->Process(), "waiting to be sent"), 1);
   // What was queued for it is given back (within a few MB of the start).
-  EXPECT_LT(RssKB(hub.Process().Pid()), before + 4096);
+  EXPECT_LT(RssKB(hub->Process().Pid()), before + 4096);
   // The live gateway's session is still served.
   ASSERT_TRUE(live.Send("U 5\r\n"));
   EXPECT_EQ(live.Read(8), Record(0, 5, 'U'));
 }
 
-TEST(ServerLimits, BurstOfTwoHundredConnectsIsAllGreeted) {
-  TestSession session;
-  const int port = FreeTcpPort();
-  Beaconhub hub(session, IniFor(port));
-  ASSERT_TRUE(hub.WaitListening());
+TEST_F(ServerLimits, BurstOfTwoHundredConnectsIsAllGreeted) {
+  StartHub();
   std::vector<std::unique_ptr<TcpClient>> burst;
   for (int i = 0; i < 200; ++i) {
     burst.push_back(std::make_unique<TcpClient>(port));
@@ -220,9 +209,7 @@ TEST(ServerLimits, BurstOfTwoHundredConnectsIsAllGreeted) {
   EXPECT_EQ(burst.front()->ReadLine(), "There are 200 connected users:");
 }
 
-TEST(ServerLimits, RestartOverSessionsInTimeWaitListensAtOnce) {
-  TestSession session;
-  const int port = FreeTcpPort();
+TEST_F(ServerLimits, RestartOverSessionsInTimeWaitListensAtOnce) {
   {
     Beaconhub hub(session, IniFor(port));
     ASSERT_TRUE(hub.WaitListening());
@@ -245,11 +232,8 @@ TEST(ServerLimits, RestartOverSessionsInTimeWaitListensAtOnce) {
   EXPECT_EQ(CountLines(again.Process(), "10048"), 0);
 }
 
-TEST(ServerLimits, TableNumbersOfSAndUAreReadExactly) {
-  TestSession session;
-  const int port = FreeTcpPort();
-  Beaconhub hub(session, IniFor(port));
-  ASSERT_TRUE(hub.WaitListening());
+TEST_F(ServerLimits, TableNumbersOfSAndUAreReadExactly) {
+  StartHub();
   TcpClient c(port);
   ASSERT_EQ(c.ReadLine(), "VEXA Notify Server");
   struct Case {

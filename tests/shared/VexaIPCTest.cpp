@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "clients/VexaIPCClient.h"
+#include "tests/support/MessagePump.h"
 #include "tests/support/TestSession.h"
 
 using vexa::TVexaIPCClient;
@@ -35,12 +36,7 @@ struct PlainWindow {
 };
 
 // Lets posted messages (broadcasts among them) arrive.
-void Pump() {
-  plat::MSG m;
-  for (int round = 0; round < 3; ++round) {
-    while (plat::PeekMessage(&m, 0, 0, 0, plat::PM_REMOVE)) plat::DispatchMessage(&m);
-  }
-}
+using vexa::test::DispatchQueued;
 
 }  // namespace
 
@@ -234,7 +230,7 @@ TEST(VexaIPC, ClientFindsConnectsAndIsDroppedOnDeactivation) {
   EXPECT_EQ(order, (std::vector<plat::HWND>{clients[2]->Handle(), clients[1]->Handle(),
                                             clients[0]->Handle()}));
   EXPECT_EQ(s.GetClientCount(), 0);
-  Pump();
+  DispatchQueued();
   EXPECT_EQ(downs, std::vector<plat::HWND>(3, s.Handle()));
   for (auto& c : clients) {
     EXPECT_FALSE(c->Connected());
@@ -302,7 +298,7 @@ TEST(VexaIPC, CustomUserAndAnonymousMessages) {
   ASSERT_TRUE(c.SendUserAnon(-3, 14, &r));
   EXPECT_EQ(r, -7);
   ASSERT_TRUE(c.PostUser(15));
-  Pump();
+  DispatchQueued();
   const std::string h = std::to_string(c.Handle());
   EXPECT_EQ(seen, (std::vector<std::string>{"user " + h + " 11", "data " + h + " 12", "anon -3 14",
                                             "user " + h + " 15"}));
@@ -348,7 +344,7 @@ TEST(VexaIPC, PostsToClientsDropDeadWindows) {
   EXPECT_TRUE(s.PostToAllClients(notify, msg));
   EXPECT_EQ(dropped, (std::vector<plat::HWND>{dead3, dead5}));
   EXPECT_EQ(s.GetClientCount(), 3);
-  Pump();
+  DispatchQueued();
   for (int i : {0, 2, 4}) EXPECT_EQ(got[i], std::vector<int32_t>{7003}) << i;
   EXPECT_TRUE(got[1].empty());
   EXPECT_TRUE(got[3].empty());
@@ -359,7 +355,7 @@ TEST(VexaIPC, PostsToClientsDropDeadWindows) {
   msg.LParam = 0;
   EXPECT_TRUE(s.PostToClient(clients[2]->Handle(), notify, msg));
   EXPECT_FALSE(s.PostToClient(clients[2]->Handle(), 0, msg));
-  Pump();
+  DispatchQueued();
   EXPECT_EQ(got[2], (std::vector<int32_t>{7003, 1000}));
   dropped.clear();
   const plat::HWND victim = clients[4]->Handle();
@@ -376,7 +372,7 @@ TEST(VexaIPC, PostsToClientsDropDeadWindows) {
   EXPECT_EQ(dropped, (std::vector<plat::HWND>{0, plat::HWND_BROADCAST}));
   plat::MSG stray;
   EXPECT_FALSE(plat::PeekMessage(&stray, 0, notify, notify, plat::PM_REMOVE));
-  Pump();
+  DispatchQueued();
   EXPECT_EQ(got[0], std::vector<int32_t>{7003});
 
   // CheckClient reports a gone window even when it was never listed.
@@ -399,10 +395,10 @@ TEST(VexaIPC, WaitingClientsGetAnEventUntilTheyConnect) {
     EXPECT_EQ(h, s.Handle());
     ++ups;
   };
-  Pump();  // the start-up broadcast
+  DispatchQueued();  // the start-up broadcast
   ups = 0;
   ASSERT_TRUE(c.AnnounceWaiting());
-  Pump();
+  DispatchQueued();
   EXPECT_EQ(ups, 2);  // answered with two server-up broadcasts
   EXPECT_EQ(c.ServerHandle(), s.Handle());
   const std::string name = "VexaIPC_ClientWaiting_" + std::to_string(c.Handle());
@@ -412,7 +408,7 @@ TEST(VexaIPC, WaitingClientsGetAnEventUntilTheyConnect) {
   EXPECT_EQ(s.GetWaitingCount(), 1);
   // Announcing again keeps one entry.
   c.AnnounceWaiting();
-  Pump();
+  DispatchQueued();
   EXPECT_EQ(s.GetWaitingCount(), 1);
   ASSERT_TRUE(c.Connect());
   EXPECT_EQ(s.GetWaitingCount(), 0);
@@ -429,7 +425,7 @@ TEST(VexaIPC, WaitingClientsGetAnEventUntilTheyConnect) {
   w.Close();
   TVexaIPCClient other("Chan");
   other.AnnounceWaiting();
-  Pump();
+  DispatchQueued();
   EXPECT_EQ(s.GetWaitingCount(), 1);
 }
 
@@ -491,9 +487,9 @@ TEST(VexaIPC, GarbageControlAndCustomMessagesLeaveTheListsSound) {
     const plat::LPARAM l = plat::LPARAM(rng());
     const plat::UINT msg = (rng() % 2) ? s.CtrlID() : trans;
     plat::SendMessage(s.Handle(), msg, w, l);
-    if (i % 512 == 0) Pump();
+    if (i % 512 == 0) DispatchQueued();
   }
-  Pump();
+  DispatchQueued();
   // Only the one real window can have joined; nothing else stuck in the lists.
   EXPECT_LE(s.GetClientCount(), 1);
   EXPECT_LE(s.GetWaitingCount(), 1);

@@ -10,9 +10,8 @@
 namespace vexa {
 namespace {
 
-using test::PumpIdle;
-using test::PumpUntil;
-using test::RaisedMessage;
+using namespace std::chrono_literals;
+using namespace test;
 
 const char* StateName(TSocketState s) {
   static const char* names[] = {"invalid", "opened",    "bound",     "connecting",
@@ -76,8 +75,8 @@ TEST_F(NetSocketCore, RefusedConnectionEventsAndDefaultsAfterClose) {
   s.SetPort(std::to_string(port));
   s.Connect();
   EXPECT_EQ(wsConnecting, s.State());
-  ASSERT_TRUE(PumpUntil([&] { return s.State() == wsClosed; }));
-  PumpIdle();
+  ASSERT_TRUE(AppPumpUntil([&] { return s.State() == wsClosed; }));
+  AppPumpFor(100ms);
   std::vector<std::string> want = {"state closed>opened", "state opened>connecting",
                                    "state connecting>connected", "connected 10061",
                                    "state connected>closed", "closed 0"};
@@ -99,7 +98,7 @@ TEST_F(NetSocketCore, SettingsAreRefusedWhileOpenUnlessUnchanged) {
   EXPECT_EQ("127.0.0.1", s.Addr());
   s.SetPort(std::to_string(port));
   s.Connect();
-  ASSERT_TRUE(PumpUntil([&] { return s.State() == wsConnected; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return s.State() == wsConnected; }));
   s.SetPort(std::to_string(port));  // same text: accepted silently
   EXPECT_EQ("Cannot change Port if not closed", RaisedMessage([&] { s.SetPort("1"); }));
   EXPECT_EQ("Cannot change Addr if not closed", RaisedMessage([&] { s.SetAddr("10.0.0.1"); }));
@@ -131,7 +130,7 @@ TEST_F(NetSocketCore, LocalBindingTakesTheBoundPort) {
   s.SetLocalAddr("127.0.0.1");
   s.Connect();
   EXPECT_NE("0", s.LocalPort());  // the port the platform chose
-  ASSERT_TRUE(PumpUntil([&] { return s.State() == wsConnected; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return s.State() == wsConnected; }));
   EXPECT_EQ(s.LocalPort(), s.GetBoundPort());
   plat::closesocket(l);
 }
@@ -188,7 +187,7 @@ TEST_F(NetSocketCore, AsynchronousLookups) {
   done.clear();
   s.DnsLookup("localhost");
   EXPECT_TRUE(done.empty());
-  ASSERT_TRUE(PumpUntil([&] { return !done.empty(); }));
+  ASSERT_TRUE(AppPumpUntil([&] { return !done.empty(); }));
   EXPECT_EQ(0, done[0]);
   EXPECT_EQ("127.0.0.1", s.DnsResult());
   ASSERT_GE(s.DnsResultList()->Count(), 1);
@@ -198,7 +197,7 @@ TEST_F(NetSocketCore, AsynchronousLookups) {
   s.DnsLookup("localhost");
   s.CancelDnsLookup();
   ASSERT_EQ(std::vector<int>{10004}, done);
-  PumpIdle();
+  AppPumpFor(100ms);
   EXPECT_EQ(std::vector<int>{10004}, done);  // the cancelled answer is not delivered
 
   done.clear();
@@ -209,7 +208,7 @@ TEST_F(NetSocketCore, AsynchronousLookups) {
 
   done.clear();
   s.ReverseDnsLookup("127.0.0.1");
-  ASSERT_TRUE(PumpUntil([&] { return !done.empty(); }));
+  ASSERT_TRUE(AppPumpUntil([&] { return !done.empty(); }));
   if (done[0] == 0) {
     EXPECT_FALSE(s.DnsResult().empty());
     EXPECT_EQ(1, s.DnsResultList()->Count());
@@ -236,12 +235,12 @@ TEST_F(NetSocketCore, PeerSendingAndClosingAtOnceDeliversEverythingFirst) {
     s.SetPort(std::to_string(port));
     s.Connect();
     plat::SOCKET peer = test::RawAccept(l);
-    ASSERT_TRUE(PumpUntil([&] { return s.State() == wsConnected; }));
+    ASSERT_TRUE(AppPumpUntil([&] { return s.State() == wsConnected; }));
     std::string data = test::Pattern(3000);
     ASSERT_TRUE(test::RawSendAll(peer, data));
     plat::closesocket(peer);
-    ASSERT_TRUE(PumpUntil([&] { return s.State() == wsClosed; }));
-    PumpIdle();
+    ASSERT_TRUE(AppPumpUntil([&] { return s.State() == wsClosed; }));
+    AppPumpFor(100ms);
     EXPECT_EQ(data, got);
     EXPECT_EQ(std::vector<std::string>{"closed 0 after 3000"}, order);
     plat::closesocket(l);
@@ -267,16 +266,16 @@ TEST_F(NetSocketCore, BackgroundExceptionAbortsUnlessKept) {
   s.SetPort(std::to_string(port));
   s.Connect();
   plat::SOCKET peer = test::RawAccept(l);
-  ASSERT_TRUE(PumpUntil([&] { return s.State() == wsConnected; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return s.State() == wsConnected; }));
 
   plat::PostMessage(s.Handle(), SocketMsgTestException, 0, 0);
-  ASSERT_TRUE(PumpUntil([&] { return seen.size() == 1; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return seen.size() == 1; }));
   EXPECT_EQ("ESocketException: Test exception in NetSocket", seen[0]);
   EXPECT_EQ(wsConnected, s.State());
 
   keep = false;
   plat::PostMessage(s.Handle(), SocketMsgTestException, 0, 0);
-  ASSERT_TRUE(PumpUntil([&] { return s.State() == wsClosed; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return s.State() == wsClosed; }));
   EXPECT_EQ(1, closed);
   // Aborted: the peer sees the connection reset rather than an orderly end.
   bool peerClosed = false;
@@ -296,17 +295,17 @@ TEST_F(NetSocketCore, CloseDelayedAndDestroyWithoutCloseEvent) {
   s->SetPort(std::to_string(port));
   s->Connect();
   plat::SOCKET peer = test::RawAccept(l);
-  ASSERT_TRUE(PumpUntil([&] { return s->State() == wsConnected; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return s->State() == wsConnected; }));
   s->CloseDelayed();
   EXPECT_EQ(wsConnected, s->State());  // nothing happens inside the call
-  ASSERT_TRUE(PumpUntil([&] { return s->State() == wsClosed; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return s->State() == wsClosed; }));
   EXPECT_EQ(1, closed);
 
   s->SetAddr("127.0.0.1");
   s->SetPort(std::to_string(port));
   s->Connect();
   plat::SOCKET peer2 = test::RawAccept(l);
-  ASSERT_TRUE(PumpUntil([&] { return s->State() == wsConnected; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return s->State() == wsConnected; }));
   int changes = 0;
   s->OnChangeState = [&](fw::TObject*, TSocketState, TSocketState) { changes++; };
   s.reset();  // connected when destroyed: closed without any event
@@ -416,7 +415,7 @@ TEST_F(NetSocketCore, DatagramListenAndConnect) {
   EXPECT_EQ(wsConnected, tx.State());
   EXPECT_EQ(5, tx.SendStr("dgram"));
   EXPECT_EQ(3, tx.SendStr("two"));
-  ASSERT_TRUE(PumpUntil([&] { return got.size() == 2; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return got.size() == 2; }));
   EXPECT_EQ((std::vector<std::string>{"dgram", "two"}), got);
 }
 

@@ -19,7 +19,8 @@
 namespace vexa {
 namespace {
 
-using test::PumpUntil;
+using namespace std::chrono_literals;
+using namespace test;
 
 const char* const kDanted = "/usr/sbin/danted";
 
@@ -101,18 +102,18 @@ TEST_F(NetSocketDante, Level5ThroughTheServerBothWays) {
   s->Connect();
   plat::SOCKET far = test::RawAccept(target);
   ASSERT_NE(plat::INVALID_SOCKET, far);
-  ASSERT_TRUE(PumpUntil([&] { return !log.empty(); }));
+  ASSERT_TRUE(AppPumpUntil([&] { return !log.empty(); }));
   EXPECT_EQ("connected 0", log[0]);
   EXPECT_EQ(wsConnected, s->State());
 
   s->SendStr("through the proxy\r\n");
   EXPECT_EQ("through the proxy\r\n", test::RawRead(far, 19));
   ASSERT_TRUE(test::RawSendAll(far, "and back"));
-  ASSERT_TRUE(PumpUntil([&] { return received.size() == 8; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return received.size() == 8; }));
   EXPECT_EQ("and back", received);
 
   plat::closesocket(far);
-  ASSERT_TRUE(PumpUntil([&] { return s->State() == wsClosed; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return s->State() == wsClosed; }));
   EXPECT_EQ("closed 0", log.back());
   plat::closesocket(target);
 }
@@ -128,7 +129,7 @@ TEST_F(NetSocketDante, UnknownUserIsRefused) {
   s->SetSocksUsercode("no-such-user-here");
   s->SetSocksPassword("wrong");
   s->Connect();
-  ASSERT_TRUE(PumpUntil([&] { return s->State() == wsClosed; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return s->State() == wsClosed; }));
   ASSERT_FALSE(states.empty());
   EXPECT_EQ(socksAuthBegin, states[0]);
   // The server answers the failure, or hangs up during the sub-negotiation.

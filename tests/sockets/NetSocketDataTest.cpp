@@ -12,9 +12,8 @@
 namespace vexa {
 namespace {
 
-using test::PumpIdle;
-using test::PumpUntil;
-using test::RaisedMessage;
+using namespace std::chrono_literals;
+using namespace test;
 
 TEST(TBufferChunk, SizesWritesAndRemovals) {
   TBuffer b(0);
@@ -64,7 +63,7 @@ protected:
     s.Connect();
     peer = test::RawAccept(listener);
     ASSERT_NE(plat::INVALID_SOCKET, peer);
-    ASSERT_TRUE(PumpUntil([&] { return s.State() == wsConnected; }));
+    ASSERT_TRUE(AppPumpUntil([&] { return s.State() == wsConnected; }));
   }
   void TearDown() override {
     if (peer != plat::INVALID_SOCKET) plat::closesocket(peer);
@@ -79,7 +78,7 @@ protected:
 TEST_F(NetSocketData, SendOf5000BytesGoesOutInSegmentChunks) {
   TNetSocket s(nullptr);
   ConnectPair(s);
-  PumpIdle();  // the first write event after connecting
+  AppPumpFor(100ms);  // the first write event after connecting
   std::vector<int> sends;
   int sent = 0;
   s.OnSendData = [&](fw::TObject*, int32_t n) { sends.push_back(n); };
@@ -91,16 +90,16 @@ TEST_F(NetSocketData, SendOf5000BytesGoesOutInSegmentChunks) {
   EXPECT_EQ(5000, s.Send(data.data(), 5000));
   EXPECT_EQ((std::vector<int>{1460, 1460, 1460, 620}), sends);
   EXPECT_EQ(0, sent);  // reported from the message loop, after Send returned
-  ASSERT_TRUE(PumpUntil([&] { return sent == 1; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return sent == 1; }));
   EXPECT_EQ(data, test::RawRead(peer, 5000));
-  PumpIdle();
+  AppPumpFor(100ms);
   EXPECT_EQ(1, sent);
 
   // A send of nothing pushes the queue and still reports it empty.
   sends.clear();
   EXPECT_EQ(0, s.Send(nullptr, 0));
   EXPECT_TRUE(sends.empty());
-  ASSERT_TRUE(PumpUntil([&] { return sent == 2; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return sent == 2; }));
   EXPECT_EQ(0, s.SendStr(""));
 }
 
@@ -109,7 +108,7 @@ TEST_F(NetSocketData, BlockedSendsResumeInOrderOnTheWriteEvent) {
   ConnectPair(s);
   int sent = 0;
   s.OnDataSent = [&](fw::TObject*, uint16_t) { sent++; };
-  PumpIdle();
+  AppPumpFor(100ms);
   sent = 0;
   // Far more than the socket buffers hold while the peer does not read.
   std::string data = test::Pattern(8 * 1024 * 1024 + 123);
@@ -124,7 +123,7 @@ TEST_F(NetSocketData, BlockedSendsResumeInOrderOnTheWriteEvent) {
   std::string got = test::RawRead(peer, data.size());
   ASSERT_EQ(data.size(), got.size());
   EXPECT_TRUE(got == data);
-  ASSERT_TRUE(PumpUntil([&] { return sent >= 1; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return sent >= 1; }));
 }
 
 TEST_F(NetSocketData, FlushWaitsUntilTheQueueIsEmpty) {
@@ -192,7 +191,7 @@ TEST_F(NetSocketData, ResetPeerMakesTheSendCloseOnceWithItsError) {
   peer = plat::INVALID_SOCKET;
   plat::Sleep(50);  // the reset reaches our side; no message is handled meanwhile
   s.SendStr("hello");
-  PumpIdle();
+  AppPumpFor(100ms);
   EXPECT_EQ((std::vector<std::string>{"state 7", "closed 10054"}), log);
   EXPECT_EQ(wsClosed, s.State());
 }
@@ -201,14 +200,14 @@ TEST_F(NetSocketData, WithoutAHandlerIncomingBytesAreDiscarded) {
   TNetSocket s(nullptr);
   ConnectPair(s);
   ASSERT_TRUE(test::RawSendAll(peer, test::Pattern(5000)));
-  PumpIdle(20);
+  AppPumpFor(200ms);
   EXPECT_EQ(0, s.ReadCount());
   EXPECT_EQ(0, s.RcvdCount());
   // Now with a handler only new bytes arrive.
   std::string got;
   s.OnDataAvailable = [&](fw::TObject*, uint16_t) { got += s.ReceiveStr(); };
   ASSERT_TRUE(test::RawSendAll(peer, "fresh"));
-  ASSERT_TRUE(PumpUntil([&] { return got.size() == 5; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return got.size() == 5; }));
   EXPECT_EQ("fresh", got);
   EXPECT_EQ(5, s.ReadCount());
 }
@@ -227,14 +226,14 @@ TEST_F(NetSocketData, AFailingHandlerStopsOneDeliveryOnly) {
     got += s.ReceiveStr();
   };
   ASSERT_TRUE(test::RawSendAll(peer, "first"));
-  ASSERT_TRUE(PumpUntil([&] { return calls == 1; }));
-  PumpIdle();
+  ASSERT_TRUE(AppPumpUntil([&] { return calls == 1; }));
+  AppPumpFor(100ms);
   EXPECT_EQ(1, calls);
   EXPECT_EQ(0, bg);  // dropped silently, not a background exception
   EXPECT_EQ(wsConnected, s.State());
   fail = false;
   ASSERT_TRUE(test::RawSendAll(peer, "second"));
-  ASSERT_TRUE(PumpUntil([&] { return got.size() == 11; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return got.size() == 11; }));
   EXPECT_EQ("firstsecond", got);
 }
 

@@ -10,8 +10,8 @@
 namespace vexa {
 namespace {
 
-using test::PumpIdle;
-using test::PumpUntil;
+using namespace std::chrono_literals;
+using namespace test;
 
 class NetSocketLine : public test::SocketTest {
 protected:
@@ -24,7 +24,7 @@ protected:
     s->Connect();
     peer = test::RawAccept(listener);
     ASSERT_NE(plat::INVALID_SOCKET, peer);
-    ASSERT_TRUE(PumpUntil([&] { return s->State() == wsConnected; }));
+    ASSERT_TRUE(AppPumpUntil([&] { return s->State() == wsConnected; }));
   }
   // Every delivery reads the line with ReceiveStr.
   void CollectLines() {
@@ -52,10 +52,10 @@ TEST_F(NetSocketLine, TwoLinesInOneReadAreTwoDeliveries) {
   ConnectPair();
   CollectLines();
   Send("AB\r\nCD\r\n");
-  ASSERT_TRUE(PumpUntil([&] { return lines.size() == 2; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return lines.size() == 2; }));
   EXPECT_EQ((std::vector<std::string>{"AB\r\n", "CD\r\n"}), lines);
   EXPECT_EQ((std::vector<int>{4, 4}), counts);
-  PumpIdle();
+  AppPumpFor(100ms);
   EXPECT_EQ(2u, lines.size());
 }
 
@@ -63,13 +63,13 @@ TEST_F(NetSocketLine, LineEndSplitOverTwoReads) {
   ConnectPair();
   CollectLines();
   Send("AB\r");
-  ASSERT_TRUE(PumpUntil([&] { return s->ReadCount() == 3; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return s->ReadCount() == 3; }));
   EXPECT_TRUE(lines.empty());
   Send("\nCD");
-  ASSERT_TRUE(PumpUntil([&] { return lines.size() == 1; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return lines.size() == 1; }));
   EXPECT_EQ("AB\r\n", lines[0]);
   Send("\r\n");
-  ASSERT_TRUE(PumpUntil([&] { return lines.size() == 2; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return lines.size() == 2; }));
   EXPECT_EQ("CD\r\n", lines[1]);
 }
 
@@ -83,7 +83,7 @@ TEST_F(NetSocketLine, UnfinishedLastLineArrivesBeforeTheClose) {
   Send("L1\r\nXY");
   plat::closesocket(peer);
   peer = plat::INVALID_SOCKET;
-  ASSERT_TRUE(PumpUntil([&] { return s->State() == wsClosed; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return s->State() == wsClosed; }));
   EXPECT_EQ((std::vector<std::string>{"data L1\r\n", "data XY", "closed 0"}), order);
 }
 
@@ -96,14 +96,14 @@ TEST_F(NetSocketLine, UnfinishedLineBeyondTheLimit) {
     EXPECT_TRUE(clear);
   };
   Send(std::string(65536, 'a'));
-  ASSERT_TRUE(PumpUntil([&] { return s->ReadCount() == 65536; }));
-  PumpIdle();
+  ASSERT_TRUE(AppPumpUntil([&] { return s->ReadCount() == 65536; }));
+  AppPumpFor(100ms);
   EXPECT_TRUE(exceeded.empty());  // at the limit, not beyond it
   Send("a");
-  ASSERT_TRUE(PumpUntil([&] { return !exceeded.empty(); }));
+  ASSERT_TRUE(AppPumpUntil([&] { return !exceeded.empty(); }));
   EXPECT_EQ(std::vector<int>{65537}, exceeded);
   Send("ok\r\n");  // the dropped bytes do not come back
-  ASSERT_TRUE(PumpUntil([&] { return lines.size() == 1; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return lines.size() == 1; }));
   EXPECT_EQ("ok\r\n", lines[0]);
 }
 
@@ -117,17 +117,17 @@ TEST_F(NetSocketLine, KeptDataIsCheckedAgainAndZeroMeansNoLimit) {
     clear = false;
   };
   Send("0123456789A");
-  ASSERT_TRUE(PumpUntil([&] { return events == 1; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return events == 1; }));
   Send("B");
-  ASSERT_TRUE(PumpUntil([&] { return events == 2; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return events == 2; }));
   Send("\r\n");
-  ASSERT_TRUE(PumpUntil([&] { return lines.size() == 1; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return lines.size() == 1; }));
   EXPECT_EQ("0123456789AB\r\n", lines[0]);  // complete lines are never refused
 
   s->SetLineLimit(0);
   Send(std::string(70000, 'b'));
-  ASSERT_TRUE(PumpUntil([&] { return s->ReadCount() == 14 + 70000; }));
-  PumpIdle();
+  ASSERT_TRUE(AppPumpUntil([&] { return s->ReadCount() == 14 + 70000; }));
+  AppPumpFor(100ms);
   EXPECT_EQ(2, events);
 }
 
@@ -144,13 +144,13 @@ TEST_F(NetSocketLine, SwitchingLineModeOffHandsHeldBytesToRawReads) {
     }
   };
   Send("L\r\nQZ");
-  ASSERT_TRUE(PumpUntil([&] { return s->ReadCount() == 5; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return s->ReadCount() == 5; }));
   EXPECT_EQ(std::vector<std::string>{"line L\r\n"}, got);
   s->SetLineMode(false);
-  ASSERT_TRUE(PumpUntil([&] { return got.size() == 2; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return got.size() == 2; }));
   EXPECT_EQ("raw QZ", got[1]);  // the held bytes before any new socket data
   Send("more");
-  ASSERT_TRUE(PumpUntil([&] { return got.size() == 3; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return got.size() == 3; }));
   EXPECT_EQ("raw more", got[2]);
 }
 
@@ -168,7 +168,7 @@ TEST_F(NetSocketLine, HandlerSwitchingOffMidLineKeepsTheOrder) {
     }
   };
   Send("abcd\r\nnext\r\n");
-  ASSERT_TRUE(PumpUntil([&] { return raw.size() == 12; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return raw.size() == 12; }));
   EXPECT_EQ("abcd\r\nnext\r\n", raw);
 }
 
@@ -178,20 +178,20 @@ TEST_F(NetSocketLine, EditingWithEcho) {
   s->SetLineEdit(true);
   s->SetLineEcho(true);
   Send(std::string("ab\bc\r\n"));
-  ASSERT_TRUE(PumpUntil([&] { return lines.size() == 1; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return lines.size() == 1; }));
   EXPECT_EQ("ac\r\n", lines[0]);
   EXPECT_EQ(std::string("ab\b \bc\r\n"), test::RawRead(peer, 8));
 
   s->SetLineEcho(false);
   Send(std::string("\tx\r\n"));
-  ASSERT_TRUE(PumpUntil([&] { return lines.size() == 2; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return lines.size() == 2; }));
   EXPECT_EQ("        x\r\n", lines[1]);
 
   // A backspace may take back bytes of an earlier read.
   Send("pq");
-  ASSERT_TRUE(PumpUntil([&] { return s->ReadCount() == 6 + 4 + 2; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return s->ReadCount() == 6 + 4 + 2; }));
   Send(std::string("\b\br\r\n"));
-  ASSERT_TRUE(PumpUntil([&] { return lines.size() == 3; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return lines.size() == 3; }));
   EXPECT_EQ("r\r\n", lines[2]);
 }
 
@@ -200,7 +200,7 @@ TEST_F(NetSocketLine, EchoWithoutEditingSendsBytesBack) {
   CollectLines();
   s->SetLineEcho(true);
   Send("hi\r\n");
-  ASSERT_TRUE(PumpUntil([&] { return lines.size() == 1; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return lines.size() == 1; }));
   EXPECT_EQ("hi\r\n", test::RawRead(peer, 4));
 }
 
@@ -214,21 +214,21 @@ TEST_F(NetSocketLine, AReaderThatTakesNothingDoesNotHangTheLoop) {
     if (read) got.push_back(s->ReceiveStr());
   };
   Send("A\r\n");
-  ASSERT_TRUE(PumpUntil([&] { return calls >= 1; }));
-  PumpIdle();
+  ASSERT_TRUE(AppPumpUntil([&] { return calls >= 1; }));
+  AppPumpFor(100ms);
   EXPECT_EQ(1, calls);  // offered once, then left held
   read = true;
   Send("B\r\n");
-  ASSERT_TRUE(PumpUntil([&] { return got.size() == 1; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return got.size() == 1; }));
   EXPECT_EQ("A\r\nB\r\n", got[0]);  // the untaken line goes out in front of the next
 
   // No handler at all: complete lines are dropped.
   s->OnDataAvailable = nullptr;
   Send("C\r\n");
-  ASSERT_TRUE(PumpUntil([&] { return s->ReadCount() == 9; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return s->ReadCount() == 9; }));
   s->OnDataAvailable = [&](fw::TObject*, uint16_t) { got.push_back(s->ReceiveStr()); };
   Send("D\r\n");
-  ASSERT_TRUE(PumpUntil([&] { return got.size() == 2; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return got.size() == 2; }));
   EXPECT_EQ("D\r\n", got[1]);
 }
 
@@ -241,13 +241,13 @@ TEST_F(NetSocketLine, AFailingLineHandlerKeepsTheLineForTheNextOne) {
     got.push_back(s->ReceiveStr());
   };
   Send("one\r\n");
-  ASSERT_TRUE(PumpUntil([&] { return s->ReadCount() == 5; }));
-  PumpIdle();
+  ASSERT_TRUE(AppPumpUntil([&] { return s->ReadCount() == 5; }));
+  AppPumpFor(100ms);
   EXPECT_TRUE(got.empty());
   EXPECT_EQ(wsConnected, s->State());
   fail = false;
   Send("two\r\n");
-  ASSERT_TRUE(PumpUntil([&] { return !got.empty(); }));
+  ASSERT_TRUE(AppPumpUntil([&] { return !got.empty(); }));
   EXPECT_EQ("one\r\ntwo\r\n", got[0]);
 }
 
@@ -263,8 +263,8 @@ TEST_F(NetSocketLine, ClosingInsideADeliveryStopsIt) {
     order.push_back("closed " + std::to_string(e));
   };
   Send("a\r\nexit\r\nnever\r\ntail");
-  ASSERT_TRUE(PumpUntil([&] { return s->State() == wsClosed; }));
-  PumpIdle();
+  ASSERT_TRUE(AppPumpUntil([&] { return s->State() == wsClosed; }));
+  AppPumpFor(100ms);
   EXPECT_EQ((std::vector<std::string>{"line a\r\n", "line exit\r\n", "closed 0"}), order);
 }
 
@@ -278,7 +278,7 @@ TEST_F(NetSocketLine, OtherLineEndAndReceiveIntoABuffer) {
     got.emplace_back(buf, static_cast<size_t>(n > 0 ? n : 0));
   };
   Send("x|yy|z");
-  ASSERT_TRUE(PumpUntil([&] { return got.size() == 2; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return got.size() == 2; }));
   EXPECT_EQ((std::vector<std::string>{"x|", "yy|"}), got);
 }
 

@@ -11,8 +11,8 @@
 namespace vexa {
 namespace {
 
-using test::PumpIdle;
-using test::PumpUntil;
+using namespace std::chrono_literals;
+using namespace test;
 
 class NetSocketServerTest : public test::SocketTest {
 protected:
@@ -93,7 +93,7 @@ TEST_F(NetSocketServerTest, ClientLimitSendsTheBusyBannerAndCloses) {
   bool closed = false;
   EXPECT_EQ("Busy              \r\n", test::RawRead(c, 1000, &closed));
   EXPECT_TRUE(closed);
-  ASSERT_TRUE(PumpUntil([&] { return Count("disconnect") == 1; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return Count("disconnect") == 1; }));
   EXPECT_EQ((std::vector<std::string>{"connect NetSocketServer1Client1 0 count 1",
                                       "connect NetSocketServer1Client2 0 count 2",
                                       "connect NetSocketServer1Client3 0 count 3",
@@ -129,7 +129,7 @@ TEST_F(NetSocketServerTest, ClientsAreFreedFromTheLoopAndNamesCountOn) {
   std::vector<plat::SOCKET> cs;
   for (int i = 0; i < 3; i++) {
     cs.push_back(Client());
-    ASSERT_TRUE(PumpUntil([&] { return server->GetClientCount() == i + 1; }));
+    ASSERT_TRUE(AppPumpUntil([&] { return server->GetClientCount() == i + 1; }));
   }
   EXPECT_EQ(3u, created.size());
   EXPECT_EQ("name '' banner '' state 7 handle none", created[0]);
@@ -145,17 +145,17 @@ TEST_F(NetSocketServerTest, ClientsAreFreedFromTheLoopAndNamesCountOn) {
   first->Close();  // a second close changes nothing
   EXPECT_TRUE(sawClosed);
   EXPECT_EQ(3, server->GetClientCount());
-  ASSERT_TRUE(PumpUntil([&] { return server->GetClientCount() == 2; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return server->GetClientCount() == 2; }));
 
   plat::closesocket(cs[1]);  // the peer ends the second
-  ASSERT_TRUE(PumpUntil([&] { return server->GetClientCount() == 1; }));
-  PumpIdle();
+  ASSERT_TRUE(AppPumpUntil([&] { return server->GetClientCount() == 1; }));
+  AppPumpFor(100ms);
   EXPECT_EQ(1, Count("disconnect NetSocketServer1Client1 0 127.0.0.1"));
   EXPECT_EQ(1, Count("disconnect NetSocketServer1Client2 0 127.0.0.1"));
   EXPECT_EQ(2, Count("disconnect"));
 
   Client();
-  ASSERT_TRUE(PumpUntil([&] { return server->GetClientCount() == 2; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return server->GetClientCount() == 2; }));
   EXPECT_EQ("NetSocketServer1Client4", server->GetClient(1)->Name());
 }
 
@@ -169,7 +169,7 @@ TEST_F(NetSocketServerTest, ClientClosedInItsConnectEventGetsNoBanner) {
   bool closed = false;
   EXPECT_EQ("", test::RawRead(c, 100, &closed));
   EXPECT_TRUE(closed);
-  ASSERT_TRUE(PumpUntil([&] { return server->GetClientCount() == 0; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return server->GetClientCount() == 0; }));
   EXPECT_EQ(1, Count("disconnect"));
 }
 
@@ -184,10 +184,10 @@ TEST_F(NetSocketServerTest, AFailingDisconnectHandlerStillFreesTheClient) {
   };
   Listen();
   plat::SOCKET c = Client();
-  ASSERT_TRUE(PumpUntil([&] { return server->GetClientCount() == 1; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return server->GetClientCount() == 1; }));
   plat::closesocket(c);
   raws.clear();
-  ASSERT_TRUE(PumpUntil([&] { return server->GetClientCount() == 0; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return server->GetClientCount() == 0; }));
   EXPECT_EQ(1, bg);
   EXPECT_EQ(wsListening, server->State());
 }
@@ -196,12 +196,12 @@ TEST_F(NetSocketServerTest, ClientsFreedByTheOwnerAndDestroyingTheServer) {
   Listen();
   Client();
   Client();
-  ASSERT_TRUE(PumpUntil([&] { return server->GetClientCount() == 2; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return server->GetClientCount() == 2; }));
   TNetSocketClient* a = server->GetClient(0);
   a->Close();      // posts its close to the server ...
   delete a;        // ... and is freed by the owner before that is handled
   EXPECT_EQ(1, server->GetClientCount());
-  PumpIdle();
+  AppPumpFor(100ms);
   EXPECT_EQ(1, server->GetClientCount());
   EXPECT_EQ(0, Count("disconnect"));
 

@@ -13,9 +13,8 @@
 namespace vexa {
 namespace {
 
-using test::PumpIdle;
-using test::PumpUntil;
-using test::RaisedMessage;
+using namespace std::chrono_literals;
+using namespace test;
 
 std::string Bytes(std::initializer_list<int> b) {
   std::string s;
@@ -129,8 +128,8 @@ TEST_F(NetSocketSocks, Level5WithoutAuthenticationAndDataBehindTheReply) {
     all += d;
   };
   s->Connect();
-  ASSERT_TRUE(PumpUntil([&] { return all.size() >= 8; }));
-  PumpIdle();
+  ASSERT_TRUE(AppPumpUntil([&] { return all.size() >= 8; }));
+  AppPumpFor(100ms);
   EXPECT_EQ((std::vector<std::string>{"socks connected 0", "connected 0", "data 3 abc"}), log);
   EXPECT_EQ("abcdefgh", all);
   EXPECT_EQ("10.0.0.5", s->BoundAddr());
@@ -160,7 +159,7 @@ TEST_F(NetSocketSocks, Level5WithUserAndPassword) {
   s->SetSocksPassword("secret");
   s->SetSocksAuthentication(socksAuthenticateUsercode);
   s->Connect();
-  ASSERT_TRUE(PumpUntil([&] { return log.size() >= 5; }));
+  ASSERT_TRUE(AppPumpUntil([&] { return log.size() >= 5; }));
   EXPECT_EQ((std::vector<std::string>{"socks connected 0", "auth 0", "auth 1", "connected 0",
                                       "data 5 later"}),
             log);
@@ -185,7 +184,7 @@ TEST_F(NetSocketSocks, AuthenticationAskedButSkippedOrRefused) {
     Prepare(srv.Port(), "5", "h", "1");
     s->SetSocksAuthentication(socksAuthenticateUsercode);
     s->Connect();
-    ASSERT_TRUE(PumpUntil([&] { return log.size() >= 3; }));
+    ASSERT_TRUE(AppPumpUntil([&] { return log.size() >= 3; }));
     EXPECT_EQ((std::vector<std::string>{"socks connected 0", "auth 3", "connected 0"}), log);
     s.reset();
   }
@@ -203,7 +202,7 @@ TEST_F(NetSocketSocks, AuthenticationAskedButSkippedOrRefused) {
     s->SetSocksPassword("p");
     s->SetSocksAuthentication(socksAuthenticateUsercode);
     s->Connect();
-    ASSERT_TRUE(PumpUntil([&] { return s->State() == wsClosed && log.size() >= 5; }));
+    ASSERT_TRUE(AppPumpUntil([&] { return s->State() == wsClosed && log.size() >= 5; }));
     EXPECT_EQ((std::vector<std::string>{"socks connected 0", "auth 0",
                                         "socks error 20015 socks authentication failed",
                                         "connected 20015", "closed 20015"}),
@@ -223,7 +222,7 @@ TEST_F(NetSocketSocks, AuthenticationAskedButSkippedOrRefused) {
     s->SetSocksPassword("p");
     s->SetSocksAuthentication(socksAuthenticateUsercode);
     s->Connect();
-    ASSERT_TRUE(PumpUntil([&] { return s->State() == wsClosed; }));
+    ASSERT_TRUE(AppPumpUntil([&] { return s->State() == wsClosed; }));
     EXPECT_EQ((std::vector<std::string>{"socks connected 0", "auth 0", "auth 2", "closed 0"}), log);
   }
 }
@@ -277,7 +276,8 @@ TEST_F(NetSocketSocks, Level5ErrorReplies) {
     });
     Prepare(srv.Port(), "5", "h", "1");
     s->Connect();
-    ASSERT_TRUE(PumpUntil([&] { return s->State() == wsClosed && log.size() >= k.want.size(); }));
+    ASSERT_TRUE(
+        AppPumpUntil([&] { return s->State() == wsClosed && log.size() >= k.want.size(); }));
     EXPECT_EQ(k.want, log);
     EXPECT_EQ("", s->SocksServer());  // every close switches SOCKS off
     s.reset();
@@ -294,7 +294,7 @@ TEST_F(NetSocketSocks, Level4And4A) {
     Prepare(srv.Port(), "4", "127.0.0.2", "80");
     s->SetSocksUsercode("bob");
     s->Connect();
-    ASSERT_TRUE(PumpUntil([&] { return s->State() == wsClosed && log.size() >= 4; }));
+    ASSERT_TRUE(AppPumpUntil([&] { return s->State() == wsClosed && log.size() >= 4; }));
     EXPECT_EQ((std::vector<std::string>{"socks connected 0",
                                         "socks error 20016 request rejected or failed",
                                         "connected 20016", "closed 20016"}),
@@ -315,7 +315,7 @@ TEST_F(NetSocketSocks, Level4And4A) {
     EXPECT_EQ("4A", s->SocksLevel());
     s->SetSocksUsercode("jo");
     s->Connect();
-    ASSERT_TRUE(PumpUntil([&] { return log.size() >= 3; }));
+    ASSERT_TRUE(AppPumpUntil([&] { return log.size() >= 3; }));
     EXPECT_EQ((std::vector<std::string>{"socks connected 0", "connected 0", "data 5 hello"}), log);
     s.reset();
     EXPECT_EQ(Bytes({4, 1, 1, 187, 0, 0, 0, 1}) + "jo" + Bytes({0}) + "name.example" + Bytes({0}),
@@ -332,13 +332,13 @@ TEST_F(NetSocketSocks, OverLongValuesAreRefusedNotOverrun) {
     });
     Prepare(srv.Port(), "5", std::string(122, 'n'), "1");  // 7 + 122 > 128
     s->Connect();
-    ASSERT_TRUE(PumpUntil([&] { return s->State() == wsClosed && log.size() >= 4; }));
+    ASSERT_TRUE(AppPumpUntil([&] { return s->State() == wsClosed && log.size() >= 4; }));
     EXPECT_EQ(
         (std::vector<std::string>{"socks connected 0", "socks error 20014 socks request too long",
                                   "connected 20014", "closed 20014"}),
         log);
     s.reset();
-    ASSERT_TRUE(PumpUntil([&] { return srv.Done.load(); }));
+    ASSERT_TRUE(AppPumpUntil([&] { return srv.Done.load(); }));
     EXPECT_EQ("", srv.Received[1]);
   }
   log.clear();
@@ -353,7 +353,7 @@ TEST_F(NetSocketSocks, OverLongValuesAreRefusedNotOverrun) {
     s->SetSocksPassword(std::string(26, 'p'));  // 3 + 126 > 128
     s->SetSocksAuthentication(socksAuthenticateUsercode);
     s->Connect();
-    ASSERT_TRUE(PumpUntil([&] { return s->State() == wsClosed; }));
+    ASSERT_TRUE(AppPumpUntil([&] { return s->State() == wsClosed; }));
     EXPECT_EQ("socks error 20014 socks request too long", log[2]);
     s.reset();
   }
@@ -364,7 +364,7 @@ TEST_F(NetSocketSocks, OverLongValuesAreRefusedNotOverrun) {
     Prepare(srv.Port(), "4", "127.0.0.1", "1");
     s->SetSocksUsercode(std::string(120, 'u'));  // 9 + 120 > 128
     s->Connect();
-    ASSERT_TRUE(PumpUntil([&] { return s->State() == wsClosed; }));
+    ASSERT_TRUE(AppPumpUntil([&] { return s->State() == wsClosed; }));
     EXPECT_EQ("socks error 20014 socks request too long", log[1]);
   }
 }

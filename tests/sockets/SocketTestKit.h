@@ -1,5 +1,5 @@
-// What the socket tests share: a private session, the message pump, and raw
-// loopback peers made with the socket library itself.
+// What the socket tests share: a private session and raw loopback peers made
+// with the socket library itself, served while the application's loop turns.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +11,8 @@
 #include "framework/Forms.h"
 #include "platform/net/Net.h"
 #include "sockets/NetSocket.h"
+#include "tests/support/AppPump.h"
+#include "tests/support/LoopbackSockets.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa::test {
@@ -28,57 +30,6 @@ protected:
   TestSession session;
 };
 
-inline void PumpOnce() {
-  plat::WaitMessageTimeout(10);
-  fw::Application->ProcessMessages();
-}
-
-// Runs the message loop until pred holds; false after a generous limit.
-inline bool PumpUntil(const std::function<bool()>& pred) {
-  plat::DWORD start = plat::GetTickCount();
-  fw::Application->ProcessMessages();
-  while (!pred()) {
-    if (plat::GetTickCount() - start > 15000) return false;
-    PumpOnce();
-  }
-  return true;
-}
-
-// Lets everything already under way arrive.
-inline void PumpIdle(int rounds = 10) {
-  for (int i = 0; i < rounds; i++) PumpOnce();
-}
-
-inline plat::sockaddr_in LoopbackAddr(int port) {
-  plat::sockaddr_in a;
-  a.sin_family = plat::AF_INET;
-  a.sin_port = plat::htons(static_cast<plat::u_short>(port));
-  a.sin_addr.s_addr = plat::inet_addr("127.0.0.1");
-  return a;
-}
-
-// A blocking listening socket on a free loopback port.
-inline plat::SOCKET RawListen(int& port) {
-  plat::SOCKET s = plat::socket(plat::AF_INET, plat::SOCK_STREAM, plat::IPPROTO_TCP);
-  plat::sockaddr_in a = LoopbackAddr(0);
-  plat::bind(s, reinterpret_cast<plat::sockaddr*>(&a), sizeof a);
-  int len = sizeof a;
-  plat::getsockname(s, reinterpret_cast<plat::sockaddr*>(&a), &len);
-  port = plat::ntohs(a.sin_port);
-  plat::listen(s, 16);
-  return s;
-}
-
-inline plat::SOCKET RawConnect(int port) {
-  plat::SOCKET s = plat::socket(plat::AF_INET, plat::SOCK_STREAM, plat::IPPROTO_TCP);
-  plat::sockaddr_in a = LoopbackAddr(port);
-  if (plat::connect(s, reinterpret_cast<plat::sockaddr*>(&a), sizeof a) != 0) {
-    plat::closesocket(s);
-    return plat::INVALID_SOCKET;
-  }
-  return s;
-}
-
 inline void RawNonBlocking(plat::SOCKET s) {
   plat::u_long on = 1;
   plat::ioctlsocket(s, plat::FIONBIO, &on);
@@ -91,7 +42,7 @@ inline bool RawSendAll(plat::SOCKET s, const std::string& data) {
     if (n > 0) {
       done += static_cast<size_t>(n);
     } else if (plat::WSAGetLastError() == plat::WSAEWOULDBLOCK) {
-      PumpOnce();
+      AppPumpFor(std::chrono::milliseconds(10));
     } else {
       return false;
     }
@@ -99,42 +50,31 @@ inline bool RawSendAll(plat::SOCKET s, const std::string& data) {
   return true;
 }
 
-// Reads from a non-blocking raw socket while pumping messages until `want`
+// Reads from a non-blocking raw socket while the loop turns until `want`
 // bytes arrived or the peer closed; closed tells which.
 inline std::string RawRead(plat::SOCKET s, size_t want, bool* closed = nullptr) {
   std::string got;
-  char buf[65536];
-  plat::DWORD start = plat::GetTickCount();
-  if (closed) *closed = false;
-  while (got.size() < want) {
-    int n = plat::recv(s, buf, sizeof buf, 0);
-    if (n > 0) {
+  bool ended = false;
+  AppPumpUntil([&] {
+    char buf[65536];
+    int n;
+    while (got.size() < want && (n = plat::recv(s, buf, sizeof buf, 0)) > 0)
       got.append(buf, static_cast<size_t>(n));
-      continue;
-    }
-    if (n == 0 || plat::WSAGetLastError() != plat::WSAEWOULDBLOCK) {
-      if (closed) *closed = true;
-      break;
-    }
-    if (plat::GetTickCount() - start > 15000) break;
-    PumpOnce();
-  }
+    ended = got.size() < want && (n == 0 || plat::WSAGetLastError() != plat::WSAEWOULDBLOCK);
+    return got.size() >= want || ended;
+  });
+  if (closed) *closed = ended;
   return got;
 }
 
-// Accepts one connection on a blocking listener while the loop keeps running.
+// Accepts one connection on a blocking listener while the loop turns.
 inline plat::SOCKET RawAccept(plat::SOCKET listener) {
   RawNonBlocking(listener);
-  plat::DWORD start = plat::GetTickCount();
-  for (;;) {
-    plat::SOCKET s = plat::accept(listener, nullptr, nullptr);
-    if (s != plat::INVALID_SOCKET) {
-      RawNonBlocking(s);
-      return s;
-    }
-    if (plat::GetTickCount() - start > 15000) return plat::INVALID_SOCKET;
-    PumpOnce();
-  }
+  plat::SOCKET s = plat::INVALID_SOCKET;
+  auto accepted = [&] { return (s = plat::accept(listener, nullptr, nullptr)) != plat::INVALID_SOCKET; };
+  if (!AppPumpUntil(accepted)) return plat::INVALID_SOCKET;
+  RawNonBlocking(s);
+  return s;
 }
 
 inline std::string Pattern(size_t n) {
