@@ -47,7 +47,7 @@ struct SentItem {
   uint32_t seq = 0;
 };
 
-struct Queue : std::enable_shared_from_this<Queue>, Intake {
+struct Queue final : std::enable_shared_from_this<Queue>, Intake {
   // A queue for the calling thread; null with *err (an errno) when its epoll
   // set or eventfd cannot be made: a queue without them could never wait.
   static std::shared_ptr<Queue> Make(ProcCaller callProc, int* err);
