@@ -4,8 +4,6 @@
 // settings dialog's headless answer, its INI file and its end on SIGTERM.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-
 #include <chrono>
 #include <filesystem>
 #include <string>
