@@ -153,7 +153,7 @@ TEST_F(TrayGui, IconDocksWithTheHostAndButtonsBecomeEvents) {
   EXPECT_FALSE(fw::Application->ShowMainForm());
   unsigned long xwin = plat::GetNotifyIconXWindow(tray->IconWindow(), 0);
   ASSERT_NE(xwin, 0u);
-  ASSERT_TRUE(vexa::test::PumpUntil([&] { return !host.DockRequests().empty(); }));
+  ASSERT_TRUE(vexa::test::ScreenPumpUntil([&] { return !host.DockRequests().empty(); }));
   EXPECT_EQ(host.DockRequests().front(), xwin);
 
   std::vector<std::string> log;
@@ -167,7 +167,7 @@ TEST_F(TrayGui, IconDocksWithTheHostAndButtonsBecomeEvents) {
   host.Button(xwin, Button1, false, 1050);
   host.Button(xwin, Button1, true, 1200);   // soon after: a double-click
   host.Button(xwin, Button3, true, 5000);
-  ASSERT_TRUE(vexa::test::PumpUntil([&] { return log.size() >= 5; }));
+  ASSERT_TRUE(vexa::test::ScreenPumpUntil([&] { return log.size() >= 5; }));
   EXPECT_EQ(log, (std::vector<std::string>{"down left", "click", "dblclick", "down left+dbl",
                                            "down right"}));
 
@@ -182,7 +182,7 @@ TEST_F(TrayGui, IconDocksWithTheHostAndButtonsBecomeEvents) {
   icon.SetHandle(h);
   tray->SetIcon(&icon);
   host.Embed(xwin);
-  EXPECT_TRUE(vexa::test::PumpUntil([&] { return host.Pixel(xwin, 12, 12) == 0xFF0000; }))
+  EXPECT_TRUE(vexa::test::ScreenPumpUntil([&] { return host.Pixel(xwin, 12, 12) == 0xFF0000; }))
       << std::hex << host.Pixel(xwin, 12, 12);
 
   tray->SetActive(false);
@@ -195,7 +195,7 @@ TEST_F(TrayGui, IconDocksWhenAHostStartsLater) {
   EXPECT_EQ(plat::GetNotifyIconXWindow(tray->IconWindow(), 0), 0u);
   FakeTrayHost host;
   host.Own();
-  ASSERT_TRUE(vexa::test::PumpUntil([&] { return !host.DockRequests().empty(); }));
+  ASSERT_TRUE(vexa::test::ScreenPumpUntil([&] { return !host.DockRequests().empty(); }));
   EXPECT_EQ(host.DockRequests().front(), plat::GetNotifyIconXWindow(tray->IconWindow(), 0));
 }
 
@@ -207,11 +207,11 @@ TEST_F(TrayGui, FormComesBackWhenTheHostGoesAway) {
   unsigned long xwin = plat::GetNotifyIconXWindow(tray->IconWindow(), 0);
   ASSERT_NE(xwin, 0u);
   // The request comes after the window was made: then the server knows it.
-  ASSERT_TRUE(vexa::test::PumpUntil([&] { return !host.DockRequests().empty(); }));
+  ASSERT_TRUE(vexa::test::ScreenPumpUntil([&] { return !host.DockRequests().empty(); }));
   host.Embed(xwin);
   EXPECT_FALSE(form->Visible());
   host.Quit();
-  ASSERT_TRUE(vexa::test::PumpUntil([&] { return form->Visible(); }));
+  ASSERT_TRUE(vexa::test::ScreenPumpUntil([&] { return form->Visible(); }));
   EXPECT_TRUE(fw::Application->ShowMainForm());
   EXPECT_EQ(plat::GetNotifyIconXWindow(tray->IconWindow(), 0), 0u);
   EXPECT_TRUE(plat::GetNotifyIconRecord(tray->IconWindow(), 0, nullptr)) << "still recorded";
@@ -220,5 +220,5 @@ TEST_F(TrayGui, FormComesBackWhenTheHostGoesAway) {
   // A new host takes the icon again.
   FakeTrayHost next;
   next.Own();
-  ASSERT_TRUE(vexa::test::PumpUntil([&] { return !next.DockRequests().empty(); }));
+  ASSERT_TRUE(vexa::test::ScreenPumpUntil([&] { return !next.DockRequests().empty(); }));
 }

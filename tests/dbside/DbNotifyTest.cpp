@@ -19,6 +19,7 @@
 #include "framework/db/FbSQL.h"
 #include "framework/db/FbStoredProc.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TestDatabase.h"
 #include "tests/support/TestSession.h"
 
 using namespace fw;
@@ -37,12 +38,6 @@ constexpr int LDelete = 1 + ('D' << 8);      // 17409
 static_assert(LBegin == 16897 && LEnd == 17665 && LRollback == 20993);
 static_assert(LInsert == 18689 && LUpdate == 17153 && LDelete == 17409);
 
-std::string BuildDir() {
-  std::string bin = vexa::test::BinPath("DbNotifyServerPeer");
-  bin.resize(bin.rfind('/'));
-  return bin.substr(0, bin.rfind('/'));
-}
-
 class DbNotify : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -50,26 +45,9 @@ protected:
     mkdir(Dir.c_str(), 0700);
     vexa::test::UseEngineLockDir();
     DbPath = Dir + "/Data/KWV_DEMO.GDB";
-    BuildDatabase();
-
-    Db.SetDatabaseName(DbPath);
-    Db.SetParams({"user_name=SYSDBA", "password=quillfern"});
-    Db.SetDefaultTransaction(&Tr);
-    Sql.SetDatabase(&Db);
-    Sql.SetTransaction(&Tr);
+    ASSERT_EQ(vexa::test::BuildDemoDatabase(DbPath, 20), "");
     Proc.SetDatabase(&Db);
     Proc.SetTransaction(&Tr);
-  }
-
-  void BuildDatabase() {
-    ChildProcess script("/bin/bash",
-                        {BuildDir() + "/dbside/build-demo-db.sh", "--build", BuildDir(), "--output",
-                         DbPath, "--rows", "20"},
-                        {}, true);
-    auto status = script.Wait(60s);
-    std::string out;
-    while (auto line = script.ReadLine(100ms)) out += *line + "\n";
-    ASSERT_EQ(status, std::optional<int>(0)) << out;
   }
 
   void StartServer() {
@@ -118,15 +96,16 @@ protected:
   std::string Dir;
   std::string DbPath;
   std::unique_ptr<ChildProcess> Server;
-  TFbDatabase Db;
-  TFbTransaction Tr;
-  TFbSQL Sql;
+  vexa::test::DbConnection Conn;  // opened by each test, once the server listens
+  TFbDatabase& Db = Conn.Db;
+  TFbTransaction& Tr = Conn.Tr;
+  TFbSQL& Sql = Conn.Sql;
   TFbStoredProc Proc;
 };
 
 TEST_F(DbNotify, EveryPassReachesTheServerInOrder) {
   StartServer();
-  Db.Open();
+  Conn.Open(DbPath);
 
   // Insert: begin, the trigger's notification with the new STOCKID, end.
   int32_t id = Begin(1);
@@ -182,7 +161,7 @@ TEST_F(DbNotify, EveryPassReachesTheServerInOrder) {
 }
 
 TEST_F(DbNotify, WithoutNotifyServerTheProceduresSucceedWithTransIDZero) {
-  Db.Open();
+  Conn.Open(DbPath);
   int32_t id = Begin(1);
   EXPECT_EQ(id, 0);
   int32_t stockID = Run("INSERT INTO DEMOTABLE ( STOCKSYMBOL ) VALUES ( 'ABCD' ) RETURNING STOCKID");
@@ -195,7 +174,7 @@ TEST_F(DbNotify, WithoutNotifyServerTheProceduresSucceedWithTransIDZero) {
 
 TEST_F(DbNotify, TablesOutsideTheServersRangeOrUnconfiguredSendNothing) {
   StartServer();
-  Db.Open();
+  Conn.Open(DbPath);
   // The server reads only byte 0 of the table id: 257 would arrive as table 1.
   EXPECT_EQ(Begin(257), 0);
   EndOrCancel("ENDNOTIFYTRANS", 1, 5);
@@ -209,7 +188,7 @@ TEST_F(DbNotify, TablesOutsideTheServersRangeOrUnconfiguredSendNothing) {
 
 TEST_F(DbNotify, AStoppedServerIsSkippedAfterOneTimeOutAndGetsTheEndsItIsOwedWhenItGoesOn) {
   StartServer();
-  Db.Open();
+  Conn.Open(DbPath);
   const int32_t id = Begin(1);
   ASSERT_EQ(id, 1000);
   EXPECT_EQ(NextMessage(), "DBTrans 0 " + std::to_string(LBegin));
@@ -233,7 +212,7 @@ TEST_F(DbNotify, AStoppedServerIsSkippedAfterOneTimeOutAndGetsTheEndsItIsOwedWhe
 }
 
 TEST_F(DbNotify, ScriptBuildsTheSeededDemoDatabase) {
-  Db.Open();
+  Conn.Open(DbPath);
   Tr.StartTransaction();
   Sql.SetSQL("SELECT TABLEID FROM VEXA_KWV_CONFIG WHERE TABLENAME = 'DEMOTABLE'");
   Sql.ExecQuery();
@@ -281,8 +260,8 @@ TEST_F(DbNotify, ScriptBuildsTheSeededDemoDatabase) {
   // Building again replaces the file.
   Run("INSERT INTO DEMOTABLE ( STOCKSYMBOL ) VALUES ( 'ZZZ' )");
   Db.Close();
-  BuildDatabase();
-  Db.Open();
+  ASSERT_EQ(vexa::test::BuildDemoDatabase(DbPath, 20), "");
+  Conn.Open(DbPath);
   EXPECT_EQ(Run("SELECT COUNT(*) FROM DEMOTABLE"), 20);
 }
 

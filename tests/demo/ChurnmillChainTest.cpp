@@ -11,7 +11,6 @@
 
 #include <signal.h>
 
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -22,12 +21,12 @@
 #include "clients/VexaIPCClient.h"
 #include "gateway/KWVReg.h"
 #include "tests/demo/DemoTestKit.h"
+#include "tests/support/ProgramCopy.h"
 
 namespace vexa::test {
 namespace {
 
 using namespace std::chrono_literals;
-namespace fs = std::filesystem;
 
 std::string Notification(char code, int32_t id) {
   return "Notification table=1 code=" + std::string(1, code) + " value=" + std::to_string(id);
@@ -52,15 +51,15 @@ protected:
     Rows = 30;
     DemoFixture::SetUp();
     if (HasFatalFailure()) return;
-    fs::path dir = fs::path(Session.Root()) / "programs";
-    fs::create_directories(dir);
-    int port = FreeTcpPort();
-    std::ofstream(dir / "beaconhub.ini") << "[Server]\nAddress=127.0.0.1\nPort=" << port
-                                         << "\nMaxClients=0\n[Client]\nFlushInterval=20\n";
-    std::ofstream(dir / "relaygate.ini") << "[Connection Polling]\nDuration=0\nInterval=1\n";
+    const std::string dir = Session.Root() + "/programs";
+    const int port = FreeTcpPort();
+    const test::ProgramCopy hub("beaconhub", dir,
+                                "[Server]\nAddress=127.0.0.1\nPort=" + std::to_string(port) +
+                                    "\nMaxClients=0\n[Client]\nFlushInterval=20\n");
+    const test::ProgramCopy relaygate("relaygate", dir, "[Connection Polling]\nDuration=0\nInterval=1\n");
     WriteProviderSettings("DEMO", "127.0.0.1", std::to_string(port));
-    Server = std::make_unique<ChildProcess>(test::CopyProgram("beaconhub", dir), std::vector<std::string>{});
-    Gateway = std::make_unique<ChildProcess>(test::CopyProgram("relaygate", dir), std::vector<std::string>{"DEMO"});
+    Server = std::make_unique<ChildProcess>(hub.Path(), std::vector<std::string>{});
+    Gateway = std::make_unique<ChildProcess>(relaygate.Path(), std::vector<std::string>{"DEMO"});
     ASSERT_TRUE(Gateway->WaitForLine("Connected to Notify Server at 127.0.0.1:" + std::to_string(port), 20s));
     Client = std::make_unique<ChildProcess>(BinPath("notifylistener"), std::vector<std::string>{"DEMO", "1"});
     ASSERT_TRUE(Client->WaitForLine("Subscribed to table 1 (1)", 10s));

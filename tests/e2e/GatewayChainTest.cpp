@@ -8,8 +8,6 @@
 #include <signal.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +16,7 @@
 
 #include "gateway/KWVReg.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ProgramCopy.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
@@ -25,17 +24,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
-namespace fs = std::filesystem;
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream out(path);
-  out << text;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 const auto Notification = test::NotificationLine;
 
@@ -59,24 +47,17 @@ bool Printed(ChildProcess& p, const std::string& needle, std::chrono::millisecon
 class GatewayChainTest : public ::testing::Test {
 protected:
   test::TestSession Session;
-  fs::path Dir;
-  int Port = 0;
-  std::string Beaconhub, Relaygate;
+  const int Port = test::FreeTcpPort();
+  const std::string Dir = Session.Root() + "/programs";
+  const test::ProgramCopy Beaconhub{"beaconhub", Dir,
+                                    "[Server]\nAddress=127.0.0.1\nPort=" + std::to_string(Port) +
+                                        "\nMaxClients=0\n[Client]\nFlushInterval=20\n"};
+  const test::ProgramCopy Relaygate{"relaygate", Dir, "[Connection Polling]\nDuration=0\nInterval=1\n"};
 
-  void SetUp() override {
-    Dir = fs::path(Session.Root()) / "programs";
-    fs::create_directories(Dir);
-    Beaconhub = test::CopyProgram("beaconhub", Dir);
-    Relaygate = test::CopyProgram("relaygate", Dir);
-    Port = test::FreeTcpPort();
-    WriteFile(Dir / "beaconhub.ini", "[Server]\nAddress=127.0.0.1\nPort=" + std::to_string(Port) +
-                                         "\nMaxClients=0\n[Client]\nFlushInterval=20\n");
-    WriteFile(Dir / "relaygate.ini", "[Connection Polling]\nDuration=0\nInterval=1\n");
-    WriteProviderSettings("E2E", "127.0.0.1", std::to_string(Port));
-  }
+  void SetUp() override { WriteProviderSettings("E2E", "127.0.0.1", std::to_string(Port)); }
 
   std::unique_ptr<ChildProcess> StartServer() {
-    auto p = std::make_unique<ChildProcess>(Beaconhub, std::vector<std::string>{});
+    auto p = std::make_unique<ChildProcess>(Beaconhub.Path(), std::vector<std::string>{});
     return p;
   }
   std::unique_ptr<ChildProcess> StartDbSide() {
@@ -94,7 +75,7 @@ protected:
 
 TEST_F(GatewayChainTest, NotificationsFlowOnceInOrderAndSurviveAServerRestart) {
   auto server = StartServer();
-  ChildProcess gateway(Relaygate, {"E2E"});
+  ChildProcess gateway(Relaygate.Path(), {"E2E"});
   std::string at = "127.0.0.1:" + std::to_string(Port);
   ASSERT_TRUE(gateway.WaitForLine("Connected to Notify Server at " + at, 20000ms));
 
@@ -158,9 +139,8 @@ TEST_F(GatewayChainTest, NotificationsFlowOnceInOrderAndSurviveAServerRestart) {
   ASSERT_TRUE(gateway.WaitForLine("Unubscription from table 7 confirmed", 10000ms));
 
   // SIGTERM ends the gateway through the form's destruction, which saves its INI values.
-  gateway.Signal(SIGTERM);
-  EXPECT_EQ(gateway.Wait(10000ms), 0);
-  std::string ini = ReadFile(Dir / "relaygate.ini");
+  EXPECT_EQ(test::Terminate(gateway), 0);
+  std::string ini = Relaygate.ReadIni();
   EXPECT_NE(ini.find("[MainWindow]"), std::string::npos) << ini;
   EXPECT_NE(ini.find("Interval=1"), std::string::npos) << ini;
   db->WriteStdin("quit\n");
@@ -172,7 +152,7 @@ TEST_F(GatewayChainTest, NotificationsFlowOnceInOrderAndSurviveAServerRestart) {
 // subscribes again and gets what is committed after.
 TEST_F(GatewayChainTest, ABurstReachesAReadingClientWholeAndAStoppedOneIsToldItWasDropped) {
   auto server = StartServer();
-  ChildProcess gateway(Relaygate, {"E2E"});
+  ChildProcess gateway(Relaygate.Path(), {"E2E"});
   ASSERT_TRUE(gateway.WaitForLine("Connected to Notify Server at ", 20000ms));
   ChildProcess live(test::BinPath("notifylistener"), {"E2E", "7"});
   ChildProcess stopped(test::BinPath("notifylistener"), {"E2E", "7", "9"});

@@ -76,7 +76,7 @@ TEST(ProviderSettingsGui, ChannelNameAndWarningAreBold) {
   dialog->lblProviderName->SetCaption("Default");
   dialog->Show();
   const auto xwin = [&] { return plat::GetDisplayWindowId(dialog->Handle()); };
-  ASSERT_TRUE(test::PumpUntil([&] { return xwin() != 0 && input.Viewable(xwin()); }));
+  ASSERT_TRUE(test::ScreenPumpUntil([&] { return xwin() != 0 && input.Viewable(xwin()); }));
   plat::FlushDisplay();
   int32_t w = 0, h = 0;
   std::vector<uint8_t> px;

@@ -4,17 +4,15 @@
 // settings dialog's headless answer, its INI file and its end on SIGTERM.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "framework/Registry.h"
 #include "gateway/KWVReg.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ProgramCopy.h"
 #include "tests/support/StrayMessages.h"
 #include "tests/support/TestSession.h"
 
@@ -28,51 +26,32 @@ namespace fs = std::filesystem;
 class RelaygateTest : public ::testing::Test {
 protected:
   test::TestSession Session;
-  fs::path Dir;
-  std::string Program;
-
-  void SetUp() override {
-    Dir = fs::path(Session.Root()) / "bin";
-    // The INI file lies beside the program: each test has its own copy.
-    Program = test::CopyProgram("relaygate", Dir.string());
-  }
-  void WriteIni(const std::string& text) {
-    std::ofstream out(Dir / "relaygate.ini");
-    out << text;
-  }
-  std::string ReadIni() {
-    std::ifstream in(Dir / "relaygate.ini");
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  static std::string Stop(ChildProcess& p) {
-    p.Signal(SIGTERM);
-    auto code = p.Wait(10000ms);
-    EXPECT_EQ(code, 0);
-    return "";
-  }
+  // The INI file lies beside the program: each test has its own copy.
+  test::ProgramCopy Copy{"relaygate", Session.Root() + "/bin"};
+  const std::string Program = Copy.Path();
 };
 
 TEST_F(RelaygateTest, WithoutSettingsItSaysHowToSetThemAndStaysInactive) {
   ChildProcess p(Program, {" Lab "});
   ASSERT_TRUE(p.WaitForLine("the notify server address and port of provider channel \"Lab\" are missing", 10000ms));
   ASSERT_TRUE(p.WaitForLine("vexareg write \"HKEY_LOCAL_MACHINE\\Software\\VEXA Software\\Lumidex\\ClientGateway\\Lab\" Address", 5000ms));
-  Stop(p);
+  EXPECT_EQ(test::Terminate(p), 0);
   for (const std::string& line : p.Lines()) EXPECT_EQ(line.find("Checking for Notify Server"), std::string::npos);
   // The end went through the form's destruction: the INI values are saved.
-  std::string ini = ReadIni();
+  std::string ini = Copy.ReadIni();
   EXPECT_NE(ini.find("[MainWindow]"), std::string::npos) << ini;
   EXPECT_NE(ini.find("[Connection Polling]"), std::string::npos) << ini;
   EXPECT_NE(ini.find("Interval=10"), std::string::npos) << ini;
 }
 
 TEST_F(RelaygateTest, StoredBoundsAreFittedToTheScreenAndOnlyTheStartSectionIsRead) {
-  WriteIni("[Main Gateway Window]\nWidth=5000\nHeight=100\nTop=10\nLeft=-20\n"
-           "[MainWindow]\nWidth=300\nHeight=300\nTop=300\nLeft=300\n"
-           "[Connection Polling]\nDuration=3\nInterval=7\n");
+  Copy.WriteIni("[Main Gateway Window]\nWidth=5000\nHeight=100\nTop=10\nLeft=-20\n"
+                "[MainWindow]\nWidth=300\nHeight=300\nTop=300\nLeft=300\n"
+                "[Connection Polling]\nDuration=3\nInterval=7\n");
   ChildProcess p(Program, {"Bounds"});
   ASSERT_TRUE(p.WaitForLine("are missing", 10000ms));
-  Stop(p);
-  std::string ini = ReadIni();
+  EXPECT_EQ(test::Terminate(p), 0);
+  std::string ini = Copy.ReadIni();
   // Headless the screen is 1024 x 768.
   EXPECT_NE(ini.find("[MainWindow]\nWidth=1024\nHeight=100\nTop=10\nLeft=0\n"), std::string::npos) << ini;
   EXPECT_NE(ini.find("Duration=3"), std::string::npos) << ini;
@@ -81,7 +60,7 @@ TEST_F(RelaygateTest, StoredBoundsAreFittedToTheScreenAndOnlyTheStartSectionIsRe
 
 TEST_F(RelaygateTest, ChannelInQuotesPollsAndRecordsItsLocation) {
   WriteProviderSettings("Quoted Chan", "127.0.0.1", std::to_string(test::FreeTcpPort()));
-  WriteIni("[Connection Polling]\nInterval=-2\n");
+  Copy.WriteIni("[Connection Polling]\nInterval=-2\n");
   ChildProcess p(Program, {"\"Quoted Chan\""});
   ASSERT_TRUE(p.WaitForLine("Poll interval -2 is negative: no retry", 10000ms));
   ASSERT_TRUE(p.WaitForLine(" Checking for Notify Server", 10000ms));
@@ -91,25 +70,25 @@ TEST_F(RelaygateTest, ChannelInQuotesPollsAndRecordsItsLocation) {
   EXPECT_EQ(reg.ReadString("Params"), "\"Quoted Chan\"");
   EXPECT_EQ(fs::path(reg.ReadString("Location")).filename(), "relaygate");
   reg.CloseKey();
-  Stop(p);
+  EXPECT_EQ(test::Terminate(p), 0);
 }
 
 TEST_F(RelaygateTest, SecondGatewayOnAChannelOnlyTracesAnError) {
   WriteProviderSettings("Twin", "127.0.0.1", std::to_string(test::FreeTcpPort()));
-  WriteIni("[Connection Polling]\nInterval=0\n");
+  Copy.WriteIni("[Connection Polling]\nInterval=0\n");
   ChildProcess first(Program, {"Twin"});
   ASSERT_TRUE(first.WaitForLine(" Checking for Notify Server", 10000ms));
   ChildProcess second(Program, {"Twin"});
   ASSERT_TRUE(second.WaitForLine("ERROR: Provider already exists to service provider channel: \"Twin\"", 10000ms));
   // Its TCP side polls regardless.
   ASSERT_TRUE(second.WaitForLine(" Checking for Notify Server", 10000ms));
-  Stop(second);
-  Stop(first);
+  EXPECT_EQ(test::Terminate(second), 0);
+  EXPECT_EQ(test::Terminate(first), 0);
 }
 
 TEST_F(RelaygateTest, StrayQuitAndCloseFromAnotherProgramLeaveTheChannelServing) {
   WriteProviderSettings("Stray", "127.0.0.1", std::to_string(test::FreeTcpPort()));
-  WriteIni("[Connection Polling]\nInterval=0\n");
+  Copy.WriteIni("[Connection Polling]\nInterval=0\n");
   ChildProcess p(Program, {"Stray"});
   ASSERT_TRUE(p.WaitForLine(" Checking for Notify Server", 10000ms));
   const plat::HWND channel = test::SendStrayCloseAndQuit("Stray");
@@ -122,7 +101,7 @@ TEST_F(RelaygateTest, StrayQuitAndCloseFromAnotherProgramLeaveTheChannelServing)
   TVexaIPCClient client("Stray");
   EXPECT_TRUE(client.FindServer(10000) && client.Connect(10000));
   EXPECT_EQ(client.ServerHandle(), channel);
-  Stop(p);
+  EXPECT_EQ(test::Terminate(p), 0);
 }
 
 }  // namespace

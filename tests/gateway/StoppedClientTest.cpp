@@ -11,13 +11,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <string>
 #include <thread>
 
 #include "gateway/KWVReg.h"
 #include "tests/gateway/ScriptedServer.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ProgramCopy.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
@@ -58,11 +58,11 @@ TEST(StoppedClient, LiveClientGetsEveryRecordAndTheStoppedOneIsDroppedPastTheBou
     if (c.WaitFor("U 12\r\nS 12\r\n", 60000)) c.Send(WireRecord(0, 12, 'S') + WireRecord(777, 12, 'C'));
     c.HoldOpen();
   }});
-  const std::string relaygate = test::CopyProgram("relaygate", session.Root() + "/bin");
-  std::ofstream(relaygate + ".ini") << "[Client]\nMaxBacklogKB=" << kBacklogKB << "\n";
+  const test::ProgramCopy relaygate("relaygate", session.Root() + "/bin",
+                                    "[Client]\nMaxBacklogKB=" + std::to_string(kBacklogKB) + "\n");
   WriteProviderSettings("Desk", "127.0.0.1", std::to_string(server.Port()));
 
-  ChildProcess gateway(relaygate, {"Desk"});
+  ChildProcess gateway(relaygate.Path(), {"Desk"});
   ASSERT_TRUE(gateway.WaitForLine("Sending current subscription list: Empty", 10000ms));
   ChildProcess stopped(test::BinPath("notifylistener"), {"Desk", "5", "12"});
   ASSERT_TRUE(stopped.WaitForLine("Subscribed to table 12 (1)", 10000ms));
@@ -104,8 +104,7 @@ TEST(StoppedClient, LiveClientGetsEveryRecordAndTheStoppedOneIsDroppedPastTheBou
   EXPECT_EQ(stopped.Wait(5000ms), 0);
   live.Signal(SIGINT);
   EXPECT_EQ(live.Wait(5000ms), 0);
-  gateway.Signal(SIGTERM);
-  EXPECT_EQ(gateway.Wait(10000ms), 0);
+  EXPECT_EQ(test::Terminate(gateway), 0);
 }
 
 }  // namespace

@@ -36,20 +36,20 @@ TEST(ChainScreen, PanelsColumnsColoursAndTipsAsTheUserSeesThem) {
   const int port = test::FreeTcpPort();
 
   ChildProcess server(test::PrivateCopy(session.Root(), "beaconhub", "[Server]\nPort=" + std::to_string(port) + "\n"), {});
-  ASSERT_TRUE(test::WaitFor([&] { return tray.Icons().size() == 1; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return tray.Icons().size() == 1; }));
   test::StoreGatewaySettings("Default", port);
   ChildProcess gateway(test::PrivateCopy(session.Root(), "relaygate"), {});
-  ASSERT_TRUE(test::WaitFor([&] { return tray.Icons().size() == 2; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return tray.Icons().size() == 2; }));
   const Window serverIcon = tray.Icons()[0], gatewayIcon = tray.Icons()[1];
 
   // With a tray host both windows wait behind their icons; a click shows each.
   EXPECT_EQ(screen.FindTop("VEXA Notify"), 0u);
   screen.Click(serverIcon, 12, 12);
   Window serverWin = 0, gatewayWin = 0;
-  ASSERT_TRUE(test::WaitFor([&] { return (serverWin = screen.FindTop("VEXA Notify Server")) != 0; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return (serverWin = screen.FindTop("VEXA Notify Server")) != 0; }));
   screen.Move(serverWin, 0, 0);
   screen.Click(gatewayIcon, 12, 12);
-  ASSERT_TRUE(test::WaitFor([&] { return (gatewayWin = screen.FindTop("VEXA Notify Client Gateway")) != 0; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return (gatewayWin = screen.FindTop("VEXA Notify Client Gateway")) != 0; }));
   screen.Move(gatewayWin, 0, 300);
   screen.PointerTo(gatewayWin, 300, 60);
 
@@ -148,21 +148,21 @@ TEST(ChainScreen, PanelsColumnsColoursAndTipsAsTheUserSeesThem) {
   {
     SCOPED_TRACE("the tips of the two icons tell the programs apart");
     screen.PointerTo(gatewayIcon, 10, 10);
-    EXPECT_TRUE(test::WaitFor([&] { return test::TipShows(screen, "VEXA Notify Client Gateway"); }));
+    EXPECT_TRUE(test::WaitUntil([&] { return test::TipShows(screen, "VEXA Notify Client Gateway"); }));
     screen.PointerTo(gatewayWin, 300, 60);
-    EXPECT_TRUE(test::WaitFor([&] { return test::TipWindow(screen) == 0; }));
+    EXPECT_TRUE(test::WaitUntil([&] { return test::TipWindow(screen) == 0; }));
     const std::string serverTip = "VEXA Notify Server Listening at 0.0.0.0:" + std::to_string(port);
     screen.PointerTo(serverIcon, 10, 10);
-    EXPECT_TRUE(test::WaitFor([&] { return test::TipShows(screen, serverTip); }));
+    EXPECT_TRUE(test::WaitUntil([&] { return test::TipShows(screen, serverTip); }));
     // The database side leaves, the icon changes under the pointer: the tip
     // stays, with the same text.
     const Shot before = screen.Grab(serverIcon);
     db.WriteStdin("disconnect\n");
     ASSERT_TRUE(db.WaitForLine("disconnected", 10000ms));
-    EXPECT_TRUE(test::WaitFor([&] { return screen.Grab(serverIcon).Px != before.Px; }));
+    EXPECT_TRUE(test::WaitUntil([&] { return screen.Grab(serverIcon).Px != before.Px; }));
     EXPECT_TRUE(test::TipShows(screen, serverTip));
     screen.PointerTo(serverWin, 200, 100);
-    EXPECT_TRUE(test::WaitFor([&] { return test::TipWindow(screen) == 0; }));
+    EXPECT_TRUE(test::WaitUntil([&] { return test::TipWindow(screen) == 0; }));
   }
   db.WriteStdin("quit\n");
 }

@@ -14,6 +14,8 @@
 #include "framework/StdCtrls.h"
 #include "platform/display/Display.h"
 #include "platform/gdi/Gdi.h"
+#include "tests/support/AppPump.h"
+#include "tests/support/Pixels.h"
 #include "tests/support/TestSession.h"
 
 namespace {
@@ -49,18 +51,9 @@ struct Painted : ::testing::Test {
   }
   // Handles what is posted, then paints and composes.
   static void Settle() {
-    for (int i = 0; i < 5; ++i) {
-      Application->ProcessMessages();
-      plat::FlushDisplay();
-    }
+    for (int i = 0; i < 5; ++i) vexa::test::ScreenTurn();
   }
-  plat::COLORREF Pixel(int x, int y) {
-    int32_t w = 0, h = 0;
-    std::vector<uint8_t> px;
-    plat::GetWindowSurface(form->Handle(), &w, &h, &px);
-    const uint8_t* p = px.data() + y * plat::DibStride(w, 24) + x * 3;
-    return plat::RGB(p[2], p[1], p[0]);
-  }
+  plat::COLORREF Pixel(int x, int y) { return vexa::test::StorePixel(form->Handle(), x, y); }
   // The right-most text pixel in a band of rows, -1 for none.
   int TextRight(int x0, int x1, int y0, int y1) {
     int right = -1;

@@ -82,31 +82,31 @@ TEST(MenuKeysScreen, GatewayMenusByKeyAndPointerItsQuestionDialogArrowsAndTip) {
   test::TrayHost tray;
   test::StoreGatewaySettings("Default", test::FreeTcpPort());
   ChildProcess gateway(test::PrivateCopy(session.Root(), "relaygate"), {});
-  ASSERT_TRUE(test::WaitFor([&] { return tray.Icons().size() == 1; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return tray.Icons().size() == 1; }));
   const Window icon = tray.Icons()[0];
 
   {
     SCOPED_TRACE("the tip shows beside its icon, above it at the bottom of the screen, never over it");
     screen.PointerTo(icon, 10, 10);
     Window tip = 0;
-    ASSERT_TRUE(test::WaitFor([&] { return (tip = test::TipWindow(screen)) != 0; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return (tip = test::TipWindow(screen)) != 0; }));
     const Box t = screen.Geometry(tip), i = screen.Geometry(icon);
     EXPECT_LE(t.Bottom, i.Top) << "the tip covers " << t.Bottom - i.Top << " rows of the icon";
     EXPECT_GE(t.Bottom, i.Top - 4);
   }
   screen.Click(icon, 12, 12);
   screen.PointerTo(icon, 200, -300);  // the tip, titled like the window, goes
-  ASSERT_TRUE(test::WaitFor([&] { return test::TipWindow(screen) == 0; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return test::TipWindow(screen) == 0; }));
   Window win = 0;
-  ASSERT_TRUE(test::WaitFor([&] { return (win = screen.FindTop("VEXA Notify Client Gateway")) != 0; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return (win = screen.FindTop("VEXA Notify Client Gateway")) != 0; }));
   screen.Move(win, 100, 100);
   screen.Click(win, 300, 80);  // the keyboard goes to the gateway
 
   const auto closeItem = MenuText("&Close"), shutdownItem = MenuText("&Shutdown Client Gateway");
   const auto clearItem = MenuText("&Clear Log"), settingsItem = MenuText("&Provider Settings");
-  auto showing = [&](const test::TextPatch& t) { return test::WaitFor([&] { return MenuShowing(screen, t) != 0; }); };
+  auto showing = [&](const test::TextPatch& t) { return test::WaitUntil([&] { return MenuShowing(screen, t) != 0; }); };
   auto noMenu = [&] {
-    return test::WaitFor([&] { return !MenuShowing(screen, closeItem) && !MenuShowing(screen, shutdownItem) &&
+    return test::WaitUntil([&] { return !MenuShowing(screen, closeItem) && !MenuShowing(screen, shutdownItem) &&
                                       !MenuShowing(screen, clearItem) && !MenuShowing(screen, settingsItem); });
   };
   {
@@ -154,10 +154,10 @@ TEST(MenuKeysScreen, GatewayMenusByKeyAndPointerItsQuestionDialogArrowsAndTip) {
     input.Key(XK_Down);
     input.Key(XK_Return);
     Window dialog = 0;
-    ASSERT_TRUE(test::WaitFor([&] { return (dialog = screen.FindTop("VEXA Client Gateway Settings")) != 0; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return (dialog = screen.FindTop("VEXA Client Gateway Settings")) != 0; }));
     EXPECT_TRUE(screen.WaitForShot(dialog, [&](const Shot& s) { return EvenArrows(s, 157, 54); }));
     input.Key(XK_Escape);
-    EXPECT_TRUE(test::WaitFor([&] { return screen.FindTop("VEXA Client Gateway Settings") == 0; }));
+    EXPECT_TRUE(test::WaitUntil([&] { return screen.FindTop("VEXA Client Gateway Settings") == 0; }));
   }
   {
     SCOPED_TRACE("the shutdown question: its first line whole, \"workstation.\" not alone");
@@ -168,7 +168,7 @@ TEST(MenuKeysScreen, GatewayMenusByKeyAndPointerItsQuestionDialogArrowsAndTip) {
     EXPECT_TRUE(showing(closeItem));
     input.Key(XK_Return);
     Window box = 0;
-    ASSERT_TRUE(test::WaitFor([&] { return (box = screen.FindTop("Warning")) != 0; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return (box = screen.FindTop("Warning")) != 0; }));
     const auto line1 = test::RenderText("Closing VEXA Client Gateway will stop real time updates on this workstation.",
                                         kFace, kBlack, test::ControlFont());
     const auto line2 = test::RenderText("Are you sure you want to exit?", kFace, kBlack, test::ControlFont());
@@ -179,7 +179,7 @@ TEST(MenuKeysScreen, GatewayMenusByKeyAndPointerItsQuestionDialogArrowsAndTip) {
       return at1 && at2 && at2->second > at1->second && at2->second - at1->second < line1.H;
     }));
     input.Key(XK_Escape);  // Cancel: the gateway goes on
-    EXPECT_TRUE(test::WaitFor([&] { return screen.FindTop("Warning") == 0; }));
+    EXPECT_TRUE(test::WaitUntil([&] { return screen.FindTop("Warning") == 0; }));
     EXPECT_TRUE(gateway.Running());
   }
 }
@@ -191,7 +191,7 @@ TEST(MenuKeysScreen, ChurnmillRateArrowsAndLogScrollButtonsAreEven) {
   test::Screen screen;
   ChildProcess mill(test::BinPath("churnmill"), {});
   Window win = 0;
-  ASSERT_TRUE(test::WaitFor([&] { return (win = screen.FindTop("VEXA Churnmill")) != 0; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return (win = screen.FindTop("VEXA Churnmill")) != 0; }));
   EXPECT_TRUE(screen.WaitForShot(win, [&](const Shot& s) { return EvenArrows(s, 427, 9); }));
   // The log's scroll bar, inside the memo's 2-pixel edge from y 64 down: a
   // 16 x 16 arrow button at each end, its arrow greyed while the empty log

@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -27,19 +26,11 @@
 #include "platform/gdi/Gdi.h"
 #include "platform/shell/TrayIcon.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/MessagePump.h"
+#include "tests/support/ProgramCopy.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa::test {
-
-// Polls until done() or the deadline (generous: the machine may be loaded).
-inline bool WaitFor(const std::function<bool()>& done, int ms = 15000) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  return done();
-}
 
 // Pixels of a window as read from the X server, 0xRRGGBB.
 struct Shot {
@@ -236,10 +227,10 @@ public:
   }
   // Waits until the window shows what check() looks for.
   bool WaitForShot(Window w, const std::function<bool(const Shot&)>& check, int ms = 15000) {
-    return WaitFor([&] {
+    return WaitUntil([&] {
       Shot s = Grab(w);
       return s.W > 0 && check(s);
-    }, ms);
+    }, std::chrono::milliseconds(ms));
   }
   void PointerTo(Window w, int x, int y) {
     int sx, sy;
@@ -383,10 +374,7 @@ private:
 
 // A program copied into a folder of its own (its INI file lies beside it).
 inline std::string PrivateCopy(const std::string& root, const std::string& program, const std::string& ini = "") {
-  const std::string dir = root + "/" + program;
-  const std::string path = CopyProgram(program, dir);
-  if (!ini.empty()) std::ofstream(dir + "/" + program + ".ini") << ini;
-  return path;
+  return ProgramCopy(program, root + "/" + program, ini).Path();
 }
 
 // Stores the notify server's address and port for a gateway channel.

@@ -62,7 +62,7 @@ bool Choose(test::Screen& screen, Window win, const std::string& menu, const std
   if (!at) return false;
   screen.Click(win, at->first + title.W / 2, at->second + title.H / 2);
   Window popup = 0;
-  if (!test::WaitFor([&] { return (popup = screen.FindClass(cls)) != 0 && popup != win; })) return false;
+  if (!test::WaitUntil([&] { return (popup = screen.FindClass(cls)) != 0 && popup != win; })) return false;
   const auto entry = RenderText(item, plat::GetSysColor(plat::COLOR_MENU), kBlack, test::ControlFont());
   screen.WaitForShot(popup, [&](const Shot& s) { return (at = test::FindText(s, Box{0, 0, 300, 120}, entry)).has_value(); });
   if (!at) return false;
@@ -79,18 +79,18 @@ void WindowsAmongOthers(bool managed) {
   test::TrayHost tray;
   const int port = test::FreeTcpPort();
   ChildProcess server(test::PrivateCopy(session.Root(), "beaconhub", "[Server]\nPort=" + std::to_string(port) + "\n"), {});
-  ASSERT_TRUE(test::WaitFor([&] { return tray.Icons().size() == 1; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return tray.Icons().size() == 1; }));
   test::StoreGatewaySettings("Default", port);
   ChildProcess gateway(test::PrivateCopy(session.Root(), "relaygate"), {});
-  ASSERT_TRUE(test::WaitFor([&] { return tray.Icons().size() == 2; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return tray.Icons().size() == 2; }));
   ChildProcess mill(test::BinPath("churnmill"), {});
   const Window serverIcon = tray.Icons()[0], gatewayIcon = tray.Icons()[1];
   Window serverWin = 0, gatewayWin = 0, millWin = 0;
-  ASSERT_TRUE(test::WaitFor([&] { return (millWin = screen.FindTop("VEXA Churnmill")) != 0; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return (millWin = screen.FindTop("VEXA Churnmill")) != 0; }));
   screen.Click(gatewayIcon, 12, 12);
-  ASSERT_TRUE(test::WaitFor([&] { return (gatewayWin = screen.FindTop("VEXA Notify Client Gateway")) != 0; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return (gatewayWin = screen.FindTop("VEXA Notify Client Gateway")) != 0; }));
   screen.Click(serverIcon, 12, 12);
-  ASSERT_TRUE(test::WaitFor([&] { return (serverWin = screen.FindTop("VEXA Notify Server")) != 0; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return (serverWin = screen.FindTop("VEXA Notify Server")) != 0; }));
 
   {
     SCOPED_TRACE("each window's class, size limits and owner as the X server holds them");
@@ -111,20 +111,20 @@ void WindowsAmongOthers(bool managed) {
     const Box s = screen.Geometry(serverWin);
     if (managed) screen.Click(serverWin, 100, s.Bottom - s.Top - 5);
     else XRaiseWindow(d, serverWin);
-    ASSERT_TRUE(test::WaitFor([&] { return test::StackIndex(d, serverWin) > test::StackIndex(d, gatewayWin); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return test::StackIndex(d, serverWin) > test::StackIndex(d, gatewayWin); }));
     screen.Click(gatewayIcon, 12, 12);
-    EXPECT_TRUE(test::WaitFor([&] { return test::StackIndex(d, gatewayWin) > test::StackIndex(d, serverWin); }));
+    EXPECT_TRUE(test::WaitUntil([&] { return test::StackIndex(d, gatewayWin) > test::StackIndex(d, serverWin); }));
     if (managed) {
-      EXPECT_TRUE(test::WaitFor([&] { return test::ActiveWindow(d) == gatewayWin; }));
+      EXPECT_TRUE(test::WaitUntil([&] { return test::ActiveWindow(d) == gatewayWin; }));
     }
   }
   if (managed) {
     SCOPED_TRACE("minimised by the user, the gateway window comes back with a tray click");
     XIconifyWindow(d, gatewayWin, DefaultScreen(d));
     XFlush(d);
-    ASSERT_TRUE(test::WaitFor([&] { return !screen.Viewable(gatewayWin); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return !screen.Viewable(gatewayWin); }));
     screen.Click(gatewayIcon, 12, 12);
-    EXPECT_TRUE(test::WaitFor([&] {
+    EXPECT_TRUE(test::WaitUntil([&] {
       return screen.Viewable(gatewayWin) && test::ActiveWindow(d) == gatewayWin &&
              test::StackIndex(d, gatewayWin) > test::StackIndex(d, serverWin);
     }));
@@ -132,12 +132,12 @@ void WindowsAmongOthers(bool managed) {
   {
     SCOPED_TRACE("moved, closed to the tray and shown again, the gateway window keeps its place");
     screen.Move(gatewayWin, 300, 200);
-    ASSERT_TRUE(test::WaitFor([&] { return screen.Geometry(gatewayWin).Left == 300; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return screen.Geometry(gatewayWin).Left == 300; }));
     const Box before = screen.Geometry(gatewayWin);
     ASSERT_TRUE(Choose(screen, gatewayWin, "&File", "&Close", "Relaygate"));
-    ASSERT_TRUE(test::WaitFor([&] { return !screen.Viewable(gatewayWin); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return !screen.Viewable(gatewayWin); }));
     screen.Click(gatewayIcon, 12, 12);
-    ASSERT_TRUE(test::WaitFor([&] { return screen.Viewable(gatewayWin); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return screen.Viewable(gatewayWin); }));
     const Box after = screen.Geometry(gatewayWin);
     EXPECT_EQ(std::make_pair(after.Left, after.Top), std::make_pair(before.Left, before.Top));
   }
@@ -145,25 +145,25 @@ void WindowsAmongOthers(bool managed) {
     SCOPED_TRACE("the settings dialog: centred on the gateway window, fixed in size, the gateway's own");
     ASSERT_TRUE(Choose(screen, gatewayWin, "&View", "&Provider Settings", "Relaygate"));
     Window dialog = 0;
-    ASSERT_TRUE(test::WaitFor([&] { return (dialog = screen.FindTop("VEXA Client Gateway Settings")) != 0; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return (dialog = screen.FindTop("VEXA Client Gateway Settings")) != 0; }));
     const Box g = screen.Geometry(gatewayWin), b = screen.Geometry(dialog);
     EXPECT_LE(std::abs((g.Left + g.Right) - (b.Left + b.Right)), 1) << g.Left << " " << b.Left;
     EXPECT_LE(std::abs((g.Top + g.Bottom) - (b.Top + b.Bottom)), 1) << g.Top << " " << b.Top;
     const long w = b.Right - b.Left, h = b.Bottom - b.Top;
     EXPECT_EQ(Read(d, dialog), (Hints{"relaygate", "Relaygate", w, h, w, h, gatewayWin, true}));
     test::XInput().SendDelete(dialog);  // the close button: Cancel
-    ASSERT_TRUE(test::WaitFor([&] { return screen.FindTop("VEXA Client Gateway Settings") == 0; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return screen.FindTop("VEXA Client Gateway Settings") == 0; }));
   }
   {
     SCOPED_TRACE("the shutdown question belongs to the gateway window and has a fixed size");
     ASSERT_TRUE(Choose(screen, gatewayWin, "&File", "&Shutdown Client Gateway", "Relaygate"));
     Window box = 0;
-    ASSERT_TRUE(test::WaitFor([&] { return (box = screen.FindTop("Warning")) != 0; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return (box = screen.FindTop("Warning")) != 0; }));
     const Box b = screen.Geometry(box);
     const long w = b.Right - b.Left, h = b.Bottom - b.Top;
     EXPECT_EQ(Read(d, box), (Hints{"relaygate", "Relaygate", w, h, w, h, gatewayWin, true}));
     test::XInput().SendDelete(box);  // Cancel: the gateway goes on
-    ASSERT_TRUE(test::WaitFor([&] { return screen.FindTop("Warning") == 0; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return screen.FindTop("Warning") == 0; }));
   }
 }
 

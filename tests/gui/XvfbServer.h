@@ -19,8 +19,7 @@
 #include <string>
 #include <thread>
 
-#include "framework/Forms.h"
-#include "platform/display/Display.h"
+#include "tests/support/AppPump.h"
 
 namespace vexa::test {
 
@@ -179,27 +178,6 @@ inline unsigned long FindByTitle(Display* d, const char* title) {
   }
   if (kids) XFree(kids);
   return found;
-}
-
-inline bool PumpUntil(const std::function<bool()>& done) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < deadline) {
-    fw::Application->ProcessMessages();
-    plat::FlushDisplay();
-    if (done()) return true;
-    plat::WaitMessageTimeout(20);
-  }
-  return done();
-}
-
-// Runs the application's loop for a while (to let input be handled).
-inline void PumpFor(int ms) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < deadline) {
-    fw::Application->ProcessMessages();
-    plat::FlushDisplay();
-    plat::WaitMessageTimeout(10);
-  }
 }
 
 }  // namespace vexa::test

@@ -24,6 +24,7 @@
 
 #include "platform/msg/Msg.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/MessagePump.h"
 #include "tests/support/TestSession.h"
 
 using namespace plat;
@@ -55,12 +56,9 @@ std::string Hex(HWND h) {
 
 // Waits for a line of the peer while handling this thread's messages.
 std::optional<std::string> AwaitPumping(ChildProcess& p, const std::string& needle) {
-  for (int i = 0; i < 1000; ++i) {
-    MSG m;
-    while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
-    if (auto line = p.WaitForLine(needle, 10ms)) return line;
-  }
-  return std::nullopt;
+  std::optional<std::string> line;
+  vexa::test::PumpUntil([&] { return (line = p.WaitForLine(needle, 10ms)).has_value(); });
+  return line;
 }
 
 std::vector<MSG> gReceived;
@@ -246,8 +244,7 @@ TEST(MsgCrossProcess, TwoProcessesFloodingEachOtherWithPostsBothFinish) {
   for (int i = 0; i < kPosts; ++i) sent += PostMessage(p.top, WM_USER + 5, i, 0) ? 1 : 0;
   EXPECT_EQ(sent, kPosts);
   EXPECT_EQ(AwaitPumping(*p.proc, "FLOODED"), "FLOODED " + std::to_string(kPosts));
-  MSG m;
-  while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
+  vexa::test::DispatchQueued();
   ASSERT_EQ(gReceived.size(), static_cast<size_t>(kPosts));
   for (int i = 0; i < kPosts; ++i) ASSERT_EQ(gReceived[i].wParam, i);  // in order
   p.proc->WriteStdin("count\n");
@@ -300,7 +297,7 @@ TEST(MsgCrossProcess, AReceiverHoldsTheQuotaOfPostsPerSendingProcessNotPerRingOr
   EXPECT_FALSE(PeekMessage(&m, 0, WM_USER + 100, WM_USER + 100, PM_NOREMOVE));
   p.proc->WriteStdin("flood " + Hex(mine) + " 6000 thread\n");
   EXPECT_EQ(p.proc->WaitForLine("FLOODED", 10s), "FLOODED 4000");
-  while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
+  vexa::test::DispatchQueued();
   ASSERT_EQ(gReceived.size(), 10000u);
   EXPECT_EQ(gReceived[5999].wParam, 5999);
   EXPECT_EQ(gReceived[9999].wParam, 3999);
@@ -352,8 +349,7 @@ TEST(MsgCrossProcess, PostsOfASenderKilledAfterABurstAllArrive) {
   ASSERT_EQ(p.proc->WaitForLine("FLOODED", 10s), "FLOODED " + std::to_string(kPosts));
   p.proc->Signal(SIGKILL);
   p.proc->Wait(5s);
-  MSG m;
-  while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
+  vexa::test::DispatchQueued();
   ASSERT_EQ(gReceived.size(), static_cast<size_t>(kPosts));
   for (int i = 0; i < kPosts; ++i) ASSERT_EQ(gReceived[i].wParam, i);
   EXPECT_FALSE(PostMessage(p.top, WM_USER + 1, 0, 0));
@@ -368,7 +364,8 @@ TEST(MsgCrossProcess, SenderKilledDuringItsSendLeavesTheReceiverServingOthers) {
   ASSERT_NE(victim.top, 0u);
   gKillWhileHandling = victim.proc.get();
   victim.proc->WriteStdin("send " + Hex(mine) + " 1033 0 0\n");
-  for (int i = 0; i < 1000 && victim.proc->Running(); ++i) WaitMessageTimeout(10);
+  // Only waits: the send is handled inside the wait, nothing posted is read.
+  vexa::test::PumpUntil([&] { return !victim.proc->Running(); }, vexa::test::kWaitLimit, [] {});
   gKillWhileHandling = nullptr;
   ASSERT_FALSE(victim.proc->Running());
   Peer next = StartPeer();
@@ -499,8 +496,7 @@ TEST(MsgCrossProcess, SendsGivenUpOnBeyondTheReplyRingNeitherRunNorCutTheConnect
   ASSERT_EQ(p.proc->WaitForLine("SENT", 10s), "SENT 0");
   p.proc->Signal(SIGSTOP);
   ASSERT_TRUE(vexa::test::WaitStopped(p.proc->Pid()));
-  MSG m;
-  while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
+  vexa::test::DispatchQueued();
   p.proc->Signal(SIGCONT);
   EXPECT_EQ(AwaitPumping(*p.proc, "RESULT "), "RESULT 78 1");
   EXPECT_TRUE(gReceived.empty());

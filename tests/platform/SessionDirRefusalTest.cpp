@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/MessagePump.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa::test {
@@ -98,10 +99,7 @@ TEST_F(SessionDirRefusal, AnOwnDirectoryOthersMayOnlyReadIsUsed) {
   // The client waits for its gateway in that session until told to stop.
   ChildProcess client(BinPath("notifylistener"), {"REFUSE", "1"}, {"VEXA_SESSION_DIR=" + dir},
                       true);
-  auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (Empty(dir) && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(20ms);
-  EXPECT_FALSE(Empty(dir));
+  EXPECT_TRUE(WaitUntil([&] { return !Empty(dir); }));
   EXPECT_TRUE(client.Running());
   client.Signal(SIGTERM);
   EXPECT_EQ(client.Wait(10s), std::optional<int>(0));

@@ -34,6 +34,10 @@ std::unique_ptr<TcpClient> Gateway(int port, std::initializer_list<int> tables) 
   return c;
 }
 
+// Named as the suite, so that the test names stay; in this file the program is
+// therefore test::Beaconhub.
+class Beaconhub : public HubTest {};
+
 int LocalPort(const TcpClient& c) {
   sockaddr_in a{};
   socklen_t len = sizeof a;
@@ -41,11 +45,8 @@ int LocalPort(const TcpClient& c) {
   return ntohs(a.sin_port);
 }
 
-TEST(Beaconhub, DatabaseSideTransactionsReachSubscribedGatewaysOnTheNextTick) {
-  TestSession session;
-  const int port = FreeTcpPort();
-  Beaconhub hub(session, IniFor(port));
-  ASSERT_TRUE(hub.WaitListening());
+TEST_F(Beaconhub, DatabaseSideTransactionsReachSubscribedGatewaysOnTheNextTick) {
+  StartHub();
   DbSide db;
   ASSERT_TRUE(db.Connect());
 
@@ -78,35 +79,32 @@ TEST(Beaconhub, DatabaseSideTransactionsReachSubscribedGatewaysOnTheNextTick) {
   EXPECT_EQ(db.End(13, 1000), 0);
   EXPECT_EQ(Hex(other->Read(8).value_or("")), Hex(Record(5, 13, 'I')));
 
-  EXPECT_TRUE(hub.WaitFor("New Table: 12"));
-  EXPECT_TRUE(hub.WaitFor("New Table: 13"));
+  EXPECT_TRUE(hub->WaitFor("New Table: 12"));
+  EXPECT_TRUE(hub->WaitFor("New Table: 13"));
 
   // Serving the channel recorded where the program lives.
   fw::TRegistry reg(plat::KEY_READ);
   reg.SetRootKey(fw::HKEY_LOCAL_MACHINE);
   ASSERT_TRUE(reg.OpenKeyReadOnly("\\Software\\VEXA Software\\Lumidex\\NotifyServer"));
-  EXPECT_EQ(reg.ReadString("Location"), hub.Dir() + "/beaconhub");
+  EXPECT_EQ(reg.ReadString("Location"), hub->Dir() + "/beaconhub");
 
   // SIGINT ends it the same orderly way as SIGTERM.
-  hub.Process().Signal(SIGINT);
-  EXPECT_EQ(hub.Process().Wait(std::chrono::duration_cast<std::chrono::milliseconds>(kWait)), 0);
+  hub->Process().Signal(SIGINT);
+  EXPECT_EQ(hub->Process().Wait(std::chrono::duration_cast<std::chrono::milliseconds>(kWait)), 0);
   EXPECT_TRUE(gw->ReadToClose().has_value());
-  EXPECT_NE(hub.IniText().find("[MainWindow]"), std::string::npos);
+  EXPECT_NE(hub->IniText().find("[MainWindow]"), std::string::npos);
 }
 
-TEST(Beaconhub, InvalidTablesAndUnknownLettersAnswerAsTheyShould) {
-  TestSession session;
-  const int port = FreeTcpPort();
-  Beaconhub hub(session, IniFor(port));
-  ASSERT_TRUE(hub.WaitListening());
+TEST_F(Beaconhub, InvalidTablesAndUnknownLettersAnswerAsTheyShould) {
+  StartHub();
   DbSide db;
   ASSERT_TRUE(db.Connect());
 
   // Table 0: a notification still answers 1, a transaction 0; both are logged.
   EXPECT_EQ(db.Note(0, 'I', 1), 1);
-  EXPECT_TRUE(hub.WaitFor("Invalid TableID: 0"));
+  EXPECT_TRUE(hub->WaitFor("Invalid TableID: 0"));
   EXPECT_EQ(db.Begin(0), 0);
-  EXPECT_TRUE(hub.WaitFor("Invalid TableID: 0"));
+  EXPECT_TRUE(hub->WaitFor("Invalid TableID: 0"));
   // Another letter answers 0 and opens nothing: the next begin is still 1000.
   const int32_t lparamX = 7 | ('X' << 8);
   EXPECT_EQ(db.Result("send DBTrans 0 " + std::to_string(lparamX)), 0);
@@ -114,11 +112,8 @@ TEST(Beaconhub, InvalidTablesAndUnknownLettersAnswerAsTheyShould) {
   EXPECT_EQ(db.Begin(7), 1001);
 }
 
-TEST(Beaconhub, OverlappingTransactionsDeliverSharedRecordsOncePerEnd) {
-  TestSession session;
-  const int port = FreeTcpPort();
-  Beaconhub hub(session, IniFor(port));
-  ASSERT_TRUE(hub.WaitListening());
+TEST_F(Beaconhub, OverlappingTransactionsDeliverSharedRecordsOncePerEnd) {
+  StartHub();
   DbSide db;
   ASSERT_TRUE(db.Connect());
   auto gw = Gateway(port, {9});
@@ -157,16 +152,14 @@ TEST(Beaconhub, OverlappingTransactionsDeliverSharedRecordsOncePerEnd) {
   EXPECT_EQ(Hex(gw->Read(8).value_or("")), Hex(Record(52, 9, 'C')));
 }
 
-TEST(Beaconhub, CommandLinesOfAGateway) {
-  TestSession session;
-  const int port = FreeTcpPort();
+TEST_F(Beaconhub, CommandLinesOfAGateway) {
   // Connect times in the C locale's text, whatever the machine's own locale.
   const char* lcAll = getenv("LC_ALL");
   const std::string savedLcAll = lcAll ? lcAll : "";
   setenv("LC_ALL", "C", 1);
-  Beaconhub hub(session, IniFor(port));
+  hub.emplace(session, IniFor(port));
   if (lcAll) setenv("LC_ALL", savedLcAll.c_str(), 1); else unsetenv("LC_ALL");
-  ASSERT_TRUE(hub.WaitListening());
+  ASSERT_TRUE(hub->WaitListening());
 
   auto first = Gateway(port, {});
   auto second = Gateway(port, {});
@@ -190,8 +183,8 @@ TEST(Beaconhub, CommandLinesOfAGateway) {
   // SUBSCRIBE reads as table 0: both lines logged, the acknowledgement still goes out.
   first->Send("SUBSCRIBE\r\n");
   EXPECT_EQ(Hex(first->Read(8).value_or("")), Hex(Ack(0, 'S')));
-  EXPECT_TRUE(hub.WaitFor("Invalid TableID: 0"));
-  EXPECT_TRUE(hub.WaitFor("Invalid TableID in Subscribe request: 0"));
+  EXPECT_TRUE(hub->WaitFor("Invalid TableID: 0"));
+  EXPECT_TRUE(hub->WaitFor("Invalid TableID in Subscribe request: 0"));
 
   // Unsubscribing a table that does not exist is acknowledged.
   first->Send("u 44\r\n");
@@ -199,7 +192,7 @@ TEST(Beaconhub, CommandLinesOfAGateway) {
 
   // A number that does not fit the acknowledgement: no answer, the session stays.
   first->Send("S 300\r\n");
-  EXPECT_TRUE(hub.WaitFor("Invalid TableID in Subscribe request: 300"));
+  EXPECT_TRUE(hub->WaitFor("Invalid TableID in Subscribe request: 300"));
   first->Send("bye\r\n");
   EXPECT_EQ(first->ReadLine().value_or(""), "Unknown command: 'BYE'");
 
@@ -218,8 +211,7 @@ TEST(Beaconhub, CommandLinesOfAGateway) {
 
 // A German locale made for this test alone (LOCPATH), so the test does not
 // depend on which locales the machine has installed.
-TEST(Beaconhub, WhoShowsConnectTimesInTheLocaleTheServerRunsIn) {
-  TestSession session;
+TEST_F(Beaconhub, WhoShowsConnectTimesInTheLocaleTheServerRunsIn) {
   const std::string locales = session.Root() + "/locales";
   ChildProcess localedef(
       "/bin/sh",
@@ -230,11 +222,10 @@ TEST(Beaconhub, WhoShowsConnectTimesInTheLocaleTheServerRunsIn) {
     GTEST_SKIP() << "no locale can be made here";
   ASSERT_EQ(setenv("LOCPATH", locales.c_str(), 1), 0);
   ASSERT_EQ(setenv("LC_ALL", "de_DE.UTF-8", 1), 0);
-  const int port = FreeTcpPort();
-  Beaconhub hub(session, IniFor(port));
+  hub.emplace(session, IniFor(port));
   unsetenv("LC_ALL");
   unsetenv("LOCPATH");
-  ASSERT_TRUE(hub.WaitListening());
+  ASSERT_TRUE(hub->WaitListening());
 
   auto gw = Gateway(port, {});
   gw->Send("WHO\r\n");
@@ -259,11 +250,8 @@ TEST(Beaconhub, WhoShowsConnectTimesInTheLocaleTheServerRunsIn) {
   EXPECT_TRUE(date == today || date == yesterday) << line;
 }
 
-TEST(Beaconhub, SubscribingTwiceListsTheSessionOnce) {
-  TestSession session;
-  const int port = FreeTcpPort();
-  Beaconhub hub(session, IniFor(port));
-  ASSERT_TRUE(hub.WaitListening());
+TEST_F(Beaconhub, SubscribingTwiceListsTheSessionOnce) {
+  StartHub();
   DbSide db;
   ASSERT_TRUE(db.Connect());
   auto gw = Gateway(port, {12, 12});
@@ -287,11 +275,9 @@ TEST(Beaconhub, SubscribingTwiceListsTheSessionOnce) {
   EXPECT_EQ(Hex(gw->Read(8).value_or("")), Hex(Record(3, 12, 'I')));
 }
 
-TEST(Beaconhub, BusyBannerBeyondTheClientLimit) {
-  TestSession session;
-  const int port = FreeTcpPort();
-  Beaconhub hub(session, "[Server]\nPort=" + std::to_string(port) + "\nMaxClients=2\n");
-  ASSERT_TRUE(hub.WaitListening());
+TEST_F(Beaconhub, BusyBannerBeyondTheClientLimit) {
+  hub.emplace(session, "[Server]\nPort=" + std::to_string(port) + "\nMaxClients=2\n");
+  ASSERT_TRUE(hub->WaitListening());
   auto a = Gateway(port, {});
   auto b = Gateway(port, {});
   TcpClient c(port);
@@ -308,16 +294,13 @@ TEST(Beaconhub, BusyBannerBeyondTheClientLimit) {
   FAIL() << "no place after a gateway left";
 }
 
-TEST(Beaconhub, StrayQuitAndCloseFromAnotherProgramLeaveTheChannelServing) {
-  TestSession session;
-  const int port = FreeTcpPort();
-  Beaconhub hub(session, IniFor(port));
-  ASSERT_TRUE(hub.WaitListening());
+TEST_F(Beaconhub, StrayQuitAndCloseFromAnotherProgramLeaveTheChannelServing) {
+  StartHub();
   const plat::HWND channel = SendStrayCloseAndQuit("NotifyServerIPC");  // this test is the other program
   ASSERT_NE(channel, 0u);
   for (const char* kind : {"WM_CLOSE", "WM_SYSCOMMAND SC_CLOSE", "WM_QUIT"}) {  // in any order
     const std::string text = std::string("Ignored ") + kind + " sent to the channel window of \"NotifyServerIPC\"";
-    EXPECT_TRUE(hub.Process().Printed(text, 10000ms)) << text;
+    EXPECT_TRUE(hub->Process().Printed(text, 10000ms)) << text;
   }
   // The window lives and serves; each kind was logged once.
   EXPECT_TRUE(plat::IsWindow(channel));
@@ -325,16 +308,13 @@ TEST(Beaconhub, StrayQuitAndCloseFromAnotherProgramLeaveTheChannelServing) {
   ASSERT_TRUE(db.Connect());
   EXPECT_EQ(db.Begin(6), 1000);
   auto gw = Gateway(port, {6});
-  const auto& lines = hub.Process().Lines();
+  const auto& lines = hub->Process().Lines();
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("Ignored ", 0) == 0; }), 3);
 }
 
-TEST(Beaconhub, SecondStartEndsAtOnceAndSilently) {
-  TestSession session;
-  const int port = FreeTcpPort();
-  Beaconhub hub(session, IniFor(port));
-  ASSERT_TRUE(hub.WaitListening());
-  ChildProcess second(hub.Dir() + "/beaconhub", {}, {}, true);
+TEST_F(Beaconhub, SecondStartEndsAtOnceAndSilently) {
+  StartHub();
+  ChildProcess second(hub->Dir() + "/beaconhub", {}, {}, true);
   EXPECT_EQ(second.Wait(std::chrono::duration_cast<std::chrono::milliseconds>(kWait)), 0);
   EXPECT_FALSE(second.ReadLine(100ms).has_value());
   EXPECT_TRUE(second.Lines().empty());
@@ -342,23 +322,21 @@ TEST(Beaconhub, SecondStartEndsAtOnceAndSilently) {
   auto gw = Gateway(port, {1});
 }
 
-TEST(Beaconhub, MissingSettingsAreWrittenBackAndBoundsSavedOnShutdown) {
-  TestSession session;
-  const int port = FreeTcpPort();
-  Beaconhub hub(session,
-                "[Main Server Window]\nWidth=5000\nHeight=5000\nTop=-10\nLeft=-10\n"
-                "[Server]\nPort=" + std::to_string(port) + "\nMaxClients=-5\n");
-  ASSERT_TRUE(hub.WaitListening());
-  const std::string ini = hub.IniText();
+TEST_F(Beaconhub, MissingSettingsAreWrittenBackAndBoundsSavedOnShutdown) {
+  hub.emplace(session,
+              "[Main Server Window]\nWidth=5000\nHeight=5000\nTop=-10\nLeft=-10\n"
+              "[Server]\nPort=" + std::to_string(port) + "\nMaxClients=-5\n");
+  ASSERT_TRUE(hub->WaitListening());
+  const std::string ini = hub->IniText();
   EXPECT_NE(ini.find("Address=0.0.0.0"), std::string::npos) << ini;
   EXPECT_NE(ini.find("MaxClients=0"), std::string::npos) << ini;
   EXPECT_NE(ini.find("FlushInterval=1500"), std::string::npos) << ini;
 
   // SIGTERM closes the form the orderly way: sessions end, bounds are saved.
   auto gw = Gateway(port, {3});
-  EXPECT_EQ(hub.Stop(), 0);
+  EXPECT_EQ(hub->Stop(), 0);
   EXPECT_TRUE(gw->ReadToClose().has_value());
-  const std::string after = hub.IniText();
+  const std::string after = hub->IniText();
   const auto section = after.find("[MainWindow]");
   ASSERT_NE(section, std::string::npos) << after;
   const std::string saved = after.substr(section);
@@ -368,53 +346,47 @@ TEST(Beaconhub, MissingSettingsAreWrittenBackAndBoundsSavedOnShutdown) {
   EXPECT_NE(saved.find("Left=0"), std::string::npos) << saved;
 }
 
-TEST(Beaconhub, ListenerFailureLeavesTheChannelServing) {
-  TestSession first;
-  const int port = FreeTcpPort();
-  Beaconhub holder(first, IniFor(port));
-  ASSERT_TRUE(holder.WaitListening());
+TEST_F(Beaconhub, ListenerFailureLeavesTheChannelServing) {
+  StartHub();
   {
     // Another session, so the single-instance guard lets it start; the port is taken.
     TestSession second;
-    Beaconhub hub(second, IniFor(port), true, true);
+    test::Beaconhub failing(second, IniFor(port), true, true);
     DbSide db;
     ASSERT_TRUE(db.Connect());
     EXPECT_EQ(db.Begin(4), 1000);  // the start-up step has run by now
     const auto failure =
-        hub.Process().ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(kWait));
+        failing.Process().ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(kWait));
     EXPECT_NE(failure.value_or("").find("ESocketException"), std::string::npos)
         << failure.value_or("");
-    for (const std::string& line : hub.Process().Lines()) {
+    for (const std::string& line : failing.Process().Lines()) {
       EXPECT_EQ(line.find("Listening"), std::string::npos) << line;
     }
-    EXPECT_TRUE(hub.Process().Running());
+    EXPECT_TRUE(failing.Process().Running());
   }
   // The first server is untouched.
   auto gw = Gateway(port, {4});
 }
 
-TEST(Beaconhub, ChannelOwnedElsewhereStillListens) {
-  TestSession session;
+TEST_F(Beaconhub, ChannelOwnedElsewhereStillListens) {
   ChildProcess holder(BinPath("ChannelHolderPeer"), {});
   ASSERT_EQ(
       holder.ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(kWait)).value_or(""),
       "serving");
-  const int port = FreeTcpPort();
-  Beaconhub hub(session, IniFor(port));
-  EXPECT_TRUE(hub.WaitFor("Server Already Exists"));
-  EXPECT_TRUE(hub.WaitListening());
+  hub.emplace(session, IniFor(port));
+  EXPECT_TRUE(hub->WaitFor("Server Already Exists"));
+  EXPECT_TRUE(hub->WaitListening());
   auto gw = Gateway(port, {1});
   holder.CloseStdin();
 }
 
-TEST(Beaconhub, WithoutServerSectionListensOnDefaultPort) {
-  TestSession session;
-  Beaconhub hub(session, "");
+TEST_F(Beaconhub, WithoutServerSectionListensOnDefaultPort) {
+  hub.emplace(session, "");
   // The channel starts in the same step as the listener, so once the database
   // side is connected the settings have been written back.
   DbSide db;
   ASSERT_TRUE(db.Connect());
-  const std::string ini = hub.IniText();
+  const std::string ini = hub->IniText();
   EXPECT_NE(ini.find("[Server]"), std::string::npos) << ini;
   EXPECT_NE(ini.find("Address=0.0.0.0"), std::string::npos) << ini;
   EXPECT_NE(ini.find("Port=5500"), std::string::npos) << ini;

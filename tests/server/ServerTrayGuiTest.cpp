@@ -30,7 +30,7 @@ TEST(ServerTrayGui, WithoutATrayHostCloseMinimisesAndTheServerRunsOn) {
   const std::string ini = session.Root() + "/beaconhub.ini";
   std::ofstream(ini) << "[Server]\nPort=" << test::FreeTcpPort() << "\n";
   auto* form = fw::CreateFormOf<TestForm>(nullptr, ini);
-  ASSERT_TRUE(test::PumpUntil([&] { return form->NetSocketServer1->Tag() == 1; }));
+  ASSERT_TRUE(test::ScreenPumpUntil([&] { return form->NetSocketServer1->Tag() == 1; }));
   EXPECT_TRUE(fw::Application->ShowMainForm());
 
   form->Show();
