@@ -218,7 +218,7 @@ public:
   // A user's tab change: OnChanging may refuse, OnChange follows.
   void SelectNextPage(bool GoForward);
   bool ChangeActivePage(TTabSheet* Page);
-  // The area of the pages: inside the frame, below the tabs (see ControlPaint.cpp).
+  // The area of the pages: inside the frame, below the tabs (see ControlPaintDraw.cpp).
   TRect ClientRect() const override;
 
   TNotifyEvent OnChange;

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
+#include "components/KitMainForm.h"
 #include "components/KitStatusBar.h"
 #include "components/KitTrayIcon.h"
-#include "components/KitStateIcon.h"
 #include "components/kitimage.h"
 #include "framework/Dialogs.h"
 #include "framework/Graphics.h"
@@ -115,32 +115,12 @@ TFrmGatewayMain::TFrmGatewayMain(fw::TComponent* AOwner) : fw::TForm(AOwner) {
   VexaInstallMutex1 = new TVexaInstallMutex(this);
   VexaInstallMutex1->SetProductName("Lumidex");
 
-  KitGraphicList1 = new TKitGraphicList(this);
-  KitGraphicList1->SetName("KitGraphicList1");
-  AddStateIcon(KitGraphicList1, "NotConnected", fw::clBlack, fw::clRed, true);
-  AddStateIcon(KitGraphicList1, "Connecting", fw::clBlack, fw::clYellow, true);
-  AddStateIcon(KitGraphicList1, "Connected", fw::clBlack, fw::clLime, true);
+  KitGraphicList1 = MakeStateIcons(
+      this, fw::clBlack, true,
+      {{"NotConnected", fw::clRed}, {"Connecting", fw::clYellow}, {"Connected", fw::clLime}});
 
-  KitStatusBar1 = new TKitStatusBar(this);
-  KitStatusBar1->SetName("KitStatusBar1");
-  KitStatusBar1->SetParent(this);
-  KitStatusBar1->SetAlign(fw::alBottom);
-  KitStatusBar1->Bevel()->SetMode(bmCustom);
-  KitStatusBar1->SetControlGap(3);
-  // The bar paints its panels only when it is not in its old style.
-  KitStatusBar1->SetOldStyle(false);
-  const struct {
-    int32_t Size;  // 0: the panel's default
-    const char* Text;
-  } panels[] = {{150, " Local Clients:  None"}, {180, " Notify Server:  "}, {0, ""}};
-  for (const auto& p : panels) {
-    TKitStatusPanel* panel = KitStatusBar1->Panels()->Add();
-    panel->SetStyle(spText);
-    panel->SetAlignment(agCenterLeft);
-    panel->Bevel()->SetMode(bmStandard);
-    if (p.Size) panel->SetSize(p.Size);
-    panel->SetText(p.Text);
-  }
+  KitStatusBar1 =
+      MakeStatusBar(this, {{150, " Local Clients:  None"}, {180, " Notify Server:  "}, {0, ""}});
 
   // The tray icon keeps the program running while its window is hidden: a
   // close request hides the form, only the shutdown command ends it.

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "components/KitMainForm.h"
 #include "components/KitStatusBar.h"
 #include "components/KitTrayIcon.h"
-#include "components/KitStateIcon.h"
 #include "components/kitimage.h"
 #include "framework/Dialogs.h"
 #include "framework/Graphics.h"
@@ -168,32 +168,12 @@ TFrmMainServer::TFrmMainServer(fw::TComponent* AOwner) : fw::TForm(AOwner) {
   Shutdown1->OnClick = [this](fw::TObject* s) { Shutdown1Click(s); };
   ClearLog1->OnClick = [this](fw::TObject* s) { ClearLog1Click(s); };
 
-  KitGraphicList1 = new TKitGraphicList(this);
-  KitGraphicList1->SetName("KitGraphicList1");
-  AddStateIcon(KitGraphicList1, "Starting", fw::clNavy, fw::clGray, false);
-  AddStateIcon(KitGraphicList1, "Waiting", fw::clNavy, fw::clRed, false);
-  AddStateIcon(KitGraphicList1, "Connected", fw::clNavy, fw::clLime, false);
+  KitGraphicList1 =
+      MakeStateIcons(this, fw::clNavy, false,
+                     {{"Starting", fw::clGray}, {"Waiting", fw::clRed}, {"Connected", fw::clLime}});
 
-  KitStatusBar1 = new TKitStatusBar(this);
-  KitStatusBar1->SetName("KitStatusBar1");
-  KitStatusBar1->SetParent(this);
-  KitStatusBar1->SetAlign(fw::alBottom);
-  KitStatusBar1->Bevel()->SetMode(bmCustom);
-  KitStatusBar1->SetControlGap(3);
-  // The bar paints its panels only when it is not in its old style.
-  KitStatusBar1->SetOldStyle(false);
-  const struct {
-    int32_t Size;
-    const char* Text;
-  } panels[] = {{175, " Database DLL:  Waiting..."}, {150, " Client Connections:  0"}};
-  for (const auto& p : panels) {
-    TKitStatusPanel* panel = KitStatusBar1->Panels()->Add();
-    panel->SetStyle(spText);
-    panel->SetAlignment(agCenterLeft);
-    panel->Bevel()->SetMode(bmStandard);
-    panel->SetSize(p.Size);
-    panel->SetText(p.Text);
-  }
+  KitStatusBar1 =
+      MakeStatusBar(this, {{175, " Database DLL:  Waiting..."}, {150, " Client Connections:  0"}});
 
   // The tray icon keeps the program running while its window is hidden: a
   // close request hides the form, only the shutdown command ends it.
