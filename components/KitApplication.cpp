@@ -4,6 +4,7 @@
 
 #include "components/KitObject.h"
 #include "framework/Forms.h"
+#include "framework/ScopeGuard.h"
 #include "framework/SysUtils.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/msg/Msg.h"
@@ -104,16 +105,13 @@ int TKitTimerPool::AddTimer(uint16_t Ident, uint16_t Interval, fw::TNotifyEvent 
 void TKitTimerPool::RemoveTimer(uint16_t Ident) {
   bool wasUpdating = FUpdating;
   FUpdating = true;
-  try {
+  {
+    auto done = fw::Finally([&] { FUpdating = wasUpdating; });
     if (TKitTimerItem* item = GetItem(Ident)) {
       item->SetEnabled(false);
       item->SetHandler(nullptr);
       delete item;  // leaves the list
     }
-    FUpdating = wasUpdating;
-  } catch (...) {
-    FUpdating = wasUpdating;
-    throw;
   }
   if (FItems.Count() == 0) SetActive(false);
 }

@@ -1,5 +1,7 @@
 #include "components/KitControl.h"
 
+#include "framework/ScopeGuard.h"
+
 namespace vexa {
 
 void KitNotifyControls(fw::TWinControl* Parent, fw::UINT Msg, int32_t WParam, int32_t LParam) {
@@ -38,15 +40,11 @@ void TKitControl::PaintOn(plat::HDC DC) {
   plat::POINT old;
   plat::OffsetViewportOrgEx(DC, Left(), Top(), &old);
   FCanvas->SetHandle(DC);
-  try {
-    Paint();
-  } catch (...) {
+  auto done = fw::Finally([&] {
     FCanvas->SetHandle(0);
     plat::SetViewportOrgEx(DC, old.x, old.y, nullptr);
-    throw;
-  }
-  FCanvas->SetHandle(0);
-  plat::SetViewportOrgEx(DC, old.x, old.y, nullptr);
+  });
+  Paint();
 }
 
 bool TKitControl::CanvasBound() {
@@ -56,13 +54,10 @@ bool TKitControl::CanvasBound() {
   const fw::HWND h = p->Handle();
   plat::HDC dc = plat::GetDC(h);
   if (!dc) return false;
-  try {
+  {
+    auto done = fw::Finally([&] { plat::ReleaseDC(h, dc); });
     PaintOn(dc);
-  } catch (...) {
-    plat::ReleaseDC(h, dc);
-    throw;
   }
-  plat::ReleaseDC(h, dc);
   return false;
 }
 

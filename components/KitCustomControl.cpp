@@ -1,6 +1,7 @@
 #include "components/KitCustomControl.h"
 
 #include "components/kitshared.h"
+#include "framework/ScopeGuard.h"
 
 namespace vexa {
 
@@ -8,13 +9,8 @@ namespace {
 // Frames R in a system colour on DC.
 void FrameSys(plat::HDC DC, const plat::RECT& R, int Index) {
   plat::HBRUSH b = plat::CreateSolidBrush(plat::GetSysColor(Index));
-  try {
-    plat::FrameRect(DC, &R, b);
-  } catch (...) {
-    plat::DeleteObject(b);
-    throw;
-  }
-  plat::DeleteObject(b);
+  auto done = fw::Finally([&] { plat::DeleteObject(b); });
+  plat::FrameRect(DC, &R, b);
 }
 
 // The window's device context for the frames, released in every case.
@@ -73,13 +69,8 @@ void TKitCustomControl::Ctl3DChanged() { Invalidate(); }
 
 void TKitCustomControl::PaintOn(plat::HDC DC) {
   FCanvas->SetHandle(DC);
-  try {
-    Paint();
-  } catch (...) {
-    FCanvas->SetHandle(0);
-    throw;
-  }
-  FCanvas->SetHandle(0);
+  auto done = fw::Finally([&] { FCanvas->SetHandle(0); });
+  Paint();
 }
 
 bool TKitCustomControl::CanvasBound() {
@@ -88,13 +79,10 @@ bool TKitCustomControl::CanvasBound() {
   const fw::HWND h = Handle();
   plat::HDC dc = plat::GetDC(h);
   if (!dc) return false;
-  try {
+  {
+    auto done = fw::Finally([&] { plat::ReleaseDC(h, dc); });
     PaintOn(dc);
-  } catch (...) {
-    plat::ReleaseDC(h, dc);
-    throw;
   }
-  plat::ReleaseDC(h, dc);
   return false;
 }
 

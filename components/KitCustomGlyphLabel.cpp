@@ -4,6 +4,7 @@
 
 #include "components/KitCustomLabel.h"
 #include "components/KitDrawing.h"
+#include "framework/ScopeGuard.h"
 
 namespace vexa {
 
@@ -61,27 +62,22 @@ void TKitCustomGlyphLabel::Paint() {
   std::string text;
   GetLabelText(text);
   FPainting = true;
-  try {
-    fw::TCanvas* c = Canvas();
-    if (!Transparent()) FillClientArea();
-    fw::TRect r = ClientRect();
-    r.Left += KitParentControlGap(this);
-    if (FBevel->Extent() != 0) {
-      fw::TRect inner;
-      FBevel->PaintBevel(c, r, inner, FBevel->BorderColor() == Color() || Transparent());
-      r = inner;
-    }
-    if (!IsGlyphEmpty()) ImageList()->CopyImageToBitmap(ListIndex(), ImageIndex(), glyph.get());
-    c->Brush()->SetColor(Color());
-    c->SetFont(Font());
-    KitDrawGlyphTextBitmap(c, text, FFont3D.get(), 0, uint16_t(Enabled() ? kteEnabled : 0x01),
-                           Transparent(), ShowAccelChar(), MultiLine(), FLayout.get(), nullptr,
-                           glyph.get(), r);
-  } catch (...) {
-    FPainting = false;
-    throw;
+  auto done = fw::Finally([&] { FPainting = false; });
+  fw::TCanvas* c = Canvas();
+  if (!Transparent()) FillClientArea();
+  fw::TRect r = ClientRect();
+  r.Left += KitParentControlGap(this);
+  if (FBevel->Extent() != 0) {
+    fw::TRect inner;
+    FBevel->PaintBevel(c, r, inner, FBevel->BorderColor() == Color() || Transparent());
+    r = inner;
   }
-  FPainting = false;
+  if (!IsGlyphEmpty()) ImageList()->CopyImageToBitmap(ListIndex(), ImageIndex(), glyph.get());
+  c->Brush()->SetColor(Color());
+  c->SetFont(Font());
+  KitDrawGlyphTextBitmap(c, text, FFont3D.get(), 0, uint16_t(Enabled() ? kteEnabled : 0x01),
+                         Transparent(), ShowAccelChar(), MultiLine(), FLayout.get(), nullptr,
+                         glyph.get(), r);
 }
 
 plat::HPALETTE TKitCustomGlyphLabel::GetPalette() {

@@ -2,6 +2,7 @@
 
 #include "components/KitCustomStatusBar.h"
 #include "components/KitDrawing.h"
+#include "framework/ScopeGuard.h"
 
 namespace vexa {
 
@@ -92,56 +93,51 @@ void TKitCustomLabel::Paint() {
   std::string text;
   GetLabelText(text);
   FPainting = true;
-  try {
-    fw::TCanvas* c = Canvas();
-    c->SetFont(Font());
-    if (!Transparent()) FillClientArea();
-    fw::TRect r = ClientRect();
-    r.Left += KitParentControlGap(this);
-    uint32_t effect = Enabled() ? kteEnabled : 0x01;
-    fw::TRect clip = r;
-    if (FBevel->Extent() != 0) {
-      fw::TRect inner;
-      FBevel->PaintBevel(c, r, inner, FBevel->BorderColor() == Color() || Transparent());
-      r = inner;
-      clip = fw::TRect{r.Left + Left(), r.Top + Top(), r.Right + Left(), r.Bottom + Top()};
-      effect |= kteClip;
-    }
-    uint32_t format = 0;
-    if (!AutoSize()) {
-      if (FFontFX->Angle() != 0) {
-        format |= plat::DT_SINGLELINE;
-        if (Alignment() != agTopLeft) {
-          fw::TRect a;
-          KitAlignedTextRect(Alignment(), text, FFontFX.get(), a, format, ShowAccelChar(),
-                             MultiLine(), Font(), r);
-          r = a;
-        }
-      } else if (!MultiLine()) {
-        format |= plat::DT_SINGLELINE;
-      } else if (Alignment() >= agCenterLeft) {
+  auto done = fw::Finally([&] { FPainting = false; });
+  fw::TCanvas* c = Canvas();
+  c->SetFont(Font());
+  if (!Transparent()) FillClientArea();
+  fw::TRect r = ClientRect();
+  r.Left += KitParentControlGap(this);
+  uint32_t effect = Enabled() ? kteEnabled : 0x01;
+  fw::TRect clip = r;
+  if (FBevel->Extent() != 0) {
+    fw::TRect inner;
+    FBevel->PaintBevel(c, r, inner, FBevel->BorderColor() == Color() || Transparent());
+    r = inner;
+    clip = fw::TRect{r.Left + Left(), r.Top + Top(), r.Right + Left(), r.Bottom + Top()};
+    effect |= kteClip;
+  }
+  uint32_t format = 0;
+  if (!AutoSize()) {
+    if (FFontFX->Angle() != 0) {
+      format |= plat::DT_SINGLELINE;
+      if (Alignment() != agTopLeft) {
         fw::TRect a;
         KitAlignedTextRect(Alignment(), text, FFontFX.get(), a, format, ShowAccelChar(),
                            MultiLine(), Font(), r);
         r = a;
       }
+    } else if (!MultiLine()) {
+      format |= plat::DT_SINGLELINE;
+    } else if (Alignment() >= agCenterLeft) {
+      fw::TRect a;
+      KitAlignedTextRect(Alignment(), text, FFontFX.get(), a, format, ShowAccelChar(),
+                         MultiLine(), Font(), r);
+      r = a;
     }
-    format |= OptionFlags() | KitLabelAlignmentFlags(Alignment()) | plat::DT_EXPANDTABS |
-              plat::DT_WORDBREAK;
-    if (!ShowAccelChar()) format |= plat::DT_NOPREFIX;
-    c->Brush()->SetColor(Color());
-    c->Font()->SetColor(Font()->Color());
-    if (TwinkleShown()) {
-      KitDraw3DText(c, text, FFontFX.get(), &clip, effect, format, r);
-    } else if (TwinkleColor() != fw::clNone) {
-      c->Font()->SetColor(TwinkleColor());
-      KitDraw3DText(c, text, FFontFX.get(), &clip, effect, format, r);
-    }
-  } catch (...) {
-    FPainting = false;
-    throw;
   }
-  FPainting = false;
+  format |= OptionFlags() | KitLabelAlignmentFlags(Alignment()) | plat::DT_EXPANDTABS |
+            plat::DT_WORDBREAK;
+  if (!ShowAccelChar()) format |= plat::DT_NOPREFIX;
+  c->Brush()->SetColor(Color());
+  c->Font()->SetColor(Font()->Color());
+  if (TwinkleShown()) {
+    KitDraw3DText(c, text, FFontFX.get(), &clip, effect, format, r);
+  } else if (TwinkleColor() != fw::clNone) {
+    c->Font()->SetColor(TwinkleColor());
+    KitDraw3DText(c, text, FFontFX.get(), &clip, effect, format, r);
+  }
 }
 
 }  // namespace vexa

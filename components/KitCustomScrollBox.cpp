@@ -5,6 +5,7 @@
 #include "components/KitCustomBevelPanel.h"
 #include "components/KitCustomControl.h"
 #include "components/kitregion.h"
+#include "framework/ScopeGuard.h"
 
 namespace vexa {
 
@@ -93,36 +94,28 @@ void TKitCustomScrollBox::PaintNonClient(plat::HDC DC) {
   if (!DC || (Loading() && !Visible())) return;
   FNonClientCanvas->Lock();
   FNonClientCanvas->SetHandle(DC);
-  try {
-    fw::TRect inner;
-    FBevel->PaintBevel(FNonClientCanvas.get(), fw::Rect(0, 0, Width(), Height()), inner, false);
-  } catch (...) {
+  auto done = fw::Finally([&] {
     FNonClientCanvas->SetHandle(0);
     FNonClientCanvas->Unlock();
-    throw;
-  }
-  FNonClientCanvas->SetHandle(0);
-  FNonClientCanvas->Unlock();
+  });
+  fw::TRect inner;
+  FBevel->PaintBevel(FNonClientCanvas.get(), fw::Rect(0, 0, Width(), Height()), inner, false);
 }
 
 void TKitCustomScrollBox::PaintWindow(plat::HDC DC) {
   if (Loading() || !DC) return;
   FNonClientCanvas->Lock();
   FNonClientCanvas->SetHandle(DC);
-  try {
-    if (!DrawBackBitmap(FNonClientCanvas.get(), ClientRect(), 0, fw::Point(0, 0))) {
-      FNonClientCanvas->Brush()->SetColor(FColor);
-      FNonClientCanvas->Brush()->SetStyle(fw::bsSolid);
-      FNonClientCanvas->FillRect(ClientRect());
-    }
-    if (OnPaintBackground) OnPaintBackground(this);
-  } catch (...) {
+  auto done = fw::Finally([&] {
     FNonClientCanvas->SetHandle(0);
     FNonClientCanvas->Unlock();
-    throw;
+  });
+  if (!DrawBackBitmap(FNonClientCanvas.get(), ClientRect(), 0, fw::Point(0, 0))) {
+    FNonClientCanvas->Brush()->SetColor(FColor);
+    FNonClientCanvas->Brush()->SetStyle(fw::bsSolid);
+    FNonClientCanvas->FillRect(ClientRect());
   }
-  FNonClientCanvas->SetHandle(0);
-  FNonClientCanvas->Unlock();
+  if (OnPaintBackground) OnPaintBackground(this);
 }
 
 void TKitCustomScrollBox::Paint() {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "framework/ScopeGuard.h"
+
 namespace vexa {
 
 TKitGradient::TKitGradient() { Rebuild(); }
@@ -80,15 +82,10 @@ void TKitGradient::DefineProperties(TKitFiler* Filer) {
         // Points read are appended to those already held; one rebuild at the end,
         // also when the stored list turns out damaged.
         BeginUpdate();
-        try {
-          Reader->ReadListBegin();
-          while (!Reader->EndOfList()) FPoints.push_back(Reader->ReadInteger());
-          Reader->ReadListEnd();
-        } catch (...) {
-          EndUpdate(true);
-          throw;
-        }
-        EndUpdate(true);
+        auto done = fw::Finally([&] { EndUpdate(true); });
+        Reader->ReadListBegin();
+        while (!Reader->EndOfList()) FPoints.push_back(Reader->ReadInteger());
+        Reader->ReadListEnd();
       },
       [this](TKitWriter* Writer) {
         Writer->WriteListBegin();

@@ -3,6 +3,7 @@
 #include "components/KitApplication.h"
 #include "components/KitCustomLabel.h"
 #include "components/KitDrawing.h"
+#include "framework/ScopeGuard.h"
 #include "framework/SysUtils.h"
 
 namespace vexa {
@@ -162,35 +163,30 @@ void TKitInformationLabel::Paint() {
   if (FPainting || Loading() || !CanvasBound()) return;
   BuildText();
   FPainting = true;
-  try {
-    fw::TCanvas* c = Canvas();
-    c->SetFont(Font());
-    if (!Transparent()) FillClientArea();
-    fw::TRect r = ClientRect();
-    r.Left += KitParentControlGap(this);
-    fw::TRect inner;
-    FBevel->PaintBevel(c, r, inner, Transparent());
-    r = inner;
-    uint32_t format = 0;
-    if (!MultiLine()) {
-      format |= plat::DT_SINGLELINE;
-    } else if (Alignment() >= agCenterLeft) {
-      fw::TRect a;
-      KitAlignedTextRect(Alignment(), FText, FFont3D.get(), a, format, ShowAccelChar(), true,
-                         Font(), r);
-      r = a;
-    }
-    format |= KitLabelAlignmentFlags(Alignment()) | plat::DT_EXPANDTABS | plat::DT_WORDBREAK |
-              OptionFlags();
-    if (!ShowAccelChar()) format |= plat::DT_NOPREFIX;
-    c->Brush()->SetColor(Color());
-    c->Font()->SetColor(Font()->Color());
-    KitDraw3DText(c, FText, FFont3D.get(), nullptr, Enabled() ? kteEnabled : 0x01, format, r);
-  } catch (...) {
-    FPainting = false;
-    throw;
+  auto done = fw::Finally([&] { FPainting = false; });
+  fw::TCanvas* c = Canvas();
+  c->SetFont(Font());
+  if (!Transparent()) FillClientArea();
+  fw::TRect r = ClientRect();
+  r.Left += KitParentControlGap(this);
+  fw::TRect inner;
+  FBevel->PaintBevel(c, r, inner, Transparent());
+  r = inner;
+  uint32_t format = 0;
+  if (!MultiLine()) {
+    format |= plat::DT_SINGLELINE;
+  } else if (Alignment() >= agCenterLeft) {
+    fw::TRect a;
+    KitAlignedTextRect(Alignment(), FText, FFont3D.get(), a, format, ShowAccelChar(), true,
+                       Font(), r);
+    r = a;
   }
-  FPainting = false;
+  format |= KitLabelAlignmentFlags(Alignment()) | plat::DT_EXPANDTABS | plat::DT_WORDBREAK |
+            OptionFlags();
+  if (!ShowAccelChar()) format |= plat::DT_NOPREFIX;
+  c->Brush()->SetColor(Color());
+  c->Font()->SetColor(Font()->Color());
+  KitDraw3DText(c, FText, FFont3D.get(), nullptr, Enabled() ? kteEnabled : 0x01, format, r);
 }
 
 }  // namespace vexa

@@ -6,6 +6,7 @@
 #include "components/KitDrawing.h"
 #include "framework/Dialogs.h"
 #include "framework/Forms.h"
+#include "framework/ScopeGuard.h"
 
 namespace vexa {
 
@@ -392,13 +393,10 @@ void TKitStatusBar::WndProc(fw::TMessage& Message) {
     fw::TWinControl::WndProc(Message);
     if (!Loading()) {
       FSizeMessage = true;
-      try {
+      {
+        auto done = fw::Finally([&] { FSizeMessage = false; });
         Resize();
-      } catch (...) {
-        FSizeMessage = false;
-        throw;
       }
-      FSizeMessage = false;
       Realign();
     }
     PaintNow();

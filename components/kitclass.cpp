@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "components/kitprocs.h"
+#include "framework/ScopeGuard.h"
 
 namespace vexa {
 
@@ -155,20 +156,18 @@ bool FillDIB(plat::HBITMAP Handle, plat::HPALETTE Palette, plat::BITMAPINFO& Hea
   plat::HDC dc = plat::GetDC(0);
   plat::HPALETTE old = 0;
   bool ok = false;
-  try {
+  {
+    auto done = fw::Finally([&] {
+      if (old) plat::SelectPalette(dc, old, false);
+      plat::ReleaseDC(0, dc);
+    });
     if (Palette) {
       old = plat::SelectPalette(dc, Palette, false);
       plat::RealizePalette(dc);
     }
     ok = plat::GetDIBits(dc, Handle, 0, uint32_t(Header.bmiHeader.biHeight), Bits, &Header,
                          plat::DIB_RGB_COLORS) != 0;
-  } catch (...) {
-    if (old) plat::SelectPalette(dc, old, false);
-    plat::ReleaseDC(0, dc);
-    throw;
   }
-  if (old) plat::SelectPalette(dc, old, false);
-  plat::ReleaseDC(0, dc);
   return ok;
 }
 

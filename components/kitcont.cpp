@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "framework/ScopeGuard.h"
+
 namespace vexa {
 
 const char* const KitListSignatures[6] = {"KITIML30", "KITBML30", "KITWVL30",
@@ -166,15 +168,10 @@ void TKitCustomContainer::Assign(fw::TPersistent* Source) {
   }
   if (s == this) return;
   BeginUpdate();
-  try {
-    ClearItems();
-    FDefaultCompressed = s->FDefaultCompressed;
-    AssignItems(s);
-  } catch (...) {
-    EndUpdate(true);
-    throw;
-  }
-  EndUpdate(true);
+  auto done = fw::Finally([&] { EndUpdate(true); });
+  ClearItems();
+  FDefaultCompressed = s->FDefaultCompressed;
+  AssignItems(s);
 }
 
 void TKitCustomContainer::GetChildren(const std::function<void(fw::TComponent*)>& Proc,
@@ -205,23 +202,18 @@ void TKitCustomContainer::SaveToStream(fw::TStream* Stream, bool WithOffsets) {
 
 void TKitCustomContainer::LoadFromStream(fw::TStream* Stream, bool WithOffsets) {
   BeginUpdate();
-  try {
-    ClearItems();
-    int32_t count = ReadStreamInt(Stream);
-    int64_t left = Stream->Size() - Stream->Position();
-    // Every stored item takes at least its flag byte.
-    int64_t need = int64_t(count) * (WithOffsets ? 5 : 1);
-    if (count < 0 || need > left) throw fw::EReadError("Stream read error");
-    if (WithOffsets && count > 0) Stream->Seek(int64_t(count) * 4, fw::soCurrent);
-    for (int32_t k = 0; k < count; ++k) {
-      int index = AddItem(nullptr);
-      FItems[size_t(index)]->ReadData(Stream);
-    }
-  } catch (...) {
-    EndUpdate(true);
-    throw;
+  auto done = fw::Finally([&] { EndUpdate(true); });
+  ClearItems();
+  int32_t count = ReadStreamInt(Stream);
+  int64_t left = Stream->Size() - Stream->Position();
+  // Every stored item takes at least its flag byte.
+  int64_t need = int64_t(count) * (WithOffsets ? 5 : 1);
+  if (count < 0 || need > left) throw fw::EReadError("Stream read error");
+  if (WithOffsets && count > 0) Stream->Seek(int64_t(count) * 4, fw::soCurrent);
+  for (int32_t k = 0; k < count; ++k) {
+    int index = AddItem(nullptr);
+    FItems[size_t(index)]->ReadData(Stream);
   }
-  EndUpdate(true);
 }
 
 // ---- TKitStringListItem --------------------------------------------------------------

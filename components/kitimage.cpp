@@ -7,6 +7,7 @@
 #include "components/KitAlphaObject.h"
 #include "components/KitDrawing.h"
 #include "components/kitprocs.h"
+#include "framework/ScopeGuard.h"
 
 namespace vexa {
 
@@ -227,16 +228,11 @@ void TKitCustomImageList::Assign(fw::TPersistent* Source) {
   }
   if (s == this) return;
   BeginUpdate();
-  try {
-    ClearItems();
-    SetDefaultCompressed(s->DefaultCompressed());
-    FDefaultPixelFormat = s->FDefaultPixelFormat;
-    AssignItems(s);
-  } catch (...) {
-    EndUpdate(true);
-    throw;
-  }
-  EndUpdate(true);
+  auto done = fw::Finally([&] { EndUpdate(true); });
+  ClearItems();
+  SetDefaultCompressed(s->DefaultCompressed());
+  FDefaultPixelFormat = s->FDefaultPixelFormat;
+  AssignItems(s);
 }
 
 TKitSavePixelFormat KitFlagsPixelFormat(uint8_t Flags) {
@@ -477,7 +473,8 @@ void TKitImageListItem::AddImages(TKitImageListItem* Source) {
   std::vector<uint32_t> sourceEntries = Source->FEntries;
   bool was = Updating();
   BeginUpdate();
-  try {
+  {
+    auto done = fw::Finally([&] { if (!was) EndUpdate(false); });
     if (FStrip->Width() < width) FStrip->SetSize(int32_t(width), FHeight);
     if (FMasked && FMask->Width() < width) {
       MakeMonochrome(FMask.get());
@@ -491,11 +488,7 @@ void TKitImageListItem::AddImages(TKitImageListItem* Source) {
       FEntries.push_back(offset | (FMasked ? EntryMaskedBit : 0) | (e & 0xFF000000u));
     }
     FUsedWidth = int32_t(width);
-  } catch (...) {
-    if (!was) EndUpdate(false);
-    throw;
   }
-  if (!was) EndUpdate(false);
   NotifyChange();
 }
 
@@ -584,16 +577,16 @@ void TKitImageListItem::ReadImages(fw::TStream* Stream, bool Compressed) {
     const int32_t used = count * FWidth;
     bool was = Updating();
     BeginUpdate();
-    try {
+    {
+      auto undo = fw::OnFailure([&] {
+        ClearImages();
+        if (!was) EndUpdate(false);
+      });
       ReadStripSection(Stream, FStrip.get(), Compressed, used);
       if (FMasked) {
         ReadStripSection(Stream, FMask.get(), Compressed, used);
         MakeMonochrome(FMask.get());
       }
-    } catch (...) {
-      ClearImages();
-      if (!was) EndUpdate(false);
-      throw;
     }
     if (!was) EndUpdate(false);
     FUsedWidth = used;
@@ -623,7 +616,8 @@ void TKitImageListItem::Assign(fw::TPersistent* Source) {
   if (auto* s = dynamic_cast<TKitImageListItem*>(Source)) {
     bool was = Updating();
     BeginUpdate();
-    try {
+    {
+      auto done = fw::Finally([&] { if (!was) EndUpdate(false); });
       AssignCommon(s);
       FPixelFormat = s->FPixelFormat;
       FAllocBy = s->FAllocBy;
@@ -636,11 +630,7 @@ void TKitImageListItem::Assign(fw::TPersistent* Source) {
       FImageType = s->FImageType;
       ClearImages();
       AddImages(s);
-    } catch (...) {
-      if (!was) EndUpdate(false);
-      throw;
     }
-    if (!was) EndUpdate(false);
     NotifyChange();
     return;
   }
@@ -819,18 +809,13 @@ TKitImageListConnector::~TKitImageListConnector() {
 void TKitImageListConnector::SetImageLists(TKitBorImageListItems* Value) {
   if (!Value || Value == FImageLists.get()) return;
   FImageLists->BeginUpdate();
-  try {
-    FImageLists->Clear();
-    for (int k = 0; k < Value->Count(); ++k) {
-      TKitBorImageListItem* e = FImageLists->Add();
-      e->SetName(Value->GetItem(k)->Name());
-      e->SetImageList(Value->GetItem(k)->ImageList());
-    }
-  } catch (...) {
-    FImageLists->EndUpdate();
-    throw;
+  auto done = fw::Finally([&] { FImageLists->EndUpdate(); });
+  FImageLists->Clear();
+  for (int k = 0; k < Value->Count(); ++k) {
+    TKitBorImageListItem* e = FImageLists->Add();
+    e->SetName(Value->GetItem(k)->Name());
+    e->SetImageList(Value->GetItem(k)->ImageList());
   }
-  FImageLists->EndUpdate();
 }
 
 int TKitImageListConnector::GetCount() const { return FImageLists->Count(); }

@@ -8,6 +8,7 @@
 #include "demo/OSUtils.h"
 #include "framework/Dialogs.h"
 #include "framework/Registry.h"
+#include "framework/ScopeGuard.h"
 #include "framework/SysUtils.h"
 
 namespace vexa {
@@ -265,7 +266,9 @@ int32_t TFrmChurnmillMain::GetTableID(const std::string& TableName) {
   IBSQL1->SetSQL("SELECT TABLEID FROM VEXA_KWV_CONFIG WHERE TABLENAME = '" + TableName + "'");
   IBTransaction1->StartTransaction();
   int32_t result = 0;
-  try {
+  {
+    // A commit that fails while a failure is already leaving is dropped.
+    auto done = fw::Finally([&] { IBTransaction1->Commit(); });
     IBSQL1->ExecQuery();
     if (IBSQL1->Eof()) {
       result = 0;
@@ -274,14 +277,7 @@ int32_t TFrmChurnmillMain::GetTableID(const std::string& TableName) {
     } else {
       result = IBSQL1->Fields(0).AsInteger();
     }
-  } catch (...) {
-    try {
-      IBTransaction1->Commit();
-    } catch (...) {
-    }
-    throw;
   }
-  IBTransaction1->Commit();
   return result;
 }
 
@@ -332,21 +328,16 @@ void TFrmChurnmillMain::tmrTriggerTimer(fw::TObject*) {
   TriggerPending = true;
   if (TriggerBusy) return;  // the running loop serves this tick
   TriggerBusy = true;
-  try {
-    while (TriggerPending) {
-      TriggerPending = false;
-      // Ticks that arrive now only mark another pass.
-      fw::Application->ProcessMessages();
-      // A stop that came in meanwhile ends the loop before any statement; so
-      // does the end of the program, which a busy loop would otherwise hold off.
-      if (!RunActive() || fw::Application->Terminated()) break;
-      RunPass();
-    }
-  } catch (...) {
-    TriggerBusy = false;
-    throw;
+  auto done = fw::Finally([&] { TriggerBusy = false; });
+  while (TriggerPending) {
+    TriggerPending = false;
+    // Ticks that arrive now only mark another pass.
+    fw::Application->ProcessMessages();
+    // A stop that came in meanwhile ends the loop before any statement; so
+    // does the end of the program, which a busy loop would otherwise hold off.
+    if (!RunActive() || fw::Application->Terminated()) break;
+    RunPass();
   }
-  TriggerBusy = false;
 }
 
 void TFrmChurnmillMain::RunPass() {

@@ -7,6 +7,7 @@
 #include "framework/ControlPaint.h"
 #include "framework/Forms.h"
 #include "framework/Menus.h"
+#include "framework/ScopeGuard.h"
 
 namespace fw {
 
@@ -386,13 +387,8 @@ void TWinControl::Realign() {
   if (FAlignLevel > 0) return;
   TRect r = ClientRect();
   ++FAlignLevel;  // the children's SetBounds call back here
-  try {
-    AlignControls(nullptr, r);
-  } catch (...) {
-    --FAlignLevel;
-    throw;
-  }
-  --FAlignLevel;
+  auto done = fw::Finally([&] { --FAlignLevel; });
+  AlignControls(nullptr, r);
 }
 
 void TWinControl::AlignControls(TControl*, TRect& R) {

@@ -9,6 +9,7 @@
 
 #include "framework/ControlPaint.h"
 #include "framework/Dialogs.h"
+#include "framework/ScopeGuard.h"
 #include "platform/display/Display.h"
 #include "platform/kernel/Kernel.h"
 
@@ -282,29 +283,24 @@ TModalResult TCustomForm::ShowModal() {
     PlaceByPosition();
     FModal = true;
     TModalResult r = mrCancel;
-    try {
+    {
+      auto done = fw::Finally([&] { FModal = false; });
       r = RunHeadlessModal(this);
-    } catch (...) {
-      FModal = false;
-      throw;
     }
-    FModal = false;
     FModalResult = r;
     return r;
   }
   FModal = true;
   Show();
-  try {
+  {
+    auto done = fw::Finally([&] {
+      FModal = false;
+      Hide();
+    });
     while (FModalResult == mrNone && Application && !Application->Terminated()) {
       Application->HandleMessage();
     }
-  } catch (...) {
-    FModal = false;
-    Hide();
-    throw;
   }
-  FModal = false;
-  Hide();
   if (FModalResult == mrNone) FModalResult = mrCancel;
   return FModalResult;
 }

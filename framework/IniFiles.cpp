@@ -1,5 +1,6 @@
 #include "framework/IniFiles.h"
 
+#include "framework/ScopeGuard.h"
 #include "platform/registry/Profile.h"
 
 namespace fw {
@@ -48,41 +49,26 @@ void TIniFile::WriteString(const std::string& Section, const std::string& Ident,
 
 void TIniFile::ReadSection(const std::string& Section, TStrings* Strings) {
   Strings->BeginUpdate();
-  try {
-    Strings->Clear();
-    for (const auto& kv : plat::GetPrivateProfileSection(Section, FileName()))
-      Strings->Add(kv.first);
-  } catch (...) {
-    Strings->EndUpdate();
-    throw;
-  }
-  Strings->EndUpdate();
+  auto done = fw::Finally([&] { Strings->EndUpdate(); });
+  Strings->Clear();
+  for (const auto& kv : plat::GetPrivateProfileSection(Section, FileName()))
+    Strings->Add(kv.first);
 }
 
 void TIniFile::ReadSections(TStrings* Strings) {
   Strings->BeginUpdate();
-  try {
-    Strings->Clear();
-    for (const auto& s : plat::GetPrivateProfileSectionNames(FileName())) Strings->Add(s);
-  } catch (...) {
-    Strings->EndUpdate();
-    throw;
-  }
-  Strings->EndUpdate();
+  auto done = fw::Finally([&] { Strings->EndUpdate(); });
+  Strings->Clear();
+  for (const auto& s : plat::GetPrivateProfileSectionNames(FileName())) Strings->Add(s);
 }
 
 void TIniFile::ReadSectionValues(const std::string& Section, TStrings* Strings) {
   Strings->BeginUpdate();
-  try {
-    Strings->Clear();
-    for (const auto& kv : plat::GetPrivateProfileSection(Section, FileName())) {
-      Strings->Add(kv.first + "=" + kv.second);
-    }
-  } catch (...) {
-    Strings->EndUpdate();
-    throw;
+  auto done = fw::Finally([&] { Strings->EndUpdate(); });
+  Strings->Clear();
+  for (const auto& kv : plat::GetPrivateProfileSection(Section, FileName())) {
+    Strings->Add(kv.first + "=" + kv.second);
   }
-  Strings->EndUpdate();
 }
 
 void TIniFile::EraseSection(const std::string& Section) {

@@ -1,6 +1,7 @@
 #include "framework/StdCtrls.h"
 
 #include "framework/Forms.h"
+#include "framework/ScopeGuard.h"
 
 namespace fw {
 
@@ -115,13 +116,10 @@ std::string TCustomMemo::Text() const { return FLines->Text(); }
 void TCustomMemo::SetText(const std::string& Value) {
   if (Value == Text()) return;
   FSettingText = true;
-  try {
+  {
+    auto done = fw::Finally([&] { FSettingText = false; });
     FLines->SetText(Value);
-  } catch (...) {
-    FSettingText = false;
-    throw;
   }
-  FSettingText = false;
   LinesChanged();
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "framework/ScopeGuard.h"
+
 namespace vexa {
 
 namespace {
@@ -71,15 +73,15 @@ TLineBuffer::TOffer TLineBuffer::OfferPending(TLineHost& Host, int Gen) {
     if (!Host.LineModeOn()) return TOffer::ModeOff;
     int before = FPending;
     bool taken;
-    try {
-      taken = Host.DeliverLine();
-    } catch (...) {
+    {
       // The line stays held and goes out in front of the next complete one.
-      if (FGen == Gen) {
-        FSkipTo = FPending;
-        FPending = 0;
-      }
-      throw;
+      auto undo = fw::OnFailure([&] {
+        if (FGen == Gen) {
+          FSkipTo = FPending;
+          FPending = 0;
+        }
+      });
+      taken = Host.DeliverLine();
     }
     if (FGen != Gen) return TOffer::Cleared;
     if (!taken) {
@@ -165,14 +167,10 @@ void TLineBuffer::Process(TLineHost& Host, int N, const std::string& LineEnd, in
 void TLineBuffer::DeliverRest(TLineHost& Host) {
   if (FBusy == 0 && FHeld > 0 && Host.LineModeOn()) {
     const int gen = FGen;
-    try {
-      TBusyGuard busy(FBusy);
-      FPending = FHeld;
-      OfferPending(Host, gen);
-    } catch (...) {
-      Clear();
-      throw;
-    }
+    auto undo = fw::OnFailure([&] { Clear(); });
+    TBusyGuard busy(FBusy);
+    FPending = FHeld;
+    OfferPending(Host, gen);
   }
   if (FBusy == 0) {
     Clear();

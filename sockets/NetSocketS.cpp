@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
+#include "framework/ScopeGuard.h"
+
 namespace vexa {
 
 namespace {
@@ -164,7 +166,13 @@ void TCustomNetSocketServer::DoSessionAvailable(uint16_t Error) {
   }
   FClientNum++;
   TNetSocketClient* client = nullptr;
-  try {
+  {
+    auto undo = fw::OnFailure([&] {
+      // A client that never got its session is freed at once, with the handle.
+      if (client && client->HSocket() == handle) handle = plat::INVALID_SOCKET;
+      if (client && IsListed(client)) delete client;
+      if (handle != plat::INVALID_SOCKET) plat::closesocket(handle);
+    });
     client = ClientClass(this);
     AddClient(client);
     DoClientCreate(client);
@@ -172,12 +180,6 @@ void TCustomNetSocketServer::DoSessionAvailable(uint16_t Error) {
     client->SetBanner(FBanner);
     client->FServer = this;
     client->Dup(handle);
-  } catch (...) {
-    // A client that never got its session is freed at once, with the handle.
-    if (client && client->HSocket() == handle) handle = plat::INVALID_SOCKET;
-    if (client && IsListed(client)) delete client;
-    if (handle != plat::INVALID_SOCKET) plat::closesocket(handle);
-    throw;
   }
   if (client->HSocket() != handle) {
     // Dup refused the handle and reported it through the client's OnError.
@@ -211,15 +213,11 @@ void TCustomNetSocketServer::ClientClosed(int32_t ClientId) {
   }
   // A client freed by its owner meanwhile is no longer listed: nothing to do.
   if (!client) return;
-  try {
-    DoClientDisconnect(client, 0);
-  } catch (...) {
+  auto done = fw::Finally([&] {
     delete client;
-    ResumeAccepts();
-    throw;
-  }
-  delete client;
-  ResumeAccepts();  // its descriptor is free again
+    ResumeAccepts();  // its descriptor is free again
+  });
+  DoClientDisconnect(client, 0);
 }
 
 void TCustomNetSocketServer::StarveAccepts(int Error) {

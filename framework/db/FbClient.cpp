@@ -11,6 +11,8 @@
 #include <mutex>
 #include <vector>
 
+#include "framework/ScopeGuard.h"
+
 namespace fw::fb {
 
 namespace {
@@ -234,7 +236,8 @@ Firebird::IMessageMetadata* TFbMessage::Encode(Firebird::ThrowStatusWrapper* st,
     }
   }
   Firebird::IMessageMetadata* meta = builder->getMetadata(st);
-  try {
+  {
+    auto undo = fw::OnFailure([&] { meta->release(); });
     buffer.assign(meta->getMessageLength(st), 0);
     for (unsigned i = 0; i < count; ++i) {
       const TFbField* v = i < values.size() ? values[i] : nullptr;
@@ -260,9 +263,6 @@ Firebird::IMessageMetadata* TFbMessage::Encode(Firebird::ThrowStatusWrapper* st,
         }
       }
     }
-  } catch (...) {
-    meta->release();
-    throw;
   }
   return meta;
 }

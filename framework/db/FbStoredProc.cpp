@@ -1,5 +1,6 @@
 #include "framework/db/FbStoredProc.h"
 
+#include "framework/ScopeGuard.h"
 #include "framework/db/FbClient.h"
 
 namespace fw {
@@ -162,14 +163,12 @@ void TFbStoredProc::Prepare() {
     prepared.Statement = db.Attachment()->prepare(st, tr.Handle(), 0, sql.c_str(),
                                                   static_cast<unsigned>(db.SQLDialect()),
                                                   Firebird::IStatement::PREPARE_PREFETCH_METADATA);
-    try {
-      prepared.InMeta = prepared.Statement->getInputMetadata(st);
-      prepared.OutMeta = prepared.Statement->getOutputMetadata(st);
-    } catch (...) {
+    auto undo = fw::OnFailure([&] {
       if (prepared.InMeta != nullptr) prepared.InMeta->release();
       prepared.Statement->release();
-      throw;
-    }
+    });
+    prepared.InMeta = prepared.Statement->getInputMetadata(st);
+    prepared.OutMeta = prepared.Statement->getOutputMetadata(st);
   });
 
   // Values already given to inputs of the same names are kept.

@@ -427,6 +427,35 @@ bool WantsWrite(REGSAM sam) {
   return (sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK)) != 0;
 }
 
+// Every entry point on a key starts alike: under the registry's lock the handle
+// names a root or an open key (else ERROR_INVALID_HANDLE), and a call that sets
+// or deletes values needs a key opened with KEY_SET_VALUE (a root always may).
+enum class Need { Read, SetValue };
+
+template <class F>
+LSTATUS WithKey(HKEY hKey, Need need, F body) {
+  std::lock_guard<std::mutex> g(gMutex);
+  OpenKey k;
+  if (!Resolve(hKey, &k)) return Fail(ERROR_INVALID_HANDLE);
+  if (need == Need::SetValue && !IsRoot(hKey) && !(k.Access & KEY_SET_VALUE)) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
+  return body(k);
+}
+
+// The reading calls go on to find the key in a fresh read of its store; a key
+// gone from it answers missing.
+template <class F>
+LSTATUS WithStoredKey(HKEY hKey, DWORD missing, F body) {
+  return WithKey(hKey, Need::Read, [&](const OpenKey& k) -> LSTATUS {
+    Store store;
+    LoadStoreForReading(k.Root, &store);
+    Key* key = store.Find(k.Path);
+    if (!key) return Fail(missing);
+    return body(store, *key, k);
+  });
+}
+
 }  // namespace
 
 std::string NormalizeStoreText(const std::string& text, const std::string& rootName) {
@@ -471,60 +500,58 @@ std::string RegistryFileOf(HKEY root) {
 LSTATUS RegOpenKeyEx(HKEY hKey, const std::string& subKey, DWORD, REGSAM samDesired, HKEY* result) {
   if (!result) return Fail(ERROR_INVALID_PARAMETER);
   *result = 0;
-  std::lock_guard<std::mutex> g(gMutex);
-  OpenKey base;
-  if (!Resolve(hKey, &base)) return Fail(ERROR_INVALID_HANDLE);
-  std::vector<std::string> parts;
-  if (!SplitPath(subKey, &parts)) return Fail(ERROR_FILE_NOT_FOUND);
-  Store store;
-  LoadStoreForReading(base.Root, &store);
-  Key* k = store.Find(JoinPath(base.Path, parts));
-  if (!k) return Fail(ERROR_FILE_NOT_FOUND);
-  if (WantsWrite(samDesired) && (k->ReadOnly || !StoreWritable(base.Root))) {
-    return Fail(ERROR_ACCESS_DENIED);
-  }
-  *result = NewHandle(OpenKey{base.Root, k->Path, samDesired});
-  return Ok();
+  return WithKey(hKey, Need::Read, [&](const OpenKey& base) -> LSTATUS {
+    std::vector<std::string> parts;
+    if (!SplitPath(subKey, &parts)) return Fail(ERROR_FILE_NOT_FOUND);
+    Store store;
+    LoadStoreForReading(base.Root, &store);
+    Key* k = store.Find(JoinPath(base.Path, parts));
+    if (!k) return Fail(ERROR_FILE_NOT_FOUND);
+    if (WantsWrite(samDesired) && (k->ReadOnly || !StoreWritable(base.Root))) {
+      return Fail(ERROR_ACCESS_DENIED);
+    }
+    *result = NewHandle(OpenKey{base.Root, k->Path, samDesired});
+    return Ok();
+  });
 }
 
 LSTATUS RegCreateKeyEx(HKEY hKey, const std::string& subKey, REGSAM samDesired, HKEY* result,
                        DWORD* disposition) {
   if (!result) return Fail(ERROR_INVALID_PARAMETER);
   *result = 0;
-  std::lock_guard<std::mutex> g(gMutex);
-  OpenKey base;
-  if (!Resolve(hKey, &base)) return Fail(ERROR_INVALID_HANDLE);
-  std::vector<std::string> parts;
-  if (!SplitPath(subKey, &parts)) return Fail(ERROR_INVALID_PARAMETER);
-  std::string path = JoinPath(base.Path, parts);
-  std::string actual;
-  DWORD disp = REG_OPENED_EXISTING_KEY;
-  {
-    Store store;
-    LoadStoreForReading(base.Root, &store);
-    if (Key* k = store.Find(path)) {
-      if (WantsWrite(samDesired) && (k->ReadOnly || !StoreWritable(base.Root))) {
-        return Fail(ERROR_ACCESS_DENIED);
-      }
-      actual = k->Path;
-    }
-  }
-  if (actual.empty() && !path.empty()) {
-    LSTATUS st = Mutate(base.Root, [&](Store& s, bool* changed) -> LSTATUS {
-      if (Key* k = s.Find(path)) {
+  return WithKey(hKey, Need::Read, [&](const OpenKey& base) -> LSTATUS {
+    std::vector<std::string> parts;
+    if (!SplitPath(subKey, &parts)) return Fail(ERROR_INVALID_PARAMETER);
+    std::string path = JoinPath(base.Path, parts);
+    std::string actual;
+    DWORD disp = REG_OPENED_EXISTING_KEY;
+    {
+      Store store;
+      LoadStoreForReading(base.Root, &store);
+      if (Key* k = store.Find(path)) {
+        if (WantsWrite(samDesired) && (k->ReadOnly || !StoreWritable(base.Root))) {
+          return Fail(ERROR_ACCESS_DENIED);
+        }
         actual = k->Path;
-      } else {
-        actual = s.Make(path)->Path;
-        disp = REG_CREATED_NEW_KEY;
-        *changed = true;
       }
-      return ERROR_SUCCESS;
-    });
-    if (st != ERROR_SUCCESS) return st;
-  }
-  if (disposition) *disposition = disp;
-  *result = NewHandle(OpenKey{base.Root, actual, samDesired});
-  return Ok();
+    }
+    if (actual.empty() && !path.empty()) {
+      LSTATUS st = Mutate(base.Root, [&](Store& s, bool* changed) -> LSTATUS {
+        if (Key* k = s.Find(path)) {
+          actual = k->Path;
+        } else {
+          actual = s.Make(path)->Path;
+          disp = REG_CREATED_NEW_KEY;
+          *changed = true;
+        }
+        return ERROR_SUCCESS;
+      });
+      if (st != ERROR_SUCCESS) return st;
+    }
+    if (disposition) *disposition = disp;
+    *result = NewHandle(OpenKey{base.Root, actual, samDesired});
+    return Ok();
+  });
 }
 
 LSTATUS RegCloseKey(HKEY hKey) {
@@ -535,28 +562,21 @@ LSTATUS RegCloseKey(HKEY hKey) {
 }
 
 LSTATUS RegFlushKey(HKEY hKey) {
-  std::lock_guard<std::mutex> g(gMutex);
-  OpenKey k;
-  if (!Resolve(hKey, &k)) return Fail(ERROR_INVALID_HANDLE);
-  return Ok();  // every change is on disk when its call returns
+  // Every change is on disk when its call returns.
+  return WithKey(hKey, Need::Read, [](const OpenKey&) { return Ok(); });
 }
 
 LSTATUS RegQueryValue(HKEY hKey, const std::string& valueName, DWORD* type, std::string* data) {
-  std::lock_guard<std::mutex> g(gMutex);
-  OpenKey k;
-  if (!Resolve(hKey, &k)) return Fail(ERROR_INVALID_HANDLE);
-  Store store;
-  LoadStoreForReading(k.Root, &store);
-  Key* key = store.Find(k.Path);
-  if (!key) return Fail(ERROR_FILE_NOT_FOUND);
-  for (const auto& v : key->Values) {
-    if (sf::SameText(v.Name, valueName)) {
-      if (type) *type = v.Type;
-      if (data) *data = v.Data;
-      return Ok();
+  return WithStoredKey(hKey, ERROR_FILE_NOT_FOUND, [&](Store&, Key& key, const OpenKey&) {
+    for (const auto& v : key.Values) {
+      if (sf::SameText(v.Name, valueName)) {
+        if (type) *type = v.Type;
+        if (data) *data = v.Data;
+        return Ok();
+      }
     }
-  }
-  return Fail(ERROR_FILE_NOT_FOUND);
+    return Fail(ERROR_FILE_NOT_FOUND);
+  });
 }
 
 LSTATUS RegQueryValueEx(HKEY hKey, const std::string& valueName, DWORD* type, void* data,
@@ -582,76 +602,71 @@ LSTATUS RegQueryValueEx(HKEY hKey, const std::string& valueName, DWORD* type, vo
 
 LSTATUS RegSetValueEx(HKEY hKey, const std::string& valueName, DWORD type, const void* data,
                       DWORD size) {
-  std::lock_guard<std::mutex> g(gMutex);
-  OpenKey k;
-  if (!Resolve(hKey, &k)) return Fail(ERROR_INVALID_HANDLE);
-  if (!IsRoot(hKey) && !(k.Access & KEY_SET_VALUE)) return Fail(ERROR_ACCESS_DENIED);
-  if (size && !data) return Fail(ERROR_INVALID_PARAMETER);
-  std::string bytes(static_cast<const char*>(data ? data : ""), data ? size : 0);
-  if (type == REG_SZ || type == REG_EXPAND_SZ) {
-    size_t zero = bytes.find('\0');
-    if (zero != std::string::npos) bytes.resize(zero);
-  } else if (type == REG_DWORD && bytes.size() != 4) {
-    return Fail(ERROR_INVALID_PARAMETER);
-  }
-  return Mutate(k.Root, [&](Store& s, bool* changed) -> LSTATUS {
-    Key* key = s.Find(k.Path);
-    if (!key) return ERROR_KEY_DELETED;
-    for (auto& v : key->Values) {
-      if (sf::SameText(v.Name, valueName)) {
-        if (v.Type != type || v.Data != bytes) {
-          v.Type = type;
-          v.Data = bytes;
-          *changed = true;
-        }
-        return ERROR_SUCCESS;
-      }
+  return WithKey(hKey, Need::SetValue, [&](const OpenKey& k) -> LSTATUS {
+    if (size && !data) return Fail(ERROR_INVALID_PARAMETER);
+    std::string bytes(static_cast<const char*>(data ? data : ""), data ? size : 0);
+    if (type == REG_SZ || type == REG_EXPAND_SZ) {
+      size_t zero = bytes.find('\0');
+      if (zero != std::string::npos) bytes.resize(zero);
+    } else if (type == REG_DWORD && bytes.size() != 4) {
+      return Fail(ERROR_INVALID_PARAMETER);
     }
-    key->Values.push_back(Value{valueName, type, bytes});
-    *changed = true;
-    return ERROR_SUCCESS;
+    return Mutate(k.Root, [&](Store& s, bool* changed) -> LSTATUS {
+      Key* key = s.Find(k.Path);
+      if (!key) return ERROR_KEY_DELETED;
+      for (auto& v : key->Values) {
+        if (sf::SameText(v.Name, valueName)) {
+          if (v.Type != type || v.Data != bytes) {
+            v.Type = type;
+            v.Data = bytes;
+            *changed = true;
+          }
+          return ERROR_SUCCESS;
+        }
+      }
+      key->Values.push_back(Value{valueName, type, bytes});
+      *changed = true;
+      return ERROR_SUCCESS;
+    });
   });
 }
 
 LSTATUS RegDeleteValue(HKEY hKey, const std::string& valueName) {
-  std::lock_guard<std::mutex> g(gMutex);
-  OpenKey k;
-  if (!Resolve(hKey, &k)) return Fail(ERROR_INVALID_HANDLE);
-  if (!IsRoot(hKey) && !(k.Access & KEY_SET_VALUE)) return Fail(ERROR_ACCESS_DENIED);
-  return Mutate(k.Root, [&](Store& s, bool* changed) -> LSTATUS {
-    Key* key = s.Find(k.Path);
-    if (!key) return ERROR_KEY_DELETED;
-    for (size_t i = 0; i < key->Values.size(); ++i) {
-      if (sf::SameText(key->Values[i].Name, valueName)) {
-        key->Values.erase(key->Values.begin() + static_cast<long>(i));
-        *changed = true;
-        return ERROR_SUCCESS;
+  return WithKey(hKey, Need::SetValue, [&](const OpenKey& k) -> LSTATUS {
+    return Mutate(k.Root, [&](Store& s, bool* changed) -> LSTATUS {
+      Key* key = s.Find(k.Path);
+      if (!key) return ERROR_KEY_DELETED;
+      for (size_t i = 0; i < key->Values.size(); ++i) {
+        if (sf::SameText(key->Values[i].Name, valueName)) {
+          key->Values.erase(key->Values.begin() + static_cast<long>(i));
+          *changed = true;
+          return ERROR_SUCCESS;
+        }
       }
-    }
-    return ERROR_FILE_NOT_FOUND;
+      return ERROR_FILE_NOT_FOUND;
+    });
   });
 }
 
 LSTATUS RegDeleteKey(HKEY hKey, const std::string& subKey) {
-  std::lock_guard<std::mutex> g(gMutex);
-  OpenKey k;
-  if (!Resolve(hKey, &k)) return Fail(ERROR_INVALID_HANDLE);
-  std::vector<std::string> parts;
-  if (!SplitPath(subKey, &parts) || parts.empty()) return Fail(ERROR_INVALID_PARAMETER);
-  std::string path = sf::Fold(JoinPath(k.Path, parts));
-  return Mutate(k.Root, [&](Store& s, bool* changed) -> LSTATUS {
-    if (!s.Find(path)) return ERROR_FILE_NOT_FOUND;
-    std::vector<Key> kept;
-    for (auto& key : s.Keys) {
-      std::string f = sf::Fold(key.Path);
-      bool below = f == path || (f.size() > path.size() && f.compare(0, path.size(), path) == 0 &&
-                                 f[path.size()] == '\\');
-      if (!below) kept.push_back(std::move(key));
-    }
-    s.Keys = std::move(kept);
-    s.Reindex();
-    *changed = true;
-    return ERROR_SUCCESS;
+  return WithKey(hKey, Need::Read, [&](const OpenKey& k) -> LSTATUS {
+    std::vector<std::string> parts;
+    if (!SplitPath(subKey, &parts) || parts.empty()) return Fail(ERROR_INVALID_PARAMETER);
+    std::string path = sf::Fold(JoinPath(k.Path, parts));
+    return Mutate(k.Root, [&](Store& s, bool* changed) -> LSTATUS {
+      if (!s.Find(path)) return ERROR_FILE_NOT_FOUND;
+      std::vector<Key> kept;
+      for (auto& key : s.Keys) {
+        std::string f = sf::Fold(key.Path);
+        bool below = f == path || (f.size() > path.size() && f.compare(0, path.size(), path) == 0 &&
+                                   f[path.size()] == '\\');
+        if (!below) kept.push_back(std::move(key));
+      }
+      s.Keys = std::move(kept);
+      s.Reindex();
+      *changed = true;
+      return ERROR_SUCCESS;
+    });
   });
 }
 
@@ -671,43 +686,29 @@ std::vector<std::string> ChildNames(Store& s, const std::string& path) {
 }  // namespace
 
 LSTATUS RegEnumKeyEx(HKEY hKey, DWORD index, std::string* name) {
-  std::lock_guard<std::mutex> g(gMutex);
-  OpenKey k;
-  if (!Resolve(hKey, &k)) return Fail(ERROR_INVALID_HANDLE);
-  Store store;
-  LoadStoreForReading(k.Root, &store);
-  if (!store.Find(k.Path)) return Fail(ERROR_KEY_DELETED);
-  auto names = ChildNames(store, k.Path);
-  if (index >= names.size()) return Fail(ERROR_NO_MORE_ITEMS);
-  if (name) *name = names[index];
-  return Ok();
+  return WithStoredKey(hKey, ERROR_KEY_DELETED, [&](Store& store, Key&, const OpenKey& k) {
+    auto names = ChildNames(store, k.Path);
+    if (index >= names.size()) return Fail(ERROR_NO_MORE_ITEMS);
+    if (name) *name = names[index];
+    return Ok();
+  });
 }
 
 LSTATUS RegEnumValue(HKEY hKey, DWORD index, std::string* name, DWORD* type) {
-  std::lock_guard<std::mutex> g(gMutex);
-  OpenKey k;
-  if (!Resolve(hKey, &k)) return Fail(ERROR_INVALID_HANDLE);
-  Store store;
-  LoadStoreForReading(k.Root, &store);
-  Key* key = store.Find(k.Path);
-  if (!key) return Fail(ERROR_KEY_DELETED);
-  if (index >= key->Values.size()) return Fail(ERROR_NO_MORE_ITEMS);
-  if (name) *name = key->Values[index].Name;
-  if (type) *type = key->Values[index].Type;
-  return Ok();
+  return WithStoredKey(hKey, ERROR_KEY_DELETED, [&](Store&, Key& key, const OpenKey&) {
+    if (index >= key.Values.size()) return Fail(ERROR_NO_MORE_ITEMS);
+    if (name) *name = key.Values[index].Name;
+    if (type) *type = key.Values[index].Type;
+    return Ok();
+  });
 }
 
 LSTATUS RegQueryInfoKey(HKEY hKey, DWORD* subKeys, DWORD* values) {
-  std::lock_guard<std::mutex> g(gMutex);
-  OpenKey k;
-  if (!Resolve(hKey, &k)) return Fail(ERROR_INVALID_HANDLE);
-  Store store;
-  LoadStoreForReading(k.Root, &store);
-  Key* key = store.Find(k.Path);
-  if (!key) return Fail(ERROR_KEY_DELETED);
-  if (subKeys) *subKeys = static_cast<DWORD>(ChildNames(store, k.Path).size());
-  if (values) *values = static_cast<DWORD>(key->Values.size());
-  return Ok();
+  return WithStoredKey(hKey, ERROR_KEY_DELETED, [&](Store& store, Key& key, const OpenKey& k) {
+    if (subKeys) *subKeys = static_cast<DWORD>(ChildNames(store, k.Path).size());
+    if (values) *values = static_cast<DWORD>(key.Values.size());
+    return Ok();
+  });
 }
 
 std::string RegKeyPath(HKEY hKey) {
