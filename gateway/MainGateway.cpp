@@ -9,6 +9,7 @@
 #include "framework/Dialogs.h"
 #include "framework/Graphics.h"
 #include "framework/IniFiles.h"
+#include "framework/ScopeGuard.h"
 #include "framework/SysUtils.h"
 #include "gateway/KWVReg.h"
 #include "gateway/ProviderSettings.h"
@@ -240,16 +241,11 @@ void TFrmGatewayMain::AddTraceLine(fw::TObject*, const std::string& Text) {
   if (!DisplayMemo || !chkDisplay || !chkDisplay->Checked()) return;
   fw::TStrings* lines = DisplayMemo->Lines();
   lines->BeginUpdate();
-  try {
-    if (lines->Count() > 200) {
-      for (int i = 0; i < 50; ++i) lines->Delete(0);
-    }
-    lines->Add(Text);
-  } catch (...) {
-    lines->EndUpdate();
-    throw;
+  auto ended = fw::Finally([&] { lines->EndUpdate(); });
+  if (lines->Count() > 200) {
+    for (int i = 0; i < 50; ++i) lines->Delete(0);
   }
-  lines->EndUpdate();
+  lines->Add(Text);
 }
 
 void TFrmGatewayMain::VexaNotifyProvider1NotifyServerConnect(fw::TObject*) { StatusConnected(); }
@@ -302,41 +298,35 @@ void TFrmGatewayMain::ShowProviderSettings() {
   // An OK with unusable values reactivates the provider, which opens the
   // dialog again from inside this one; each call frees its own dialog.
   TFrmProviderSettings* dialog = nullptr;
-  auto finish = [&] {
+  auto finish = fw::Finally([&] {
     delete dialog;
     if (FrmProviderSettings == dialog) FrmProviderSettings = nullptr;
     StatusServerAddress();
-  };
-  try {
-    dialog = fw::CreateFormOf<TFrmProviderSettings>(fw::Application);
-    FrmProviderSettings = dialog;
-    std::string address, port;
-    ReadProviderSettings(channel, address, port);
-    dialog->lblProviderName->SetCaption(channel);
-    dialog->edtIP->SetText(address);
-    dialog->updPort->SetPosition(fw::StrToIntDef(port, 5500));
-    if (!fw::DisplayAvailable()) {
-      // Nobody can answer the dialog: say what is missing and how to set it.
-      std::printf("%s", SettingsMissingText(channel).c_str());
-      std::fflush(stdout);
-    }
-    if (dialog->ShowModal() == fw::mrOk) {
-      WriteProviderSettings(dialog->lblProviderName->Caption(), dialog->edtIP->Text(), dialog->edtPort->Text());
-      if (VexaNotifyProvider1->Active()) {
-        VexaNotifyProvider1->ReloadProviderSettings();
-      } else {
-        VexaNotifyProvider1->SetActive(true);
-      }
-      StatusConnecting();
-    } else if (!VexaNotifyProvider1->SessionUp()) {
-      VexaNotifyProvider1->SetActive(false);
-      StatusStopped();
-    }
-  } catch (...) {
-    finish();
-    throw;
+  });
+  dialog = fw::CreateFormOf<TFrmProviderSettings>(fw::Application);
+  FrmProviderSettings = dialog;
+  std::string address, port;
+  ReadProviderSettings(channel, address, port);
+  dialog->lblProviderName->SetCaption(channel);
+  dialog->edtIP->SetText(address);
+  dialog->updPort->SetPosition(fw::StrToIntDef(port, 5500));
+  if (!fw::DisplayAvailable()) {
+    // Nobody can answer the dialog: say what is missing and how to set it.
+    std::printf("%s", SettingsMissingText(channel).c_str());
+    std::fflush(stdout);
   }
-  finish();
+  if (dialog->ShowModal() == fw::mrOk) {
+    WriteProviderSettings(dialog->lblProviderName->Caption(), dialog->edtIP->Text(), dialog->edtPort->Text());
+    if (VexaNotifyProvider1->Active()) {
+      VexaNotifyProvider1->ReloadProviderSettings();
+    } else {
+      VexaNotifyProvider1->SetActive(true);
+    }
+    StatusConnecting();
+  } else if (!VexaNotifyProvider1->SessionUp()) {
+    VexaNotifyProvider1->SetActive(false);
+    StatusStopped();
+  }
 }
 
 // ---------------------------------------------------------------------------

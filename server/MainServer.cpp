@@ -10,6 +10,7 @@
 #include "framework/Dialogs.h"
 #include "framework/Graphics.h"
 #include "framework/IniFiles.h"
+#include "framework/ScopeGuard.h"
 #include "framework/SysUtils.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/kernel/Kernel.h"
@@ -474,35 +475,25 @@ bool TFrmMainServer::EnsureTable(int32_t N) {
 void TFrmMainServer::tmrClientFlushTimerTimer(fw::TObject* /*Sender*/) {
   if (FFlushing) return;
   FFlushing = true;
-  try {
-    for (int i = 0; i < NetSocketServer1->GetClientCount(); ++i) {
-      TNetSocketClient* client = NetSocketServer1->GetClient(i);
-      // A session that has closed stays listed until the server handles its
-      // removal; sending to it would fail, and must not cost the others their tick.
-      if (!client || client->State() != wsConnected) continue;
-      try {
-        client->Send(nullptr, 0);
-      } catch (const std::exception& e) {
-        AddToLog("Client exception occured: " + ExceptionText(e));
-        client->Close();
-      }
-    }
-    fw::TListItems* rows = lvTables->Items();
-    rows->BeginUpdate();
+  auto done = fw::Finally([&] { FFlushing = false; });
+  for (int i = 0; i < NetSocketServer1->GetClientCount(); ++i) {
+    TNetSocketClient* client = NetSocketServer1->GetClient(i);
+    // A session that has closed stays listed until the server handles its
+    // removal; sending to it would fail, and must not cost the others their tick.
+    if (!client || client->State() != wsConnected) continue;
     try {
-      for (int i = 0; i < rows->Count(); ++i) {
-        if (auto* item = static_cast<TTransTableItem*>(rows->Item(i)->Data())) item->RefreshRow();
-      }
-    } catch (...) {
-      rows->EndUpdate();
-      throw;
+      client->Send(nullptr, 0);
+    } catch (const std::exception& e) {
+      AddToLog("Client exception occured: " + ExceptionText(e));
+      client->Close();
     }
-    rows->EndUpdate();
-  } catch (...) {
-    FFlushing = false;
-    throw;
   }
-  FFlushing = false;
+  fw::TListItems* rows = lvTables->Items();
+  rows->BeginUpdate();
+  auto ended = fw::Finally([&] { rows->EndUpdate(); });
+  for (int i = 0; i < rows->Count(); ++i) {
+    if (auto* item = static_cast<TTransTableItem*>(rows->Item(i)->Data())) item->RefreshRow();
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -510,17 +501,14 @@ void TFrmMainServer::tmrClientFlushTimerTimer(fw::TObject* /*Sender*/) {
 
 void TFrmMainServer::AddToLog(const std::string& Text) {
   fw::TStrings* lines = DisplayMemo->Lines();
-  lines->BeginUpdate();
-  try {
+  {
+    lines->BeginUpdate();
+    auto ended = fw::Finally([&] { lines->EndUpdate(); });
     if (lines->Count() > 200) {
       for (int i = 0; i < 50; ++i) lines->Delete(0);
     }
     lines->Add(Text);
-  } catch (...) {
-    lines->EndUpdate();
-    throw;
   }
-  lines->EndUpdate();
   if (!fw::DisplayAvailable()) {
     std::fwrite(Text.data(), 1, Text.size(), stdout);
     std::fputc('\n', stdout);
