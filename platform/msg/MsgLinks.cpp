@@ -27,7 +27,7 @@ bool FillAddress(const std::string& path, sockaddr_un* addr) {
   return true;
 }
 
-int NewSocket() { return socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0); }
+int OpenPacketSocket() { return socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0); }
 
 }  // namespace
 
@@ -56,7 +56,7 @@ bool Links::EnsureListening() {
     OutputDebugString("message queue: session directory path too long for a socket: " + path);
     return false;
   }
-  int fd = Fds().Open(NewSocket);
+  int fd = Fds().Open(OpenPacketSocket);
   if (fd < 0) return false;
   unlink(path.c_str());
   // The backlog bounds the connections (each with its segment) that wait for
@@ -120,7 +120,7 @@ std::shared_ptr<OutConn> Links::Connect(Session& s, uint32_t qid, int* err) {
   *err = ENAMETOOLONG;
   sockaddr_un addr;
   if (!FillAddress(QueuePath(s, qid), &addr)) return nullptr;
-  int fd = Fds().Open(NewSocket);
+  int fd = Fds().Open(OpenPacketSocket);
   *err = errno;
   if (fd < 0) return nullptr;
   int r;
