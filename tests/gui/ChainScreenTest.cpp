@@ -46,10 +46,10 @@ TEST(ChainScreen, PanelsColumnsColoursAndTipsAsTheUserSeesThem) {
   EXPECT_EQ(screen.FindTop("VEXA Notify"), 0u);
   screen.Click(serverIcon, 12, 12);
   Window serverWin = 0, gatewayWin = 0;
-  ASSERT_TRUE(test::WaitUntil([&] { return (serverWin = screen.FindTop("VEXA Notify Server")) != 0; }));
+  ASSERT_NE(serverWin = screen.WaitForTop("VEXA Notify Server"), 0u);
   screen.Move(serverWin, 0, 0);
   screen.Click(gatewayIcon, 12, 12);
-  ASSERT_TRUE(test::WaitUntil([&] { return (gatewayWin = screen.FindTop("VEXA Notify Client Gateway")) != 0; }));
+  ASSERT_NE(gatewayWin = screen.WaitForTop("VEXA Notify Client Gateway"), 0u);
   screen.Move(gatewayWin, 0, 300);
   screen.PointerTo(gatewayWin, 300, 60);
 

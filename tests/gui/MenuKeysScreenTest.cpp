@@ -98,7 +98,7 @@ TEST(MenuKeysScreen, GatewayMenusByKeyAndPointerItsQuestionDialogArrowsAndTip) {
   screen.PointerTo(icon, 200, -300);  // the tip, titled like the window, goes
   ASSERT_TRUE(test::WaitUntil([&] { return test::TipWindow(screen) == 0; }));
   Window win = 0;
-  ASSERT_TRUE(test::WaitUntil([&] { return (win = screen.FindTop("VEXA Notify Client Gateway")) != 0; }));
+  ASSERT_NE(win = screen.WaitForTop("VEXA Notify Client Gateway"), 0u);
   screen.Move(win, 100, 100);
   screen.Click(win, 300, 80);  // the keyboard goes to the gateway
 
@@ -154,7 +154,7 @@ TEST(MenuKeysScreen, GatewayMenusByKeyAndPointerItsQuestionDialogArrowsAndTip) {
     input.Key(XK_Down);
     input.Key(XK_Return);
     Window dialog = 0;
-    ASSERT_TRUE(test::WaitUntil([&] { return (dialog = screen.FindTop("VEXA Client Gateway Settings")) != 0; }));
+    ASSERT_NE(dialog = screen.WaitForTop("VEXA Client Gateway Settings"), 0u);
     EXPECT_TRUE(screen.WaitForShot(dialog, [&](const Shot& s) { return EvenArrows(s, 157, 54); }));
     input.Key(XK_Escape);
     EXPECT_TRUE(test::WaitUntil([&] { return screen.FindTop("VEXA Client Gateway Settings") == 0; }));
@@ -168,7 +168,7 @@ TEST(MenuKeysScreen, GatewayMenusByKeyAndPointerItsQuestionDialogArrowsAndTip) {
     EXPECT_TRUE(showing(closeItem));
     input.Key(XK_Return);
     Window box = 0;
-    ASSERT_TRUE(test::WaitUntil([&] { return (box = screen.FindTop("Warning")) != 0; }));
+    ASSERT_NE(box = screen.WaitForTop("Warning"), 0u);
     const auto line1 = test::RenderText("Closing VEXA Client Gateway will stop real time updates on this workstation.",
                                         kFace, kBlack, test::ControlFont());
     const auto line2 = test::RenderText("Are you sure you want to exit?", kFace, kBlack, test::ControlFont());
@@ -191,7 +191,7 @@ TEST(MenuKeysScreen, ChurnmillRateArrowsAndLogScrollButtonsAreEven) {
   test::Screen screen;
   ChildProcess mill(test::BinPath("churnmill"), {});
   Window win = 0;
-  ASSERT_TRUE(test::WaitUntil([&] { return (win = screen.FindTop("VEXA Churnmill")) != 0; }));
+  ASSERT_NE(win = screen.WaitForTop("VEXA Churnmill"), 0u);
   EXPECT_TRUE(screen.WaitForShot(win, [&](const Shot& s) { return EvenArrows(s, 427, 9); }));
   // The log's scroll bar, inside the memo's 2-pixel edge from y 64 down: a
   // 16 x 16 arrow button at each end, its arrow greyed while the empty log

@@ -44,8 +44,8 @@ TEST(NoTrayScreen, CloseLeavesALiveWindowAndMenusCloseOnAnotherProgram) {
   ChildProcess gateway(test::PrivateCopy(session.Root(), "relaygate"), {});
   // Without a tray host the windows stay on the screen from the start.
   Window serverWin = 0, gatewayWin = 0;
-  ASSERT_TRUE(test::WaitUntil([&] { return (serverWin = screen.FindTop("VEXA Notify Server")) != 0; }));
-  ASSERT_TRUE(test::WaitUntil([&] { return (gatewayWin = screen.FindTop("VEXA Notify Client Gateway")) != 0; }));
+  ASSERT_NE(serverWin = screen.WaitForTop("VEXA Notify Server"), 0u);
+  ASSERT_NE(gatewayWin = screen.WaitForTop("VEXA Notify Client Gateway"), 0u);
   screen.Move(serverWin, 0, 0);
   screen.Move(gatewayWin, 0, 400);
 

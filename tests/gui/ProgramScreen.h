@@ -175,6 +175,12 @@ public:
 
   // A mapped top-level window whose title begins with the text (0 for none).
   Window FindTop(const std::string& title) { return Find([&](Window w) { return Title(w).rfind(title, 0) == 0; }); }
+  // The same, waited for up to the shared limit.
+  Window WaitForTop(const std::string& title) {
+    Window w = 0;
+    WaitUntil([&] { return (w = FindTop(title)) != 0; });
+    return w;
+  }
   // A mapped top-level window of the resource class (0 for none).
   Window FindClass(const std::string& cls) {
     return Find([&](Window w) {

@@ -37,7 +37,7 @@ TEST(QuickInputScreen, APressReadWithTheReleaseBeforeItGoesToTheControlUnderTheP
   test::Screen screen;
   ChildProcess mill(test::BinPath("churnmill"), {});
   Window win = 0;
-  ASSERT_TRUE(test::WaitUntil([&] { return (win = screen.FindTop("VEXA Churnmill")) != 0; }));
+  ASSERT_NE(win = screen.WaitForTop("VEXA Churnmill"), 0u);
   screen.Move(win, 0, 0);
 
   // "Inserts" starts checked, "4 Char Symbol" unchecked; each box lies left of its caption.

@@ -86,11 +86,11 @@ void WindowsAmongOthers(bool managed) {
   ChildProcess mill(test::BinPath("churnmill"), {});
   const Window serverIcon = tray.Icons()[0], gatewayIcon = tray.Icons()[1];
   Window serverWin = 0, gatewayWin = 0, millWin = 0;
-  ASSERT_TRUE(test::WaitUntil([&] { return (millWin = screen.FindTop("VEXA Churnmill")) != 0; }));
+  ASSERT_NE(millWin = screen.WaitForTop("VEXA Churnmill"), 0u);
   screen.Click(gatewayIcon, 12, 12);
-  ASSERT_TRUE(test::WaitUntil([&] { return (gatewayWin = screen.FindTop("VEXA Notify Client Gateway")) != 0; }));
+  ASSERT_NE(gatewayWin = screen.WaitForTop("VEXA Notify Client Gateway"), 0u);
   screen.Click(serverIcon, 12, 12);
-  ASSERT_TRUE(test::WaitUntil([&] { return (serverWin = screen.FindTop("VEXA Notify Server")) != 0; }));
+  ASSERT_NE(serverWin = screen.WaitForTop("VEXA Notify Server"), 0u);
 
   {
     SCOPED_TRACE("each window's class, size limits and owner as the X server holds them");
@@ -145,7 +145,7 @@ void WindowsAmongOthers(bool managed) {
     SCOPED_TRACE("the settings dialog: centred on the gateway window, fixed in size, the gateway's own");
     ASSERT_TRUE(Choose(screen, gatewayWin, "&View", "&Provider Settings", "Relaygate"));
     Window dialog = 0;
-    ASSERT_TRUE(test::WaitUntil([&] { return (dialog = screen.FindTop("VEXA Client Gateway Settings")) != 0; }));
+    ASSERT_NE(dialog = screen.WaitForTop("VEXA Client Gateway Settings"), 0u);
     const Box g = screen.Geometry(gatewayWin), b = screen.Geometry(dialog);
     EXPECT_LE(std::abs((g.Left + g.Right) - (b.Left + b.Right)), 1) << g.Left << " " << b.Left;
     EXPECT_LE(std::abs((g.Top + g.Bottom) - (b.Top + b.Bottom)), 1) << g.Top << " " << b.Top;
@@ -158,7 +158,7 @@ void WindowsAmongOthers(bool managed) {
     SCOPED_TRACE("the shutdown question belongs to the gateway window and has a fixed size");
     ASSERT_TRUE(Choose(screen, gatewayWin, "&File", "&Shutdown Client Gateway", "Relaygate"));
     Window box = 0;
-    ASSERT_TRUE(test::WaitUntil([&] { return (box = screen.FindTop("Warning")) != 0; }));
+    ASSERT_NE(box = screen.WaitForTop("Warning"), 0u);
     const Box b = screen.Geometry(box);
     const long w = b.Right - b.Left, h = b.Bottom - b.Top;
     EXPECT_EQ(Read(d, box), (Hints{"relaygate", "Relaygate", w, h, w, h, gatewayWin, true}));
