@@ -214,8 +214,15 @@ void ShowTip(const Icon& icon) {
   XFlush(gX.dpy);
 }
 
+// Reads what the descriptor shows, and what round trips made here have read
+// into Xlib's queue, where the descriptor no longer shows it.
+struct DrainAfter {
+  ~DrainAfter();
+};
+
 void TipTimerFired() {
   std::lock_guard<std::recursive_mutex> g(gMu);
+  DrainAfter drainAfter;  // the tip's placement asks the server, and events come with the replies
   uint64_t n;
   while (read(gTip.timer, &n, sizeof n) > 0) {
   }
@@ -430,6 +437,8 @@ void TrayXIOExit(Display*, void*) { gX.dead = true; }
 
 // Errors of our own connection (a window that went with its host) are
 // harmless; others go to the handler that was there before.
+DrainAfter::~DrainAfter() { Drain(); }
+
 int TrayXError(Display* dpy, XErrorEvent* ev) {
   if (dpy == gX.dpy) return 0;
   return gX.previousHandler ? gX.previousHandler(dpy, ev) : 0;
@@ -496,9 +505,7 @@ bool Shell_NotifyIcon(DWORD message, const NOTIFYICONDATA* data) {
   }
   OpenX();
   Drain();
-  struct DrainAfter {
-    ~DrainAfter() { Drain(); }  // replies may have queued events the descriptor no longer shows
-  } drainAfter;
+  DrainAfter drainAfter;
   Icon* icon = FindIcon(data->hWnd, data->uID);
   auto apply = [&](Icon& i) {
     i.data = *data;
