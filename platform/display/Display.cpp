@@ -44,6 +44,8 @@ public:
 constexpr uintptr_t kPresentTimer = 1;
 constexpr UINT kRestoreMessage = WM_USER + 1;  // wParam: a top-level window the display could not minimise
 constexpr UINT kInputMessage = WM_USER + 2;    // the next mouse or key event is due for routing
+// wParam: the active top-level window, hidden or destroyed; lParam: its owner
+constexpr UINT kSuccessorMessage = WM_USER + 3;
 
 // A mouse or key event as it came from the display, before it is routed.
 struct RawInput {
@@ -98,6 +100,9 @@ State* Mine() {
   if (!s || s->thread != GetCurrentThreadId()) return nullptr;
   return s;
 }
+
+void SuccessorLater(State* s, HWND gone);
+void ActivateSuccessor(State* s, HWND gone, HWND owner);
 
 bool OwnedByDisplay(State* s, HWND hwnd) {
   DWORD pid = 0;
@@ -298,6 +303,10 @@ LRESULT TimerWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (State* s = Mine()) RouteNextInput(s);
     return 0;
   }
+  if (msg == kSuccessorMessage) {
+    if (State* s = Mine()) ActivateSuccessor(s, static_cast<HWND>(wParam), static_cast<HWND>(lParam));
+    return 0;
+  }
   return DefWindowProc(hwnd, msg, wParam, lParam);
 }
 
@@ -326,6 +335,7 @@ void OnWindowChange(HWND hwnd, UINT change) {
   if (parent == 0) {
     switch (change) {
       case WM_DESTROY:
+        if (s->active == hwnd) SuccessorLater(s, hwnd);
         ForgetInputState(s, hwnd);
         s->invalid.erase(hwnd);
         s->dirty.erase(hwnd);
@@ -340,6 +350,7 @@ void OnWindowChange(HWND hwnd, UINT change) {
       case WM_SHOWWINDOW:
       case WM_NULL:
         if (HasStyle(hwnd, WS_VISIBLE) && !IsIconic(hwnd)) InvalidateTree(hwnd);
+        if (change == WM_SHOWWINDOW && s->active == hwnd && !HasStyle(hwnd, WS_VISIBLE)) SuccessorLater(s, hwnd);
         SyncTop(s, hwnd);
         return;
       case WM_SIZE:
@@ -438,10 +449,32 @@ HWND EnabledTopInstead(State* s, HWND disabled) {
   std::vector<HWND> tops = GetTopLevelWindows();
   for (auto it = tops.rbegin(); it != tops.rend(); ++it) {
     if (*it != disabled && *it != s->timerWnd && OwnedByDisplay(s, *it) && HasStyle(*it, WS_VISIBLE) &&
-        IsWindowEnabled(*it) && !IsIconic(*it))
+        IsWindowEnabled(*it) && !IsIconic(*it) &&
+        !(static_cast<DWORD>(GetWindowLong(*it, GWL_EXSTYLE)) & WS_EX_NOACTIVATE))
       return *it;
   }
   return 0;
+}
+
+// The active window leaves the screen: once the messages of its leaving are
+// handled (a modal one enables its owner on the way), the keyboard goes to
+// its owner, as a person closing a dialog expects, not to the desktop.
+void SuccessorLater(State* s, HWND gone) {
+  auto h = s->hints.find(gone);
+  HWND owner = h != s->hints.end() ? h->second.owner : 0;
+  if (s->timerWnd) PostMessage(s->timerWnd, kSuccessorMessage, static_cast<WPARAM>(gone), static_cast<LPARAM>(owner));
+}
+
+void ActivateSuccessor(State* s, HWND gone, HWND owner) {
+  if (s->active && s->active != gone) return;  // another window has it already
+  if (IsWindow(gone) && HasStyle(gone, WS_VISIBLE)) return;  // shown again
+  HWND next = owner && owner != gone && IsWindow(owner) && OwnedByDisplay(s, owner) &&
+                      HasStyle(owner, WS_VISIBLE) && IsWindowEnabled(owner) && !IsIconic(owner)
+                  ? owner
+                  : EnabledTopInstead(s, gone);
+  if (!next) return;
+  Activate(s, next);
+  s->backend->Activate(next);
 }
 
 }  // namespace

@@ -211,6 +211,13 @@ public:
     XTranslateCoordinates(FDpy, w, DefaultRootWindow(FDpy), 0, 0, &x, &y, &child);
     return Box{x, y, x + a.width, y + a.height};
   }
+  // The window that holds the keyboard (0 for none or the pointer's window).
+  Window Focused() {
+    Window w = 0;
+    int revert = 0;
+    XGetInputFocus(FDpy, &w, &revert);
+    return w == PointerRoot ? 0 : w;
+  }
   void Move(Window w, int x, int y) {
     XMoveWindow(FDpy, w, x, y);
     XSync(FDpy, False);
