@@ -121,8 +121,7 @@ TEST(MsgCrossProcess, PostAndSendBothWays) {
   EXPECT_EQ(AwaitPumping(*p.proc, "RESULT "), "RESULT 78 1");
   p.proc->WriteStdin("post " + Hex(mine) + " 1030 9 -10\n");
   EXPECT_EQ(AwaitPumping(*p.proc, "POSTED "), "POSTED 1");
-  MSG m;
-  while (gReceived.empty() && GetMessage(&m, 0, 0, 0)) DispatchMessage(&m);
+  ASSERT_TRUE(vexa::test::PumpUntil([] { return !gReceived.empty(); }));
   ASSERT_EQ(gReceived.size(), 1u);
   EXPECT_EQ(gReceived[0].message, WM_USER + 6);
   EXPECT_EQ(gReceived[0].wParam, 9);
@@ -165,8 +164,7 @@ TEST(MsgCrossProcess, BroadcastReachesEveryTopLevelWindowOfTheSessionOnly) {
   std::string expect = "GOT " + std::to_string(id) + " 11 12";
   EXPECT_TRUE(a.proc->WaitForLine(expect, 5s));
   EXPECT_TRUE(b.proc->WaitForLine(expect, 5s));
-  MSG m;
-  while (gReceived.empty() && GetMessage(&m, 0, 0, 0)) DispatchMessage(&m);
+  ASSERT_TRUE(vexa::test::PumpUntil([] { return !gReceived.empty(); }));
   ASSERT_EQ(gReceived.size(), 1u);
   EXPECT_EQ(gReceived[0].hwnd, mine);
   for (Peer* p : {&a, &b, &stranger}) {
@@ -373,8 +371,7 @@ TEST(MsgCrossProcess, SenderKilledDuringItsSendLeavesTheReceiverServingOthers) {
   next.proc->WriteStdin("send " + Hex(mine) + " 1024 7 8\npost " + Hex(mine) + " 1030 1 2\n");
   EXPECT_EQ(AwaitPumping(*next.proc, "RESULT "), "RESULT 78 1");
   EXPECT_EQ(AwaitPumping(*next.proc, "POSTED "), "POSTED 1");
-  MSG m;
-  while (gReceived.empty() && GetMessage(&m, 0, 0, 0)) DispatchMessage(&m);
+  ASSERT_TRUE(vexa::test::PumpUntil([] { return !gReceived.empty(); }));
   ASSERT_EQ(gReceived.size(), 1u);
   EXPECT_EQ(gReceived[0].message, WM_USER + 6);
   EXPECT_EQ(SendMessage(next.top, WM_USER, 5, 6), 506);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/msg/Msg.h"
+#include "tests/support/MessagePump.h"
 #include "tests/support/TestSession.h"
 
 using namespace plat;
@@ -186,6 +187,7 @@ TEST(MsgQueue, PostedInOrderQuitLastAndFilters) {
   ASSERT_TRUE(PeekMessage(&m, 0, WM_USER + 3, WM_USER + 4, PM_REMOVE));
   EXPECT_EQ(m.message, WM_USER + 3);
   std::vector<UINT> seen;
+  vexa::test::QuitAtDeadline deadline;
   while (GetMessage(&m, 0, 0, 0)) seen.push_back(m.message);
   EXPECT_EQ(seen, (std::vector<UINT>{WM_USER, WM_USER + 1, WM_USER + 2, WM_USER + 4, WM_APP}));
   EXPECT_EQ(m.message, WM_QUIT);
@@ -206,11 +208,11 @@ TEST(MsgQueue, SentMessagesAreHandledBeforePostedOnes) {
     queued = true;
     result = SendMessage(h, WM_USER, 20, 22);
   });
-  while (!queued) usleep(100);
+  ASSERT_TRUE(vexa::test::WaitUntil([&] { return queued.load(); }));
   MSG m;
-  // Retrieval blocks until the sent message arrives and was handled; only the
-  // posted message is returned.
-  while (log.calls.empty()) WaitMessage();
+  // Waiting handles the sent message when it arrives; retrieval then returns
+  // only the posted one.
+  ASSERT_TRUE(vexa::test::PumpUntil([&] { return !log.calls.empty(); }, vexa::test::kWaitLimit, [] {}));
   ASSERT_TRUE(GetMessage(&m, 0, 0, 0));
   sender.join();
   EXPECT_EQ(m.message, WM_USER + 1);
@@ -232,7 +234,7 @@ TEST(MsgQueue, TwoThreadsSendingToEachOtherBothComplete) {
     while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) {
     }
   });
-  while (!theirs) usleep(100);
+  ASSERT_TRUE(vexa::test::WaitUntil([&] { return theirs.load() != 0; }));
   LRESULT myResult = SendMessage(theirs, WM_USER, 2, 2);
   other.join();
   EXPECT_EQ(myResult, 4);
@@ -258,6 +260,7 @@ TEST(MsgQueue, PostingFromManyThreadsLosesNothing) {
   std::vector<int> next(kThreads, 0);
   int got = 0;
   MSG m;
+  vexa::test::QuitAtDeadline deadline;
   while (got < kThreads * kEach && GetMessage(&m, 0, 0, 0)) {
     ASSERT_EQ(m.lParam, next[m.wParam]++);  // per sender, first in first out
     ++got;
@@ -302,7 +305,7 @@ TEST(MsgQueue, SendTimeoutToABusyThreadFails) {
     h = Make("Busy");
     while (!stop) usleep(1000);  // never looks at its queue
   });
-  while (!h) usleep(100);
+  ASSERT_TRUE(vexa::test::WaitUntil([&] { return h.load() != 0; }));
   LRESULT r = 1;
   EXPECT_FALSE(SendMessageTimeout(h, WM_USER, 1, 1, 50, &r));
   EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
@@ -328,6 +331,7 @@ TEST(MsgTimer, IntervalsHoldWhilePostedMessagesFlow) {
     }
   });
   MSG m;
+  vexa::test::QuitAtDeadline deadline;
   while (ticks < 6 && GetMessage(&m, 0, 0, 0)) {
     if (m.message == WM_USER) {
       ++posts;

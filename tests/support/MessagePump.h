@@ -4,7 +4,9 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include "platform/msg/Msg.h"
@@ -55,5 +57,35 @@ inline bool WaitUntil(const std::function<bool()>& done, std::chrono::millisecon
   }
   return true;
 }
+
+// Ends a GetMessage loop of this thread that waits for what never comes: once
+// limit has passed it posts the thread a WM_QUIT, so that GetMessage returns
+// false and the test's checks fail instead of hanging. Gone first, it posts nothing.
+class QuitAtDeadline {
+public:
+  explicit QuitAtDeadline(std::chrono::milliseconds limit = kWaitLimit)
+      : FThread(plat::GetCurrentThreadId()), FWatch([this, limit] {
+          std::unique_lock<std::mutex> lock(FMu);
+          if (!FCv.wait_for(lock, limit, [this] { return FDone; }))
+            plat::PostThreadMessage(FThread, plat::WM_QUIT, 0, 0);
+        }) {}
+  ~QuitAtDeadline() {
+    {
+      std::lock_guard<std::mutex> lock(FMu);
+      FDone = true;
+    }
+    FCv.notify_all();
+    FWatch.join();
+  }
+  QuitAtDeadline(const QuitAtDeadline&) = delete;
+  QuitAtDeadline& operator=(const QuitAtDeadline&) = delete;
+
+private:
+  plat::DWORD FThread;
+  std::mutex FMu;
+  std::condition_variable FCv;
+  bool FDone = false;
+  std::thread FWatch;  // last: starts once the rest is ready
+};
 
 }  // namespace vexa::test
