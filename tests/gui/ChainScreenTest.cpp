@@ -33,13 +33,9 @@ TEST(ChainScreen, PanelsColumnsColoursAndTipsAsTheUserSeesThem) {
   ASSERT_TRUE(xvfb.Running());
   test::Screen screen;
   test::TrayHost tray;
-  const int port = test::FreeTcpPort();
-
-  ChildProcess server(test::PrivateCopy(session.Root(), "beaconhub", "[Server]\nPort=" + std::to_string(port) + "\n"), {});
-  ASSERT_TRUE(test::WaitUntil([&] { return tray.Icons().size() == 1; }));
-  test::StoreGatewaySettings("Default", port);
-  ChildProcess gateway(test::PrivateCopy(session.Root(), "relaygate"), {});
-  ASSERT_TRUE(test::WaitUntil([&] { return tray.Icons().size() == 2; }));
+  test::ServerAndGateway chain(session.Root(), &tray);
+  ASSERT_TRUE(chain.IconsUp);
+  const int port = chain.Port;
   const Window serverIcon = tray.Icons()[0], gatewayIcon = tray.Icons()[1];
 
   // With a tray host both windows wait behind their icons; a click shows each.

@@ -38,10 +38,8 @@ TEST(NoTrayScreen, CloseLeavesALiveWindowAndMenusCloseOnAnotherProgram) {
   test::XvfbServer xvfb;
   ASSERT_TRUE(xvfb.Running());
   test::Screen screen;
-  const int port = test::FreeTcpPort();
-  ChildProcess server(test::PrivateCopy(session.Root(), "beaconhub", "[Server]\nPort=" + std::to_string(port) + "\n"), {});
-  test::StoreGatewaySettings("Default", port);
-  ChildProcess gateway(test::PrivateCopy(session.Root(), "relaygate"), {});
+  test::ServerAndGateway chain(session.Root(), nullptr);
+  const int port = chain.Port;
   // Without a tray host the windows stay on the screen from the start.
   Window serverWin = 0, gatewayWin = 0;
   ASSERT_NE(serverWin = screen.WaitForTop("VEXA Notify Server"), 0u);

@@ -399,4 +399,26 @@ inline void StoreGatewaySettings(const std::string& channel, int port) {
   p.Wait(std::chrono::milliseconds(10000));
 }
 
+// beaconhub on a free port and relaygate set to reach it, each a private copy
+// under root. With a tray host the server's icon is up before the gateway
+// starts, so the host lists it first; IconsUp once both icons are.
+struct ServerAndGateway {
+  ServerAndGateway(const std::string& root, TrayHost* tray)
+      : Port(FreeTcpPort()),
+        Server(PrivateCopy(root, "beaconhub", "[Server]\nPort=" + std::to_string(Port) + "\n"), {}),
+        ServerIconUp(ReadyForGateway(tray, Port)),
+        Gateway(PrivateCopy(root, "relaygate"), {}),
+        IconsUp(ServerIconUp && (!tray || WaitUntil([&] { return tray->Icons().size() == 2; }))) {}
+  static bool ReadyForGateway(TrayHost* tray, int port) {
+    const bool up = !tray || WaitUntil([&] { return tray->Icons().size() == 1; });
+    StoreGatewaySettings("Default", port);
+    return up;
+  }
+  const int Port;
+  ChildProcess Server;
+  const bool ServerIconUp;
+  ChildProcess Gateway;
+  const bool IconsUp;
+};
+
 }  // namespace vexa::test

@@ -77,12 +77,8 @@ void WindowsAmongOthers(bool managed) {
   test::Screen screen;
   Display* d = screen.Dpy();
   test::TrayHost tray;
-  const int port = test::FreeTcpPort();
-  ChildProcess server(test::PrivateCopy(session.Root(), "beaconhub", "[Server]\nPort=" + std::to_string(port) + "\n"), {});
-  ASSERT_TRUE(test::WaitUntil([&] { return tray.Icons().size() == 1; }));
-  test::StoreGatewaySettings("Default", port);
-  ChildProcess gateway(test::PrivateCopy(session.Root(), "relaygate"), {});
-  ASSERT_TRUE(test::WaitUntil([&] { return tray.Icons().size() == 2; }));
+  test::ServerAndGateway chain(session.Root(), &tray);
+  ASSERT_TRUE(chain.IconsUp);
   ChildProcess mill(test::BinPath("churnmill"), {});
   const Window serverIcon = tray.Icons()[0], gatewayIcon = tray.Icons()[1];
   Window serverWin = 0, gatewayWin = 0, millWin = 0;
