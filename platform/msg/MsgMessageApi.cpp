@@ -176,11 +176,14 @@ LRESULT SendToWindow(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD ti
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return 0;
     }
-    bool done = me->WaitFor([&] { return state->status.load(std::memory_order_acquire) == 1; },
-                            [&] { return state->status.load(std::memory_order_acquire) == 2; },
-                            timeoutMs);
+    auto answered = [&] { return state->status.load(std::memory_order_acquire) == SendState::kAnswered; };
+    auto failed = [&] { return state->status.load(std::memory_order_acquire) == SendState::kFailed; };
+    bool done = me->WaitFor(answered, failed, timeoutMs);
+    // As between processes: given up, it is never handled; one being handled
+    // already is awaited for one more time-out.
+    if (!done && !state->Abandon()) done = me->WaitFor(answered, failed, timeoutMs);
     if (!done) {
-      SetLastError(state->status.load() == 2 ? ERROR_INVALID_WINDOW_HANDLE : ERROR_TIMEOUT);
+      SetLastError(failed() ? ERROR_INVALID_WINDOW_HANDLE : ERROR_TIMEOUT);
       return 0;
     }
     *ok = true;

@@ -148,7 +148,7 @@ std::vector<HWND> Queue::Close() {
   }
   for (auto& item : left) {
     if (item.local) {
-      item.local->status.store(2, std::memory_order_release);
+      item.local->status.store(SendState::kFailed, std::memory_order_release);
       if (item.local->waiter) item.local->waiter->Wake();
     }
   }
@@ -292,7 +292,7 @@ void Queue::HandleSent() {
   SentItem item;
   while (TakeSent(&item)) {
     // A sender that gave up on its send abandoned it: it is not acted on.
-    if (item.conn && !Links::TakeSend(*item.conn, item.seq)) {
+    if ((item.conn && !Links::TakeSend(*item.conn, item.seq)) || (item.local && !item.local->Take())) {
       item = SentItem();
       continue;
     }
@@ -300,7 +300,7 @@ void Queue::HandleSent() {
     LRESULT r = ok ? callProc(item.hwnd, item.msg, item.wParam, item.lParam) : 0;
     if (item.local) {
       item.local->result = r;
-      item.local->status.store(ok ? 1 : 2, std::memory_order_release);
+      item.local->status.store(ok ? SendState::kAnswered : SendState::kFailed, std::memory_order_release);
       if (item.local->waiter) item.local->waiter->Wake();
     } else if (item.conn) {
       Packet p;

@@ -31,10 +31,18 @@ struct Queue;
 // How the queue calls a window procedure; handed over by the window table.
 using ProcCaller = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 
+// A send between threads of this process. The receiver takes it, or the
+// sender gives it up, never both: a send given up on is never handled.
 struct SendState {
-  std::atomic<int> status{0};  // 0 waiting, 1 answered, 2 failed
+  enum : int { kWaiting, kAnswered, kFailed, kTaken, kAbandoned };
+  std::atomic<int> status{kWaiting};
   LRESULT result = 0;
   std::shared_ptr<Queue> waiter;
+  bool Take() { return From(kWaiting, kTaken); }
+  bool Abandon() { return From(kWaiting, kAbandoned); }
+
+ private:
+  bool From(int was, int now) { return status.compare_exchange_strong(was, now, std::memory_order_acq_rel); }
 };
 
 struct SentItem {

@@ -296,14 +296,19 @@ TEST(MsgQueue, ThreadsMakingWindowsAtOnceGetHandlesOfTheirOwn) {
   EXPECT_EQ(all.size(), static_cast<size_t>(kThreads * kEach));
 }
 
-TEST(MsgQueue, SendTimeoutToABusyThreadFails) {
+// A send that timed out is never handled, also when the busy thread looks
+// at its queue later: the sender was told it failed.
+TEST(MsgQueue, SendTimeoutToABusyThreadFailsAndIsNeverHandled) {
   vexa::test::TestSession session;
-  RegisterRecording("Busy", nullptr);
+  Log log;
+  RegisterRecording("Busy", &log);
   std::atomic<HWND> h{0};
   std::atomic<bool> stop{false};
   std::thread owner([&] {
     h = Make("Busy");
     while (!stop) usleep(1000);  // never looks at its queue
+    vexa::test::DispatchQueued();
+    log.calls.emplace_back(0, WM_NULL);
   });
   ASSERT_TRUE(vexa::test::WaitUntil([&] { return h.load() != 0; }));
   LRESULT r = 1;
@@ -311,6 +316,8 @@ TEST(MsgQueue, SendTimeoutToABusyThreadFails) {
   EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
   stop = true;
   owner.join();
+  EXPECT_EQ(log.calls.back(), std::make_pair(HWND(0), UINT(WM_NULL)));
+  for (auto& call : log.calls) EXPECT_NE(call.second, UINT(WM_USER));
 }
 
 TEST(MsgTimer, IntervalsHoldWhilePostedMessagesFlow) {
