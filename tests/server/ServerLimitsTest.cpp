@@ -12,6 +12,7 @@
 
 #include "tests/server/ServerHarness.h"
 #include "tests/support/ProgramCopy.h"
+#include "tests/support/Sanitizers.h"
 
 namespace vexa::test {
 namespace {
@@ -61,6 +62,7 @@ std::string ReadExactly(int fd, size_t n) {
 using ServerLimits = test::HubTest;
 
 TEST_F(ServerLimits, DescriptorsUsedUpAreLoggedOnceAndServingResumesByItself) {
+  if (test::kAddressSanitizer) GTEST_SKIP() << "the sanitizer's checks fail once the descriptors are used up";
   Beaconhub hub(session, IniFor(port), /*start=*/false);
   // Soft limit 32, hard limit 96: the program lifts its own soft limit.
   ChildProcess p("/usr/bin/prlimit", {"--nofile=32:96", "--", hub.Dir() + "/beaconhub"});
@@ -189,11 +191,12 @@ TEST_F(ServerLimits, SubscriberThatNeverReadsIsClosedPastItsQueueLimitAndMemoryC
   close(stuck);
   EXPECT_LT(rest.size(), static_cast<size_t>(all)) << "the stuck session was not cut off";
   EXPECT_EQ(CountLines(hub->Process(), "waiting to be sent"), 1);
-  // What was queued for it is given back (within a few MB of the start).
-  EXPECT_LT(RssKB(hub->Process().Pid()), before + 4096);
   // The live gateway's session is still served.
   ASSERT_TRUE(live.Send("U 5\r\n"));
   EXPECT_EQ(live.Read(8), Record(0, 5, 'U'));
+  // What was queued for it is given back (within a few MB of the start).
+  if (test::kAddressSanitizer) GTEST_SKIP() << "the sanitizer keeps freed memory resident";
+  EXPECT_LT(RssKB(hub->Process().Pid()), before + 4096);
 }
 
 TEST_F(ServerLimits, BurstOfTwoHundredConnectsIsAllGreeted) {
