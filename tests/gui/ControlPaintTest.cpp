@@ -57,9 +57,10 @@ struct Painted : ::testing::Test {
   // The right-most text pixel in a band of rows, -1 for none.
   int TextRight(int x0, int x1, int y0, int y1) {
     int right = -1;
+    const vexa::test::WindowPixels store(form->Handle());  // one copy for the whole band
     for (int y = y0; y < y1; ++y)
       for (int x = x0; x < x1; ++x)
-        if (Pixel(x, y) == plat::GetSysColor(plat::COLOR_WINDOWTEXT)) right = std::max(right, x);
+        if (store.At(x, y) == plat::GetSysColor(plat::COLOR_WINDOWTEXT)) right = std::max(right, x);
     return right;
   }
 };
