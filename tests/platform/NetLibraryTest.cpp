@@ -47,6 +47,7 @@ protected:
   }
   void TearDown() override {
     DestroyWindow(wnd);
+    UnregisterClass("NetLibraryTestWindow");  // its procedure holds this fixture
     WSACleanup();
   }
 
