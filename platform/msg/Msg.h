@@ -203,17 +203,32 @@ bool SetForegroundWindow(HWND hwnd);
 // threads together) that it has not read yet, and the next one fails at once
 // (ERROR_NOT_ENOUGH_QUOTA), as does a post to a queue too busy to take a new
 // connection. A post that was taken is never lost while both ends live.
-// HWND_BROADCAST
-// posts to every top-level window of the session; hwnd 0 posts to the calling
-// thread's own queue (as PostThreadMessage).
+// HWND_BROADCAST posts to every top-level window of the session, as
+// PostBroadcast, and answers true (false only for an id a broadcast does not
+// carry); hwnd 0 posts to the calling thread's own queue (as PostThreadMessage).
 bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// A broadcast carries registered messages only (0xC000-0xFFFF): lower ids
+// belong to the system or to a window class and mean something only to the
+// window they were made for, so a broadcast of one reaches nobody and fails
+// (-1 here, false from PostMessage and SendMessageTimeout; last error
+// ERROR_INVALID_PARAMETER).
+// Otherwise every top-level window of the session whose queue can take the
+// post gets it once; the answer is how many windows took it, and *missed
+// (when given) how many live ones did not because they hold all they may.
+// A queue that reads nothing (a stopped or hung program) holds at most 64
+// broadcasts from processes that have no connection to it, a few KB of kernel
+// memory each and no shared memory; a broadcast from a process connected to
+// it anyway counts against that process's 10,000 posts. A broadcast leaves no
+// connection open and never waits.
+int PostBroadcast(UINT msg, WPARAM wParam, LPARAM lParam, int* missed = nullptr);
 bool PostThreadMessage(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
 // SendMessage calls the window procedure directly on the owning thread; from
 // another thread or process it waits for the result, handling messages sent to
 // its own thread meanwhile. Returns 0 (last error set) when the window does not
-// exist or its owner dies before answering. HWND_BROADCAST sends to every
-// top-level window of the session in turn and returns 0.
+// exist or its owner dies before answering. HWND_BROADCAST sends a registered
+// message (see PostBroadcast) to every top-level window of the session in
+// turn and returns 0.
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // As SendMessage, with a success flag (false: no such window, owner died, or time-out).
 // A send to another process that timed out before the receiver took it up is
@@ -221,6 +236,24 @@ LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // time-out (its result then counts), after which it fails with ERROR_TIMEOUT.
 bool SendMessageTimeout(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs,
                         LRESULT* result);
+
+// About the message the calling thread's window procedure is handling now.
+// GetSendingProcess: the process that sent it, when it was sent (not posted)
+// from another process of the session; 0 otherwise. The number names that
+// process for as long as the session lasts (an operating-system pid may be
+// reused; this is not) and is what IsSessionProcessAlive takes, which answers
+// whether that process still runs (a look at its liveness lock: cheap, but a
+// system call or two).
+uint32_t GetSendingProcess();
+bool IsSessionProcessAlive(uint32_t process);
+// Answers the sent message being handled before its procedure returns; the
+// procedure's own result is then not used. True when the answer reached a
+// sender that still waited for it (it reads it unless it dies first); false
+// when that sender had given up already (its time-out passed, or it was seen
+// to die), when the message was answered already, or when no message sent
+// from another thread or process is being handled.
+bool ReplyMessage(LRESULT result);
+
 // Blocks until a message is retrieved; false on WM_QUIT.
 bool GetMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax);
 bool PeekMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags);

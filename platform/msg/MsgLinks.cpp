@@ -44,32 +44,46 @@ bool Links::AddFd(int fd, FdKind kind, uint32_t events) {
 // failure here changes nothing.
 void Links::RemoveFd(int fd) { epoll_ctl(epfd_, EPOLL_CTL_DEL, fd, nullptr); }
 
+int Links::ListenAt(const std::string& path, int backlog, FdKind kind) {
+  sockaddr_un addr;
+  if (!FillAddress(path, &addr)) {
+    OutputDebugString("message queue: session directory path too long for a socket: " + path);
+    return -1;
+  }
+  int fd = Fds().Open(OpenPacketSocket);
+  if (fd < 0) return -1;
+  unlink(path.c_str());
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, backlog) != 0 ||
+      !AddFd(fd, kind, EPOLLIN)) {
+    Fds().Close(fd);
+    unlink(path.c_str());
+    return -1;
+  }
+  return fd;
+}
+
 bool Links::EnsureListening() {
   if (listenFd_ >= 0) return true;
   Session& s = CurrentSession();
   if (ProcessId(s) == 0) return false;
   uint32_t id = AllocId(s);
   if (id == 0) return false;
-  std::string path = QueuePath(s, id);
-  sockaddr_un addr;
-  if (!FillAddress(path, &addr)) {
-    OutputDebugString("message queue: session directory path too long for a socket: " + path);
-    return false;
-  }
-  int fd = Fds().Open(OpenPacketSocket);
-  if (fd < 0) return false;
-  unlink(path.c_str());
   // The backlog bounds the connections (each with its segment) that wait for
   // a stopped or busy queue; a sender beyond it is told the queue is full (a
   // post) or waits to connect (a send), as the receiver is alive.
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 256) != 0 ||
-      !AddFd(fd, kListen, EPOLLIN)) {
+  int fd = ListenAt(QueuePath(s, id), 256, kListen);
+  if (fd < 0) return false;
+  // Broadcasts wait apart, so that they never take the room of connections.
+  int bfd = ListenAt(BroadcastPath(s, id), kBroadcastBacklog - 1, kBroadcastListen);
+  if (bfd < 0) {
     Fds().Close(fd);
-    unlink(path.c_str());
+    unlink(QueuePath(s, id).c_str());
     return false;
   }
   listenFd_ = fd;
-  listenPath_ = path;
+  listenPath_ = QueuePath(s, id);
+  broadcastFd_ = bfd;
+  broadcastPath_ = BroadcastPath(s, id);
   queueId_ = id;
   session_ = &s;
   OwnQueueFile(s, id, true);
@@ -133,6 +147,8 @@ std::shared_ptr<OutConn> Links::Connect(Session& s, uint32_t qid, int* err) {
   if (r == 0) {
     seg = MakeSegment(&segFd);
     if (!seg) *err = errno;  // the memory for its rings could not be taken
+    // Named before it is handed over: the receiver reads it once, on arrival.
+    if (seg) A(seg->l->senderProc).store(ProcessId(s), std::memory_order_release);
   }
   bool ok = seg && SendHello(fd, segFd) && AddFd(fd, kOutConn, EPOLLIN);
   if (segFd >= 0) close(segFd);
@@ -190,12 +206,14 @@ bool Links::PeerGone(OutConn& c) {
   return false;
 }
 
-void Links::SendReply(const std::shared_ptr<InConn>& c, const Packet& p) {
-  if (!c || c->dead || !c->seg) return;
+bool Links::SendReply(const std::shared_ptr<InConn>& c, const Packet& p) {
+  if (!c || c->dead || !c->seg) return false;
   // A sender keeps no more sends open than its reply ring holds (OpenSend),
   // so a full ring means a broken sender: its reply is dropped, while the
   // connection and the posts on it stay.
-  if (c->rep.Push(p, kReplySlots) && c->rep.TakeSleeper()) SendWake(c->fd);
+  if (!c->rep.Push(p, kReplySlots)) return false;
+  if (c->rep.TakeSleeper()) SendWake(c->fd);
+  return true;
 }
 
 uint32_t Links::OpenSend(OutConn& c) {
@@ -212,26 +230,41 @@ uint32_t Links::OpenSend(OutConn& c) {
   return seq;
 }
 
-bool Links::AbandonSend(OutConn& c, uint32_t seq) {
-  uint64_t pending = SendWord(seq, kSendPending);
-  auto word = A(c.seg->l->sends[seq % kReplySlots]);
-  const uint64_t abandoned = SendWord(seq, kSendAbandoned);
-  if (!word.compare_exchange_strong(pending, abandoned, std::memory_order_acq_rel)) return false;
-  CloseSend(c, seq);
-  return true;
-}
-
 void Links::CloseSend(OutConn& c, uint32_t seq) {
   if (c.openSends.empty() || c.openSends[seq % kReplySlots] != seq) return;
   c.openSends[seq % kReplySlots] = 0;
   --c.openCount;
 }
 
+namespace {
+
+// Moves a send's word from one state to another; false when it was not in the first.
+bool MarkSend(Segment& seg, uint32_t seq, SendMark from, SendMark to) {
+  uint64_t was = SendWord(seq, from);
+  return A(seg.l->sends[seq % kReplySlots])
+      .compare_exchange_strong(was, SendWord(seq, to), std::memory_order_acq_rel);
+}
+
+}  // namespace
+
 bool Links::TakeSend(InConn& c, uint32_t seq) {
-  if (!c.seg) return false;
-  uint64_t pending = SendWord(seq, kSendPending);
-  return A(c.seg->l->sends[seq % kReplySlots])
-      .compare_exchange_strong(pending, SendWord(seq, kSendTaken), std::memory_order_acq_rel);
+  return c.seg && MarkSend(*c.seg, seq, kSendPending, kSendTaken);
+}
+
+bool Links::AnswerSend(InConn& c, uint32_t seq) {
+  return c.seg && MarkSend(*c.seg, seq, kSendTaken, kSendAnswered);
+}
+
+bool Links::AbandonSend(OutConn& c, uint32_t seq) {
+  if (!MarkSend(*c.seg, seq, kSendPending, kSendAbandoned)) return false;
+  CloseSend(c, seq);
+  return true;
+}
+
+bool Links::ForsakeSend(OutConn& c, uint32_t seq) {
+  if (!MarkSend(*c.seg, seq, kSendTaken, kSendForsaken)) return false;
+  CloseSend(c, seq);  // no reply comes for it
+  return true;
 }
 
 bool Links::PostForeign(Session& s, HWND hwnd, const Entry& e, UINT msg, WPARAM wParam,
@@ -411,6 +444,85 @@ void Links::Accept() {
   }
 }
 
+bool Links::ReadBroadcast(int fd) {
+  // A sender writes one packet per top-level window of this queue.
+  for (int n = 0; n < kBroadcastBacklog;) {
+    Packet p;
+    ssize_t got = recv(fd, &p, sizeof p, MSG_DONTWAIT | MSG_TRUNC);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return errno != EAGAIN && errno != EWOULDBLOCK;
+    if (got != static_cast<ssize_t>(sizeof p)) return true;  // its end, or not a packet of ours
+    ++n;
+    if (p.kind == kPost && BroadcastCarries(p.msg)) intake_.TakeRequest(p, nullptr);
+  }
+  return true;
+}
+
+void Links::AcceptBroadcasts() {
+  for (;;) {
+    int c = Fds().Open(
+        [this] { return accept4(broadcastFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC); });
+    if (c < 0) break;
+    if (ReadBroadcast(c)) {
+      Fds().Close(c);
+      continue;
+    }
+    // Accepted before its sender wrote: it is watched until it has, among a
+    // bounded few, so that senders that never write cannot pile up here.
+    if (broadcastIn_.size() >= static_cast<size_t>(kBroadcastBacklog) ||
+        !AddFd(c, kBroadcastIn, EPOLLIN)) {
+      Fds().Close(c);
+      continue;
+    }
+    broadcastIn_.insert(c);
+  }
+}
+
+void Links::ReadBroadcastConn(int fd, uint32_t events) {
+  if (!broadcastIn_.count(fd)) return;
+  if (ReadBroadcast(fd) || (events & (EPOLLHUP | EPOLLERR))) {
+    RemoveFd(fd);
+    Fds().Close(fd);
+    broadcastIn_.erase(fd);
+  }
+}
+
+void Links::BroadcastToQueue(Session& s, Links* links, uint32_t qid,
+                             const std::vector<std::pair<HWND, Entry>>& windows, UINT msg,
+                             WPARAM wParam, LPARAM lParam, int* reached, int* missed) {
+  std::shared_ptr<OutConn> c = links ? links->Connected(qid) : nullptr;
+  if (c && !links->PeerGone(*c)) {
+    for (const auto& [h, e] : windows) {
+      ++*(links->PushPost(c, MessagePacket(kPost, h, msg, wParam, lParam)) ? reached : missed);
+    }
+    return;
+  }
+  sockaddr_un addr;
+  if (!FillAddress(BroadcastPath(s, qid), &addr)) return;
+  int fd = Fds().Open(OpenPacketSocket);
+  if (fd < 0) {
+    *missed += static_cast<int>(windows.size());
+    return;
+  }
+  int r;
+  do {
+    r = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  } while (r != 0 && errno == EINTR);
+  const int err = r == 0 ? 0 : errno;
+  for (const auto& [h, e] : windows) {
+    Packet p = MessagePacket(kPost, h, msg, wParam, lParam);
+    if (r == 0 &&
+        send(fd, &p, sizeof p, MSG_DONTWAIT | MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof p)) {
+      ++*reached;
+    } else if (err == EAGAIN || ProcessAlive(s, e.procId)) {
+      ++*missed;  // alive, and holding all the broadcasts it can
+    } else {
+      ForgetDeadEntry(s, h, e);
+    }
+  }
+  Fds().Close(fd);
+}
+
 void Links::ReadIncoming(int fd, uint32_t events) {
   auto it = inConns_.find(fd);
   if (it == inConns_.end()) return;
@@ -420,6 +532,7 @@ void Links::ReadIncoming(int fd, uint32_t events) {
   if (!hadSegment && conn->seg) {
     conn->req = RequestRing(*conn->seg);
     conn->rep = ReplyRing(*conn->seg);
+    conn->senderProc = A(conn->seg->l->senderProc).load(std::memory_order_acquire);
   }
   if (finished) CloseInConn(fd);
 }
@@ -465,11 +578,16 @@ void Links::CloseAll() {
   outByFd_.clear();
   outConns_.clear();
   postTargets_.clear();
+  for (int fd : broadcastIn_) Fds().Close(fd);
+  broadcastIn_.clear();
   if (listenFd_ >= 0) {
     Fds().Close(listenFd_);
     unlink(listenPath_.c_str());
+    Fds().Close(broadcastFd_);
+    unlink(broadcastPath_.c_str());
     OwnQueueFile(*session_, queueId_, false);
     listenFd_ = -1;
+    broadcastFd_ = -1;
   }
 }
 

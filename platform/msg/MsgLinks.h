@@ -5,6 +5,11 @@
 // cached per sending thread) and hands over a shared segment (MsgRing.h): its
 // posts and sends go one way, replies the other. The socket carries only
 // wake-ups, so a sender whose receiver dies sees it close.
+// A broadcast to a queue the sending thread has no connection to goes to the
+// queue's second socket, b<id>, instead: a connection of its own that carries
+// the packets themselves (no segment) and closes at once. That socket's small
+// backlog is all a queue that reads nothing holds of such broadcasts; the
+// next one misses it and is counted so (see PostBroadcast in Msg.h).
 // Everything here belongs to the queue's owner thread, except what the
 // courier may touch (OutConn's WakeTarget part, under the courier's lock).
 // Internal to the message layer.
@@ -15,6 +20,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/msg/Msg.h"
@@ -26,7 +32,24 @@
 namespace plat::msgimpl {
 
 // epoll data of a queue's wait: kind in the upper half, descriptor in the lower.
-enum FdKind : uint32_t { kWake = 1, kListen, kInConn, kOutConn, kSignal, kWatched };
+enum FdKind : uint32_t {
+  kWake = 1,
+  kListen,
+  kInConn,
+  kOutConn,
+  kSignal,
+  kWatched,
+  kBroadcastListen,
+  kBroadcastIn
+};
+
+// Broadcast connections a queue holds unaccepted; a few KB of kernel memory each.
+constexpr int kBroadcastBacklog = 64;
+
+// A broadcast carries registered messages only: ids below them belong to the
+// system or to a window class, and what they mean depends on the one window
+// they were made for.
+inline bool BroadcastCarries(UINT msg) { return msg >= 0xC000 && msg <= 0xFFFF; }
 
 inline uint64_t Tag(FdKind kind, int fd) {
   return (static_cast<uint64_t>(kind) << 32) | static_cast<uint32_t>(fd);
@@ -41,6 +64,7 @@ struct InConn {
   Ring req;
   Ring rep;
   uint32_t held = 0;  // its posts the queue holds
+  uint32_t senderProc = 0;  // the sending process, as its segment names it
 };
 
 // A queue of another process we send to: we produce requests, consume replies.
@@ -121,16 +145,22 @@ class Links {
   bool PushPost(const std::shared_ptr<OutConn>& c, const Packet& p);
   // The queue let go of a post that came over a connection (retrieved or dropped).
   void LetGo(InConn* c);
-  // Answers a send that came over a connection.
-  void SendReply(const std::shared_ptr<InConn>& c, const Packet& p);
+  // Answers a send that came over a connection; false when the reply could
+  // not be put on its ring (a broken sender).
+  bool SendReply(const std::shared_ptr<InConn>& c, const Packet& p);
 
   // A send's state slot (SendWord in MsgRing.h). Sender: a sequence number
   // with a free slot marked pending (0 when kReplySlots sends are open);
   // abandoning one the receiver has not taken yet (false when it has).
   // Receiver: taking one to handle it (false when abandoned: skip it).
+  // Once taken, the sender forsaking it for good (false when it was answered:
+  // the reply is on its way) and the receiver marking it answered before the
+  // reply goes (false when forsaken: nobody reads the reply).
   uint32_t OpenSend(OutConn& c);
   bool AbandonSend(OutConn& c, uint32_t seq);
   static bool TakeSend(InConn& c, uint32_t seq);
+  bool ForsakeSend(OutConn& c, uint32_t seq);
+  static bool AnswerSend(InConn& c, uint32_t seq);
   // A broadcast reaches every process of the session: the connections it
   // makes close when it ends (cached ones serve it and stay), so programs do
   // not each keep one to every other. Broadcasts may nest.
@@ -143,6 +173,14 @@ class Links {
   // A post to a foreign window this thread posted to before, while nothing
   // says the window or its queue went away. Answers false when it cannot tell.
   bool PostKnownForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool* posted);
+  // A broadcast to the top-level windows of one queue of another process:
+  // over the live connection of this thread's (links) when there is one, so
+  // it keeps its place among this thread's posts there; else over a
+  // broadcast connection. Adds the windows that took it to *reached and the
+  // live ones that refused it (full) to *missed.
+  static void BroadcastToQueue(Session& s, Links* links, uint32_t qid,
+                               const std::vector<std::pair<HWND, Entry>>& windows, UINT msg,
+                               WPARAM wParam, LPARAM lParam, int* reached, int* missed);
 
   // Sends in flight: a sequence number for a new one, the replies that came.
   uint32_t NextSeq();
@@ -154,6 +192,8 @@ class Links {
 
   // Socket events of the queue's wait.
   void Accept();
+  void AcceptBroadcasts();
+  void ReadBroadcastConn(int fd, uint32_t events);
   void ReadIncoming(int fd, uint32_t events);
   void ReadReplies(int fd, uint32_t events);
 
@@ -173,6 +213,11 @@ class Links {
 
  private:
   bool AddFd(int fd, FdKind kind, uint32_t events);
+  // A listening socket at path, watched as kind; -1 on failure.
+  int ListenAt(const std::string& path, int backlog, FdKind kind);
+  // Takes the broadcasts waiting on a broadcast connection; true when the
+  // connection is done with (closed by its sender, or holding nonsense).
+  bool ReadBroadcast(int fd);
   void RemoveFd(int fd);
   void DrainIn(const std::shared_ptr<InConn>& c);
   void DrainOut(OutConn& conn);
@@ -185,6 +230,10 @@ class Links {
   uint32_t queueId_ = 0;
   int listenFd_ = -1;
   std::string listenPath_;
+  int broadcastFd_ = -1;
+  std::string broadcastPath_;
+  // Broadcast connections accepted before their sender wrote; a bounded few.
+  std::unordered_set<int> broadcastIn_;
   std::unordered_map<int, std::shared_ptr<InConn>> inConns_;
   // Closed connections whose posts the queue still holds (see LetGo).
   std::unordered_map<InConn*, std::shared_ptr<InConn>> retiring_;

@@ -5,6 +5,9 @@
 #include <sys/eventfd.h>
 
 #include <algorithm>
+#include <map>
+#include <utility>
+#include <vector>
 
 #include "platform/msg/MsgProcess.h"
 #include "platform/msg/MsgWindows.h"
@@ -35,6 +38,12 @@ template <typename F>
 void ForEachTopLevel(F f) {
   Session& s = CurrentSession();
   for (auto& [h, e] : TopLevelEntries(s)) f(s, h, e);
+}
+
+bool RefuseBroadcast(UINT msg) {
+  if (BroadcastCarries(msg)) return false;
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return true;
 }
 
 // Milliseconds left until deadline (-1: none), as a time-out.
@@ -133,8 +142,13 @@ LRESULT SendForeign(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD tim
   // Given up: abandoned, the receiver will not act on it. One it took already
   // is being handled: its answer is worth one more time-out, no longer, so a
   // receiver stopped inside the handler cannot hold this thread for ever.
+  // Then it is forsaken, unless it was answered meanwhile: that answer is on
+  // its way and is waited for, as the receiver counts it as delivered.
   if (!answered && !c->dead && !links.AbandonSend(*c, seq)) {
     answered = q.WaitFor(answer, gone, timeoutMs);
+    if (!answered && !c->dead && !links.ForsakeSend(*c, seq)) {
+      answered = q.WaitFor(answer, gone, timeoutMs);
+    }
   }
   if (!answered) {
     links.awaiting.erase(seq);
@@ -180,8 +194,11 @@ LRESULT SendToWindow(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD ti
     auto failed = [&] { return state->status.load(std::memory_order_acquire) == SendState::kFailed; };
     bool done = me->WaitFor(answered, failed, timeoutMs);
     // As between processes: given up, it is never handled; one being handled
-    // already is awaited for one more time-out.
-    if (!done && !state->Abandon()) done = me->WaitFor(answered, failed, timeoutMs);
+    // already is awaited for one more time-out, then forsaken unless answered.
+    if (!done && !state->Abandon()) {
+      done = me->WaitFor(answered, failed, timeoutMs);
+      if (!done && !state->Forsake()) done = answered();
+    }
     if (!done) {
       SetLastError(failed() ? ERROR_INVALID_WINDOW_HANDLE : ERROR_TIMEOUT);
       return 0;
@@ -201,17 +218,7 @@ LRESULT SendToWindow(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD ti
 
 bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (hwnd == 0) return PostThreadMessage(GetCurrentThreadId(), msg, wParam, lParam);
-  if (hwnd == HWND_BROADCAST) {
-    BroadcastScope scope;
-    ForEachTopLevel([&](Session& s, HWND h, const Entry& e) {
-      if (auto w = FindWindow(h)) {
-        PostLocal(w, msg, wParam, lParam);
-      } else if (Queue* q = MyQueue()) {
-        q->links.PostForeign(s, h, e, msg, wParam, lParam);
-      }
-    });
-    return true;
-  }
+  if (hwnd == HWND_BROADCAST) return PostBroadcast(msg, wParam, lParam) >= 0;
   if (auto w = FindWindow(hwnd)) return PostLocal(w, msg, wParam, lParam);
   Queue* q = MyQueue();
   if (!q) return false;
@@ -224,6 +231,29 @@ bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return false;
   }
   return q->links.PostForeign(s, hwnd, e, msg, wParam, lParam);
+}
+
+int PostBroadcast(UINT msg, WPARAM wParam, LPARAM lParam, int* missed) {
+  if (missed) *missed = 0;
+  if (RefuseBroadcast(msg)) return -1;
+  Session& s = CurrentSession();
+  int reached = 0;
+  int refused = 0;
+  std::map<uint32_t, std::vector<std::pair<HWND, Entry>>> foreign;  // by queue
+  for (auto& [h, e] : TopLevelEntries(s)) {
+    if (auto w = FindWindow(h)) {
+      reached += PostLocal(w, msg, wParam, lParam) ? 1 : 0;
+    } else if (e.procId != s.procId) {  // not a stale entry of ours
+      foreign[e.queueId].emplace_back(h, e);
+    }
+  }
+  Queue* q = MyQueueIfAny();
+  for (auto& [qid, windows] : foreign) {
+    Links::BroadcastToQueue(s, q ? &q->links : nullptr, qid, windows, msg, wParam, lParam, &reached,
+                            &refused);
+  }
+  if (missed) *missed = refused;
+  return reached;
 }
 
 bool PostThreadMessage(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -266,6 +296,7 @@ bool SendMessageTimeout(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD
                         LRESULT* result) {
   if (result) *result = 0;
   if (hwnd == HWND_BROADCAST) {
+    if (RefuseBroadcast(msg)) return false;
     BroadcastScope scope;
     ForEachTopLevel([&](Session&, HWND h, const Entry&) {
       bool ok;
@@ -318,6 +349,21 @@ bool TranslateMessage(const MSG* msg) {
   if (ch < 0) return false;
   UINT out = msg->message == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR;
   return PostMessage(msg->hwnd, out, ch, msg->lParam);
+}
+
+uint32_t GetSendingProcess() {
+  Handling* h = CurrentHandling();
+  return h && h->item->conn ? h->item->conn->senderProc : 0;
+}
+
+bool IsSessionProcessAlive(uint32_t process) {
+  return process != 0 && ProcessAlive(CurrentSession(), process);
+}
+
+bool ReplyMessage(LRESULT result) {
+  Handling* h = CurrentHandling();
+  Queue* q = MyQueueIfAny();
+  return h && q && q->Answer(*h, result, true);
 }
 
 LRESULT DispatchMessage(const MSG* msg) {

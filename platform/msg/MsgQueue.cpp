@@ -254,6 +254,12 @@ void Queue::Pump(int timeoutMs) {
       case kListen:
         links.Accept();
         break;
+      case kBroadcastListen:
+        links.AcceptBroadcasts();
+        break;
+      case kBroadcastIn:
+        links.ReadBroadcastConn(fd, events);
+        break;
       case kInConn:
         links.ReadIncoming(fd, events);
         break;
@@ -287,6 +293,46 @@ bool Queue::TakeSent(SentItem* item) {
   return true;
 }
 
+namespace {
+
+// The sent message the running window procedure handles, and the one the
+// next procedure call is to handle (see HandlingScope).
+thread_local Handling* tHandling = nullptr;
+thread_local Handling* tNextHandling = nullptr;
+
+}  // namespace
+
+HandlingScope::HandlingScope() : outer_(tHandling) {
+  tHandling = tNextHandling;
+  tNextHandling = nullptr;
+}
+
+HandlingScope::~HandlingScope() { tHandling = outer_; }
+
+Handling* CurrentHandling() { return tHandling; }
+
+bool Queue::Answer(Handling& h, LRESULT r, bool ok) {
+  if (h.answered) return false;
+  h.answered = true;
+  SentItem& item = *h.item;
+  if (item.local) {
+    item.local->result = r;
+    const bool took = item.local->Finish(ok ? SendState::kAnswered : SendState::kFailed);
+    if (item.local->waiter) item.local->waiter->Wake();
+    return took && ok;
+  }
+  // A sender that gave up for good forsook it: no reply goes, and it is told so.
+  if (!item.conn || !Links::AnswerSend(*item.conn, item.seq)) return false;
+  Packet p;
+  p.kind = kReply;
+  p.seq = item.seq;
+  p.hwnd = item.hwnd;
+  p.msg = item.msg;
+  p.result = r;
+  p.status = ok ? kReplyOk : kReplyNoWindow;
+  return links.SendReply(item.conn, p) && ok;
+}
+
 // Handles every message sent to this thread's windows.
 void Queue::HandleSent() {
   SentItem item;
@@ -296,22 +342,15 @@ void Queue::HandleSent() {
       item = SentItem();
       continue;
     }
+    Handling h{&item};
     bool ok = OwnsWindow(item.hwnd);
-    LRESULT r = ok ? callProc(item.hwnd, item.msg, item.wParam, item.lParam) : 0;
-    if (item.local) {
-      item.local->result = r;
-      item.local->status.store(ok ? SendState::kAnswered : SendState::kFailed, std::memory_order_release);
-      if (item.local->waiter) item.local->waiter->Wake();
-    } else if (item.conn) {
-      Packet p;
-      p.kind = kReply;
-      p.seq = item.seq;
-      p.hwnd = item.hwnd;
-      p.msg = item.msg;
-      p.result = r;
-      p.status = ok ? kReplyOk : kReplyNoWindow;
-      links.SendReply(item.conn, p);
+    LRESULT r = 0;
+    if (ok) {
+      tNextHandling = &h;
+      r = callProc(item.hwnd, item.msg, item.wParam, item.lParam);
+      tNextHandling = nullptr;  // when the window went before its procedure ran
     }
+    Answer(h, r, ok);
     item = SentItem();
   }
 }

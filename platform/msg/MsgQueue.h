@@ -33,13 +33,18 @@ using ProcCaller = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 
 // A send between threads of this process. The receiver takes it, or the
 // sender gives it up, never both: a send given up on is never handled.
+// Once taken it is decided again: the receiver finishes it (answered or
+// failed) or the sender, that gave up for good, forsakes it; the receiver
+// then knows its answer reached nobody.
 struct SendState {
-  enum : int { kWaiting, kAnswered, kFailed, kTaken, kAbandoned };
+  enum : int { kWaiting, kAnswered, kFailed, kTaken, kAbandoned, kForsaken };
   std::atomic<int> status{kWaiting};
   LRESULT result = 0;
   std::shared_ptr<Queue> waiter;
   bool Take() { return From(kWaiting, kTaken); }
   bool Abandon() { return From(kWaiting, kAbandoned); }
+  bool Finish(int how) { return From(kTaken, how); }
+  bool Forsake() { return From(kTaken, kForsaken); }
 
  private:
   bool From(int was, int now) { return status.compare_exchange_strong(was, now, std::memory_order_acq_rel); }
@@ -54,6 +59,30 @@ struct SentItem {
   std::shared_ptr<InConn> conn;      // sender in another process
   uint32_t seq = 0;
 };
+
+// A sent message a window procedure of this thread is handling: what
+// GetSendingProcess and ReplyMessage (Msg.h) look at.
+struct Handling {
+  SentItem* item = nullptr;
+  bool answered = false;
+};
+
+// Every window procedure call runs inside one: the procedure handles the send
+// HandleSent handed to it, or none (a posted message, a call on this thread),
+// and its caller's again once it returns.
+class HandlingScope {
+ public:
+  HandlingScope();
+  ~HandlingScope();
+  HandlingScope(const HandlingScope&) = delete;
+  HandlingScope& operator=(const HandlingScope&) = delete;
+
+ private:
+  Handling* outer_;
+};
+
+// The send the running window procedure of this thread handles, or null.
+Handling* CurrentHandling();
 
 struct Queue final : std::enable_shared_from_this<Queue>, Intake {
   // A queue for the calling thread; null with *err (an errno) when its epoll
@@ -91,6 +120,9 @@ struct Queue final : std::enable_shared_from_this<Queue>, Intake {
   bool AddFd(int fd, FdKind kind, uint32_t events);
   void Pump(int timeoutMs);
   void HandleSent();
+  // Answers a send being handled, once; true when its sender still waited
+  // for the answer (and so will read it).
+  bool Answer(Handling& h, LRESULT r, bool ok);
   // Retrieval shared by GetMessage, PeekMessage and WaitMessage. timeoutMs:
   // 0 looks once, -1 waits for ever.
   bool Retrieve(MSG* out, HWND hwnd, UINT fmin, UINT fmax, bool remove, int timeoutMs);

@@ -41,7 +41,7 @@ struct Packet {
   uint32_t time = 0;
 };
 
-constexpr uint32_t kRingMagic = 0x56524731;   // "VRG1"
+constexpr uint32_t kRingMagic = 0x56524732;   // "VRG2"
 constexpr uint32_t kRequestSlots = 16384;     // power of two
 constexpr uint32_t kReplySlots = 1024;        // also the most sends one connection keeps open
 constexpr uint32_t kPostQuota = 10000;        // posts of one process a receiver may hold unread
@@ -55,6 +55,7 @@ struct RingIndex {
 struct SegmentLayout {
   uint32_t magic;
   uint32_t windowsGone;  // counts windows the receiving queue destroyed
+  uint32_t senderProc;   // the sending process's number in the session, written before handing over
   RingIndex req;
   RingIndex rep;
   Packet reqSlots[kRequestSlots];
@@ -65,11 +66,20 @@ struct SegmentLayout {
   // One word per open send, at seq % kReplySlots: SendWord(seq, state). The
   // sender writes it pending before the request; then whichever side changes
   // it first decides: the receiver takes it to handle it, or the sender, that
-  // gave up waiting, abandons it and the receiver skips it.
+  // gave up waiting, abandons it and the receiver skips it. A send taken is
+  // decided once more the same way: the receiver marks it answered before its
+  // reply goes, or the sender, that gave up for good, forsakes it and no
+  // reply goes; so the receiver knows whether its answer reached anyone.
   alignas(64) uint64_t sends[kReplySlots];
 };
 
-enum SendMark : uint32_t { kSendPending = 1, kSendTaken = 2, kSendAbandoned = 3 };
+enum SendMark : uint32_t {
+  kSendPending = 1,
+  kSendTaken = 2,
+  kSendAbandoned = 3,
+  kSendAnswered = 4,
+  kSendForsaken = 5
+};
 
 inline uint64_t SendWord(uint32_t seq, SendMark state) {
   return (static_cast<uint64_t>(seq) << 32) | state;

@@ -173,9 +173,12 @@ std::string EntryPath(Session& s, HWND hwnd) { return s.msgDir + "/w" + Hex8(hwn
 
 std::string QueuePath(Session& s, uint32_t queueId) { return s.msgDir + "/q" + Hex8(queueId); }
 
+std::string BroadcastPath(Session& s, uint32_t queueId) { return s.msgDir + "/b" + Hex8(queueId); }
+
 void ForgetDeadEntry(Session& s, HWND hwnd, const Entry& e) {
   unlink(EntryPath(s, hwnd).c_str());
   unlink(QueuePath(s, e.queueId).c_str());
+  unlink(BroadcastPath(s, e.queueId).c_str());
 }
 
 int WriteEntry(Session& s, HWND hwnd, const Entry& e) {
@@ -221,7 +224,10 @@ void RemoveOwnFiles(Session& s) {
     std::lock_guard<std::mutex> lock(s.filesMu);
     if (s.filesPid == getpid()) {
       for (HWND h : s.ownEntries) unlink(EntryPath(s, h).c_str());
-      for (uint32_t q : s.ownQueues) unlink(QueuePath(s, q).c_str());
+      for (uint32_t q : s.ownQueues) {
+        unlink(QueuePath(s, q).c_str());
+        unlink(BroadcastPath(s, q).c_str());
+      }
       s.ownEntries.clear();
       s.ownQueues.clear();
     }
@@ -343,7 +349,7 @@ void SweepDeadFiles(Session& s, uint32_t self) {
   }
   for (const auto& n : names) {
     std::string path = s.msgDir + "/" + n;
-    if (idOf(n, 'q', &id)) {
+    if (idOf(n, 'q', &id) || idOf(n, 'b', &id)) {
       if (!named.count(id) && QueueRefuses(path)) unlink(path.c_str());
     } else if ((n.rfind(".p", 0) == 0 || n.rfind(".t", 0) == 0) && OlderThan(path, kTempAgeS)) {
       unlink(path.c_str());

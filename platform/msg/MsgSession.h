@@ -5,6 +5,7 @@
 //   counter     4-byte counter under flock: window handles, queue and process ids
 //   p<id>       one file per process, exclusively flock'ed while it lives
 //   q<id>       the SOCK_SEQPACKET listening socket of one queue (see MsgLinks.h)
+//   b<id>       the same queue's listening socket for broadcasts
 //   w<hwnd>     a symbolic link per window whose target is
 //               "<process id>.<queue id>.<pid>.<tid>.<top-level 0|1>"
 // A process removes its own files when it ends (RemoveOwnFiles, at exit);
@@ -72,13 +73,14 @@ bool ProcessAlive(Session& s, uint32_t procId);
 
 std::string EntryPath(Session& s, HWND hwnd);
 std::string QueuePath(Session& s, uint32_t queueId);
+std::string BroadcastPath(Session& s, uint32_t queueId);
 // Drops what a dead process left behind for one of its windows.
 void ForgetDeadEntry(Session& s, HWND hwnd, const Entry& e);
 // 0, or the errno of the failed write.
 int WriteEntry(Session& s, HWND hwnd, const Entry& e);
 // Removes the entry of one of this process's windows.
 void RemoveEntry(Session& s, HWND hwnd);
-// Notes a queue socket of this process made (own) or removed (!own).
+// Notes the sockets of a queue of this process made (own) or removed (!own).
 void OwnQueueFile(Session& s, uint32_t queueId, bool own);
 // Process end: removes this process's entries, queue sockets and liveness file.
 void RemoveOwnFiles(Session& s);

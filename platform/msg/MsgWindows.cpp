@@ -150,6 +150,7 @@ void NotifyChange(HWND hwnd, UINT change) {
 }
 
 LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  HandlingScope handling;
   std::shared_ptr<WNDPROC> proc;
   {
     Globals& g = G();

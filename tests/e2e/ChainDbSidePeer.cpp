@@ -7,6 +7,9 @@
 //     "DBNotification" with values first, first+1, ..., then "DBTrans" 'E'
 //     (commit) or 'R' (rollback) with the transaction id.
 //     Answer: "done <transaction id>", or "failed" when the server is gone.
+//   broadcast <first id> <last id>
+//     posts each id from first to last to HWND_BROADCAST with made-up
+//     parameters. Answer: "refused <how many posts failed as invalid>".
 //   quit
 #include <cstdio>
 #include <iostream>
@@ -27,6 +30,21 @@ int main() {
   while (std::getline(std::cin, line)) {
     if (line == "quit") break;
     std::istringstream in(line);
+    if (line.rfind("broadcast ", 0) == 0) {
+      std::string word;
+      unsigned first = 0;
+      unsigned last = 0;
+      in >> word >> first >> last;
+      int refused = 0;
+      for (unsigned id = first; id <= last; ++id) {
+        const uint32_t junk = id * 2654435761u;
+        refused += !plat::PostMessage(plat::HWND_BROADCAST, id, static_cast<plat::WPARAM>(junk),
+                                      static_cast<plat::LPARAM>(~junk)) &&
+                   plat::GetLastError() == plat::ERROR_INVALID_PARAMETER;
+      }
+      std::printf("refused %d\n", refused);
+      continue;
+    }
     int table = 0;
     char code = 0;
     long long first = 0;

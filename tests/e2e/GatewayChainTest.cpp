@@ -146,6 +146,34 @@ TEST_F(GatewayChainTest, NotificationsFlowOnceInOrderAndSurviveAServerRestart) {
   db->WriteStdin("quit\n");
 }
 
+// Ids the system or a window class keeps for one window (WM_CLOSE, WM_QUIT
+// and WM_DESTROY among them, the socket and form windows' own, an
+// application's and the library controls' ranges), broadcast with made-up
+// parameters, reach nobody and fail at the sender: every program of the chain
+// serves on and the notifications arrive.
+TEST_F(GatewayChainTest, BroadcastsOfSystemAndPrivateIdsEndNoProgramOfTheChain) {
+  auto server = StartServer();
+  ChildProcess gateway(Relaygate.Path(), {"E2E"});
+  ASSERT_TRUE(gateway.WaitForLine("Connected to Notify Server at ", 20000ms));
+  ChildProcess client(test::BinPath("notifylistener"), {"E2E", "7"});
+  ASSERT_TRUE(client.WaitForLine("Subscribed to table 7 (1)", 10000ms));
+  ASSERT_TRUE(Printed(gateway, "Subscription to table 7 confirmed", 10000ms));
+  auto db = StartDbSide();
+  const struct { int first, last; } ranges[] = {{0, 0x4FF}, {0x8000, 0x80FF}, {0xB000, 0xB0FF}};
+  for (auto r : ranges) {
+    ASSERT_TRUE(db->WriteStdin("broadcast " + std::to_string(r.first) + " " +
+                               std::to_string(r.last) + "\n"));
+    EXPECT_EQ(db->ReadLine(10000ms), "refused " + std::to_string(r.last - r.first + 1));
+  }
+  Run(*db, "7 I 1 20 commit");
+  EXPECT_EQ(NextEvent(client), "NotifyServerState 1");
+  for (uint32_t v = 1; v <= 20; ++v) ASSERT_EQ(NextEvent(client), Notification(7, 'I', v));
+  EXPECT_TRUE(server->Running());
+  EXPECT_TRUE(gateway.Running());
+  EXPECT_TRUE(client.Running());
+  db->WriteStdin("quit\n");
+}
+
 // One transaction far larger than a client's queue holds. The listener that
 // reads gets all of it in order; the one stopped during it is dropped once it
 // takes nothing for a while, and after SIGCONT it says what happened,

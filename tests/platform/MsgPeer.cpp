@@ -27,6 +27,8 @@
 //   hold                        -> HOLDING, then runs the next line without looking at its queue
 //   destroy <hwnd>              -> DESTROYED <ok>
 //   broadcast <msg> <w> <l>     -> BROADCAST <ok>
+//   broadcasts <msg> <n>        -> BROADCASTS <windows reached> <windows missed>, summed over n
+//                                  broadcasts (w = 0 .. n-1, l = 0)
 //   thread                      -> THREAD <hwnd> of a top-level window on a thread of its own
 //                                  that serves it until the process ends
 //   stress                      -> STRESSED, after posting and sending to the windows of
@@ -281,6 +283,18 @@ void Command(const std::string& line) {
     LPARAM l = 0;
     in >> m >> w >> l;
     Say(std::string("BROADCAST ") + (PostMessage(HWND_BROADCAST, m, w, l) ? "1" : "0"));
+  } else if (cmd == "broadcasts") {
+    UINT m = 0;
+    int n = 0;
+    in >> m >> n;
+    int reached = 0;
+    int missed = 0;
+    for (int i = 0; i < n; ++i) {
+      int miss = 0;
+      reached += PostBroadcast(m, i, 0, &miss);
+      missed += miss;
+    }
+    Say("BROADCASTS " + std::to_string(reached) + " " + std::to_string(missed));
   } else if (cmd == "thread") {
     std::thread([] {
       HWND h = CreateWindowEx(0, "Peer", "thread", WS_OVERLAPPED, 0, 0, 10, 10, 0, 0);
