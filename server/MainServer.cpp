@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 
 #include "components/KitMainForm.h"
 #include "components/KitStatusBar.h"
@@ -404,9 +405,17 @@ void TFrmMainServer::VexaIPCServer1CustomMessage(fw::TMessage& Msg, bool& /*Hand
     if (EnsureTable(table)) {
       TTransTableItem* item = FTables[table];
       switch (static_cast<char>((Msg.LParam >> 8) & 0xFF)) {
-        case 'B':
-          Msg.Result = item->BeginTransaction();
+        case 'B': {
+          // The writer's process is kept with the transaction: one that dies
+          // before ending it is rolled back on a flush tick. A writer that
+          // gave up waiting never learns the id and so never ends it: the
+          // answer is given here, and a begin it did not reach is rolled back.
+          const uint32_t writer = plat::GetSendingProcess();
+          const int32_t id = item->BeginTransaction(writer);
+          Msg.Result = id;
+          if (writer != 0 && !plat::ReplyMessage(id)) item->RemoveTransaction(id);
           break;
+        }
         case 'E':
           item->EndTransaction(Msg.WParam);
           break;
@@ -476,6 +485,7 @@ void TFrmMainServer::tmrClientFlushTimerTimer(fw::TObject* /*Sender*/) {
   if (FFlushing) return;
   FFlushing = true;
   auto done = fw::Finally([&] { FFlushing = false; });
+  RollBackOrphans();
   for (int i = 0; i < NetSocketServer1->GetClientCount(); ++i) {
     TNetSocketClient* client = NetSocketServer1->GetClient(i);
     // A session that has closed stays listed until the server handles its
@@ -493,6 +503,18 @@ void TFrmMainServer::tmrClientFlushTimerTimer(fw::TObject* /*Sender*/) {
   auto ended = fw::Finally([&] { rows->EndUpdate(); });
   for (int i = 0; i < rows->Count(); ++i) {
     if (auto* item = static_cast<TTransTableItem*>(rows->Item(i)->Data())) item->RefreshRow();
+  }
+}
+
+void TFrmMainServer::RollBackOrphans() {
+  std::map<uint32_t, bool> gone;  // each writer is looked at once a tick
+  auto writerGone = [&](uint32_t writer) {
+    auto it = gone.find(writer);
+    if (it == gone.end()) it = gone.emplace(writer, !plat::IsSessionProcessAlive(writer)).first;
+    return it->second;
+  };
+  for (TTransTableItem* item : FTables) {
+    if (item) item->RollBackOrphans(writerGone);
   }
 }
 

@@ -114,6 +114,8 @@ protected:
 
 private:
   void FreeTables();
+  // Rolls back the open transactions whose writing process is gone.
+  void RollBackOrphans();
   void HandleCommand(TTcpSrvClient* Client);
   static std::string ExceptionText(const std::exception& E);
   void SetTrayIcon(int32_t Index);

@@ -65,7 +65,7 @@ int32_t TTransTableItem::BufferPosition(int64_t StreamPosition) const {
 
 std::vector<int32_t> TTransTableItem::TransactionStarts() const {
   std::vector<int32_t> starts;
-  for (const auto& [id, position] : FOpenTransactions) starts.push_back(BufferPosition(position));
+  for (const auto& [id, open] : FOpenTransactions) starts.push_back(BufferPosition(open.Position));
   return starts;
 }
 
@@ -108,11 +108,13 @@ void TTransTableItem::AddNotification(int32_t WParam, int32_t LParam) {
   FDirty = true;
 }
 
-int32_t TTransTableItem::BeginTransaction() {
+int32_t TTransTableItem::BeginTransaction(uint32_t Writer) {
   const int32_t id = FNextTransID;
   const int64_t position = FBase + FRecordCount;
   // An id still open from before the ids wrapped keeps its start.
-  if (FOpenTransactions.emplace(id, position).second) FStarts.insert(position);
+  if (FOpenTransactions.emplace(id, TOpenTransaction{position, Writer}).second) {
+    FStarts.insert(position);
+  }
   FNextTransID = id == std::numeric_limits<int32_t>::max() ? 1 : id + 1;
   FTotalTrans = Increment(FTotalTrans);
   FDirty = true;
@@ -122,7 +124,7 @@ int32_t TTransTableItem::BeginTransaction() {
 void TTransTableItem::EndTransaction(int32_t Id) {
   auto it = FOpenTransactions.find(Id);
   if (it == FOpenTransactions.end()) return;
-  const int32_t start = BufferPosition(it->second);
+  const int32_t start = BufferPosition(it->second.Position);
   const int32_t count = FRecordCount - start;
   if (count > 0) {
     const void* data = FRecords.data() + FFront + start;
@@ -136,7 +138,7 @@ void TTransTableItem::RemoveTransaction(int32_t Id) {
   auto it = FOpenTransactions.find(Id);
   if (it == FOpenTransactions.end()) return;
   const bool lowest = it == FOpenTransactions.begin();
-  auto own = FStarts.find(it->second);
+  auto own = FStarts.find(it->second.Position);
   if (own != FStarts.end()) FStarts.erase(own);
   FOpenTransactions.erase(it);
   if (lowest) {
@@ -146,6 +148,15 @@ void TTransTableItem::RemoveTransaction(int32_t Id) {
     DropFront(FStarts.empty() ? FRecordCount : BufferPosition(*FStarts.begin()));
   }
   FDirty = true;
+}
+
+int32_t TTransTableItem::RollBackOrphans(const std::function<bool(uint32_t)>& Gone) {
+  std::vector<int32_t> orphans;
+  for (const auto& [id, open] : FOpenTransactions) {
+    if (open.Writer != 0 && Gone(open.Writer)) orphans.push_back(id);
+  }
+  for (int32_t id : orphans) RemoveTransaction(id);
+  return static_cast<int32_t>(orphans.size());
 }
 
 void TTransTableItem::Subscribe(TTcpSrvClient* Session) {

@@ -67,12 +67,16 @@ public:
   // Appends the 8 bytes {WParam, LParam}; counts the message.
   void AddNotification(int32_t WParam, int32_t LParam);
   // Opens a transaction at the current end of the buffer; returns its id.
-  int32_t BeginTransaction();
+  // Writer names the process that will end it (0: not known).
+  int32_t BeginTransaction(uint32_t Writer = 0);
   // Queues the transaction's records for every subscriber, then removes it.
   void EndTransaction(int32_t Id);
   // Removes an open transaction (also the rollback); drops records no open
   // transaction covers any more.
   void RemoveTransaction(int32_t Id);
+  // Rolls back every open transaction whose writer is known and Gone: one
+  // nobody will end would hold every later record of the table. Answers how many.
+  int32_t RollBackOrphans(const std::function<bool(uint32_t Writer)>& Gone);
   int32_t AppendRecord(const TNotificationRecord& Rec);
   void DropFront(int32_t N);
 
@@ -110,9 +114,14 @@ private:
 
   // Open transactions by id: where each began in the whole stream of records
   // (FBase is that of the buffer's first record), so dropping the front
-  // changes no entry. Ordered by id, the first is the lowest open id; a map
-  // keeps ending the oldest of many as cheap as ending any other.
-  std::map<int32_t, int64_t> FOpenTransactions;
+  // changes no entry, and the process that writes it. Ordered by id, the
+  // first is the lowest open id; a map keeps ending the oldest of many as
+  // cheap as ending any other.
+  struct TOpenTransaction {
+    int64_t Position = 0;
+    uint32_t Writer = 0;
+  };
+  std::map<int32_t, TOpenTransaction> FOpenTransactions;
   std::vector<TNotificationRecord> FRecords;  // size() is the capacity
   // Records dropped from the front leave a gap that is closed only when the
   // space is needed, so ending the oldest transaction moves no records.

@@ -22,18 +22,6 @@ const std::string kGreeting = "VEXA Notify Server";
 
 std::string Ack(uint8_t table, char code) { return Record(0, table, code); }
 
-// A gateway that is greeted and subscribed to the given tables.
-std::unique_ptr<TcpClient> Gateway(int port, std::initializer_list<int> tables) {
-  auto c = std::make_unique<TcpClient>(port);
-  EXPECT_TRUE(c->Ok());
-  EXPECT_EQ(c->ReadLine().value_or("<none>"), kGreeting);
-  for (int t : tables) {
-    c->Send("S " + std::to_string(t) + "\r\n");
-    EXPECT_EQ(Hex(c->Read(8).value_or("")), Hex(Ack(static_cast<uint8_t>(t), 'S')));
-  }
-  return c;
-}
-
 // Named as the suite, so that the test names stay; in this file the program is
 // therefore test::Beaconhub.
 class Beaconhub : public HubTest {};

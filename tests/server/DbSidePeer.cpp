@@ -6,7 +6,10 @@
 //   connect                      find the server and join the channel -> "connected" | "failed"
 //   send NAME WPARAM LPARAM      send a custom message, wait for its result -> "result N" | "fail"
 //   post NAME WPARAM LPARAM      post a custom message -> "posted" | "fail"
-//   begin T                      "DBTrans" "B" for table T -> "result ID"
+//   begin T [MS]                 "DBTrans" "B" for table T, waiting MS ms (default 10000)
+//                                for its result -> "result ID"
+//   run T N                      begin T, N "DBNotification"s with code "I" and values 0 .. N-1,
+//                                end -> "result ID" | "fail"
 //   note T CODE VALUE [R2 R3]    "DBNotification" for table T, code letter, value and the
 //                                two reserved bytes -> "result N"
 //   end T ID / rollback T ID     "DBTrans" "E" / "R" -> "result N"
@@ -38,9 +41,10 @@ void SayResult(bool ok, plat::LRESULT r) {
 }
 
 // Sends a custom message and reports its result.
-void SendAndSay(vexa::TVexaIPCClient& client, const std::string& name, int32_t w, int32_t l) {
+void SendAndSay(vexa::TVexaIPCClient& client, const std::string& name, int32_t w, int32_t l,
+                plat::DWORD timeoutMs = 10000) {
   plat::LRESULT r = 0;
-  const bool ok = client.SendCustom(name, w, l, &r, 10000);
+  const bool ok = client.SendCustom(name, w, l, &r, timeoutMs);
   SayResult(ok, r);
 }
 
@@ -70,8 +74,20 @@ int main() {
       }
     } else if (cmd == "begin") {
       int t = 0;
-      in >> t;
-      SendAndSay(client, "DBTrans", 0, Lp(t, 'B'));
+      plat::DWORD ms = 0;
+      if (!(in >> t >> ms)) ms = 10000;
+      SendAndSay(client, "DBTrans", 0, Lp(t, 'B'), ms);
+    } else if (cmd == "run") {
+      int t = 0;
+      int n = 0;
+      in >> t >> n;
+      plat::LRESULT id = 0;
+      bool ok = client.SendCustom("DBTrans", 0, Lp(t, 'B'), &id, 10000);
+      for (int i = 0; ok && i < n; ++i) {
+        ok = client.SendCustom("DBNotification", i, Lp(t, 'I'), nullptr, 10000);
+      }
+      ok = ok && client.SendCustom("DBTrans", id, Lp(t, 'E'), nullptr, 10000);
+      SayResult(ok, id);
     } else if (cmd == "end" || cmd == "rollback") {
       int t = 0;
       int64_t id = 0;

@@ -74,6 +74,15 @@ protected:
     return c;
   }
 
+  // A database-side process's answer to a command; this thread answers what
+  // it sends meanwhile.
+  static std::string Ask(test::ChildProcess& db, const std::string& command) {
+    db.WriteStdin(command + "\n");
+    std::optional<std::string> line;
+    AppPumpUntil([&] { return (line = db.ReadLine(5ms)).has_value(); });
+    return line.value_or("<no answer>");
+  }
+
   fw::TMessage Custom(plat::UINT id, int32_t w, int32_t l) {
     fw::TMessage m;
     m.Msg = id;
@@ -108,6 +117,37 @@ TEST_F(MainServerTest, FlushTickSkipsASessionThatClosedButIsStillListed) {
   // The second still gets its records in this very tick.
   EXPECT_EQ(Hex(b->Read(8).value_or("")), Hex(Record(77, 5, 'I')));
   EXPECT_EQ(a->ReadToClose().value_or("<open>"), "");
+}
+
+// Nobody would ever end these transactions, and each would hold every later
+// record of its table: a begin answered only after its writer gave up
+// waiting, and one whose writer was killed.
+TEST_F(MainServerTest, TransactionsOfWritersThatGaveUpOrDiedAreRolledBack) {
+  Start();
+  test::ChildProcess db(test::BinPath("DbSidePeer"), {});
+  ASSERT_EQ(db.ReadLine(10s).value_or(""), "ready");
+  ASSERT_EQ(Ask(db, "connect"), "connected");
+  auto handler = FForm->VexaIPCServer1->OnCustomMessage;
+  bool gaveUp = false;
+  FForm->VexaIPCServer1->OnCustomMessage = [&](fw::TMessage& m, bool& h) {
+    gaveUp = db.WaitForLine("fail", 10s).has_value();  // the begin's time-out passes meanwhile
+    handler(m, h);
+  };
+  db.WriteStdin("begin 9 200\n");
+  ASSERT_TRUE(AppPumpUntil([&] { return gaveUp; }));
+  FForm->VexaIPCServer1->OnCustomMessage = handler;
+  ASSERT_NE(FForm->Table(9), nullptr);
+  EXPECT_EQ(FForm->Table(9)->OpenTransactionCount(), 0);
+
+  EXPECT_EQ(Ask(db, "begin 9"), "result 1001");
+  EXPECT_EQ(Ask(db, "note 9 I 5"), "result 1");
+  FForm->tmrClientFlushTimerTimer(nullptr);
+  EXPECT_EQ(FForm->Table(9)->OpenTransactionCount(), 1);  // its writer lives
+  db.Signal(SIGKILL);
+  db.Wait(10s);
+  FForm->tmrClientFlushTimerTimer(nullptr);
+  EXPECT_EQ(FForm->Table(9)->OpenTransactionCount(), 0);
+  EXPECT_EQ(Cells(FForm->lvTables->Items()->Item(0)), "1|2|0|0");
 }
 
 TEST_F(MainServerTest, RepeatedSubscribeIsListedPerRequestButSubscribesOnce) {
@@ -188,20 +228,14 @@ TEST_F(MainServerTest, TrayAndPanelsFollowTheListenerAndTheDatabaseSide) {
   // The database side joins and leaves the channel; this thread answers it
   // while waiting for its reply.
   test::ChildProcess db(test::BinPath("DbSidePeer"), {});
-  auto ask = [&](const std::string& command) {
-    db.WriteStdin(command + "\n");
-    std::optional<std::string> line;
-    AppPumpUntil([&] { return (line = db.ReadLine(5ms)).has_value(); });
-    return line.value_or("<no answer>");
-  };
   ASSERT_EQ(db.ReadLine(10s).value_or(""), "ready");
-  ASSERT_EQ(ask("connect"), "connected");
+  ASSERT_EQ(Ask(db, "connect"), "connected");
   EXPECT_TRUE(
       AppPumpUntil([&] { return FForm->DatabaseStatusText() == " Database DLL:  Connected"; }));
   EXPECT_EQ(FForm->TrayIconIndex(), 2);
   EXPECT_EQ(SpotOf(FForm->KitTrayIcon1->Icon()), fw::clLime);
 
-  ASSERT_EQ(ask("disconnect"), "disconnected");
+  ASSERT_EQ(Ask(db, "disconnect"), "disconnected");
   EXPECT_TRUE(
       AppPumpUntil([&] { return FForm->DatabaseStatusText() == " Database DLL:  Waiting..."; }));
   EXPECT_EQ(FForm->TrayIconIndex(), 1);

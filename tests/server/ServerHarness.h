@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -163,6 +164,18 @@ private:
   std::string FBuf;
   bool FClosed = false;
 };
+
+// A gateway that is greeted and subscribed to the given tables.
+inline std::unique_ptr<TcpClient> Gateway(int port, std::initializer_list<int> tables) {
+  auto c = std::make_unique<TcpClient>(port);
+  EXPECT_TRUE(c->Ok());
+  EXPECT_EQ(c->ReadLine().value_or("<none>"), "VEXA Notify Server");
+  for (int t : tables) {
+    c->Send("S " + std::to_string(t) + "\r\n");
+    EXPECT_EQ(Hex(c->Read(8).value_or("")), Hex(Record(0, static_cast<uint8_t>(t), 'S')));
+  }
+  return c;
+}
 
 // A beaconhub copied into <session root>/app and started there.
 class Beaconhub {
