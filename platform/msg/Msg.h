@@ -233,7 +233,8 @@ LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // As SendMessage, with a success flag (false: no such window, owner died, or time-out).
 // A send to another process that timed out before the receiver took it up is
 // never handled; one the receiver is handling already is waited for one more
-// time-out (its result then counts), after which it fails with ERROR_TIMEOUT.
+// time-out (its result then counts), after which it fails with ERROR_TIMEOUT
+// and the receiver learns that its answer reached nobody (ReplyMessage).
 bool SendMessageTimeout(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs,
                         LRESULT* result);
 
