@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the demo need.
+# Installs every Debian package the build, the tests, the demo and the format check need.
 # Safe to run again: packages already present are left alone.
 set -euo pipefail
 
@@ -7,9 +7,13 @@ packages=(
   build-essential cmake ninja-build pkg-config git python3
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  clang-format  # and git-clang-format, for scripts/format-check.sh
   libfreetype-dev libfontconfig-dev fonts-dejavu-core
   libx11-dev libxext-dev libxtst-dev xvfb xdotool x11-utils x11-apps openbox
-  firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils libboost-dev
+  firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
+  # Only for Firebird's UDR headers: firebird/UdrCppEngine.h includes Message.h,
+  # which uses Boost's preprocessor library. Our own code uses no Boost.
+  libboost-dev
   dante-server procps psmisc
 )
 
