@@ -9,8 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-command -v clang-format >/dev/null ||
-  { echo "format-check: clang-format is not installed (apt-get install clang-format)" >&2; exit 2; }
+command -v clang-format >/dev/null && command -v git-clang-format >/dev/null ||
+  { echo "format-check: clang-format is not installed (scripts/install-deps.sh installs it)" >&2; exit 2; }
 
 base=HEAD
 if [ "${1:-}" = --base ]; then
