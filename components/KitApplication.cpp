@@ -182,7 +182,7 @@ void TKitTimerPool::WndProc(fw::TMessage& Message) {
     FInTick = false;
     return;
   }
-  Message.Result = plat::DefWindowProc(FWindowHandle, Message.Msg, Message.WParam, Message.LParam);
+  Message.Result = fw::HiddenWindowProc(FWindowHandle, Message.Msg, Message.WParam, Message.LParam);
 }
 
 // ---- Application object -----------------------------------------------------------------

@@ -228,7 +228,7 @@ void TKitHiTimer::WndProc(fw::TMessage& Message) {
     Message.Result = 0;
     return;
   }
-  Message.Result = plat::DefWindowProc(FWindowHandle, Message.Msg, Message.WParam, Message.LParam);
+  Message.Result = fw::HiddenWindowProc(FWindowHandle, Message.Msg, Message.WParam, Message.LParam);
 }
 
 }  // namespace vexa

@@ -199,8 +199,11 @@ void TKitTrayIcon::HideOwnerForm() {
 }
 
 void TKitTrayIcon::HookWndProc(fw::TMessage& Message) {
-  if (!WindowDestroyed() && Message.Msg == plat::WM_SYSCOMMAND) {
-    uint32_t cmd = static_cast<uint32_t>(Message.WParam);
+  if (!WindowDestroyed() && (Message.Msg == plat::WM_SYSCOMMAND || Message.Msg == plat::WM_CLOSE)) {
+    // A close request that skips the system command (another program's
+    // WM_CLOSE) hides the form like one that comes through it.
+    uint32_t cmd =
+        Message.Msg == plat::WM_CLOSE ? plat::SC_CLOSE : static_cast<uint32_t>(Message.WParam);
     if (cmd == plat::SC_MINIMIZE) {
       CallPreviousWndProc(Message);
       if (!FShowMinimizedIcon && plat::NotifyAreaAvailable()) {
@@ -226,8 +229,7 @@ void TKitTrayIcon::HookWndProc(fw::TMessage& Message) {
 
 void TKitTrayIcon::TrayWndProc(fw::TMessage& Message) {
   if (Message.Msg != WM_KITTRAYNOTIFY) {
-    Message.Result =
-        plat::DefWindowProc(FIconWindow, Message.Msg, Message.WParam, Message.LParam);
+    Message.Result = fw::HiddenWindowProc(FIconWindow, Message.Msg, Message.WParam, Message.LParam);
     return;
   }
   plat::POINT p;

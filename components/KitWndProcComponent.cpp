@@ -129,6 +129,13 @@ void TKitWndProcComponent::CallPreviousWndProc(fw::TMessage& Message) {
 void TKitWndProcComponent::HookWndProc(fw::TMessage& Message) {
   if (FWindowDestroyed) return;
   if (Message.Msg == plat::WM_DESTROY) {
+    auto* control = dynamic_cast<fw::TWinControl*>(Owner());
+    if (control && !control->DestroyingHandle()) {
+      // Posted by another program while the window lives: taking it for real
+      // would drop every later message of the form.
+      fw::TellIgnoredOnce("WM_DESTROY sent to a window that is not being destroyed");
+      return;
+    }
     FWindowDestroyed = true;
     if (FFormKind == 1) {
       Unhook();

@@ -594,4 +594,20 @@ HWND AllocateHWnd(plat::WNDPROC Proc);
 HWND AllocateHWnd(TWndMethod Method);
 void DeallocateHWnd(HWND Wnd);
 
+// Any program of the session may post any message to any window. What a
+// window only its own program may ask for (closing it, ending the program)
+// must not be obeyed when it comes from there: a hidden window that
+// DefWindowProc destroyed on WM_CLOSE would leave its owner deaf for good.
+//
+// Tells the debug output "Ignored " + What, once per distinct text for the
+// life of the process, so that a sender repeating it cannot flood the log.
+void TellIgnoredOnce(const std::string& What);
+// Whether the message is a close request (WM_CLOSE, WM_SYSCOMMAND SC_CLOSE)
+// or a WM_QUIT posted to a window; when it is, it is told once as sent to
+// WindowKind ("a socket window", "a control").
+bool IgnoreForeignClose(UINT Msg, plat::WPARAM WParam, const std::string& WindowKind);
+// DefWindowProc for windows no other program may close: the requests above
+// are ignored (answer 0), everything else goes to DefWindowProc.
+plat::LRESULT HiddenWindowProc(HWND Wnd, UINT Msg, plat::WPARAM WParam, plat::LPARAM LParam);
+
 }  // namespace fw

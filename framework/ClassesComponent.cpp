@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <set>
 #include <typeinfo>
 
 namespace fw {
@@ -217,7 +218,7 @@ std::once_flag gUtilClassOnce;
 void RegisterUtilClass() {
   std::call_once(gUtilClassOnce, [] {
     plat::WNDCLASS wc;
-    wc.lpfnWndProc = plat::DefWindowProc;
+    wc.lpfnWndProc = HiddenWindowProc;
     wc.lpszClassName = kUtilClass;
     plat::RegisterClass(wc);
   });
@@ -245,6 +246,36 @@ HWND AllocateHWnd(TWndMethod Method) {
 
 void DeallocateHWnd(HWND Wnd) {
   if (Wnd) plat::DestroyWindow(Wnd);
+}
+
+void TellIgnoredOnce(const std::string& What) {
+  static std::mutex lock;
+  static auto* told = new std::set<std::string>;
+  {
+    std::lock_guard<std::mutex> g(lock);
+    if (!told->insert(What).second) return;
+  }
+  plat::OutputDebugString("Ignored " + What);
+}
+
+bool IgnoreForeignClose(UINT Msg, plat::WPARAM WParam, const std::string& WindowKind) {
+  const char* kind = nullptr;
+  if (Msg == plat::WM_CLOSE) {
+    kind = "WM_CLOSE";
+  } else if (Msg == plat::WM_QUIT) {
+    kind = "WM_QUIT";
+  } else if (Msg == plat::WM_SYSCOMMAND && (static_cast<UINT>(WParam) & 0xFFF0) == plat::SC_CLOSE) {
+    kind = "WM_SYSCOMMAND SC_CLOSE";
+  } else {
+    return false;
+  }
+  TellIgnoredOnce(std::string(kind) + " sent to " + WindowKind);
+  return true;
+}
+
+plat::LRESULT HiddenWindowProc(HWND Wnd, UINT Msg, plat::WPARAM WParam, plat::LPARAM LParam) {
+  if (IgnoreForeignClose(Msg, WParam, "a hidden window")) return 0;
+  return plat::DefWindowProc(Wnd, Msg, WParam, LParam);
 }
 
 }  // namespace fw

@@ -135,7 +135,7 @@ LRESULT DropDownProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       it->Click();  // may free the form: nothing touches it afterwards
       return 0;
     }
-    default: return DefWindowProc(hwnd, msg, wParam, lParam);
+    default: return HiddenWindowProc(hwnd, msg, wParam, lParam);
   }
 }
 

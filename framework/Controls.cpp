@@ -344,6 +344,11 @@ void TWinControl::WndProc(TMessage& Message) {
 }
 
 void TWinControl::DefaultHandler(TMessage& Message) {
+  // A control goes with its form, never at another program's request.
+  if (IgnoreForeignClose(Message.Msg, Message.WParam, "a control")) {
+    Message.Result = 0;
+    return;
+  }
   if (FHandle && FDefWndProc) {
     Message.Result = plat::CallWindowProc(FDefWndProc, FHandle, Message.Msg, Message.WParam,
                                           Message.LParam);

@@ -205,6 +205,8 @@ public:
   // The control's window, created on first use (with its parent's first).
   HWND Handle();
   bool HandleAllocated() const { return FHandle != 0; }
+  // True while the control destroys its own window (WM_DESTROY then is real).
+  bool DestroyingHandle() const { return FDestroyingHandle; }
   // The window when there is one (0 otherwise); never creates it.
   HWND HandleIfAllocated() const { return FHandle; }
   void HandleNeeded() { Handle(); }

@@ -33,7 +33,7 @@ void TTimer::WndProc(TMessage& Msg) {
     }
     return;
   }
-  Msg.Result = plat::DefWindowProc(FWindowHandle, Msg.Msg, Msg.WParam, Msg.LParam);
+  Msg.Result = HiddenWindowProc(FWindowHandle, Msg.Msg, Msg.WParam, Msg.LParam);
 }
 
 void TTimer::UpdateTimer() {

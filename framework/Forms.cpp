@@ -151,7 +151,9 @@ void TCustomForm::Close() {
   }
 }
 
-void TCustomForm::Release() { plat::PostMessage(Handle(), CM_RELEASE, 0, 0); }
+void TCustomForm::Release() {
+  if (plat::PostMessage(Handle(), CM_RELEASE, 0, 0)) FReleasePending = true;
+}
 
 void TCustomForm::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AHeight) {
   const TSizeConstraints& c = FConstraints;
@@ -328,6 +330,13 @@ void TCustomForm::WndProc(TMessage& Message) {
       Message.Result = 0;
       return;
     case CM_RELEASE:
+      // Only the form's own Release frees it; the message alone may come
+      // from any program.
+      if (!FReleasePending) {
+        TellIgnoredOnce("CM_RELEASE sent to a form that did not post it");
+        Message.Result = 0;
+        return;
+      }
       Free(this);
       return;
     case plat::WM_SYSCOMMAND:
@@ -387,7 +396,7 @@ void TApplication::Notification(TComponent* AComponent, TOperation Operation) {
 
 HWND TApplication::Handle() {
   if (!FHandle) {
-    FHandle = AllocateHWnd(plat::WNDPROC(plat::DefWindowProc));
+    FHandle = AllocateHWnd(plat::WNDPROC(HiddenWindowProc));
     plat::SetWindowText(FHandle, FTitle);
   }
   return FHandle;

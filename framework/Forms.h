@@ -138,6 +138,7 @@ private:
   bool FPlaced = false;  // shown once, or placed by the program
   TModalResult FModalResult = mrNone;
   bool FModal = false;
+  bool FReleasePending = false;  // Release posted CM_RELEASE
   bool FCreated = false;
   bool FDestroyed = false;
   bool FActive = false;

@@ -227,10 +227,17 @@ void TFrmMainServer::FormCreate(fw::TObject* /*Sender*/) {
   DisplayMemo->Lines()->Clear();
   PageControl1->SetActivePage(tsMessages);
   NetSocketServer1->SetMaxClients(-1);
-  plat::PostMessage(Handle(), WM_SERVER_STARTUP, 0, 0);
+  FStartupPending = plat::PostMessage(Handle(), WM_SERVER_STARTUP, 0, 0);
 }
 
 void TFrmMainServer::StartupStep(fw::TMessage& /*Msg*/) {
+  // Runs once, for the message FormCreate posted: any program may post the
+  // form this id.
+  if (!FStartupPending) {
+    fw::TellIgnoredOnce("start-up message sent to the notify server's form again");
+    return;
+  }
+  FStartupPending = false;
   VexaIPCServer1->SetInstanceName(kInstanceName);
   VexaIPCServer1->SetActive(true);
   FDBNotificationID = VexaIPCServer1->AddCustomMessage("DBNotification");

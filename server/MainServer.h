@@ -125,6 +125,7 @@ private:
   int32_t FMaxClients = 0;
   int64_t FSendQueueLimit = 0;  // bytes a session may hold unsent
   bool FFlushing = false;
+  bool FStartupPending = false;  // FormCreate posted the start-up step
   bool FDestroying = false;
   bool FDestroyHandled = false;
   int32_t FTrayIconIndex = 0;

@@ -145,6 +145,11 @@ TEST_F(HookFixture, MessagesAfterDestroyAreDropped) {
   auto* a = new TProbeHook(form, "a", &log);
   ASSERT_TRUE(a->Hook());
   EXPECT_EQ(a->FormKind(), 0);
+  // A WM_DESTROY another program sends the living window changes nothing.
+  plat::SendMessage(form->Handle(), plat::WM_DESTROY, 0, 0);
+  EXPECT_FALSE(a->WindowDestroyed());
+  EXPECT_EQ(Probe(), 77);
+  log.clear();
   form->DestroyHandle();
   EXPECT_TRUE(a->WindowDestroyed());
   fw::TMessage m{WM_PROBE, 0, 0, 5};

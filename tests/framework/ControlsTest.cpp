@@ -272,4 +272,12 @@ TEST_F(Controls, MessagesByNumberReachTheirHandlers) {
   EXPECT_FALSE(form->HasMessageHandler(plat::WM_USER + 2));
   form->SetCaption("Beaconhub");
   EXPECT_EQ(plat::GetWindowText(form->Handle()), "Beaconhub");
+  // A control goes only with its form: another program's close requests
+  // leave its window in place.
+  auto* memo = new TMemo(form);
+  memo->SetParent(form);
+  const HWND h = memo->Handle();
+  plat::SendMessage(h, plat::WM_CLOSE, 0, 0);
+  plat::SendMessage(h, plat::WM_SYSCOMMAND, plat::SC_CLOSE, 0);
+  EXPECT_TRUE(plat::IsWindow(h));
 }

@@ -130,6 +130,9 @@ TEST(Forms, CloseQueryAndCloseActionDecideWhatClosingDoes) {
   EXPECT_FALSE(Application->Terminated());
   bool destroyed = false;
   second->DestroyedFlag = &destroyed;
+  // The release message alone, which any program may post, frees nothing.
+  plat::SendMessage(second->Handle(), CM_RELEASE, 0, 0);
+  EXPECT_FALSE(destroyed);
   second->CloseAction = caFree;
   int before = Application->ComponentCount();
   second->Close();
