@@ -101,6 +101,10 @@ public:
   virtual void Pause();
   virtual void Resume();
   virtual void MessagePump();
+  // Posts the socket its test message: the message loop then raises
+  // ESocketException "Test exception in NetSocket" as a background exception.
+  // The message alone, posted by anyone else, does nothing.
+  void PostTestException();
 
   virtual int32_t Send(const void* Data, int32_t Len);
   virtual int32_t SendStr(const std::string& Str);
@@ -273,7 +277,16 @@ private:
   // a resolution failure, SocketCall for the socket call).
   bool OpenEndpoint(bool WithLocalPort, const char* Caller, const char* SocketCall);
   void HandleSelect(fw::TMessage& MsgRec);
+  // The events of a select message the library may have posted for the
+  // socket in its present state; the rest come from elsewhere.
+  int32_t PlausibleEvents(int32_t Events);
   void HandleDnsCompletion(fw::TMessage& MsgRec, bool ByAddr);
+
+  // Private messages this socket posted itself and not yet handled: only
+  // those act, since any program may post the socket's window their ids.
+  int32_t FCloseDelayedPending = 0;
+  bool FReleasePending = false;
+  int32_t FTestExceptionPending = 0;
 
   std::deque<std::unique_ptr<TBuffer>> FBufList;
   std::vector<std::unique_ptr<TBuffer>> FSpareBufs;  // sent chunks kept for reuse

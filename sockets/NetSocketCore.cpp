@@ -47,6 +47,15 @@ void TCustomNetSocket::Notification(fw::TComponent* AComponent, fw::TOperation O
   fw::TComponent::Notification(AComponent, Operation);
 }
 
+namespace {
+
+// A deferred-work message this socket did not post: another program's.
+void TellUnasked(plat::UINT Msg) {
+  fw::TellIgnoredOnce(fw::Format("message 0x%X sent to a socket window that did not post it", Msg));
+}
+
+}  // namespace
+
 void TCustomNetSocket::WndProc(fw::TMessage& MsgRec) {
   try {
     switch (MsgRec.Msg) {
@@ -60,16 +69,30 @@ void TCustomNetSocket::WndProc(fw::TMessage& MsgRec) {
         HandleDnsCompletion(MsgRec, true);
         break;
       case SocketMsgCloseDelayed:
+        if (FCloseDelayedPending == 0) {
+          TellUnasked(MsgRec.Msg);
+          break;
+        }
+        --FCloseDelayedPending;
         Close();
         break;
       case SocketMsgRelease:
+        if (!FReleasePending) {
+          TellUnasked(MsgRec.Msg);
+          break;
+        }
         delete this;
         return;
       case SocketMsgTestException:
+        if (FTestExceptionPending == 0) {
+          TellUnasked(MsgRec.Msg);
+          break;
+        }
+        --FTestExceptionPending;
         throw ESocketException("Test exception in NetSocket");
       default:
         MsgRec.Result =
-            plat::DefWindowProc(FWindowHandle, MsgRec.Msg, MsgRec.WParam, MsgRec.LParam);
+            fw::HiddenWindowProc(FWindowHandle, MsgRec.Msg, MsgRec.WParam, MsgRec.LParam);
         break;
     }
   } catch (fw::Exception& E) {
@@ -77,10 +100,27 @@ void TCustomNetSocket::WndProc(fw::TMessage& MsgRec) {
   }
 }
 
+int32_t TCustomNetSocket::PlausibleEvents(int32_t Events) {
+  // The result of a connection attempt and the end of a connection act only
+  // once the library has posted them: a look-alike would mark a connecting
+  // socket connected, or close a live session.
+  const int32_t posted = WS(WSAAsyncSelectPosted)(FHSocket);
+  int32_t allowed = 0;
+  if (FState == wsListening) {
+    allowed = plat::FD_ACCEPT;
+  } else if (FState == wsConnected || (FState == wsConnecting && (posted & plat::FD_CONNECT))) {
+    allowed = ~plat::FD_ACCEPT;
+  }
+  if (!(posted & plat::FD_CLOSE)) allowed &= ~plat::FD_CLOSE;
+  return Events & allowed;
+}
+
 // Socket event dispatch.
 void TCustomNetSocket::HandleSelect(fw::TMessage& MsgRec) {
   if (FHSocket == plat::INVALID_SOCKET || MsgRec.WParam != FHSocket || FPaused) return;
-  const int32_t ev = plat::WSAGETSELECTEVENT(MsgRec.LParam);
+  const int32_t sent = plat::WSAGETSELECTEVENT(MsgRec.LParam);
+  const int32_t ev = PlausibleEvents(sent);
+  if (ev != sent) fw::TellIgnoredOnce("socket events the socket library did not post");
   const uint16_t err = static_cast<uint16_t>(plat::WSAGETSELECTERROR(MsgRec.LParam));
   if (ev & plat::FD_CONNECT) {
     if (FState != wsConnected) {
@@ -583,10 +623,16 @@ void TCustomNetSocket::Dup(plat::SOCKET NewHSocket) {
 void TCustomNetSocket::Close() { InternalClose(true, 0); }
 
 void TCustomNetSocket::CloseDelayed() {
-  plat::PostMessage(FWindowHandle, SocketMsgCloseDelayed, 0, 0);
+  if (plat::PostMessage(FWindowHandle, SocketMsgCloseDelayed, 0, 0)) ++FCloseDelayedPending;
 }
 
-void TCustomNetSocket::Release() { plat::PostMessage(FWindowHandle, SocketMsgRelease, 0, 0); }
+void TCustomNetSocket::Release() {
+  if (plat::PostMessage(FWindowHandle, SocketMsgRelease, 0, 0)) FReleasePending = true;
+}
+
+void TCustomNetSocket::PostTestException() {
+  if (plat::PostMessage(FWindowHandle, SocketMsgTestException, 0, 0)) ++FTestExceptionPending;
+}
 
 void TCustomNetSocket::Abort() {
   CancelDnsLookup();

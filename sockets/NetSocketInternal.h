@@ -15,7 +15,8 @@ enum TProcId {
   pWSAAsyncGetHostByName, pWSAAsyncGetHostByAddr, pWSAAsyncSelect, pgetservbyname,
   pgetprotobyname, pgethostbyname, psocket, pshutdown, psetsockopt, psendto, psend, precv,
   precvfrom, pntohs, phtons, plisten, pioctlsocket, pinet_ntoa, pinet_addr, pgetsockname,
-  pgetpeername, pconnect, pclosesocket, pbind, paccept, pWSASend, pProcCount
+  pgetpeername, pconnect, pclosesocket, pbind, paccept, pWSASend, pWSAAsyncSelectPosted,
+  pWSAAsyncRequestDone, pProcCount
 };
 
 // Loads and starts the library once; raises when it cannot.

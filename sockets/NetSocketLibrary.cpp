@@ -18,7 +18,8 @@ const char* const kProcNames[pProcCount] = {
     "WSAAsyncGetHostByName", "WSAAsyncGetHostByAddr", "WSAAsyncSelect", "getservbyname",
     "getprotobyname", "gethostbyname", "socket", "shutdown", "setsockopt", "sendto", "send",
     "recv", "recvfrom", "ntohs", "htons", "listen", "ioctlsocket", "inet_ntoa", "inet_addr",
-    "getsockname", "getpeername", "connect", "closesocket", "bind", "accept", "WSASend"};
+    "getsockname", "getpeername", "connect", "closesocket", "bind", "accept", "WSASend",
+    "WSAAsyncSelectPosted", "WSAAsyncRequestDone"};
 
 const char* const kSocketLibrary = "wsock32.dll";
 
@@ -99,7 +100,7 @@ TCustomNetSocket* SocketOfWindow(plat::HWND Wnd) {
 plat::LRESULT XSocketWindowProc(plat::HWND Wnd, plat::UINT Msg, plat::WPARAM WParam,
                                 plat::LPARAM LParam) {
   TCustomNetSocket* s = SocketOfWindow(Wnd);
-  if (!s) return plat::DefWindowProc(Wnd, Msg, WParam, LParam);
+  if (!s) return fw::HiddenWindowProc(Wnd, Msg, WParam, LParam);
   fw::TMessage m;
   m.Msg = Msg;
   m.WParam = WParam;

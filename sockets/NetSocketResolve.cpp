@@ -300,6 +300,12 @@ void TCustomNetSocket::HandleDnsCompletion(fw::TMessage& MsgRec, bool ByAddr) {
     return;
   }
   if (FDnsLookupHandle == 0 || static_cast<plat::HANDLE>(MsgRec.WParam) != FDnsLookupHandle) return;
+  // While the request runs its buffer is being written: a look-alike naming
+  // it must not have it read.
+  if (!WS(WSAAsyncRequestDone)(FDnsLookupHandle)) {
+    fw::TellIgnoredOnce("lookup answer the socket library did not post");
+    return;
+  }
   FDnsLookupHandle = 0;
   uint16_t err = static_cast<uint16_t>(plat::WSAGETASYNCERROR(MsgRec.LParam));
   if (err == 0) {

@@ -147,7 +147,11 @@ void TCustomNetSocketServer::DoSessionAvailable(uint16_t Error) {
     int acceptError = 0;
     handle = TryAccept(acceptError);
     if (handle == plat::INVALID_SOCKET) {
-      if (OutOfDescriptors(acceptError)) {
+      if (acceptError == plat::WSAEWOULDBLOCK) {
+        // Nobody waits: the announcement was a look-alike another program
+        // posted (the library's own is answered by the connection it named).
+        fw::TellIgnoredOnce("accept announcement of a listening socket with nobody waiting");
+      } else if (OutOfDescriptors(acceptError)) {
         StarveAccepts(acceptError);
       } else {
         plat::WSASetLastError(acceptError);
@@ -213,6 +217,12 @@ void TCustomNetSocketServer::ClientClosed(int32_t ClientId) {
   }
   // A client freed by its owner meanwhile is no longer listed: nothing to do.
   if (!client) return;
+  // Only a client whose session closed posts this; another program's
+  // look-alike naming a live one must not end it.
+  if (!client->FSessionClosedFlag) {
+    fw::TellIgnoredOnce("session-closed message for a session that is open");
+    return;
+  }
   auto done = fw::Finally([&] {
     delete client;
     ResumeAccepts();  // its descriptor is free again

@@ -285,6 +285,11 @@ protoent* getprotobyname(const char* name);
 // every accept while connections wait, connect and close once. events 0 stops
 // all messages. Makes the socket non-blocking.
 int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, int32_t events);
+// Of FD_CONNECT and FD_CLOSE, those the library has posted for s so far:
+// FD_CONNECT once its connection attempt has ended, FD_CLOSE once the end of
+// its connection was seen; 0 for a handle that is no socket. Any program may
+// post a window look-alikes of these messages: this tells the library's own.
+int32_t WSAAsyncSelectPosted(SOCKET s);
 
 // Asynchronous host lookups on a helper thread. The result (a host entry laid
 // out inside buf) is written before msg is posted to hwnd with WParam = the
@@ -295,5 +300,8 @@ HANDLE WSAAsyncGetHostByAddr(HWND hwnd, UINT msg, const char* addr, int len, int
 // After a successful cancel the request writes nothing more into its buffer and
 // its message, if already posted, belongs to no live request.
 int WSACancelAsyncRequest(HANDLE asyncTaskHandle);
+// Whether the request has ended (answered or cancelled): until then its buffer
+// may still be written, and a message naming it is not the library's.
+bool WSAAsyncRequestDone(HANDLE asyncTaskHandle);
 
 }  // namespace plat

@@ -111,4 +111,11 @@ int WSACancelAsyncRequest(HANDLE task) {
   return Fail(WSAEINVAL);
 }
 
+bool WSAAsyncRequestDone(HANDLE task) {
+  // The answer is laid out and posted under the same lock that takes the
+  // request out of the table.
+  std::lock_guard<std::mutex> g(gAsyncLock);
+  return Requests().find(task) == Requests().end();
+}
+
 }  // namespace plat

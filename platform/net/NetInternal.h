@@ -122,6 +122,7 @@ struct Sock {
   bool acceptPosted = false;  // FD_ACCEPT posted, waiting for an accept
   bool writeArmed = false;    // a send would block or was cut short
   bool peerClosed = false;    // FD_CLOSE condition seen (posted once)
+  int32_t posted = 0;         // FD_CONNECT and FD_CLOSE once posted
   bool sendShut = false;
 };
 
@@ -130,7 +131,7 @@ std::unordered_map<SOCKET, std::shared_ptr<Sock>>& Socks();
 std::shared_ptr<Sock> Find(SOCKET s);
 std::shared_ptr<Sock> Lookup(SOCKET s);  // Started() and WSAENOTSOCK checked
 SOCKET AddSock(std::shared_ptr<Sock> s);
-void Post(const Sock& s, SOCKET h, int32_t event, int32_t error);
+void Post(Sock& s, SOCKET h, int32_t event, int32_t error);
 int PendingBytes(int fd);
 int SocketError(int fd);
 void Refresh(SOCKET h, Sock& s);

@@ -75,6 +75,8 @@ FARPROC GetProcAddress(HMODULE module, const std::string& procName) {
       VEXA_EXPORT(WSAAsyncGetHostByName),
       VEXA_EXPORT(WSAAsyncGetHostByAddr),
       VEXA_EXPORT(WSAAsyncSelect),
+      VEXA_EXPORT(WSAAsyncSelectPosted),
+      VEXA_EXPORT(WSAAsyncRequestDone),
       VEXA_EXPORT(getservbyname),
       VEXA_EXPORT(getprotobyname),
       VEXA_EXPORT(gethostbyname),

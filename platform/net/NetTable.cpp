@@ -40,8 +40,10 @@ SOCKET AddSock(std::shared_ptr<Sock> s) {
   }
 }
 
-void Post(const Sock& s, SOCKET h, int32_t event, int32_t error) {
-  if (s.hwnd && (s.mask & event)) PostMessage(s.hwnd, s.msg, h, WSAMAKESELECTREPLY(event, error));
+void Post(Sock& s, SOCKET h, int32_t event, int32_t error) {
+  if (!s.hwnd || !(s.mask & event)) return;
+  s.posted |= event & (FD_CONNECT | FD_CLOSE);  // before the message can be seen
+  PostMessage(s.hwnd, s.msg, h, WSAMAKESELECTREPLY(event, error));
 }
 
 int PendingBytes(int fd) {
@@ -207,6 +209,13 @@ int WSAAsyncSelect(SOCKET h, HWND hwnd, UINT msg, int32_t events) {
   }
   Refresh(h, *p);
   return 0;
+}
+
+int32_t WSAAsyncSelectPosted(SOCKET h) {
+  auto p = Find(h);
+  if (!p) return 0;
+  std::lock_guard<std::recursive_mutex> g(gSockLock);
+  return p->posted;
 }
 
 }  // namespace plat

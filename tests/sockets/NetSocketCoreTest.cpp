@@ -268,13 +268,29 @@ TEST_F(NetSocketCore, BackgroundExceptionAbortsUnlessKept) {
   plat::SOCKET peer = test::RawAccept(l);
   ASSERT_TRUE(AppPumpUntil([&] { return s.State() == wsConnected; }));
 
-  plat::PostMessage(s.Handle(), SocketMsgTestException, 0, 0);
+  // Look-alikes of its private messages, which any program may post to its
+  // window, raise nothing and close nothing: the socket posted none of them.
+  const int32_t every =
+      plat::FD_READ | plat::FD_WRITE | plat::FD_ACCEPT | plat::FD_CONNECT | plat::FD_CLOSE;
+  for (plat::UINT id :
+       {SocketMsgTestException, SocketMsgCloseDelayed, SocketMsgRelease, plat::WM_CLOSE}) {
+    plat::PostMessage(s.Handle(), id, 0, 0);
+  }
+  plat::PostMessage(s.Handle(), SocketMsgSelect, s.HSocket(), every);
+  plat::PostMessage(s.Handle(), SocketMsgSelect, s.HSocket(), (10054 << 16) | every);
+  fw::Application->ProcessMessages();
+  EXPECT_TRUE(seen.empty());
+  EXPECT_EQ(0, closed);
+  EXPECT_EQ(wsConnected, s.State());
+  EXPECT_TRUE(plat::IsWindow(s.Handle()));
+
+  s.PostTestException();
   ASSERT_TRUE(AppPumpUntil([&] { return seen.size() == 1; }));
   EXPECT_EQ("ESocketException: Test exception in NetSocket", seen[0]);
   EXPECT_EQ(wsConnected, s.State());
 
   keep = false;
-  plat::PostMessage(s.Handle(), SocketMsgTestException, 0, 0);
+  s.PostTestException();
   ASSERT_TRUE(AppPumpUntil([&] { return s.State() == wsClosed; }));
   EXPECT_EQ(1, closed);
   // Aborted: the peer sees the connection reset rather than an orderly end.
