@@ -123,7 +123,10 @@ int main(int argc, char** argv) {
   }
 
   plat::MSG msg;
-  while (!stop && plat::GetMessage(&msg, 0, 0, 0)) {
+  while (!stop) {
+    // Our own quit request has no window; a WM_QUIT another program posted
+    // to the client's window must not end us.
+    if (!plat::GetMessage(&msg, 0, 0, 0) && msg.hwnd == 0) break;
     plat::TranslateMessage(&msg);
     plat::DispatchMessage(&msg);
   }

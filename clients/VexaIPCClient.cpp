@@ -203,6 +203,7 @@ std::string TVexaIPCClient::SubscribeAgain(plat::DWORD TimeoutMs) {
 
 plat::LRESULT TVexaIPCClient::WndProc(plat::HWND Wnd, plat::UINT Msg, plat::WPARAM WParam,
                                       plat::LPARAM LParam) {
+  if (IgnoreStray(Msg, WParam)) return 0;
   if (Msg != 0 && Msg == FCtrlID) {
     const int32_t code = LParam & ipcControlMask;
     // The window in a broadcast comes from another process: believe it only
@@ -240,10 +241,26 @@ plat::LRESULT TVexaIPCClient::WndProc(plat::HWND Wnd, plat::UINT Msg, plat::WPAR
   return plat::DefWindowProc(Wnd, Msg, WParam, LParam);
 }
 
+bool TVexaIPCClient::IgnoreStray(plat::UINT Msg, plat::WPARAM WParam) {
+  // Obeying would leave the client deaf to every server-up and post for good.
+  unsigned bit = 0;
+  const char* kind = VexaIPCStrayRequest(Msg, WParam, &bit);
+  if (!kind) return false;
+  // Once per kind: a sender that repeats it must not flood the output.
+  if ((FStrayTold & bit) == 0) {
+    FStrayTold |= bit;
+    plat::OutputDebugString(std::string("Ignored ") + kind +
+                            " sent to the client window of channel \"" + FInstanceName + "\"");
+  }
+  return true;
+}
+
 void TVexaIPCClient::ProcessMessages() {
   plat::MSG msg;
   while (plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE)) {
-    if (msg.message == plat::WM_QUIT) {
+    // Only a quit request of the thread (no window) ends its loop; one
+    // posted to a window came from another program.
+    if (msg.message == plat::WM_QUIT && msg.hwnd == 0) {
       // Leave the quit request for the thread's own loop.
       plat::PostQuitMessage(msg.wParam);
       return;
@@ -258,7 +275,7 @@ bool TVexaIPCClient::WaitFor(const std::function<bool()>& Condition, plat::DWORD
   for (;;) {
     plat::MSG msg;
     while (!Condition() && plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE)) {
-      if (msg.message == plat::WM_QUIT) {
+      if (msg.message == plat::WM_QUIT && msg.hwnd == 0) {
         plat::PostQuitMessage(msg.wParam);
         return Condition();
       }

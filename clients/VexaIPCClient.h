@@ -143,8 +143,9 @@ public:
   // Handles every message waiting in the calling thread's queue, without waiting.
   void ProcessMessages();
   // Pumps the thread's messages until Condition() holds or the time runs out;
-  // returns Condition() at the end. A WM_QUIT met meanwhile is posted again
-  // and ends the wait.
+  // returns Condition() at the end. A quit request of the thread met
+  // meanwhile is posted again and ends the wait; a WM_QUIT posted to a window
+  // (another program's) is not one.
   bool WaitFor(const std::function<bool()>& Condition, plat::DWORD TimeoutMs);
 
 private:
@@ -153,6 +154,8 @@ private:
             plat::DWORD TimeoutMs);
   bool Post(plat::UINT Msg, plat::WPARAM WParam, plat::LPARAM LParam);
   bool BroadcastCtrl(int32_t Code);
+  // Close and quit requests posted to the window: ignored, told once per kind.
+  bool IgnoreStray(plat::UINT Msg, plat::WPARAM WParam);
 
   std::string FInstanceName;
   plat::HWND FHandle = 0;
@@ -167,6 +170,7 @@ private:
   std::map<std::string, plat::UINT> FCustomIDs;
   std::vector<int> FTables;
   plat::UINT FStateID = 0;  // "NotifyServerState", once a table was subscribed
+  unsigned FStrayTold = 0;  // kinds of ignored messages told so far
 };
 
 }  // namespace vexa

@@ -350,23 +350,11 @@ void TVexaIPCServer::WndProc(fw::TMessage& Msg) {
 }
 
 bool TVexaIPCServer::IgnoreStray(const fw::TMessage& Msg) {
-  // The program never closes its channel window or quits through it: such a
-  // message comes from another program, and obeying it would leave clients
-  // without their server (or the program gone) while they think it serves.
-  const char* name = nullptr;
+  // Obeying would leave clients without their server (or the program gone)
+  // while they think it serves.
   unsigned bit = 0;
-  if (Msg.Msg == plat::WM_CLOSE) {
-    name = "WM_CLOSE";
-    bit = 1;
-  } else if (Msg.Msg == plat::WM_QUIT) {
-    name = "WM_QUIT";
-    bit = 2;
-  } else if (Msg.Msg == plat::WM_SYSCOMMAND && (static_cast<plat::UINT>(Msg.WParam) & 0xFFF0) == plat::SC_CLOSE) {
-    name = "WM_SYSCOMMAND SC_CLOSE";
-    bit = 4;
-  } else {
-    return false;
-  }
+  const char* name = VexaIPCStrayRequest(Msg.Msg, Msg.WParam, &bit);
+  if (!name) return false;
   // Once per kind: a sender that repeats it must not flood the log.
   if ((FStrayLogged & bit) == 0) {
     FStrayLogged |= bit;

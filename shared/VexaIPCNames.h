@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/msg/Msg.h"
+
 namespace vexa {
 
 // Control codes travel as the LParam of the Ctrl message; only the low 7 bits count.
@@ -55,6 +57,27 @@ inline std::string VexaIPCUserDataName(const std::string& Instance) {
 }
 inline std::string VexaIPCCustomName(const std::string& Instance, const std::string& Name) {
   return "VexaIPC_" + Instance + "_User_" + Name;
+}
+
+// A channel window, of a server or a client, is closed only by its own
+// program: a close or quit request that reaches it (WM_CLOSE, WM_SYSCOMMAND
+// SC_CLOSE, WM_QUIT posted to it) comes from another program, and obeying it
+// would leave the other end talking to nobody. Returns the request's name and
+// its bit in *Bit (for telling each kind once), nullptr for other messages.
+inline const char* VexaIPCStrayRequest(plat::UINT Msg, plat::WPARAM WParam, unsigned* Bit) {
+  if (Msg == plat::WM_CLOSE) {
+    *Bit = 1;
+    return "WM_CLOSE";
+  }
+  if (Msg == plat::WM_QUIT) {
+    *Bit = 2;
+    return "WM_QUIT";
+  }
+  if (Msg == plat::WM_SYSCOMMAND && (static_cast<plat::UINT>(WParam) & 0xFFF0) == plat::SC_CLOSE) {
+    *Bit = 4;
+    return "WM_SYSCOMMAND SC_CLOSE";
+  }
+  return nullptr;
 }
 
 // Kernel object names.
