@@ -11,19 +11,46 @@
 //     posts each id from first to last to HWND_BROADCAST with made-up
 //     parameters. Answer: "refused <how many posts failed as invalid>".
 //   quit
+//
+// With the argument "notifier" the transactions go through the database
+// side's own notifier (its worker thread keeps the channel client), else
+// straight through a channel client of this thread.
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 
 #include "clients/VexaIPCClient.h"
+#include "dbside/DbNotifier.h"
 
-int main() {
+// A transaction through the notifier; its id, or 0 when the server is gone.
+int32_t RunWithNotifier(int table, char code, long long first, int count, bool commit) {
+  vexa::TDbNotifier& notifier = vexa::TDbNotifier::Instance();
+  const int32_t trans = notifier.BeginTrans(table);
+  if (trans == 0) return 0;
+  for (int i = 0; i < count; ++i) notifier.Notify(table, static_cast<int32_t>(first + i), code);
+  if (commit) {
+    notifier.EndTrans(table, trans);
+  } else {
+    notifier.CancelTrans(table, trans);
+  }
+  return trans;
+}
+
+int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  vexa::TVexaIPCClient client("NotifyServerIPC");
-  if (!client.Ready() || !client.WaitForServer(20000) || !client.Connect()) {
+  const bool viaNotifier = argc > 1 && std::string(argv[1]) == "notifier";
+  auto client = std::make_unique<vexa::TVexaIPCClient>("NotifyServerIPC");
+  if (!client->Ready() || !client->WaitForServer(20000) || (!viaNotifier && !client->Connect())) {
     std::printf("no server\n");
     return 1;
+  }
+  if (viaNotifier) {
+    // The notifier's worker keeps a client of its own; this one's window
+    // would only collect messages nobody reads.
+    client.reset();
+    vexa::TDbNotifier::Instance();  // its worker finds the server now
   }
   std::printf("ready\n");
   std::string line;
@@ -54,16 +81,26 @@ int main() {
       std::printf("bad line\n");
       continue;
     }
+    if (viaNotifier) {
+      const int32_t trans = RunWithNotifier(table, code, first, count, end == "commit");
+      if (trans != 0) {
+        std::printf("done %d\n", static_cast<int>(trans));
+      } else {
+        std::printf("failed\n");
+      }
+      continue;
+    }
     plat::LRESULT trans = 0;
-    bool ok = client.SendCustom("DBTrans", 0, table | ('B' << 8), &trans, 5000);
+    bool ok = client->SendCustom("DBTrans", 0, table | ('B' << 8), &trans, 5000);
     for (int i = 0; ok && i < count; ++i) {
       plat::LRESULT r = 0;
-      ok = client.SendCustom("DBNotification", static_cast<plat::WPARAM>(static_cast<uint32_t>(first + i)),
-                             table | (code << 8), &r, 5000);
+      ok = client->SendCustom("DBNotification",
+                              static_cast<plat::WPARAM>(static_cast<uint32_t>(first + i)),
+                              table | (code << 8), &r, 5000);
     }
     if (ok) {
-      ok = client.SendCustom("DBTrans", static_cast<plat::WPARAM>(trans),
-                             table | ((end == "commit" ? 'E' : 'R') << 8), nullptr, 5000);
+      ok = client->SendCustom("DBTrans", static_cast<plat::WPARAM>(trans),
+                              table | ((end == "commit" ? 'E' : 'R') << 8), nullptr, 5000);
     }
     if (ok) {
       std::printf("done %d\n", static_cast<int>(trans));
@@ -71,6 +108,6 @@ int main() {
       std::printf("failed\n");
     }
   }
-  client.Disconnect(2000);
+  if (client) client->Disconnect(2000);
   return 0;
 }

@@ -7,9 +7,11 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "gateway/KWVReg.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ProgramCopy.h"
+#include "tests/support/StrayMessages.h"
 #include "tests/support/TestSession.h"
 
 namespace vexa {
@@ -44,6 +47,19 @@ bool Printed(ChildProcess& p, const std::string& needle, std::chrono::millisecon
   return p.WaitForLine(needle, timeout).has_value();
 }
 
+// The lines of an ended program that tell of a message it ignored, each
+// prefixed with the program's process id. No failure may have been logged.
+std::vector<std::string> IgnoredLines(ChildProcess& p) {
+  while (p.ReadLine(1000ms)) {}
+  std::vector<std::string> lines;
+  for (const std::string& l : p.Lines()) {
+    if (l.find("Ignored ") != std::string::npos)
+      lines.push_back(std::to_string(p.Pid()) + ": " + l);
+    EXPECT_EQ(l.find("exception occured"), std::string::npos) << l;
+  }
+  return lines;
+}
+
 class GatewayChainTest : public ::testing::Test {
 protected:
   test::TestSession Session;
@@ -56,12 +72,13 @@ protected:
 
   void SetUp() override { WriteProviderSettings("E2E", "127.0.0.1", std::to_string(Port)); }
 
-  std::unique_ptr<ChildProcess> StartServer() {
-    auto p = std::make_unique<ChildProcess>(Beaconhub.Path(), std::vector<std::string>{});
-    return p;
+  // Env: extra environment; debug output then comes with the program's own.
+  std::unique_ptr<ChildProcess> StartServer(const std::vector<std::string>& Env = {}) {
+    return std::make_unique<ChildProcess>(Beaconhub.Path(), std::vector<std::string>{}, Env,
+                                          !Env.empty());
   }
-  std::unique_ptr<ChildProcess> StartDbSide() {
-    auto p = std::make_unique<ChildProcess>(test::BinPath("ChainDbSidePeer"), std::vector<std::string>{});
+  std::unique_ptr<ChildProcess> StartDbSide(const std::vector<std::string>& Args = {}) {
+    auto p = std::make_unique<ChildProcess>(test::BinPath("ChainDbSidePeer"), Args);
     EXPECT_TRUE(p->WaitForLine("ready", 20000ms));
     return p;
   }
@@ -222,6 +239,83 @@ TEST_F(GatewayChainTest, ABurstReachesAReadingClientWholeAndAStoppedOneIsToldItW
   EXPECT_EQ(NextEvent(stopped), Notification(9, 'C', 500));
   EXPECT_EQ(NextEvent(stopped), Notification(7, 'D', 70000));
   EXPECT_EQ(NextEvent(live), Notification(7, 'D', 70000));
+  db->WriteStdin("quit\n");
+}
+
+// Another program of the session posts every window of the chain's four
+// programs (forms, controls, hidden socket, timer, tray and channel windows)
+// each private id with any parameters, and close, quit and destroy requests,
+// while notifications flow. Nothing may be lost: every notification arrives
+// once and in order, every program runs on, the notify server still greets a
+// new gateway, the database side still gets transaction ids, also from a
+// restarted server (which finds it only through its channel window), and each
+// kind of ignored message is told once, not once per message.
+TEST_F(GatewayChainTest, StrayMessagesFromAnotherProgramLoseNothingAndEndNothing) {
+  const std::vector<std::string> debug = {"VEXA_DEBUG=1"};
+  auto server = StartServer(debug);
+  ChildProcess gateway(Relaygate.Path(), {"E2E"}, debug, true);
+  ASSERT_TRUE(gateway.WaitForLine("Connected to Notify Server at ", 20000ms));
+  ChildProcess client(test::BinPath("notifylistener"), {"E2E", "7"});
+  ASSERT_TRUE(client.WaitForLine("Subscribed to table 7 (1)", 10000ms));
+  ASSERT_TRUE(Printed(gateway, "Subscription to table 7 confirmed", 10000ms));
+  auto db = StartDbSide({"notifier"});
+
+  std::vector<plat::HWND> windows;
+  for (pid_t pid : {server->Pid(), gateway.Pid(), client.Pid(), db->Pid()}) {
+    const std::vector<plat::HWND> own = test::WindowsOf(pid);
+    EXPECT_FALSE(own.empty());
+    windows.insert(windows.end(), own.begin(), own.end());
+  }
+  std::atomic<bool> done{false};
+  int taken = 0;
+  std::thread stray([&] {
+    taken = test::PostStrayMessages(windows, 7, std::chrono::steady_clock::now() + 60s);
+    done = true;
+  });
+  uint32_t sent = 1;
+  while (!done && sent < 100000 && !HasFatalFailure()) {
+    Run(*db, "7 I " + std::to_string(sent) + " 10 commit");
+    sent += 10;
+  }
+  stray.join();
+  EXPECT_GT(taken, static_cast<int>(windows.size()));
+  Run(*db, "7 I " + std::to_string(sent++) + " 1 commit");
+  uint32_t next = 1;
+  ASSERT_TRUE(
+      test::ReadInOrderUntil(client, 7, 'I', &next, Notification(7, 'I', sent - 1), 30000ms))
+      << "next expected " << next;
+  for (ChildProcess* p : {server.get(), &gateway, &client, db.get()})
+    EXPECT_TRUE(p->Running()) << p->Pid();
+
+  // A new gateway is greeted and served.
+  WriteProviderSettings("E2E2", "127.0.0.1", std::to_string(Port));
+  ChildProcess second(Relaygate.Path(), {"E2E2"});
+  EXPECT_TRUE(second.WaitForLine("Connected to Notify Server at ", 20000ms));
+
+  // A restarted server reaches the database side and the gateway again.
+  server->Signal(SIGKILL);
+  server->Wait(5000ms);
+  std::vector<std::string> told = IgnoredLines(*server);
+  server = StartServer();
+  ASSERT_TRUE(gateway.WaitForLine("Subscription to table 7 confirmed", 20000ms));
+  std::optional<std::string> answer;
+  for (auto until = std::chrono::steady_clock::now() + 10s;
+       std::chrono::steady_clock::now() < until;) {
+    ASSERT_TRUE(db->WriteStdin("7 I " + std::to_string(sent) + " 1 commit\n"));
+    answer = db->ReadLine(10000ms);
+    if (answer != "failed") break;
+    std::this_thread::sleep_for(100ms);
+  }
+  EXPECT_EQ(answer, "done 1000");
+  EXPECT_TRUE(test::ReadInOrderUntil(client, 7, 'I', &next, Notification(7, 'I', sent), 30000ms))
+      << "next expected " << next;
+
+  EXPECT_EQ(test::Terminate(gateway), 0);
+  const std::vector<std::string> gatewayTold = IgnoredLines(gateway);
+  told.insert(told.end(), gatewayTold.begin(), gatewayTold.end());
+  EXPECT_FALSE(told.empty());
+  std::set<std::string> once;
+  for (const std::string& l : told) EXPECT_TRUE(once.insert(l).second) << "told again: " << l;
   db->WriteStdin("quit\n");
 }
 

@@ -1,8 +1,15 @@
-// What another program could send a channel window to close it or to end the
-// program that owns it, for tests that check the program serves on.
+// What another program could send a program's windows to close them, to end
+// the program or to pass for the program's own private messages, for tests
+// that check the program serves on.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
+#include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "clients/VexaIPCClient.h"
 
@@ -23,6 +30,81 @@ inline plat::HWND SendStrayCloseAndQuit(const std::string& instance) {
     }
   }
   return channel;
+}
+
+// Every window of process pid: window handles are numbered from 0x10000 up
+// within a session, so a look through the first ones finds them all.
+inline std::vector<plat::HWND> WindowsOf(pid_t pid) {
+  std::vector<plat::HWND> found;
+  for (plat::HWND h = 0x10000; h < 0x14000; ++h) {
+    plat::DWORD owner = 0;
+    if (plat::GetWindowThreadProcessId(h, &owner) != 0 && owner == static_cast<plat::DWORD>(pid)) {
+      found.push_back(h);
+    }
+  }
+  return found;
+}
+
+struct StrayPost {
+  plat::UINT Msg;
+  plat::WPARAM WParam;
+  plat::LPARAM LParam;
+};
+
+// Each private id (0x400-0x4FF, and the framework's 0xB000-0xB0FF) with zero
+// and with random parameters; the socket events of the first 64 socket
+// handles with every event bit, with and without an error; the freeing of
+// the first 64 sessions; lookup answers; every mouse report of a tray icon;
+// and the system's close, quit, destroy, end-of-session, timer and window
+// commands.
+inline std::vector<StrayPost> StrayPosts(uint32_t seed) {
+  std::mt19937 rnd(seed);
+  auto any = [&rnd] { return static_cast<int32_t>(rnd()); };
+  std::vector<StrayPost> v;
+  for (plat::UINT base : {plat::WM_USER, 0xB000u}) {
+    for (plat::UINT id = base; id < base + 0x100; ++id) {
+      v.push_back({id, 0, 0});
+      v.push_back({id, any(), any()});
+    }
+  }
+  for (int k = 0; k < 64; ++k) {
+    v.push_back({plat::WM_USER + 1, 0x100 + k, 0x3F});
+    v.push_back({plat::WM_USER + 1, 0x100 + k, (10054 << 16) | 0x3F});
+    v.push_back({plat::WM_USER + 2, k + 1, 0});
+    v.push_back({plat::WM_USER + 30, 0, k + 1});
+  }
+  for (plat::UINT mouse = plat::WM_MOUSEMOVE; mouse <= plat::WM_MBUTTONDBLCLK; ++mouse) {
+    v.push_back({plat::WM_USER + 101, 0, static_cast<plat::LPARAM>(mouse)});
+  }
+  for (plat::UINT id : {plat::WM_CLOSE, plat::WM_QUIT, plat::WM_DESTROY, plat::WM_NCDESTROY,
+                        plat::WM_QUERYENDSESSION, plat::WM_ENDSESSION, plat::WM_TIMER}) {
+    v.push_back({id, 0, 0});
+    v.push_back({id, any(), any()});
+  }
+  for (plat::UINT sc : {plat::SC_CLOSE, plat::SC_MINIMIZE, plat::SC_MAXIMIZE, plat::SC_RESTORE}) {
+    v.push_back({plat::WM_SYSCOMMAND, static_cast<plat::WPARAM>(sc), 0});
+  }
+  return v;
+}
+
+// Posts StrayPosts to every window, window after window. A post the receiver
+// has no room for yet is tried again until deadline; one to a window that is
+// gone is dropped. Returns how many posts were taken.
+inline int PostStrayMessages(const std::vector<plat::HWND>& windows, uint32_t seed,
+                             std::chrono::steady_clock::time_point deadline) {
+  int taken = 0;
+  const std::vector<StrayPost> posts = StrayPosts(seed);
+  for (plat::HWND h : windows) {
+    for (const StrayPost& p : posts) {
+      bool posted = false;
+      while (!(posted = plat::PostMessage(h, p.Msg, p.WParam, p.LParam))) {
+        if (!plat::IsWindow(h) || std::chrono::steady_clock::now() > deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+      if (posted) ++taken;
+    }
+  }
+  return taken;
 }
 
 }  // namespace vexa::test
