@@ -92,4 +92,6 @@ bool TIniFile::ValueExists(const std::string& Section, const std::string& Ident)
   return false;
 }
 
+std::string TIniFile::ReadProblem() const { return plat::PrivateProfileFileProblem(FileName()); }
+
 }  // namespace fw

@@ -55,6 +55,10 @@ public:
   void DeleteKey(const std::string& Section, const std::string& Ident) override;
   bool SectionExists(const std::string& Section) override;
   bool ValueExists(const std::string& Section, const std::string& Ident) override;
+  // Why the existing file cannot be read ("is a named pipe", ...), "" when it
+  // can be or is missing. Such a file reads as empty and every write to it
+  // raises, leaving it as it is.
+  std::string ReadProblem() const;
 };
 
 }  // namespace fw

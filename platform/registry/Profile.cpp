@@ -97,11 +97,14 @@ std::string Join(const std::vector<Line>& lines) {
   return out;
 }
 
-std::vector<Line> Load(const std::string& fileName, bool* truncated) {
+// The file's lines; *problem says why a file that exists could not be read
+// (it then reads as empty).
+std::vector<Line> Load(const std::string& fileName, std::string* problem) {
   std::string content;
-  bool t = false;
-  sf::ReadWhole(fileName, &content, &t);
-  if (truncated) *truncated = t;
+  bool truncated = false;
+  std::string why;
+  sf::ReadWhole(fileName, &content, &truncated, &why);
+  if (problem) *problem = why;
   return SplitLines(content);
 }
 
@@ -121,19 +124,6 @@ size_t SectionEnd(const std::vector<Line>& lines, size_t head) {
   return i;
 }
 
-std::string Directory(const std::string& fileName) {
-  size_t slash = fileName.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : fileName.substr(0, slash);
-}
-
-// The real file behind a link, so that replacing it keeps the link.
-std::string RealTarget(const std::string& fileName) {
-  char buf[PATH_MAX];
-  if (realpath(fileName.c_str(), buf)) return buf;
-  return fileName;
-}
-
 // Applies edit to the file's lines under the lock and replaces the file when
 // edit reports a change.
 template <class F>
@@ -142,8 +132,13 @@ bool Edit(const std::string& fileName, F edit) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  std::string target = RealTarget(fileName);
-  std::string dir = Directory(target);
+  // Through links to the real file, so that replacing it keeps the link.
+  std::string target;
+  if (!sf::WriteTarget(fileName, &target)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  std::string dir = sf::Directory(target);
   std::lock_guard<std::mutex> g(gMutex);
   // Normally the file is replaced as a whole; a writable file in a folder that
   // cannot be written is rewritten in place instead.
@@ -156,9 +151,11 @@ bool Edit(const std::string& fileName, F edit) {
     inPlace = true;
   }
   sf::Lock lock(inPlace ? target : dir, !inPlace);
-  bool truncated = false;
-  std::vector<Line> lines = Load(target, &truncated);
-  if (truncated) {  // rewriting would cut the file short
+  // A file that could not be read is never rewritten: that would replace what
+  // it holds with the one key written.
+  std::string problem;
+  std::vector<Line> lines = Load(target, &problem);
+  if (!problem.empty()) {
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
@@ -322,6 +319,12 @@ std::vector<std::pair<std::string, std::string>> GetPrivateProfileSection(
     if (!seen) out.emplace_back(p.Name, p.Value);
   }
   return out;
+}
+
+std::string PrivateProfileFileProblem(const std::string& fileName) {
+  std::string problem;
+  Load(fileName, &problem);
+  return problem;
 }
 
 bool PrivateProfileSectionExists(const std::string& section, const std::string& fileName) {

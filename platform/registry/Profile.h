@@ -4,7 +4,9 @@
 // values are trimmed of blanks; a value in matching double or single quotes
 // reads without them. Lines starting with ';' or '#' are comments. Reading
 // never fails: a missing file, section or key gives the default, and lines
-// that are not sound are skipped.
+// that are not sound are skipped. A file that cannot be read (not a regular
+// file, no read permission, larger than 16 MB) reads as empty, and writes to
+// it fail and leave it as it is; PrivateProfileFileProblem tells why.
 //
 // Writing changes only the line of the key (or adds it at the end of its
 // section, or the section at the end of the file) and keeps every other line
@@ -40,5 +42,8 @@ std::vector<std::string> GetPrivateProfileSectionNames(const std::string& fileNa
 std::vector<std::pair<std::string, std::string>> GetPrivateProfileSection(
     const std::string& section, const std::string& fileName);
 bool PrivateProfileSectionExists(const std::string& section, const std::string& fileName);
+// Why an existing file cannot be read ("is a named pipe", "cannot be read:
+// Permission denied", ...); "" when it can be, or does not exist.
+std::string PrivateProfileFileProblem(const std::string& fileName);
 
 }  // namespace plat

@@ -1,10 +1,12 @@
 #include "platform/registry/Registry.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -273,7 +275,10 @@ bool ParseValueLine(const std::string& line, Value* v) {
   return false;
 }
 
-void ParseStore(const std::string& text, Store* store) {
+// Returns false when the text is no store at all: it holds a zero byte
+// (binary data), or lines none of which is a key or a value.
+bool ParseStore(const std::string& text, Store* store) {
+  size_t lines = 0, sound = 0;
   store->Keys.clear();
   store->Index.clear();
   store->Make("");
@@ -285,18 +290,21 @@ void ParseStore(const std::string& text, Store* store) {
     std::string line = TrimBlanks(text.substr(start, end - start));
     start = end + 1;
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    ++lines;
     if (line[0] == '[') {
       cur = nullptr;
       if (line.back() != ']') continue;  // a damaged header: its values are skipped
       std::vector<std::string> parts;
       if (!SplitPath(line.substr(1, line.size() - 2), &parts)) continue;
       cur = store->Make(JoinPath("", parts));
+      ++sound;
       continue;
     }
     if (!cur) continue;
     Value v;
     if (!ParseValueLine(line, &v)) continue;
     if (v.Type == REG_DWORD && v.Data.size() != 4) continue;
+    ++sound;
     bool replaced = false;
     for (auto& old : cur->Values) {
       if (sf::SameText(old.Name, v.Name)) {
@@ -307,6 +315,7 @@ void ParseStore(const std::string& text, Store* store) {
     }
     if (!replaced) cur->Values.push_back(std::move(v));
   }
+  return text.find('\0') == std::string::npos && (sound > 0 || lines == 0);
 }
 
 std::string FormatStore(const Store& store, const std::string& rootName) {
@@ -366,21 +375,43 @@ bool Resolve(HKEY hKey, OpenKey* out) {
   return true;
 }
 
-bool LoadStore(HKEY root, Store* store, bool* truncated) {
-  std::string text;
-  bool ok = sf::ReadWhole(RegistryFileOf(root), &text, truncated);
-  ParseStore(text, store);
-  return ok;
+// Reads a root key's file into store. Answers "" when its content can be
+// rewritten, else why not (a file that could not be read, or one that is no
+// store at all, reads as empty or as far as it is sound).
+std::string LoadStore(const std::string& file, Store* store) {
+  std::string text, problem;
+  bool truncated;
+  sf::ReadWhole(file, &text, &truncated, &problem);
+  if (!ParseStore(text, store) && problem.empty()) problem = "is not a settings store";
+  return problem;
 }
 
-bool StoreWritable(HKEY root) { return sf::CanWrite(RegistryDir(), RegistryFileOf(root)); }
+// The root key's file as writes see it: through links to the real file.
+bool WriteFileOf(HKEY root, std::string* file) {
+  return sf::WriteTarget(RegistryFileOf(root), file);
+}
+
+bool StoreWritable(HKEY root) {
+  std::string file;
+  return WriteFileOf(root, &file) && sf::CanWrite(sf::Directory(file), file);
+}
+
+// A store that cannot be rewritten is named once per process on standard
+// error: its writes fail as those of keys without write rights.
+void ReportUnwritableStore(const std::string& file, const std::string& problem) {
+  static std::set<std::string> reported;
+  if (!reported.insert(file).second) return;
+  std::fflush(nullptr);
+  std::fprintf(stderr,
+               "%s: settings store %s %s; it is left as it is and nothing is written to it\n",
+               program_invocation_short_name, file.c_str(), problem.c_str());
+}
 
 // Below HKEY_LOCAL_MACHINE\SOFTWARE\Classes the desktop's MIME defaults
 // answer where the store itself holds no ".html" key; those keys are read
 // only (MimeClasses.h).
 void LoadStoreForReading(HKEY root, Store* store) {
-  bool truncated;
-  LoadStore(root, store, &truncated);
+  LoadStore(RegistryFileOf(root), store);
   if (root != HKEY_LOCAL_MACHINE || store->Find(mimeclasses::kHtmlKey)) return;
   for (const auto& c : mimeclasses::Keys()) {
     size_t before = store->Keys.size();
@@ -395,21 +426,28 @@ void LoadStoreForReading(HKEY root, Store* store) {
 // back when change answers ERROR_SUCCESS and *changed.
 template <class F>
 LSTATUS Mutate(HKEY root, F change) {
-  if (!StoreWritable(root)) return Fail(ERROR_ACCESS_DENIED);
+  std::string file;
+  if (!WriteFileOf(root, &file)) {
+    ReportUnwritableStore(RegistryFileOf(root), "is a link that leads nowhere");
+    return Fail(ERROR_ACCESS_DENIED);
+  }
+  if (!sf::CanWrite(sf::Directory(file), file)) return Fail(ERROR_ACCESS_DENIED);
   std::string dir = RegistryDir();
   if (!sf::MakeDirs(dir)) return Fail(ERROR_ACCESS_DENIED);
   sf::Lock lock(dir + "/.lock", false);
   if (!lock.Held()) return Fail(ERROR_ACCESS_DENIED);
   Store store;
-  bool truncated = false;
-  if (!LoadStore(root, &store, &truncated)) return Fail(ERROR_ACCESS_DENIED);
-  // A file beyond the size limit is not rewritten: that would cut it short.
-  if (truncated) return Fail(ERROR_CANTWRITE);
+  // A store that could not be read, or that is no store at all, is not
+  // rewritten: that would replace it with the few values of this change.
+  std::string problem = LoadStore(file, &store);
+  if (!problem.empty()) {
+    ReportUnwritableStore(file, problem);
+    return Fail(ERROR_ACCESS_DENIED);
+  }
   bool changed = false;
   LSTATUS st = change(store, &changed);
   if (st != ERROR_SUCCESS) return Fail(static_cast<DWORD>(st));
-  if (changed &&
-      !sf::ReplaceAtomically(RegistryFileOf(root), FormatStore(store, RootKeyName(root)))) {
+  if (changed && !sf::ReplaceAtomically(file, FormatStore(store, RootKeyName(root)))) {
     return Fail(errno == EACCES || errno == EPERM || errno == EROFS ? ERROR_ACCESS_DENIED
                                                                      : ERROR_CANTWRITE);
   }

@@ -18,10 +18,14 @@
 // atomically (temporary file, then rename), so several programs may write at
 // once without losing each other's values. Lines that do not parse are
 // skipped when read (and dropped at the next write); the sound rest is kept.
+// A file that is no store at all (binary data, or no line of it a key or a
+// value) or that cannot be read is never rewritten; writes go through a
+// symbolic link to the file it leads to.
 //
 // A store (directory or file) that this process cannot write behaves as keys
 // without write rights: opening with write access and every change answer
-// ERROR_ACCESS_DENIED; opening for reading still works.
+// ERROR_ACCESS_DENIED; opening for reading still works. So does a file that
+// is not rewritten as above; it is named once on standard error.
 //
 // HKEY_LOCAL_MACHINE\SOFTWARE\Classes also answers the desktop's default web
 // browser, read only, unless the file holds a ".html" key there (MimeClasses.h).

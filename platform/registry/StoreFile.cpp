@@ -6,36 +6,87 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace plat::storefile {
 
-bool ReadWhole(const std::string& path, std::string* content, bool* truncated) {
+bool ReadWhole(const std::string& path, std::string* content, bool* truncated,
+               std::string* problem) {
   content->clear();
   *truncated = false;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR;
+  std::string why;
+  auto fail = [&](std::string text) {
+    content->clear();
+    if (problem) *problem = std::move(text);
+    return false;
+  };
+  if (problem) problem->clear();
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return true;
+    return fail(std::string("cannot be read: ") + strerror(errno));
+  }
+  // Checked before opening: opening a pipe or a device may block or act.
+  auto kind = [](mode_t m) -> const char* {
+    if (S_ISDIR(m)) return "is a folder";
+    if (S_ISFIFO(m)) return "is a named pipe";
+    if (S_ISCHR(m) || S_ISBLK(m)) return "is a device";
+    return S_ISREG(m) ? nullptr : "is not a regular file";
+  };
+  if (const char* k = kind(st.st_mode)) return fail(k);
+  // Read bits count even for a privileged user, as the write bits do.
+  if ((st.st_mode & 0444) == 0) return fail("cannot be read: it has no read permission");
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return fail(std::string("cannot be read: ") + strerror(errno));
+  // The path may have been replaced since the first look.
+  if (fstat(fd, &st) != 0 || kind(st.st_mode)) {
+    close(fd);
+    return fail("is not a regular file");
+  }
+  const std::string tooLarge = "is larger than " + std::to_string(kMaxFileSize >> 20) + " MB";
+  if (static_cast<uint64_t>(st.st_size) > kMaxFileSize) {
+    close(fd);
+    *truncated = true;
+    return fail(tooLarge);
+  }
   char buf[65536];
-  bool ok = true;
   for (;;) {
     ssize_t n = read(fd, buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR) continue;
-      ok = false;
+      why = std::string("cannot be read: ") + strerror(errno);
       break;
     }
     if (n == 0) break;
-    size_t room = kMaxFileSize - content->size();
-    if (static_cast<size_t>(n) > room) {
-      content->append(buf, room);
+    if (static_cast<size_t>(n) > kMaxFileSize - content->size()) {  // grew while read
       *truncated = true;
+      why = tooLarge;
       break;
     }
     content->append(buf, static_cast<size_t>(n));
   }
   close(fd);
-  return ok;
+  return why.empty() ? true : fail(why);
+}
+
+bool WriteTarget(const std::string& path, std::string* target) {
+  struct stat st;
+  *target = path;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+  char buf[PATH_MAX];
+  if (!realpath(path.c_str(), buf)) return false;
+  *target = buf;
+  return true;
+}
+
+std::string Directory(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 namespace {

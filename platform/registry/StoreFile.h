@@ -8,12 +8,23 @@
 
 namespace plat::storefile {
 
-// Largest file read (bytes); larger files are read up to here and are never rewritten.
+// Largest file read (bytes); larger files are not read and are never rewritten.
 constexpr size_t kMaxFileSize = 16 * 1024 * 1024;
 
-// Reads the file. Missing file: true with empty content. *truncated tells
-// whether it was larger than kMaxFileSize.
-bool ReadWhole(const std::string& path, std::string* content, bool* truncated);
+// Reads a regular file whole. Missing file: true with empty content. False,
+// with empty content and *problem saying why ("is a named pipe", "is larger
+// than 16 MB", ...), for what is not a regular file (never opened, so nothing
+// blocks on a pipe or a device), has no read permission bits (which count for
+// a privileged user too), cannot be read, or is larger than kMaxFileSize
+// (*truncated then true).
+bool ReadWhole(const std::string& path, std::string* content, bool* truncated,
+               std::string* problem = nullptr);
+// The file a write to path replaces: path itself or, when it is a symbolic
+// link, the file the link leads to, so that the link stays. False when a link
+// leads nowhere.
+bool WriteTarget(const std::string& path, std::string* target);
+// The folder part of a path ("." when it has none).
+std::string Directory(const std::string& path);
 // True when a file can be written there: the folder (and the file, when it
 // exists) allow it by their permission bits and by the system.
 bool CanWrite(const std::string& dir, const std::string& file);

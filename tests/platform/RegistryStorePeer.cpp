@@ -1,7 +1,8 @@
 // A second program on the settings store, for the registry store tests.
 //   RegistryStorePeer write KEY NAME VALUE        one string value
 //   RegistryStorePeer write-many KEY PREFIX COUNT values PREFIX0..PREFIX<COUNT-1>,
-//                                                 each with its own open and close
+//                                                 each with its own open and close,
+//                                                 all tried whatever fails
 //   RegistryStorePeer read KEY NAME               prints the value or "<missing>"
 // Keys are below HKEY_LOCAL_MACHINE. Exit status 0 when every call succeeded.
 #include <cstdio>
@@ -28,11 +29,12 @@ int main(int argc, char** argv) {
   if (cmd == "write" && argc == 5) return WriteOne(argv[2], argv[3], argv[4]) ? 0 : 1;
   if (cmd == "write-many" && argc == 5) {
     int count = std::atoi(argv[4]);
+    bool ok = true;
     for (int i = 0; i < count; ++i) {
       std::string name = std::string(argv[3]) + std::to_string(i);
-      if (!WriteOne(argv[2], name, "value of " + name)) return 1;
+      ok = WriteOne(argv[2], name, "value of " + name) && ok;
     }
-    return 0;
+    return ok ? 0 : 1;
   }
   if (cmd == "read" && argc == 4) {
     HKEY k;

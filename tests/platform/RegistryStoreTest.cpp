@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/registry/Registry.h"
 #include "tests/support/ChildProcess.h"
@@ -176,6 +178,39 @@ TEST(RegistryStore, DamagedFileIsReadAsFarAsSoundAndAWriteKeepsTheSoundValues) {
             "\n[Software\\VEXA Software\\Lumidex\\ClientGateway\\Default]\n"
             "\"Address\"=\"10.0.0.9\"\n"
             "\"Params\"=\"\\\"Default\\\"\"\n");
+}
+
+// A store reached through a link is written where the link leads; one that is
+// no store at all is never replaced, and the program that tried says so once.
+TEST(RegistryStore, LinkedStoreIsWrittenThroughAndOneThatIsNoStoreIsLeftAsItIs) {
+  vexa::test::TestSession session;
+  const std::string file = RegistryFileOf(HKEY_LOCAL_MACHINE);
+  const std::string real = session.Root() + "/elsewhere.reg";
+  WriteFile(real, "[Software\\Kept]\n\"Mine\"=\"yes\"\n");
+  ASSERT_EQ(symlink(real.c_str(), file.c_str()), 0);
+  int status = -1;
+  RunPeer({"write", kServerKey, "Location", "/x"}, &status);
+  EXPECT_EQ(status, 0);
+  struct stat st;
+  ASSERT_EQ(lstat(file.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, kServerKey, "Location"), "/x");
+  EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, "Software\\Kept", "Mine"), "yes");
+
+  ASSERT_EQ(unlink(file.c_str()), 0);
+  std::string garbage(1 << 20, '\0');
+  uint32_t x = 12345;
+  for (char& c : garbage) c = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  WriteFile(file, garbage);
+  ChildProcess p(BinPath("RegistryStorePeer"), {"write-many", kServerKey, "V", "3"}, {}, true);
+  EXPECT_EQ(p.Wait(std::chrono::seconds(20)), 1);
+  std::vector<std::string> lines;
+  while (auto line = p.ReadLine(std::chrono::seconds(1))) lines.push_back(*line);
+  EXPECT_EQ(lines,
+            std::vector<std::string>{"RegistryStorePeer: settings store " + file +
+                                     " is not a settings store; it is left as it is and nothing is "
+                                     "written to it"});
+  EXPECT_EQ(ReadFile(file), garbage);
 }
 
 TEST(RegistryStore, KeysAndValuesIgnoreCaseEnumerateInOrderAndDeleteWithTheirSubKeys) {
