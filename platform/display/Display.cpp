@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -548,6 +550,15 @@ bool InitDisplay() {
   const char* name = std::getenv("DISPLAY");
   if (name && *name && !(headless && *headless && std::strcmp(headless, "0") != 0)) {
     s->backend = OpenX11Backend();
+    // Asked for windows and getting none: say so once, or the program seems
+    // to start and then show nothing.
+    static bool told = false;
+    if (!s->backend && !told) {
+      told = true;
+      std::fflush(nullptr);
+      std::fprintf(stderr, "%s: cannot open display \"%s\"; running without windows\n",
+                   program_invocation_short_name, name);
+    }
   }
   if (!s->backend) s->backend = std::make_unique<HeadlessBackend>();
   WNDCLASS wc;
