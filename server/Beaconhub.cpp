@@ -1,21 +1,37 @@
 // beaconhub: the notify server program.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
 #include "components/KitApplication.h"
 #include "server/MainServer.h"
 
+namespace {
+
+const char* const kUsage =
+    "usage: beaconhub\n"
+    "The notify server: takes change messages from the database side over the local\n"
+    "channel \"NotifyServerIPC\" and sends them to subscribed gateways over TCP.\n"
+    "It takes no arguments. beaconhub.ini beside the program sets [Server] Address\n"
+    "(default 0.0.0.0) and Port (default 5500), [Client] FlushInterval and MaxSendQueueKB.\n"
+    "One notify server runs per desktop session; a second one ends at once.\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::printf(
-        "usage: beaconhub\n"
-        "The notify server: takes change messages from the database side over the local\n"
-        "channel \"NotifyServerIPC\" and sends them to subscribed gateways over TCP.\n"
-        "It takes no arguments. beaconhub.ini beside the program sets [Server] Address\n"
-        "(default 0.0.0.0) and Port (default 5500), [Client] FlushInterval and MaxSendQueueKB.\n"
-        "One notify server runs per desktop session; a second one ends at once.\n");
+    std::fputs(kUsage, stdout);
     return 0;
   }
+  // An argument meant for some other server must not start this one where
+  // the operator did not expect it.
+  if (argc > 1) {
+    std::fprintf(stderr, "beaconhub: unexpected argument \"%s\"\n%s", argv[1], kUsage);
+    return 2;
+  }
+  // A reader of the log that goes away must not end the server: its lines
+  // still reach the event log.
+  std::signal(SIGPIPE, SIG_IGN);
   vexa::TKitClassUnit kitclass;
   return vexa::BeaconhubMain(argc, argv);
 }

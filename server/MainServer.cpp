@@ -225,6 +225,16 @@ void TFrmMainServer::FormCreate(fw::TObject* /*Sender*/) {
   FMaxClients = 0;
   LoadSettings();
   DisplayMemo->Lines()->Clear();
+  // What the settings file's reading found stays in the cleared log.
+  if (!FSettingsNote.empty()) AddToLog(FSettingsNote);
+  if (FSettingsUnreadable) {
+    // Its address and port are unknown: the server ends rather than listen
+    // where the operator did not ask it to.
+    if (fw::DisplayAvailable()) std::fprintf(stderr, "%s\n", FSettingsNote.c_str());
+    fw::Application->SetShowMainForm(false);
+    fw::Application->Terminate();
+    return;
+  }
   PageControl1->SetActivePage(tsMessages);
   NetSocketServer1->SetMaxClients(-1);
   FStartupPending = plat::PostMessage(Handle(), WM_SERVER_STARTUP, 0, 0);
@@ -254,7 +264,18 @@ void TFrmMainServer::StartupStep(fw::TMessage& /*Msg*/) {
     NetSocketServer1->SetSendFlags(wsSendNormal);
     NetSocketServer1->SetLineMode(false);
     SetClientStatus(" Client Connections:  0");
-    NetSocketServer1->Listen();
+    try {
+      NetSocketServer1->Listen();
+    } catch (const std::exception& e) {
+      // The framework shows the failure; the log names what could not be taken.
+      std::string why = e.what();
+      for (size_t at; (at = why.find_first_of("\r\n")) != std::string::npos;) {
+        why.replace(at, why.find_first_not_of("\r\n", at) - at, "; ");
+      }
+      AddToLog("Cannot listen for clients on adapter " + NetSocketServer1->Addr() + " port " +
+               NetSocketServer1->Port() + ": " + why);
+      throw;
+    }
     NetSocketServer1->SetTag(1);
     AddToLog("Listening for clients on adapter " + NetSocketServer1->Addr() + " port " +
              NetSocketServer1->Port());
@@ -339,7 +360,17 @@ void TFrmMainServer::FreeTables() {
 // Settings file
 
 void TFrmMainServer::LoadSettings() {
+  FLoadingSettings = true;
+  auto loaded = fw::Finally([&] { FLoadingSettings = false; });
   fw::TIniFile ini(IniFileName());
+  // A file that is there but cannot be read holds an address and port the
+  // defaults must not stand in for; it is never replaced either.
+  if (const std::string problem = ini.ReadProblem(); !problem.empty()) {
+    FSettingsUnreadable = FSettingsReported = true;
+    FSettingsNote = "Settings file " + IniFileName() + " " + problem +
+                    ": the notify server does not start without the address and port it holds";
+    return;
+  }
   const char* win = "Main Server Window";
   // The size is held to the screen before the form takes it: a huge stored
   // size would otherwise be laid out and painted once at full size.
@@ -362,23 +393,23 @@ void TFrmMainServer::LoadSettings() {
   NetSocketServer1->SetAddr(ini.ReadString("Server", "Address", ""));
   if (NetSocketServer1->Addr().empty()) {
     NetSocketServer1->SetAddr("0.0.0.0");
-    ini.WriteString("Server", "Address", "0.0.0.0");
+    WriteSetting(ini, "Server", "Address", "0.0.0.0");
   }
   NetSocketServer1->SetPort(ini.ReadString("Server", "Port", ""));
   if (NetSocketServer1->Port().empty()) {
     NetSocketServer1->SetPort("5500");
-    ini.WriteString("Server", "Port", "5500");
+    WriteSetting(ini, "Server", "Port", "5500");
   }
   FMaxClients = ini.ReadInteger("Server", "MaxClients", -1);
   if (FMaxClients < 0) {
     FMaxClients = 0;
-    ini.WriteInteger("Server", "MaxClients", 0);
+    WriteSetting(ini, "Server", "MaxClients", "0");
   }
 
   int32_t interval = ini.ReadInteger("Client", "FlushInterval", 0);
   if (interval == 0) {
     interval = 1500;
-    ini.WriteInteger("Client", "FlushInterval", 1500);
+    WriteSetting(ini, "Client", "FlushInterval", "1500");
   }
   tmrClientFlushTimer->SetInterval(static_cast<uint32_t>(interval));
 
@@ -388,11 +419,35 @@ void TFrmMainServer::LoadSettings() {
 }
 
 void TFrmMainServer::SaveSettings() {
+  if (FSettingsUnreadable) return;
   fw::TIniFile ini(IniFileName());
-  ini.WriteInteger("MainWindow", "Width", Width());
-  ini.WriteInteger("MainWindow", "Height", Height());
-  ini.WriteInteger("MainWindow", "Top", Top());
-  ini.WriteInteger("MainWindow", "Left", Left());
+  WriteSetting(ini, "MainWindow", "Width", fw::IntToStr(Width()));
+  WriteSetting(ini, "MainWindow", "Height", fw::IntToStr(Height()));
+  WriteSetting(ini, "MainWindow", "Top", fw::IntToStr(Top()));
+  WriteSetting(ini, "MainWindow", "Left", fw::IntToStr(Left()));
+}
+
+// The server runs on what it read; the file keeps what the operator wrote.
+void TFrmMainServer::WriteSetting(fw::TCustomIniFile& Ini, const char* Section, const char* Ident,
+                                  const std::string& Value) {
+  try {
+    Ini.WriteString(Section, Ident, Value);
+  } catch (const fw::EIniFileException&) {
+    SettingsNotWritten();
+  }
+}
+
+void TFrmMainServer::SettingsNotWritten() {
+  if (FSettingsReported) return;
+  FSettingsReported = true;
+  const std::string text =
+      "Settings file " + IniFileName() + " cannot be written: it is left as it is";
+  // While the form is made the log is cleared after the settings are read.
+  if (FLoadingSettings) {
+    FSettingsNote = text;
+  } else {
+    AddToLog(text);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -679,9 +734,10 @@ int BeaconhubMain(int /*argc*/, char** /*argv*/) {
   fw::Application->Initialize();
   fw::Application->SetTitle("VEXA Notify Server");
   fw::Application->CreateForm(FrmMainServer);
+  const int status = FrmMainServer && FrmMainServer->SettingsUnreadable() ? 1 : 0;
   fw::Application->Run();
   fw::DoneApplication();
-  return 0;
+  return status;
 }
 
 }  // namespace vexa

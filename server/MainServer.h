@@ -12,6 +12,7 @@
 #include "framework/ComCtrls.h"
 #include "framework/ExtCtrls.h"
 #include "framework/Forms.h"
+#include "framework/IniFiles.h"
 #include "framework/Menus.h"
 #include "framework/StdCtrls.h"
 #include "server/VexaKWVServer.h"
@@ -92,8 +93,11 @@ public:
   TTransTableItem* Table(int32_t N) const;
   // Appends a line to the event log (capped at about 200 lines).
   void AddToLog(const std::string& Text);
+  // A settings file that cannot be read stops the server (SettingsUnreadable);
+  // one that cannot be written is left as it is. Either is logged once.
   void LoadSettings();
   void SaveSettings();
+  bool SettingsUnreadable() const { return FSettingsUnreadable; }
   // The settings file: the program's path with ".ini" in place of its extension.
   const std::string& IniFileName() const { return FIniFileName; }
 
@@ -121,8 +125,15 @@ private:
   void SetTrayIcon(int32_t Index);
   void SetDatabaseStatus(const std::string& Text);
   void SetClientStatus(const std::string& Text);
+  void WriteSetting(fw::TCustomIniFile& Ini, const char* Section, const char* Ident,
+                    const std::string& Value);
+  void SettingsNotWritten();
 
   int32_t FMaxClients = 0;
+  bool FSettingsUnreadable = false;
+  bool FSettingsReported = false;  // the settings file's trouble is logged once
+  bool FLoadingSettings = false;
+  std::string FSettingsNote;    // what LoadSettings found, logged by FormCreate
   int64_t FSendQueueLimit = 0;  // bytes a session may hold unsent
   bool FFlushing = false;
   bool FStartupPending = false;  // FormCreate posted the start-up step
@@ -138,6 +149,7 @@ private:
 extern TFrmMainServer* FrmMainServer;
 
 // The program: single-instance guard, application, main form, message loop.
+// Returns the exit status: 1 when the settings file could not be read.
 int BeaconhubMain(int argc, char** argv);
 
 }  // namespace vexa

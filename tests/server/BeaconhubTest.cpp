@@ -10,9 +10,12 @@
 #include <ctime>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "framework/Registry.h"
 #include "tests/server/ServerHarness.h"
+#include "tests/support/Files.h"
+#include "tests/support/ProgramCopy.h"
 #include "tests/support/StrayMessages.h"
 
 namespace vexa::test {
@@ -25,6 +28,12 @@ std::string Ack(uint8_t table, char code) { return Record(0, table, code); }
 // Named as the suite, so that the test names stay; in this file the program is
 // therefore test::Beaconhub.
 class Beaconhub : public HubTest {};
+
+// Reads what the program has still to say, once it has ended.
+void Drain(ChildProcess& p) {
+  while (p.ReadLine(1000ms)) {
+  }
+}
 
 int LocalPort(const TcpClient& c) {
   sockaddr_in a{};
@@ -343,10 +352,14 @@ TEST_F(Beaconhub, ListenerFailureLeavesTheChannelServing) {
     DbSide db;
     ASSERT_TRUE(db.Connect());
     EXPECT_EQ(db.Begin(4), 1000);  // the start-up step has run by now
-    const auto failure =
-        failing.Process().ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(kWait));
-    EXPECT_NE(failure.value_or("").find("ESocketException"), std::string::npos)
-        << failure.value_or("");
+    // The address and port that could not be taken, then the failure as the
+    // framework shows it.
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kWait);
+    EXPECT_EQ(failing.Process().ReadLine(wait).value_or(""),
+              "Cannot listen for clients on adapter 0.0.0.0 port " + std::to_string(port) +
+                  ": Error 10048 in function Bind; Address already in use");
+    EXPECT_EQ(failing.Process().ReadLine(wait).value_or(""),
+              "ESocketException: Error 10048 in function Bind");
     for (const std::string& line : failing.Process().Lines()) {
       EXPECT_EQ(line.find("Listening"), std::string::npos) << line;
     }
@@ -369,17 +382,105 @@ TEST_F(Beaconhub, ChannelOwnedElsewhereStillListens) {
 }
 
 TEST_F(Beaconhub, WithoutServerSectionListensOnDefaultPort) {
-  hub.emplace(session, "");
-  // The channel starts in the same step as the listener, so once the database
-  // side is connected the settings have been written back.
-  DbSide db;
-  ASSERT_TRUE(db.Connect());
+  // Every copy of this test on the machine wants 5500: a start that finds it
+  // taken ends, and the next one tries again a little later.
+  const auto until = std::chrono::steady_clock::now() + 60s;
+  std::optional<std::string> line;
+  for (;;) {
+    hub.emplace(session, "");
+    line = hub->WaitFor("for clients on adapter ");
+    ASSERT_TRUE(line);
+    if (line->rfind("Listening", 0) == 0) break;
+    hub.reset();
+    if (std::chrono::steady_clock::now() > until)
+      GTEST_SKIP() << "port 5500 stayed taken: " << *line;
+    std::this_thread::sleep_for(250ms);
+  }
+  EXPECT_EQ(*line, "Listening for clients on adapter 0.0.0.0 port 5500");
+  {
+    TcpClient gw(5500);
+    EXPECT_EQ(gw.ReadLine().value_or("<none>"), kGreeting);
+  }
+  // Open to every interface no longer than the proof takes.
+  EXPECT_EQ(hub->Stop(), 0);
   const std::string ini = hub->IniText();
   EXPECT_NE(ini.find("[Server]"), std::string::npos) << ini;
   EXPECT_NE(ini.find("Address=0.0.0.0"), std::string::npos) << ini;
   EXPECT_NE(ini.find("Port=5500"), std::string::npos) << ini;
   EXPECT_NE(ini.find("MaxClients=0"), std::string::npos) << ini;
   EXPECT_NE(ini.find("FlushInterval=1500"), std::string::npos) << ini;
+}
+
+// A settings file it cannot read holds an address and port the server must not
+// guess: it says so, ends with status 1 and leaves the file as it was.
+TEST_F(Beaconhub, SettingsFileThatCannotBeReadStopsTheServerAndStaysAsItIs) {
+  const std::string text =
+      "; the operator's\n[Server]\nAddress=127.0.0.1\nPort=" + std::to_string(port) + "\n";
+  const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kWait);
+  for (const UnreadableFile& file : UnreadableFiles()) {
+    SCOPED_TRACE(file.Problem);
+    hub.emplace(session, "", false);
+    std::filesystem::remove_all(hub->IniPath());
+    file.Make(hub->IniPath(), text);
+    const std::string before = FileState(hub->IniPath());
+    hub->Start();
+    EXPECT_EQ(hub->Process().Wait(wait), 1);
+    Drain(hub->Process());
+    EXPECT_EQ(hub->Process().Lines(),
+              std::vector<std::string>{
+                  "Settings file " + hub->IniPath() + " " + file.Problem +
+                  ": the notify server does not start without the address and port it holds"});
+    EXPECT_EQ(FileState(hub->IniPath()), before);
+    EXPECT_FALSE(TcpClient(port).Ok());
+  }
+}
+
+// One it cannot write is read and used; the one line about it is all that changes.
+TEST_F(Beaconhub, SettingsFileThatCannotBeWrittenIsLeftAsItIsAndTheServerRunsOnWhatItRead) {
+  hub.emplace(
+      session,
+      "; no FlushInterval\n[Server]\nAddress=127.0.0.1\nPort=" + std::to_string(port) + "\n",
+      false);
+  ASSERT_EQ(chmod(hub->IniPath().c_str(), 0444), 0);
+  const std::string before = FileState(hub->IniPath());
+  hub->Start();
+  EXPECT_TRUE(
+      hub->WaitFor("Settings file " + hub->IniPath() + " cannot be written: it is left as it is"));
+  EXPECT_EQ(hub->WaitFor("Listening").value_or(""),
+            "Listening for clients on adapter 127.0.0.1 port " + std::to_string(port));
+  auto gw = Gateway(port, {3});
+  EXPECT_EQ(hub->Stop(), 0);  // the window's bounds cannot be saved either
+  Drain(hub->Process());
+  EXPECT_EQ(CountLines(hub->Process(), "Settings file "), 1);
+  EXPECT_EQ(FileState(hub->IniPath()), before);
+}
+
+// It takes no arguments: one meant for another server ends it with its usage.
+// A display that cannot be opened is named once, and it serves without one.
+TEST_F(Beaconhub, StartedFromTheCommandLine) {
+  hub.emplace(session, IniFor(port), false);
+  const std::string program = hub->Dir() + "/beaconhub";
+  const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kWait);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--port", "47251"}, {"-x"}}) {
+    ChildProcess p(program, args, {}, true);
+    EXPECT_EQ(p.Wait(wait), 2) << args[0];
+    Drain(p);
+    ASSERT_GE(p.Lines().size(), 2u);
+    EXPECT_EQ(p.Lines()[0], "beaconhub: unexpected argument \"" + args[0] + "\"");
+    EXPECT_EQ(p.Lines()[1], "usage: beaconhub");
+  }
+  ChildProcess help(program, {"--help"});
+  EXPECT_EQ(help.Wait(wait), 0);
+  EXPECT_EQ(help.ReadLine(wait).value_or(""), "usage: beaconhub");
+
+  ChildProcess p(program, {}, {"DISPLAY=:64999"}, true);
+  EXPECT_TRUE(p.WaitForLine("Listening for clients on adapter ", wait));
+  auto gw = Gateway(port, {1});
+  EXPECT_EQ(Terminate(p), 0);
+  Drain(p);
+  EXPECT_EQ(CountLines(p, "display"), 1);
+  EXPECT_EQ(CountLines(p, "beaconhub: cannot open display \":64999\"; running without windows"), 1);
 }
 
 }  // namespace
