@@ -188,6 +188,9 @@ void TFrmGatewayMain::FormClose(fw::TObject*, fw::TCloseAction& Action) {
 }
 
 void TFrmGatewayMain::LoadSaveSettings(bool Save) {
+  // A file that could not be read is not written either: the operator's
+  // values stay in it.
+  if (Save && FSettingsUnreadable) return;
   try {
     fw::TIniFile ini(IniFileName());
     if (Save) {
@@ -198,6 +201,11 @@ void TFrmGatewayMain::LoadSaveSettings(bool Save) {
       ini.WriteInteger("Connection Polling", "Duration", VexaNotifyProvider1->PollDuration);
       ini.WriteInteger("Connection Polling", "Interval", VexaNotifyProvider1->PollInterval());
       return;
+    }
+    if (const std::string problem = ini.ReadProblem(); !problem.empty()) {
+      FSettingsUnreadable = true;
+      AddTraceLine(this, "Settings file " + IniFileName() + " " + problem +
+                             ": the gateway runs on its defaults and leaves the file as it is");
     }
     int32_t w = ini.ReadInteger("Main Gateway Window", "Width", Width());
     int32_t h = ini.ReadInteger("Main Gateway Window", "Height", Height());
@@ -227,9 +235,10 @@ void TFrmGatewayMain::LoadSaveSettings(bool Save) {
     const int32_t backlogKB = ini.ReadInteger("Client", "MaxBacklogKB", 0);
     VexaNotifyProvider1->MaxClientBacklogKB = backlogKB > 0 ? static_cast<uint32_t>(backlogKB)
                                                              : TVexaNotifyProvider::DefaultMaxClientBacklogKB;
-  } catch (const std::exception& e) {
-    // An unreadable or unwritable file leaves the current values.
-    AddTraceLine(this, std::string("Settings file ") + IniFileName() + ": " + e.what());
+  } catch (const fw::EIniFileException&) {
+    // The first write that fails ends the saving: one line says so.
+    AddTraceLine(this,
+                 "Settings file " + IniFileName() + " cannot be written: it is left as it is");
   }
 }
 
@@ -326,6 +335,12 @@ void TFrmGatewayMain::ShowProviderSettings() {
   } else if (!VexaNotifyProvider1->SessionUp()) {
     VexaNotifyProvider1->SetActive(false);
     StatusStopped();
+    // Without a display nobody can give the settings: having said how to set
+    // them, the gateway ends rather than run on doing nothing.
+    if (!fw::DisplayAvailable() && !fw::DialogResponderInstalled()) {
+      FExitCode = 1;
+      fw::Application->Terminate();
+    }
   }
 }
 

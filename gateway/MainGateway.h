@@ -71,6 +71,9 @@ public:
 
   // The INI file: the program's path with ".ini" for its extension.
   static std::string IniFileName();
+  // The program's exit status: 1 when, without a display, the provider
+  // settings were missing and the gateway ended.
+  int ExitCode() const { return FExitCode; }
 
   // What the status display shows: the bar's panels and the tray icon's picture.
   const std::string& PanelText(int Index) const;
@@ -94,6 +97,8 @@ private:
   int32_t FTrayIconIndex = 0;
   bool FDestroying = false;
   bool FDestroyed = false;
+  bool FSettingsUnreadable = false;  // the INI file is then never written
+  int FExitCode = 0;
 };
 
 }  // namespace vexa

@@ -1,5 +1,6 @@
 // relaygate: the client gateway program. Its first argument names the
 // provider channel it serves ("Default" when there is none).
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@ int main(int argc, char** argv) {
         "(seconds between connect attempts).\n");
     return 0;
   }
+  // A reader of the trace that goes away must not end the gateway: the
+  // lines still reach its trace memo.
+  std::signal(SIGPIPE, SIG_IGN);
   plat::RaiseDescriptorLimit();
   vexa::TKitClassUnit kitclass;
   std::vector<std::string> args;
@@ -36,7 +40,8 @@ int main(int argc, char** argv) {
   plat::SetCloseRequestHandler([](int) { fw::Application->Terminate(); });
   vexa::TFrmGatewayMain* form = nullptr;
   fw::Application->CreateForm(form);
+  const int status = form ? form->ExitCode() : 0;
   fw::Application->Run();
   fw::DoneApplication();
-  return 0;
+  return status;
 }

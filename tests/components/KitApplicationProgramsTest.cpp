@@ -41,9 +41,13 @@ TEST_P(KitApplicationPrograms, ProgramMutexLivesExactlyAsLongAsTheProgram) {
   // Programs read their INI file beside themselves: each runs as a copy.
   fs::path dir = fs::path(session.Root()) / "app";
   const std::string path = test::CopyProgram(name, dir.string());
+  const int port = test::FreeTcpPort();
   std::ofstream(dir / (name + ".ini"))
-      << "[Server]\nAddress=127.0.0.1\nPort=" << test::FreeTcpPort()
-      << "\n[Connection Polling]\nDuration=0\n";
+      << "[Server]\nAddress=127.0.0.1\nPort=" << port << "\n[Connection Polling]\nDuration=0\n";
+  // Without a notify server to poll, relaygate would end at once.
+  std::ofstream(session.RegistryDir() + "/HKEY_LOCAL_MACHINE.reg")
+      << "[Software\\VEXA Software\\Lumidex\\ClientGateway\\Default]\n"
+      << "\"Address\"=\"127.0.0.1\"\n\"Port\"=\"" << port << "\"\n";
   ASSERT_FALSE(MutexOpen(name));
 
   test::ChildProcess program(path, {}, {}, true);

@@ -191,6 +191,29 @@ TEST_F(GatewayChainTest, BroadcastsOfSystemAndPrivateIdsEndNoProgramOfTheChain) 
   db->WriteStdin("quit\n");
 }
 
+// A reader of a program's output that goes away (beaconhub | head) must not
+// end the program: with both outputs closed, notifications still pass.
+TEST_F(GatewayChainTest, ServerAndGatewayRunOnWhenTheReaderOfTheirOutputGoesAway) {
+  auto server = StartServer();
+  ASSERT_TRUE(server->WaitForLine("Listening for clients", 20000ms));
+  server->CloseOutput();
+  ChildProcess gateway(Relaygate.Path(), {"E2E"});
+  ASSERT_TRUE(gateway.WaitForLine("Connected to Notify Server at ", 20000ms));
+  gateway.CloseOutput();
+  // Both log the new client and its subscription: lines into the closed pipes.
+  ChildProcess client(test::BinPath("notifylistener"), {"E2E", "7"});
+  ASSERT_TRUE(client.WaitForLine("Subscribed to table 7 (1)", 10000ms));
+  EXPECT_EQ(NextEvent(client), "NotifyServerState 1");
+  auto db = StartDbSide();
+  Run(*db, "7 I 1 3 commit");
+  for (uint32_t v = 1; v <= 3; ++v) ASSERT_EQ(NextEvent(client), Notification(7, 'I', v));
+  EXPECT_TRUE(server->Running());
+  EXPECT_TRUE(gateway.Running());
+  db->WriteStdin("quit\n");
+  EXPECT_EQ(test::Terminate(gateway), 0);
+  EXPECT_EQ(test::Terminate(*server), 0);
+}
+
 // One transaction far larger than a client's queue holds. The listener that
 // reads gets all of it in order; the one stopped during it is dropped once it
 // takes nothing for a while, and after SIGCONT it says what happened,

@@ -1,7 +1,7 @@
 // labels: integration
 // timeout: 120
 // The relaygate program without a display: its trace on standard output, the
-// settings dialog's headless answer, its INI file and its end on SIGTERM.
+// settings dialog's headless answer, its INI file and its end.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,6 +12,7 @@
 #include "framework/Registry.h"
 #include "gateway/KWVReg.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Files.h"
 #include "tests/support/ProgramCopy.h"
 #include "tests/support/StrayMessages.h"
 #include "tests/support/TestSession.h"
@@ -31,11 +32,13 @@ protected:
   const std::string Program = Copy.Path();
 };
 
-TEST_F(RelaygateTest, WithoutSettingsItSaysHowToSetThemAndStaysInactive) {
+// Without a display nobody can give the missing settings: it says how to set
+// them and ends with status 1.
+TEST_F(RelaygateTest, WithoutSettingsItSaysHowToSetThemAndEnds) {
   ChildProcess p(Program, {" Lab "});
   ASSERT_TRUE(p.WaitForLine("the notify server address and port of provider channel \"Lab\" are missing", 10000ms));
   ASSERT_TRUE(p.WaitForLine("vexareg write \"HKEY_LOCAL_MACHINE\\Software\\VEXA Software\\Lumidex\\ClientGateway\\Lab\" Address", 5000ms));
-  EXPECT_EQ(test::Terminate(p), 0);
+  EXPECT_EQ(p.Wait(10000ms), 1);
   for (const std::string& line : p.Lines()) EXPECT_EQ(line.find("Checking for Notify Server"), std::string::npos);
   // The end went through the form's destruction: the INI values are saved.
   std::string ini = Copy.ReadIni();
@@ -44,13 +47,44 @@ TEST_F(RelaygateTest, WithoutSettingsItSaysHowToSetThemAndStaysInactive) {
   EXPECT_NE(ini.find("Interval=10"), std::string::npos) << ini;
 }
 
+// A settings file it cannot read or write keeps what the operator put in it;
+// one line names it, and the gateway runs on.
+TEST_F(RelaygateTest, SettingsFileThatCannotBeReadOrWrittenIsLeftAsItIs) {
+  WriteProviderSettings("Files", "127.0.0.1", std::to_string(test::FreeTcpPort()));
+  const std::string text =
+      "; the operator's\n[Client]\nMaxBacklogKB=512\n[Connection Polling]\nInterval=0\n";
+  auto runLeavesItAsItIs = [&](const std::string& line) {
+    const std::string before = test::FileState(Copy.IniPath());
+    ChildProcess p(Program, {"Files"});
+    ASSERT_TRUE(p.WaitForLine(" Checking for Notify Server", 10000ms));
+    EXPECT_EQ(test::Terminate(p), 0);
+    while (p.ReadLine(1000ms)) {
+    }
+    EXPECT_EQ(test::CountLines(p, "Settings file "), 1);
+    EXPECT_EQ(test::CountLines(p, line), 1) << line;
+    EXPECT_EQ(test::FileState(Copy.IniPath()), before);
+  };
+  for (const test::UnreadableFile& file : test::UnreadableFiles()) {
+    SCOPED_TRACE(file.Problem);
+    fs::remove_all(Copy.IniPath());
+    file.Make(Copy.IniPath(), text);
+    runLeavesItAsItIs("Settings file " + Copy.IniPath() + " " + file.Problem +
+                      ": the gateway runs on its defaults and leaves the file as it is");
+  }
+  // Read-only: read at the start, and left as it is when the values are saved.
+  fs::remove_all(Copy.IniPath());
+  Copy.WriteIni(text);
+  ASSERT_EQ(chmod(Copy.IniPath().c_str(), 0444), 0);
+  runLeavesItAsItIs("Settings file " + Copy.IniPath() + " cannot be written: it is left as it is");
+}
+
 TEST_F(RelaygateTest, StoredBoundsAreFittedToTheScreenAndOnlyTheStartSectionIsRead) {
   Copy.WriteIni("[Main Gateway Window]\nWidth=5000\nHeight=100\nTop=10\nLeft=-20\n"
                 "[MainWindow]\nWidth=300\nHeight=300\nTop=300\nLeft=300\n"
                 "[Connection Polling]\nDuration=3\nInterval=7\n");
   ChildProcess p(Program, {"Bounds"});
   ASSERT_TRUE(p.WaitForLine("are missing", 10000ms));
-  EXPECT_EQ(test::Terminate(p), 0);
+  EXPECT_EQ(p.Wait(10000ms), 1);
   std::string ini = Copy.ReadIni();
   // Headless the screen is 1024 x 768.
   EXPECT_NE(ini.find("[MainWindow]\nWidth=1024\nHeight=100\nTop=10\nLeft=0\n"), std::string::npos) << ini;

@@ -120,6 +120,12 @@ bool ChildProcess::WriteStdin(const std::string& text) {
   return write(FIn, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
+void ChildProcess::CloseOutput() {
+  if (FOut >= 0) close(FOut);
+  FOut = -1;
+  FEof = true;
+}
+
 void ChildProcess::CloseStdin() {
   if (FIn >= 0) close(FIn);
   FIn = -1;

@@ -34,6 +34,8 @@ public:
   // Writes to the child's standard input.
   bool WriteStdin(const std::string& text);
   void CloseStdin();
+  // Closes the reading end of the output pipe, as a reader that went away does.
+  void CloseOutput();
 
   void Signal(int sig);
   // Waits for the exit; the exit code, 128 + signal when killed, nullopt on time-out.
