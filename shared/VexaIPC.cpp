@@ -118,6 +118,7 @@ void TVexaIPCServer::SetInstanceName(const std::string& Value) {
     FUserAnonID = plat::RegisterWindowMessage(VexaIPCUserAnonName(trimmed));
     FUserDataID = plat::RegisterWindowMessage(VexaIPCUserDataName(trimmed));
     ok = FCtrlID != 0 && FUserID != 0 && FUserAnonID != 0 && FUserDataID != 0;
+    if (!ok) FRegisterError = plat::GetLastError();
     if (ok && FCustomNames) {
       for (int i = 0; i < FCustomNames->Count(); ++i) {
         RegisterCustom(FCustomNames->Get(i));
@@ -145,7 +146,18 @@ void TVexaIPCServer::SetActive(bool Value) {
     return;
   }
   if (Value) {
-    if (FCtrlID == 0 || FUserID == 0 || FUserDataID == 0) return;
+    if (FCtrlID == 0 || FUserID == 0 || FUserDataID == 0) {
+      // Named but unregistered: no client could reach this server, so it
+      // says so instead of seeming to serve.
+      const std::string instance = VexaIPCTrim(FInstanceName);
+      if (!instance.empty() && OnDisplay) {
+        const std::string text = "Cannot serve channel \"" + instance +
+                                 "\": its message names could not be registered (error " +
+                                 std::to_string(FRegisterError) + ")";
+        Guarded([&] { OnDisplay(this, text); });
+      }
+      return;
+    }
     FMutex = plat::CreateMutex(VexaIPCInstanceMutexName(VexaIPCTrim(FInstanceName)), false);
     const plat::DWORD wait = plat::WaitForSingleObject(FMutex, 0);
     if (wait == plat::WAIT_TIMEOUT) {

@@ -136,6 +136,7 @@ private:
   plat::HANDLE FMutex = 0;
   bool FMutexOwned = false;
   unsigned FStrayLogged = 0;  // kinds of stray messages logged so far
+  plat::DWORD FRegisterError = 0;  // why the last registration of the ids failed
 };
 
 }  // namespace vexa

@@ -18,6 +18,7 @@ constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_FILE_CORRUPT = 1392;  // a session file that does not read as written
 constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 constexpr DWORD ERROR_TIMEOUT = 1460;
 constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;  // a receiving queue holds too many unread posts

@@ -1,9 +1,11 @@
 // Owns the registered message names of the session: the <session>/atoms file
 // and this process's cache of it.
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -32,12 +34,45 @@ struct AtomCache {
 // <session>/atoms holds the names in order of registration, each as a 2-byte
 // length and its bytes; the n-th name has id 0xC000 + n. Appends happen under
 // an exclusive flock, so every process assigns the same id to a name.
+//
+// A file that does not read that way (a record of length 0 or above 255, a
+// name with control characters or met twice) is damaged: ids read from it or
+// added to it would differ from those other programs hold, and they would
+// never hear each other. Every name not yet known then fails with
+// ERROR_FILE_CORRUPT, the file is left as it is and standard error names it
+// once. Only a last record cut short (a writer that died mid-append) is
+// dropped. A name with control characters is refused when it is registered
+// (ERROR_INVALID_PARAMETER), so a sound file never holds one.
+
+namespace {
+
+constexpr size_t kMaxName = 255;
+
+bool SoundName(const std::string& name) {
+  if (name.empty() || name.size() > kMaxName) return false;
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F) return false;
+  }
+  return true;
+}
+
+void ReportDamagedAtoms(const std::string& path, size_t offset) {
+  static std::string reported;  // under the cache's lock
+  if (reported == path) return;
+  reported = path;
+  std::fflush(nullptr);
+  std::fprintf(stderr,
+               "%s: the registered message names in %s are damaged at byte %zu; no new name "
+               "can be registered until the session's programs end and the file is removed\n",
+               program_invocation_short_name, path.c_str(), offset);
+}
+
+}  // namespace
 
 UINT RegisterWindowMessage(const std::string& name) {
-  constexpr size_t kMaxName = 255;
   constexpr UINT kFirst = 0xC000;
   constexpr size_t kMaxCount = 0x4000;
-  if (name.empty() || name.size() > kMaxName) {
+  if (!SoundName(name)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
@@ -68,21 +103,37 @@ UINT RegisterWindowMessage(const std::string& name) {
     data.append(buf, static_cast<size_t>(n));
     off += n;
   }
-  // Read every well-formed record; a torn tail (a writer that died mid-append)
-  // is cut off before the new name goes in.
+  // Read every record; a torn tail (a writer that died mid-append) is cut off
+  // before the new name goes in.
   size_t pos = 0;
   size_t count = 0;
   UINT found = 0;
-  while (pos + 2 <= data.size() && count < kMaxCount) {
+  bool damaged = false;
+  std::unordered_map<std::string, UINT> read;
+  while (pos < data.size() && count < kMaxCount) {
+    if (pos + 2 > data.size()) break;  // a torn length
     size_t len = static_cast<uint8_t>(data[pos]) | (static_cast<size_t>(static_cast<uint8_t>(data[pos + 1])) << 8);
-    if (len == 0 || len > kMaxName || pos + 2 + len > data.size()) break;
-    std::string n = LowerAscii(data.substr(pos + 2, len));
+    if (len != 0 && len <= kMaxName && pos + 2 + len > data.size()) break;  // a torn name
+    std::string n = len <= kMaxName ? data.substr(pos + 2, len) : std::string();
+    std::string folded = LowerAscii(n);
+    if (!SoundName(n) || read.count(folded)) {
+      damaged = true;
+      break;
+    }
     UINT id = static_cast<UINT>(kFirst + count);
-    g.atoms[n] = id;
-    if (n == key) found = id;
+    read[folded] = id;
+    if (folded == key) found = id;
     pos += 2 + len;
     ++count;
   }
+  if (damaged) {
+    ReportDamagedAtoms(path, pos);
+    FlockRetry(fd, LOCK_UN);
+    Fds().Close(fd);
+    SetLastError(ERROR_FILE_CORRUPT);
+    return 0;
+  }
+  g.atoms.insert(read.begin(), read.end());
   if (found == 0) {
     if (count >= kMaxCount) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);

@@ -12,6 +12,7 @@
 #include "gateway/KWVReg.h"
 #include "tests/gateway/ScriptedServer.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Files.h"
 #include "tests/support/ProgramCopy.h"
 #include "tests/support/TestSession.h"
 
@@ -67,6 +68,47 @@ TEST(NotifyListener, PrintsWhatTheGatewayRelaysAndLeavesProperlyOnSigint) {
   }
   EXPECT_EQ(server.Received(0), "S 5\r\nS 12\r\nU 5\r\nU 12\r\n");
 
+  EXPECT_EQ(test::Terminate(gateway), 0);
+}
+
+// Damaged registered message names: ids read from them would differ from those
+// the gateway holds. A client joining afterwards, and a gateway starting
+// afterwards, each say they cannot use the channel; the file stays as it is.
+TEST(NotifyListener, DamagedMessageNamesAreReportedByClientAndChannel) {
+  test::TestSession session;
+  const test::ProgramCopy relaygate("relaygate", session.Root() + "/bin",
+                                    "[Connection Polling]\nInterval=0\n");
+  WriteProviderSettings("Desk", "127.0.0.1", std::to_string(test::FreeTcpPort()));
+  WriteProviderSettings("Late", "127.0.0.1", std::to_string(test::FreeTcpPort()));
+  ChildProcess gateway(relaygate.Path(), {"Desk"});
+  ASSERT_TRUE(gateway.WaitForLine(" Checking for Notify Server", 10000ms));
+  const std::string atoms = session.SessionDir() + "/atoms";
+  const std::string damaged = std::string(
+                                  "\x04\x00"
+                                  "Desk"
+                                  "\xff\xff",
+                                  8) +
+                              test::ReadFile(atoms);
+  test::WriteFile(atoms, damaged);
+
+  ChildProcess listener(test::BinPath("notifylistener"), {"Desk", "1"}, {}, true);
+  EXPECT_EQ(listener.Wait(10000ms), 1);
+  EXPECT_TRUE(listener.WaitForLine(
+      "notifylistener: the registered message names in " + atoms +
+          " are damaged at byte 6; no new name can be registered until the session's programs end "
+          "and the file is removed",
+      5000ms));
+  EXPECT_TRUE(listener.WaitForLine("cannot open the channel Desk", 5000ms));
+
+  ChildProcess late(relaygate.Path(), {"Late"});
+  EXPECT_TRUE(
+      late.WaitForLine("SIPC:: Cannot serve channel \"Late\": its message names could not be "
+                       "registered (error 1392)",
+                       10000ms));
+  // It survives: its TCP side polls on, and it ends as asked.
+  EXPECT_TRUE(late.WaitForLine(" Checking for Notify Server", 10000ms));
+  EXPECT_EQ(test::Terminate(late), 0);
+  EXPECT_EQ(test::ReadFile(atoms), damaged);
   EXPECT_EQ(test::Terminate(gateway), 0);
 }
 
