@@ -1,0 +1,194 @@
+// The standard image list with its change links, and the image-list interface.
+#include "components/kitimage.h"
+
+#include <algorithm>
+#include <typeinfo>
+
+#include "components/KitAlphaObject.h"
+#include "components/kitimageInternal.h"
+#include "framework/ScopeGuard.h"
+
+namespace vexa {
+
+using fw::TBitmap;
+using fw::TCanvas;
+using fw::TColor;
+using fw::TRect;
+using namespace kitimage;
+
+namespace {
+
+// The image lists hand pictures to the alpha object through this hook.
+void InstallPictureHook() {
+  if (KitImageListPicture) return;
+  KitImageListPicture = [](TKitCustomImageList* List, int32_t ListIndex, int32_t ImageIndex,
+                           TBitmap* Dest) {
+    if (!List || !Dest || ListIndex < 0 || ListIndex >= List->GetCount()) return false;
+    if (!List->IsValidImage(ListIndex, ImageIndex)) return false;
+    List->CopyImageToBitmap(ListIndex, ImageIndex, Dest);
+    return true;
+  };
+}
+
+}  // namespace
+
+// ---- Standard image list ---------------------------------------------------------
+
+TChangeLink::~TChangeLink() {
+  if (FSender) FSender->UnRegisterChanges(this);
+}
+
+void TChangeLink::Change() {
+  if (OnChange) OnChange(FSender);
+}
+
+TCustomImageList::TCustomImageList(fw::TComponent* AOwner) : fw::TComponent(AOwner) {}
+
+TCustomImageList::~TCustomImageList() {
+  for (TChangeLink* l : FLinks) l->FSender = nullptr;
+  FLinks.clear();
+}
+
+void TCustomImageList::SetWidth(int32_t Value) {
+  if (Value == FWidth || Value <= 0) return;
+  FWidth = Value;
+  FImages.clear();
+  FMasks.clear();
+  Change();
+}
+
+void TCustomImageList::SetHeight(int32_t Value) {
+  if (Value == FHeight || Value <= 0) return;
+  FHeight = Value;
+  FImages.clear();
+  FMasks.clear();
+  Change();
+}
+
+void TCustomImageList::SetMasked(bool Value) {
+  if (Value == FMasked) return;
+  FMasked = Value;
+  Change();
+}
+
+int TCustomImageList::Add(TBitmap* Image, TBitmap* Mask) {
+  auto image = std::make_unique<TBitmap>();
+  image->SetPixelFormat(fw::pf24bit);
+  image->SetSize(FWidth, FHeight);
+  if (Image && !Image->Empty())
+    CopyArea(image.get(), 0, 0, Image, 0, 0, std::min(FWidth, Image->Width()),
+             std::min(FHeight, Image->Height()));
+  auto mask = std::make_unique<TBitmap>();
+  mask->SetMonochrome(true);
+  mask->SetSize(FWidth, FHeight);
+  if (Mask && !Mask->Empty()) {
+    auto mono = std::make_unique<TBitmap>();
+    mono->Assign(Mask);
+    MakeMonochrome(mono.get());
+    CopyArea(mask.get(), 0, 0, mono.get(), 0, 0, std::min(FWidth, mono->Width()),
+             std::min(FHeight, mono->Height()));
+    // Transparent pixels of the image are kept black so that they add nothing.
+    for (int32_t y = 0; y < FHeight; ++y)
+      for (int32_t x = 0; x < FWidth; ++x)
+        if (plat::GetBitmapPixel(mask->Handle(), x, y) & 0xFFFFFF) {
+          uint8_t* p = image->ScanLine(y) + 3 * x;
+          p[0] = p[1] = p[2] = 0;
+        }
+  }
+  FImages.push_back(std::move(image));
+  FMasks.push_back(std::move(mask));
+  Change();
+  return Count() - 1;
+}
+
+void TCustomImageList::Clear() {
+  FImages.clear();
+  FMasks.clear();
+  Change();
+}
+
+void TCustomImageList::CheckIndex(int Index) const {
+  if (Index < 0 || Index >= Count()) IndexError(Index);
+}
+
+void TCustomImageList::GetBitmap(int Index, TBitmap* Image) {
+  CheckIndex(Index);
+  if (Image) Image->Assign(FImages[size_t(Index)].get());
+}
+
+void TCustomImageList::Draw(TCanvas* Canvas, int32_t X, int32_t Y, int Index) {
+  CheckIndex(Index);
+  if (!Canvas) return;
+  plat::HDC dc = Canvas->Handle();
+  plat::HDC image = FImages[size_t(Index)]->Canvas()->Handle();
+  if (!FMasked) {
+    plat::BitBlt(dc, X, Y, FWidth, FHeight, image, 0, 0, plat::SRCCOPY);
+    return;
+  }
+  plat::COLORREF ot = plat::SetTextColor(dc, 0), ob = plat::SetBkColor(dc, 0xFFFFFF);
+  plat::BitBlt(dc, X, Y, FWidth, FHeight, FMasks[size_t(Index)]->Canvas()->Handle(), 0, 0,
+               plat::SRCAND);
+  plat::BitBlt(dc, X, Y, FWidth, FHeight, image, 0, 0, plat::SRCPAINT);
+  plat::SetTextColor(dc, ot);
+  plat::SetBkColor(dc, ob);
+}
+
+void TCustomImageList::RegisterChanges(TChangeLink* Link) {
+  if (!Link) return;
+  if (Link->FSender && Link->FSender != this) Link->FSender->UnRegisterChanges(Link);
+  Link->FSender = this;
+  if (std::find(FLinks.begin(), FLinks.end(), Link) == FLinks.end()) FLinks.push_back(Link);
+}
+
+void TCustomImageList::UnRegisterChanges(TChangeLink* Link) {
+  auto it = std::find(FLinks.begin(), FLinks.end(), Link);
+  if (it == FLinks.end()) return;
+  Link->FSender = nullptr;
+  FLinks.erase(it);
+}
+
+void TCustomImageList::Change() {
+  for (size_t i = 0; i < FLinks.size(); ++i) FLinks[i]->Change();
+  if (OnChange) OnChange(this);
+}
+
+// ---- TKitCustomImageList -------------------------------------------------------------
+
+TKitCustomImageList::TKitCustomImageList(fw::TComponent* AOwner, int32_t Kind,
+                                         TKitListItemClass ItemClass)
+    : TKitCustomContainer(AOwner, Kind, std::move(ItemClass)) {
+  InstallPictureHook();
+}
+
+void TKitCustomImageList::Assign(fw::TPersistent* Source) {
+  auto* s = dynamic_cast<TKitCustomImageList*>(Source);
+  if (!s || typeid(*s) != typeid(*this)) {
+    TKitCustomContainer::Assign(Source);
+    return;
+  }
+  if (s == this) return;
+  BeginUpdate();
+  auto done = fw::Finally([&] { EndUpdate(true); });
+  ClearItems();
+  SetDefaultCompressed(s->DefaultCompressed());
+  FDefaultPixelFormat = s->FDefaultPixelFormat;
+  AssignItems(s);
+}
+
+TKitSavePixelFormat KitFlagsPixelFormat(uint8_t Flags) {
+  if (Flags & kifMono) return spfMono;
+  if (Flags & kif4bit) return spf4bit;
+  if (Flags & kif8bit) return spf8bit;
+  return spfDefault;
+}
+
+uint8_t KitPixelFormatFlag(TKitSavePixelFormat Format) {
+  switch (Format) {
+    case spfMono: return kifMono;
+    case spf4bit: return kif4bit;
+    case spf8bit: return kif8bit;
+    default: return 0;
+  }
+}
+
+}  // namespace vexa
