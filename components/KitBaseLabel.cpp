@@ -1,8 +1,29 @@
 #include "components/KitBaseLabel.h"
 
 #include "components/KitApplication.h"
+#include "components/KitCustomStatusBar.h"
+#include "components/KitDrawing.h"
 
 namespace vexa {
+
+int32_t KitParentControlGap(fw::TControl* Control) {
+  auto* bar = Control ? dynamic_cast<TKitCustomStatusBar*>(Control->Parent()) : nullptr;
+  return bar ? bar->GetControlGap() : 0;
+}
+
+uint32_t KitLabelAlignmentFlags(TKitAlignment Alignment) {
+  static const uint32_t kFlags[9] = {
+      0,
+      plat::DT_CENTER,
+      plat::DT_RIGHT,
+      plat::DT_VCENTER,
+      plat::DT_VCENTER | plat::DT_CENTER,
+      plat::DT_VCENTER | plat::DT_RIGHT,
+      plat::DT_BOTTOM,
+      plat::DT_BOTTOM | plat::DT_CENTER,
+      plat::DT_BOTTOM | plat::DT_RIGHT};
+  return kFlags[Alignment];
+}
 
 char KitAccelChar(const std::string& Caption) {
   for (size_t i = 0; i + 1 < Caption.size(); ++i) {
@@ -24,6 +45,37 @@ TKitBaseLabel::~TKitBaseLabel() { RemoveTwinkleTimer(); }
 void TKitBaseLabel::GetLabelText(std::string& Text) { Text = Caption(); }
 
 void TKitBaseLabel::AdjustLabelBounds() {}
+
+fw::TRect TKitBaseLabel::MeasureLabel(TKit3DCaption* Caption, uint32_t Format, int32_t Margin) {
+  fw::TRect r = ClientRect();
+  std::string text;
+  GetLabelText(text);
+  KitMeasureText(text, Caption, r, Format, Margin, ShowAccelChar(), MultiLine(), Font());
+  r.Right += KitParentControlGap(this);
+  return r;
+}
+
+fw::TRect TKitBaseLabel::BeginTextPaint() {
+  Canvas()->SetFont(Font());
+  if (!Transparent()) FillClientArea();
+  fw::TRect r = ClientRect();
+  r.Left += KitParentControlGap(this);
+  return r;
+}
+
+fw::TRect TKitBaseLabel::AlignedText(const std::string& Text, TKit3DCaption* Caption,
+                                     uint32_t Format, const fw::TRect& R) {
+  fw::TRect a;
+  KitAlignedTextRect(FAlignment, Text, Caption, a, Format, FShowAccelChar, FMultiLine, Font(), R);
+  return a;
+}
+
+uint32_t TKitBaseLabel::TextFormat(uint32_t Format) const {
+  Format |=
+      OptionFlags() | KitLabelAlignmentFlags(FAlignment) | plat::DT_EXPANDTABS | plat::DT_WORDBREAK;
+  if (!FShowAccelChar) Format |= plat::DT_NOPREFIX;
+  return Format;
+}
 
 void TKitBaseLabel::PropChanged(fw::TObject*) {
   AdjustLabelBounds();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "components/Kit3DCaption.h"
 #include "components/KitBaseGraphicControl.h"
 #include "components/KitTypes.h"
 
@@ -70,6 +71,22 @@ public:
   uint32_t OptionFlags() const;
 
 protected:
+  // The label's text measured as Caption draws it with Format inside a border
+  // Margin wide, widened by the gap a status-bar parent asks for: the size
+  // AutoSize gives the label.
+  fw::TRect MeasureLabel(TKit3DCaption* Caption, uint32_t Format, int32_t Margin);
+  // The first steps of painting a label's text: the canvas takes the font, an
+  // opaque label fills its area; answers the area the text goes in, after the
+  // gap a status-bar parent asks for.
+  fw::TRect BeginTextPaint();
+  // R's part that Text takes when Caption draws it with Format at the label's
+  // alignment.
+  fw::TRect AlignedText(const std::string& Text, TKit3DCaption* Caption, uint32_t Format,
+                        const fw::TRect& R);
+  // Format with the bits of the options and the alignment, tabs expanded,
+  // words wrapped and, without ShowAccelChar, "&" drawn as itself.
+  uint32_t TextFormat(uint32_t Format) const;
+
   void Loaded() override;
   void Notification(fw::TComponent* AComponent, fw::TOperation Operation) override;
   void RemoveTwinkleTimer();
@@ -88,6 +105,11 @@ private:
   bool FAutoSize = true;
   bool FTwinkleShown = true;
 };
+
+// Text format bits of the nine alignments, with the vertical ones.
+uint32_t KitLabelAlignmentFlags(TKitAlignment Alignment);
+// The gap a status-bar parent asks its labels to keep (0 for other parents).
+int32_t KitParentControlGap(fw::TControl* Control);
 
 // The accelerator character of a caption ("&x" marks x; "&&" is a plain "&"),
 // lower-cased, or 0 when the caption has none.

@@ -29,12 +29,7 @@ TKitCustomGlyphLabel::~TKitCustomGlyphLabel() {
 
 void TKitCustomGlyphLabel::AdjustLabelBounds() {
   if (!AutoSize() || Loading() || !FLayout || !FFont3D || !FBevel) return;
-  fw::TRect t = ClientRect();
-  std::string text;
-  GetLabelText(text);
-  KitMeasureText(text, FFont3D.get(), t, 0, FBevel->Extent(), ShowAccelChar(), MultiLine(),
-                 Font());
-  t.Right += KitParentControlGap(this);
+  fw::TRect t = MeasureLabel(FFont3D.get(), 0, FBevel->Extent());
   fw::TRect g;
   if (!IsGlyphEmpty()) ImageList()->GetImageRect(ListIndex(), ImageIndex(), g);
   switch (FLayout->AlignText2Glyph()) {
@@ -64,9 +59,7 @@ void TKitCustomGlyphLabel::Paint() {
   FPainting = true;
   auto done = fw::Finally([&] { FPainting = false; });
   fw::TCanvas* c = Canvas();
-  if (!Transparent()) FillClientArea();
-  fw::TRect r = ClientRect();
-  r.Left += KitParentControlGap(this);
+  fw::TRect r = BeginTextPaint();
   if (FBevel->Extent() != 0) {
     fw::TRect inner;
     FBevel->PaintBevel(c, r, inner, FBevel->BorderColor() == Color() || Transparent());
@@ -74,7 +67,6 @@ void TKitCustomGlyphLabel::Paint() {
   }
   if (!IsGlyphEmpty()) ImageList()->CopyImageToBitmap(ListIndex(), ImageIndex(), glyph.get());
   c->Brush()->SetColor(Color());
-  c->SetFont(Font());
   KitDrawGlyphTextBitmap(c, text, FFont3D.get(), 0, uint16_t(Enabled() ? kteEnabled : 0x01),
                          Transparent(), ShowAccelChar(), MultiLine(), FLayout.get(), nullptr,
                          glyph.get(), r);

@@ -1,29 +1,9 @@
 #include "components/KitCustomLabel.h"
 
-#include "components/KitCustomStatusBar.h"
 #include "components/KitDrawing.h"
 #include "framework/ScopeGuard.h"
 
 namespace vexa {
-
-int32_t KitParentControlGap(fw::TControl* Control) {
-  auto* bar = Control ? dynamic_cast<TKitCustomStatusBar*>(Control->Parent()) : nullptr;
-  return bar ? bar->GetControlGap() : 0;
-}
-
-uint32_t KitLabelAlignmentFlags(TKitAlignment Alignment) {
-  static const uint32_t kFlags[9] = {
-      0,
-      plat::DT_CENTER,
-      plat::DT_RIGHT,
-      plat::DT_VCENTER,
-      plat::DT_VCENTER | plat::DT_CENTER,
-      plat::DT_VCENTER | plat::DT_RIGHT,
-      plat::DT_BOTTOM,
-      plat::DT_BOTTOM | plat::DT_CENTER,
-      plat::DT_BOTTOM | plat::DT_RIGHT};
-  return kFlags[Alignment];
-}
 
 namespace {
 // Whether Font is a TrueType font, asked on a screen context.
@@ -75,12 +55,7 @@ void TKitCustomLabel::FontChanged(fw::TObject* Sender) {
 
 void TKitCustomLabel::AdjustLabelBounds() {
   if (!AutoSize() || Loading() || !FBevel || !FFontFX) return;
-  fw::TRect r = ClientRect();
-  std::string text;
-  GetLabelText(text);
-  KitMeasureText(text, FFontFX.get(), r, OptionFlags(), FBevel->Extent(), ShowAccelChar(),
-                 MultiLine(), Font());
-  r.Right += KitParentControlGap(this);
+  fw::TRect r = MeasureLabel(FFontFX.get(), OptionFlags(), FBevel->Extent());
   SetBounds(Left(), Top(), r.Right, r.Bottom);
 }
 
@@ -95,10 +70,7 @@ void TKitCustomLabel::Paint() {
   FPainting = true;
   auto done = fw::Finally([&] { FPainting = false; });
   fw::TCanvas* c = Canvas();
-  c->SetFont(Font());
-  if (!Transparent()) FillClientArea();
-  fw::TRect r = ClientRect();
-  r.Left += KitParentControlGap(this);
+  fw::TRect r = BeginTextPaint();
   uint32_t effect = Enabled() ? kteEnabled : 0x01;
   fw::TRect clip = r;
   if (FBevel->Extent() != 0) {
@@ -112,24 +84,14 @@ void TKitCustomLabel::Paint() {
   if (!AutoSize()) {
     if (FFontFX->Angle() != 0) {
       format |= plat::DT_SINGLELINE;
-      if (Alignment() != agTopLeft) {
-        fw::TRect a;
-        KitAlignedTextRect(Alignment(), text, FFontFX.get(), a, format, ShowAccelChar(),
-                           MultiLine(), Font(), r);
-        r = a;
-      }
+      if (Alignment() != agTopLeft) r = AlignedText(text, FFontFX.get(), format, r);
     } else if (!MultiLine()) {
       format |= plat::DT_SINGLELINE;
     } else if (Alignment() >= agCenterLeft) {
-      fw::TRect a;
-      KitAlignedTextRect(Alignment(), text, FFontFX.get(), a, format, ShowAccelChar(),
-                         MultiLine(), Font(), r);
-      r = a;
+      r = AlignedText(text, FFontFX.get(), format, r);
     }
   }
-  format |= OptionFlags() | KitLabelAlignmentFlags(Alignment()) | plat::DT_EXPANDTABS |
-            plat::DT_WORDBREAK;
-  if (!ShowAccelChar()) format |= plat::DT_NOPREFIX;
+  format = TextFormat(format);
   c->Brush()->SetColor(Color());
   c->Font()->SetColor(Font()->Color());
   if (TwinkleShown()) {

@@ -30,9 +30,4 @@ private:
   std::unique_ptr<TKitFxCaption> FFontFX;
 };
 
-// The gap a status-bar parent asks its labels to keep (0 for other parents).
-int32_t KitParentControlGap(fw::TControl* Control);
-// Text format bits of the nine alignments, with the vertical ones.
-uint32_t KitLabelAlignmentFlags(TKitAlignment Alignment);
-
 }  // namespace vexa

@@ -151,11 +151,8 @@ void TKitInformationLabel::SetNumberFormat(const std::string& Value) {
 
 void TKitInformationLabel::AdjustLabelBounds() {
   if (!AutoSize() || ComponentState().Contains(fw::csReading) || Loading() || !FBevel) return;
-  BuildText();
-  fw::TRect r = ClientRect();
-  KitMeasureText(FText, FFont3D.get(), r, OptionFlags(), FBevel->Extent(), ShowAccelChar(),
-                 MultiLine(), Font());
-  r.Right += KitParentControlGap(this);
+  // The text is built afresh for the measure.
+  fw::TRect r = MeasureLabel(FFont3D.get(), OptionFlags(), FBevel->Extent());
   SetBounds(Left(), Top(), r.Right, r.Bottom);
 }
 
@@ -165,10 +162,7 @@ void TKitInformationLabel::Paint() {
   FPainting = true;
   auto done = fw::Finally([&] { FPainting = false; });
   fw::TCanvas* c = Canvas();
-  c->SetFont(Font());
-  if (!Transparent()) FillClientArea();
-  fw::TRect r = ClientRect();
-  r.Left += KitParentControlGap(this);
+  fw::TRect r = BeginTextPaint();
   fw::TRect inner;
   FBevel->PaintBevel(c, r, inner, Transparent());
   r = inner;
@@ -176,14 +170,9 @@ void TKitInformationLabel::Paint() {
   if (!MultiLine()) {
     format |= plat::DT_SINGLELINE;
   } else if (Alignment() >= agCenterLeft) {
-    fw::TRect a;
-    KitAlignedTextRect(Alignment(), FText, FFont3D.get(), a, format, ShowAccelChar(), true,
-                       Font(), r);
-    r = a;
+    r = AlignedText(FText, FFont3D.get(), format, r);
   }
-  format |= KitLabelAlignmentFlags(Alignment()) | plat::DT_EXPANDTABS | plat::DT_WORDBREAK |
-            OptionFlags();
-  if (!ShowAccelChar()) format |= plat::DT_NOPREFIX;
+  format = TextFormat(format);
   c->Brush()->SetColor(Color());
   c->Font()->SetColor(Font()->Color());
   KitDraw3DText(c, FText, FFont3D.get(), nullptr, Enabled() ? kteEnabled : 0x01, format, r);
