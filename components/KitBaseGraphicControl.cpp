@@ -1,6 +1,5 @@
 #include "components/KitBaseGraphicControl.h"
 
-#include "components/KitApplication.h"
 #include "components/KitCustomControl.h"
 #include "components/kitregion.h"
 
@@ -40,12 +39,8 @@ bool TKitBaseGraphicControl::ParentBackAvailable() {
   if (auto* cc = dynamic_cast<TKitCustomControl*>(p)) {
     return cc->HandleAllocated() && cc->HasBackBitmap();
   }
-  if (auto* form = dynamic_cast<fw::TForm*>(p)) {
-    int i = IndexOfComponentClass(form, KitClassOf<TKitFormShape>);
-    if (i >= 0 && form->HandleAllocated()) {
-      return static_cast<TKitFormShape*>(form->Components(i))->HasFormBackground();
-    }
-  }
+  if (TKitFormShape* shape = KitFormShapeOf(p); shape && p->HandleAllocated())
+    return shape->HasFormBackground();
   return false;
 }
 

@@ -1,5 +1,8 @@
 #include "components/KitCustomControl.h"
 
+#include "components/KitApplication.h"
+#include "components/KitCustomScrollBox.h"
+#include "components/kitregion.h"
 #include "components/kitshared.h"
 #include "framework/ScopeGuard.h"
 
@@ -301,6 +304,37 @@ void TKitCustomControl::WndProc(fw::TMessage& Message) {
     default: break;
   }
   fw::TCustomControl::WndProc(Message);
+}
+
+TKitFormShape* KitFormShapeOf(fw::TWinControl* Form) {
+  auto* form = dynamic_cast<fw::TForm*>(Form);
+  if (!form) return nullptr;
+  int i = IndexOfComponentClass(form, KitClassOf<TKitFormShape>);
+  return i < 0 ? nullptr : static_cast<TKitFormShape*>(form->Components(i));
+}
+
+bool KitParentHasBackground(fw::TWinControl* Parent) {
+  if (auto* cc = dynamic_cast<TKitCustomControl*>(Parent))
+    return cc->HandleAllocated() && cc->HasBackBitmap();
+  if (auto* sb = dynamic_cast<TKitCustomScrollBox*>(Parent))
+    return sb->HandleAllocated() && sb->HasBackBitmap();
+  if (auto* form = dynamic_cast<fw::TForm*>(Parent); form && form->HandleAllocated()) {
+    if (TKitFormShape* shape = KitFormShapeOf(form)) return shape->HasFormBackground();
+  }
+  return false;
+}
+
+fw::TBitmap* KitParentBackground(fw::TWinControl* Parent) {
+  if (auto* cc = dynamic_cast<TKitCustomControl*>(Parent)) return cc->GetBackBitmap();
+  if (auto* sb = dynamic_cast<TKitCustomScrollBox*>(Parent)) return sb->GetBackBitmap();
+  if (TKitFormShape* shape = KitFormShapeOf(Parent)) return shape->FormBackground();
+  return nullptr;
+}
+
+fw::TPoint KitParentMapToBackground(fw::TWinControl* Parent, fw::TPoint P) {
+  if (auto* cc = dynamic_cast<TKitCustomControl*>(Parent)) return cc->MapToBackground(P);
+  if (auto* sb = dynamic_cast<TKitCustomScrollBox*>(Parent)) return sb->MapToBackground(P);
+  return P;
 }
 
 }  // namespace vexa

@@ -113,4 +113,17 @@ private:
   uint8_t FTransparencyMode = 0;
 };
 
+class TKitFormShape;
+
+// The parent's side of the background protocol, for a transparent windowed
+// child of a library control, a scroll box or a form with a form shape:
+// whether Parent has a background to give (its window made and a bitmap to
+// draw from), that bitmap (none for any other parent), and where the point P
+// of Parent's client area lies in it.
+bool KitParentHasBackground(fw::TWinControl* Parent);
+fw::TBitmap* KitParentBackground(fw::TWinControl* Parent);
+fw::TPoint KitParentMapToBackground(fw::TWinControl* Parent, fw::TPoint P);
+// The form shape placed on Form, or none.
+TKitFormShape* KitFormShapeOf(fw::TWinControl* Form);
+
 }  // namespace vexa

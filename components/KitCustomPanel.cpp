@@ -1,19 +1,6 @@
 #include "components/KitCustomPanel.h"
 
-#include "components/KitApplication.h"
-#include "components/KitCustomScrollBox.h"
-#include "components/kitregion.h"
-
 namespace vexa {
-
-namespace {
-TKitFormShape* FormShapeOf(fw::TWinControl* Parent) {
-  auto* form = dynamic_cast<fw::TForm*>(Parent);
-  if (!form) return nullptr;
-  int i = IndexOfComponentClass(form, KitClassOf<TKitFormShape>);
-  return i < 0 ? nullptr : static_cast<TKitFormShape*>(form->Components(i));
-}
-}  // namespace
 
 TKitCustomPanel::TKitCustomPanel(fw::TComponent* AOwner) : TKitCustomControl(AOwner) {
   SetControlStyle(fw::TControlStyle{fw::csAcceptsControls, fw::csCaptureMouse, fw::csClickEvents,
@@ -21,40 +8,17 @@ TKitCustomPanel::TKitCustomPanel(fw::TComponent* AOwner) : TKitCustomControl(AOw
   SetColor(fw::clBtnFace);
 }
 
-bool TKitCustomPanel::HasBackBitmap() {
-  fw::TWinControl* p = Parent();
-  if (auto* cc = dynamic_cast<TKitCustomControl*>(p)) {
-    return Transparent() && cc->HandleAllocated() && cc->HasBackBitmap();
-  }
-  if (auto* sb = dynamic_cast<TKitCustomScrollBox*>(p)) {
-    return Transparent() && sb->HandleAllocated() && sb->HasBackBitmap();
-  }
-  if (auto* form = dynamic_cast<fw::TForm*>(p); form && form->HandleAllocated()) {
-    if (TKitFormShape* shape = FormShapeOf(form))
-      return Transparent() && shape->HasFormBackground();
-  }
-  return false;
-}
+bool TKitCustomPanel::HasBackBitmap() { return Transparent() && KitParentHasBackground(Parent()); }
 
 fw::TBitmap* TKitCustomPanel::GetBackBitmap() {
   if (!HasBackBitmap()) return nullptr;
-  fw::TBitmap* b = nullptr;
-  if (auto* cc = dynamic_cast<TKitCustomControl*>(Parent())) {
-    b = cc->GetBackBitmap();
-  } else if (auto* sb = dynamic_cast<TKitCustomScrollBox*>(Parent())) {
-    b = sb->GetBackBitmap();
-  } else if (TKitFormShape* shape = FormShapeOf(Parent())) {
-    b = shape->FormBackground();
-  }
+  fw::TBitmap* b = KitParentBackground(Parent());
   if (b && Effects()->IsActive()) b->SetPixelFormat(fw::pf24bit);
   return b;
 }
 
 fw::TPoint TKitCustomPanel::OriginInBackground() {
-  fw::TPoint o = fw::Point(Left(), Top());
-  if (auto* cc = dynamic_cast<TKitCustomControl*>(Parent())) o = cc->MapToBackground(o);
-  else if (auto* sb = dynamic_cast<TKitCustomScrollBox*>(Parent())) o = sb->MapToBackground(o);
-  return o;
+  return KitParentMapToBackground(Parent(), fw::Point(Left(), Top()));
 }
 
 fw::TPoint TKitCustomPanel::MapToBackground(fw::TPoint P) {

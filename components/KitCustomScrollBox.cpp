@@ -1,22 +1,13 @@
 #include "components/KitCustomScrollBox.h"
 
-#include "components/KitApplication.h"
 #include "components/KitControl.h"
 #include "components/KitCustomBevelPanel.h"
 #include "components/KitCustomControl.h"
-#include "components/kitregion.h"
 #include "framework/ScopeGuard.h"
 
 namespace vexa {
 
 namespace {
-TKitFormShape* FormShapeOf(fw::TWinControl* Parent) {
-  auto* form = dynamic_cast<fw::TForm*>(Parent);
-  if (!form) return nullptr;
-  int i = IndexOfComponentClass(form, KitClassOf<TKitFormShape>);
-  return i < 0 ? nullptr : static_cast<TKitFormShape*>(form->Components(i));
-}
-
 // The window's device context, released in every case.
 class TDC {
 public:
@@ -134,32 +125,15 @@ void TKitCustomScrollBox::Paint() {
 }
 
 bool TKitCustomScrollBox::HasBackBitmap() {
-  fw::TWinControl* p = Parent();
-  if (auto* cc = dynamic_cast<TKitCustomControl*>(p)) {
-    return FTransparent && cc->HandleAllocated() && cc->HasBackBitmap();
-  }
-  if (auto* sb = dynamic_cast<TKitCustomScrollBox*>(p)) {
-    return FTransparent && sb->HandleAllocated() && sb->HasBackBitmap();
-  }
-  if (auto* form = dynamic_cast<fw::TForm*>(p); form && form->HandleAllocated()) {
-    if (TKitFormShape* shape = FormShapeOf(form)) return FTransparent && shape->HasFormBackground();
-  }
-  return false;
+  return FTransparent && KitParentHasBackground(Parent());
 }
 
 fw::TBitmap* TKitCustomScrollBox::GetBackBitmap() {
-  if (!HasBackBitmap()) return nullptr;
-  if (auto* cc = dynamic_cast<TKitCustomControl*>(Parent())) return cc->GetBackBitmap();
-  if (auto* sb = dynamic_cast<TKitCustomScrollBox*>(Parent())) return sb->GetBackBitmap();
-  if (TKitFormShape* shape = FormShapeOf(Parent())) return shape->FormBackground();
-  return nullptr;
+  return HasBackBitmap() ? KitParentBackground(Parent()) : nullptr;
 }
 
 fw::TPoint TKitCustomScrollBox::OriginInBackground() {
-  fw::TPoint o = fw::Point(Left(), Top());
-  if (auto* cc = dynamic_cast<TKitCustomControl*>(Parent())) o = cc->MapToBackground(o);
-  else if (auto* sb = dynamic_cast<TKitCustomScrollBox*>(Parent())) o = sb->MapToBackground(o);
-  return o;
+  return KitParentMapToBackground(Parent(), fw::Point(Left(), Top()));
 }
 
 fw::TPoint TKitCustomScrollBox::MapToBackground(fw::TPoint P) {
