@@ -12,11 +12,6 @@ using plat::POINT;
 
 namespace {
 
-HRGN Polygon(std::initializer_list<POINT> pts) {
-  std::vector<POINT> v(pts);
-  return plat::CreatePolygonRgn(v.data(), int(v.size()), plat::ALTERNATE);
-}
-
 // Rect moved in by A on the two sides that meet at the ExtPos corner.
 TRect BodyOf(const TRect& R, int32_t A, TKitExtPos Pos) {
   TRect b = R;
@@ -41,6 +36,32 @@ HRGN ShieldCorners(HRGN rgn, int32_t w, int32_t h) {
 }
 
 }  // namespace
+
+std::vector<POINT> kitregion::ShapeOutline(TKitRegionShape Shape, const TRect& R) {
+  const int32_t L = R.Left, T = R.Top, Rt = R.Right, B = R.Bottom, w = Rt - L, h = B - T;
+  switch (Shape) {
+    case rsStar:
+      return {{L + w / 2, T},
+              {L + RoundEven(0.65 * w), T + RoundEven(0.38 * h)},
+              {Rt, T + RoundEven(0.38 * h)},
+              {L + RoundEven(0.7 * w), T + RoundEven(0.6 * h)},
+              {L + RoundEven(0.85 * w), B},
+              {L + w / 2, T + RoundEven(0.75 * h)},
+              {L + RoundEven(0.15 * w), B},
+              {L + RoundEven(0.3 * w), T + RoundEven(0.6 * h)},
+              {L, T + RoundEven(0.38 * h)},
+              {L + RoundEven(0.35 * w), T + RoundEven(0.38 * h)}};
+    case rsDiamond: return {{L + w / 2, T}, {L, T + h / 2}, {L + w / 2, B}, {Rt, T + h / 2}};
+    case rsOctagon:
+      return {{L + (w / 3) * 2, T},  {L + w / 3, T}, {L, T + h / 3},
+              {L, T + (h / 3) * 2},  {L + w / 3, B}, {L + (w / 3) * 2, B},
+              {Rt, T + (h / 3) * 2}, {Rt, T + h / 3}};
+    case rsComb:
+      return {{L + w / 2, T}, {L, T + h / 4},        {L, T + (h / 4) * 3},
+              {L + w / 2, B}, {Rt, T + (h / 4) * 3}, {Rt, T + h / 4}};
+    default: return {};
+  }
+}
 
 TKitNose KitNoseGeometry(const TRect& Rect, int32_t A, int32_t B, TKitExtPos Pos) {
   TKitNose n;
@@ -290,6 +311,16 @@ void TKitRegion::DefineProperties(TKitFiler* Filer) {
       FPoints->Count() > 0);
 }
 
+TKitNose TKitRegion::Nose(const TRect& R) const {
+  int32_t b = 5;
+  if (FShape == rsRoundNoseRect)
+    b = (FExtPos == epLeftTop || FExtPos == epRightTop || FExtPos == epRightBottom ||
+         FExtPos == epLeftBottom)
+            ? FRoundY
+            : FRoundX;
+  return KitNoseGeometry(R, (R.Right - R.Left) / 10, b, FExtPos);
+}
+
 void TKitRegion::BuildRegion(const TRect& Rect) {
   if (OwnerDestroying()) return;
   if (FRegionHandle) plat::DeleteObject(FRegionHandle);
@@ -313,13 +344,7 @@ void TKitRegion::BuildRegion(const TRect& Rect) {
     case rsNoseRect:
     case rsRoundNoseRect: {
       const bool round = FShape == rsRoundNoseRect;
-      int32_t b = 5;
-      if (round)
-        b = (FExtPos == epLeftTop || FExtPos == epRightTop || FExtPos == epRightBottom ||
-             FExtPos == epLeftBottom)
-                ? FRoundY
-                : FRoundX;
-      TKitNose n = KitNoseGeometry(r, w / 10, b, FExtPos);
+      TKitNose n = Nose(r);
       rgn = round ? plat::CreateRoundRectRgn(n.Body.Left, n.Body.Top, n.Body.Right, n.Body.Bottom,
                                              FRoundX, FRoundY)
                   : plat::CreateRectRgn(n.Body.Left, n.Body.Top, n.Body.Right, n.Body.Bottom);
@@ -328,17 +353,13 @@ void TKitRegion::BuildRegion(const TRect& Rect) {
     }
     case rsElliptic: rgn = plat::CreateEllipticRgn(L, T, R, B); break;
     case rsStar:
-      rgn = Polygon({{L + w / 2, T},
-                     {L + RoundEven(0.65 * w), T + RoundEven(0.38 * h)},
-                     {R, T + RoundEven(0.38 * h)},
-                     {L + RoundEven(0.7 * w), T + RoundEven(0.6 * h)},
-                     {L + RoundEven(0.85 * w), B},
-                     {L + w / 2, T + RoundEven(0.75 * h)},
-                     {L + RoundEven(0.15 * w), B},
-                     {L + RoundEven(0.3 * w), T + RoundEven(0.6 * h)},
-                     {L, T + RoundEven(0.38 * h)},
-                     {L + RoundEven(0.35 * w), T + RoundEven(0.38 * h)}});
+    case rsDiamond:
+    case rsOctagon:
+    case rsComb: {
+      std::vector<POINT> v = ShapeOutline(FShape, r);
+      rgn = plat::CreatePolygonRgn(v.data(), int(v.size()), plat::ALTERNATE);
       break;
+    }
     case rsRoundShield:
       rgn = ShieldCorners(plat::CreateEllipticRgn(0, h / 5 - h, w, h), w, h);
       break;
@@ -349,17 +370,6 @@ void TKitRegion::BuildRegion(const TRect& Rect) {
       rgn = ShieldCorners(rgn, w, h);
       break;
     }
-    case rsDiamond:
-      rgn = Polygon({{L + w / 2, T}, {L, T + h / 2}, {L + w / 2, B}, {R, T + h / 2}});
-      break;
-    case rsOctagon:
-      rgn = Polygon({{L + (w / 3) * 2, T}, {L + w / 3, T}, {L, T + h / 3}, {L, T + (h / 3) * 2},
-                     {L + w / 3, B}, {L + (w / 3) * 2, B}, {R, T + (h / 3) * 2}, {R, T + h / 3}});
-      break;
-    case rsComb:
-      rgn = Polygon({{L + w / 2, T}, {L, T + h / 4}, {L, T + (h / 4) * 3}, {L + w / 2, B},
-                     {R, T + (h / 4) * 3}, {R, T + h / 4}});
-      break;
     case rsHalfRound: rgn = plat::CreateEllipticRgn(L, 2 * T - B, R, B); break;
     case rsUserRegion:
       rgn = OwnerDesigning() ? plat::CreateRectRgn(L, T, R, B) : UserRegion();

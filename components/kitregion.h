@@ -66,6 +66,8 @@ private:
   fw::TColor FSingleColor = fw::clBlack;
 };
 
+struct TKitNose;
+
 class TKitRegion : public TKitObject {
 public:
   TKitRegion();
@@ -122,6 +124,9 @@ protected:
 private:
   void SetRound(int32_t& Field, int32_t Value);
   plat::HRGN UserRegion() const;
+  // The nose of the nose shapes in R: a tenth of R's width long, its base 5
+  // pixels from the body's corner, or the corner's rounding for the round nose.
+  TKitNose Nose(const fw::TRect& R) const;
 
   TKitRegionShape FShape = rsRoundRect;
   int32_t FRoundX = 20;

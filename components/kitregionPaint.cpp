@@ -123,23 +123,14 @@ private:
         else C->Arc(L, 2 * T - B, Rt, B, L, B, Rt, T);
         break;
       case rsStar: {
-        std::vector<POINT> s = {{L + w / 2, T},
-                                {L + RoundEven(0.65 * w), T + RoundEven(0.38 * h)},
-                                {Rt, T + RoundEven(0.38 * h)},
-                                {L + RoundEven(0.7 * w), T + RoundEven(0.6 * h)},
-                                {L + RoundEven(0.85 * w), B},
-                                {L + w / 2, T + RoundEven(0.75 * h)},
-                                {L + RoundEven(0.15 * w), B},
-                                {L + RoundEven(0.3 * w), T + RoundEven(0.6 * h)},
-                                {L, T + RoundEven(0.38 * h)},
-                                {L + RoundEven(0.35 * w), T + RoundEven(0.38 * h)}};
+        std::vector<POINT> s = ShapeOutline(Shape, R);
         if (P == ptLight) Segments(s, {{2, 3}, {4, 5}, {7, 8}, {9, 10}, {10, 1}});
         else if (P == ptSingle) Closed(s);
         else Segments(s, {{1, 2}, {3, 4}, {5, 6}, {6, 7}, {8, 9}});
         break;
       }
       case rsDiamond: {
-        std::vector<POINT> s = {{L + w / 2, T}, {L, T + h / 2}, {L + w / 2, B}, {Rt, T + h / 2}};
+        std::vector<POINT> s = ShapeOutline(Shape, R);
         if (P == ptLight) Segments(s, {{4, 1}, {1, 2}});
         else if (P == ptShadow) Segments(s, {{2, 3}, {3, 4}});
         else if (P == ptInner) Segments(s, {{3, 4}, {4, 1}});
@@ -147,17 +138,14 @@ private:
         break;
       }
       case rsOctagon: {
-        std::vector<POINT> s = {{L + (w / 3) * 2, T}, {L + w / 3, T},      {L, T + h / 3},
-                                {L, T + (h / 3) * 2}, {L + w / 3, B},      {L + (w / 3) * 2, B},
-                                {Rt, T + (h / 3) * 2}, {Rt, T + h / 3}};
+        std::vector<POINT> s = ShapeOutline(Shape, R);
         if (P == ptLight) Segments(s, {{8, 1}, {1, 2}, {2, 3}, {3, 4}});
         else if (P == ptSingle) Closed(s);
         else Segments(s, {{4, 5}, {5, 6}, {6, 7}, {7, 8}});
         break;
       }
       case rsComb: {
-        std::vector<POINT> s = {{L + w / 2, T}, {L, T + h / 4}, {L, T + (h / 4) * 3},
-                                {L + w / 2, B}, {Rt, T + (h / 4) * 3}, {Rt, T + h / 4}};
+        std::vector<POINT> s = ShapeOutline(Shape, R);
         if (P == ptLight) Segments(s, {{6, 1}, {1, 2}, {2, 3}});
         else if (P == ptSingle) Closed(s);
         else Segments(s, {{3, 4}, {4, 5}, {5, 6}});
@@ -244,13 +232,7 @@ void TKitRegion::PaintBorder(TCanvas* Canvas, const TRect& ARect) {
     case rsNoseRect:
     case rsRoundNoseRect: {
       const bool round = FShape == rsRoundNoseRect;
-      int32_t b = 5;
-      if (round)
-        b = (FExtPos == epLeftTop || FExtPos == epRightTop || FExtPos == epRightBottom ||
-             FExtPos == epLeftBottom)
-                ? FRoundY
-                : FRoundX;
-      TKitNose n = KitNoseGeometry(R, w / 10, b, FExtPos);
+      TKitNose n = Nose(R);
       const int32_t g = round ? 4 : 2;
       const POINT& p2 = n.Points[1];
       const POINT& p3 = n.Points[2];
