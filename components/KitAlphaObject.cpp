@@ -23,10 +23,7 @@ TKitAlphaObject::~TKitAlphaObject() {
 
 void TKitAlphaObject::DefineProperties(TKitFiler* Filer) {
   TKitObject::DefineProperties(Filer);
-  Filer->DefineProperty(
-      "Internal", [this](TKitReader* Reader) { SetImageList(ReadSharedListRef(Reader)); },
-      [this](TKitWriter* Writer) { WriteSharedListRef(Writer, FImageList); },
-      IsSharedList(FImageList));
+  DefineSharedListRef(Filer, FImageList, [this](TKitCustomImageList* L) { SetImageList(L); });
 }
 
 void TKitAlphaObject::Assign(fw::TPersistent* Source) {
@@ -68,9 +65,8 @@ bool TKitAlphaObject::IsBlending() const {
 }
 
 void TKitAlphaObject::SetImageList(TKitCustomImageList* Value) {
-  if (TKitBaseContainer* old = FChangeLink->Sender()) old->RemoveChangeLink(FChangeLink.get());
   FImageList = Value;
-  if (Value) Value->AddChangeLink(FChangeLink.get());
+  FChangeLink->Follow(Value);
   ImageListChanged();
 }
 

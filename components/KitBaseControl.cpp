@@ -20,13 +20,8 @@ TKitBaseControl::~TKitBaseControl() {
 }
 
 void TKitBaseControl::SetImageList(TKitCustomImageList* Value) {
-  // The link knows its list; a list being freed has let go of it already.
-  if (TKitBaseContainer* old = FChangeLink->Sender()) old->RemoveChangeLink(FChangeLink.get());
   FImageList = Value;
-  if (Value) {
-    Value->AddChangeLink(FChangeLink.get());
-    Value->FreeNotification(this);
-  }
+  FChangeLink->Follow(Value, this);
   ImageListChanged(nullptr);
 }
 
@@ -45,9 +40,7 @@ void TKitBaseControl::Loaded() {
 }
 
 void TKitBaseControl::DefineProperties(TKitFiler* Filer) {
-  Filer->DefineProperty(
-      "Internal", [this](TKitReader* R) { SetImageList(ReadSharedListRef(R)); },
-      [this](TKitWriter* W) { WriteSharedListRef(W, FImageList); }, IsSharedList(FImageList));
+  DefineSharedListRef(Filer, FImageList, [this](TKitCustomImageList* L) { SetImageList(L); });
 }
 
 void TKitBaseControl::Notification(fw::TComponent* AComponent, fw::TOperation Operation) {

@@ -21,13 +21,6 @@ int32_t ReadSectionLength(fw::TStream* Stream) {
   return n;
 }
 
-void ReadPlainSection(fw::TStream* Stream, fw::TMemoryStream* Data) {
-  int32_t n = ReadSectionLength(Stream);
-  Data->SetSize(n);
-  if (n) Stream->ReadBuffer(Data->Memory(), n);
-  Data->SetPosition(0);
-}
-
 // Placeholder length, the payload written by Write, then the length patched in.
 template <class F>
 void WritePatchedSection(fw::TStream* Stream, F Write) {
@@ -100,7 +93,18 @@ std::string ReadStreamShortString(fw::TStream* Stream) {
   return s;
 }
 
-// ---- Strings sections ----------------------------------------------------------------
+// ---- Sections ---------------------------------------------------------------------------
+
+void ReadSectionData(fw::TStream* Stream, fw::TMemoryStream* Data, bool Compressed) {
+  if (Compressed) {
+    ReadCompressedSection(Stream, Data);
+  } else {
+    int32_t n = ReadSectionLength(Stream);
+    Data->SetSize(n);
+    if (n) Stream->ReadBuffer(Data->Memory(), n);
+  }
+  Data->SetPosition(0);
+}
 
 void WriteStringsSection(fw::TStream* Stream, fw::TStrings* Strings, bool Compressed) {
   if (Compressed) {
@@ -115,12 +119,7 @@ void WriteStringsSection(fw::TStream* Stream, fw::TStrings* Strings, bool Compre
 
 void ReadStringsSection(fw::TStream* Stream, fw::TStrings* Strings, bool Compressed) {
   fw::TMemoryStream data;
-  if (Compressed) {
-    ReadCompressedSection(Stream, &data);
-    data.SetPosition(0);
-  } else {
-    ReadPlainSection(Stream, &data);
-  }
+  ReadSectionData(Stream, &data, Compressed);
   Strings->LoadFromStream(&data);
 }
 
@@ -237,12 +236,7 @@ void WriteBitmapSection(fw::TStream* Stream, fw::TBitmap* Bitmap, bool Compresse
 
 void ReadBitmapSection(fw::TStream* Stream, fw::TBitmap* Bitmap, bool Compressed) {
   fw::TMemoryStream data;
-  if (Compressed) {
-    ReadCompressedSection(Stream, &data);
-    data.SetPosition(0);
-  } else {
-    ReadPlainSection(Stream, &data);
-  }
+  ReadSectionData(Stream, &data, Compressed);
   if (data.Size() == 0)
     Bitmap->Assign(nullptr);
   else

@@ -25,6 +25,10 @@ uint8_t ReadStreamByte(fw::TStream* Stream);
 void WriteStreamShortString(fw::TStream* Stream, const std::string& Text);
 std::string ReadStreamShortString(fw::TStream* Stream);
 
+// The payload of a section, compressed or plain (a 32-bit length, checked
+// against what Stream still holds), in Data from position 0.
+void ReadSectionData(fw::TStream* Stream, fw::TMemoryStream* Data, bool Compressed);
+
 // The list's text as SaveToStream writes it, compressed or plain.
 void WriteStringsSection(fw::TStream* Stream, fw::TStrings* Strings, bool Compressed);
 void ReadStringsSection(fw::TStream* Stream, fw::TStrings* Strings, bool Compressed);

@@ -33,6 +33,13 @@ void TKitChangeLink::Change() {
   if (OnChange) OnChange(FSender);
 }
 
+void TKitChangeLink::Follow(TKitBaseContainer* List, fw::TComponent* Follower) {
+  if (FSender) FSender->RemoveChangeLink(this);
+  if (!List) return;
+  List->AddChangeLink(this);
+  if (Follower) List->FreeNotification(Follower);
+}
+
 // ---- TKitBaseContainer --------------------------------------------------------------
 
 TKitBaseContainer::~TKitBaseContainer() {
@@ -61,6 +68,12 @@ void TKitBaseContainer::NotifyChange() {
 }
 
 // ---- TKitListItem -----------------------------------------------------------------------
+
+void TKitListItem::DefineStoredItem(TKitFiler* Filer) {
+  Filer->DefineBinaryProperty(
+      "Internal", [this](fw::TStream* s) { ReadData(s); }, [this](fw::TStream* s) { WriteData(s); },
+      true);
+}
 
 uint8_t TKitListItem::GetFlags() {
   uint8_t f = 0;
@@ -262,9 +275,7 @@ void TKitStringListItem::Assign(fw::TPersistent* Source) {
 
 void TKitStringListItem::DefineProperties(TKitFiler* Filer) {
   TKitListItem::DefineProperties(Filer);
-  Filer->DefineBinaryProperty(
-      "Internal", [this](fw::TStream* s) { ReadData(s); },
-      [this](fw::TStream* s) { WriteData(s); }, true);
+  DefineStoredItem(Filer);
 }
 
 // ---- TKitStringList -------------------------------------------------------------------

@@ -62,6 +62,10 @@ public:
   ~TKitChangeLink() override;
   virtual void Change();
   TKitBaseContainer* Sender() const { return FSender; }
+  // Leaves the container it is registered with (one being freed has let it go
+  // already) and registers with List, if any; Follower, if any, then hears
+  // of List's freeing.
+  void Follow(TKitBaseContainer* List, fw::TComponent* Follower = nullptr);
 
   fw::TNotifyEvent OnChange;
 
@@ -108,6 +112,9 @@ public:
   void WriteHeader(fw::TStream* Stream);
   uint8_t ReadHeader(fw::TStream* Stream);
   void AssignCommon(TKitListItem* Source);
+  // The binary property "Internal" that carries the stored item (WriteData and
+  // ReadData) in form data; items of the list kinds define it.
+  void DefineStoredItem(TKitFiler* Filer);
 
   const std::string& Description() const { return FDescription; }
   void SetDescription(const std::string& Value) { SetField(FDescription, Value); }

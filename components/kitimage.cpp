@@ -11,10 +11,6 @@
 
 namespace vexa {
 
-using fw::TBitmap;
-using fw::TCanvas;
-using fw::TColor;
-using fw::TRect;
 using namespace kitimage;
 
 namespace {
@@ -23,19 +19,6 @@ namespace {
 bool ListUpdating(TKitListItem* Item) {
   auto* c = dynamic_cast<TKitCustomContainer*>(Item->Owner());
   return c && c->Updating();
-}
-
-// The payload of a bitmap section, plain (32-bit length) or compressed.
-void ReadSectionData(fw::TStream* Stream, fw::TMemoryStream* Data, bool Compressed) {
-  if (Compressed) {
-    ReadCompressedSection(Stream, Data);
-  } else {
-    int32_t n = ReadStreamInt(Stream);
-    if (n < 0 || n > Stream->Size() - Stream->Position()) DamagedData();
-    Data->SetSize(n);
-    if (n) Stream->ReadBuffer(Data->Memory(), n);
-  }
-  Data->SetPosition(0);
 }
 
 // Loads a section's bitmap file; an empty payload empties the bitmap. The
@@ -123,9 +106,7 @@ void TKitBitmapListItem::Assign(fw::TPersistent* Source) {
 
 void TKitBitmapListItem::DefineProperties(TKitFiler* Filer) {
   TKitListItem::DefineProperties(Filer);
-  Filer->DefineBinaryProperty(
-      "Internal", [this](fw::TStream* s) { ReadData(s); },
-      [this](fw::TStream* s) { WriteData(s); }, true);
+  DefineStoredItem(Filer);
 }
 
 // ---- TKitBitmapList ---------------------------------------------------------------------
@@ -447,9 +428,7 @@ void TKitImageListItem::DefineProperties(TKitFiler* Filer) {
   TKitListItem::DefineProperties(Filer);
   Filer->DefineBinaryProperty(
       "Bitmap", [this](fw::TStream* s) { ReadImages(s, FCompressed); }, nullptr, false);
-  Filer->DefineBinaryProperty(
-      "Internal", [this](fw::TStream* s) { ReadData(s); },
-      [this](fw::TStream* s) { WriteData(s); }, true);
+  DefineStoredItem(Filer);
 }
 
 // ---- TKitImageList ------------------------------------------------------------------------------

@@ -138,6 +138,13 @@ public:
 protected:
   // The range rule: a list index at or above the count gets the default answer.
   bool Beyond(int32_t ListIndex) const { return ListIndex >= GetCount(); }
+  // For lists that keep no bitmap of their own: the image copied to a bitmap,
+  // then drawn by the bitmap routines (in a rectangle with the copy's
+  // transparent colour, or with the effect's colour and clip offset).
+  void DrawCopyInRect(fw::TCanvas* Canvas, const fw::TRect& Rect, int32_t ListIndex,
+                      int32_t ImageIndex, uint32_t Flags);
+  void DrawCopyEffect(fw::TCanvas* Canvas, const fw::TRect& Rect, int32_t ListIndex,
+                      int32_t ImageIndex, fw::TColor A, uint32_t B, uint32_t Flags);
 
 private:
   TKitSavePixelFormat FDefaultPixelFormat = spfDefault;

@@ -5,15 +5,12 @@
 #include <typeinfo>
 
 #include "components/KitAlphaObject.h"
+#include "components/KitDrawing.h"
 #include "components/kitimageInternal.h"
 #include "framework/ScopeGuard.h"
 
 namespace vexa {
 
-using fw::TBitmap;
-using fw::TCanvas;
-using fw::TColor;
-using fw::TRect;
 using namespace kitimage;
 
 namespace {
@@ -173,6 +170,21 @@ void TKitCustomImageList::Assign(fw::TPersistent* Source) {
   SetDefaultCompressed(s->DefaultCompressed());
   FDefaultPixelFormat = s->FDefaultPixelFormat;
   AssignItems(s);
+}
+
+void TKitCustomImageList::DrawCopyInRect(TCanvas* Canvas, const TRect& Rect, int32_t ListIndex,
+                                         int32_t ImageIndex, uint32_t Flags) {
+  TBitmap b;
+  CopyImageToBitmap(ListIndex, ImageIndex, &b);
+  TRect covered;
+  KitDrawBitmapEx(Canvas, Rect, &b, covered, b.TransparentColor(), Flags);
+}
+
+void TKitCustomImageList::DrawCopyEffect(TCanvas* Canvas, const TRect& Rect, int32_t ListIndex,
+                                         int32_t ImageIndex, TColor A, uint32_t B, uint32_t Flags) {
+  TBitmap b;
+  CopyImageToBitmap(ListIndex, ImageIndex, &b);
+  KitDrawBitmap(Canvas, Rect, &b, A, B, Flags);
 }
 
 TKitSavePixelFormat KitFlagsPixelFormat(uint8_t Flags) {

@@ -1,16 +1,11 @@
 // The connector: entries pointing to standard image lists.
 #include "components/kitimage.h"
 
-#include "components/KitDrawing.h"
 #include "components/kitimageInternal.h"
 #include "framework/ScopeGuard.h"
 
 namespace vexa {
 
-using fw::TBitmap;
-using fw::TCanvas;
-using fw::TColor;
-using fw::TRect;
 using namespace kitimage;
 
 // ---- Connector entries ------------------------------------------------------------------
@@ -172,18 +167,13 @@ void TKitImageListConnector::DrawImage(TCanvas* Canvas, int32_t X, int32_t Y, in
 void TKitImageListConnector::DrawImageInRect(TCanvas* Canvas, const TRect& Rect, TRect&,
                                              int32_t ListIndex, int32_t ImageIndex,
                                              uint32_t Flags) {
-  TBitmap b;
-  CopyImageToBitmap(ListIndex, ImageIndex, &b);
-  TRect covered;
-  KitDrawBitmapEx(Canvas, Rect, &b, covered, b.TransparentColor(), Flags);
+  DrawCopyInRect(Canvas, Rect, ListIndex, ImageIndex, Flags);
 }
 
 void TKitImageListConnector::DrawImageEffect(TCanvas* Canvas, const TRect& Rect,
                                              int32_t ListIndex, int32_t ImageIndex, TColor A,
                                              uint32_t B, uint32_t Flags) {
-  TBitmap b;
-  CopyImageToBitmap(ListIndex, ImageIndex, &b);
-  KitDrawBitmap(Canvas, Rect, &b, A, B, Flags);
+  DrawCopyEffect(Canvas, Rect, ListIndex, ImageIndex, A, B, Flags);
 }
 
 }  // namespace vexa

@@ -6,10 +6,6 @@
 
 namespace vexa {
 
-using fw::TBitmap;
-using fw::TCanvas;
-using fw::TColor;
-using fw::TRect;
 using namespace kitimage;
 
 // ---- Graphic list -----------------------------------------------------------------------
@@ -141,17 +137,12 @@ void TKitGraphicList::DrawImage(TCanvas* Canvas, int32_t X, int32_t Y, int32_t L
 
 void TKitGraphicList::DrawImageInRect(TCanvas* Canvas, const TRect& Rect, TRect&,
                                       int32_t ListIndex, int32_t ImageIndex, uint32_t Flags) {
-  TBitmap b;
-  CopyImageToBitmap(ListIndex, ImageIndex, &b);
-  TRect covered;
-  KitDrawBitmapEx(Canvas, Rect, &b, covered, b.TransparentColor(), Flags);
+  DrawCopyInRect(Canvas, Rect, ListIndex, ImageIndex, Flags);
 }
 
 void TKitGraphicList::DrawImageEffect(TCanvas* Canvas, const TRect& Rect, int32_t ListIndex,
                                       int32_t ImageIndex, TColor A, uint32_t B, uint32_t Flags) {
-  TBitmap b;
-  CopyImageToBitmap(ListIndex, ImageIndex, &b);
-  KitDrawBitmap(Canvas, Rect, &b, A, B, Flags);
+  DrawCopyEffect(Canvas, Rect, ListIndex, ImageIndex, A, B, Flags);
 }
 
 }  // namespace vexa

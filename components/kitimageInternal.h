@@ -9,6 +9,9 @@
 namespace vexa::kitimage {
 
 using fw::TBitmap;
+using fw::TCanvas;
+using fw::TColor;
+using fw::TRect;
 
 [[noreturn]] inline void IndexError(int Index) {
   throw fw::EListError("List index out of bounds (" + std::to_string(Index) + ")");

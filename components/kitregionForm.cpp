@@ -61,10 +61,7 @@ void TKitFormShape::SubObjectChanged(fw::TObject* Sender) {
 
 void TKitFormShape::DefineProperties(TKitFiler* Filer) {
   TKitWndProcComponent::DefineProperties(Filer);
-  Filer->DefineProperty(
-      "Internal", [this](TKitReader* Reader) { SetImageList(ReadSharedListRef(Reader)); },
-      [this](TKitWriter* Writer) { WriteSharedListRef(Writer, FImageList); },
-      IsSharedList(FImageList));
+  DefineSharedListRef(Filer, FImageList, [this](TKitCustomImageList* L) { SetImageList(L); });
 }
 
 void TKitFormShape::Notification(fw::TComponent* AComponent, fw::TOperation Operation) {
@@ -85,13 +82,8 @@ void TKitFormShape::SetUseRgnBitmap(bool Value) {
 }
 
 void TKitFormShape::SetImageList(TKitCustomImageList* Value) {
-  // A list being freed has already let the link go.
-  if (TKitBaseContainer* old = FChangeLink->Sender()) old->RemoveChangeLink(FChangeLink.get());
   FImageList = Value;
-  if (Value) {
-    Value->AddChangeLink(FChangeLink.get());
-    Value->FreeNotification(this);
-  }
+  FChangeLink->Follow(Value, this);
   ImageListChanged();
 }
 

@@ -65,6 +65,13 @@ TKitCustomImageList* ReadSharedListRef(TKitReader* Reader) {
   return nullptr;
 }
 
+void DefineSharedListRef(TKitFiler* Filer, TKitCustomImageList* List,
+                         const std::function<void(TKitCustomImageList*)>& SetList) {
+  Filer->DefineProperty(
+      "Internal", [SetList](TKitReader* Reader) { SetList(ReadSharedListRef(Reader)); },
+      [List](TKitWriter* Writer) { WriteSharedListRef(Writer, List); }, IsSharedList(List));
+}
+
 bool IsImageListConnector(TKitCustomImageList* List) {
   return dynamic_cast<TKitImageListConnector*>(List) != nullptr;
 }

@@ -5,6 +5,8 @@
 // "KITBML30" and "KITIML30" instead of pointing to a list component.
 #pragma once
 
+#include <functional>
+
 #include "components/KitFiler.h"
 #include "components/kitcont.h"
 #include "components/kitimage.h"
@@ -48,6 +50,10 @@ bool IsSharedList(TKitCustomImageList* List);
 void WriteSharedListRef(TKitWriter* Writer, TKitCustomImageList* List);
 // Reads a string: the shared list it names, or null for any other text.
 TKitCustomImageList* ReadSharedListRef(TKitReader* Reader);
+// The property "Internal" of an object that names List by its reference when
+// List is a shared list; reading it hands the named list (or null) to SetList.
+void DefineSharedListRef(TKitFiler* Filer, TKitCustomImageList* List,
+                         const std::function<void(TKitCustomImageList*)>& SetList);
 bool IsImageListConnector(TKitCustomImageList* List);
 
 }  // namespace vexa

@@ -222,9 +222,7 @@ void TKitWaveListItem::Assign(fw::TPersistent* Source) {
 
 void TKitWaveListItem::DefineProperties(TKitFiler* Filer) {
   TKitListItem::DefineProperties(Filer);
-  Filer->DefineBinaryProperty(
-      "Internal", [this](fw::TStream* s) { ReadData(s); },
-      [this](fw::TStream* s) { WriteData(s); }, true);
+  DefineStoredItem(Filer);
 }
 
 // ---- TKitWaveList ---------------------------------------------------------------------
