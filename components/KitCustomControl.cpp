@@ -15,22 +15,6 @@ void FrameSys(plat::HDC DC, const plat::RECT& R, int Index) {
   auto done = fw::Finally([&] { plat::DeleteObject(b); });
   plat::FrameRect(DC, &R, b);
 }
-
-// The window's device context for the frames, released in every case.
-class TWindowDC {
-public:
-  explicit TWindowDC(fw::HWND H) : FHandle(H), FDC(plat::GetWindowDC(H)) {}
-  ~TWindowDC() {
-    if (FDC) plat::ReleaseDC(FHandle, FDC);
-  }
-  TWindowDC(const TWindowDC&) = delete;
-  TWindowDC& operator=(const TWindowDC&) = delete;
-  plat::HDC DC() const { return FDC; }
-
-private:
-  fw::HWND FHandle;
-  plat::HDC FDC;
-};
 }  // namespace
 
 TKitCustomControl::TKitCustomControl(fw::TComponent* AOwner)
@@ -90,13 +74,8 @@ bool TKitCustomControl::CanvasBound() {
 }
 
 void TKitCustomControl::SetImageList(TKitCustomImageList* Value) {
-  // The link knows its list; a list being freed has let go of it already.
-  if (TKitBaseContainer* old = FChangeLink->Sender()) old->RemoveChangeLink(FChangeLink.get());
   FImageList = Value;
-  if (Value) {
-    Value->AddChangeLink(FChangeLink.get());
-    Value->FreeNotification(this);
-  }
+  FChangeLink->Follow(Value, this);
   ImageListChanged(nullptr);
 }
 
@@ -118,9 +97,7 @@ void TKitCustomControl::Loaded() {
 }
 
 void TKitCustomControl::DefineProperties(TKitFiler* Filer) {
-  Filer->DefineProperty(
-      "Internal", [this](TKitReader* R) { SetImageList(ReadSharedListRef(R)); },
-      [this](TKitWriter* W) { WriteSharedListRef(W, FImageList); }, IsSharedList(FImageList));
+  DefineSharedListRef(Filer, FImageList, [this](TKitCustomImageList* L) { SetImageList(L); });
 }
 
 void TKitCustomControl::CreateParams(fw::TCreateParams& Params) {
@@ -181,7 +158,7 @@ plat::HPALETTE TKitCustomControl::GetBackPalette() {
 
 void TKitCustomControl::DrawHotFrame() {
   if (!HandleAllocated()) return;
-  TWindowDC dc(Handle());
+  TKitWindowDC dc(Handle());
   if (!dc.DC()) return;
   const int32_t w = Width(), h = Height();
   if (FCtl3D) {
@@ -196,7 +173,7 @@ void TKitCustomControl::DrawHotFrame() {
 
 void TKitCustomControl::DrawFlatFrame() {
   if (Focused() || !FFlat || FMouseInside || !HandleAllocated()) return;
-  TWindowDC dc(Handle());
+  TKitWindowDC dc(Handle());
   if (!dc.DC()) return;
   plat::RECT r{0, 0, Width(), Height()};
   if (FCtl3D) {
@@ -234,6 +211,17 @@ void TKitCustomControl::DoExit() {
 }
 
 void TKitCustomControl::WndProc(fw::TMessage& Message) {
+  // A new size or a new background behind: the effect buffer is stale; a
+  // control drawing the background repaints at once and tells its children.
+  auto backChanged = [this] {
+    FEffects->InvalidateBuffer();
+    if (UseBackBitmap()) {
+      Repaint();
+      KitNotifyControls(this, CM_KITBACKCHANGED);
+    } else {
+      Invalidate();
+    }
+  };
   switch (Message.Msg) {
     case fw::CM_MOUSEENTER:
       fw::TCustomControl::WndProc(Message);
@@ -273,13 +261,7 @@ void TKitCustomControl::WndProc(fw::TMessage& Message) {
       break;
     case plat::WM_SIZE:
       fw::TCustomControl::WndProc(Message);
-      FEffects->InvalidateBuffer();
-      if (UseBackBitmap()) {
-        Repaint();
-        KitNotifyControls(this, CM_KITBACKCHANGED);
-      } else {
-        Invalidate();
-      }
+      backChanged();
       return;
     case plat::WM_MOVE:
       fw::TCustomControl::WndProc(Message);
@@ -289,14 +271,7 @@ void TKitCustomControl::WndProc(fw::TMessage& Message) {
       }
       return;
     case CM_KITBACKCHANGED:
-      if (Loading() || IsDestroying()) return;
-      FEffects->InvalidateBuffer();
-      if (UseBackBitmap()) {
-        Repaint();
-        KitNotifyControls(this, CM_KITBACKCHANGED);
-      } else {
-        Invalidate();
-      }
+      if (!Loading() && !IsDestroying()) backChanged();
       return;
     case CM_KITBACKSCROLLED:
       if (UseBackBitmap()) KitNotifyControls(this, CM_KITBACKCHANGED);

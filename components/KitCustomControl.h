@@ -115,6 +115,22 @@ private:
 
 class TKitFormShape;
 
+// The device context of a whole window (frame included), released in every case.
+class TKitWindowDC {
+public:
+  explicit TKitWindowDC(fw::HWND H) : FHandle(H), FDC(plat::GetWindowDC(H)) {}
+  ~TKitWindowDC() {
+    if (FDC) plat::ReleaseDC(FHandle, FDC);
+  }
+  TKitWindowDC(const TKitWindowDC&) = delete;
+  TKitWindowDC& operator=(const TKitWindowDC&) = delete;
+  plat::HDC DC() const { return FDC; }
+
+private:
+  fw::HWND FHandle;
+  plat::HDC FDC;
+};
+
 // The parent's side of the background protocol, for a transparent windowed
 // child of a library control, a scroll box or a form with a form shape:
 // whether Parent has a background to give (its window made and a bitmap to

@@ -7,24 +7,6 @@
 
 namespace vexa {
 
-namespace {
-// The window's device context, released in every case.
-class TDC {
-public:
-  TDC(fw::HWND H, bool Window) : FHandle(H), FDC(Window ? plat::GetWindowDC(H) : plat::GetDC(H)) {}
-  ~TDC() {
-    if (FDC) plat::ReleaseDC(FHandle, FDC);
-  }
-  TDC(const TDC&) = delete;
-  TDC& operator=(const TDC&) = delete;
-  plat::HDC DC() const { return FDC; }
-
-private:
-  fw::HWND FHandle;
-  plat::HDC FDC;
-};
-}  // namespace
-
 TKitScrollBoxBevel::TKitScrollBoxBevel() {
   FWindowBorderSupport = true;
   SetMode(bmWindows);
@@ -75,7 +57,7 @@ void TKitCustomScrollBox::BevelChanged(fw::TObject* Sender) {
     FBevel->SetWindowBorderSupport(true);
     Realign();
   } else if (HandleAllocated()) {
-    TDC dc(Handle(), true);
+    TKitWindowDC dc(Handle());
     if (dc.DC()) PaintNonClient(dc.DC());
   }
   Invalidate();
@@ -112,10 +94,10 @@ void TKitCustomScrollBox::PaintWindow(plat::HDC DC) {
 void TKitCustomScrollBox::Paint() {
   if (Loading() || !HandleAllocated()) return;
   {
-    TDC dc(Handle(), true);
+    TKitWindowDC dc(Handle());
     if (dc.DC()) PaintNonClient(dc.DC());
   }
-  TDC dc(Handle(), true);
+  TKitWindowDC dc(Handle());
   if (!dc.DC()) return;
   // Client coordinates start inside the bevel.
   plat::POINT old;

@@ -3,20 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "components/KitDrawing.h"
+
 namespace vexa {
 
 namespace {
-
-// Rounded to the nearest integer, halves away from zero.
-int32_t MulDiv(int32_t a, int32_t b, int32_t c) {
-  if (c == 0) return -1;
-  int64_t p = int64_t(a) * b, d = c;
-  if (d < 0) {
-    p = -p;
-    d = -d;
-  }
-  return int32_t(p >= 0 ? (p + d / 2) / d : -((-p + d / 2) / d));
-}
 
 uint8_t Blend1(uint8_t a, uint8_t b, int32_t step, int32_t steps) {
   double v = std::nearbyint(double(step) * (double(b) - double(a)) / double(steps) + double(a));
@@ -51,9 +42,9 @@ void KitBuildColorList(fw::TColor StartColor, fw::TColor EndColor, uint8_t Count
       continue;
     }
     int32_t n = Count - 1;
-    List->push_back(fw::TColor(plat::RGB(uint8_t(sr + MulDiv(k, dr, n)),
-                                         uint8_t(sg + MulDiv(k, dg, n)),
-                                         uint8_t(sb + MulDiv(k, db, n)))));
+    List->push_back(
+        fw::TColor(plat::RGB(uint8_t(sr + KitMulDiv(k, dr, n)), uint8_t(sg + KitMulDiv(k, dg, n)),
+                             uint8_t(sb + KitMulDiv(k, db, n)))));
   }
 }
 
