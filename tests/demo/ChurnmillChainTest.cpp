@@ -11,7 +11,6 @@
 
 #include <signal.h>
 
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -109,14 +108,6 @@ protected:
 
   std::unique_ptr<ChildProcess> Server, Gateway, Client;
 };
-
-long ResidentKB(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
 
 TEST_F(ChurnmillChain, EveryCommittedStatementArrivesAndAFailedOneDeliversNothing) {
   {
@@ -223,10 +214,11 @@ TEST_F(ChurnmillChain, AfterAStoppedServerGoesOnNoTransactionStaysOpenAndItsMemo
     ASSERT_TRUE(db.SendCustom("DBTrans", id, DemoTableID | ('R' << 8), nullptr, 10000));
   };
   rolledBack();
-  const long before = ResidentKB(Server->Pid());
+  const int64_t before = StatusKB(Server->Pid(), "VmRSS");
   for (int i = 0; i < 10; ++i) rolledBack();
   if (test::kAddressSanitizer) GTEST_SKIP() << "the sanitizer keeps freed memory resident";
-  EXPECT_LT(ResidentKB(Server->Pid()) - before, 1024) << "KB more after 500,000 notifications";
+  EXPECT_LT(StatusKB(Server->Pid(), "VmRSS") - before, 1024)
+      << "KB more after 500,000 notifications";
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <signal.h>
 
 #include <atomic>
-#include <fstream>
 #include <thread>
 
 #include "tests/server/ServerHarness.h"
@@ -18,16 +17,6 @@ namespace vexa::test {
 namespace {
 
 using namespace std::string_literals;
-
-// Resident memory of a process in KB.
-int64_t RssKB(pid_t pid) {
-  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(f, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stoll(line.substr(6));
-  }
-  return -1;
-}
 
 // A connected client whose receive window is kept small, so what the server
 // sends it piles up in the server rather than in the kernel.
@@ -153,7 +142,7 @@ TEST_F(ServerLimits, SubscriberThatNeverReadsIsClosedPastItsQueueLimitAndMemoryC
   ASSERT_EQ(ReadExactly(stuck, 20), "VEXA Notify Server\r\n");
   ASSERT_EQ(send(stuck, "S 5\r\n", 5, MSG_NOSIGNAL), 5);
   ASSERT_EQ(ReadExactly(stuck, 8), Record(0, 5, 'S'));
-  const int64_t before = RssKB(hub->Process().Pid());
+  const int64_t before = StatusKB(hub->Process().Pid(), "VmRSS");
 
   // 1500 overlapping transactions over the same 1000 records: each end
   // queues 8000 bytes for each subscriber, 12 MB in all.
@@ -196,7 +185,7 @@ TEST_F(ServerLimits, SubscriberThatNeverReadsIsClosedPastItsQueueLimitAndMemoryC
   EXPECT_EQ(live.Read(8), Record(0, 5, 'U'));
   // What was queued for it is given back (within a few MB of the start).
   if (test::kAddressSanitizer) GTEST_SKIP() << "the sanitizer keeps freed memory resident";
-  EXPECT_LT(RssKB(hub->Process().Pid()), before + 4096);
+  EXPECT_LT(StatusKB(hub->Process().Pid(), "VmRSS"), before + 4096);
 }
 
 // A database-side process killed inside its transaction holds nothing back:
@@ -223,9 +212,9 @@ TEST_F(ServerLimits, AWriterKilledInsideItsTransactionHoldsBackNoLaterRecord) {
   for (int b = 0; b < 60; ++b) {
     ASSERT_EQ(db.Result("run 7 " + std::to_string(kBatch)), 1001 + b);
     ASSERT_TRUE(gw->Read(batch.size()) == batch) << "batch " << b;
-    if (b == 0) before = RssKB(hub->Process().Pid());  // its buffers are made by now
+    if (b == 0) before = StatusKB(hub->Process().Pid(), "VmRSS");  // its buffers are made by now
   }
-  EXPECT_LT(RssKB(hub->Process().Pid()), before + 2048);
+  EXPECT_LT(StatusKB(hub->Process().Pid(), "VmRSS"), before + 2048);
 }
 
 TEST_F(ServerLimits, BurstOfTwoHundredConnectsIsAllGreeted) {

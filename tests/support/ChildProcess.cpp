@@ -68,12 +68,14 @@ bool ChildProcess::FillBuffer(std::chrono::milliseconds timeout) {
   pollfd p{FOut, POLLIN, 0};
   int r = poll(&p, 1, static_cast<int>(timeout.count()));
   if (r <= 0) return false;
-  char buf[4096];
+  char buf[65536];
   ssize_t n = read(FOut, buf, sizeof buf);
   if (n <= 0) {
     FEof = true;
     return false;
   }
+  FBuffer.erase(0, FBufferPos);
+  FBufferPos = 0;
   FBuffer.append(buf, static_cast<size_t>(n));
   return true;
 }
@@ -81,12 +83,12 @@ bool ChildProcess::FillBuffer(std::chrono::milliseconds timeout) {
 std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    auto nl = FBuffer.find('\n');
+    auto nl = FBuffer.find('\n', FBufferPos);
     if (nl != std::string::npos) {
-      std::string line = FBuffer.substr(0, nl);
+      std::string line = FBuffer.substr(FBufferPos, nl - FBufferPos);
       if (!line.empty() && line.back() == '\r') line.pop_back();
-      FBuffer.erase(0, nl + 1);
-      FLines.push_back(line);
+      FBufferPos = nl + 1;
+      if (FKeepLines) FLines.push_back(line);
       return line;
     }
     // Rounded up, so that a short time-out still reads once.
@@ -164,6 +166,14 @@ bool WaitStopped(pid_t pid) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
+}
+
+int64_t StatusKB(pid_t pid, const std::string& field) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(field + ":", 0) == 0) return std::stoll(line.substr(field.size() + 1));
+  }
+  return -1;
 }
 
 std::string NotificationLine(int table, char code, uint32_t value) {

@@ -29,8 +29,10 @@ public:
   std::optional<std::string> WaitForLine(const std::string& needle, std::chrono::milliseconds timeout);
   // Whether a line read so far, or one read within the time-out, contains needle.
   bool Printed(const std::string& needle, std::chrono::milliseconds timeout);
-  // Everything read so far, one line per entry.
+  // Everything read so far, one line per entry, unless told not to keep
+  // them (a program that prints millions of lines).
   const std::vector<std::string>& Lines() const { return FLines; }
+  void KeepLines(bool keep) { FKeepLines = keep; }
   // Writes to the child's standard input.
   bool WriteStdin(const std::string& text);
   void CloseStdin();
@@ -48,6 +50,8 @@ private:
   int FOut = -1;
   int FIn = -1;
   std::string FBuffer;
+  size_t FBufferPos = 0;  // where the next line begins
+  bool FKeepLines = true;
   bool FEof = false;
   std::vector<std::string> FLines;
   std::optional<int> FStatus;
@@ -55,6 +59,9 @@ private:
 
 // Waits (up to ten seconds) until the kernel shows the process as stopped.
 bool WaitStopped(pid_t pid);
+
+// A field of the process's /proc status in KB ("VmRSS", "RssAnon"); -1 when absent.
+int64_t StatusKB(pid_t pid, const std::string& field);
 
 // notifylistener's line for a notification.
 std::string NotificationLine(int table, char code, uint32_t value);
