@@ -230,11 +230,16 @@ void TFrmGatewayMain::LoadSaveSettings(bool Save) {
         ini.ReadInteger("Connection Polling", "Duration", VexaNotifyProvider1->PollDuration);
     VexaNotifyProvider1->SetPollInterval(
         ini.ReadInteger("Connection Polling", "Interval", VexaNotifyProvider1->PollInterval()));
-    // What one local client may have waiting before it is let go; a missing
-    // or non-positive value means the default.
-    const int32_t backlogKB = ini.ReadInteger("Client", "MaxBacklogKB", 0);
-    VexaNotifyProvider1->MaxClientBacklogKB = backlogKB > 0 ? static_cast<uint32_t>(backlogKB)
-                                                             : TVexaNotifyProvider::DefaultMaxClientBacklogKB;
+    // What one local client, and all of them together, may have waiting
+    // before one is let go; a missing or non-positive value means the default.
+    const auto kb = [&ini](const char* key, uint32_t fallback) {
+      const int32_t v = ini.ReadInteger("Client", key, 0);
+      return v > 0 ? static_cast<uint32_t>(v) : fallback;
+    };
+    VexaNotifyProvider1->MaxClientBacklogKB =
+        kb("MaxBacklogKB", TVexaNotifyProvider::DefaultMaxClientBacklogKB);
+    VexaNotifyProvider1->MaxTotalBacklogKB =
+        kb("MaxTotalBacklogKB", TVexaNotifyProvider::DefaultMaxTotalBacklogKB);
   } catch (const fw::EIniFileException&) {
     // The first write that fails ends the saving: one line says so.
     AddTraceLine(this,

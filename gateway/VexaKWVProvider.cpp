@@ -151,6 +151,7 @@ void TVexaNotifyProvider::SetActive(bool Value) {
     // session can still tell the server.
     if (FIPCServer) FIPCServer->SetActive(false);
     FBacklogs.clear();
+    FBacklogPosts = 0;
     if (FBacklogTimer) FBacklogTimer->SetEnabled(false);
     if (FSocket) FSocket->Close();
     SetSessionUp(false);
@@ -390,6 +391,7 @@ void TVexaNotifyProvider::SocketDataAvailable(fw::TObject*, uint16_t) {
   int n = FSocket->Receive(buf, sizeof buf);
   if (n <= 0) return;
   FReader.Feed(buf, static_cast<size_t>(n), [this](const TProviderRecord& r) { HandleRecord(r); });
+  ServiceBacklogsIfDue();
 }
 
 void TVexaNotifyProvider::HandleRecord(const TProviderRecord& Rec) {
@@ -521,27 +523,53 @@ void TVexaNotifyProvider::RelayNotification(int TableID, char Code, int32_t Valu
 
 void TVexaNotifyProvider::PostOrQueue(plat::HWND Client, uint32_t MsgID, int32_t WParam, int32_t LParam) {
   if (MsgID == 0 || !FIPCServer) return;
-  if (FBacklogs.count(Client) == 0 || DrainClient(Client)) {
+  auto it = FBacklogs.find(Client);
+  if (it == FBacklogs.end()) {
     fw::TMessage m;
     m.WParam = WParam;
     m.LParam = LParam;
     if (FIPCServer->PostToClient(Client, MsgID, m)) return;
     // A window that is gone was dropped with its tables by the failed post.
     if (!plat::IsWindow(Client)) return;
+    it = FBacklogs.try_emplace(Client).first;
+    it->second.LastTaken = plat::GetTickCount();
+    if (!FBacklogTimer) {
+      FBacklogTimer = new fw::TTimer(this);
+      FBacklogTimer->SetEnabled(false);
+      FBacklogTimer->SetOnTimer([this](fw::TObject*) { ServiceBacklogs(); });
+    }
+    FBacklogTimer->SetInterval(kBacklogRetryMs);
+    FBacklogTimer->SetEnabled(true);
   }
-  // Its queue is full: the post waits, behind anything already waiting.
-  TClientBacklog& b = FBacklogs[Client];
-  if (b.Posts.empty()) b.LastTaken = plat::GetTickCount();
+  // Its queue is full: the post waits behind anything already waiting. It is
+  // not offered now: each refused post also asks whether the window lives,
+  // and doing that for every notification and every stopped client starved
+  // the live ones; backlogs are offered again only when a retry is due.
+  TClientBacklog& b = it->second;
   b.Posts.push_back({MsgID, WParam, LParam});
-  if (!FBacklogTimer) {
-    FBacklogTimer = new fw::TTimer(this);
-    FBacklogTimer->SetEnabled(false);
-    FBacklogTimer->SetOnTimer([this](fw::TObject* s) { BacklogTimerTick(s); });
-  }
-  FBacklogTimer->SetInterval(kBacklogRetryMs);
-  FBacklogTimer->SetEnabled(true);
+  ++FBacklogPosts;
   if (b.Posts.size() * sizeof(TWaitingPost) > static_cast<uint64_t>(MaxClientBacklogKB) * 1024) {
     DropClient(Client, cdrBacklogFull, "more than " + std::to_string(MaxClientBacklogKB) + " KB waited for it");
+  }
+  EnforceTotalBacklog();
+}
+
+void TVexaNotifyProvider::EnforceTotalBacklog() {
+  const uint64_t bound = static_cast<uint64_t>(MaxTotalBacklogKB) * 1024;
+  while (FBacklogPosts * sizeof(TWaitingPost) > bound) {
+    plat::HWND largest = 0;
+    size_t most = 0;
+    for (const auto& [client, b] : FBacklogs) {
+      if (b.NoticePosts == 0 && b.Posts.size() > most) {
+        largest = client;
+        most = b.Posts.size();
+      }
+    }
+    if (most == 0) return;
+    DropClient(largest, cdrBacklogFull,
+               "the backlogs of all clients passed " + std::to_string(MaxTotalBacklogKB) +
+                   " KB and its was the largest (" +
+                   std::to_string(most * sizeof(TWaitingPost) / 1024) + " KB)");
   }
 }
 
@@ -557,6 +585,7 @@ bool TVexaNotifyProvider::DrainClient(plat::HWND Client) {
     if (!FIPCServer->PostToClient(Client, p.Msg, m)) return FBacklogs.count(Client) == 0;
     TClientBacklog& b = it->second;
     b.Posts.pop_front();
+    --FBacklogPosts;
     b.LastTaken = plat::GetTickCount();
     if (b.NoticePosts > 0 && --b.NoticePosts == 0) {
       Trace("Client (" + std::to_string(Client) + ") told it was dropped");
@@ -570,7 +599,23 @@ bool TVexaNotifyProvider::DrainClient(plat::HWND Client) {
   return true;
 }
 
-void TVexaNotifyProvider::BacklogTimerTick(fw::TObject*) {
+void TVexaNotifyProvider::ServiceBacklogsIfDue() {
+  if (!FBacklogs.empty() && FBacklogTimer &&
+      plat::GetTickCount() - FBacklogsServiced >= FBacklogTimer->Interval()) {
+    ServiceBacklogs();
+  }
+}
+
+void TVexaNotifyProvider::ServiceBacklogs() {
+  // Letting a client go tells the server, which pumps messages: a read of the
+  // session may come in meanwhile and must not start another round.
+  if (FServicingBacklogs) return;
+  FServicingBacklogs = true;
+  struct TDone {
+    bool& Flag;
+    ~TDone() { Flag = false; }
+  } done{FServicingBacklogs};
+  FBacklogsServiced = plat::GetTickCount();
   std::vector<plat::HWND> waiting;
   for (const auto& entry : FBacklogs) waiting.push_back(entry.first);
   for (plat::HWND client : waiting) {
@@ -583,6 +628,7 @@ void TVexaNotifyProvider::BacklogTimerTick(fw::TObject*) {
                                          std::to_string(it->second.Posts.size()) + " waited");
     }
   }
+  if (!FBacklogTimer) return;
   // Only notices waiting (programs still stopped): offer them less often.
   bool notificationsWait = false;
   for (const auto& entry : FBacklogs) notificationsWait |= entry.second.Posts.size() > entry.second.NoticePosts;
@@ -599,10 +645,12 @@ void TVexaNotifyProvider::DropClient(plat::HWND Client, int32_t Reason, const st
   // What waited is lost; the client is told so as soon as it takes a post:
   // a down state naming the reason, then the current state when it is up.
   TClientBacklog& b = FBacklogs[Client];
+  FBacklogPosts -= b.Posts.size();
   b.Posts.clear();
   b.Posts.push_back({FStateMsg, 2, Reason});
   if (FStateSent) b.Posts.push_back({FStateMsg, 1, 0});
   b.NoticePosts = b.Posts.size();
+  FBacklogPosts += b.NoticePosts;
   b.LastTaken = plat::GetTickCount();
   if (FBacklogTimer) FBacklogTimer->SetEnabled(true);
   // Its tables go as when its window is gone; telling the server pumps
@@ -640,7 +688,10 @@ void TVexaNotifyProvider::IPCClientConnecting(plat::HWND ClientHandle, bool& Acc
 }
 
 void TVexaNotifyProvider::IPCClientDisconnecting(plat::HWND ClientHandle) {
-  FBacklogs.erase(ClientHandle);
+  if (auto it = FBacklogs.find(ClientHandle); it != FBacklogs.end()) {
+    FBacklogPosts -= it->second.Posts.size();
+    FBacklogs.erase(it);
+  }
   UnsubscribeClient(0, ClientHandle);
   Trace("Client disconnected (" + std::to_string(ClientHandle) + ")");
   if (OnClientDisconnecting) OnClientDisconnecting(ClientHandle);

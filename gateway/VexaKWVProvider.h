@@ -75,11 +75,14 @@ public:
   // A local client whose queue is full (it reads slower than a burst comes)
   // keeps what it could not take yet in a backlog of its own, handed on in
   // order as it reads, so a client that keeps reading misses nothing. It is
-  // let go when more than MaxClientBacklogKB waits for it, or when it takes
-  // nothing for ClientStallTimeout ms while something waits (a stopped or
-  // hung program); once it can take messages again it is told so.
+  // let go when more than MaxClientBacklogKB waits for it, when the backlogs
+  // of all clients together pass MaxTotalBacklogKB and its is the largest, or
+  // when it takes nothing for ClientStallTimeout ms while something waits (a
+  // stopped or hung program); once it can take messages again it is told so.
   static constexpr uint32_t DefaultMaxClientBacklogKB = 65536;
+  static constexpr uint32_t DefaultMaxTotalBacklogKB = 131072;
   uint32_t MaxClientBacklogKB = DefaultMaxClientBacklogKB;
+  uint32_t MaxTotalBacklogKB = DefaultMaxTotalBacklogKB;
   uint32_t ClientStallTimeout = 5000;
 
 protected:
@@ -119,7 +122,14 @@ protected:
   // Hands on what waits for one client, as far as it takes it; true when
   // nothing is left.
   bool DrainClient(plat::HWND Client);
-  void BacklogTimerTick(fw::TObject* Sender);
+  // Offers every backlog again and lets go of clients that stalled. Runs on
+  // the backlog timer and, since a busy gateway sees no timer message, from
+  // the data path whenever a retry is due.
+  void ServiceBacklogs();
+  void ServiceBacklogsIfDue();
+  // Lets go of the clients with the largest backlogs while all of them
+  // together hold more than MaxTotalBacklogKB.
+  void EnforceTotalBacklog();
   // Lets a client go: its tables are unsubscribed and what waited for it is
   // replaced by the notice that tells it so.
   void DropClient(plat::HWND Client, int32_t Reason, const std::string& Why);
@@ -177,6 +187,9 @@ private:
     size_t NoticePosts = 0;   // what waits begins with these posts of the notice that it was let go
   };
   std::map<plat::HWND, TClientBacklog> FBacklogs;
+  size_t FBacklogPosts = 0;        // what waits in all backlogs together
+  uint32_t FBacklogsServiced = 0;  // tick count of the last ServiceBacklogs
+  bool FServicingBacklogs = false;
   fw::TTimer* FBacklogTimer = nullptr;
 };
 

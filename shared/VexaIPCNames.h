@@ -30,7 +30,8 @@ constexpr int32_t ipcControlMask = 0x7F;
 // reads this subscribes again; one that does not sees a down and up.
 enum TVexaClientDropReason : int32_t {
   cdrStalled = 1,      // it took no message for a while although some waited
-  cdrBacklogFull = 2,  // more waited for it than the gateway keeps for a client
+  cdrBacklogFull = 2,  // more waited for it than the gateway keeps for a client, or for all
+                       // clients together and its backlog was the largest
 };
 
 // Instance names are used without leading and trailing blanks (and control characters).
