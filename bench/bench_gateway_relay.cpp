@@ -1,9 +1,11 @@
 // Notifications per second from the database side to 10 local clients through
-// one gateway, and the latency from the database side's commit to each client.
+// one gateway, and the latency from the database side's commit to each client;
+// once more beside 50 client programs stopped with SIGSTOP.
 //
 // A private session runs a notify server (flush interval 10 ms) and a gateway;
 // this program plays the database side on the server's channel and runs the 10
-// local clients, one thread each, on the gateway's channel. Beside it: a raw
+// local clients, one thread each, on the gateway's channel (and, for the last
+// phase, 50 notifylistener programs that it stops). Beside it: a raw
 // Unix-socket ping-pong of the same run, and the CPU time the idle server and
 // gateway use over 10 s with everything connected.
 //
@@ -19,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -41,25 +44,51 @@ using Clock = std::chrono::steady_clock;
 constexpr int ClientCount = 10;
 constexpr int Table = 1;
 
-pid_t Start(const std::string& path, const std::vector<std::string>& args) {
+// Standard output goes to outFd, or to /dev/null when it is -1.
+pid_t Start(const std::string& path, const std::vector<std::string>& args, int outFd = -1) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(path.c_str()));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  if (outFd >= 0) {
+    posix_spawn_file_actions_adddup2(&fa, outFd, 1);
+  } else {
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  }
   pid_t pid = -1;
   if (posix_spawn(&pid, path.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&fa);
   return pid;
 }
 
-void Stop(pid_t pid) {
+void Stop(pid_t pid, int sig = SIGTERM) {
   if (pid <= 0) return;
-  kill(pid, SIGTERM);
+  kill(pid, sig);
   int status = 0;
   waitpid(pid, &status, 0);
+}
+
+// A local client program, stopped with SIGSTOP once it has subscribed to the table.
+pid_t StartStopped(const std::string& path) {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return -1;
+  const pid_t pid = Start(path, {"Bench", std::to_string(Table)}, out[1]);
+  close(out[1]);
+  FILE* f = fdopen(out[0], "r");
+  char line[256];
+  bool subscribed = false;
+  while (pid > 0 && !subscribed && fgets(line, sizeof line, f))
+    subscribed = std::strstr(line, "Subscribed to table");
+  // Stopped before its output closes: it may still print the server's state.
+  int status = 0;
+  const bool stopped = subscribed && kill(pid, SIGSTOP) == 0 &&
+                       waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
+  fclose(f);
+  if (stopped) return pid;
+  Stop(pid, SIGKILL);
+  return -1;
 }
 
 int FreePort() {
@@ -79,6 +108,7 @@ struct Phase {
   int Transactions;
   int PerTransaction;
   int PauseUs;  // between transactions
+  int Stalled;  // client programs that join before the phase and stop
 };
 
 }  // namespace
@@ -86,9 +116,13 @@ struct Phase {
 int main(int argc, char** argv) {
   // Burst: as fast as the database side can commit (throughput). Paced: one
   // notification every 2 ms, well below capacity (latency of the chain itself).
+  // A longer burst beside clients whose queues are full (each takes 10,000
+  // posts): what each relay costs per stopped client.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  std::vector<Phase> phases = {{"burst", argc > 1 ? std::atoi(argv[1]) : 2000, 10, 0},
-                               {"paced", argc > 2 ? std::atoi(argv[2]) : 1000, 1, 2000}};
+  const int burst = argc > 1 ? std::atoi(argv[1]) : 2000;
+  std::vector<Phase> phases = {{"burst", burst, 10, 0, 0},
+                               {"paced", argc > 2 ? std::atoi(argv[2]) : 1000, 1, 2000, 0},
+                               {"burst beside 50 stopped clients", burst * 5, 10, 0, 50}};
   int total = 0;
   for (const Phase& ph : phases) total += ph.Transactions * ph.PerTransaction;
 
@@ -178,10 +212,17 @@ int main(int argc, char** argv) {
         idle[0], idle[1]);
   }
   int value = 0;
+  std::vector<pid_t> stalled;
   for (const Phase& ph : phases) {
+    for (int c = 0; ok && c < ph.Stalled; ++c) {
+      const pid_t pid = StartStopped((binDir / "notifylistener").string());
+      ok = pid > 0;
+      if (ok) stalled.push_back(pid);
+    }
     const int first = value;
     const int count = ph.Transactions * ph.PerTransaction;
     const Clock::time_point start = Clock::now();
+    const double gatewayCpu = serverbench::CpuSecondsOf(gateway);
     for (int t = 0; ok && t < ph.Transactions; ++t) {
       plat::LRESULT trans = 0;
       ok = db.SendCustom("DBTrans", 0, Table | ('B' << 8), &trans, 5000);
@@ -207,6 +248,7 @@ int main(int argc, char** argv) {
     };
     while (ok && !all() && Clock::now() < until)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const double relayCpu = serverbench::CpuSecondsOf(gateway) - gatewayCpu;
     std::vector<int64_t> lat;
     int64_t lastUs = 0;
     int received = 0;
@@ -231,6 +273,8 @@ int main(int argc, char** argv) {
         "  delivered %d of %d in %.3f s: %.0f notifications/s per client, %.0f/s to all clients\n",
         received, count * ClientCount, secs, received / ClientCount / std::max(secs, 1e-9),
         received / std::max(secs, 1e-9));
+    std::printf("  relaygate used %.3f s of CPU, %.2f us a notification\n", relayCpu,
+                relayCpu * 1e6 / std::max(count, 1));
     if (!lat.empty()) {
       auto pct = [&lat](double p) {
         return lat[std::min(lat.size() - 1, static_cast<size_t>(p * lat.size()))];
@@ -249,6 +293,7 @@ int main(int argc, char** argv) {
   // Wake each client's wait so that it sees the stop.
   for (auto& w : windows) plat::PostMessage(w.load(), plat::WM_NULL, 0, 0);
   for (auto& th : threads) th.join();
+  for (pid_t pid : stalled) Stop(pid, SIGKILL);
   db.Disconnect(2000);
   Stop(gateway);
   Stop(server);
