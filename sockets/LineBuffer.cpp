@@ -45,6 +45,7 @@ void TLineBuffer::Clear() {
   FHeld = 0;
   FPending = 0;
   FSkipTo = 0;
+  FHeldBack = false;
   FGen++;
   if (!FBuf.empty()) FBuf[0] = 0;
   if (FBusy == 0) std::vector<char>().swap(FBuf);
@@ -99,61 +100,74 @@ TLineBuffer::TOffer TLineBuffer::OfferPending(TLineHost& Host, int Gen) {
   return Host.LineModeOn() ? TOffer::Consumed : TOffer::ModeOff;
 }
 
-void TLineBuffer::Process(TLineHost& Host, int N, const std::string& LineEnd, int LineLimit,
-                          bool Edit, bool Echo, bool Rescan) {
-  TBusyGuard busy(FBusy);
-  const int gen = FGen;
+TLineBuffer::TCut TLineBuffer::CutLines(TLineHost& Host, int Gen, const std::string& LineEnd,
+                                        int Start, bool MayHold) {
   const int L = static_cast<int>(LineEnd.size());
-  if (N < 0) N = 0;
-  if (static_cast<size_t>(FOff) + FHeld + static_cast<size_t>(N) + 1 > FBuf.size()) return;
-  Compact(N);  // normally done already by PrepareAppend
-  Data()[FHeld + N] = 0;
-  if (N > 0) {
-    if (Edit) {
-      if (!ApplyLineEdit(Host, N, gen, Echo)) return;
-    } else if (Echo) {
-      std::string copy(Data() + FHeld, static_cast<size_t>(N));
-      Host.EchoBytes(copy.data(), N);
-      if (FGen != gen) return;
-    }
-  }
-  int old = FHeld;
-  FHeld = old + N;
-  Data()[FHeld] = 0;
-  int start = Rescan ? FSkipTo : std::max({0, old - L, FSkipTo});
   while (L > 0) {
     if (!Host.LineModeOn()) {
       FPending = 0;
-      return;
+      return TCut::Ended;
     }
     int found = -1;
-    for (int i = start; i + L <= FHeld; i++) {
+    for (int i = Start; i + L <= FHeld; i++) {
       if (std::memcmp(Data() + i, LineEnd.data(), static_cast<size_t>(L)) == 0) {
         found = i;
         break;
       }
     }
     if (found < 0) break;
+    if (MayHold && !Host.MayDeliverLine()) return TCut::HeldBack;
     FPending = found + L;
-    TOffer r = OfferPending(Host, gen);
-    if (r == TOffer::Cleared) return;
+    TOffer r = OfferPending(Host, Gen);
+    if (r == TOffer::Cleared) return TCut::Ended;
     if (r == TOffer::ModeOff) {
       FPending = 0;
-      return;
+      return TCut::Ended;
     }
     if (r == TOffer::Stalled) break;
     FPending = 0;
     Data()[FHeld] = 0;
-    start = FSkipTo;
+    Start = FSkipTo;
   }
   if (!Host.LineModeOn()) {
     FPending = 0;
-    return;
+    return TCut::Ended;
   }
+  return TCut::Done;
+}
+
+bool TLineBuffer::Process(TLineHost& Host, int N, const std::string& LineEnd, int LineLimit,
+                          bool Edit, bool Echo, bool Rescan) {
+  TBusyGuard busy(FBusy);
+  const int gen = FGen;
+  const int L = static_cast<int>(LineEnd.size());
+  if (N < 0) N = 0;
+  if (static_cast<size_t>(FOff) + FHeld + static_cast<size_t>(N) + 1 > FBuf.size()) return false;
+  Compact(N);  // normally done already by PrepareAppend
+  Data()[FHeld + N] = 0;
+  if (N > 0) {
+    if (Edit) {
+      if (!ApplyLineEdit(Host, N, gen, Echo)) return false;
+    } else if (Echo) {
+      std::string copy(Data() + FHeld, static_cast<size_t>(N));
+      Host.EchoBytes(copy.data(), N);
+      if (FGen != gen) return false;
+    }
+  }
+  int old = FHeld;
+  FHeld = old + N;
+  Data()[FHeld] = 0;
+  // Lines held back last time are searched again; else only the new bytes.
+  int start = Rescan || FHeldBack ? FSkipTo : std::max({0, old - L, FSkipTo});
+  TCut cut = CutLines(Host, gen, LineEnd, start, true);
+  FHeldBack = cut == TCut::HeldBack;
+  if (cut == TCut::Ended) return false;
+  // Held lines are complete: they are no unfinished line to measure.
+  if (FHeldBack) return true;
   if (LineLimit > 0 && FHeld > LineLimit) {
     bool clear = true;
     Host.LineLimitExceeded(FHeld, clear);
-    if (FGen != gen) return;
+    if (FGen != gen) return false;
     if (clear) {
       FOff = 0;
       FHeld = 0;
@@ -162,15 +176,20 @@ void TLineBuffer::Process(TLineHost& Host, int N, const std::string& LineEnd, in
       FBuf[0] = 0;
     }
   }
+  return false;
 }
 
-void TLineBuffer::DeliverRest(TLineHost& Host) {
+void TLineBuffer::DeliverRest(TLineHost& Host, const std::string& LineEnd) {
   if (FBusy == 0 && FHeld > 0 && Host.LineModeOn()) {
     const int gen = FGen;
     auto undo = fw::OnFailure([&] { Clear(); });
     TBusyGuard busy(FBusy);
-    FPending = FHeld;
-    OfferPending(Host, gen);
+    if (LineEnd.empty() || CutLines(Host, gen, LineEnd, FSkipTo, false) == TCut::Done) {
+      if (FHeld > 0) {
+        FPending = FHeld;
+        OfferPending(Host, gen);
+      }
+    }
   }
   if (FBusy == 0) {
     Clear();
@@ -180,6 +199,7 @@ void TLineBuffer::DeliverRest(TLineHost& Host) {
     FHeld = 0;
     FPending = 0;
     FSkipTo = 0;
+    FHeldBack = false;
     FGen++;
   }
 }

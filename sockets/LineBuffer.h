@@ -21,6 +21,9 @@ public:
   virtual void EchoBytes(const char* Data, int Len) = 0;
   virtual void EchoText(const std::string& Text) = 0;
   virtual void LineLimitExceeded(int RcvdLength, bool& ClearData) = 0;
+  // Asked before each complete line is offered; false holds that line and
+  // those behind it until the next Process.
+  virtual bool MayDeliverLine() { return true; }
 };
 
 class TLineBuffer {
@@ -34,12 +37,14 @@ public:
   char* PrepareAppend(int Count);
   // Takes N bytes written at the PrepareAppend area: echo or editing, then the
   // lines found are delivered one by one. With Rescan the search starts at the
-  // front (held bytes seen again in a new mode).
-  void Process(TLineHost& Host, int N, const std::string& LineEnd, int LineLimit, bool Edit,
+  // front (held bytes seen again in a new mode). True when the host held
+  // complete lines back (MayDeliverLine); the limit is then not checked.
+  bool Process(TLineHost& Host, int N, const std::string& LineEnd, int LineLimit, bool Edit,
                bool Echo, bool Rescan = false);
-  // At session close: the held bytes are delivered as one last line, then
-  // everything is dropped.
-  void DeliverRest(TLineHost& Host);
+  // At session close: the complete lines held are delivered one by one (cut at
+  // LineEnd unless it is empty), the rest as one last line, then everything
+  // is dropped.
+  void DeliverRest(TLineHost& Host, const std::string& LineEnd = std::string());
   // Hands out bytes to a reader: in line mode from the pending line, else from
   // the held bytes. -1 when there is nothing of this buffer to hand out.
   int Take(char* Buf, int Size, bool LineMode);
@@ -50,6 +55,10 @@ public:
 
 private:
   enum class TOffer { Consumed, Stalled, ModeOff, Cleared };
+  enum class TCut { Done, HeldBack, Ended };
+  // Delivers the complete lines found from Start on; Ended: the buffer was
+  // cleared or line mode went off meanwhile.
+  TCut CutLines(TLineHost& Host, int Gen, const std::string& LineEnd, int Start, bool MayHold);
   // Offers the pending line until it is consumed (or dropped because no
   // handler takes it), line mode goes off, the owner stops reading, or the
   // buffer is cleared meanwhile.
@@ -68,6 +77,7 @@ private:
   int FHeld = 0;
   int FPending = 0;
   int FSkipTo = 0;  // a line the owner did not take is not searched again
+  bool FHeldBack = false;  // the last Process held complete lines back
   int FGen = 0;     // changes whenever the content is dropped
   int FBusy = 0;
 };

@@ -397,6 +397,19 @@ public:
   void SetLineEcho(bool Value) { FLineEcho = Value; }
   bool LineEdit() const { return FLineEdit; }
   void SetLineEdit(bool Value) { FLineEdit = Value; }
+  // The most lines one socket event delivers (0: no limit). The rest follow
+  // from posted messages, each behind what the message loop holds already, so
+  // one talkative peer cannot keep the loop from other work; meanwhile the
+  // socket is not read, and one read takes no more than a batch of lines of
+  // LineLimit can fill. A close by the peer is reported after its last line.
+  int32_t LineBatch() const { return FLineBatch; }
+  void SetLineBatch(int32_t Value) { FLineBatch = Value; }
+  // While more than this many bytes wait to be sent (QueuedSize), no further
+  // line is delivered; delivery goes on once everything queued has left, so
+  // a peer that does not read what its lines make cannot pile it up here
+  // (0: never waits).
+  int64_t LineBacklog() const { return FLineBacklog; }
+  void SetLineBacklog(int64_t Value) { FLineBacklog = Value; }
 
   TLineLimitEvent OnLineLimitExceeded;
 
@@ -408,11 +421,26 @@ protected:
   int32_t RecvRaw(void* Buffer, int32_t Size, int Flags) override;
   bool DoDataAvailable(uint16_t Error) override;
   void DoSessionClosed(uint16_t Error) override;
+  void DoDataSent(uint16_t Error) override;
 
 private:
   bool ReadAndCut(bool Rescan);
+  bool Batching() const { return FLineBatch > 0 || FLineBacklog > 0; }
+  bool BatchingNow() const {
+    return Batching() && FLineMode && !LineEnd.empty() && !SocksRunning();
+  }
+  // One batch from the message loop: the held lines, then a read.
+  void ContinueLines();
+  // After a batch: held lines go on from a posted message (or once the send
+  // queue has drained); a held close goes through once a read brings nothing.
+  void AfterBatch(bool ReadNothing);
+  // The peer's close while lines may still wait: kept until they are delivered.
+  bool HoldClose(const fw::TMessage& MsgRec);
+  void ReleaseClose();
+  void PostRerun();
   // TLineHost
   bool LineModeOn() override { return FLineMode; }
+  bool MayDeliverLine() override;
   bool DeliverLine() override;
   void EchoBytes(const char* Data, int Len) override;
   void EchoText(const std::string& Text) override;
@@ -423,6 +451,14 @@ private:
   int32_t FLineLimit = 65536;
   bool FLineEcho = false;
   bool FLineEdit = false;
+  int32_t FLineBatch = 0;
+  int64_t FLineBacklog = 0;
+  int32_t FBatchLeft = 0;   // lines the running batch may still deliver
+  bool FLinesHeld = false;  // complete lines wait for the next batch
+  bool FWaitSend = false;   // ... which starts once the send queue has drained
+  bool FRerunPosted = false;
+  bool FCloseHeld = false;
+  fw::TMessage FHeldClose;
 };
 
 // The blocking wait: pumps messages until a flag is set.

@@ -64,6 +64,8 @@ public:
     Echoed += static_cast<size_t>(Len);
   }
   void EchoText(const std::string& Text) override { Echoed += Text.size(); }
+  // Now and then lines wait for a later round; never once the input is used up.
+  bool MayDeliverLine() override { return !FIn.More() || FIn.Next() % 4 != 0; }
   void LineLimitExceeded(int RcvdLength, bool& ClearData) override {
     if (RcvdLength != FBuf.Held()) std::abort();
     ClearData = FPlain ? true : (FIn.Next() & 1);
@@ -111,6 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   if (plain) {
+    while (buf.Process(host, 0, lineEnd, limit, edit, echo)) {
+    }
     if (echo && host.Echoed != fed.size()) std::abort();
     // Every line ends with the line end and holds no earlier one.
     std::string out;
@@ -130,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (out + rest != fed) std::abort();
   } else {
     try {
-      buf.DeliverRest(host);
+      buf.DeliverRest(host, (config & 64) ? lineEnd : std::string());
     } catch (const std::runtime_error&) {
     }
     if (buf.Held() != 0) std::abort();

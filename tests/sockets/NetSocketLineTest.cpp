@@ -268,6 +268,49 @@ TEST_F(NetSocketLine, ClosingInsideADeliveryStopsIt) {
   EXPECT_EQ((std::vector<std::string>{"line a\r\n", "line exit\r\n", "closed 0"}), order);
 }
 
+TEST_F(NetSocketLine, BatchesLetWaitingMessagesInAndThePeersCloseFollowsItsLastLine) {
+  ConnectPair();
+  s->SetLineBatch(2);
+  std::vector<std::string> order;
+  plat::HWND other = fw::AllocateHWnd([&](fw::TMessage& m) {
+    if (m.Msg == plat::WM_USER) order.push_back("posted");
+  });
+  s->OnDataAvailable = [&](fw::TObject*, uint16_t) {
+    if (order.empty()) plat::PostMessage(other, plat::WM_USER, 0, 0);
+    order.push_back(s->ReceiveStr());
+  };
+  s->OnSessionClosed = [&](fw::TObject*, uint16_t) { order.push_back("closed"); };
+  Send("1\r\n2\r\n3\r\n4\r\n5\r\n6");
+  plat::closesocket(peer);
+  peer = plat::INVALID_SOCKET;
+  EXPECT_TRUE(AppPumpUntil([&] { return s->State() == wsClosed; }));
+  fw::DeallocateHWnd(other);
+  EXPECT_EQ((std::vector<std::string>{"1\r\n", "2\r\n", "posted", "3\r\n", "4\r\n", "5\r\n", "6",
+                                      "closed"}),
+            order);
+}
+
+TEST_F(NetSocketLine, LinesWaitWhileTheAnswersOfEarlierOnesAreUnsent) {
+  ConnectPair();
+  s->SetLineBacklog(64 * 1024);
+  // Far more than the kernel takes for a peer that does not read.
+  const std::string answer = Pattern(8 << 20);
+  int lines = 0;
+  s->OnDataAvailable = [&](fw::TObject*, uint16_t) {
+    s->ReceiveStr();
+    lines++;
+    s->SendStr(answer);
+  };
+  Send("a\r\nb\r\n");
+  ASSERT_TRUE(AppPumpUntil([&] { return lines == 1; }));
+  AppPumpFor(100ms);
+  EXPECT_EQ(1, lines);
+  // Once the first answer has left, the second line is handled.
+  const std::string got = test::RawRead(peer, 2 * answer.size());
+  EXPECT_TRUE(got == answer + answer) << got.size();
+  EXPECT_EQ(2, lines);
+}
+
 TEST_F(NetSocketLine, OtherLineEndAndReceiveIntoABuffer) {
   ConnectPair();
   s->LineEnd = "|";
