@@ -31,6 +31,13 @@ constexpr const char* kServerMutexName = "VEXA_Lumiline_Notify_Server";
 // KB: far above what a live gateway leaves unread between two flushes.
 constexpr int32_t kDefaultSendQueueKB = 64 * 1024;
 
+// What one session's lines may cost before the message loop gets back to the
+// database side's calls and the other sessions: a batch of lines per turn, and
+// no further line while its answers wait unsent beyond a bound (a "who" over
+// thousands of sessions is a few hundred KB).
+constexpr int32_t kLineBatch = 16;
+constexpr int64_t kLineBacklog = 256 * 1024;
+
 constexpr const char* kShutdownQuestion =
     "Closing VEXA Notify Server will stop real time update \r\n"
     "notifications from being sent to client workstations.\r\n"
@@ -616,6 +623,8 @@ void TFrmMainServer::NetSocketServer1ClientConnect(fw::TObject* /*Sender*/,
   client->SetLineMode(true);
   client->SetLineEdit(false);
   client->SetLineLimit(80);
+  client->SetLineBatch(kLineBatch);
+  client->SetLineBacklog(kLineBacklog);
   client->OnDataAvailable = [this](fw::TObject* s, uint16_t e) { ClientDataAvailable(s, e); };
   client->OnLineLimitExceeded = [this](fw::TObject* s, int32_t n, bool& c) {
     ClientLineLimitExceeded(s, n, c);
@@ -636,7 +645,7 @@ void TFrmMainServer::NetSocketServer1ClientDisconnect(fw::TObject* /*Sender*/,
                                                       uint16_t /*Error*/) {
   auto* client = dynamic_cast<TTcpSrvClient*>(Client);
   if (!client) return;
-  for (int32_t id : client->TableIDs) {
+  for (const auto& [id, requests] : client->TableIDs) {
     if (TTransTableItem* item = Table(id)) item->Unsubscribe(client);
   }
 }
@@ -686,7 +695,8 @@ void TFrmMainServer::HandleCommand(TTcpSrvClient* Client) {
   switch (cmd.Kind) {
     case TServerCommandKind::Subscribe:
       if (EnsureTable(cmd.TableID)) {
-        Client->TableIDs.push_back(cmd.TableID);
+        uint32_t& requests = Client->TableIDs[cmd.TableID];
+        if (requests < UINT32_MAX) requests++;
         FTables[cmd.TableID]->Subscribe(Client);
       } else {
         AddToLog("Invalid TableID in Subscribe request: " + fw::IntToStr(cmd.TableID));
@@ -694,8 +704,8 @@ void TFrmMainServer::HandleCommand(TTcpSrvClient* Client) {
       Client->SendAck(cmd.TableID, 'S', 0);
       break;
     case TServerCommandKind::Unsubscribe: {
-      auto it = std::find(Client->TableIDs.begin(), Client->TableIDs.end(), cmd.TableID);
-      if (it != Client->TableIDs.end()) Client->TableIDs.erase(it);
+      auto it = Client->TableIDs.find(cmd.TableID);
+      if (it != Client->TableIDs.end() && --it->second == 0) Client->TableIDs.erase(it);
       if (TTransTableItem* item = Table(cmd.TableID)) item->Unsubscribe(Client);
       Client->SendAck(cmd.TableID, 'U', 0);
       break;
@@ -704,14 +714,15 @@ void TFrmMainServer::HandleCommand(TTcpSrvClient* Client) {
       Client->CloseDelayed();
       break;
     case TServerCommandKind::Who: {
+      // One send for the whole answer: a line per session would be a call
+      // into the socket layer per session.
       const int count = NetSocketServer1->GetClientCount();
-      Client->SendStr("There are " + fw::IntToStr(count) + " connected users:\r\n");
-      for (int i = count - 1; i >= 0 && Client->State() == wsConnected; --i) {
-        auto* other = dynamic_cast<TTcpSrvClient*>(NetSocketServer1->GetClient(i));
-        if (!other) continue;
-        Client->SendStr(other->PeerAddr() + ":" + other->PeerPort() + " " +
-                        ConnectTimeText(other->ConnectTime) + "\r\n");
+      std::string answer = "There are " + fw::IntToStr(count) + " connected users:\r\n";
+      for (int i = count - 1; i >= 0; --i) {
+        if (auto* other = dynamic_cast<TTcpSrvClient*>(NetSocketServer1->GetClient(i)))
+          answer += other->WhoLine();
       }
+      Client->SendStr(answer);
       break;
     }
     case TServerCommandKind::Unknown:

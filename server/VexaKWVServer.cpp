@@ -221,6 +221,14 @@ int32_t TTcpSrvClient::Send(const void* Data, int32_t Len) {
   return TNetSocketClient::Send(Data, Len);
 }
 
+const std::string& TTcpSrvClient::WhoLine() {
+  if (FWhoLine.empty() || FWhoTime != ConnectTime) {
+    FWhoTime = ConnectTime;
+    FWhoLine = PeerAddr() + ":" + PeerPort() + " " + ConnectTimeText(ConnectTime) + "\r\n";
+  }
+  return FWhoLine;
+}
+
 bool TTcpSrvClient::RoomFor(int64_t Len) {
   if (FQueueOverflowed) return false;
   if (SendQueueLimit <= 0 || QueuedSize() + Len <= SendQueueLimit) return true;

@@ -161,9 +161,15 @@ public:
   // Fires once, when the limit is passed, before the session is closed.
   fw::TNotifyEvent OnQueueOverflow;
 
-  std::vector<int32_t> TableIDs;  // one entry per successful subscribe request
+  // The tables this session subscribed to, each with the number of its
+  // successful subscribe requests not yet taken back by an unsubscribe: a
+  // table asked for again and again keeps one entry.
+  std::map<int32_t, uint32_t> TableIDs;
   fw::TDateTime ConnectTime = 0;
   std::string Line;  // the last received line, upper-cased, without CR and LF
+  // The session's line in the answer to "who", made once: peer address and
+  // port, connect time, CR LF.
+  const std::string& WhoLine();
 
   fw::TNotifyEvent OnDestroy;
   TDisplayMessageEvent OnDisplay;
@@ -172,6 +178,8 @@ private:
   // False (and the session closed) when Len more bytes would pass the limit.
   bool RoomFor(int64_t Len);
   bool FQueueOverflowed = false;
+  std::string FWhoLine;
+  fw::TDateTime FWhoTime = 0;
 };
 
 // A gateway's command line as the session handler understands it.

@@ -187,11 +187,16 @@ TEST_F(Beaconhub, CommandLinesOfAGateway) {
   first->Send("u 44\r\n");
   EXPECT_EQ(Hex(first->Read(8).value_or("")), Hex(Ack(44, 'U')));
 
-  // A number that does not fit the acknowledgement: no answer, the session stays.
-  first->Send("S 300\r\n");
+  // A number that does not fit the acknowledgement: no answer, the session
+  // stays; so too behind more lines than the server handles in one turn.
+  std::string lines;
+  for (int i = 0; i < 20; ++i) lines += "u 44\r\n";
+  first->Send(lines + "S 300\r\n");
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(Hex(first->Read(8).value_or("")), Hex(Ack(44, 'U')));
   EXPECT_TRUE(hub->WaitFor("Invalid TableID in Subscribe request: 300"));
   first->Send("bye\r\n");
   EXPECT_EQ(first->ReadLine().value_or(""), "Unknown command: 'BYE'");
+  EXPECT_EQ(CountLines(hub->Process(), "exception occured"), 0);
 
   // 80 characters without a line end are kept; the 81st closes the session.
   const std::string eighty(80, 'x');

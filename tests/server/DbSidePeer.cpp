@@ -13,12 +13,18 @@
 //   note T CODE VALUE [R2 R3]    "DBNotification" for table T, code letter, value and the
 //                                two reserved bytes -> "result N"
 //   end T ID / rollback T ID     "DBTrans" "E" / "R" -> "result N"
+//   probe T N                    N transactions on table T, one each 10 ms: begin, one
+//                                "I" notification of value 0..N-1, end; every call timed
+//                                -> "slowest MS failed K"
 //   disconnect                   leave the channel -> "disconnected"
 //   quit
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "clients/VexaIPCClient.h"
 
@@ -102,6 +108,30 @@ int main() {
       in >> t >> code >> value >> r2 >> r3;
       const int letter = code.empty() ? 0 : static_cast<unsigned char>(code[0]);
       SendAndSay(client, "DBNotification", static_cast<int32_t>(value), Lp(t, letter, r2, r3));
+    } else if (cmd == "probe") {
+      int t = 0;
+      int n = 0;
+      in >> t >> n;
+      int64_t slowest = 0;
+      int failed = 0;
+      auto timed = [&](const char* name, int32_t w, int32_t l, plat::LRESULT* r) {
+        const auto start = std::chrono::steady_clock::now();
+        const bool ok = client.SendCustom(name, w, l, r, 10000);
+        slowest = std::max<int64_t>(slowest, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 std::chrono::steady_clock::now() - start)
+                                                 .count());
+        failed += ok ? 0 : 1;
+        return ok;
+      };
+      for (int i = 0; i < n; ++i) {
+        plat::LRESULT id = 0;
+        if (timed("DBTrans", 0, Lp(t, 'B'), &id)) {
+          timed("DBNotification", i, Lp(t, 'I'), nullptr);
+          timed("DBTrans", static_cast<int32_t>(id), Lp(t, 'E'), nullptr);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      Say("slowest " + std::to_string(slowest) + " failed " + std::to_string(failed));
     } else if (cmd == "disconnect") {
       client.Disconnect();
       Say("disconnected");

@@ -162,11 +162,11 @@ TEST_F(MainServerTest, RepeatedSubscribeIsListedPerRequestButSubscribesOnce) {
     EXPECT_EQ(Hex(ack.value_or("")), Hex(Record(0, 12, code)));
   };
   command("s 12", 'S');
-  EXPECT_EQ(session->TableIDs, (std::vector<int32_t>{12, 12}));
+  EXPECT_EQ(session->TableIDs, (std::map<int32_t, uint32_t>{{12, 2}}));
   EXPECT_EQ(FForm->Table(12)->Subscribers().size(), 1u);
   EXPECT_EQ(session->Line, "S 12");
   command("U 12", 'U');
-  EXPECT_EQ(session->TableIDs, (std::vector<int32_t>{12}));
+  EXPECT_EQ(session->TableIDs, (std::map<int32_t, uint32_t>{{12, 1}}));
   EXPECT_TRUE(FForm->Table(12)->Subscribers().empty());
 }
 

@@ -1,10 +1,12 @@
 // labels: integration
 // timeout: 120
 // beaconhub under pressure: descriptors used up, a subscriber that never reads,
-// a burst of connects, a restart over sessions in TIME-WAIT, and the exact
-// reading of the table numbers of S and U lines.
+// one session flooding lines among thousands, a burst of connects, a restart
+// over sessions in TIME-WAIT, and the exact reading of the table numbers of S
+// and U lines.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <thread>
@@ -17,6 +19,40 @@ namespace vexa::test {
 namespace {
 
 using namespace std::string_literals;
+
+// Raises this process's limit of open files as far as allowed; answers it.
+int64_t OpenFilesLimit() {
+  rlimit r{};
+  if (getrlimit(RLIMIT_NOFILE, &r) != 0) return 1024;
+  r.rlim_cur = r.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &r);
+  getrlimit(RLIMIT_NOFILE, &r);
+  return static_cast<int64_t>(std::min<rlim_t>(r.rlim_cur, 1 << 20));
+}
+
+// Sends round over and over until stop is set, waiting while the socket is full.
+void Flood(int fd, const std::string& round, const std::atomic<bool>& stop) {
+  size_t at = 0;
+  while (!stop) {
+    pollfd p{fd, POLLOUT, 0};
+    if (poll(&p, 1, 50) <= 0) continue;
+    ssize_t n = send(fd, round.data() + at, round.size() - at, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && errno != EAGAIN) return;
+    if (n > 0) at = (at + static_cast<size_t>(n)) % round.size();
+  }
+}
+
+// Threads that run until the test's end, however it ends.
+struct Workers {
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  ~Workers() { Join(); }
+  void Join() {
+    stop = true;
+    for (auto& t : threads) t.join();
+    threads.clear();
+  }
+};
 
 // A connected client whose receive window is kept small, so what the server
 // sends it piles up in the server rather than in the kernel.
@@ -215,6 +251,81 @@ TEST_F(ServerLimits, AWriterKilledInsideItsTransactionHoldsBackNoLaterRecord) {
     if (b == 0) before = StatusKB(hub->Process().Pid(), "VmRSS");  // its buffers are made by now
   }
   EXPECT_LT(StatusKB(hub->Process().Pid(), "VmRSS"), before + 2048);
+}
+
+TEST_F(ServerLimits, OneSessionFloodingLinesNeitherStallsTheDatabaseSideNorGrowsTheServer) {
+  // Each "who" lists every session: thousands of idle ones make it long.
+  const int idle = static_cast<int>(std::clamp<int64_t>(OpenFilesLimit() - 200, 100, 2000));
+  StartHub();
+  DbSide db;
+  ASSERT_TRUE(db.Connect());
+  auto sub = Gateway(port, {9});
+  std::vector<std::unique_ptr<TcpClient>> quiet;
+  for (int i = 0; i < idle; ++i) {
+    quiet.push_back(std::make_unique<TcpClient>(port));
+    ASSERT_TRUE(quiet.back()->Ok()) << i;
+  }
+  const std::string all = "There are " + std::to_string(idle + 1) + " connected users:";
+  std::string header;
+  for (auto end = std::chrono::steady_clock::now() + kWait;
+       header != all && std::chrono::steady_clock::now() < end;) {
+    ASSERT_TRUE(sub->Send("who\r\n"));
+    header = sub->ReadLine().value_or("<none>");
+    ASSERT_EQ(header.rfind("There are ", 0), 0u) << header;
+    for (int i = std::stoi(header.substr(10)); i > 0; --i) ASSERT_TRUE(sub->ReadLine());
+  }
+  ASSERT_EQ(header, all);
+  const int64_t before = StatusKB(hub->Process().Pid(), "VmRSS");
+
+  // Valid and invalid lines without pause: one session reads its answers,
+  // one never does.
+  std::string round;
+  for (int i = 0; i < 200; ++i) round += "who\r\n";
+  for (int i = 0; i < 2000; ++i) round += "S 1\r\n";
+  for (int i = 0; i < 500; ++i) round += "U 1\r\nnonsense\r\n";
+  TcpClient reading(port);
+  const int stuck = SmallWindowClient(port);
+  ASSERT_TRUE(reading.Ok() && stuck >= 0);
+  Workers flood;
+  std::atomic<int64_t> answered{0};
+  flood.threads.emplace_back(Flood, reading.Fd(), round, std::cref(flood.stop));
+  flood.threads.emplace_back(Flood, stuck, round, std::cref(flood.stop));
+  flood.threads.emplace_back([&] {
+    char buf[65536];
+    while (!flood.stop) {
+      pollfd p{reading.Fd(), POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      ssize_t n = recv(reading.Fd(), buf, sizeof buf, 0);
+      if (n <= 0) break;
+      answered += n;
+    }
+  });
+  for (auto end = std::chrono::steady_clock::now() + kWait;
+       answered < (1 << 20) && std::chrono::steady_clock::now() < end;)
+    std::this_thread::sleep_for(10ms);
+
+  // Meanwhile each call of the database side is answered well inside its
+  // 5 s time-out, and every committed change reaches the subscriber.
+  const int64_t answeredBefore = answered;
+  const std::string probe = db.Ask("probe 9 150");
+  const int64_t answeredDuring = answered - answeredBefore;
+  flood.Join();
+  const auto [slowest, failed] = [&] {
+    int ms = -1, n = -1;
+    std::sscanf(probe.c_str(), "slowest %d failed %d", &ms, &n);
+    return std::pair{ms, n};
+  }();
+  EXPECT_EQ(failed, 0) << probe;
+  EXPECT_GE(slowest, 0) << probe;
+  EXPECT_LT(slowest, 500) << probe;
+  EXPECT_GT(answeredDuring, 1 << 20) << "the flood was not being served";
+  std::string expected;
+  for (int i = 0; i < 150; ++i) expected += Record(i, 9, 'I');
+  EXPECT_TRUE(sub->Read(expected.size()) == expected) << "records lost or out of order";
+  close(stuck);
+  // At its peak the server held no more than 32 MB beyond what it held before.
+  if (test::kAddressSanitizer) GTEST_SKIP() << "the sanitizer's own memory use is far larger";
+  EXPECT_LT(StatusKB(hub->Process().Pid(), "VmHWM"), before + 32 * 1024);
 }
 
 TEST_F(ServerLimits, BurstOfTwoHundredConnectsIsAllGreeted) {
