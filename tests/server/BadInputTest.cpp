@@ -3,7 +3,6 @@
 // 500 connections throw random bytes, over-long lines and half-open closes at
 // beaconhub while one real gateway session keeps receiving every record.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <atomic>
 #include <random>
@@ -15,14 +14,6 @@ namespace vexa::test {
 namespace {
 
 using namespace std::string_literals;
-
-void RaiseFileLimit() {
-  rlimit r{};
-  if (getrlimit(RLIMIT_NOFILE, &r) == 0 && r.rlim_cur < r.rlim_max) {
-    r.rlim_cur = r.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &r);
-  }
-}
 
 void ResetClose(TcpClient& c) {
   linger l{1, 0};

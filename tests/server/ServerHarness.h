@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -34,6 +35,16 @@ using namespace std::chrono_literals;
 
 // Generous limits: they only keep a broken run from hanging, nothing is timed.
 inline constexpr auto kWait = 20s;
+
+// Raises this process's limit of open files as far as allowed; answers it.
+inline int64_t RaiseFileLimit() {
+  rlimit r{};
+  if (getrlimit(RLIMIT_NOFILE, &r) != 0) return 1024;
+  r.rlim_cur = r.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &r);
+  getrlimit(RLIMIT_NOFILE, &r);
+  return static_cast<int64_t>(std::min<rlim_t>(r.rlim_cur, 1 << 20));
+}
 
 // 8 bytes of a record as the wire carries it.
 inline std::string Record(int32_t value, uint8_t table, char code, uint8_t r2 = 0, uint8_t r3 = 0) {

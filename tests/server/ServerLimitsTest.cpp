@@ -6,7 +6,6 @@
 // and U lines.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 
 #include <atomic>
 #include <thread>
@@ -19,16 +18,6 @@ namespace vexa::test {
 namespace {
 
 using namespace std::string_literals;
-
-// Raises this process's limit of open files as far as allowed; answers it.
-int64_t OpenFilesLimit() {
-  rlimit r{};
-  if (getrlimit(RLIMIT_NOFILE, &r) != 0) return 1024;
-  r.rlim_cur = r.rlim_max;
-  setrlimit(RLIMIT_NOFILE, &r);
-  getrlimit(RLIMIT_NOFILE, &r);
-  return static_cast<int64_t>(std::min<rlim_t>(r.rlim_cur, 1 << 20));
-}
 
 // Sends round over and over until stop is set, waiting while the socket is full.
 void Flood(int fd, const std::string& round, const std::atomic<bool>& stop) {
@@ -255,7 +244,7 @@ TEST_F(ServerLimits, AWriterKilledInsideItsTransactionHoldsBackNoLaterRecord) {
 
 TEST_F(ServerLimits, OneSessionFloodingLinesNeitherStallsTheDatabaseSideNorGrowsTheServer) {
   // Each "who" lists every session: thousands of idle ones make it long.
-  const int idle = static_cast<int>(std::clamp<int64_t>(OpenFilesLimit() - 200, 100, 2000));
+  const int idle = static_cast<int>(std::clamp<int64_t>(RaiseFileLimit() - 200, 100, 2000));
   StartHub();
   DbSide db;
   ASSERT_TRUE(db.Connect());
