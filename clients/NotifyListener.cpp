@@ -65,6 +65,12 @@ int main(int argc, char** argv) {
     tables.push_back(t);
   }
 
+  // Everything below speaks through the session: a refused one ends the program here.
+  if (const std::string refusal = plat::SessionDirRefusal(); !refusal.empty()) {
+    std::fprintf(stderr, "%s: %s\n", "notifylistener", refusal.c_str());
+    return 1;
+  }
+
   bool stop = false;
   plat::SetCloseRequestHandler([&stop](int) {
     stop = true;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "components/KitApplication.h"
@@ -61,6 +62,11 @@ int main(int argc, char** argv) {
         "  HKEY_LOCAL_MACHINE\\Software\\VEXA Software\\Lumidex\\NotifyServer DezazErurDB\n"
         "and is otherwise Data/KWV_DEMO.GDB beside the program.\n");
     return 0;
+  }
+  // Everything below speaks through the session: a refused one ends the program here.
+  if (const std::string refusal = plat::SessionDirRefusal(); !refusal.empty()) {
+    std::fprintf(stderr, "%s: %s\n", "churnmill", refusal.c_str());
+    return 1;
   }
   plat::RaiseDescriptorLimit();
   vexa::TKitClassUnit kitclass;

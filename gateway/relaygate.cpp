@@ -27,6 +27,11 @@ int main(int argc, char** argv) {
   // A reader of the trace that goes away must not end the gateway: the
   // lines still reach its trace memo.
   std::signal(SIGPIPE, SIG_IGN);
+  // Everything below speaks through the session: a refused one ends the program here.
+  if (const std::string refusal = plat::SessionDirRefusal(); !refusal.empty()) {
+    std::fprintf(stderr, "%s: %s\n", "relaygate", refusal.c_str());
+    return 1;
+  }
   plat::RaiseDescriptorLimit();
   vexa::TKitClassUnit kitclass;
   std::vector<std::string> args;

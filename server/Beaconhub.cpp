@@ -2,8 +2,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "components/KitApplication.h"
+#include "platform/kernel/Kernel.h"
 #include "server/MainServer.h"
 
 namespace {
@@ -32,6 +34,11 @@ int main(int argc, char** argv) {
   // A reader of the log that goes away must not end the server: its lines
   // still reach the event log.
   std::signal(SIGPIPE, SIG_IGN);
+  // Everything below speaks through the session: a refused one ends the program here.
+  if (const std::string refusal = plat::SessionDirRefusal(); !refusal.empty()) {
+    std::fprintf(stderr, "%s: %s\n", "beaconhub", refusal.c_str());
+    return 1;
+  }
   vexa::TKitClassUnit kitclass;
   return vexa::BeaconhubMain(argc, argv);
 }

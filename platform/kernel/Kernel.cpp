@@ -38,10 +38,18 @@ namespace {
 thread_local DWORD tLastError = 0;
 
 std::mutex gSessionMu;
-std::string gSessionDir;
+std::string gSessionDir;  // the directory named for the session in use ("" before the first use)
+std::string gSessionRefusal;   // why it is refused; "" when it is usable
+std::string gNamedSessionDir;  // UseSessionDir's choice over the environment
+bool gSessionShared = false;
 std::atomic<uint32_t> gSessionGeneration{0};
 
-bool MakeDirs(const std::string& path) {
+// What a refused session resolves to: below /dev/null every file operation
+// fails (ENOTDIR), so code that did not ask whether the session is usable makes
+// nothing anywhere and fails as without a session.
+constexpr const char* kRefusedSessionDir = "/dev/null/refused-session";
+
+bool MakeDirs(const std::string& path, mode_t mode = 0700) {
   if (path.empty()) return false;
   std::string cur;
   size_t pos = 0;
@@ -50,7 +58,7 @@ bool MakeDirs(const std::string& path) {
     cur = path.substr(0, next);
     pos = next;
     if (cur.empty() || cur == "/") continue;
-    if (mkdir(cur.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (mkdir(cur.c_str(), mode) != 0 && errno != EEXIST) return false;
   }
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -86,12 +94,14 @@ std::string EncodeName(const std::string& name) {
 
 std::string ObjectDir() {
   std::string dir = SessionDir() + "/k";
-  MakeDirs(dir);
+  if (mkdir(dir.c_str(), 0700) == 0) ShareSessionPath(dir);
   return dir;
 }
 
 int OpenFile(const std::string& path) {
-  return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, SessionFileMode());
+  if (fd >= 0) ShareSessionFile(fd);
+  return fd;
 }
 
 int FlockRetry(int fd, int op) {
@@ -243,42 +253,56 @@ bool TryTakeEvent(EventObject& e) {
 std::mutex gDebugMu;
 DebugSink* gDebugSink = new DebugSink;
 
-// Everything a program says to another one passes through the session
-// directory: one that another user owns or that others may write would let
-// them cut the channel or make the programs abort, and one that cannot be used
-// would only fail later with a misleading message. The program ends at once,
-// naming the directory.
-void RefuseUnsafeSessionDir(const std::string& dir) {
-  struct stat st {};
-  std::string problem;
-  if (stat(dir.c_str(), &st) != 0) {
-    problem = std::string("cannot be created: ") + strerror(errno);
-  } else if (!S_ISDIR(st.st_mode)) {
-    problem = "is not a directory";
-  } else if (st.st_uid != geteuid()) {
-    problem = "is owned by another user (uid " + std::to_string(st.st_uid) + ")";
-  } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    char mode[8];
-    snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-    problem = std::string("may be written by others (mode ") + mode + ")";
-  } else if (access(dir.c_str(), R_OK | W_OK | X_OK) != 0) {
-    problem = std::string("cannot be used: ") + strerror(errno);
+bool InGroup(gid_t gid) {
+  if (gid == getegid()) return true;
+  int n = getgroups(0, nullptr);
+  if (n <= 0) return false;
+  std::vector<gid_t> groups(static_cast<size_t>(n));
+  n = getgroups(n, groups.data());
+  for (int i = 0; i < n; ++i) {
+    if (groups[static_cast<size_t>(i)] == gid) return true;
   }
-  if (problem.empty()) return;
-  fflush(nullptr);
-  fprintf(stderr, "%s: session directory %s %s; refusing to use it\n",
-          program_invocation_short_name, dir.c_str(), problem.c_str());
-  _exit(1);
+  return false;
 }
 
-}  // namespace
+// Everything a program says to another one passes through the session
+// directory: one that another user owns or that others may write would let
+// them cut the channel or make the programs fail, one reached through a
+// symbolic link may be anybody's folder (a link planted in /tmp), and one that
+// cannot be used would only fail later with a misleading message. The one
+// deliberate exception is a folder its owner shared with its group: setgid and
+// group rwx, nobody else may write, and this process is the owner or in that
+// group. Both accounts
+// of a deployment (the notify server's, the database server's) are then
+// members, and the files made inside are the group's (*shared).
+std::string SessionDirProblem(const std::string& dir, bool* shared) {
+  *shared = false;
+  struct stat st {};
+  if (lstat(dir.c_str(), &st) != 0) return std::string("cannot be created: ") + strerror(errno);
+  if (S_ISLNK(st.st_mode)) return "is a symbolic link";
+  if (!S_ISDIR(st.st_mode)) return "is not a directory";
+  const bool groupShared = (st.st_mode & (S_ISGID | S_IRWXG)) == (S_ISGID | S_IRWXG) &&
+                           (st.st_mode & S_IWOTH) == 0 &&
+                           (st.st_uid == geteuid() || InGroup(st.st_gid));
+  if (st.st_uid != geteuid() && !groupShared) {
+    return "is owned by another user (uid " + std::to_string(st.st_uid) + ")";
+  }
+  if ((st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && !groupShared)) {
+    char mode[8];
+    snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return std::string("may be written by others (mode ") + mode + ")";
+  }
+  if (access(dir.c_str(), R_OK | W_OK | X_OK) != 0)
+    return std::string("cannot be used: ") + strerror(errno);
+  *shared = groupShared;
+  return "";
+}
 
-DWORD GetLastError() { return tLastError; }
-void SetLastError(DWORD code) { tLastError = code; }
-
-static std::string SessionDirOfEnvironment() {
+std::string SessionDirOfEnvironment() {
   std::string dir;
-  if (const char* s = getenv("VEXA_SESSION_DIR"); s && *s) {
+  if (!gNamedSessionDir.empty()) {
+    dir = gNamedSessionDir;
+  } else if (const char* s = getenv("VEXA_SESSION_DIR"); s && *s) {
     dir = s;
   } else if (const char* x = getenv("XDG_RUNTIME_DIR"); x && *x) {
     dir = std::string(x) + "/vexa";
@@ -289,15 +313,63 @@ static std::string SessionDirOfEnvironment() {
   return dir;
 }
 
+// Settles the session on first use; the caller holds gSessionMu.
+void SettleSession() {
+  if (!gSessionDir.empty()) return;
+  std::string dir = SessionDirOfEnvironment();
+  MakeDirs(dir);
+  bool shared = false;
+  std::string problem = SessionDirProblem(dir, &shared);
+  gSessionShared = shared;
+  gSessionRefusal =
+      problem.empty() ? "" : "session directory " + dir + " " + problem + "; refusing to use it";
+  gSessionDir = dir;
+}
+
+}  // namespace
+
+DWORD GetLastError() { return tLastError; }
+void SetLastError(DWORD code) { tLastError = code; }
+
 const std::string& SessionDir() {
+  static const std::string refused = kRefusedSessionDir;
   std::lock_guard<std::mutex> lock(gSessionMu);
-  if (gSessionDir.empty()) {
-    std::string dir = SessionDirOfEnvironment();
-    MakeDirs(dir);
-    RefuseUnsafeSessionDir(dir);
-    gSessionDir = dir;
+  SettleSession();
+  return gSessionRefusal.empty() ? gSessionDir : refused;
+}
+
+std::string SessionDirRefusal() {
+  std::lock_guard<std::mutex> lock(gSessionMu);
+  SettleSession();
+  return gSessionRefusal;
+}
+
+static bool SessionShared() {
+  std::lock_guard<std::mutex> lock(gSessionMu);
+  return gSessionShared;
+}
+
+unsigned SessionFileMode() { return SessionShared() ? 0660 : 0600; }
+
+// The creator's umask may have taken the group's bits: they are set again. A
+// file another member made first is theirs to set (and was set by them).
+void ShareSessionFile(int fd) {
+  struct stat st {};
+  if (SessionShared() && fstat(fd, &st) == 0 && st.st_uid == geteuid())
+    fchmod(fd, S_ISDIR(st.st_mode) ? 02770 : 0660);
+}
+
+void ShareSessionPath(const std::string& path) {
+  struct stat st {};
+  if (SessionShared() && lstat(path.c_str(), &st) == 0 && st.st_uid == geteuid() &&
+      !S_ISLNK(st.st_mode)) {
+    chmod(path.c_str(), S_ISDIR(st.st_mode) ? 02770 : 0660);
   }
-  return gSessionDir;
+}
+
+void UseSessionDir(const std::string& dir) {
+  std::lock_guard<std::mutex> lock(gSessionMu);
+  gNamedSessionDir = dir;
 }
 
 static std::vector<std::function<void()>>& SessionEndHandlers() {
@@ -319,6 +391,8 @@ void ResetSessionDirForTesting() {
   for (auto it = handlers.rbegin(); it != handlers.rend(); ++it) (*it)();
   std::lock_guard<std::mutex> lock(gSessionMu);
   gSessionDir.clear();
+  gSessionRefusal.clear();
+  gSessionShared = false;
   gSessionGeneration.fetch_add(1, std::memory_order_release);
 }
 

@@ -33,11 +33,27 @@ constexpr DWORD INFINITE = 0xFFFFFFFF;
 DWORD GetLastError();
 void SetLastError(DWORD code);
 
-// The session directory (VEXA_SESSION_DIR, else $XDG_RUNTIME_DIR/vexa, else
-// /tmp/vexa-<uid>), created with mode 0700 on first use. One that cannot be
-// made, is owned by another user or may be written by others ends the program
-// with status 1 and a line on standard error naming it.
+// The session directory (the one UseSessionDir named, else VEXA_SESSION_DIR,
+// else $XDG_RUNTIME_DIR/vexa, else /tmp/vexa-<uid>), created with mode 0700 on
+// first use. While it is refused (SessionDirRefusal) this names a place where
+// nothing can be made, so everything that needs the session fails.
 const std::string& SessionDir();
+// "" when the session directory can be used, else why not: "session directory
+// <dir> <reason>; refusing to use it". Refused: one that cannot be made, is a
+// symbolic link, is owned by another user or may be written by others, unless
+// it is shared with its group (setgid, group rwx, nobody else may write, this
+// process its owner or in the group). Programs ask first and end naming it; code loaded
+// into another program reports it and carries on without the session.
+std::string SessionDirRefusal();
+// Names the session directory of this process in place of the environment
+// ("" goes back to it); takes effect when the session is next settled.
+void UseSessionDir(const std::string& dir);
+// Files made in the session: owner-only, or also the group's in a session
+// shared with its group. ShareSessionFile / ShareSessionPath set that mode
+// again on what this process just made (its umask may have cut it).
+unsigned SessionFileMode();
+void ShareSessionFile(int fd);
+void ShareSessionPath(const std::string& path);
 // Forgets the cached session directory so the next call reads the environment
 // again (tests switch sessions inside one process).
 void ResetSessionDirForTesting();

@@ -89,11 +89,13 @@ UINT RegisterWindowMessage(const std::string& name) {
 
   // Kept so a child forked meanwhile drops its copy, and with it our lock.
   std::string path = dir + "/atoms";
-  int fd = Fds().Open([&] { return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); });
+  int fd = Fds().Open(
+      [&] { return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, SessionFileMode()); });
   if (fd < 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return 0;
   }
+  ShareSessionFile(fd);
   FlockRetry(fd, LOCK_EX);
   std::string data;
   char buf[65536];

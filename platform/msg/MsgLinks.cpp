@@ -59,6 +59,7 @@ int Links::ListenAt(const std::string& path, int backlog, FdKind kind) {
     unlink(path.c_str());
     return -1;
   }
+  ShareSessionPath(path);  // senders of the session's group connect to it
   return fd;
 }
 

@@ -88,10 +88,11 @@ void OpenSession(Session& s, const std::string& dir) {
   s.dir = dir;
   s.msgDir = dir + "/msg";
   // An existing directory is the usual case; a failure shows as the counter failing to open.
-  mkdir(s.msgDir.c_str(), 0700);
+  if (mkdir(s.msgDir.c_str(), 0700) == 0) ShareSessionPath(s.msgDir);
   std::string counter = s.msgDir + "/counter";
-  s.counterFd =
-      Fds().Open([&] { return open(counter.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); });
+  s.counterFd = Fds().Open(
+      [&] { return open(counter.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, SessionFileMode()); });
+  if (s.counterFd >= 0) ShareSessionFile(s.counterFd);
 }
 
 // The file lock keeps other processes out; threads of this one share its
@@ -140,8 +141,11 @@ uint32_t ProcessId(Session& s) {
     // belongs to the open file and not the process, then goes with us alone.
     std::string path = s.msgDir + "/p" + Hex8(id);
     std::string tmp = s.msgDir + "/.p" + Hex8(id);
-    int fd = Fds().Open([&] { return open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600); });
+    int fd = Fds().Open([&] {
+      return open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, SessionFileMode());
+    });
     if (fd < 0) return 0;
+    ShareSessionFile(fd);
     if (FlockRetry(fd, LOCK_EX) != 0 || rename(tmp.c_str(), path.c_str()) != 0) {
       Fds().Close(fd);
       unlink(tmp.c_str());

@@ -1,9 +1,10 @@
 // labels: integration
 // timeout: 60
 // The real programs refuse a session directory that another user owns, that
-// others may write or that cannot be used: they name it, end with status 1 and
-// leave nothing in it. A directory of their own that only they may write is
-// used as before.
+// others may write, that is a symbolic link or that cannot be used: they name
+// it, end with status 1 and leave nothing in it. A directory of their own that
+// only they may write is used as before, and so is one shared with its group
+// (setgid, group rwx), whose files the group may then use too.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -90,6 +91,45 @@ TEST_F(SessionDirRefusal, ADirectoryThatCannotBeMadeIsRefused) {
   std::ofstream(file) << "x";
   ExpectRefused(file, "is not a directory");
   ExpectRefused(file + "/session", "cannot be created: Not a directory");
+}
+
+// A link planted where the session is expected (the default /tmp/vexa-<uid>)
+// would hand the programs a folder of the planter's choosing.
+TEST_F(SessionDirRefusal, ASymbolicLinkIsRefused) {
+  const std::string target = Session.Root() + "/target";
+  ASSERT_EQ(mkdir(target.c_str(), 0755), 0);
+  const std::string link = Session.Root() + "/planted";
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  ExpectRefused(link, "is a symbolic link");
+  EXPECT_TRUE(Empty(target));
+}
+
+TEST_F(SessionDirRefusal, AFolderSharedWithItsGroupIsUsedAndItsFilesAreTheGroups) {
+  const std::string dir = Session.Root() + "/shared";
+  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(dir.c_str(), 02770), 0);
+  // Another member's folder serves as well.
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(dir.c_str(), 65534, getegid()), 0);
+  }
+  ChildProcess client(BinPath("notifylistener"), {"SHARED", "1"}, {"VEXA_SESSION_DIR=" + dir},
+                      true);
+  EXPECT_TRUE(
+      WaitUntil([&] { return fs::exists(dir + "/msg/counter") && fs::exists(dir + "/atoms"); }));
+  EXPECT_TRUE(client.Running());
+  // What it made is the group's once made (a file is made, then given its mode).
+  auto unshared = [&] {
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(dir, ec)) {
+      struct stat st {};
+      if (lstat(e.path().c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
+      if ((st.st_mode & 07777) != (S_ISDIR(st.st_mode) ? 02770u : 0660u)) return e.path().string();
+    }
+    return std::string();
+  };
+  EXPECT_TRUE(WaitUntil([&] { return unshared().empty(); })) << unshared();
+  client.Signal(SIGTERM);
+  EXPECT_EQ(client.Wait(10s), std::optional<int>(0));
 }
 
 TEST_F(SessionDirRefusal, AnOwnDirectoryOthersMayOnlyReadIsUsed) {
