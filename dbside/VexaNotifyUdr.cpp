@@ -1,79 +1,128 @@
 // The UDR module of the demo database (external engine "udr", module name
-// "vexa_notify"). The notify procedures and the change triggers of DEMOTABLE
-// call it; it reports to the notify server through TDbNotifier.
+// "vexa_notify"). The last commit trigger calls it:
 //
-//   begin_trans  (TABLEID) -> (TRANSID)    "DBTrans" 'B', TRANSID the server's id (0 without one)
-//   end_trans    (TABLEID, TRANSID)        "DBTrans" 'E'
-//   cancel_trans (TABLEID, TRANSID)        "DBTrans" 'R'
-//   notify       (TABLEID, KEYVALUE, CODE) "DBNotification", CODE 'I', 'C' or 'D'
+//   report_commit ()   the committing transaction's rows of VEXA_PENDING, in
+//                      order, go to the notify server through TDbNotifier
 //
-// A null table id sends nothing.
+// It never fails the commit: what keeps it from reporting goes to the
+// database server's log (once), and the commit goes on.
+//
+// The session it reports in: "SessionDir = <folder>" in vexa_notify.conf in
+// the database server's configuration folder (/etc/firebird/3.0, or what
+// FIREBIRD names), which a service restart keeps; without it, the session of
+// the environment, as for the programs.
 #define FB_UDR_STATUS_TYPE ::Firebird::ThrowStatusWrapper
 #include <firebird/UdrCppEngine.h>
 
+#include <fstream>
+#include <string>
+#include <vector>
+
 #include "dbside/DbNotifier.h"
+#include "platform/kernel/Kernel.h"
 
-FB_UDR_BEGIN_PROCEDURE(begin_trans)
-  FB_UDR_MESSAGE(InMessage, (FB_INTEGER, tableId));
-  FB_UDR_MESSAGE(OutMessage, (FB_INTEGER, transId));
+// The client library's writer of the database server's log (exported, not
+// declared in its headers).
+extern "C" void gds__log(const char* text, ...);
 
-  FB_UDR_EXECUTE_PROCEDURE {
-    (void)status;
-    out->transIdNull = FB_FALSE;
-    out->transId = in->tableIdNull ? 0 : vexa::TDbNotifier::Instance().BeginTrans(in->tableId);
+namespace {
+
+// What keeps the module from reporting goes to the database server's log,
+// where its operator looks (the server's standard error goes nowhere).
+const bool gLogToServer = [] {
+  vexa::TDbNotifier::SetLog(
+      [](const std::string& text) { gds__log("vexa_notify: %s", text.c_str()); });
+  return true;
+}();
+
+std::string Trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// Reads "SessionDir = <folder>" from the configuration file; lines of "#"
+// comments and blanks are skipped, anything else is named in the log.
+void ConfigureSession(Firebird::IMaster* master) {
+  const char* confDir =
+      master->getConfigManager()->getDirectory(Firebird::IConfigManager::DIR_CONF);
+  if (confDir == nullptr) return;
+  const std::string path = std::string(confDir) + "/vexa_notify.conf";
+  std::ifstream in(path);
+  if (!in) return;
+  std::string line;
+  for (int number = 1; number <= 1000 && std::getline(in, line); ++number) {
+    line = Trimmed(line.substr(0, 4096));
+    if (line.empty() || line[0] == '#') continue;
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos && Trimmed(line.substr(0, eq)) == "SessionDir" &&
+        !Trimmed(line.substr(eq + 1)).empty()) {
+      plat::UseSessionDir(Trimmed(line.substr(eq + 1)));
+    } else {
+      vexa::TDbNotifier::Log(path + " line " + std::to_string(number) +
+                             ": expected \"SessionDir = <folder>\"; ignored");
+    }
   }
+}
 
-  FB_UDR_FETCH_PROCEDURE {
-    (void)status;
-    if (fetched) return false;
-    fetched = true;
-    return true;
+vexa::TDbNotifier& Notifier(Firebird::IMaster* master) {
+  static const bool configured = (ConfigureSession(master), true);
+  (void)configured;
+  return vexa::TDbNotifier::Instance();
+}
+
+// The committing transaction's recorded changes, in the order made. Errors
+// are the module's own (a status of its own, so none reaches the engine's).
+std::vector<vexa::TDbChange> PendingChanges(Firebird::IMaster* master,
+                                            Firebird::IExternalContext* context) {
+  std::vector<vexa::TDbChange> changes;
+  Firebird::IStatus* raw = master->getStatus();
+  Firebird::ThrowStatusWrapper status(raw);
+  Firebird::IAttachment* att = nullptr;
+  Firebird::ITransaction* tra = nullptr;
+  Firebird::IResultSet* rows = nullptr;
+  try {
+    FB_MESSAGE(Row, Firebird::ThrowStatusWrapper,
+               (FB_INTEGER, tableId)(FB_INTEGER, keyValue)(FB_CHAR(1), code))
+    row(&status, master);
+    att = context->getAttachment(&status);
+    tra = context->getTransaction(&status);
+    rows = att->openCursor(&status, tra, 0,
+                           "SELECT TABLEID, KEYVALUE, CODE FROM VEXA_PENDING ORDER BY SEQ", 3,
+                           nullptr, nullptr, row.getMetadata(), nullptr, 0);
+    while (rows->fetchNext(&status, row.getData()) == Firebird::IStatus::RESULT_OK) {
+      if (changes.size() == vexa::TDbNotifier::HeldLimit) {
+        vexa::TDbNotifier::Log("a transaction changed more than " +
+                               std::to_string(vexa::TDbNotifier::HeldLimit) +
+                               " rows of watched tables; only that many are reported");
+        break;
+      }
+      changes.push_back({row->tableId, row->keyValueNull ? 0 : row->keyValue, row->code.str[0]});
+    }
+    rows->close(&status);
+    rows = nullptr;
+  } catch (const Firebird::FbException& e) {
+    char text[512];
+    master->getUtilInterface()->formatStatus(text, sizeof text, e.getStatus());
+    vexa::TDbNotifier::Log(std::string("the changes of a committed transaction cannot be read: ") +
+                           text);
+    changes.clear();
   }
+  if (rows != nullptr) rows->release();
+  if (tra != nullptr) tra->release();
+  if (att != nullptr) att->release();
+  raw->dispose();
+  return changes;
+}
 
-  bool fetched = false;
-FB_UDR_END_PROCEDURE
+}  // namespace
 
-FB_UDR_BEGIN_PROCEDURE(end_trans)
-  FB_UDR_MESSAGE(InMessage, (FB_INTEGER, tableId)(FB_INTEGER, transId));
-
-  FB_UDR_EXECUTE_PROCEDURE {
-    (void)status;
-    (void)out;
-    if (!in->tableIdNull)
-      vexa::TDbNotifier::Instance().EndTrans(in->tableId, in->transIdNull ? 0 : in->transId);
-  }
-
-  FB_UDR_FETCH_PROCEDURE {
-    (void)status;
-    return false;
-  }
-FB_UDR_END_PROCEDURE
-
-FB_UDR_BEGIN_PROCEDURE(cancel_trans)
-  FB_UDR_MESSAGE(InMessage, (FB_INTEGER, tableId)(FB_INTEGER, transId));
-
-  FB_UDR_EXECUTE_PROCEDURE {
-    (void)status;
-    (void)out;
-    if (!in->tableIdNull)
-      vexa::TDbNotifier::Instance().CancelTrans(in->tableId, in->transIdNull ? 0 : in->transId);
-  }
-
-  FB_UDR_FETCH_PROCEDURE {
-    (void)status;
-    return false;
-  }
-FB_UDR_END_PROCEDURE
-
-FB_UDR_BEGIN_PROCEDURE(notify)
-  FB_UDR_MESSAGE(InMessage, (FB_INTEGER, tableId)(FB_INTEGER, keyValue)(FB_CHAR(1), code));
-
-  FB_UDR_EXECUTE_PROCEDURE {
-    (void)status;
-    (void)out;
-    if (!in->tableIdNull && !in->codeNull)
-      vexa::TDbNotifier::Instance().Notify(in->tableId, in->keyValueNull ? 0 : in->keyValue,
-                                           in->code.str[0]);
+FB_UDR_BEGIN_PROCEDURE(report_commit)
+FB_UDR_EXECUTE_PROCEDURE {
+  (void)status;
+  (void)in;
+  (void)out;
+  Notifier(procedure->master).ReportCommit(PendingChanges(procedure->master, context));
   }
 
   FB_UDR_FETCH_PROCEDURE {

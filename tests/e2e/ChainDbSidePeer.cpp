@@ -7,6 +7,8 @@
 //     "DBNotification" with values first, first+1, ..., then "DBTrans" 'E'
 //     (commit) or 'R' (rollback) with the transaction id.
 //     Answer: "done <transaction id>", or "failed" when the server is gone.
+//     (Through the notifier a committed one is reported as at an engine's
+//     commit, and a rolled-back one never reaches the server: "failed".)
 //   broadcast <first id> <last id>
 //     posts each id from first to last to HWND_BROADCAST with made-up
 //     parameters. Answer: "refused <how many posts failed as invalid>".
@@ -20,22 +22,18 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "clients/VexaIPCClient.h"
 #include "dbside/DbNotifier.h"
 
-// A transaction through the notifier; its id, or 0 when the server is gone.
+// A committed transaction through the notifier; the server's id for it, or 0
+// when it did not reach the server. A rolled-back one is never reported.
 int32_t RunWithNotifier(int table, char code, long long first, int count, bool commit) {
-  vexa::TDbNotifier& notifier = vexa::TDbNotifier::Instance();
-  const int32_t trans = notifier.BeginTrans(table);
-  if (trans == 0) return 0;
-  for (int i = 0; i < count; ++i) notifier.Notify(table, static_cast<int32_t>(first + i), code);
-  if (commit) {
-    notifier.EndTrans(table, trans);
-  } else {
-    notifier.CancelTrans(table, trans);
-  }
-  return trans;
+  if (!commit) return 0;
+  std::vector<vexa::TDbChange> changes;
+  for (int i = 0; i < count; ++i) changes.push_back({table, static_cast<int32_t>(first + i), code});
+  return vexa::TDbNotifier::Instance().ReportCommit(changes);
 }
 
 int main(int argc, char** argv) {

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -75,6 +76,22 @@ inline std::string BuildDemoDatabase(const std::string& path, int rows) {
   std::string out;
   while (auto line = script.ReadLine(std::chrono::milliseconds(100))) out += *line + "\n";
   return status == std::optional<int>(0) ? std::string() : out + "(script failed)";
+}
+
+// The Firebird log of Debian's build (engines and servers write there) and
+// what a test reads of it: the lines from offset on that contain text.
+constexpr const char* FirebirdLog = "/var/log/firebird/firebird3.0.log";
+inline long FirebirdLogSize() {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(FirebirdLog, ec);
+  return ec ? 0 : static_cast<long>(size);
+}
+inline int FirebirdLogLines(long offset, const std::string& text) {
+  std::ifstream in(FirebirdLog);
+  in.seekg(offset);
+  int found = 0;
+  for (std::string line; std::getline(in, line);) found += line.find(text) != std::string::npos;
+  return found;
 }
 
 // A connection of the test's own to a database.
