@@ -105,7 +105,10 @@ END^
 
 SET TERM ; ^
 
-/* Any user of the database may change the watched tables. */
+/* Any user the database lets change a watched table may have the change
+   recorded: the triggers read the table ids, record and report. */
+GRANT SELECT ON VEXA_KWV_CONFIG TO PUBLIC;
+GRANT USAGE ON SEQUENCE GEN_DEMOTABLE_STOCKID TO PUBLIC;
 GRANT ALL ON VEXA_PENDING TO PUBLIC;
 GRANT USAGE ON SEQUENCE VEXA_PENDING_SEQ TO PUBLIC;
 GRANT EXECUTE ON PROCEDURE VEXA_NOTIFY TO PUBLIC;

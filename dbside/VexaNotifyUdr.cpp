@@ -8,11 +8,14 @@
 // database server's log (once), and the commit goes on.
 //
 // The session it reports in: "SessionDir = <folder>" in vexa_notify.conf in
-// the database server's configuration folder (/etc/firebird/3.0, or what
-// FIREBIRD names), which a service restart keeps; without it, the session of
-// the environment, as for the programs.
+// the database server's configuration folder (beside firebird.conf:
+// /etc/firebird/3.0, or what FIREBIRD names), which a service restart keeps;
+// without it, the session of the environment, as for the programs.
 #define FB_UDR_STATUS_TYPE ::Firebird::ThrowStatusWrapper
 #include <firebird/UdrCppEngine.h>
+
+#include <limits.h>
+#include <stdlib.h>
 
 #include <fstream>
 #include <string>
@@ -41,15 +44,32 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
+// The configuration folder: where firebird.conf really lies (Debian links it
+// from /etc/firebird/3.0 into the server's own folder).
+std::string ConfigurationFolder(Firebird::IMaster* master) {
+  const char* dir = master->getConfigManager()->getDirectory(Firebird::IConfigManager::DIR_CONF);
+  if (dir == nullptr) return "";
+  char resolved[PATH_MAX];
+  if (realpath((std::string(dir) + "/firebird.conf").c_str(), resolved) == nullptr) return dir;
+  std::string file(resolved);
+  return file.substr(0, file.rfind('/'));
+}
+
 // Reads "SessionDir = <folder>" from the configuration file; lines of "#"
-// comments and blanks are skipped, anything else is named in the log.
+// comments and blanks are skipped, anything else is named in the log. Without
+// the file a server reports in the session of its environment, which a
+// service's is not: the log says so.
 void ConfigureSession(Firebird::IMaster* master) {
-  const char* confDir =
-      master->getConfigManager()->getDirectory(Firebird::IConfigManager::DIR_CONF);
-  if (confDir == nullptr) return;
-  const std::string path = std::string(confDir) + "/vexa_notify.conf";
+  const std::string path = ConfigurationFolder(master) + "/vexa_notify.conf";
   std::ifstream in(path);
-  if (!in) return;
+  if (!in) {
+    const char* env = getenv("VEXA_SESSION_DIR");
+    if (env == nullptr || *env == '\0') {
+      vexa::TDbNotifier::Log("no " + path +
+                             ": reporting in the session of this process's environment");
+    }
+    return;
+  }
   std::string line;
   for (int number = 1; number <= 1000 && std::getline(in, line); ++number) {
     line = Trimmed(line.substr(0, 4096));

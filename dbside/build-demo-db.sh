@@ -9,8 +9,9 @@
 #     --output FILE  the database file (default: DIR/bin/Data/KWV_DEMO.GDB, where
 #                    churnmill looks when the registry names none)
 #     --rows N       seeded rows (default 300)
-#     --system       also copy the module into Firebird's own UDR folder, for
-#                    engines that run without this build's configuration (root only)
+#     --system       for a Firebird server (root only): also install the module
+#                    into the server's UDR folder and give the database file to
+#                    the server's account (firebird)
 # An existing file at the output path is replaced.
 set -euo pipefail
 
@@ -25,7 +26,7 @@ while [ $# -gt 0 ]; do
     --output) output=$2; shift 2 ;;
     --rows) rows=$2; shift 2 ;;
     --system) system=1; shift ;;
-    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
     *) echo "build-demo-db: unknown argument: $1" >&2; exit 2 ;;
   esac
 done
@@ -52,7 +53,7 @@ if [ "$system" = 1 ]; then
   plugins=$(dirname "$(readlink -f /usr/lib/*/firebird/3.0/plugins/libudr_engine.so | head -n1)")
   install -d "$plugins/udr"
   install -m 0644 "$module" "$plugins/udr/libvexa_notify.so"
-  echo "installed $plugins/udr/vexa_notify.so"
+  echo "installed $plugins/udr/libvexa_notify.so"
 fi
 
 export FIREBIRD="$conf"
@@ -107,5 +108,11 @@ COMMIT;"
   echo "$seed_block"
   cat "$here/DemoTriggers.sql"
 } | "$isql" -q -b -sql_dialect 3
+
+# The server opens the file as its own account.
+if [ "$system" = 1 ] && id firebird >/dev/null 2>&1; then
+  chown firebird:firebird "$output"
+  chmod 0660 "$output"
+fi
 
 echo "built $output ($rows rows in DEMOTABLE)"

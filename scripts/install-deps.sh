@@ -11,6 +11,8 @@ packages=(
   libfreetype-dev libfontconfig-dev fonts-dejavu-core
   libx11-dev libxext-dev libxtst-dev xvfb xdotool x11-utils x11-apps openbox
   firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
+  # The Firebird server the database side's server test runs as its service does.
+  firebird3.0-server
   # Only for Firebird's UDR headers: firebird/UdrCppEngine.h includes Message.h,
   # which uses Boost's preprocessor library. Our own code uses no Boost.
   libboost-dev
