@@ -12,6 +12,7 @@
 // Creation and opening run under an exclusive lock on "<session>/k/guard" so the
 // "does anybody hold it open" probe and taking our own shared lock are atomic.
 #include "platform/kernel/Kernel.h"
+#include "platform/kernel/Lifecycle.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -372,23 +373,8 @@ void UseSessionDir(const std::string& dir) {
   gNamedSessionDir = dir;
 }
 
-static std::vector<std::function<void()>>& SessionEndHandlers() {
-  static auto* h = new std::vector<std::function<void()>>;  // registered at static start-up
-  return *h;
-}
-
-void AtSessionEnd(std::function<void()> handler) {
-  std::lock_guard<std::mutex> lock(gSessionMu);
-  SessionEndHandlers().push_back(std::move(handler));
-}
-
 void ResetSessionDirForTesting() {
-  std::vector<std::function<void()>> handlers;
-  {
-    std::lock_guard<std::mutex> lock(gSessionMu);
-    handlers = SessionEndHandlers();
-  }
-  for (auto it = handlers.rbegin(); it != handlers.rend(); ++it) (*it)();
+  RunSessionEndHandlers();
   std::lock_guard<std::mutex> lock(gSessionMu);
   gSessionDir.clear();
   gSessionRefusal.clear();

@@ -66,7 +66,8 @@ uint32_t SessionGeneration();
 bool FollowSessionDirOfEnvironment();
 // Registers work to run when this process leaves its session (before the next
 // one begins): objects made once per program that belong to one session free
-// or renew themselves there. Handlers run in reverse order of registration.
+// or renew themselves there. Handlers run in reverse order of registration,
+// before those of the platform's libraries (Lifecycle.h).
 void AtSessionEnd(std::function<void()> handler);
 
 // Named mutex: create or open. Sets the last error to ERROR_ALREADY_EXISTS when

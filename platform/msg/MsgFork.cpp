@@ -2,24 +2,17 @@
 // descriptor it made is closed at once in a child of fork.
 #include "platform/msg/MsgFork.h"
 
-#include <pthread.h>
 #include <unistd.h>
 
-#include <atomic>
+#include "platform/kernel/Lifecycle.h"
 
 namespace plat::msgimpl {
 
-namespace {
-
-std::atomic<uint32_t> gForkGeneration{0};
-
-}  // namespace
-
 struct ForkHandlers {
-  static void Prepare() { Fds().mu_.lock(); }
-  static void Parent() { Fds().mu_.unlock(); }
+  static void Prepare(void*) { Fds().mu_.lock(); }
+  static void Parent(void*) { Fds().mu_.unlock(); }
   // Only this thread exists now; nothing but closing is done here.
-  static void Child() {
+  static void Child(void*) {
     OwnedFds& f = Fds();
     for (size_t w = 0; w < f.bits_.size(); ++w) {
       for (uint64_t b = f.bits_[w]; b != 0; b &= b - 1) {
@@ -27,17 +20,17 @@ struct ForkHandlers {
       }
       f.bits_[w] = 0;
     }
-    gForkGeneration.fetch_add(1, std::memory_order_release);
     f.mu_.unlock();
   }
 };
 
 // Registered before any other fork handler of the layer (MsgProcess.cpp makes
-// sure): its prepare handler then runs last, when the other locks are held.
+// sure): its prepare handler then runs last, when the other locks are held,
+// and its child handler first.
 OwnedFds& Fds() {
   static OwnedFds* f = [] {
     auto* made = new OwnedFds;  // never freed: fork handlers use it until the process ends
-    pthread_atfork(ForkHandlers::Prepare, ForkHandlers::Parent, ForkHandlers::Child);
+    AtFork(Layer::Msg, {ForkHandlers::Prepare, ForkHandlers::Parent, ForkHandlers::Child});
     return made;
   }();
   return *f;
@@ -56,7 +49,5 @@ void OwnedFds::Close(int fd) {
   size_t w = static_cast<size_t>(fd) / 64;
   if (w < bits_.size()) bits_[w] &= ~(uint64_t{1} << (fd % 64));
 }
-
-uint32_t ForkGeneration() { return gForkGeneration.load(std::memory_order_acquire); }
 
 }  // namespace plat::msgimpl

@@ -16,6 +16,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/kernel/Lifecycle.h"
+
 namespace plat::msgimpl {
 
 class OwnedFds {
@@ -42,7 +44,7 @@ class OwnedFds {
 
 OwnedFds& Fds();
 
-// Bumped in every child of fork; state made in an older generation is the parent's.
-uint32_t ForkGeneration();
+// Raised in every child of fork; state made in an older generation is the parent's.
+inline uint32_t ForkGeneration() { return plat::ForkGeneration(); }
 
 }  // namespace plat::msgimpl

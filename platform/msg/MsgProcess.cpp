@@ -3,7 +3,6 @@
 #include "platform/msg/MsgProcess.h"
 
 #include <errno.h>
-#include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -29,9 +28,9 @@ void OnCloseSignal(int sig) {
   errno = saved;
 }
 
-void PrepareFork() { Proc().PrepareFork(); }
-void ParentAfterFork() { Proc().ParentAfterFork(); }
-void ChildAfterFork() { Proc().ChildAfterFork(); }
+void PrepareFork(void*) { Proc().PrepareFork(); }
+void ParentAfterFork(void*) { Proc().ParentAfterFork(); }
+void ChildAfterFork(void*) { Proc().ChildAfterFork(); }
 void AtExit() { gProcess.load(std::memory_order_acquire)->RemoveOwnFiles(); }
 
 }  // namespace
@@ -41,7 +40,7 @@ Process& Proc() {
     auto* made = new Process;
     gProcess.store(made, std::memory_order_release);
     Fds();  // its fork handlers first, so that its lock is taken last (MsgFork.h)
-    pthread_atfork(PrepareFork, ParentAfterFork, ChildAfterFork);
+    AtFork(Layer::Msg, {PrepareFork, ParentAfterFork, ChildAfterFork});
     // Runs after the main thread's queue ended (thread-local objects go
     // first), for the windows of threads still running.
     atexit(AtExit);

@@ -2,7 +2,6 @@
 // ending queues, finding windows, calling their procedures, forgetting them.
 #include "platform/msg/MsgWindows.h"
 
-#include <pthread.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <unistd.h>
@@ -83,14 +82,14 @@ void DropQueueOfEndedSession() {
 // The parent's windows are not a forked child's: it starts with a table of
 // its own and leaves the parent's alone (its lock may be held by a thread
 // that did not come along).
-void NewTableInChild() { gTable.store(new Globals, std::memory_order_release); }
+void NewTableInChild(void*) { gTable.store(new Globals, std::memory_order_release); }
 
 }  // namespace
 
 Globals& G() {
   static bool made = [] {
     gTable.store(new Globals, std::memory_order_release);  // lives until the process ends
-    pthread_atfork(nullptr, nullptr, NewTableInChild);
+    AtFork(Layer::Msg, {nullptr, nullptr, NewTableInChild});
     return true;
   }();
   (void)made;
