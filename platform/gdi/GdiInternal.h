@@ -2,9 +2,14 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/gdi/Gdi.h"
@@ -201,6 +206,57 @@ struct Stock {
 Stock& Stocks();
 // The screen size the screen contexts and metrics report.
 void ScreenSize(int32_t* width, int32_t* height);
+
+// What the library keeps of a window: its backing store, update and window regions.
+struct WindowEntry {
+  std::shared_ptr<BitmapObj> store;
+  Region update;  // client coordinates
+  bool erase = false;
+  bool hasRgn = false;
+  Region windowRgn;
+};
+
+struct Face;                       // Text.cpp
+void PostPaintRequest(HWND hwnd);  // the paint request when no hook is set
+
+// The library's process-wide state (St()). Lock order, outer first:
+//   windowMu, metricsMu and textMu (never two of them) -> tableMu.
+// windowMu is also held over calls into the message layer (IsWindow, the
+// window's rectangles), never while a window procedure or the paint hook
+// runs; tableMu is held over nothing else.
+// A forked child starts with an empty table whose handles go on from the
+// parent's numbers, so no handle of the parent names an object of the child;
+// stock objects are made again on first use. Leaving a session drops the
+// windows' stores (handles are only unique within a session) and gives the
+// screen size and system colours their defaults back.
+struct State {
+  State();  // both in Text.cpp, where a face is known
+  ~State();
+
+  std::mutex tableMu;
+  std::unordered_map<uint32_t, std::shared_ptr<Object>> table;
+  std::atomic<uint32_t> nextHandle{0x1000};  // read unlocked by a forked child
+
+  std::once_flag stockMade;
+  Stock stock;
+
+  std::mutex metricsMu;  // screen size, stock.sysColors and the colours of their brushes
+  int32_t screenW = 1024, screenH = 768;
+
+  std::mutex windowMu;
+  std::map<HWND, WindowEntry> windows;
+  std::function<void(HWND)> paintHook = PostPaintRequest;
+  size_t sweepCountdown = 64;
+
+  std::mutex textMu;  // FreeType is not safe across threads
+  bool fontsStarted = false;
+  struct FT_LibraryRec_* fontLibrary = nullptr;  // null: the built-in box font only
+  std::map<std::string, std::unique_ptr<Face>> faces;
+
+  State* ForChild();
+  void EndSession();
+};
+State& St();
 
 // Window contexts (GdiDC.cpp, used by Window.cpp).
 HDC NewWindowDC(HWND hwnd, std::shared_ptr<BitmapObj> store, POINT offset, bool screen,

@@ -4,36 +4,38 @@
 #include <unordered_map>
 
 #include "platform/gdi/GdiInternal.h"
+#include "platform/kernel/Lifecycle.h"
 
 namespace plat::gdi {
 
 namespace {
 
-std::mutex gTableLock;
-std::unordered_map<uint32_t, std::shared_ptr<Object>>& Table() {
-  static auto* t = new std::unordered_map<uint32_t, std::shared_ptr<Object>>();
-  return *t;
-}
-uint32_t gNextHandle = 0x1000;
+StateOwner<State> gState{Layer::Gdi};
 
 }  // namespace
 
+State& St() { return gState.Get(); }
+
 HGDIOBJ Register(std::shared_ptr<Object> obj) {
-  std::lock_guard<std::mutex> lock(gTableLock);
+  State& s = St();
+  std::lock_guard<std::mutex> lock(s.tableMu);
+  uint32_t next = s.nextHandle.load(std::memory_order_relaxed);
   uint32_t h;
   do {
-    h = gNextHandle++;
-    if (gNextHandle == 0) gNextHandle = 0x1000;
-  } while (h == 0 || Table().count(h));
-  Table()[h] = std::move(obj);
+    h = next++;
+    if (next == 0) next = 0x1000;
+  } while (h == 0 || s.table.count(h));
+  s.nextHandle.store(next, std::memory_order_relaxed);
+  s.table[h] = std::move(obj);
   return h;
 }
 
 std::shared_ptr<Object> Lookup(HGDIOBJ h) {
   if (h == 0) return nullptr;
-  std::lock_guard<std::mutex> lock(gTableLock);
-  auto it = Table().find(h);
-  return it == Table().end() ? nullptr : it->second;
+  State& s = St();
+  std::lock_guard<std::mutex> lock(s.tableMu);
+  auto it = s.table.find(h);
+  return it == s.table.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<DCObj> LookupDC(HDC h) {
@@ -43,8 +45,9 @@ std::shared_ptr<DCObj> LookupDC(HDC h) {
 }
 
 bool Unregister(HGDIOBJ h) {
-  std::lock_guard<std::mutex> lock(gTableLock);
-  return Table().erase(h) > 0;
+  State& s = St();
+  std::lock_guard<std::mutex> lock(s.tableMu);
+  return s.table.erase(h) > 0;
 }
 
 namespace {
@@ -104,8 +107,9 @@ HPEN MakePen(int style, int width, COLORREF c, bool stock) {
 }  // namespace
 
 Stock& Stocks() {
-  static Stock* s = [] {
-    auto* st = new Stock();
+  State& state = St();
+  std::call_once(state.stockMade, [&state] {
+    Stock* st = &state.stock;
     auto brush = [](COLORREF c) { LOGBRUSH lb; lb.lbColor = c; return MakeBrush(lb, true); };
     st->objs[WHITE_BRUSH] = brush(RGB(255, 255, 255));
     st->objs[LTGRAY_BRUSH] = brush(RGB(192, 192, 192));
@@ -147,9 +151,29 @@ Stock& Stocks() {
       st->sysColors[i] = kSysDefaults[i];
       st->sysBrushes[i] = brush(kSysDefaults[i]);
     }
-    return st;
-  }();
-  return *s;
+  });
+  return state.stock;
+}
+
+State* State::ForChild() {
+  auto* mine = new State;
+  mine->nextHandle.store(nextHandle.load());
+  return mine;
+}
+
+void State::EndSession() {
+  {
+    std::lock_guard<std::mutex> lock(windowMu);
+    windows.clear();
+  }
+  {
+    std::lock_guard<std::mutex> lock(metricsMu);
+    screenW = 1024;
+    screenH = 768;
+  }
+  int all[COLOR_MAX];
+  for (int i = 0; i < COLOR_MAX; ++i) all[i] = i;
+  SetSysColors(COLOR_MAX, all, kSysDefaults);
 }
 
 }  // namespace plat::gdi

@@ -7,31 +7,27 @@ namespace plat {
 
 using namespace gdi;
 
-namespace {
-
-std::mutex gMetricsLock;
-int32_t gScreenW = 1024, gScreenH = 768;
-
-}  // namespace
-
 namespace gdi {
 void ScreenSize(int32_t* width, int32_t* height) {
-  std::lock_guard<std::mutex> lock(gMetricsLock);
-  *width = gScreenW;
-  *height = gScreenH;
+  State& s = St();
+  std::lock_guard<std::mutex> lock(s.metricsMu);
+  *width = s.screenW;
+  *height = s.screenH;
 }
 }  // namespace gdi
 
 void SetScreenSize(int32_t width, int32_t height) {
-  std::lock_guard<std::mutex> lock(gMetricsLock);
-  if (width > 0) gScreenW = width;
-  if (height > 0) gScreenH = height;
+  State& s = St();
+  std::lock_guard<std::mutex> lock(s.metricsMu);
+  if (width > 0) s.screenW = width;
+  if (height > 0) s.screenH = height;
 }
 
 COLORREF GetSysColor(int index) {
   if (index < 0 || index >= COLOR_MAX) return 0;
-  std::lock_guard<std::mutex> lock(gMetricsLock);
-  return Stocks().sysColors[index];
+  Stock& s = Stocks();
+  std::lock_guard<std::mutex> lock(St().metricsMu);
+  return s.sysColors[index];
 }
 
 HBRUSH GetSysColorBrush(int index) {
@@ -42,7 +38,7 @@ HBRUSH GetSysColorBrush(int index) {
 bool SetSysColors(int count, const int* indexes, const COLORREF* colors) {
   if (count < 0 || (count > 0 && (!indexes || !colors))) return false;
   Stock& s = Stocks();
-  std::lock_guard<std::mutex> lock(gMetricsLock);
+  std::lock_guard<std::mutex> lock(St().metricsMu);
   for (int i = 0; i < count; ++i) {
     int k = indexes[i];
     if (k < 0 || k >= COLOR_MAX) continue;
@@ -53,10 +49,13 @@ bool SetSysColors(int count, const int* indexes, const COLORREF* colors) {
 }
 
 int GetSystemMetrics(int index) {
-  std::lock_guard<std::mutex> lock(gMetricsLock);
   switch (index) {
-    case SM_CXSCREEN: return gScreenW;
-    case SM_CYSCREEN: return gScreenH;
+    case SM_CXSCREEN:
+    case SM_CYSCREEN: {
+      int32_t w = 0, h = 0;
+      ScreenSize(&w, &h);
+      return index == SM_CXSCREEN ? w : h;
+    }
     case SM_CXVSCROLL: case SM_CYHSCROLL: case SM_CYVSCROLL: case SM_CXHSCROLL:
     case SM_CYVTHUMB: case SM_CXHTHUMB: return 16;
     case SM_CYCAPTION: return 19;

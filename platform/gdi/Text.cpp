@@ -26,9 +26,7 @@ namespace plat {
 
 using namespace gdi;
 
-namespace {
-
-std::recursive_mutex gTextLock;  // FreeType faces are not safe across threads
+namespace gdi {
 
 struct Glyph {
   int32_t advance = 0;
@@ -51,13 +49,22 @@ struct Face {
   std::unordered_map<uint64_t, Glyph> stroked;  // key: stroke width << 32 | code point
 };
 
+State::State() = default;
+State::~State() = default;
+
+}  // namespace gdi
+
+namespace {
+
+// Starts FreeType once per state. Caller holds textMu.
 FT_Library Library() {
-  static FT_Library lib = [] {
+  State& st = St();
+  if (!st.fontsStarted) {
+    st.fontsStarted = true;
     FT_Library l = nullptr;
-    if (FT_Init_FreeType(&l) != 0) l = nullptr;
-    return l;
-  }();
-  return lib;
+    if (FT_Init_FreeType(&l) == 0) st.fontLibrary = l;
+  }
+  return st.fontLibrary;
 }
 
 std::string Lower(std::string s) {
@@ -68,8 +75,7 @@ std::string Lower(std::string s) {
 // File and family of the best installed face; empty when fontconfig finds none.
 bool MatchFile(const std::string& family, bool bold, bool italic, std::string* file,
                std::string* matched) {
-  static bool ok = FcInit() == FcTrue;
-  if (!ok) return false;
+  if (FcInit() != FcTrue) return false;  // at once when fontconfig was started already
   FcPattern* pat = FcPatternCreate();
   if (!pat) return false;
   FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
@@ -117,8 +123,9 @@ FT_Face OpenFace(const std::string& requested, bool bold, bool italic, std::stri
   return nullptr;
 }
 
+// Caller holds textMu.
 Face& FaceFor(const LOGFONT& lf) {
-  static std::map<std::string, std::unique_ptr<Face>> cache;
+  auto& cache = St().faces;
   bool bold = lf.lfWeight >= 600;
   bool italic = lf.lfItalic != 0;
   std::string key = Lower(lf.lfFaceName) + "|" + std::to_string(lf.lfHeight) + "|" +
@@ -279,10 +286,7 @@ std::vector<uint32_t> Decode(const std::string& s) {
   return out;
 }
 
-Face& DCFace(DCObj& dc) {
-  static LOGFONT fallback;
-  return FaceFor(dc.st.font ? dc.st.font->lf : fallback);
-}
+Face& DCFace(DCObj& dc) { return FaceFor(dc.st.font ? dc.st.font->lf : LOGFONT()); }
 
 // One unit of laid-out text.
 struct Unit {
@@ -448,7 +452,7 @@ HFONT CreateFont(int32_t height, int32_t width, int32_t escapement, int32_t orie
 bool GetTextMetrics(HDC hdc, TEXTMETRIC* tm) {
   auto dc = LookupDC(hdc);
   if (!dc || !tm) return false;
-  std::lock_guard<std::recursive_mutex> lock(gTextLock);
+  std::lock_guard<std::mutex> lock(St().textMu);
   Face& f = DCFace(*dc);
   EnsureAverage(f);
   TEXTMETRIC t;
@@ -472,14 +476,14 @@ bool GetTextMetrics(HDC hdc, TEXTMETRIC* tm) {
 std::string GetTextFace(HDC hdc) {
   auto dc = LookupDC(hdc);
   if (!dc) return std::string();
-  std::lock_guard<std::recursive_mutex> lock(gTextLock);
+  std::lock_guard<std::mutex> lock(St().textMu);
   return DCFace(*dc).family;
 }
 
 bool GetTextExtentPoint32(HDC hdc, const std::string& text, SIZE* size) {
   auto dc = LookupDC(hdc);
   if (!dc || !size) return false;
-  std::lock_guard<std::recursive_mutex> lock(gTextLock);
+  std::lock_guard<std::mutex> lock(St().textMu);
   Face& f = DCFace(*dc);
   int32_t w = 0;
   for (uint32_t cp : Decode(text)) w += AdvanceOf(f, cp, dc->st.charExtra);
@@ -492,7 +496,7 @@ bool ExtTextOut(HDC hdc, int32_t x, int32_t y, uint32_t options, const RECT* rc,
                 const std::string& text, const int32_t* dx) {
   auto dc = LookupDC(hdc);
   if (!dc) return false;
-  std::lock_guard<std::recursive_mutex> lock(gTextLock);
+  std::lock_guard<std::mutex> lock(St().textMu);
   Face& f = DCFace(*dc);
   EnsureAverage(f);
   RECT dclip;
@@ -657,7 +661,7 @@ void PathEllipsis(Face& f, Line* line, int32_t limit, int extra, bool tabs) {
 int DrawText(HDC hdc, const std::string& text, RECT* rc, uint32_t format) {
   auto dc = LookupDC(hdc);
   if (!dc || !rc) return 0;
-  std::lock_guard<std::recursive_mutex> lock(gTextLock);
+  std::lock_guard<std::mutex> lock(St().textMu);
   Face& f = DCFace(*dc);
   EnsureAverage(f);
   bool single = format & DT_SINGLELINE;

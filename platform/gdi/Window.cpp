@@ -12,40 +12,15 @@ using namespace gdi;
 
 namespace {
 
-struct WindowEntry {
-  std::shared_ptr<BitmapObj> store;
-  Region update;  // client coordinates
-  bool erase = false;
-  bool hasRgn = false;
-  Region windowRgn;
-};
-
-std::mutex gLock;
-// Caller holds gLock. Handles are only unique within a session: what windows
-// of an ended session painted must not show in a new window of the same handle.
-std::map<HWND, WindowEntry>& Entries() {
-  static auto* m = new std::map<HWND, WindowEntry>();
-  static uint32_t generation = SessionGeneration();
-  if (generation != SessionGeneration()) {
-    m->clear();
-    generation = SessionGeneration();
-  }
-  return *m;
-}
-std::function<void(HWND)>& Hook() {
-  static auto* h = new std::function<void(HWND)>(
-      [](HWND hwnd) { PostMessage(hwnd, WM_PAINT, 0, 0); });
-  return *h;
-}
-size_t gSweepCountdown = 64;
-
-// Drops entries of windows that no longer exist. Caller holds gLock.
-void SweepLocked() {
-  if (--gSweepCountdown > 0) return;
-  gSweepCountdown = 64;
-  auto& m = Entries();
-  for (auto it = m.begin(); it != m.end();) {
-    if (!IsWindow(it->first)) it = m.erase(it); else ++it;
+// Drops entries of windows that no longer exist. Caller holds windowMu.
+void SweepLocked(State& s) {
+  if (--s.sweepCountdown > 0) return;
+  s.sweepCountdown = 64;
+  for (auto it = s.windows.begin(); it != s.windows.end();) {
+    if (!IsWindow(it->first))
+      it = s.windows.erase(it);
+    else
+      ++it;
   }
 }
 
@@ -68,11 +43,11 @@ bool Measure(HWND hwnd, Geometry* g) {
   return true;
 }
 
-// The entry with a store of the window's current size. Caller holds gLock.
-WindowEntry* EnsureLocked(HWND hwnd, Geometry* g) {
+// The entry with a store of the window's current size. Caller holds windowMu.
+WindowEntry* EnsureLocked(State& st, HWND hwnd, Geometry* g) {
   if (!IsWindow(hwnd) || !Measure(hwnd, g)) return nullptr;
-  SweepLocked();
-  WindowEntry& e = Entries()[hwnd];
+  SweepLocked(st);
+  WindowEntry& e = st.windows[hwnd];
   if (!e.store) {
     e.store = std::make_shared<BitmapObj>();
     e.store->kind = OBJ_BITMAP;
@@ -94,20 +69,26 @@ WindowEntry* EnsureLocked(HWND hwnd, Geometry* g) {
 
 }  // namespace
 
+namespace gdi {
+void PostPaintRequest(HWND hwnd) { PostMessage(hwnd, WM_PAINT, 0, 0); }
+}  // namespace gdi
+
 HDC GetDC(HWND hwnd) {
   if (hwnd == 0) return NewWindowDC(0, nullptr, POINT{}, true, false);
-  std::lock_guard<std::mutex> lock(gLock);
+  State& st = St();
+  std::lock_guard<std::mutex> lock(st.windowMu);
   Geometry g;
-  WindowEntry* e = EnsureLocked(hwnd, &g);
+  WindowEntry* e = EnsureLocked(st, hwnd, &g);
   if (!e) return 0;
   return NewWindowDC(hwnd, e->store, g.clientOffset, false, false);
 }
 
 HDC GetWindowDC(HWND hwnd) {
   if (hwnd == 0) return GetDC(0);
-  std::lock_guard<std::mutex> lock(gLock);
+  State& st = St();
+  std::lock_guard<std::mutex> lock(st.windowMu);
   Geometry g;
-  WindowEntry* e = EnsureLocked(hwnd, &g);
+  WindowEntry* e = EnsureLocked(st, hwnd, &g);
   if (!e) return 0;
   return NewWindowDC(hwnd, e->store, POINT{}, false, true);
 }
@@ -125,9 +106,10 @@ HDC BeginPaint(HWND hwnd, PAINTSTRUCT* ps) {
   HDC hdc = 0;
   POINT offset;
   {
-    std::lock_guard<std::mutex> lock(gLock);
+    State& st = St();
+    std::lock_guard<std::mutex> lock(st.windowMu);
     Geometry g;
-    WindowEntry* e = EnsureLocked(hwnd, &g);
+    WindowEntry* e = EnsureLocked(st, hwnd, &g);
     if (!e) return 0;
     update = Region::Combine(e->update, Region::FromRect(0, 0, g.cw, g.ch), RGN_AND);
     erase = e->erase;
@@ -156,9 +138,10 @@ bool AddUpdate(HWND hwnd, const Region* add, bool erase) {
   bool request = false;
   std::function<void(HWND)> hook;
   {
-    std::lock_guard<std::mutex> lock(gLock);
+    State& st = St();
+    std::lock_guard<std::mutex> lock(st.windowMu);
     Geometry g;
-    WindowEntry* e = EnsureLocked(hwnd, &g);
+    WindowEntry* e = EnsureLocked(st, hwnd, &g);
     if (!e) return false;
     Region client = Region::FromRect(0, 0, g.cw, g.ch);
     Region r = add ? Region::Combine(*add, client, RGN_AND) : client;
@@ -167,7 +150,7 @@ bool AddUpdate(HWND hwnd, const Region* add, bool erase) {
     e->update = Region::Combine(e->update, r, RGN_OR);
     e->erase = e->erase || erase;
     request = wasEmpty;
-    hook = Hook();
+    hook = st.paintHook;
   }
   if (request && hook) hook(hwnd);
   return true;
@@ -188,10 +171,11 @@ bool InvalidateRgn(HWND hwnd, HRGN rgn, bool erase) {
 }
 
 bool ValidateRect(HWND hwnd, const RECT* rc) {
-  std::lock_guard<std::mutex> lock(gLock);
-  auto it = Entries().find(hwnd);
+  State& st = St();
+  std::lock_guard<std::mutex> lock(st.windowMu);
+  auto it = st.windows.find(hwnd);
   if (!IsWindow(hwnd)) return false;
-  if (it == Entries().end()) return true;
+  if (it == st.windows.end()) return true;
   if (!rc) {
     it->second.update = Region();
   } else {
@@ -202,10 +186,11 @@ bool ValidateRect(HWND hwnd, const RECT* rc) {
 }
 
 bool GetUpdateRect(HWND hwnd, RECT* rc, bool) {
-  std::lock_guard<std::mutex> lock(gLock);
-  auto it = Entries().find(hwnd);
+  State& st = St();
+  std::lock_guard<std::mutex> lock(st.windowMu);
+  auto it = st.windows.find(hwnd);
   RECT box;
-  if (it != Entries().end()) box = it->second.update.Box();
+  if (it != st.windows.end()) box = it->second.update.Box();
   if (rc) *rc = box;
   return box.right > box.left && box.bottom > box.top;
 }
@@ -213,9 +198,10 @@ bool GetUpdateRect(HWND hwnd, RECT* rc, bool) {
 int GetUpdateRgn(HWND hwnd, HRGN rgn, bool) {
   auto r = LookupAs<RegionObj>(rgn, OBJ_REGION);
   if (!r) return ERROR;
-  std::lock_guard<std::mutex> lock(gLock);
-  auto it = Entries().find(hwnd);
-  r->rgn = it != Entries().end() ? it->second.update : Region();
+  State& st = St();
+  std::lock_guard<std::mutex> lock(st.windowMu);
+  auto it = st.windows.find(hwnd);
+  r->rgn = it != st.windows.end() ? it->second.update : Region();
   return r->rgn.Kind();
 }
 
@@ -223,26 +209,29 @@ bool UpdateWindow(HWND hwnd) {
   if (!IsWindow(hwnd)) return false;
   bool pending;
   {
-    std::lock_guard<std::mutex> lock(gLock);
-    auto it = Entries().find(hwnd);
-    pending = it != Entries().end() && !it->second.update.Empty();
+    State& st = St();
+    std::lock_guard<std::mutex> lock(st.windowMu);
+    auto it = st.windows.find(hwnd);
+    pending = it != st.windows.end() && !it->second.update.Empty();
   }
   if (pending) SendMessage(hwnd, WM_PAINT, 0, 0);
   return true;
 }
 
 void SetPaintRequestHook(std::function<void(HWND)> hook) {
-  std::lock_guard<std::mutex> lock(gLock);
-  Hook() = std::move(hook);
+  State& st = St();
+  std::lock_guard<std::mutex> lock(st.windowMu);
+  st.paintHook = std::move(hook);
 }
 
 int SetWindowRgn(HWND hwnd, HRGN rgn, bool redraw) {
   auto r = rgn ? LookupAs<RegionObj>(rgn, OBJ_REGION) : nullptr;
   if (rgn && !r) return 0;
   {
-    std::lock_guard<std::mutex> lock(gLock);
+    State& st = St();
+    std::lock_guard<std::mutex> lock(st.windowMu);
     if (!IsWindow(hwnd)) return 0;
-    WindowEntry& e = Entries()[hwnd];
+    WindowEntry& e = st.windows[hwnd];
     e.hasRgn = r != nullptr;
     e.windowRgn = r ? r->rgn : Region();
   }
@@ -254,17 +243,19 @@ int SetWindowRgn(HWND hwnd, HRGN rgn, bool redraw) {
 int GetWindowRgn(HWND hwnd, HRGN rgn) {
   auto r = LookupAs<RegionObj>(rgn, OBJ_REGION);
   if (!r) return ERROR;
-  std::lock_guard<std::mutex> lock(gLock);
-  auto it = Entries().find(hwnd);
-  if (it == Entries().end() || !it->second.hasRgn) return ERROR;
+  State& st = St();
+  std::lock_guard<std::mutex> lock(st.windowMu);
+  auto it = st.windows.find(hwnd);
+  if (it == st.windows.end() || !it->second.hasRgn) return ERROR;
   r->rgn = it->second.windowRgn;
   return r->rgn.Kind();
 }
 
 bool GetWindowSurface(HWND hwnd, int32_t* width, int32_t* height, std::vector<uint8_t>* pixels) {
-  std::lock_guard<std::mutex> lock(gLock);
+  State& st = St();
+  std::lock_guard<std::mutex> lock(st.windowMu);
   Geometry g;
-  WindowEntry* e = EnsureLocked(hwnd, &g);
+  WindowEntry* e = EnsureLocked(st, hwnd, &g);
   if (!e) return false;
   if (width) *width = e->store->s.width;
   if (height) *height = e->store->s.height;
@@ -273,8 +264,9 @@ bool GetWindowSurface(HWND hwnd, int32_t* width, int32_t* height, std::vector<ui
 }
 
 void ReleaseWindowSurface(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(gLock);
-  Entries().erase(hwnd);
+  State& st = St();
+  std::lock_guard<std::mutex> lock(st.windowMu);
+  st.windows.erase(hwnd);
 }
 
 }  // namespace plat
