@@ -4,26 +4,23 @@
 #include <X11/Xlib.h>
 
 #include <cstdlib>
-#include <mutex>
 
 #include "platform/display/Display.h"
+#include "platform/shell/ShellState.h"
 
 namespace plat {
 
 namespace {
 
-std::mutex gMu;
-POINT gHeadlessCursorPos;
-uint32_t gHeadlessCursorSession = SessionGeneration();
+// The headless pointer, packed as the shell's state keeps it.
+POINT HeadlessCursor() {
+  uint64_t v = shellimpl::St().headlessCursor.load();
+  return POINT{static_cast<int32_t>(v >> 32), static_cast<int32_t>(v & 0xFFFFFFFFu)};
+}
 
-// The headless pointer belongs to the desktop session: a new session starts
-// it at the origin again. Caller holds gMu.
-POINT& HeadlessCursor() {
-  if (gHeadlessCursorSession != SessionGeneration()) {
-    gHeadlessCursorSession = SessionGeneration();
-    gHeadlessCursorPos = POINT{};
-  }
-  return gHeadlessCursorPos;
+void SetHeadlessCursor(int32_t x, int32_t y) {
+  shellimpl::St().headlessCursor.store(uint64_t{static_cast<uint32_t>(x)} << 32 |
+                                       static_cast<uint32_t>(y));
 }
 
 // The display's own connection on its thread; otherwise a short-lived one of
@@ -89,16 +86,12 @@ bool GetCursorPos(POINT* point) {
       return true;
     }
   }
-  std::lock_guard<std::mutex> g(gMu);
   *point = HeadlessCursor();
   return true;
 }
 
 bool SetCursorPos(int32_t x, int32_t y) {
-  {
-    std::lock_guard<std::mutex> g(gMu);
-    HeadlessCursor() = POINT{x, y};
-  }
+  SetHeadlessCursor(x, y);
   XConn c;
   if (c.get()) {
     XWarpPointer(c.get(), None, DefaultRootWindow(c.get()), 0, 0, 0, 0, x, y);

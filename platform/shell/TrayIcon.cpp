@@ -17,59 +17,26 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel/Lifecycle.h"
+#include "platform/shell/ShellState.h"
+
 namespace plat {
 
+using namespace shellimpl;
+
+namespace shellimpl {
+
 namespace {
+
+StateOwner<State> gState{Layer::Shell};
 
 constexpr long SYSTEM_TRAY_REQUEST_DOCK = 0;
 constexpr unsigned long XEMBED_MAPPED = 1;
 constexpr Time kDoubleClickMs = 500;
-constexpr int kDefaultSize = 24;
-
-struct Icon {
-  NOTIFYICONDATA data;     // the last record given
-  UINT callback = 0;       // merged state
-  HICON icon = 0;          // our own copy, for painting
-  Window xwin = 0;         // docked window (0 when not docked)
-  bool docked = false;     // asked a host to take it
-  int width = kDefaultSize, height = kDefaultSize;
-  int lastButton = -1;     // for double-clicks
-  Time lastPress = 0;
-};
-
-// The tip: one at a time, for the icon the pointer rests on.
-struct Tip {
-  HWND hwnd = 0;            // the icon it belongs to (hwnd, id); 0 when none
-  uint32_t id = 0;
-  bool armed = false;       // waiting for the pointer to rest
-  int x = 0, y = 0;         // pointer on the screen
-  Window win = 0;           // shown window
-  Pixmap picture = 0;
-  std::string text;         // what it shows
-  int timer = -1;           // timerfd
-};
-
-// The X side: a connection of our own, watched by the queue of the thread
-// that added the first icon.
-struct XTray {
-  Display* dpy = nullptr;
-  int screen = 0;
-  Atom selection = None, opcode = None, manager = None, xembedInfo = None;
-  Window host = None;  // the tray host our icons were docked with
-  XErrorHandler previousHandler = nullptr;
-  bool watched = false;
-  bool tried = false;
-  bool dead = false;  // the connection to the server was lost
-};
-
-std::recursive_mutex gMu;
-std::vector<Icon> gIcons;
-uint32_t gCalls = 0;
-XTray gX;
-Tip gTip;
 
 Icon* FindIcon(HWND hwnd, uint32_t id) {
-  for (Icon& i : gIcons)
+  State& s = St();
+  for (Icon& i : s.icons)
     if (i.data.hWnd == hwnd && i.data.uID == id) return &i;
   return nullptr;
 }
@@ -81,21 +48,23 @@ bool DisplayWanted() {
 }
 
 Window TrayOwner() {
-  if (!gX.dpy) return None;
-  return XGetSelectionOwner(gX.dpy, gX.selection);
+  State& s = St();
+  if (!s.x.dpy) return None;
+  return XGetSelectionOwner(s.x.dpy, s.x.selection);
 }
 
 void Paint(Icon& icon) {
-  if (!gX.dpy || !icon.xwin) return;
-  XClearWindow(gX.dpy, icon.xwin);
+  State& s = St();
+  if (!s.x.dpy || !icon.xwin) return;
+  XClearWindow(s.x.dpy, icon.xwin);
   ICONINFO info;
   if (!icon.icon || !GetIconInfo(icon.icon, &info)) {
-    XFlush(gX.dpy);
+    XFlush(s.x.dpy);
     return;
   }
   BITMAP bm;
   if (GetObject(info.hbmColor, sizeof bm, &bm) && bm.bmWidth > 0 && bm.bmHeight > 0) {
-    GC gc = XCreateGC(gX.dpy, icon.xwin, 0, nullptr);
+    GC gc = XCreateGC(s.x.dpy, icon.xwin, 0, nullptr);
     // Scaled to the size the tray gave the window, each pixel a block;
     // pixels the mask keeps transparent show the tray's background.
     for (int y = 0; y < icon.height; ++y) {
@@ -105,50 +74,52 @@ void Paint(Icon& icon) {
         if (info.hbmMask && GetBitmapPixel(info.hbmMask, sx, sy) != 0) continue;
         COLORREF c = GetBitmapPixel(info.hbmColor, sx, sy);
         if (c == CLR_INVALID) continue;
-        XSetForeground(gX.dpy, gc,
-                       (unsigned long)GetRValue(c) << 16 | (unsigned long)GetGValue(c) << 8 |
-                           GetBValue(c));
-        XDrawPoint(gX.dpy, icon.xwin, gc, x, y);
+        XSetForeground(
+            s.x.dpy, gc,
+            (unsigned long)GetRValue(c) << 16 | (unsigned long)GetGValue(c) << 8 | GetBValue(c));
+        XDrawPoint(s.x.dpy, icon.xwin, gc, x, y);
       }
     }
-    XFreeGC(gX.dpy, gc);
+    XFreeGC(s.x.dpy, gc);
   }
   DeleteObject(info.hbmColor);
   DeleteObject(info.hbmMask);
-  XFlush(gX.dpy);
+  XFlush(s.x.dpy);
 }
 
 void HideTip() {
-  if (gTip.timer >= 0) {
+  State& s = St();
+  if (s.tip.timer >= 0) {
     itimerspec off{};
-    timerfd_settime(gTip.timer, 0, &off, nullptr);
+    timerfd_settime(s.tip.timer, 0, &off, nullptr);
   }
-  gTip.armed = false;
-  gTip.hwnd = 0;
-  if (gX.dpy && gTip.win) {
-    XDestroyWindow(gX.dpy, gTip.win);
-    XFlush(gX.dpy);
+  s.tip.armed = false;
+  s.tip.hwnd = 0;
+  if (s.x.dpy && s.tip.win) {
+    XDestroyWindow(s.x.dpy, s.tip.win);
+    XFlush(s.x.dpy);
   }
-  if (gX.dpy && gTip.picture) XFreePixmap(gX.dpy, gTip.picture);
-  gTip.win = 0;
-  gTip.picture = 0;
-  gTip.text.clear();
+  if (s.x.dpy && s.tip.picture) XFreePixmap(s.x.dpy, s.tip.picture);
+  s.tip.win = 0;
+  s.tip.picture = 0;
+  s.tip.text.clear();
 }
 
 // Shows (or redraws) the tip with the icon's current text.
 void ShowTip(const Icon& icon) {
+  State& s = St();
   std::string text = icon.data.szTip;
-  if (gTip.win && text == gTip.text) return;
+  if (s.tip.win && text == s.tip.text) return;
   int32_t w = 0, h = 0;
   std::vector<uint8_t> px;
-  if (!gX.dpy || !RenderNotifyTip(text, &w, &h, &px)) {
+  if (!s.x.dpy || !RenderNotifyTip(text, &w, &h, &px)) {
     HideTip();
     return;
   }
-  int screen = gX.screen;
-  Visual* visual = DefaultVisual(gX.dpy, screen);
-  int depth = DefaultDepth(gX.dpy, screen);
-  XImage* img = XCreateImage(gX.dpy, visual, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
+  int screen = s.x.screen;
+  Visual* visual = DefaultVisual(s.x.dpy, screen);
+  int depth = DefaultDepth(s.x.dpy, screen);
+  XImage* img = XCreateImage(s.x.dpy, visual, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
                              static_cast<unsigned>(w), static_cast<unsigned>(h), 32, 0);
   if (!img) return;
   img->data = static_cast<char*>(std::malloc(static_cast<size_t>(img->bytes_per_line) * static_cast<size_t>(h)));
@@ -162,57 +133,57 @@ void ShowTip(const Icon& icon) {
       XPutPixel(img, x, y, static_cast<unsigned long>(p[2]) << 16 | static_cast<unsigned long>(p[1]) << 8 | p[0]);
     }
   }
-  Pixmap pm = XCreatePixmap(gX.dpy, RootWindow(gX.dpy, screen), static_cast<unsigned>(w),
+  Pixmap pm = XCreatePixmap(s.x.dpy, RootWindow(s.x.dpy, screen), static_cast<unsigned>(w),
                             static_cast<unsigned>(h), static_cast<unsigned>(depth));
-  GC gc = XCreateGC(gX.dpy, pm, 0, nullptr);
-  XPutImage(gX.dpy, pm, gc, img, 0, 0, 0, 0, static_cast<unsigned>(w), static_cast<unsigned>(h));
-  XFreeGC(gX.dpy, gc);
+  GC gc = XCreateGC(s.x.dpy, pm, 0, nullptr);
+  XPutImage(s.x.dpy, pm, gc, img, 0, 0, 0, 0, static_cast<unsigned>(w), static_cast<unsigned>(h));
+  XFreeGC(s.x.dpy, gc);
   XDestroyImage(img);
   // Right of the pointer and just below the icon, or just above it when the
   // icon sits at the bottom of the screen: the tip never hides the icon it
   // tells about, and it is always whole on the screen.
-  int sw = DisplayWidth(gX.dpy, screen), sh = DisplayHeight(gX.dpy, screen);
-  int iconTop = gTip.y, iconBottom = gTip.y + 1;
+  int sw = DisplayWidth(s.x.dpy, screen), sh = DisplayHeight(s.x.dpy, screen);
+  int iconTop = s.tip.y, iconBottom = s.tip.y + 1;
   {
     Window root = 0, child = 0;
     int ix = 0, iy = 0, rx = 0, ry = 0;
     unsigned iw = 0, ih = 0, border = 0, depthIcon = 0;
-    if (XGetGeometry(gX.dpy, icon.xwin, &root, &ix, &iy, &iw, &ih, &border, &depthIcon) &&
-        XTranslateCoordinates(gX.dpy, icon.xwin, root, 0, 0, &rx, &ry, &child)) {
+    if (XGetGeometry(s.x.dpy, icon.xwin, &root, &ix, &iy, &iw, &ih, &border, &depthIcon) &&
+        XTranslateCoordinates(s.x.dpy, icon.xwin, root, 0, 0, &rx, &ry, &child)) {
       iconTop = ry;
       iconBottom = ry + static_cast<int>(ih);
     }
   }
-  int x = gTip.x + 12, y = iconBottom + 2;
+  int x = s.tip.x + 12, y = iconBottom + 2;
   if (x + w > sw) x = sw - w;
   if (y + h > sh) y = iconTop - 2 - h;
   x = std::max(0, x);
   y = std::max(0, y);
-  if (!gTip.win) {
+  if (!s.tip.win) {
     XSetWindowAttributes a;
     a.override_redirect = True;
     a.background_pixmap = pm;
-    gTip.win = XCreateWindow(gX.dpy, RootWindow(gX.dpy, screen), x, y, static_cast<unsigned>(w),
-                             static_cast<unsigned>(h), 0, CopyFromParent, InputOutput, CopyFromParent,
-                             CWOverrideRedirect | CWBackPixmap, &a);
+    s.tip.win = XCreateWindow(s.x.dpy, RootWindow(s.x.dpy, screen), x, y, static_cast<unsigned>(w),
+                              static_cast<unsigned>(h), 0, CopyFromParent, InputOutput,
+                              CopyFromParent, CWOverrideRedirect | CWBackPixmap, &a);
     XClassHint hint;
     char name[] = "vexa-tip";
     hint.res_name = name;
     hint.res_class = name;
-    XSetClassHint(gX.dpy, gTip.win, &hint);
-    XStoreName(gX.dpy, gTip.win, text.c_str());
-    XMapRaised(gX.dpy, gTip.win);
+    XSetClassHint(s.x.dpy, s.tip.win, &hint);
+    XStoreName(s.x.dpy, s.tip.win, text.c_str());
+    XMapRaised(s.x.dpy, s.tip.win);
   } else {
-    XSetWindowBackgroundPixmap(gX.dpy, gTip.win, pm);
-    XMoveResizeWindow(gX.dpy, gTip.win, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h));
-    XStoreName(gX.dpy, gTip.win, text.c_str());
-    XClearWindow(gX.dpy, gTip.win);
-    XRaiseWindow(gX.dpy, gTip.win);
+    XSetWindowBackgroundPixmap(s.x.dpy, s.tip.win, pm);
+    XMoveResizeWindow(s.x.dpy, s.tip.win, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h));
+    XStoreName(s.x.dpy, s.tip.win, text.c_str());
+    XClearWindow(s.x.dpy, s.tip.win);
+    XRaiseWindow(s.x.dpy, s.tip.win);
   }
-  if (gTip.picture) XFreePixmap(gX.dpy, gTip.picture);
-  gTip.picture = pm;
-  gTip.text = text;
-  XFlush(gX.dpy);
+  if (s.tip.picture) XFreePixmap(s.x.dpy, s.tip.picture);
+  s.tip.picture = pm;
+  s.tip.text = text;
+  XFlush(s.x.dpy);
 }
 
 // Reads what the descriptor shows, and what round trips made here have read
@@ -222,15 +193,16 @@ struct DrainAfter {
 };
 
 void TipTimerFired() {
-  std::lock_guard<std::recursive_mutex> g(gMu);
+  State& s = St();
+  std::lock_guard<std::mutex> g(s.trayMu);
   DrainAfter drainAfter;  // the tip's placement asks the server, and events come with the replies
   uint64_t n;
-  while (read(gTip.timer, &n, sizeof n) > 0) {
+  while (read(s.tip.timer, &n, sizeof n) > 0) {
   }
-  if (!gTip.armed) return;
-  gTip.armed = false;
-  for (const Icon& i : gIcons) {
-    if (i.data.hWnd == gTip.hwnd && i.data.uID == gTip.id && i.xwin) {
+  if (!s.tip.armed) return;
+  s.tip.armed = false;
+  for (const Icon& i : s.icons) {
+    if (i.data.hWnd == s.tip.hwnd && i.data.uID == s.tip.id && i.xwin) {
       ShowTip(i);
       return;
     }
@@ -239,81 +211,85 @@ void TipTimerFired() {
 
 // The pointer is on an icon: the tip shows once it has rested there.
 void PointerOnIcon(const Icon& icon, int rootX, int rootY) {
-  if (gTip.hwnd == icon.data.hWnd && gTip.id == icon.data.uID && (gTip.win || gTip.armed)) {
-    if (!gTip.win) {
-      gTip.x = rootX;
-      gTip.y = rootY;
+  State& s = St();
+  if (s.tip.hwnd == icon.data.hWnd && s.tip.id == icon.data.uID && (s.tip.win || s.tip.armed)) {
+    if (!s.tip.win) {
+      s.tip.x = rootX;
+      s.tip.y = rootY;
     }
     return;
   }
   HideTip();
-  if (gTip.timer < 0) {
-    gTip.timer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (gTip.timer < 0) return;
-    if (!WatchFd(gTip.timer, EPOLLIN, [](uint32_t) { TipTimerFired(); })) {
-      close(gTip.timer);
-      gTip.timer = -1;
+  if (s.tip.timer < 0) {
+    s.tip.timer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (s.tip.timer < 0) return;
+    if (!WatchFd(s.tip.timer, EPOLLIN, [](uint32_t) { TipTimerFired(); })) {
+      close(s.tip.timer);
+      s.tip.timer = -1;
       return;
     }
   }
-  gTip.hwnd = icon.data.hWnd;
-  gTip.id = icon.data.uID;
-  gTip.x = rootX;
-  gTip.y = rootY;
-  gTip.armed = true;
+  s.tip.hwnd = icon.data.hWnd;
+  s.tip.id = icon.data.uID;
+  s.tip.x = rootX;
+  s.tip.y = rootY;
+  s.tip.armed = true;
   itimerspec at{};
   at.it_value.tv_sec = kNotifyTipDelayMs / 1000;
   at.it_value.tv_nsec = (kNotifyTipDelayMs % 1000) * 1000000L;
-  timerfd_settime(gTip.timer, 0, &at, nullptr);
+  timerfd_settime(s.tip.timer, 0, &at, nullptr);
 }
 
 bool TipIsFor(const Icon& icon) {
-  return gTip.hwnd != 0 && gTip.hwnd == icon.data.hWnd && gTip.id == icon.data.uID;
+  State& s = St();
+  return s.tip.hwnd != 0 && s.tip.hwnd == icon.data.hWnd && s.tip.id == icon.data.uID;
 }
 
 void Dock(Icon& icon) {
+  State& s = St();
   Window owner = TrayOwner();
-  if (!gX.dpy || owner == None) return;
-  if (owner != gX.host) {
-    gX.host = owner;
-    XSelectInput(gX.dpy, owner, StructureNotifyMask);  // to hear when it goes
+  if (!s.x.dpy || owner == None) return;
+  if (owner != s.x.host) {
+    s.x.host = owner;
+    XSelectInput(s.x.dpy, owner, StructureNotifyMask);  // to hear when it goes
   }
   if (!icon.xwin) {
     XSetWindowAttributes a;
     a.background_pixmap = ParentRelative;
     a.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
                    EnterWindowMask | LeaveWindowMask | StructureNotifyMask;
-    icon.xwin = XCreateWindow(gX.dpy, RootWindow(gX.dpy, gX.screen), 0, 0, kDefaultSize,
-                              kDefaultSize, 0, CopyFromParent, InputOutput, CopyFromParent,
-                              CWBackPixmap | CWEventMask, &a);
+    icon.xwin =
+        XCreateWindow(s.x.dpy, RootWindow(s.x.dpy, s.x.screen), 0, 0, kDefaultSize, kDefaultSize, 0,
+                      CopyFromParent, InputOutput, CopyFromParent, CWBackPixmap | CWEventMask, &a);
     unsigned long info[2] = {0, XEMBED_MAPPED};
-    XChangeProperty(gX.dpy, icon.xwin, gX.xembedInfo, gX.xembedInfo, 32, PropModeReplace,
+    XChangeProperty(s.x.dpy, icon.xwin, s.x.xembedInfo, s.x.xembedInfo, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(info), 2);
     XClassHint hint;
     char name[] = "vexa-tray";
     hint.res_name = name;
     hint.res_class = name;
-    XSetClassHint(gX.dpy, icon.xwin, &hint);
+    XSetClassHint(s.x.dpy, icon.xwin, &hint);
   }
   XEvent ev;
   std::memset(&ev, 0, sizeof ev);
   ev.xclient.type = ClientMessage;
   ev.xclient.window = owner;
-  ev.xclient.message_type = gX.opcode;
+  ev.xclient.message_type = s.x.opcode;
   ev.xclient.format = 32;
   ev.xclient.data.l[0] = CurrentTime;
   ev.xclient.data.l[1] = SYSTEM_TRAY_REQUEST_DOCK;
   ev.xclient.data.l[2] = static_cast<long>(icon.xwin);
-  XSendEvent(gX.dpy, owner, False, NoEventMask, &ev);
-  XFlush(gX.dpy);
+  XSendEvent(s.x.dpy, owner, False, NoEventMask, &ev);
+  XFlush(s.x.dpy);
   icon.docked = true;
 }
 
 void Undock(Icon& icon) {
+  State& s = St();
   if (TipIsFor(icon)) HideTip();
-  if (gX.dpy && icon.xwin) {
-    XDestroyWindow(gX.dpy, icon.xwin);
-    XFlush(gX.dpy);
+  if (s.x.dpy && icon.xwin) {
+    XDestroyWindow(s.x.dpy, icon.xwin);
+    XFlush(s.x.dpy);
   }
   icon.xwin = 0;
   icon.docked = false;
@@ -329,29 +305,31 @@ UINT MouseMessage(int button, bool down, bool dbl) {
 // The host went away: its icons are gone from the screen; their windows hear
 // of it so that the program can show itself again.
 void HostLost() {
-  gX.host = None;
+  State& s = St();
+  s.x.host = None;
   HideTip();
-  for (Icon& i : gIcons) {
+  for (Icon& i : s.icons) {
     if (!i.docked) continue;
-    if (i.xwin) XDestroyWindow(gX.dpy, i.xwin);  // may be gone with the host already
+    if (i.xwin) XDestroyWindow(s.x.dpy, i.xwin);  // may be gone with the host already
     i.xwin = 0;
     i.docked = false;
     PostMessage(i.data.hWnd, i.callback, static_cast<WPARAM>(i.data.uID), NIN_HOSTLOST);
   }
-  XFlush(gX.dpy);
+  XFlush(s.x.dpy);
 }
 
 void HandleEvent(XEvent& ev) {
-  if (ev.type == DestroyNotify && gX.host != None && ev.xdestroywindow.window == gX.host) {
+  State& s = St();
+  if (ev.type == DestroyNotify && s.x.host != None && ev.xdestroywindow.window == s.x.host) {
     HostLost();
     return;
   }
-  if (ev.type == ClientMessage && ev.xclient.message_type == gX.manager &&
-      static_cast<Atom>(ev.xclient.data.l[1]) == gX.selection) {
-    for (Icon& i : gIcons) Dock(i);  // a tray host appeared: dock again
+  if (ev.type == ClientMessage && ev.xclient.message_type == s.x.manager &&
+      static_cast<Atom>(ev.xclient.data.l[1]) == s.x.selection) {
+    for (Icon& i : s.icons) Dock(i);  // a tray host appeared: dock again
     return;
   }
-  for (Icon& icon : gIcons) {
+  for (Icon& icon : s.icons) {
     if (!icon.xwin || ev.xany.window != icon.xwin) continue;
     switch (ev.type) {
       case Expose:
@@ -364,8 +342,8 @@ void HandleEvent(XEvent& ev) {
         break;
       case ReparentNotify:
         // Back on the root window: the host let it go. A new host gets a new window.
-        if (ev.xreparent.parent == RootWindow(gX.dpy, gX.screen) && gX.host != None) {
-          XDestroyWindow(gX.dpy, icon.xwin);
+        if (ev.xreparent.parent == RootWindow(s.x.dpy, s.x.screen) && s.x.host != None) {
+          XDestroyWindow(s.x.dpy, icon.xwin);
           icon.xwin = 0;
         }
         break;
@@ -408,107 +386,126 @@ void HandleEvent(XEvent& ev) {
   }
 }
 
-// Xlib frees a connection only by talking to its server: the memory of one
-// whose server is gone stays, held where a leak check sees it.
-void KeepDead(Display* dpy) {
-  static auto* dead = new std::vector<Display*>;  // never destroyed: checked at exit
-  dead->push_back(dpy);
-}
-
+// Caller holds trayMu.
 void Drain() {
-  std::lock_guard<std::recursive_mutex> g(gMu);
-  if (!gX.dpy) return;
-  while (!gX.dead && XPending(gX.dpy)) {
+  State& s = St();
+  if (!s.x.dpy) return;
+  while (!s.x.dead && XPending(s.x.dpy)) {
     XEvent ev;
-    XNextEvent(gX.dpy, &ev);
+    XNextEvent(s.x.dpy, &ev);
     HandleEvent(ev);
   }
-  if (gX.dead) {
+  if (s.x.dead) {
     // The server is gone: the icons live on in the table only. The dead
-    // connection is left as it is (closing it would talk to the server).
-    if (gX.watched) UnwatchFd(ConnectionNumber(gX.dpy));
-    gX.watched = false;
-    gTip.win = 0;
-    gTip.picture = 0;
+    // connection is left as it is (closing it would talk to the server), and
+    // its memory stays where a leak check sees it (Xlib frees a connection
+    // only by talking to its server).
+    if (s.x.watched) UnwatchFd(ConnectionNumber(s.x.dpy));
+    s.x.watched = false;
+    s.tip.win = 0;
+    s.tip.picture = 0;
     HideTip();
-    KeepDead(gX.dpy);
-    gX.dpy = nullptr;
-    gX.host = None;
-    for (Icon& i : gIcons) {
+    s.dead.push_back(s.x.dpy);
+    s.x.dpy = nullptr;
+    s.x.host = None;
+    for (Icon& i : s.icons) {
       i.xwin = 0;
       i.docked = false;
     }
   }
 }
 
+void DrainNow() {
+  std::lock_guard<std::mutex> g(St().trayMu);
+  Drain();
+}
+
 // A lost server must not end the program: the connection is only marked dead.
-void TrayXIOExit(Display*, void*) { gX.dead = true; }
+void TrayXIOExit(Display*, void*) { St().x.dead = true; }
+
+DrainAfter::~DrainAfter() { Drain(); }
 
 // Errors of our own connection (a window that went with its host) are
 // harmless; others go to the handler that was there before.
-DrainAfter::~DrainAfter() { Drain(); }
-
 int TrayXError(Display* dpy, XErrorEvent* ev) {
-  if (dpy == gX.dpy) return 0;
-  return gX.previousHandler ? gX.previousHandler(dpy, ev) : 0;
+  State& s = St();
+  if (dpy == s.x.dpy) return 0;
+  return s.x.previousHandler ? s.x.previousHandler(dpy, ev) : 0;
 }
 
 // Opens the connection once, when a display is wanted.
 void OpenX() {
-  if (gX.tried) return;
-  gX.tried = true;
+  State& s = St();
+  if (s.x.tried) return;
+  s.x.tried = true;
   if (!DisplayWanted()) return;
-  gX.dpy = XOpenDisplay(nullptr);
-  if (!gX.dpy) return;
-  gX.screen = DefaultScreen(gX.dpy);
-  gX.previousHandler = XSetErrorHandler(TrayXError);
-  XSetIOErrorExitHandler(gX.dpy, TrayXIOExit, nullptr);
-  std::string sel = "_NET_SYSTEM_TRAY_S" + std::to_string(gX.screen);
-  gX.selection = XInternAtom(gX.dpy, sel.c_str(), False);
-  gX.opcode = XInternAtom(gX.dpy, "_NET_SYSTEM_TRAY_OPCODE", False);
-  gX.manager = XInternAtom(gX.dpy, "MANAGER", False);
-  gX.xembedInfo = XInternAtom(gX.dpy, "_XEMBED_INFO", False);
-  XSelectInput(gX.dpy, RootWindow(gX.dpy, gX.screen), StructureNotifyMask);
-  XFlush(gX.dpy);
-  gX.watched = WatchFd(ConnectionNumber(gX.dpy), EPOLLIN, [](uint32_t) { Drain(); });
+  s.x.dpy = XOpenDisplay(nullptr);
+  if (!s.x.dpy) return;
+  s.x.screen = DefaultScreen(s.x.dpy);
+  s.x.previousHandler = XSetErrorHandler(TrayXError);
+  XSetIOErrorExitHandler(s.x.dpy, TrayXIOExit, nullptr);
+  std::string sel = "_NET_SYSTEM_TRAY_S" + std::to_string(s.x.screen);
+  s.x.selection = XInternAtom(s.x.dpy, sel.c_str(), False);
+  s.x.opcode = XInternAtom(s.x.dpy, "_NET_SYSTEM_TRAY_OPCODE", False);
+  s.x.manager = XInternAtom(s.x.dpy, "MANAGER", False);
+  s.x.xembedInfo = XInternAtom(s.x.dpy, "_XEMBED_INFO", False);
+  XSelectInput(s.x.dpy, RootWindow(s.x.dpy, s.x.screen), StructureNotifyMask);
+  XFlush(s.x.dpy);
+  s.x.watched = WatchFd(ConnectionNumber(s.x.dpy), EPOLLIN, [](uint32_t) { DrainNow(); });
 }
-
-// Icons and the connection belong to the desktop session: leaving it removes
-// the icons, closes the connection and lets the next session open its own.
-const bool gTrayEndsWithSession = [] {
-  AtSessionEnd([] {
-    std::lock_guard<std::recursive_mutex> g(gMu);
-    if (gX.dpy && !gX.dead) {
-      int fd = ConnectionNumber(gX.dpy);
-      if (gX.watched) UnwatchFd(fd);
-      XSetErrorHandler(gX.previousHandler);
-      // A server that went first is not talked to: only the socket is closed.
-      pollfd p{fd, POLLIN, 0};
-      char c;
-      bool gone = poll(&p, 1, 0) > 0 && ((p.revents & (POLLHUP | POLLERR)) ||
-                                         recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0);
-      if (gone) {
-        close(fd);
-        KeepDead(gX.dpy);
-      } else {
-        for (Icon& i : gIcons)
-          if (i.xwin) XDestroyWindow(gX.dpy, i.xwin);
-        XCloseDisplay(gX.dpy);
-      }
-    }
-    for (Icon& i : gIcons)
-      if (i.icon) DestroyIcon(i.icon);
-    gIcons.clear();
-    gX = XTray{};
-  });
-  return true;
-}();
 
 }  // namespace
 
+State& St() { return gState.Get(); }
+
+// Icons and the connection belong to the desktop session (State).
+void State::EndSession() {
+  headlessCursor.store(0);
+  std::lock_guard<std::mutex> g(trayMu);
+  if (x.dpy && !x.dead) {
+    int fd = ConnectionNumber(x.dpy);
+    if (x.watched) UnwatchFd(fd);
+    XSetErrorHandler(x.previousHandler);
+    // A server that went first is not talked to: only the socket is closed.
+    pollfd p{fd, POLLIN, 0};
+    char c;
+    bool gone = poll(&p, 1, 0) > 0 && ((p.revents & (POLLHUP | POLLERR)) ||
+                                       recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0);
+    if (gone) {
+      close(fd);
+      dead.push_back(x.dpy);
+    } else {
+      for (Icon& i : icons)
+        if (i.xwin) XDestroyWindow(x.dpy, i.xwin);
+      XCloseDisplay(x.dpy);
+    }
+  }
+  if (tip.timer >= 0) {
+    UnwatchFd(tip.timer);
+    close(tip.timer);
+  }
+  tip = Tip{};
+  for (Icon& i : icons)
+    if (i.icon) DestroyIcon(i.icon);
+  icons.clear();
+  x = XTray{};
+}
+
+// Only this thread came along; trayMu is held since prepare.
+State* State::ForChild() {
+  if (x.dpy && !x.dead) close(ConnectionNumber(x.dpy));
+  if (tip.timer >= 0) close(tip.timer);
+  auto* mine = new State;
+  mine->headlessCursor.store(headlessCursor.load());
+  return mine;
+}
+
+}  // namespace shellimpl
+
 bool Shell_NotifyIcon(DWORD message, const NOTIFYICONDATA* data) {
-  std::lock_guard<std::recursive_mutex> g(gMu);
-  ++gCalls;
+  State& s = St();
+  std::lock_guard<std::mutex> g(s.trayMu);
+  ++s.calls;
   if (!data || data->cbSize != sizeof(NOTIFYICONDATA)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
@@ -529,23 +526,23 @@ bool Shell_NotifyIcon(DWORD message, const NOTIFYICONDATA* data) {
   switch (message) {
     case NIM_ADD: {
       if (icon) break;
-      gIcons.emplace_back();
-      apply(gIcons.back());
-      Dock(gIcons.back());
+      s.icons.emplace_back();
+      apply(s.icons.back());
+      Dock(s.icons.back());
       return true;
     }
     case NIM_MODIFY:
       if (!icon) break;
       apply(*icon);
       Paint(*icon);
-      if (gTip.win && TipIsFor(*icon)) ShowTip(*icon);  // follows the new text while it shows
+      if (s.tip.win && TipIsFor(*icon)) ShowTip(*icon);  // follows the new text while it shows
       return true;
     case NIM_DELETE: {
       if (!icon) break;
       if (TipIsFor(*icon)) HideTip();
       Undock(*icon);
       if (icon->icon) DestroyIcon(icon->icon);
-      gIcons.erase(gIcons.begin() + (icon - gIcons.data()));
+      s.icons.erase(s.icons.begin() + (icon - s.icons.data()));
       return true;
     }
     default: break;
@@ -555,17 +552,19 @@ bool Shell_NotifyIcon(DWORD message, const NOTIFYICONDATA* data) {
 }
 
 bool NotifyAreaAvailable() {
-  std::lock_guard<std::recursive_mutex> g(gMu);
+  State& s = St();
+  std::lock_guard<std::mutex> g(s.trayMu);
   if (!DisplayWanted()) return true;
   OpenX();
-  if (!gX.dpy) return true;  // the display cannot be opened: the program runs headless
+  if (!s.x.dpy) return true;  // the display cannot be opened: the program runs headless
   bool host = TrayOwner() != None;
   Drain();
   return host;
 }
 
 bool GetNotifyIconRecord(HWND hwnd, uint32_t id, NOTIFYICONDATA* data) {
-  std::lock_guard<std::recursive_mutex> g(gMu);
+  State& s = St();
+  std::lock_guard<std::mutex> g(s.trayMu);
   Icon* icon = FindIcon(hwnd, id);
   if (!icon) return false;
   if (data) *data = icon->data;
@@ -573,15 +572,17 @@ bool GetNotifyIconRecord(HWND hwnd, uint32_t id, NOTIFYICONDATA* data) {
 }
 
 std::vector<NOTIFYICONDATA> GetNotifyIcons() {
-  std::lock_guard<std::recursive_mutex> g(gMu);
+  State& s = St();
+  std::lock_guard<std::mutex> g(s.trayMu);
   std::vector<NOTIFYICONDATA> out;
-  for (const Icon& i : gIcons) out.push_back(i.data);
+  for (const Icon& i : s.icons) out.push_back(i.data);
   return out;
 }
 
 uint32_t NotifyIconCallCount() {
-  std::lock_guard<std::recursive_mutex> g(gMu);
-  return gCalls;
+  State& s = St();
+  std::lock_guard<std::mutex> g(s.trayMu);
+  return s.calls;
 }
 
 bool RenderNotifyTip(const std::string& text, int32_t* width, int32_t* height,
@@ -627,13 +628,15 @@ bool RenderNotifyTip(const std::string& text, int32_t* width, int32_t* height,
 }
 
 unsigned long GetNotifyTipXWindow() {
-  std::lock_guard<std::recursive_mutex> g(gMu);
+  State& s = St();
+  std::lock_guard<std::mutex> g(s.trayMu);
   Drain();
-  return gTip.win;
+  return s.tip.win;
 }
 
 unsigned long GetNotifyIconXWindow(HWND hwnd, uint32_t id) {
-  std::lock_guard<std::recursive_mutex> g(gMu);
+  State& s = St();
+  std::lock_guard<std::mutex> g(s.trayMu);
   Drain();
   Icon* icon = FindIcon(hwnd, id);
   return icon ? icon->xwin : 0;
