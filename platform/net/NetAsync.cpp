@@ -7,63 +7,41 @@ using namespace net;
 
 namespace {
 
-// Asynchronous requests.
-
-struct AsyncRequest {
-  HWND hwnd = 0;
-  UINT msg = 0;
-  char* buf = nullptr;
-  int bufLen = 0;
-  bool cancelled = false;
-};
-
-std::mutex gAsyncLock;
-std::map<HANDLE, AsyncRequest>& Requests() {
-  static auto* m = new std::map<HANDLE, AsyncRequest>;
-  return *m;
-}
-// Finished requests whose message may not have been handled yet; cancelling
-// one of them still succeeds (its message then matches no live request).
-std::deque<HANDLE>& Finished() {
-  static auto* d = new std::deque<HANDLE>;
-  return *d;
-}
-HANDLE gNextRequest = 1;
-
 HANDLE StartRequest(HWND hwnd, UINT msg, char* buf, int bufLen,
                     std::function<int(HostData*)> work) {
+  State& st = St();
   HANDLE h;
   {
-    std::lock_guard<std::mutex> g(gAsyncLock);
-    h = gNextRequest++;
-    if (gNextRequest == 0) gNextRequest = 1;
+    std::lock_guard<std::mutex> g(st.asyncMu);
+    h = st.nextRequest.load(std::memory_order_relaxed);
+    st.nextRequest.store(h + 1 == 0 ? 1 : h + 1, std::memory_order_relaxed);
     AsyncRequest r;
     r.hwnd = hwnd;
     r.msg = msg;
     r.buf = buf;
     r.bufLen = bufLen;
-    Requests()[h] = r;
+    st.requests[h] = r;
   }
   try {
-    std::thread([h, work = std::move(work)]() {
+    std::thread([&st, h, work = std::move(work)]() {
       HostData d;
       int err = work(&d);
-      std::lock_guard<std::mutex> g(gAsyncLock);
-      auto it = Requests().find(h);
-      if (it == Requests().end()) return;
+      std::lock_guard<std::mutex> g(st.asyncMu);
+      auto it = st.requests.find(h);
+      if (it == st.requests.end()) return;
       AsyncRequest r = it->second;
-      Requests().erase(it);
+      st.requests.erase(it);
       if (r.cancelled) return;
       int need = err ? 0 : LayoutSize(d);
       if (!err && !Layout(d, r.buf, r.bufLen)) err = WSAENOBUFS;
-      Finished().push_back(h);
-      while (Finished().size() > 256) Finished().pop_front();
+      st.finished.push_back(h);
+      while (st.finished.size() > 256) st.finished.pop_front();
       PostMessage(r.hwnd, r.msg, static_cast<WPARAM>(h),
                   WSAMAKESELECTREPLY(std::min(need, 0xFFFF), err));
     }).detach();
   } catch (...) {
-    std::lock_guard<std::mutex> g(gAsyncLock);
-    Requests().erase(h);
+    std::lock_guard<std::mutex> g(st.asyncMu);
+    st.requests.erase(h);
     tLastError = WSAENOBUFS;
     return 0;
   }
@@ -96,16 +74,17 @@ HANDLE WSAAsyncGetHostByAddr(HWND hwnd, UINT msg, const char* addr, int len, int
 
 int WSACancelAsyncRequest(HANDLE task) {
   if (!Started()) return SOCKET_ERROR;
-  std::lock_guard<std::mutex> g(gAsyncLock);
-  auto it = Requests().find(task);
-  if (it != Requests().end()) {
+  State& st = St();
+  std::lock_guard<std::mutex> g(st.asyncMu);
+  auto it = st.requests.find(task);
+  if (it != st.requests.end()) {
     if (it->second.cancelled) return Fail(WSAEINVAL);
     it->second.cancelled = true;
     return 0;
   }
-  auto f = std::find(Finished().begin(), Finished().end(), task);
-  if (f != Finished().end()) {
-    Finished().erase(f);
+  auto f = std::find(st.finished.begin(), st.finished.end(), task);
+  if (f != st.finished.end()) {
+    st.finished.erase(f);
     return 0;
   }
   return Fail(WSAEINVAL);
@@ -114,8 +93,9 @@ int WSACancelAsyncRequest(HANDLE task) {
 bool WSAAsyncRequestDone(HANDLE task) {
   // The answer is laid out and posted under the same lock that takes the
   // request out of the table.
-  std::lock_guard<std::mutex> g(gAsyncLock);
-  return Requests().find(task) == Requests().end();
+  State& st = St();
+  std::lock_guard<std::mutex> g(st.asyncMu);
+  return st.requests.find(task) == st.requests.end();
 }
 
 }  // namespace plat

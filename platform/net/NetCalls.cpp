@@ -59,10 +59,11 @@ SOCKET socket(int af, int type, int protocol) {
 int closesocket(SOCKET h) {
   auto p = Lookup(h);
   if (!p) return SOCKET_ERROR;
-  std::lock_guard<std::recursive_mutex> g(gSockLock);
+  State& st = St();
+  std::lock_guard<std::mutex> g(st.sockMu);
   if (p->isWatched) UnwatchFd(p->fd);
   p->isWatched = false;
-  Socks().erase(h);
+  st.socks.erase(h);
   if (::close(p->fd) != 0 && errno != EINTR && errno != EINPROGRESS) return FailErrno();
   return 0;
 }
@@ -95,7 +96,7 @@ int listen(SOCKET h, int backlog) {
   if (!p) return SOCKET_ERROR;
   // The kernel caps the queue at its own limit (net.core.somaxconn).
   if (::listen(p->fd, backlog) != 0) return FailErrno();
-  std::lock_guard<std::recursive_mutex> g(gSockLock);
+  std::lock_guard<std::mutex> g(St().sockMu);
   p->listening = true;
   Refresh(h, *p);
   return 0;
@@ -110,15 +111,17 @@ SOCKET accept(SOCKET h, sockaddr* addr, int* addrLen) {
   int fd = ::accept4(p->fd, reinterpret_cast<sys::SysSockaddr*>(&a), &len,
                      SOCK_CLOEXEC | (p->nonBlocking ? SOCK_NONBLOCK : 0));
   int err = errno;
-  std::lock_guard<std::recursive_mutex> g(gSockLock);
-  // accept re-enables FD_ACCEPT; another waiting connection is reported at once.
-  if (p->acceptPosted) {
-    p->acceptPosted = false;
-    if (PollNow(p->fd) & EPOLLIN) {
-      p->acceptPosted = true;
-      Post(*p, h, FD_ACCEPT, 0);
+  {
+    // accept re-enables FD_ACCEPT; another waiting connection is reported at once.
+    std::lock_guard<std::mutex> g(St().sockMu);
+    if (p->acceptPosted) {
+      p->acceptPosted = false;
+      if (PollNow(p->fd) & EPOLLIN) {
+        p->acceptPosted = true;
+        Post(*p, h, FD_ACCEPT, 0);
+      }
+      Refresh(h, *p);
     }
-    Refresh(h, *p);
   }
   if (fd < 0) return static_cast<SOCKET>(Fail(WSAErrorFromErrno(err)));
   if (addr && addrLen) {
@@ -143,7 +146,7 @@ int connect(SOCKET h, const sockaddr* name, int nameLen) {
   ToSys(name, &a);
   int rc = ::connect(p->fd, reinterpret_cast<sys::SysSockaddr*>(&a), sizeof a);
   int err = rc == 0 ? 0 : errno;
-  std::lock_guard<std::recursive_mutex> g(gSockLock);
+  std::lock_guard<std::mutex> g(St().sockMu);
   if (p->type == SOCK_DGRAM) {
     if (rc != 0) return Fail(WSAErrorFromErrno(err));
     p->connected = true;
@@ -178,7 +181,7 @@ int send(SOCKET h, const char* buf, int len, int flags) {
   ssize_t n = ::send(p->fd, buf, static_cast<size_t>(len), sysFlags);
   int err = errno;
   if (n >= 0 && n == len) return static_cast<int>(n);
-  std::lock_guard<std::recursive_mutex> g(gSockLock);
+  std::lock_guard<std::mutex> g(St().sockMu);
   if (n >= 0 || err == EAGAIN || err == EWOULDBLOCK) {
     // Cut short or would block: FD_WRITE tells when to go on.
     if (p->nonBlocking && !p->writeArmed) {
@@ -219,7 +222,7 @@ int WSASend(SOCKET h, WSABUF* buffers, DWORD bufferCount, DWORD* bytesSent, DWOR
     *bytesSent = static_cast<DWORD>(n);
     return 0;
   }
-  std::lock_guard<std::recursive_mutex> g(gSockLock);
+  std::lock_guard<std::mutex> g(St().sockMu);
   if (n >= 0 || err == EAGAIN || err == EWOULDBLOCK) {
     if (p->nonBlocking && !p->writeArmed) {
       p->writeArmed = true;
@@ -253,7 +256,7 @@ int recv(SOCKET h, char* buf, int len, int flags) {
   int err = errno;
   {
     // recv re-enables FD_READ; bytes still waiting are reported again at once.
-    std::lock_guard<std::recursive_mutex> g(gSockLock);
+    std::lock_guard<std::mutex> g(St().sockMu);
     if (p->readPosted) {
       p->readPosted = false;
       int left = (n > 0 && p->hwnd && (p->mask & FD_READ)) ? PendingBytes(p->fd) : 0;
@@ -298,7 +301,7 @@ int recvfrom(SOCKET h, char* buf, int len, int flags, sockaddr* from, int* fromL
                          reinterpret_cast<sys::SysSockaddr*>(&a), &alen);
   int err = errno;
   {
-    std::lock_guard<std::recursive_mutex> g(gSockLock);
+    std::lock_guard<std::mutex> g(St().sockMu);
     if (p->readPosted) {
       p->readPosted = false;
       if (n >= 0 && p->hwnd && (p->mask & FD_READ) && PendingBytes(p->fd) > 0) {

@@ -126,8 +126,51 @@ struct Sock {
   bool sendShut = false;
 };
 
-extern std::recursive_mutex gSockLock;  // guards the table and every Sock in it
-std::unordered_map<SOCKET, std::shared_ptr<Sock>>& Socks();
+// An asynchronous host lookup under way.
+struct AsyncRequest {
+  HWND hwnd = 0;
+  UINT msg = 0;
+  char* buf = nullptr;
+  int bufLen = 0;
+  bool cancelled = false;
+};
+
+// The library's process-wide state (St()). Lock order: sockMu, then the
+// message layer (watches on the calling thread's queue, posts); asyncMu, then
+// the message layer (posts); modulesMu alone; never two of the three at once.
+// sockMu is a plain mutex: nothing done under it calls back into this library
+// (readiness reaches it from the queue's wait, messages are only posted).
+// A forked child starts as a program that has not used the library: it closes
+// its copies of the parent's sockets (a peer would not see one closed while a
+// copy lives), and its socket handles go on from the parent's numbers so that
+// none names a socket of the child. Leaving the session ends the asynchronous
+// selection of every socket and the lookups under way: the windows they
+// report to were the session's, and their handles name other windows in the
+// next one. The sockets stay open.
+struct State {
+  std::mutex modulesMu;
+  int moduleRefs = 0;
+  bool unavailable = false;
+  std::atomic<int> startups{0};
+
+  std::mutex sockMu;  // the table and every Sock in it
+  std::unordered_map<SOCKET, std::shared_ptr<Sock>> socks;
+  SOCKET nextHandle = 0x100;
+
+  std::mutex asyncMu;
+  std::map<HANDLE, AsyncRequest> requests;
+  // Finished requests whose message may not have been handled yet; cancelling
+  // one of them still succeeds (its message then matches no live request).
+  std::deque<HANDLE> finished;
+  std::atomic<HANDLE> nextRequest{1};  // read unlocked by a forked child
+
+  void PrepareFork() { sockMu.lock(); }
+  void ParentAfterFork() { sockMu.unlock(); }
+  State* ForChild();
+  void EndSession();
+};
+State& St();
+
 std::shared_ptr<Sock> Find(SOCKET s);
 std::shared_ptr<Sock> Lookup(SOCKET s);  // Started() and WSAENOTSOCK checked
 SOCKET AddSock(std::shared_ptr<Sock> s);

@@ -8,15 +8,6 @@ thread_local int tLastError = 0;
 
 namespace {
 
-struct ModuleState {
-  std::mutex lock;
-  int refs = 0;
-  bool unavailable = false;
-};
-ModuleState& Modules() {
-  static ModuleState* m = new ModuleState;
-  return *m;
-}
 constexpr HMODULE kSocketModule = 0x71AB0000;
 
 bool IsSocketLibraryName(const std::string& name) {
@@ -25,12 +16,10 @@ bool IsSocketLibraryName(const std::string& name) {
   return lower == SOCKET_LIBRARY_NAME;
 }
 
-std::atomic<int> gStartups{0};
-
 }  // namespace
 
 bool Started() {
-  if (gStartups.load() > 0) return true;
+  if (St().startups.load() > 0) return true;
   tLastError = WSANOTINITIALISED;
   return false;
 }
@@ -45,21 +34,21 @@ using namespace net;
 // Modules.
 
 HMODULE LoadLibrary(const std::string& fileName) {
-  auto& m = Modules();
-  std::lock_guard<std::mutex> g(m.lock);
+  State& m = St();
+  std::lock_guard<std::mutex> g(m.modulesMu);
   if (!IsSocketLibraryName(fileName) || m.unavailable) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return 0;
   }
-  m.refs++;
+  m.moduleRefs++;
   return kSocketModule;
 }
 
 FARPROC GetProcAddress(HMODULE module, const std::string& procName) {
   {
-    auto& m = Modules();
-    std::lock_guard<std::mutex> g(m.lock);
-    if (module != kSocketModule || m.refs <= 0) {
+    State& m = St();
+    std::lock_guard<std::mutex> g(m.modulesMu);
+    if (module != kSocketModule || m.moduleRefs <= 0) {
       SetLastError(ERROR_INVALID_HANDLE);
       return nullptr;
     }
@@ -115,27 +104,27 @@ FARPROC GetProcAddress(HMODULE module, const std::string& procName) {
 }
 
 bool FreeLibrary(HMODULE module) {
-  auto& m = Modules();
-  std::lock_guard<std::mutex> g(m.lock);
-  if (module != kSocketModule || m.refs <= 0) {
+  State& m = St();
+  std::lock_guard<std::mutex> g(m.modulesMu);
+  if (module != kSocketModule || m.moduleRefs <= 0) {
     SetLastError(ERROR_INVALID_HANDLE);
     return false;
   }
-  m.refs--;
+  m.moduleRefs--;
   return true;
 }
 
 HMODULE GetModuleHandle(const std::string& moduleName) {
-  auto& m = Modules();
-  std::lock_guard<std::mutex> g(m.lock);
-  if (IsSocketLibraryName(moduleName) && m.refs > 0) return kSocketModule;
+  State& m = St();
+  std::lock_guard<std::mutex> g(m.modulesMu);
+  if (IsSocketLibraryName(moduleName) && m.moduleRefs > 0) return kSocketModule;
   SetLastError(ERROR_MOD_NOT_FOUND);
   return 0;
 }
 
 void SetLibraryAvailableForTesting(const std::string& fileName, bool available) {
-  auto& m = Modules();
-  std::lock_guard<std::mutex> g(m.lock);
+  State& m = St();
+  std::lock_guard<std::mutex> g(m.modulesMu);
   if (IsSocketLibraryName(fileName)) m.unavailable = !available;
 }
 
@@ -151,21 +140,22 @@ int WSAStartup(WORD versionRequested, WSADATA* data) {
   std::strcpy(data->szSystemStatus, "Running");
   data->iMaxSockets = 0x7FFF;
   data->iMaxUdpDg = 65467;
-  gStartups++;
+  St().startups++;
   return 0;
 }
 
 int WSACleanup() {
   if (!Started()) return SOCKET_ERROR;
-  if (--gStartups == 0) {
+  State& st = St();
+  if (--st.startups == 0) {
     std::vector<SOCKET> open;
     {
-      std::lock_guard<std::recursive_mutex> g(gSockLock);
-      for (auto& [h, s] : Socks()) open.push_back(h);
+      std::lock_guard<std::mutex> g(st.sockMu);
+      for (auto& [h, s] : st.socks) open.push_back(h);
     }
-    gStartups++;
+    st.startups++;
     for (SOCKET h : open) closesocket(h);
-    gStartups--;
+    st.startups--;
   }
   return 0;
 }

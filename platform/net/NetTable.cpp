@@ -1,23 +1,46 @@
 // The socket table, and readiness turned into the messages WSAAsyncSelect asked for.
 #include "platform/net/NetInternal.h"
+#include "platform/kernel/Lifecycle.h"
 
 namespace plat::net {
 
-std::recursive_mutex gSockLock;
-
-std::unordered_map<SOCKET, std::shared_ptr<Sock>>& Socks() {
-  static auto* m = new std::unordered_map<SOCKET, std::shared_ptr<Sock>>;
-  return *m;
-}
-
 namespace {
-SOCKET gNextHandle = 0x100;
+StateOwner<State> gState{Layer::Net};
 }  // namespace
 
+State& St() { return gState.Get(); }
+
+// Only this thread came along; sockMu is held since prepare.
+State* State::ForChild() {
+  for (auto& [h, s] : socks) ::close(s->fd);
+  auto* mine = new State;
+  mine->nextHandle = nextHandle;
+  mine->nextRequest.store(nextRequest.load());
+  return mine;
+}
+
+void State::EndSession() {
+  {
+    std::lock_guard<std::mutex> g(sockMu);
+    for (auto& [h, s] : socks) {
+      // The fd is only watched by its owner's queue; from another thread this does nothing.
+      if (s->isWatched) UnwatchFd(s->fd);
+      s->isWatched = false;
+      s->watched = 0;
+      s->hwnd = 0;
+      s->mask = 0;
+    }
+  }
+  std::lock_guard<std::mutex> g(asyncMu);
+  for (auto& [h, r] : requests) r.cancelled = true;
+  finished.clear();
+}
+
 std::shared_ptr<Sock> Find(SOCKET s) {
-  std::lock_guard<std::recursive_mutex> g(gSockLock);
-  auto it = Socks().find(s);
-  if (it == Socks().end()) return nullptr;
+  State& st = St();
+  std::lock_guard<std::mutex> g(st.sockMu);
+  auto it = st.socks.find(s);
+  if (it == st.socks.end()) return nullptr;
   return it->second;
 }
 
@@ -29,12 +52,13 @@ std::shared_ptr<Sock> Lookup(SOCKET s) {
 }
 
 SOCKET AddSock(std::shared_ptr<Sock> s) {
-  std::lock_guard<std::recursive_mutex> g(gSockLock);
+  State& st = St();
+  std::lock_guard<std::mutex> g(st.sockMu);
   for (;;) {
-    SOCKET h = gNextHandle;
-    gNextHandle = (gNextHandle >= 0x7FFFFFF0) ? 0x100 : gNextHandle + 1;
-    if (!Socks().count(h)) {
-      Socks()[h] = std::move(s);
+    SOCKET h = st.nextHandle;
+    st.nextHandle = (st.nextHandle >= 0x7FFFFFF0) ? 0x100 : st.nextHandle + 1;
+    if (!st.socks.count(h)) {
+      st.socks[h] = std::move(s);
       return h;
     }
   }
@@ -62,11 +86,12 @@ int SocketError(int fd) {
 namespace {
 
 void NetSocketReady(SOCKET h, uint32_t ready) {
-  std::lock_guard<std::recursive_mutex> g(gSockLock);
-  auto p = Find(h);
-  if (!p) return;
-  Evaluate(h, *p, ready);
-  Refresh(h, *p);
+  State& st = St();
+  std::lock_guard<std::mutex> g(st.sockMu);
+  auto it = st.socks.find(h);
+  if (it == st.socks.end()) return;
+  Evaluate(h, *it->second, ready);
+  Refresh(h, *it->second);
 }
 
 }  // namespace
@@ -194,7 +219,7 @@ int WSAAsyncSelect(SOCKET h, HWND hwnd, UINT msg, int32_t events) {
   if (events != 0 && !IsWindow(hwnd)) return Fail(WSAEINVAL);
   int fl = ::fcntl(p->fd, F_GETFL);
   if (fl < 0 || ::fcntl(p->fd, F_SETFL, fl | O_NONBLOCK) != 0) return FailErrno();
-  std::lock_guard<std::recursive_mutex> g(gSockLock);
+  std::lock_guard<std::mutex> g(St().sockMu);
   p->nonBlocking = true;
   p->hwnd = events ? hwnd : 0;
   p->msg = msg;
@@ -214,7 +239,7 @@ int WSAAsyncSelect(SOCKET h, HWND hwnd, UINT msg, int32_t events) {
 int32_t WSAAsyncSelectPosted(SOCKET h) {
   auto p = Find(h);
   if (!p) return 0;
-  std::lock_guard<std::recursive_mutex> g(gSockLock);
+  std::lock_guard<std::mutex> g(St().sockMu);
   return p->posted;
 }
 
