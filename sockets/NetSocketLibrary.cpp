@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "framework/ScopeGuard.h"
+#include "platform/kernel/Lifecycle.h"
 #include "sockets/NetSocketInternal.h"
 
 namespace vexa {
@@ -23,53 +24,90 @@ const char* const kProcNames[pProcCount] = {
 
 const char* const kSocketLibrary = "wsock32.dll";
 
-plat::HMODULE gLibrary = 0;
-plat::FARPROC gProcs[pProcCount] = {};
-int gLiveSockets = 0;
+plat::StateOwner<State> gState{plat::Layer::Sockets};
 
-plat::FARPROC LookupProc(TProcId Id) {
-  plat::FARPROC p = plat::GetProcAddress(gLibrary, kProcNames[Id]);
+// Caller holds mu.
+plat::FARPROC LookupProc(State& st, TProcId Id) {
+  plat::FARPROC p = plat::GetProcAddress(st.library, kProcNames[Id]);
   if (!p) {
     throw ESocketException(std::string("Procedure ") + kProcNames[Id] + " not found in " +
                            kSocketLibrary + " Error #" + fw::IntToStr(plat::GetLastError()));
   }
-  gProcs[Id] = p;
+  st.procs[Id] = p;
   return p;
 }
 
-}  // namespace
-
-void netsocket::LoadSocketLibrary() {
-  if (gLibrary) return;
+// Caller holds mu.
+void LoadLocked(State& st) {
+  if (st.library) return;
   plat::HMODULE h = plat::LoadLibrary(kSocketLibrary);
   if (!h) {
     throw ESocketException(std::string("Unable to load ") + kSocketLibrary + " Error #" +
                            fw::IntToStr(plat::GetLastError()));
   }
-  gLibrary = h;
+  st.library = h;
   // A library that did not start is not kept half loaded.
-  auto unload = fw::OnFailure([] {
-    plat::FreeLibrary(gLibrary);
-    gLibrary = 0;
-    std::fill(std::begin(gProcs), std::end(gProcs), nullptr);
+  auto unload = fw::OnFailure([&st] {
+    plat::FreeLibrary(st.library);
+    st.library = 0;
+    std::fill(std::begin(st.procs), std::end(st.procs), nullptr);
   });
-  auto startup = reinterpret_cast<decltype(&plat::WSAStartup)>(LookupProc(pWSAStartup));
+  auto startup = reinterpret_cast<decltype(&plat::WSAStartup)>(LookupProc(st, pWSAStartup));
   plat::WSADATA data;
   int rc = startup(0x0101, &data);
   if (rc != 0) throw ESocketException(fw::Format("%s: WSAStartup error #%d", kSocketLibrary, rc));
 }
 
+// Caller holds mu.
+void UnloadLocked(State& st) {
+  if (st.library) {
+    auto cleanup = reinterpret_cast<decltype(&plat::WSACleanup)>(
+        st.procs[pWSACleanup] ? st.procs[pWSACleanup]
+                              : plat::GetProcAddress(st.library, "WSACleanup"));
+    if (cleanup) cleanup();
+    plat::FreeLibrary(st.library);
+    st.library = 0;
+    std::fill(std::begin(st.procs), std::end(st.procs), nullptr);
+  }
+  st.liveSockets = 0;
+}
+
+}  // namespace
+
+State& netsocket::St() { return gState.Get(); }
+
+State* State::ForChild() {
+  auto* mine = new State;
+  mine->nextWindowId.store(nextWindowId.load());
+  mine->nextClientId.store(nextClientId.load());
+  return mine;
+}
+
+void State::EndSession() {
+  std::lock_guard<std::mutex> g(mu);
+  windows.clear();
+}
+
+void netsocket::LoadSocketLibrary() {
+  State& st = St();
+  std::lock_guard<std::mutex> g(st.mu);
+  LoadLocked(st);
+}
+
 plat::FARPROC netsocket::GetSocketProc(TProcId Id) {
-  if (gProcs[Id] && gLibrary) return gProcs[Id];
-  LoadSocketLibrary();
-  if (gProcs[Id]) return gProcs[Id];
-  return LookupProc(Id);
+  State& st = St();
+  std::lock_guard<std::mutex> g(st.mu);
+  if (st.procs[Id] && st.library) return st.procs[Id];
+  LoadLocked(st);
+  if (st.procs[Id]) return st.procs[Id];
+  return LookupProc(st, Id);
 }
 
 namespace {
 
 struct TLibraryFinalizer {
   ~TLibraryFinalizer() {
+    if (!gState.IfMade()) return;
     try {
       UnloadSocketLibrary();
     } catch (...) {
@@ -79,19 +117,14 @@ struct TLibraryFinalizer {
 
 // Hidden windows: window long 0 holds an id that maps to the socket object.
 const char* const kWindowClass = "XSocketWindowClass";
-std::mutex gWindowLock;
-std::map<int32_t, TCustomNetSocket*>& SocketWindows() {
-  static auto* m = new std::map<int32_t, TCustomNetSocket*>;
-  return *m;
-}
-int32_t gNextWindowId = 1;
 
 TCustomNetSocket* SocketOfWindow(plat::HWND Wnd) {
   int32_t id = plat::GetWindowLong(Wnd, 0);
   if (id == 0) return nullptr;
-  std::lock_guard<std::mutex> g(gWindowLock);
-  auto it = SocketWindows().find(id);
-  return it == SocketWindows().end() ? nullptr : it->second;
+  State& st = St();
+  std::lock_guard<std::mutex> g(st.mu);
+  auto it = st.windows.find(id);
+  return it == st.windows.end() ? nullptr : it->second;
 }
 
 }  // namespace
@@ -111,28 +144,28 @@ plat::LRESULT XSocketWindowProc(plat::HWND Wnd, plat::UINT Msg, plat::WPARAM WPa
 }
 
 void UnloadSocketLibrary() {
-  if (gLibrary) {
-    auto cleanup = reinterpret_cast<decltype(&plat::WSACleanup)>(
-        gProcs[pWSACleanup] ? gProcs[pWSACleanup] : plat::GetProcAddress(gLibrary, "WSACleanup"));
-    if (cleanup) cleanup();
-    plat::FreeLibrary(gLibrary);
-    gLibrary = 0;
-    std::fill(std::begin(gProcs), std::end(gProcs), nullptr);
-  }
-  gLiveSockets = 0;
+  State& st = St();
+  std::lock_guard<std::mutex> g(st.mu);
+  UnloadLocked(st);
 }
 
 namespace netsocket {
 
-void HoldSocketLibrary() { gLiveSockets++; }
+void HoldSocketLibrary() {
+  State& st = St();
+  std::lock_guard<std::mutex> g(st.mu);
+  st.liveSockets++;
+}
 
 void DropSocketLibrary() {
-  if (--gLiveSockets < 1) {
+  State& st = St();
+  std::lock_guard<std::mutex> g(st.mu);
+  if (--st.liveSockets < 1) {
     try {
-      UnloadSocketLibrary();
+      UnloadLocked(st);
     } catch (...) {
     }
-    gLiveSockets = 0;
+    st.liveSockets = 0;
   }
 }
 
@@ -155,22 +188,31 @@ void TCustomNetSocket::CreateSocketWindow() {
                                        0, 0, 0, 0, 0);
   if (!FWindowHandle) return;
   {
-    std::lock_guard<std::mutex> g(gWindowLock);
-    FWindowId = gNextWindowId++;
-    if (gNextWindowId <= 0) gNextWindowId = 1;
-    SocketWindows()[FWindowId] = this;
+    netsocket::State& st = St();
+    std::lock_guard<std::mutex> g(st.mu);
+    FWindowId = st.nextWindowId++;
+    if (FWindowId <= 0) {
+      st.nextWindowId = 2;
+      FWindowId = 1;
+    }
+    st.windows[FWindowId] = this;
   }
   plat::SetWindowLong(FWindowHandle, 0, FWindowId);
 }
 
 void TCustomNetSocket::DestroySocketWindow() {
   if (!FWindowHandle) return;
-  plat::SetWindowLong(FWindowHandle, 0, 0);
+  bool ofThisSession;
   {
-    std::lock_guard<std::mutex> g(gWindowLock);
-    SocketWindows().erase(FWindowId);
+    netsocket::State& st = St();
+    std::lock_guard<std::mutex> g(st.mu);
+    ofThisSession = st.windows.erase(FWindowId) > 0;
   }
-  plat::DestroyWindow(FWindowHandle);
+  // A window of an ended session is gone; its handle may name another window now.
+  if (ofThisSession) {
+    plat::SetWindowLong(FWindowHandle, 0, 0);
+    plat::DestroyWindow(FWindowHandle);
+  }
   FWindowHandle = 0;
 }
 

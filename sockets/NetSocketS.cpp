@@ -4,11 +4,11 @@
 #include <atomic>
 
 #include "framework/ScopeGuard.h"
+#include "sockets/NetSocketInternal.h"
 
 namespace vexa {
 
 namespace {
-std::atomic<int32_t> gNextClientId{1};
 
 // While the process has no descriptor left, accepting is retried on a timer
 // whose period doubles up to a second (and at once when a session goes).
@@ -17,16 +17,17 @@ constexpr plat::UINT kFirstAcceptRetryMs = 50;
 constexpr plat::UINT kLastAcceptRetryMs = 1000;
 
 bool OutOfDescriptors(int Error) { return Error == plat::WSAEMFILE || Error == plat::WSAENOBUFS; }
-}
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // TNetSocketClient
 
 TNetSocketClient::TNetSocketClient(fw::TComponent* AOwner) : TNetSocket(AOwner) {
-  FClientId = gNextClientId++;
+  std::atomic<int32_t>& next = netsocket::St().nextClientId;
+  FClientId = next++;
   if (FClientId <= 0) {
-    gNextClientId = 1;
-    FClientId = gNextClientId++;
+    next = 1;
+    FClientId = next++;
   }
   // Owned by a server: listed from creation on.
   if (auto* server = dynamic_cast<TCustomNetSocketServer*>(AOwner)) server->AddClient(this);
