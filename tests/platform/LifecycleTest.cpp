@@ -1,0 +1,226 @@
+// What each library's state is in a forked child and in a new desktop
+// session: the child keeps nothing of its parent's, the session nothing of the
+// one before, and both can make their own windows, drawings and sockets.
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/gdi/Gdi.h"
+#include "platform/net/Net.h"
+#include "platform/shell/DesktopState.h"
+#include "platform/shell/TrayIcon.h"
+#include "sockets/NetSocket.h"
+#include "tests/support/LoopbackSockets.h"
+#include "tests/support/MessagePump.h"
+#include "tests/support/TestSession.h"
+
+namespace {
+
+using namespace plat;
+using vexa::test::TestSession;
+
+HWND MakeBox() {
+  WNDCLASS wc;
+  wc.lpszClassName = "LifecycleBox";
+  if (!RegisterClass(wc) && !GetClassInfo(wc.lpszClassName, nullptr)) return 0;
+  return CreateWindowEx(0, "LifecycleBox", "", WS_OVERLAPPED, 0, 0, 30, 40, 0, 0);
+}
+
+bool AddIcon(HWND hwnd) {
+  NOTIFYICONDATA icon;
+  icon.cbSize = sizeof icon;
+  icon.hWnd = hwnd;
+  icon.uID = 1;
+  return Shell_NotifyIcon(NIM_ADD, &icon);
+}
+
+// Listens on a free loopback port with the socket unit: "listening" or why not.
+std::string UnitListens() {
+  try {
+    vexa::TNetSocket s(nullptr);
+    s.SetAddr("127.0.0.1");
+    s.SetPort("0");
+    s.Listen();
+    return s.State() == vexa::wsListening ? "listening" : "not listening";
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+// Reads what fd gives until it is closed or nothing came for the wait limit.
+std::string ReadUntilClosed(int fd) {
+  std::string got;
+  char buf[256];
+  pollfd p{fd, POLLIN, 0};
+  while (poll(&p, 1, static_cast<int>(vexa::test::kWaitLimit.count())) > 0) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    got.append(buf, static_cast<size_t>(n));
+  }
+  return got;
+}
+
+// What a child forked by ForkedChildsReport finds, one line per library; its
+// parent's handles are given.
+std::string ChildsReport(HBRUSH parentsBrush, SOCKET parentsSocket) {
+  std::string r;
+  HWND mine = MakeBox();
+  r += "window " + std::to_string(mine != 0) + "\n";
+  HDC dc = CreateCompatibleDC(0);
+  SelectObject(dc, CreateCompatibleBitmap(GetDC(0), 4, 4));
+  SetPixel(dc, 1, 1, RGB(9, 8, 7));
+  r += "gdi " + std::to_string(GetObjectType(parentsBrush));
+  r += " " + std::to_string(GetPixel(dc, 1, 1) == RGB(9, 8, 7)) + "\n";
+  POINT at{};
+  GetCursorPos(&at);
+  r += "pointer " + std::to_string(at.x) + "," + std::to_string(at.y) + "\n";
+  r += "tray " + std::to_string(GetNotifyIcons().size());
+  r += " " + std::to_string(AddIcon(mine)) + "\n";
+  // Before this process starts the platform's socket library itself.
+  r += "unit " + UnitListens() + "\n";
+  WSADATA data;
+  WSAStartup(0x0101, &data);
+  int port = 0;
+  SOCKET own = vexa::test::RawListen(port);
+  r += "net " + std::to_string(send(parentsSocket, "x", 1, 0));
+  r += " " + std::to_string(WSAGetLastError()) + " " + std::to_string(own != INVALID_SOCKET) + "\n";
+  return r;
+}
+
+}  // namespace
+
+// The child keeps no window, drawing object, icon or socket of its parent's,
+// and none of the parent's connections: the far end of one the parent closes
+// sees it closed while the child lives.
+TEST(Lifecycle, AForkedChildStartsEachLibraryFromAStateOfItsOwn) {
+  TestSession session;
+  setenv("VEXA_HEADLESS", "1", 1);
+  WSADATA data;
+  ASSERT_EQ(0, WSAStartup(0x0101, &data));
+  HWND w = MakeBox();
+  ASSERT_NE(w, 0u);
+  HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
+  ASSERT_TRUE(AddIcon(w));
+  SetCursorPos(5, 7);
+  vexa::TNetSocket keeper(nullptr);  // keeps the unit's library loaded
+  keeper.SetLocalAddr("127.0.0.1");
+  int port = 0;
+  SOCKET listener = vexa::test::RawListen(port);
+  SOCKET near = vexa::test::RawConnect(port);
+  SOCKET far = accept(listener, nullptr, nullptr);
+  ASSERT_NE(far, INVALID_SOCKET);
+
+  int report[2], hold[2];
+  ASSERT_EQ(0, pipe(report));
+  ASSERT_EQ(0, pipe(hold));
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(report[0]);
+    close(hold[1]);
+    std::string r = ChildsReport(brush, near);
+    bool written = write(report[1], r.data(), r.size()) == static_cast<ssize_t>(r.size());
+    close(report[1]);
+    pollfd p{hold[0], POLLIN, 0};
+    poll(&p, 1, static_cast<int>(vexa::test::kWaitLimit.count()));  // until the parent is done
+    _exit(written ? 0 : 1);
+  }
+  close(report[1]);
+  close(hold[0]);
+  EXPECT_EQ(ReadUntilClosed(report[0]),
+            "window 1\n"
+            "gdi 0 1\n"
+            "pointer 5,7\n"
+            "tray 0 1\n"
+            "unit listening\n"
+            "net -1 10038 1\n");
+  close(report[0]);
+
+  EXPECT_EQ(closesocket(near), 0);
+  plat::u_long on = 1;
+  ioctlsocket(far, FIONBIO, &on);
+  int got = -2;
+  EXPECT_TRUE(vexa::test::WaitUntil([&] {
+    char c;
+    got = recv(far, &c, 1, 0);
+    return got >= 0;
+  })) << "the child holds the connection open";
+  EXPECT_EQ(got, 0) << "the far end read what the child sent on its parent's socket";
+  close(hold[1]);
+  int status = -1;
+  EXPECT_TRUE(vexa::test::WaitUntil([&] { return waitpid(child, &status, WNOHANG) == child; }));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(GetObjectType(brush), OBJ_BRUSH) << "the parent's own objects stay";
+  EXPECT_EQ(GetNotifyIcons().size(), 1u);
+  closesocket(far);
+  closesocket(listener);
+  WSACleanup();
+}
+
+// Handles count from the same start in every session: what the ended one's
+// window of a number held (its picture, socket notices, socket object) must
+// not reach the new one's window of that number. Settings of the desktop go
+// back to their defaults.
+TEST(Lifecycle, ANewSessionStartsEachLibraryAfresh) {
+  setenv("VEXA_HEADLESS", "1", 1);
+  WSADATA data;
+  ASSERT_EQ(0, WSAStartup(0x0101, &data));
+  int port = 0;
+  SOCKET listener = vexa::test::RawListen(port);
+  SOCKET near = vexa::test::RawConnect(port);
+  SOCKET far = accept(listener, nullptr, nullptr);
+  ASSERT_NE(far, INVALID_SOCKET);
+  auto first = std::make_optional<TestSession>();
+  auto keeper = std::make_unique<vexa::TNetSocket>(nullptr);
+  const HWND socketWindow = keeper->Handle();
+  const HWND painted = MakeBox();
+  ASSERT_NE(painted, 0u);
+  HDC dc = GetDC(painted);
+  RECT all{0, 0, 30, 40};
+  HBRUSH red = CreateSolidBrush(RGB(255, 0, 0));
+  FillRect(dc, &all, red);
+  ReleaseDC(painted, dc);
+  const int window = COLOR_WINDOW;
+  const COLORREF dark = RGB(1, 2, 3);
+  SetSysColors(1, &window, &dark);
+  SetScreenSize(640, 480);
+  SetCursorPos(5, 7);
+  ASSERT_TRUE(AddIcon(painted));
+  ASSERT_EQ(send(near, "ab", 2, 0), 2);
+  plat::u_long waiting = 0;
+  ASSERT_TRUE(vexa::test::WaitUntil(
+      [&] { return ioctlsocket(far, FIONREAD, &waiting) == 0 && waiting == 2; }));
+  ASSERT_EQ(WSAAsyncSelect(far, painted, WM_USER + 1, FD_READ), 0);  // a read notice is posted
+
+  first.reset();
+  TestSession second;
+  ASSERT_EQ(MakeBox(), socketWindow) << "the new session's first window has the old one's number";
+  const HWND fresh = MakeBox();
+  ASSERT_EQ(fresh, painted);
+  dc = GetDC(fresh);
+  EXPECT_NE(GetPixel(dc, 5, 5), RGB(255, 0, 0)) << "the old window's picture";
+  ReleaseDC(fresh, dc);
+  EXPECT_EQ(GetSysColor(COLOR_WINDOW), RGB(255, 255, 255));
+  EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 1024);
+  POINT at{};
+  GetCursorPos(&at);
+  EXPECT_EQ(at.x, 0);
+  EXPECT_EQ(at.y, 0);
+  EXPECT_TRUE(GetNotifyIcons().empty());
+  char c;
+  ASSERT_EQ(recv(far, &c, 1, 0), 1);  // a byte is left: read notices go on
+  MSG m;
+  EXPECT_FALSE(PeekMessage(&m, fresh, WM_USER + 1, WM_USER + 1, PM_REMOVE))
+      << "an old socket notice";
+  keeper.reset();
+  EXPECT_TRUE(IsWindow(socketWindow)) << "the old socket object took the new window with it";
+  closesocket(near);
+  closesocket(far);
+  closesocket(listener);
+  WSACleanup();
+}
