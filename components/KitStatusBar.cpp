@@ -7,6 +7,7 @@
 #include "framework/Dialogs.h"
 #include "framework/Forms.h"
 #include "framework/ScopeGuard.h"
+#include "platform/display/Display.h"
 
 namespace vexa {
 
@@ -280,6 +281,24 @@ void TKitStatusBar::DrawSizeGrip(int32_t R, int32_t B) {
   }
 }
 
+fw::TCustomForm* TKitStatusBar::OwnerForm() const {
+  return dynamic_cast<fw::TCustomForm*>(Owner());
+}
+
+bool TKitStatusBar::GripShown() const {
+  if (!SizeGrip()) return false;
+  if (OldStyle()) return true;
+  // A maximised form cannot be sized.
+  return !SimplePanel() && OwnerForm() && OwnerForm()->WindowState() != fw::wsMaximized;
+}
+
+fw::TRect TKitStatusBar::GripRect() const {
+  // Where Paint puts it: the client area's corner, or the panel area's (one pixel in).
+  const fw::TRect c = ClientRect();
+  const int32_t in = OldStyle() ? 0 : 1;
+  return fw::TRect{c.Right - in - 13, c.Bottom - in - 13, c.Right - in, c.Bottom - in};
+}
+
 void TKitStatusBar::DrawPanelContent(int Index, TKitStatusPanel* P, const fw::TRect& Outer,
                                      bool KeepCorners, bool FillText) {
   fw::TCanvas* c = Canvas();
@@ -340,10 +359,7 @@ void TKitStatusBar::Paint() {
         DrawPanelContent(i, p, fw::TRect{x, area.Top, right, area.Bottom}, keep, false);
         x += p->FSize;
       }
-      if (SizeGrip()) {
-        auto* form = dynamic_cast<fw::TCustomForm*>(Owner());
-        if (form && form->WindowState() != fw::wsMaximized) DrawSizeGrip(area.Right, area.Bottom);
-      }
+      if (GripShown()) DrawSizeGrip(area.Right, area.Bottom);
     }
   } catch (...) {
     // A failing panel (an owner-draw handler's included) ends this paint quietly.
@@ -377,8 +393,16 @@ void TKitStatusBar::Resize() {
 
 void TKitStatusBar::WndProc(fw::TMessage& Message) {
   if (Message.Msg == plat::WM_LBUTTONDOWN) {
+    const int32_t x = int16_t(Message.LParam & 0xFFFF),
+                  y = int16_t((Message.LParam >> 16) & 0xFFFF);
+    // A press on the size grip sizes the form for as long as the button is held.
+    const fw::TRect grip = GripRect();
+    if (GripShown() && OwnerForm() && x >= grip.Left && y >= grip.Top && x < grip.Right &&
+        y < grip.Bottom) {
+      plat::BeginWindowSizeDrag(OwnerForm()->Handle());
+      return;
+    }
     if (OldStyle()) return;
-    const int32_t x = int16_t(Message.LParam & 0xFFFF);
     int32_t edge = 0;
     for (int k = 0; k < FPanels->Count(); ++k) {
       edge += FPanels->GetItem(k)->FSize;

@@ -151,6 +151,10 @@ private:
   friend class TKitStatusPanel;
   void SetFlag(int Index, bool Value);
   void DrawSizeGrip(int32_t R, int32_t B);
+  // The form the bar sits on; whether the size grip shows, and where.
+  fw::TCustomForm* OwnerForm() const;
+  bool GripShown() const;
+  fw::TRect GripRect() const;
   void DrawPanelContent(int Index, TKitStatusPanel* P, const fw::TRect& Outer, bool KeepCorners,
                         bool FillText);
   uint32_t TextEffect() const;

@@ -39,6 +39,11 @@ void EnsureChildWindows(TWinControl* Parent);
 // when the form has none.
 TWinControl* FindNextTabStop(TCustomForm* Form, TWinControl* Current, bool GoForward);
 
+// How wide a window must be for a window manager's title bar to show its
+// whole caption: the caption in a bold face beside the window's icon and up
+// to three buttons. A narrower bar cuts the caption in its middle.
+int32_t TitleBarWidth(const std::string& Caption);
+
 // The main menu a form shows as its menu bar (its first TMainMenu component).
 TMainMenu* FormMainMenu(TCustomForm* Form);
 // Runs a menu bar command by the captions of its path, e.g. {"&File", "&Close"}

@@ -28,6 +28,23 @@ bool HasFocus(TWinControl* c) { return c->HandleAllocated() && GetFocus() == c->
 
 HFONT GuiFont() { return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
 
+}  // namespace paint
+
+int32_t TitleBarWidth(const std::string& Caption) {
+  constexpr int32_t kIconAndButtons = 112;  // in the usual themes
+  TFont font;
+  font.SetStyle(TFontStyles{fsBold});
+  HDC dc = GetDC(0);
+  HGDIOBJ old = SelectObject(dc, font.Handle());
+  SIZE sz{};
+  GetTextExtentPoint32(dc, Caption, &sz);
+  SelectObject(dc, old);
+  ReleaseDC(0, dc);
+  return sz.cx + kIconAndButtons;
+}
+
+namespace paint {
+
 int LineHeight(HDC dc) {
   TEXTMETRIC tm;
   GetTextMetrics(dc, &tm);

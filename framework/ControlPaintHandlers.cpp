@@ -254,7 +254,8 @@ int DisplayDialog(const std::string& Text, const std::string& Caption,
   ReleaseDC(0, dc);
   int bw = 75, bh = 25, gap = 8;
   int rowW = static_cast<int>(Buttons.size()) * (bw + gap) - gap;
-  int w = std::max<int>(textLeft + tr.right, rowW + 24) + 24;
+  // Wide enough for the caption too; the icon and text stay left, the buttons centred.
+  int w = std::max<int>({textLeft + tr.right + 24, rowW + 48, TitleBarWidth(Caption)});
   int h = std::max<int>(tr.bottom, Icon == diNone ? 0 : iconSize) + bh + 56;
   form->SetBounds(0, 0, w, h);
   if (Icon != diNone) {

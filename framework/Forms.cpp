@@ -187,8 +187,34 @@ void TCustomForm::UpdateWindowHints() {
   // A dialog (the settings, a message box) belongs to the program's main window.
   TCustomForm* main = Application ? Application->MainForm() : nullptr;
   if (FBorderStyle == bsDialog && main && main != this && main->HandleAllocated()) h.owner = main->Handle();
+  // The frame: minimise and maximise only where a normal border offers them.
+  const bool menu = FBorderIcons.Contains(biSystemMenu);
+  const bool boxes = menu && FBorderStyle != bsDialog && FBorderStyle != bsToolWindow &&
+                     FBorderStyle != bsSizeToolWin;
+  h.decorated = FBorderStyle != bsNone;
+  h.resizable = FBorderStyle == bsSizeable || FBorderStyle == bsSizeToolWin;
+  h.closable = menu;
+  h.minimizable = boxes && FBorderIcons.Contains(biMinimize);
+  h.maximizable = boxes && FBorderIcons.Contains(biMaximize);
+  h.dialog = FBorderStyle == bsDialog;
   h.defaultPosition = (FPosition == poDefault || FPosition == poDefaultPosOnly) && !FPlaced;
   plat::SetWindowHints(Handle(), h);
+}
+
+void TCustomForm::SetBorderIcons(TBorderIcons Value) {
+  FBorderIcons = Value;
+  if (HandleAllocated() && Visible()) UpdateWindowHints();
+}
+
+void TCustomForm::FitCaption() {
+  if (FBorderStyle != bsDialog || !DisplayAvailable() || Caption().empty()) return;
+  const int32_t extra = TitleBarWidth(Caption()) - Width();
+  if (extra <= 0) return;
+  for (int i = 0; i < ControlCount(); ++i) {
+    TControl* c = Controls(i);
+    c->SetBounds(c->Left() + extra / 2, c->Top(), c->Width(), c->Height());
+  }
+  SetBounds(Left(), Top(), Width() + extra, Height());
 }
 
 void TCustomForm::PlaceByPosition() {
@@ -229,6 +255,7 @@ void TCustomForm::PlaceByPosition() {
 void TCustomForm::SetVisible(bool Value) {
   if (Visible() == Value) return;
   if (Value) {
+    FitCaption();
     PlaceByPosition();
     if (HandleAllocated()) UpdateWindowHints();
     FPlaced = true;
@@ -254,6 +281,7 @@ void TCustomForm::BringToFront() {
 TWindowState TCustomForm::WindowState() const {
   if (HandleAllocated() && Visible()) {
     if (plat::IsIconic(HandleIfAllocated())) return wsMinimized;
+    if (plat::IsWindowMaximized(HandleIfAllocated())) return wsMaximized;
     if (FWindowState == wsMinimized) return wsNormal;
   }
   return FWindowState;

@@ -38,6 +38,10 @@ enum TPosition {
   poDesktopCenter, poMainFormCenter, poOwnerFormCenter
 };
 enum TFormStyle { fsNormal, fsMDIChild, fsMDIForm, fsStayOnTop };
+// The buttons of a form's title bar: the system menu (with the close box),
+// minimise and maximise; a dialog border offers neither of the last two.
+enum TBorderIcon { biSystemMenu, biMinimize, biMaximize, biHelp };
+using TBorderIcons = TSet<TBorderIcon>;
 
 // The size a user may give a form, 0 for no limit.
 struct TSizeConstraints {
@@ -96,6 +100,8 @@ public:
   void SetWindowState(TWindowState Value);
   TFormBorderStyle BorderStyle() const { return FBorderStyle; }
   void SetBorderStyle(TFormBorderStyle Value) { FBorderStyle = Value; }
+  TBorderIcons BorderIcons() const { return FBorderIcons; }
+  void SetBorderIcons(TBorderIcons Value);
   // The background of the client area, behind the controls.
   TColor Color() const { return FColor; }
   void SetColor(TColor Value);
@@ -132,8 +138,10 @@ protected:
 private:
   // Moves the form where its Position asks, just before it is shown.
   void PlaceByPosition();
-  // Tells the display the form's size limits, owner and placement.
+  // Tells the display the form's size limits, owner, placement and frame.
   void UpdateWindowHints();
+  // Widens a dialog whose caption a title bar would cut, its controls kept centred.
+  void FitCaption();
   TSizeConstraints FConstraints;
   bool FPlaced = false;  // shown once, or placed by the program
   TModalResult FModalResult = mrNone;
@@ -145,6 +153,7 @@ private:
   bool FKeyPreview = false;
   TWindowState FWindowState = wsNormal;
   TFormBorderStyle FBorderStyle = bsSizeable;
+  TBorderIcons FBorderIcons{biSystemMenu, biMinimize, biMaximize};
   TColor FColor = clBtnFace;
   TPosition FPosition = poDesigned;
   TFormStyle FFormStyle = fsNormal;

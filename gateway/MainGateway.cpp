@@ -53,6 +53,7 @@ TFrmGatewayMain::TFrmGatewayMain(fw::TComponent* AOwner) : fw::TForm(AOwner) {
   SetBounds(Left(), Top(), 606, 162);
   SetPosition(fw::poDefault);
   SetBorderStyle(fw::bsSizeable);
+  SetBorderIcons(fw::TBorderIcons{fw::biSystemMenu});
   SetColor(fw::TColor(0xEBFFFF));  // a pale cream: red 255, green 255, blue 235
 
   // The trace reads as part of the window: no border, the form's colour.

@@ -79,6 +79,7 @@ struct State {
   std::map<HWND, std::vector<uint8_t>> shapes;  // region data last applied
   std::set<HWND> configuring;  // changes that came from the server
   std::map<HWND, WindowHints> hints;
+  std::set<HWND> maximized;  // as a window manager shows them
   HWND capture = 0;
   HWND focus = 0;
   HWND active = 0;
@@ -88,6 +89,12 @@ struct State {
   int lastDownButton = -1;
   DWORD lastDownTime = 0;
   int32_t lastDownX = 0, lastDownY = 0;
+  // The last press of the left button (top-level client coordinates), and a
+  // size drag the display follows itself (no window manager to take it).
+  HWND pressTop = 0;
+  int32_t pressX = 0, pressY = 0;
+  HWND sizing = 0;
+  int32_t sizingW = 0, sizingH = 0;
   // Input waiting to be routed, one event at a time (see RouteNextInput).
   std::deque<RawInput> input;
   bool inputDue = false;  // a kInputMessage is on its way
@@ -328,6 +335,8 @@ void ForgetInputState(State* s, HWND dying) {
   if (s->active == dying) s->active = 0;
   if (s->lastDownWnd && IsDescendantOrSelf(s->lastDownWnd, dying)) s->lastDownWnd = 0;
   if (s->closeDown == dying) s->closeDown = 0;
+  if (s->sizing == dying) s->sizing = 0;
+  if (s->pressTop == dying) s->pressTop = 0;
 }
 
 void OnWindowChange(HWND hwnd, UINT change) {
@@ -343,6 +352,7 @@ void OnWindowChange(HWND hwnd, UINT change) {
         s->dirty.erase(hwnd);
         s->shapes.erase(hwnd);
         s->hints.erase(hwnd);
+        s->maximized.erase(hwnd);
         s->backend->Destroy(hwnd);
         return;
       case WM_SETTEXT:
@@ -510,6 +520,17 @@ void BackendIconic(HWND top, bool iconic) {
   }
 }
 
+void BackendMaximized(HWND top, bool maximized) {
+  State* s = Mine();
+  if (!s || !IsWindow(top) || s->maximized.count(top) == static_cast<size_t>(maximized)) return;
+  if (maximized)
+    s->maximized.insert(top);
+  else
+    s->maximized.erase(top);
+  // What a window draws may depend on it (a status bar's size grip).
+  InvalidateTree(top);
+}
+
 void BackendRestoreLater(HWND top) {
   State* s = Mine();
   if (s && s->timerWnd) PostMessage(s->timerWnd, kRestoreMessage, static_cast<WPARAM>(top), 0);
@@ -661,6 +682,24 @@ bool BringWindowToForeground(HWND top) {
   return true;
 }
 
+bool BeginWindowSizeDrag(HWND top) {
+  State* s = Mine();
+  if (!s || !IsWindow(top) || !HasStyle(top, WS_VISIBLE) || IsIconic(top)) return false;
+  if (s->backend->ManagerSizeDrag(top)) return true;
+  if (s->pressTop != top) return false;
+  RECT r;
+  GetWindowRect(top, &r);
+  s->sizing = top;
+  s->sizingW = r.right - r.left;
+  s->sizingH = r.bottom - r.top;
+  return true;
+}
+
+bool IsWindowMaximized(HWND top) {
+  State* s = Mine();
+  return s && s->maximized.count(top) != 0;
+}
+
 HWND SetCapture(HWND hwnd) {
   State* s = Mine();
   if (!s) return 0;
@@ -717,9 +756,35 @@ HWND WindowFromPoint(HWND top, int32_t x, int32_t y) {
 
 namespace {
 
+// The display's own size drag: the bottom-right corner follows the pointer,
+// the window keeps within its size limits, the release ends it.
+void FollowSizeDrag(State* s, MouseAction action, int32_t x, int32_t y) {
+  HWND top = s->sizing;
+  if (action == MouseAction::Up) s->sizing = 0;
+  if (action != MouseAction::Move && action != MouseAction::Up) return;
+  WindowHints h;
+  if (auto it = s->hints.find(top); it != s->hints.end()) h = it->second;
+  int32_t w = std::max({1, h.minWidth, s->sizingW + x - s->pressX});
+  int32_t ht = std::max({1, h.minHeight, s->sizingH + y - s->pressY});
+  if (h.maxWidth > 0) w = std::min(w, h.maxWidth);
+  if (h.maxHeight > 0) ht = std::min(ht, h.maxHeight);
+  RECT r;
+  GetWindowRect(top, &r);
+  if (r.right - r.left != w || r.bottom - r.top != ht) MoveWindow(top, r.left, r.top, w, ht, true);
+}
+
 void RouteMouse(State* s, HWND top, MouseAction action, int button, int32_t x, int32_t y,
                 uint32_t keyState, int wheelDelta, DWORD time) {
+  if (s->sizing && s->sizing == top && IsWindow(top)) {
+    FollowSizeDrag(s, action, x, y);
+    return;
+  }
   if (!IsWindow(top) || !IsWindowEnabled(top)) return;  // a disabled window takes no input
+  if (action == MouseAction::Down && button == 0) {
+    s->pressTop = top;
+    s->pressX = x;
+    s->pressY = y;
+  }
   bool noActivate = (static_cast<DWORD>(GetWindowLong(top, GWL_EXSTYLE)) & WS_EX_NOACTIVATE) != 0;
   if (action == MouseAction::Down && s->active != top && !noActivate) Activate(s, top);
   HWND target = 0;

@@ -100,6 +100,15 @@ struct WindowHints {
   // The manager places the window when it is first shown; later showings keep
   // the place it has then.
   bool defaultPosition = false;
+  // The frame a manager gives it and what it lets the user do with it: a
+  // title bar and border, resizing by the border, minimising, maximising and
+  // closing. A dialog (a settings window, a message box) is marked as one.
+  bool decorated = true;
+  bool resizable = true;
+  bool minimizable = true;
+  bool maximizable = true;
+  bool closable = true;
+  bool dialog = false;
   bool operator==(const WindowHints&) const = default;
 };
 void SetWindowHints(HWND top, const WindowHints& hints);
@@ -112,6 +121,15 @@ bool DefaultWindowPosition(int32_t width, int32_t height, int32_t* x, int32_t* y
 // keyboard; under a window manager asks the manager to activate it, as a
 // taskbar does for a click (_NET_ACTIVE_WINDOW).
 bool BringWindowToForeground(HWND top);
+
+// Resizes a top-level window from its bottom-right corner while the left
+// button, pressed on it just now, stays down: a window manager takes the drag
+// over (_NET_WM_MOVERESIZE); without one the window follows the pointer until
+// the button is released, within its size limits (SetWindowHints). False when
+// the window is not shown.
+bool BeginWindowSizeDrag(HWND top);
+// True while a window manager shows the window maximised.
+bool IsWindowMaximized(HWND top);
 
 // Mouse capture: every mouse message goes to the capturing window until it is
 // released. The window losing it gets WM_CAPTURECHANGED.

@@ -38,6 +38,9 @@ public:
   virtual void Activate(HWND) {}
   // Raises the window and has it activated (see BringWindowToForeground).
   virtual void BringToFront(HWND) {}
+  // Hands the drag of the size grip to a window manager, from where the button
+  // went down last; false when there is none to take it.
+  virtual bool ManagerSizeDrag(HWND) { return false; }
   // The cascade place of DefaultWindowPosition; false when the backend does not choose.
   virtual bool DefaultPosition(int32_t, int32_t, int32_t*, int32_t*) { return false; }
   virtual unsigned long WindowId(HWND) const { return 0; }
@@ -59,6 +62,8 @@ void BackendIconic(HWND top, bool iconic);
 // The X server cannot minimise it (no window manager runs): the core shows
 // it restored again, after the change that asked for it has finished.
 void BackendRestoreLater(HWND top);
+// A window manager maximised the window or gave it its size back.
+void BackendMaximized(HWND top, bool maximized);
 // The window gained or lost the keyboard.
 void BackendActivated(HWND top, bool active);
 // The window's pixels were lost on the screen.

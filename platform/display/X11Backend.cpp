@@ -108,6 +108,17 @@ public:
     FNetWmName = XInternAtom(dpy, "_NET_WM_NAME", False);
     FUtf8 = XInternAtom(dpy, "UTF8_STRING", False);
     FNetActiveWindow = XInternAtom(dpy, "_NET_ACTIVE_WINDOW", False);
+    FMotifHints = XInternAtom(dpy, "_MOTIF_WM_HINTS", False);
+    FWindowType = XInternAtom(dpy, "_NET_WM_WINDOW_TYPE", False);
+    FTypeNormal = XInternAtom(dpy, "_NET_WM_WINDOW_TYPE_NORMAL", False);
+    FTypeDialog = XInternAtom(dpy, "_NET_WM_WINDOW_TYPE_DIALOG", False);
+    FNetWmPid = XInternAtom(dpy, "_NET_WM_PID", False);
+    FMoveResize = XInternAtom(dpy, "_NET_WM_MOVERESIZE", False);
+    FNetWmState = XInternAtom(dpy, "_NET_WM_STATE", False);
+    FMaxVert = XInternAtom(dpy, "_NET_WM_STATE_MAXIMIZED_VERT", False);
+    FMaxHorz = XInternAtom(dpy, "_NET_WM_STATE_MAXIMIZED_HORZ", False);
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) == 0) FHost = host;
     // Every window of the program carries its name, so that a desktop can
     // tell the programs apart (and group each one's windows): "beaconhub",
     // class "Beaconhub".
@@ -307,20 +318,27 @@ public:
     if (WindowManagerRunning()) {
       // Raising and the keyboard are the manager's: ask it as a taskbar does,
       // for a user's action (source 2), which it does not refuse as stealing focus.
-      XEvent ev{};
-      ev.xclient.type = ClientMessage;
-      ev.xclient.window = win.xwin;
-      ev.xclient.message_type = FNetActiveWindow;
-      ev.xclient.format = 32;
-      ev.xclient.data.l[0] = 2;
-      ev.xclient.data.l[1] = CurrentTime;
-      XSendEvent(FDpy, FRoot, False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+      AskManager(win.xwin, FNetActiveWindow, {2, CurrentTime});
     } else if (win.viewable) {
       XSetInputFocus(FDpy, win.xwin, RevertToParent, CurrentTime);
     } else {
       win.wantFocus = true;
     }
     Flush(false);
+  }
+
+  bool ManagerSizeDrag(HWND top) override {
+    auto it = FWindows.find(top);
+    if (it == FWindows.end() || !it->second.viewable || FPress.window != it->second.xwin ||
+        !ManagerSupports(FMoveResize))
+      return false;
+    // The manager takes the pointer for the drag: the press's own grab goes
+    // first, then the manager sizes the window from where the button went down.
+    XUngrabPointer(FDpy, FPress.time);
+    // From the bottom-right corner (4), with the left button, asked by an application.
+    AskManager(it->second.xwin, FMoveResize, {FPress.x, FPress.y, 4, 1, 1});
+    Flush(false);
+    return true;
   }
 
   bool DefaultPosition(int32_t width, int32_t height, int32_t* x, int32_t* y) override {
@@ -365,6 +383,7 @@ private:
     bool popup = false;
     bool grabbing = false;  // holds the pointer (popups, while viewable)
     bool placed = false;    // shown once: its place is its own from then on
+    bool maximized = false;  // as the window manager shows it
     std::string title;
     RECT rect{-1, -1, -1, -1};
     WindowHints hints;
@@ -377,7 +396,8 @@ private:
     a.background_pixmap = None;
     a.bit_gravity = NorthWestGravity;
     a.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
-                   KeyPressMask | KeyReleaseMask | StructureNotifyMask | FocusChangeMask;
+                   KeyPressMask | KeyReleaseMask | StructureNotifyMask | FocusChangeMask |
+                   PropertyChangeMask;
     // A popup is placed where the program puts it, undecorated, like a menu.
     a.override_redirect = st.popup ? True : False;
     Window xw = XCreateWindow(FDpy, FRoot, st.rect.left, st.rect.top, static_cast<unsigned>(w),
@@ -388,6 +408,14 @@ private:
     cls.res_name = FResName.data();
     cls.res_class = FResClass.data();
     XSetClassHint(FDpy, xw, &cls);
+    // Which process and machine the window is of, so that a desktop (or a
+    // script driving it) can tell two copies of a program apart.
+    long pid = getpid();
+    XChangeProperty(FDpy, xw, FNetWmPid, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&pid), 1);
+    XChangeProperty(FDpy, xw, XA_WM_CLIENT_MACHINE, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(FHost.data()),
+                    static_cast<int>(FHost.size()));
     Win& win = FWindows.emplace(top, Win{}).first->second;
     win.xwin = xw;
     win.popup = st.popup;
@@ -400,6 +428,7 @@ private:
   void ApplyHints(HWND top, Win& win, const WindowHints& hints) {
     win.hints = hints;
     SetNormalHints(win);
+    SetFrameHints(win);
     auto o = FWindows.find(hints.owner);
     if (hints.owner && hints.owner != top && o != FWindows.end())
       XSetTransientForHint(FDpy, win.xwin, o->second.xwin);
@@ -433,6 +462,80 @@ private:
       h.max_height = win.hints.maxHeight > 0 ? win.hints.maxHeight : 32767;
     }
     XSetWMNormalHints(FDpy, win.xwin, &h);
+  }
+
+  // The frame and the functions the manager offers (the published layout of
+  // the _MOTIF_WM_HINTS property: flags, functions, decorations, input mode,
+  // status), and whether the window is a dialog.
+  void SetFrameHints(Win& win) {
+    if (win.popup) return;
+    constexpr long kFunctions = 1, kDecorations = 2;
+    constexpr long kFnResize = 2, kFnMove = 4, kFnMinimize = 8, kFnMaximize = 16, kFnClose = 32;
+    constexpr long kDcBorder = 2, kDcResizeH = 4, kDcTitle = 8, kDcMenu = 16, kDcMinimize = 32,
+                   kDcMaximize = 64;
+    const WindowHints& h = win.hints;
+    long fn = kFnMove | (h.resizable ? kFnResize : 0) | (h.minimizable ? kFnMinimize : 0) |
+              (h.maximizable ? kFnMaximize : 0) | (h.closable ? kFnClose : 0);
+    long dc = 0;
+    if (h.decorated)
+      dc = kDcBorder | kDcTitle | (h.closable ? kDcMenu : 0) | (h.resizable ? kDcResizeH : 0) |
+           (h.minimizable ? kDcMinimize : 0) | (h.maximizable ? kDcMaximize : 0);
+    long mwm[5] = {kFunctions | kDecorations, fn, dc, 0, 0};
+    XChangeProperty(FDpy, win.xwin, FMotifHints, FMotifHints, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(mwm), 5);
+    Atom type = h.dialog ? FTypeDialog : FTypeNormal;
+    XChangeProperty(FDpy, win.xwin, FWindowType, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&type), 1);
+  }
+
+  // A request to the window manager about a window (a client message to the root).
+  void AskManager(Window w, Atom what, std::initializer_list<long> data) {
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = w;
+    ev.xclient.message_type = what;
+    ev.xclient.format = 32;
+    int i = 0;
+    for (long v : data) ev.xclient.data.l[i++] = v;
+    XSendEvent(FDpy, FRoot, False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+  }
+
+  // The atoms a window property lists (none when it is missing).
+  std::vector<Atom> AtomList(Window w, Atom property) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::vector<Atom> atoms;
+    if (XGetWindowProperty(FDpy, w, property, 0, 4096, False, XA_ATOM, &type, &format, &count,
+                           &after, &data) == Success &&
+        data && format == 32)
+      atoms.assign(reinterpret_cast<Atom*>(data), reinterpret_cast<Atom*>(data) + count);
+    if (data) XFree(data);
+    return atoms;
+  }
+
+  // The manager names what it can do in _NET_SUPPORTED on the root.
+  bool ManagerSupports(Atom what) {
+    if (!WindowManagerRunning()) return false;
+    const auto atoms = AtomList(FRoot, XInternAtom(FDpy, "_NET_SUPPORTED", False));
+    return std::find(atoms.begin(), atoms.end(), what) != atoms.end();
+  }
+
+  // The manager changed the window's state: maximised is both ways at once. A
+  // window that cannot be maximised asks to be given its size back.
+  void StateChanged(HWND top, Win& win) {
+    const auto atoms = AtomList(win.xwin, FNetWmState);
+    const bool maximized = std::count(atoms.begin(), atoms.end(), FMaxVert) != 0 &&
+                           std::count(atoms.begin(), atoms.end(), FMaxHorz) != 0;
+    if (maximized && !win.hints.maximizable) {
+      AskManager(win.xwin, FNetWmState,
+                 {0 /* remove */, static_cast<long>(FMaxVert), static_cast<long>(FMaxHorz), 1});
+      return;
+    }
+    if (maximized == win.maximized) return;
+    win.maximized = maximized;
+    BackendMaximized(top, maximized);
   }
 
   // A popup holds the pointer while it shows: presses on the program's own
@@ -533,7 +636,13 @@ private:
         if (it == FWindows.end()) break;
         it->second.viewable = false;
         it->second.grabbing = false;  // the server let the pointer go with the window
-        // Unmapped while we still want it shown: the window manager minimised it.
+        // Unmapped while we still want it shown: the window manager minimised
+        // it. One that has no minimising (a dialog, say) is shown again at once:
+        // some managers offer it on every window.
+        if (it->second.mapped && !it->second.iconic && !it->second.hints.minimizable) {
+          XMapWindow(FDpy, it->second.xwin);
+          break;
+        }
         if (it->second.mapped && !it->second.iconic) {
           it->second.iconic = true;
           BackendIconic(top, true);
@@ -550,6 +659,11 @@ private:
             ev.xfocus.mode == NotifyNormal)
           BackendActivated(top, false);
         break;
+      case PropertyNotify: {
+        auto it = FWindows.find(top);
+        if (it != FWindows.end() && ev.xproperty.atom == FNetWmState) StateChanged(top, it->second);
+        break;
+      }
       case ClientMessage:
         if (ev.xclient.message_type == FProtocols && ev.xclient.format == 32 &&
             static_cast<Atom>(ev.xclient.data.l[0]) == FDeleteWindow)
@@ -568,6 +682,8 @@ private:
         }
         int button = b == 1 ? 0 : b == 3 ? 1 : b == 2 ? 2 : -1;
         if (button < 0) break;
+        if (down)
+          FPress = Press{ev.xbutton.window, ev.xbutton.x_root, ev.xbutton.y_root, ev.xbutton.time};
         if (down) {
           auto it = FWindows.find(top);
           if (it != FWindows.end() && it->second.grabbing &&
@@ -617,7 +733,16 @@ private:
   int FDepth = 24;
   GC FGc = nullptr;
   Atom FDeleteWindow = 0, FProtocols = 0, FNetWmName = 0, FUtf8 = 0, FNetActiveWindow = 0;
-  std::string FResName, FResClass;
+  Atom FMotifHints = 0, FWindowType = 0, FTypeNormal = 0, FTypeDialog = 0, FNetWmPid = 0,
+       FMoveResize = 0;
+  Atom FNetWmState = 0, FMaxVert = 0, FMaxHorz = 0;
+  std::string FResName, FResClass, FHost;
+  // Where and when a button went down last (root coordinates).
+  struct Press {
+    Window window = 0;
+    int x = 0, y = 0;
+    Time time = CurrentTime;
+  } FPress;
   bool FHasShape = false;
   bool FInEvents = false;
   std::map<HWND, Win> FWindows;

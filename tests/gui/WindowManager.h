@@ -65,6 +65,10 @@ public:
       FReady = Managing(d);
       if (!FReady) std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
+    // Naming its check window is not yet taking windows: a window shown while
+    // the manager still starts may never be managed. Ready once a window of
+    // the test's own has been (shown again until it is).
+    if (FReady) FReady = ManagesAWindow(d, deadline);
     XCloseDisplay(d);
   }
   ~WmDesktop() {
@@ -92,6 +96,26 @@ private:
       at = end + 1;
     }
     return "";
+  }
+  static bool ManagesAWindow(Display* d, std::chrono::steady_clock::time_point deadline) {
+    Window probe = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 10, 10, 0, 0, 0);
+    Atom state = XInternAtom(d, "WM_STATE", False);
+    bool managed = false;
+    for (int round = 0; !managed && std::chrono::steady_clock::now() < deadline; ++round) {
+      if (round % 8 == 0) {
+        XUnmapWindow(d, probe);
+        XMapWindow(d, probe);
+      }
+      XSync(d, False);
+      int count = 0;
+      Atom* props = XListProperties(d, probe, &count);
+      for (int i = 0; i < count; ++i) managed = managed || props[i] == state;
+      if (props) XFree(props);
+      if (!managed) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    XDestroyWindow(d, probe);
+    XSync(d, False);
+    return managed;
   }
   // The manager names a check window on the root, and the window names itself.
   static bool Managing(Display* d) {
