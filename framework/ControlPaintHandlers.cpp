@@ -95,7 +95,8 @@ void Install(TWinControl* c) {
   }
   c->SetMessageHandler(WM_KEYDOWN, [c, st](TMessage& m) { KeyDown(c, *st, m); });
   c->SetMessageHandler(WM_SYSKEYDOWN, [c](TMessage& m) {
-    if (!MenuKey(c, static_cast<int>(m.WParam), true)) c->DefaultHandler(m);
+    const int vk = static_cast<int>(m.WParam);
+    if (!MenuKey(c, vk, true) && !ButtonKey(c, vk, true)) c->DefaultHandler(m);
   });
   c->SetMessageHandler(WM_KEYUP, [c](TMessage& m) { KeyUp(c, m); });
   c->SetMessageHandler(WM_CHAR, [c, st](TMessage& m) { CharMessage(c, *st, m); });

@@ -24,6 +24,10 @@ namespace paint {
 namespace {
 
 bool gShift = false;
+// A key that chose a menu item or a button: the character it makes is not typed.
+int gChosenByKey = 0;
+
+bool LetterOrDigit(int vk) { return (vk >= 'A' && vk <= 'Z') || (vk >= '0' && vk <= '9'); }
 
 std::string Utf8(uint32_t cp) {
   std::string s;
@@ -62,17 +66,41 @@ size_t NextChar(const std::string& s, size_t pos) {
 // ---------------------------------------------------------------------------
 // Keyboard
 
-TButton* FindButton(TWinControl* root, bool wantDefault) {
+// The first visible, enabled control of class T on root (or below) that matches.
+template <class T>
+T* FindControl(TWinControl* root, const std::function<bool(T*)>& match) {
   for (int i = 0; i < root->ControlCount(); ++i) {
     TControl* c = root->Controls(i);
-    if (auto* b = dynamic_cast<TButton*>(c)) {
-      if ((wantDefault ? b->Default() : b->Cancel()) && b->Visible() && b->Enabled()) return b;
-    }
+    if (auto* t = dynamic_cast<T*>(c); t && t->Visible() && t->Enabled() && match(t)) return t;
     if (auto* w = dynamic_cast<TWinControl*>(c); w && w->Visible()) {
-      if (TButton* f = FindButton(w, wantDefault)) return f;
+      if (T* f = FindControl<T>(w, match)) return f;
     }
   }
   return nullptr;
+}
+
+TButton* FindButton(TWinControl* root, bool wantDefault) {
+  return FindControl<TButton>(
+      root, [wantDefault](TButton* b) { return wantDefault ? b->Default() : b->Cancel(); });
+}
+
+// The arrows an edit is bound to (its up-down's Associate), null for none.
+TUpDown* UpDownOf(TCustomEdit* e) {
+  TCustomForm* form = FormOf(e);
+  return form ? FindControl<TUpDown>(form, [e](TUpDown* u) { return u->Associate() == e; })
+              : nullptr;
+}
+
+// Up and Down (Right and Left on the arrows themselves) step an up-down's
+// value as its arrows do, Page Up and Page Down ten steps; true when the key
+// was one of them.
+bool UpDownKey(TUpDown* u, int vk, bool sideways) {
+  const bool next = vk == VK_UP || vk == VK_PRIOR || (sideways && vk == VK_RIGHT);
+  const bool prev = vk == VK_DOWN || vk == VK_NEXT || (sideways && vk == VK_LEFT);
+  if (!u->ArrowKeys() || (!next && !prev)) return false;
+  const int steps = vk == VK_PRIOR || vk == VK_NEXT ? 10 : 1;
+  for (int i = 0; i < steps; ++i) u->ClickButton(next ? btNext : btPrev);
+  return true;
 }
 
 void CollectTabStops(TWinControl* parent, std::vector<TWinControl*>& out) {
@@ -366,7 +394,11 @@ bool MouseMessage(TWinControl* c, UiState& st, TMessage& m) {
 void KeyDown(TWinControl* c, UiState& st, TMessage& m) {
   int vk = m.WParam;
   if (vk == VK_SHIFT) gShift = true;
-  if (MenuKey(c, vk, false)) return;
+  gChosenByKey = 0;
+  if (MenuKey(c, vk, false) || ButtonKey(c, vk, false)) {
+    if (LetterOrDigit(vk)) gChosenByKey = vk;
+    return;
+  }
   if (FormKey(c, vk)) return;
   if (auto* memo = dynamic_cast<TCustomMemo*>(c)) {
     int page = MemoVisibleLines(memo, ScreenLineHeight());
@@ -377,14 +409,12 @@ void KeyDown(TWinControl* c, UiState& st, TMessage& m) {
     return;
   }
   if (auto* e = dynamic_cast<TCustomEdit*>(c)) {
-    EditKey(e, st, vk);
+    // The edit of an up-down steps its value; Left and Right stay the caret's.
+    TUpDown* u = UpDownOf(e);
+    if (!u || !UpDownKey(u, vk, false)) EditKey(e, st, vk);
     return;
   }
-  if (auto* u = dynamic_cast<TUpDown*>(c); u && u->ArrowKeys()) {
-    if (vk == VK_UP || vk == VK_RIGHT) u->ClickButton(btNext);
-    if (vk == VK_DOWN || vk == VK_LEFT) u->ClickButton(btPrev);
-    return;
-  }
+  if (auto* u = dynamic_cast<TUpDown*>(c); u && UpDownKey(u, vk, true)) return;
   if (auto* p = dynamic_cast<TPageControl*>(c)) {
     if (vk == VK_RIGHT) p->SelectNextPage(true);
     if (vk == VK_LEFT) p->SelectNextPage(false);
@@ -408,6 +438,10 @@ void KeyUp(TWinControl* c, TMessage& m) {
 
 void CharMessage(TWinControl* c, UiState& st, TMessage& m) {
   auto ch = static_cast<uint32_t>(m.WParam);
+  if (gChosenByKey != 0 && ch < 0x80 && std::toupper(static_cast<int>(ch)) == gChosenByKey) {
+    gChosenByKey = 0;
+    return;
+  }
   if (auto* e = dynamic_cast<TCustomEdit*>(c); e && !dynamic_cast<TCustomMemo*>(c)) {
     EditChar(e, st, ch);
     return;
@@ -423,6 +457,18 @@ void CharMessage(TWinControl* c, UiState& st, TMessage& m) {
     }
   }
   c->DefaultHandler(m);
+}
+
+bool ButtonKey(TWinControl* c, int vk, bool alt) {
+  // Without Alt an edit takes the letter as text.
+  if (!LetterOrDigit(vk) || (!alt && dynamic_cast<TCustomEdit*>(c))) return false;
+  TCustomForm* form = FormOf(c);
+  TButton* b =
+      form ? FindControl<TButton>(form, [vk](TButton* b) { return AccelOf(b->Caption()) == vk; })
+           : nullptr;
+  if (!b) return false;
+  b->Click();  // last: may free the form
+  return true;
 }
 
 }  // namespace paint

@@ -90,6 +90,11 @@ void PaintMenuBar(TMenuBar* bar, plat::HDC dc, const plat::RECT& cr);
 void MenuBarClick(TMenuBar* bar, int32_t x, int32_t y);
 void MenuBarHover(TMenuBar* bar, int32_t x, int32_t y);
 bool MenuKey(TWinControl* c, int vk, bool alt);
+// The letter a caption underlines (after a single "&"), upper case; 0 for none.
+int AccelOf(const std::string& caption);
+// A letter or digit key (or Alt with one) that chooses a button of the form by
+// its underlined letter; true when one was pressed.
+bool ButtonKey(TWinControl* c, int vk, bool alt);
 void OpenDropDown(TControl* owner, TMenuItem* root, int32_t screenX, int32_t screenY);
 void CloseDropDown();
 // A drop-down is open (anywhere; within the form when one is given).

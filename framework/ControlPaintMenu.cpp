@@ -242,7 +242,6 @@ void PaintMenuBar(TMenuBar* bar, HDC dc, const RECT& cr) {
 // An item the keyboard or the pointer can choose: enabled and no separator.
 bool Choosable(TMenuItem* it) { return it && !it->IsLine() && it->Enabled(); }
 
-// The letter a caption underlines (after a single "&"), upper case; 0 for none.
 int AccelOf(const std::string& caption) {
   for (size_t i = 0; i + 1 < caption.size(); ++i) {
     if (caption[i] != '&') continue;
@@ -379,7 +378,20 @@ bool MenuKey(TWinControl* c, int vk, bool alt) {
         it->Click();  // may free the form: nothing touches it afterwards
         return true;
       }
-      default: break;
+      default:
+        // A letter chooses the item that underlines it; other plain letters
+        // stay with the open menu rather than reach the control below it,
+        // while Alt with one may still open another menu of the bar.
+        if ((vk >= 'A' && vk <= 'Z') || (vk >= '0' && vk <= '9')) {
+          for (TMenuItem* it : items) {
+            if (!Choosable(it) || AccelOf(it->Caption()) != vk) continue;
+            CloseDropDown();
+            it->Click();  // may free the form
+            return true;
+          }
+          if (!alt) return true;
+        }
+        break;
     }
   }
   if (!bar || !bar->Menu()) return false;

@@ -112,17 +112,24 @@ int MessageBox(HWND, const std::string& Text, const std::string& Caption, UINT F
 
 TModalResult MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons,
                         int) {
+  // Each button's name, and its caption on the screen with the letter that presses it.
   static const struct {
     TMsgDlgBtn Btn;
     const char* Name;
+    const char* Caption;
     TModalResult Result;
   } kButtons[] = {
-      {mbYes, "Yes", mrYes},         {mbNo, "No", mrNo},
-      {mbOK, "OK", mrOk},            {mbCancel, "Cancel", mrCancel},
-      {mbAbort, "Abort", mrAbort},   {mbRetry, "Retry", mrRetry},
-      {mbIgnore, "Ignore", mrIgnore}, {mbAll, "All", mrAll},
-      {mbNoToAll, "No to All", mrNoToAll}, {mbYesToAll, "Yes to All", mrYesToAll},
-      {mbHelp, "Help", mrNone},
+      {mbYes, "Yes", "&Yes", mrYes},
+      {mbNo, "No", "&No", mrNo},
+      {mbOK, "OK", "OK", mrOk},
+      {mbCancel, "Cancel", "Cancel", mrCancel},
+      {mbAbort, "Abort", "&Abort", mrAbort},
+      {mbRetry, "Retry", "&Retry", mrRetry},
+      {mbIgnore, "Ignore", "&Ignore", mrIgnore},
+      {mbAll, "All", "&All", mrAll},
+      {mbNoToAll, "No to All", "N&o to All", mrNoToAll},
+      {mbYesToAll, "Yes to All", "Yes to &All", mrYesToAll},
+      {mbHelp, "Help", "&Help", mrNone},
   };
   std::string caption;
   switch (DlgType) {
@@ -132,11 +139,12 @@ TModalResult MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButt
     case mtConfirmation: caption = "Confirm"; break;
     default: caption = AppTitle(); break;
   }
-  std::vector<std::string> names;
+  std::vector<std::string> names, captions;
   std::vector<TModalResult> results;
   for (const auto& b : kButtons) {
     if (Buttons.Contains(b.Btn)) {
       names.push_back(b.Name);
+      captions.push_back(b.Caption);
       results.push_back(b.Result);
     }
   }
@@ -169,7 +177,7 @@ TModalResult MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButt
     std::vector<std::pair<int, std::string>> buttons;
     int cancel = defResult;
     for (size_t i = 0; i < names.size(); ++i) {
-      buttons.push_back({results[i], names[i]});
+      buttons.push_back({results[i], captions[i]});
       if (results[i] == mrCancel || results[i] == mrNo) cancel = results[i];
     }
     TDialogIcon icon = diNone;

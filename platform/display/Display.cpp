@@ -479,6 +479,7 @@ void SuccessorLater(State* s, HWND gone) {
 
 void ActivateSuccessor(State* s, HWND gone, HWND owner) {
   if (s->active && s->active != gone) return;  // another window has it already
+  if (s->backend->ManagerPassesKeyboard()) return;  // its focus events tell us where it went
   if (IsWindow(gone) && HasStyle(gone, WS_VISIBLE)) return;  // shown again
   HWND next = owner && owner != gone && IsWindow(owner) && OwnedByDisplay(s, owner) &&
                       HasStyle(owner, WS_VISIBLE) && IsWindowEnabled(owner) && !IsIconic(owner)

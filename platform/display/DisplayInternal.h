@@ -36,6 +36,10 @@ public:
   // Sends what is buffered; with wait, until the server has handled it.
   virtual void Flush(bool wait) = 0;
   virtual void Activate(HWND) {}
+  // A window manager gives the keyboard on when the window that had it goes
+  // (to the window it belongs to): the program then does not, or the two
+  // would take it in turns and the owner lose it for a moment.
+  virtual bool ManagerPassesKeyboard() { return false; }
   // Raises the window and has it activated (see BringWindowToForeground).
   virtual void BringToFront(HWND) {}
   // Hands the drag of the size grip to a window manager, from where the button

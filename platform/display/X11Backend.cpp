@@ -310,6 +310,8 @@ public:
       XSetInputFocus(FDpy, it->second.xwin, RevertToParent, CurrentTime);
   }
 
+  bool ManagerPassesKeyboard() override { return WindowManagerRunning(); }
+
   void BringToFront(HWND top) override {
     auto it = FWindows.find(top);
     if (it == FWindows.end() || !it->second.mapped) return;

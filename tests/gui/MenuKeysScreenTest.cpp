@@ -3,12 +3,14 @@
 // The real relaygate and churnmill on an X server of their own, driven by real
 // keys and pointer moves and read back from the screen, on a bare display and
 // under openbox: the gateway's menus open with Alt + the underlined letter and
-// F10, move with the arrows, choose with Enter, close with Escape and follow
-// the pointer from title to title; the gateway has the keyboard back when its
-// dialog or question closes; the shutdown question keeps its first line whole;
-// the up/down arrows of the settings dialog and of churnmill's rate are even
-// triangles, and so are the arrow buttons of churnmill's log; the tray tip
-// stays clear of its icon and goes when the icon is clicked.
+// F10, move with the arrows, choose with Enter or an item's underlined letter,
+// close with Escape and follow the pointer from title to title; the shutdown
+// question answers to Y and N; the gateway has the keyboard back, and keeps
+// it, when its dialog or question closes; the shutdown question keeps its
+// first line whole; Up, Down, Page Up and Page Down step the settings
+// dialog's port and churnmill's rate as the arrows beside them do, and those
+// arrows are even triangles, as are the arrow buttons of churnmill's log; the
+// tray tip stays clear of its icon and goes when the icon is clicked.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -83,8 +85,11 @@ void GatewayMenusByKeyAndPointer(bool managed) {
   test::Screen screen;
   test::XInput input;
   test::TrayHost tray;
-  test::StoreGatewaySettings("Default", test::FreeTcpPort());
-  ChildProcess gateway(test::PrivateCopy(session.Root(), "relaygate"), {});
+  const int port = test::FreeTcpPort();
+  test::StoreGatewaySettings("Default", port);
+  // It tries the server once, then not for an hour: its log stays as it is.
+  ChildProcess gateway(
+      test::PrivateCopy(session.Root(), "relaygate", "[Connection Polling]\nInterval=3600\n"), {});
   ASSERT_TRUE(test::WaitUntil([&] { return tray.Icons().size() == 1; }));
   const Window icon = tray.Icons()[0];
 
@@ -103,9 +108,14 @@ void GatewayMenusByKeyAndPointer(bool managed) {
   Window win = 0;
   ASSERT_NE(win = screen.WaitForTop("VEXA Notify Client Gateway"), 0u);
   // The window the tray click brought forward holds the keyboard, and has it
-  // back whenever a dialog of its own closes.
-  auto hasKeyboard = [&] { return test::WaitUntil([&] { return screen.Focused() == win; }); };
-  ASSERT_TRUE(hasKeyboard());
+  // back (to keep) whenever a dialog of its own closes.
+  test::KeyboardWatch keyboard(screen.Dpy(), win, managed);
+  ASSERT_TRUE(test::WaitUntil([&] { return screen.Focused() == win; }));
+  const auto dialogShown = [&](const std::string& title) {
+    const Window w = screen.WaitForTop(title);
+    if (w) keyboard.HandedTo(w);
+    return w;
+  };
 
   const auto closeItem = MenuText("&Close"), shutdownItem = MenuText("&Shutdown Client Gateway");
   const auto clearItem = MenuText("&Clear Log"), settingsItem = MenuText("&Provider Settings");
@@ -159,23 +169,59 @@ void GatewayMenusByKeyAndPointer(bool managed) {
     input.Key(XK_Down);
     input.Key(XK_Return);
     Window dialog = 0;
-    ASSERT_NE(dialog = screen.WaitForTop("VEXA Client Gateway Settings"), 0u);
+    ASSERT_NE(dialog = dialogShown("VEXA Client Gateway Settings"), 0u);
     // The dialog widened for its caption keeps its controls centred.
     EXPECT_TRUE(screen.WaitForShot(
         dialog, [&](const Shot& s) { return EvenArrows(s, 157 + (s.W - 248) / 2, 54); }));
     input.Key(XK_Escape);
     EXPECT_TRUE(test::WaitUntil([&] { return screen.FindTop("VEXA Client Gateway Settings") == 0; }));
+    EXPECT_TRUE(keyboard.Back());
+  }
+  {
+    SCOPED_TRACE("Alt+V then P: the settings dialog; Up, Page Up and Down step its port");
+    input.Chord(XK_Alt_L, XK_v);
+    EXPECT_TRUE(showing(settingsItem));
+    input.Key(XK_p);
+    Window dialog = 0;
+    ASSERT_NE(dialog = dialogShown("VEXA Client Gateway Settings"), 0u);
+    const auto portShows = [&](int value) {
+      return screen.WaitForShot(dialog, [&](const Shot& s) {
+        const int left = 100 + (s.W - 248) / 2;
+        return test::EditShows(s, Box{left, 54, left + 57, 75}, std::to_string(value));
+      });
+    };
+    input.Key(XK_Tab);  // from the address to the port
+    input.Key(XK_Up);
+    EXPECT_TRUE(portShows(port + 1));
+    input.Key(XK_Prior);
+    EXPECT_TRUE(portShows(std::min(port + 11, 65535)));
+    input.Key(XK_Down);
+    EXPECT_TRUE(portShows(std::min(port + 11, 65535) - 1));
+    input.Key(XK_Escape);
+    EXPECT_TRUE(
+        test::WaitUntil([&] { return screen.FindTop("VEXA Client Gateway Settings") == 0; }));
+    EXPECT_TRUE(keyboard.Back());
+  }
+  {
+    SCOPED_TRACE("Alt+V then C clears the log");
+    const auto logInk = [&](const Shot& s) {
+      return test::InkOf(s, Box{0, 26, s.W, s.H - 22}).size();
+    };
+    ASSERT_TRUE(screen.WaitForShot(win, [&](const Shot& s) { return logInk(s) > 0; }));
+    input.Chord(XK_Alt_L, XK_v);
+    EXPECT_TRUE(showing(settingsItem));
+    input.Key(XK_c);
+    EXPECT_TRUE(screen.WaitForShot(win, [&](const Shot& s) { return logInk(s) == 0; }));
   }
   {
     SCOPED_TRACE("the shutdown question: its first line whole, \"workstation.\" not alone");
-    ASSERT_TRUE(hasKeyboard());
     input.Chord(XK_Alt_L, XK_f);
     EXPECT_TRUE(showing(shutdownItem));
     input.Key(XK_Up);  // from the first item round to the last
     EXPECT_TRUE(showing(closeItem));
     input.Key(XK_Return);
     Window box = 0;
-    ASSERT_NE(box = screen.WaitForTop("Warning"), 0u);
+    ASSERT_NE(box = dialogShown("Warning"), 0u);
     const auto line1 = test::RenderText("Closing VEXA Client Gateway will stop real time updates on this workstation.",
                                         kFace, kBlack, test::ControlFont());
     const auto line2 = test::RenderText("Are you sure you want to exit?", kFace, kBlack, test::ControlFont());
@@ -188,7 +234,24 @@ void GatewayMenusByKeyAndPointer(bool managed) {
     input.Key(XK_Escape);  // Cancel: the gateway goes on
     EXPECT_TRUE(test::WaitUntil([&] { return screen.FindTop("Warning") == 0; }));
     EXPECT_TRUE(gateway.Running());
-    EXPECT_TRUE(hasKeyboard());
+    EXPECT_TRUE(keyboard.Back());
+  }
+  {
+    SCOPED_TRACE("Alt+F then S asks the shutdown question; N answers No, Y ends the gateway");
+    input.Chord(XK_Alt_L, XK_f);
+    EXPECT_TRUE(showing(shutdownItem));
+    input.Key(XK_s);
+    ASSERT_NE(dialogShown("Warning"), 0u);
+    input.Key(XK_n);
+    EXPECT_TRUE(test::WaitUntil([&] { return screen.FindTop("Warning") == 0; }));
+    EXPECT_TRUE(gateway.Running());
+    EXPECT_TRUE(keyboard.Back());
+    input.Chord(XK_Alt_L, XK_f);
+    EXPECT_TRUE(showing(shutdownItem));
+    input.Key(XK_s);
+    ASSERT_NE(dialogShown("Warning"), 0u);
+    input.Key(XK_y);
+    EXPECT_EQ(gateway.Wait(std::chrono::seconds(20)), 0);
   }
 }
 
@@ -200,15 +263,39 @@ TEST(MenuKeysScreen, GatewayMenusByKeyAndPointerItsQuestionDialogArrowsAndTipUnd
   GatewayMenusByKeyAndPointer(true);
 }
 
-TEST(MenuKeysScreen, ChurnmillRateArrowsAndLogScrollButtonsAreEven) {
+TEST(MenuKeysScreen, ChurnmillRateByKeysItsArrowsAndLogScrollButtonsAreEven) {
   test::TestSession session;
-  test::XvfbServer xvfb;
-  ASSERT_TRUE(xvfb.Running());
+  test::WmDesktop desktop;
+  ASSERT_TRUE(desktop.Ready());
   test::Screen screen;
+  test::XInput input;
   ChildProcess mill(test::BinPath("churnmill"), {});
   Window win = 0;
   ASSERT_NE(win = screen.WaitForTop("VEXA Churnmill"), 0u);
   EXPECT_TRUE(screen.WaitForShot(win, [&](const Shot& s) { return EvenArrows(s, 427, 9); }));
+  {
+    SCOPED_TRACE("Tab reaches the rate; Up, Down, Page Up and Page Down step it within 1 to 100");
+    ASSERT_TRUE(test::WaitUntil([&] { return screen.Focused() == win; }));
+    const auto rateShows = [&](const std::string& value) {
+      return screen.WaitForShot(win, [&](const Shot& s) {
+        return test::EditShows(s, Box{394, 9, 427, 30}, value);
+      });
+    };
+    EXPECT_TRUE(rateShows("1"));
+    input.Key(XK_Tab);  // from "Start Shaking" to the rate
+    input.Key(XK_Up);
+    input.Key(XK_Up);
+    EXPECT_TRUE(rateShows("3"));
+    input.Key(XK_Prior);
+    EXPECT_TRUE(rateShows("13"));
+    input.Key(XK_Down);
+    EXPECT_TRUE(rateShows("12"));
+    input.Key(XK_Next);
+    input.Key(XK_Next);
+    EXPECT_TRUE(rateShows("1"));
+    for (int i = 0; i < 11; ++i) input.Key(XK_Prior);
+    EXPECT_TRUE(rateShows("100"));
+  }
   // The log's scroll bar, inside the memo's 2-pixel edge from y 64 down: a
   // 16 x 16 arrow button at each end, its arrow greyed while the empty log
   // cannot scroll (inside the buttons' own 2-pixel edges).

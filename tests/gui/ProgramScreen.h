@@ -150,6 +150,24 @@ inline std::optional<std::pair<int, int>> FindText(const Shot& s, Box r, const T
   return std::nullopt;
 }
 
+// An edit box (its bounds in the window) shows exactly the text, as the
+// drawing layer writes it, and nothing else dark but its caret's one column.
+inline bool EditShows(const Shot& s, Box edit, const std::string& text) {
+  const TextPatch t = RenderText(text, plat::GetSysColor(plat::COLOR_WINDOW),
+                                 plat::GetSysColor(plat::COLOR_WINDOWTEXT), ControlFont());
+  const Box in{edit.Left + 2, edit.Top + 2, edit.Right - 2, edit.Bottom - 2};
+  const auto at = FindText(s, in, t);
+  if (!at) return false;
+  std::vector<int> others;
+  for (auto [x, y] : InkOf(s, in)) {
+    const int px = x - at->first, py = y - at->second;
+    const bool ofText = px >= 0 && py >= 0 && px < t.W && py < t.H &&
+                        Shot::Dark(t.Px[static_cast<size_t>(py * t.W + px)]);
+    if (!ofText && std::find(others.begin(), others.end(), x) == others.end()) others.push_back(x);
+  }
+  return others.size() <= 1;
+}
+
 // Horizontal extent of the dark pixels of a region (left, right exclusive).
 inline std::optional<std::pair<int, int>> InkSpan(const Shot& s, Box r) {
   auto ink = InkOf(s, r);

@@ -23,6 +23,7 @@
 
 #include "tests/gui/XvfbServer.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/MessagePump.h"
 
 namespace vexa::test {
 
@@ -174,5 +175,53 @@ inline int StackIndex(Display* d, Window w) {
 inline Window ActiveWindow(Display* d) {
   return WmDesktop::WindowProperty(d, DefaultRootWindow(d), XInternAtom(d, "_NET_ACTIVE_WINDOW", False));
 }
+
+// Follows the keyboard focus of a window from a connection of the test's own.
+// Back() waits until the window has the keyboard again (and, under a manager,
+// is the one it names active, so that the manager has settled) and says
+// whether it kept it: it must not lose the keyboard again on the way, or a
+// menu opened at once would close under the user's hands.
+class KeyboardWatch {
+public:
+  KeyboardWatch(Display* d, Window w, bool managed) : FDpy(d), FWin(w), FManaged(managed) {
+    XSelectInput(d, w, FocusChangeMask);
+    XSync(d, False);
+  }
+  // Once another window (a dialog) has the keyboard, forgets what happened so
+  // far: call it before closing that window.
+  void HandedTo(Window other) {
+    WaitUntil([&] {
+      Window focus = 0;
+      int revert = 0;
+      XGetInputFocus(FDpy, &focus, &revert);
+      return focus == other;
+    });
+    XSync(FDpy, False);
+    XEvent ev;
+    while (XCheckWindowEvent(FDpy, FWin, FocusChangeMask, &ev)) {
+    }
+  }
+  bool Back() {
+    const bool back = WaitUntil([&] {
+      Window focus = 0;
+      int revert = 0;
+      XGetInputFocus(FDpy, &focus, &revert);
+      return focus == FWin && (!FManaged || ActiveWindow(FDpy) == FWin);
+    });
+    XSync(FDpy, False);
+    int lost = 0;
+    XEvent ev;
+    while (XCheckWindowEvent(FDpy, FWin, FocusChangeMask, &ev))
+      // (The window under the pointer hears of the keyboard passing it by: no loss.)
+      lost += ev.type == FocusOut && ev.xfocus.mode == NotifyNormal &&
+              ev.xfocus.detail != NotifyPointer;
+    return back && lost == 0;
+  }
+
+private:
+  Display* FDpy;
+  Window FWin;
+  bool FManaged;
+};
 
 }  // namespace vexa::test
