@@ -8,6 +8,7 @@
 //   notifylistener <channel> <table> [<table> ...]
 //
 // Lines on standard output:
+//   Waiting for the gateway of channel <channel>   (once, while none serves it)
 //   Connected to channel <channel>
 //   Subscribed to table <n> (<result>)
 //   Notification table=<n> code=<letter> value=<unsigned value>
@@ -114,7 +115,8 @@ int main(int argc, char** argv) {
   };
 
   // The gateway may start after us: wait for it until told to stop.
-  while (!stop && !client.WaitForServer(1000)) {
+  for (bool said = false; !stop && !client.WaitForServer(1000); said = true) {
+    if (!said) std::printf("Waiting for the gateway of channel %s\n", channel.c_str());
   }
   if (stop) return 0;
   if (!client.Connect()) {

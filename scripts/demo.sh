@@ -9,11 +9,13 @@
 #
 #   scripts/demo.sh [seconds] [--tps N]
 #     seconds   how long churnmill runs (default 20)
-#     --tps N   target transactions per second, 1 to 100, set with churnmill's arrows (default 10)
+#     --tps N   target transactions per second, 1 to 100, typed into churnmill's rate (default 10)
 #
-# Without DISPLAY the programs run on a private Xvfb. Everything the run makes
-# (database, settings, session, logs) lives in a fresh folder below build/demo-runs/;
-# the last three runs are kept there, older ones are removed.
+# Without DISPLAY the programs run on a private Xvfb, on the first free display
+# from :99 up; with DISPLAY they show there (the display is named as the run
+# starts), and only the windows of the programs this run started are driven.
+# Everything the run makes (database, settings, session, logs) lives in a fresh
+# folder below build/demo-runs/; the last three runs are kept there.
 # CMAKE_BUILD_PARALLEL_LEVEL sets the number of build jobs (default: one per core).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,7 +35,7 @@ tps=10
 while [ $# -gt 0 ]; do
   case "$1" in
     --tps) [ $# -ge 2 ] || bad_usage "--tps needs a number"; tps=$2; shift 2 ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) bad_usage "unknown option $1" ;;
     *)
       [ "$seconds_given" = 0 ] || bad_usage "one number of seconds only, not also $1"
@@ -87,6 +89,13 @@ build_failed() {
   exit 1
 }
 
+# A Ctrl-C during the build ends the progress line before saying so.
+build_interrupted() {
+  if [ -t 1 ]; then printf '\r\033[K'; fi
+  say "interrupted during the build"
+  exit 130
+}
+trap build_interrupted INT TERM
 say "building in $build ($jobs jobs; the first build takes a few minutes)"
 if ! cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build_log" 2>&1; then
   build_failed "cmake could not configure the build" show
@@ -100,6 +109,7 @@ if [ "$build_status" -ne 0 ]; then
   if [ -t 1 ]; then build_failed "the compiler or linker stopped" show; fi
   build_failed "the compiler or linker stopped" shown
 fi
+trap - INT TERM
 say "built"
 bin="$root/$build/bin"
 [ -d "$bin" ] || bin="$build/bin"
@@ -264,7 +274,9 @@ if [ -z "${DISPLAY:-}" ]; then
     kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
     sleep 0.1
   done
-  say "no DISPLAY: running on Xvfb $DISPLAY"
+  say "no DISPLAY: running on a private Xvfb, display $DISPLAY"
+else
+  say "running on display $DISPLAY"
 fi
 
 # ---- The chain -------------------------------------------------------------------
@@ -279,9 +291,15 @@ wait_for "$run/client.log" "NotifyServerState 1" 30 || fail "the gateway did not
 sleep 1  # the server confirms the subscription
 
 start churnmill "$run/churnmill.log" "$bin/churnmill"
-wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^VEXA Churnmill$' 2>/dev/null | head -n1) ||
-  fail "churnmill's window did not appear"
-[ -n "$wid" ] || fail "churnmill's window did not appear"
+# The window of the churnmill just started, not another one on the display.
+wid=
+for _ in $(seq 150); do
+  wid=$(xdotool search --all --onlyvisible --pid "${pids[churnmill]}" --name '^VEXA Churnmill$' 2>/dev/null |
+    head -n1) || true
+  [ -n "$wid" ] || [ "$interrupted" = 1 ] || { sleep 0.2; continue; }
+  break
+done
+[ -n "$wid" ] || [ "$interrupted" = 1 ] || fail "churnmill's window did not appear"
 sleep 0.5
 # Where a control of churnmill's form is: the middle of its upper half
 # (for the arrows, the upper arrow), read from where the form places it.
@@ -294,14 +312,23 @@ spot() {  # name default-x default-y
   echo "$(($1 + $3 / 2)) $(($2 + $4 / 4))"
 }
 read -r shake_x shake_y <<<"$(spot btnShake 56 14)"
-read -r up_x up_y <<<"$(spot updTPSTarget 434 14)"
-# Target rate: the up arrow beside "Target TPS:", then "Start Shaking".
-for _ in $(seq $((tps - 1))); do
-  xdotool mousemove --window "$wid" "$up_x" "$up_y" click 1
-  sleep 0.05
-done
-say "pressing Start Shaking (target $tps per second) for $seconds seconds"
-xdotool mousemove --window "$wid" "$shake_x" "$shake_y" click 1
+read -r rate_x rate_y <<<"$(spot Edit1 410 14)"
+# Target rate: a click into the box beside "Target TPS:" (it starts at 1),
+# Page Up for each ten and Up for each one more; then "Start Shaking".
+if [ "$interrupted" = 0 ]; then
+  pages=$(((tps - 1) / 10)) ones=$(((tps - 1) % 10))
+  say "setting churnmill's target rate to $tps: Page Up $pages times and Up $ones times in its Target TPS box"
+  xdotool mousemove --window "$wid" "$rate_x" "$rate_y" click 1
+  keys=()
+  for _ in $(seq "$pages"); do keys+=(Prior); done
+  for _ in $(seq "$ones"); do keys+=(Up); done
+  sleep 0.2
+  if [ "${#keys[@]}" -gt 0 ] && [ "$interrupted" = 0 ]; then xdotool key --delay 20 "${keys[@]}"; fi
+fi
+if [ "$interrupted" = 0 ]; then
+  say "pressing Start Shaking (target $tps per second) for $seconds seconds"
+  xdotool mousemove --window "$wid" "$shake_x" "$shake_y" click 1
+fi
 
 start_time=$(date +%s)
 while [ "$interrupted" = 0 ] && [ $(($(date +%s) - start_time)) -lt "$seconds" ]; do

@@ -112,6 +112,18 @@ TEST(NotifyListener, DamagedMessageNamesAreReportedByClientAndChannel) {
   EXPECT_EQ(test::Terminate(gateway), 0);
 }
 
+TEST(NotifyListener, SaysOnceWhichChannelItWaitsForUntilAGatewayServesIt) {
+  test::TestSession session;
+  ChildProcess listener(test::BinPath("notifylistener"), {"Desk", "5"});
+  ASSERT_TRUE(listener.WaitForLine("Waiting for the gateway of channel Desk", 10000ms));
+  // A gateway for the channel; its notify server never answers.
+  WriteProviderSettings("Desk", "127.0.0.1", std::to_string(test::FreeTcpPort()));
+  ChildProcess gateway(test::ProgramCopy("relaygate", session.Root() + "/bin").Path(), {"Desk"});
+  ASSERT_TRUE(listener.WaitForLine("Subscribed to table 5 (1)", 20000ms));
+  EXPECT_EQ(test::CountLines(listener, "Waiting for"), 1);
+  EXPECT_EQ(test::Terminate(gateway), 0);
+}
+
 TEST(NotifyListener, RefusesTableIdsOutsideOneTo255) {
   ChildProcess p(test::BinPath("notifylistener"), {"Desk", "0"}, {}, true);
   EXPECT_EQ(p.Wait(5000ms), 2);

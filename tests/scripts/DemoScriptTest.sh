@@ -3,7 +3,8 @@
 # that it takes seconds: a wrong command line prints the usage and exits 2
 # before anything is built; a broken build shows the compiler's own message
 # and what to do; of the run folders below build/demo-runs/ only the last
-# three stay.
+# three stay; a Ctrl-C during the build on a terminal ends the progress line
+# and says so.
 #   DemoScriptTest.sh <source folder>
 set -uo pipefail
 src=$1
@@ -71,6 +72,32 @@ count=$(cd "$tree/build/demo-runs" && ls -1d run-* | wc -l)
 [ "$count" -eq 3 ] || fail "$count run folders left, not 3: $left"
 [ -d "$tree/build/demo-runs/run-old6" ] && [ -d "$tree/build/demo-runs/run-old5" ] ||
   fail "the latest runs were removed: $left"
+
+# ---- Ctrl-C on a terminal while the build shows its progress line: the line
+# is cleared and the demo says it was interrupted, on a line of its own.
+cat >"$tree/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.20)
+project(standin NONE)
+add_custom_target(relaygate COMMAND true)
+add_custom_target(beaconhub COMMAND sleep 60)
+foreach(t churnmill notifylistener vexareg vexa_notify_udr)
+  add_custom_target(${t})
+endforeach()
+CMAKE
+rm -rf "$tree/build"
+mkfifo "$tmp/keys"
+( timeout 100 script -qec "env -u DISPLAY -u VEXA_BUILD_DIR CMAKE_BUILD_PARALLEL_LEVEL=2 $tree/scripts/demo.sh 1" \
+    /dev/null <"$tmp/keys" >"$tmp/tty.out" 2>&1
+  echo $? >"$tmp/tty.rc" ) &
+exec 3>"$tmp/keys"
+for _ in $(seq 600); do grep -q '\[demo\] \[1/2\]' "$tmp/tty.out" && break; sleep 0.1; done
+printf '\003' >&3
+wait $!
+exec 3>&-
+grep -q '\[demo\] \[1/2\]' "$tmp/tty.out" || fail "no progress line on a terminal: $(cat -v "$tmp/tty.out")"
+[ "$(cat "$tmp/tty.rc")" = 130 ] || fail "a Ctrl-C during the build exits $(cat "$tmp/tty.rc"), not 130"
+tail -c 60 "$tmp/tty.out" | grep -q $'\r\033\\[K\\[demo\\] interrupted during the build\r$' ||
+  fail "a Ctrl-C leaves the progress line: $(tail -c 200 "$tmp/tty.out" | cat -v)"
 
 [ "$failed" -eq 0 ] && echo "demo command checks passed"
 exit "$failed"
