@@ -698,8 +698,11 @@ private:
           }
         }
         // A popup never takes the keyboard: its owner keeps it, so that the
-        // popup is not cancelled as if another program had taken it.
-        if (down && IsWindowEnabled(top)) {
+        // popup is not cancelled as if another program had taken it. Under a
+        // window manager the click gives the keyboard through the manager: a
+        // program slow to handle its click would take it back afterwards from
+        // a window activated since.
+        if (down && IsWindowEnabled(top) && !WindowManagerRunning()) {
           auto it = FWindows.find(top);
           if (it != FWindows.end() && it->second.viewable && !it->second.popup)
             XSetInputFocus(FDpy, it->second.xwin, RevertToParent, ev.xbutton.time);
