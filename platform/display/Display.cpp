@@ -683,6 +683,10 @@ bool BringWindowToForeground(HWND top) {
   return true;
 }
 
+void NoteUserActionTime(unsigned long time) {
+  if (State* s = Mine()) s->backend->NoteUserTime(time);
+}
+
 bool BeginWindowSizeDrag(HWND top) {
   State* s = Mine();
   if (!s || !IsWindow(top) || !HasStyle(top, WS_VISIBLE) || IsIconic(top)) return false;

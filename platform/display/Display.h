@@ -121,6 +121,10 @@ bool DefaultWindowPosition(int32_t width, int32_t height, int32_t* x, int32_t* y
 // keyboard; under a window manager asks the manager to activate it, as a
 // taskbar does for a click (_NET_ACTIVE_WINDOW).
 bool BringWindowToForeground(HWND top);
+// The X server time of a user's click or key that another connection of the
+// program saw (the tray icon's): a window brought forward for it later does
+// not take the keyboard from one the user went to since.
+void NoteUserActionTime(unsigned long time);
 
 // Resizes a top-level window from its bottom-right corner while the left
 // button, pressed on it just now, stays down: a window manager takes the drag

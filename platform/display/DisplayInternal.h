@@ -42,6 +42,7 @@ public:
   virtual bool ManagerPassesKeyboard() { return false; }
   // Raises the window and has it activated (see BringWindowToForeground).
   virtual void BringToFront(HWND) {}
+  virtual void NoteUserTime(unsigned long) {}
   // Hands the drag of the size grip to a window manager, from where the button
   // went down last; false when there is none to take it.
   virtual bool ManagerSizeDrag(HWND) { return false; }

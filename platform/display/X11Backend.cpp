@@ -127,6 +127,7 @@ public:
     if (!FResClass.empty()) FResClass[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(FResClass[0])));
     int ev = 0, err = 0;
     FHasShape = XShapeQueryExtension(dpy, &ev, &err);
+    FUserTime = ServerTime();
     SetScreenSize(DisplayWidth(dpy, FScreen), DisplayHeight(dpy, FScreen));
     WatchFd(ConnectionNumber(dpy), EPOLLIN, [this](uint32_t) { ProcessEvents(); });
   }
@@ -307,22 +308,24 @@ public:
   void Activate(HWND top) override {
     auto it = FWindows.find(top);
     if (it != FWindows.end() && it->second.mapped && it->second.viewable)
-      XSetInputFocus(FDpy, it->second.xwin, RevertToParent, CurrentTime);
+      XSetInputFocus(FDpy, it->second.xwin, RevertToParent, FUserTime);
   }
 
   bool ManagerPassesKeyboard() override { return WindowManagerRunning(); }
+
+  void NoteUserTime(unsigned long time) override { FUserTime = std::max<Time>(FUserTime, time); }
 
   void BringToFront(HWND top) override {
     auto it = FWindows.find(top);
     if (it == FWindows.end() || !it->second.mapped) return;
     Win& win = it->second;
-    XRaiseWindow(FDpy, win.xwin);
     if (WindowManagerRunning()) {
       // Raising and the keyboard are the manager's: ask it as a taskbar does,
       // for a user's action (source 2), which it does not refuse as stealing focus.
-      AskManager(win.xwin, FNetActiveWindow, {2, CurrentTime});
+      XRaiseWindow(FDpy, win.xwin);
+      AskManager(win.xwin, FNetActiveWindow, {2, static_cast<long>(FUserTime)});
     } else if (win.viewable) {
-      XSetInputFocus(FDpy, win.xwin, RevertToParent, CurrentTime);
+      TakeKeyboard(win);
     } else {
       win.wantFocus = true;
     }
@@ -563,6 +566,31 @@ private:
     XUngrabPointer(FDpy, CurrentTime);
   }
 
+  // Gives a window the keyboard and raises it, as of the user's last action:
+  // when the user went on to another window since (the program was slow to
+  // get here), the server keeps the keyboard there and this window stays where
+  // it is.
+  void TakeKeyboard(Win& win) {
+    XSetInputFocus(FDpy, win.xwin, RevertToParent, FUserTime);
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(FDpy, &focus, &revert);
+    if (focus == win.xwin) XRaiseWindow(FDpy, win.xwin);
+  }
+
+  // The server's time now: the time stamp of a change to a window of our own
+  // (kept for the connection's life: a window that comes and goes at once
+  // trips up programs that list the windows of the screen).
+  Time ServerTime() {
+    Window w = XCreateSimpleWindow(FDpy, FRoot, 0, 0, 1, 1, 0, 0, 0);
+    XSelectInput(FDpy, w, PropertyChangeMask);
+    XChangeProperty(FDpy, w, XA_WM_NAME, XA_STRING, 8, PropModeAppend, nullptr, 0);
+    XEvent ev;
+    XWindowEvent(FDpy, w, PropertyChangeMask, &ev);
+    XSelectInput(FDpy, w, NoEventMask);
+    return ev.xproperty.time;
+  }
+
   // A window manager owns the WM_Sn selection or names its check window on the root.
   bool WindowManagerRunning() {
     std::string sel = "WM_S" + std::to_string(FScreen);
@@ -627,7 +655,7 @@ private:
         }
         if (it->second.wantFocus) {
           it->second.wantFocus = false;
-          XSetInputFocus(FDpy, it->second.xwin, RevertToParent, CurrentTime);
+          TakeKeyboard(it->second);
         }
         HoldPointer(top, it->second);
         BackendExposed(top);
@@ -684,6 +712,7 @@ private:
         }
         int button = b == 1 ? 0 : b == 3 ? 1 : b == 2 ? 2 : -1;
         if (button < 0) break;
+        NoteUserTime(ev.xbutton.time);
         if (down)
           FPress = Press{ev.xbutton.window, ev.xbutton.x_root, ev.xbutton.y_root, ev.xbutton.time};
         if (down) {
@@ -724,6 +753,7 @@ private:
         uint32_t ch = ev.type == KeyPress ? FirstCodePoint(buf, n) : 0;
         if (ch == 0x7F) ch = 0;  // Delete makes no character
         bool alt = (ev.xkey.state & Mod1Mask) != 0;
+        NoteUserTime(ev.xkey.time);
         DeliverKey(top, ev.type == KeyPress, vk, ch, alt);
         break;
       }
@@ -748,6 +778,10 @@ private:
     int x = 0, y = 0;
     Time time = CurrentTime;
   } FPress;
+  // Of the latest click or key the program saw (at first, of its start): the
+  // program gives the keyboard as of then, so that a window it gets to late
+  // never takes it from one the user went to since.
+  Time FUserTime = CurrentTime;
   bool FHasShape = false;
   bool FInEvents = false;
   std::map<HWND, Win> FWindows;

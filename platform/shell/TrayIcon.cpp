@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/display/Display.h"
 #include "platform/kernel/Lifecycle.h"
 #include "platform/shell/ShellState.h"
 
@@ -365,6 +366,7 @@ void HandleEvent(XEvent& ev) {
         if (b != Button1 && b != Button2 && b != Button3) break;
         bool down = ev.type == ButtonPress;
         bool dbl = false;
+        NoteUserActionTime(ev.xbutton.time);
         if (down && TipIsFor(icon)) HideTip();
         if (down) {
           dbl = b == icon.lastButton && ev.xbutton.time - icon.lastPress <= kDoubleClickMs;

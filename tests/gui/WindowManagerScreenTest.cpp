@@ -171,7 +171,7 @@ bool GripShown(const Shot& s) {
 
 // Drags a window's size grip by (dx, dy) with the left button, as a user
 // does: the pointer keeps moving at the end until the window has taken the
-// size it expects, then the button goes up. The window's size afterwards.
+// size it expects, then the button goes up. The size the window settles at.
 std::pair<int, int> DragGrip(test::Screen& screen, Window w, int dx, int dy, int wantW, int wantH) {
   Box b = screen.Geometry(w);
   const int x = b.Right - b.Left - 7, y = b.Bottom - b.Top - 7;
@@ -197,7 +197,11 @@ std::pair<int, int> DragGrip(test::Screen& screen, Window w, int dx, int dy, int
   XTestFakeButtonEvent(d, 1, False, CurrentTime);
   XSync(d, False);
   pointerFree();
-  b = screen.Geometry(w);
+  // The window may still follow moves made before the release.
+  test::WaitUntil([&] {
+    b = screen.Geometry(w);
+    return b.Right - b.Left == wantW && b.Bottom - b.Top == wantH;
+  });
   return {b.Right - b.Left, b.Bottom - b.Top};
 }
 
