@@ -12,7 +12,6 @@
 // Creation and opening run under an exclusive lock on "<session>/k/guard" so the
 // "does anybody hold it open" probe and taking our own shared lock are atomic.
 #include "platform/kernel/Kernel.h"
-#include "platform/kernel/Lifecycle.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -32,18 +31,79 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/kernel/KernelState.h"
+#include "platform/kernel/Lifecycle.h"
+
 namespace plat {
+
+namespace kernelimpl {
+
+namespace {
+// For a descriptor locked only for a moment: a child forked meanwhile shares
+// its description, so the lock is given back explicitly rather than with the
+// last copy. (A child closes the copies of its parent's objects.)
+void Release(int fd) {
+  if (fd < 0) return;
+  flock(fd, LOCK_UN);
+  close(fd);
+}
+
+StateOwner<State> gState{Layer::Kernel};
+}  // namespace
+
+struct KObject {
+  enum Kind { kMutex, kEvent } kind;
+  explicit KObject(Kind k) : kind(k) {}
+  virtual ~KObject() {
+    if (fileFd >= 0) close(fileFd);
+    if (openFd >= 0) close(openFd);
+  }
+  std::mutex mu;
+  bool named = false;
+  int openFd = -1;  // "<kind>.<name>.open", shared-locked while this handle is open
+  int fileFd = -1;  // "<kind>.<name>.own" of a mutex, "<kind>.<name>.state" of an event
+};
+
+State& St() { return gState.Get(); }
+
+State* State::ForChild() {
+  for (auto& [h, obj] : handles) {
+    // Closed without unlocking: the lock of a shared description is the parent's too.
+    if (obj->openFd >= 0) close(obj->openFd);
+    if (obj->fileFd >= 0) close(obj->fileFd);
+  }
+  auto* mine = new State;
+  mine->sessionDir = sessionDir;
+  mine->sessionRefusal = sessionRefusal;
+  mine->namedSessionDir = namedSessionDir;
+  mine->sessionShared = sessionShared;
+  mine->sessionGeneration.store(sessionGeneration.load());
+  mine->nextHandle.store(nextHandle.load());
+  mine->nextThreadId.store(nextThreadId.load());
+  mine->timers.nextId.store(timers.nextId.load());
+  return mine;
+}
+
+void State::EndSession() {
+  std::vector<std::shared_ptr<KObject>> named;  // closed once the lock is let go
+  std::lock_guard<std::mutex> lock(handlesMu);
+  for (auto it = handles.begin(); it != handles.end();) {
+    if (it->second->named) {
+      named.push_back(std::move(it->second));
+      it = handles.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+}  // namespace kernelimpl
+
+using namespace kernelimpl;
 
 namespace {
 
-thread_local DWORD tLastError = 0;
-
-std::mutex gSessionMu;
-std::string gSessionDir;  // the directory named for the session in use ("" before the first use)
-std::string gSessionRefusal;   // why it is refused; "" when it is usable
-std::string gNamedSessionDir;  // UseSessionDir's choice over the environment
-bool gSessionShared = false;
-std::atomic<uint32_t> gSessionGeneration{0};
+thread_local DWORD tLastError = 0;  // per thread, so not part of the state
 
 // What a refused session resolves to: below /dev/null every file operation
 // fails (ENOTDIR), so code that did not ask whether the session is usable makes
@@ -120,9 +180,7 @@ public:
     FFd = OpenFile(dir + "/guard");
     if (FFd >= 0) FlockRetry(FFd, LOCK_EX);
   }
-  ~Guard() {
-    if (FFd >= 0) close(FFd);
-  }
+  ~Guard() { Release(FFd); }
   bool Ok() const { return FFd >= 0; }
 
 private:
@@ -159,57 +217,32 @@ void WriteByte(int fd, off_t at, char c) {
   }
 }
 
-struct KObject {
-  enum Kind { kMutex, kEvent } kind;
-  explicit KObject(Kind k) : kind(k) {}
-  virtual ~KObject() = default;
-};
-
 struct MutexObject : KObject {
   MutexObject() : KObject(kMutex) {}
-  ~MutexObject() override {
-    if (ownFd >= 0) close(ownFd);
-    if (openFd >= 0) close(openFd);
-  }
-  std::mutex mu;
-  bool named = false;
-  int openFd = -1;
-  int ownFd = -1;
   DWORD ownerThread = 0;
   uint32_t count = 0;
 };
 
 struct EventObject : KObject {
   EventObject() : KObject(kEvent) {}
-  ~EventObject() override {
-    if (stateFd >= 0) close(stateFd);
-    if (openFd >= 0) close(openFd);
-  }
-  std::mutex mu;
-  bool named = false;
-  int openFd = -1;
-  int stateFd = -1;
   bool manual = true;
   bool state = false;  // private events only
 };
 
-std::mutex gHandlesMu;
-std::unordered_map<HANDLE, std::shared_ptr<KObject>>* gHandles =
-    new std::unordered_map<HANDLE, std::shared_ptr<KObject>>;
-HANDLE gNextHandle = 1;
-
 HANDLE AddHandle(std::shared_ptr<KObject> obj) {
-  std::lock_guard<std::mutex> lock(gHandlesMu);
-  HANDLE h = gNextHandle++;
-  if (gNextHandle == 0) gNextHandle = 1;
-  (*gHandles)[h] = std::move(obj);
+  State& st = St();
+  std::lock_guard<std::mutex> lock(st.handlesMu);
+  HANDLE h = st.nextHandle.load(std::memory_order_relaxed);
+  st.nextHandle.store(h + 1 == 0 ? 1 : h + 1, std::memory_order_relaxed);
+  st.handles[h] = std::move(obj);
   return h;
 }
 
 std::shared_ptr<KObject> FindHandle(HANDLE h) {
-  std::lock_guard<std::mutex> lock(gHandlesMu);
-  auto it = gHandles->find(h);
-  if (it == gHandles->end()) return nullptr;
+  State& st = St();
+  std::lock_guard<std::mutex> lock(st.handlesMu);
+  auto it = st.handles.find(h);
+  if (it == st.handles.end()) return nullptr;
   return it->second;
 }
 
@@ -227,9 +260,9 @@ TryResult TryAcquireMutex(MutexObject& m) {
   }
   bool abandoned = false;
   if (m.named) {
-    if (flock(m.ownFd, LOCK_EX | LOCK_NB) != 0) return TryResult::kBusy;
-    abandoned = ReadByte(m.ownFd, 0) == '1';
-    WriteByte(m.ownFd, 0, '1');
+    if (flock(m.fileFd, LOCK_EX | LOCK_NB) != 0) return TryResult::kBusy;
+    abandoned = ReadByte(m.fileFd, 0) == '1';
+    WriteByte(m.fileFd, 0, '1');
   }
   m.ownerThread = me;
   m.count = 1;
@@ -243,16 +276,13 @@ bool TryTakeEvent(EventObject& e) {
     if (!e.manual) e.state = false;
     return true;
   }
-  if (e.manual) return ReadByte(e.stateFd, 0) == '1';
-  FlockRetry(e.stateFd, LOCK_EX);
-  bool set = ReadByte(e.stateFd, 0) == '1';
-  if (set) WriteByte(e.stateFd, 0, '0');
-  FlockRetry(e.stateFd, LOCK_UN);
+  if (e.manual) return ReadByte(e.fileFd, 0) == '1';
+  FlockRetry(e.fileFd, LOCK_EX);
+  bool set = ReadByte(e.fileFd, 0) == '1';
+  if (set) WriteByte(e.fileFd, 0, '0');
+  FlockRetry(e.fileFd, LOCK_UN);
   return set;
 }
-
-std::mutex gDebugMu;
-DebugSink* gDebugSink = new DebugSink;
 
 bool InGroup(gid_t gid) {
   if (gid == getegid()) return true;
@@ -299,10 +329,10 @@ std::string SessionDirProblem(const std::string& dir, bool* shared) {
   return "";
 }
 
-std::string SessionDirOfEnvironment() {
+std::string SessionDirOfEnvironment(const State& st) {
   std::string dir;
-  if (!gNamedSessionDir.empty()) {
-    dir = gNamedSessionDir;
+  if (!st.namedSessionDir.empty()) {
+    dir = st.namedSessionDir;
   } else if (const char* s = getenv("VEXA_SESSION_DIR"); s && *s) {
     dir = s;
   } else if (const char* x = getenv("XDG_RUNTIME_DIR"); x && *x) {
@@ -314,17 +344,17 @@ std::string SessionDirOfEnvironment() {
   return dir;
 }
 
-// Settles the session on first use; the caller holds gSessionMu.
-void SettleSession() {
-  if (!gSessionDir.empty()) return;
-  std::string dir = SessionDirOfEnvironment();
+// Settles the session on first use; the caller holds st.sessionMu.
+void SettleSession(State& st) {
+  if (!st.sessionDir.empty()) return;
+  std::string dir = SessionDirOfEnvironment(st);
   MakeDirs(dir);
   bool shared = false;
   std::string problem = SessionDirProblem(dir, &shared);
-  gSessionShared = shared;
-  gSessionRefusal =
+  st.sessionShared = shared;
+  st.sessionRefusal =
       problem.empty() ? "" : "session directory " + dir + " " + problem + "; refusing to use it";
-  gSessionDir = dir;
+  st.sessionDir = dir;
 }
 
 }  // namespace
@@ -334,20 +364,23 @@ void SetLastError(DWORD code) { tLastError = code; }
 
 const std::string& SessionDir() {
   static const std::string refused = kRefusedSessionDir;
-  std::lock_guard<std::mutex> lock(gSessionMu);
-  SettleSession();
-  return gSessionRefusal.empty() ? gSessionDir : refused;
+  State& st = St();
+  std::lock_guard<std::mutex> lock(st.sessionMu);
+  SettleSession(st);
+  return st.sessionRefusal.empty() ? st.sessionDir : refused;
 }
 
 std::string SessionDirRefusal() {
-  std::lock_guard<std::mutex> lock(gSessionMu);
-  SettleSession();
-  return gSessionRefusal;
+  State& st = St();
+  std::lock_guard<std::mutex> lock(st.sessionMu);
+  SettleSession(st);
+  return st.sessionRefusal;
 }
 
 static bool SessionShared() {
-  std::lock_guard<std::mutex> lock(gSessionMu);
-  return gSessionShared;
+  State& st = St();
+  std::lock_guard<std::mutex> lock(st.sessionMu);
+  return st.sessionShared;
 }
 
 unsigned SessionFileMode() { return SessionShared() ? 0660 : 0600; }
@@ -369,29 +402,32 @@ void ShareSessionPath(const std::string& path) {
 }
 
 void UseSessionDir(const std::string& dir) {
-  std::lock_guard<std::mutex> lock(gSessionMu);
-  gNamedSessionDir = dir;
+  State& st = St();
+  std::lock_guard<std::mutex> lock(st.sessionMu);
+  st.namedSessionDir = dir;
 }
 
 void ResetSessionDirForTesting() {
   RunSessionEndHandlers();
-  std::lock_guard<std::mutex> lock(gSessionMu);
-  gSessionDir.clear();
-  gSessionRefusal.clear();
-  gSessionShared = false;
-  gSessionGeneration.fetch_add(1, std::memory_order_release);
+  State& st = St();
+  std::lock_guard<std::mutex> lock(st.sessionMu);
+  st.sessionDir.clear();
+  st.sessionRefusal.clear();
+  st.sessionShared = false;
+  st.sessionGeneration.fetch_add(1, std::memory_order_release);
 }
 
 bool FollowSessionDirOfEnvironment() {
   {
-    std::lock_guard<std::mutex> lock(gSessionMu);
-    if (gSessionDir.empty() || gSessionDir == SessionDirOfEnvironment()) return false;
+    State& st = St();
+    std::lock_guard<std::mutex> lock(st.sessionMu);
+    if (st.sessionDir.empty() || st.sessionDir == SessionDirOfEnvironment(st)) return false;
   }
   ResetSessionDirForTesting();
   return true;
 }
 
-uint32_t SessionGeneration() { return gSessionGeneration.load(std::memory_order_acquire); }
+uint32_t SessionGeneration() { return St().sessionGeneration.load(std::memory_order_acquire); }
 
 HANDLE CreateMutex(const std::string& name, bool initialOwner) {
   auto m = std::make_shared<MutexObject>();
@@ -406,8 +442,8 @@ HANDLE CreateMutex(const std::string& name, bool initialOwner) {
     }
     m->named = true;
     m->openFd = OpenPresence(base, &existed);
-    m->ownFd = OpenFile(base + ".own");
-    if (m->openFd < 0 || m->ownFd < 0) {
+    m->fileFd = OpenFile(base + ".own");
+    if (m->openFd < 0 || m->fileFd < 0) {
       SetLastError(ERROR_ACCESS_DENIED);
       return 0;
     }
@@ -434,8 +470,8 @@ bool ReleaseMutex(HANDLE mutex) {
   if (--m.count == 0) {
     m.ownerThread = 0;
     if (m.named) {
-      WriteByte(m.ownFd, 0, '0');
-      FlockRetry(m.ownFd, LOCK_UN);
+      WriteByte(m.fileFd, 0, '0');
+      FlockRetry(m.fileFd, LOCK_UN);
     }
   }
   return true;
@@ -456,16 +492,16 @@ HANDLE CreateEvent(const std::string& name, bool manualReset, bool initialState)
     }
     e->named = true;
     e->openFd = OpenPresence(base, &existed);
-    e->stateFd = OpenFile(base + ".state");
-    if (e->openFd < 0 || e->stateFd < 0) {
+    e->fileFd = OpenFile(base + ".state");
+    if (e->openFd < 0 || e->fileFd < 0) {
       SetLastError(ERROR_ACCESS_DENIED);
       return 0;
     }
     if (existed) {
-      e->manual = ReadByte(e->stateFd, 1) != 'a';
+      e->manual = ReadByte(e->fileFd, 1) != 'a';
     } else {
       char init[2] = {initialState ? '1' : '0', manualReset ? 'm' : 'a'};
-      if (pwrite(e->stateFd, init, 2, 0) != 2) {
+      if (pwrite(e->fileFd, init, 2, 0) != 2) {
         SetLastError(ERROR_ACCESS_DENIED);
         return 0;
       }
@@ -486,7 +522,7 @@ HANDLE OpenEvent(const std::string& name) {
   Guard guard(dir);
   int probe = open((base + ".open").c_str(), O_RDWR | O_CLOEXEC);
   bool held = probe >= 0 && flock(probe, LOCK_EX | LOCK_NB) != 0;
-  if (probe >= 0) close(probe);
+  Release(probe);
   if (!held) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return 0;
@@ -495,12 +531,12 @@ HANDLE OpenEvent(const std::string& name) {
   e->named = true;
   bool existed = false;
   e->openFd = OpenPresence(base, &existed);
-  e->stateFd = OpenFile(base + ".state");
-  if (e->openFd < 0 || e->stateFd < 0) {
+  e->fileFd = OpenFile(base + ".state");
+  if (e->openFd < 0 || e->fileFd < 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return 0;
   }
-  e->manual = ReadByte(e->stateFd, 1) != 'a';
+  e->manual = ReadByte(e->fileFd, 1) != 'a';
   SetLastError(ERROR_SUCCESS);
   return AddHandle(e);
 }
@@ -520,7 +556,7 @@ bool SetEventState(HANDLE event, bool state) {
   if (!e) return false;
   std::lock_guard<std::mutex> lock(e->mu);
   if (e->named) {
-    WriteByte(e->stateFd, 0, state ? '1' : '0');
+    WriteByte(e->fileFd, 0, state ? '1' : '0');
   } else {
     e->state = state;
   }
@@ -536,7 +572,7 @@ bool IsEventSet(HANDLE event) {
   EventObject* e = AsEvent(obj);
   if (!e) return false;
   std::lock_guard<std::mutex> lock(e->mu);
-  return e->named ? ReadByte(e->stateFd, 0) == '1' : e->state;
+  return e->named ? ReadByte(e->fileFd, 0) == '1' : e->state;
 }
 
 DWORD WaitForSingleObject(HANDLE object, DWORD timeoutMs) {
@@ -569,14 +605,15 @@ DWORD WaitForSingleObject(HANDLE object, DWORD timeoutMs) {
 bool CloseHandle(HANDLE object) {
   std::shared_ptr<KObject> obj;
   {
-    std::lock_guard<std::mutex> lock(gHandlesMu);
-    auto it = gHandles->find(object);
-    if (it == gHandles->end()) {
+    State& st = St();
+    std::lock_guard<std::mutex> lock(st.handlesMu);
+    auto it = st.handles.find(object);
+    if (it == st.handles.end()) {
       SetLastError(ERROR_INVALID_HANDLE);
       return false;
     }
     obj = std::move(it->second);
-    gHandles->erase(it);
+    st.handles.erase(it);
   }
   return true;  // files and locks close with the last reference
 }
@@ -584,8 +621,9 @@ bool CloseHandle(HANDLE object) {
 void OutputDebugString(const std::string& text) {
   DebugSink sink;
   {
-    std::lock_guard<std::mutex> lock(gDebugMu);
-    sink = *gDebugSink;
+    State& st = St();
+    std::lock_guard<std::mutex> lock(st.debugMu);
+    sink = st.debugSink;
   }
   if (sink) sink(text);
   if (getenv("VEXA_DEBUG")) {
@@ -598,9 +636,10 @@ void OutputDebugString(const std::string& text) {
 }
 
 DebugSink SetDebugSink(DebugSink sink) {
-  std::lock_guard<std::mutex> lock(gDebugMu);
-  DebugSink old = std::move(*gDebugSink);
-  *gDebugSink = std::move(sink);
+  State& st = St();
+  std::lock_guard<std::mutex> lock(st.debugMu);
+  DebugSink old = std::move(st.debugSink);
+  st.debugSink = std::move(sink);
   return old;
 }
 
@@ -634,8 +673,7 @@ void Sleep(DWORD ms) {
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
 
 DWORD GetCurrentThreadId() {
-  static std::atomic<DWORD> next{0};
-  thread_local DWORD id = ++next;
+  thread_local DWORD id = ++St().nextThreadId;
   return id;
 }
 

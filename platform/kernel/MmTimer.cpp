@@ -6,81 +6,63 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/kernel/KernelState.h"
+
 namespace plat {
+
+namespace kernelimpl {
+
+void TimerTable::Loop() {
+  std::unique_lock<std::mutex> lock(mu);
+  for (;;) {
+    if (events.empty()) {
+      cv.wait(lock);
+      continue;
+    }
+    auto first = events.begin();
+    for (auto it = events.begin(); it != events.end(); ++it)
+      if (it->second.due < first->second.due) first = it;
+    Clock::time_point now = Clock::now();
+    if (first->second.due > now) {
+      Clock::time_point due = first->second.due;  // the event may go while we wait
+      cv.wait_until(lock, due);
+      continue;
+    }
+    uint32_t id = first->first;
+    Event& e = first->second;
+    LPTIMECALLBACK cb = e.callback;
+    uintptr_t user = e.user;
+    if (e.periodic) {
+      auto period = std::chrono::milliseconds(e.period);
+      e.due += period;
+      if (e.due <= now) e.due = now + period;  // missed periods are skipped
+    } else {
+      events.erase(first);
+    }
+    running = id;
+    lock.unlock();
+    try {
+      cb(id, 0, user, 0, 0);
+    } catch (...) {
+    }
+    lock.lock();
+    running = 0;
+    doneCv.notify_all();
+  }
+}
+
+}  // namespace kernelimpl
+
+using kernelimpl::St;
+using kernelimpl::TimerTable;
+using Clock = TimerTable::Clock;
 
 namespace {
 
 constexpr uint32_t kPeriodMin = 1;
 constexpr uint32_t kPeriodMax = 1000000;
 
-using Clock = std::chrono::steady_clock;
-
-struct Event {
-  uint32_t period = 0;
-  bool periodic = false;
-  LPTIMECALLBACK callback;
-  uintptr_t user = 0;
-  Clock::time_point due;
-};
-
-// The timer thread and its table. The thread is started on first use and
-// lives as long as the process (it is detached and never touches anything
-// after the table is gone: the table is never destroyed).
-struct TimerTable {
-  std::mutex mu;
-  std::condition_variable cv;       // wakes the timer thread
-  std::condition_variable doneCv;   // a callback returned
-  std::map<uint32_t, Event> events;
-  uint32_t nextId = 1;
-  uint32_t running = 0;             // id whose callback runs now
-  std::thread::id threadId;
-  bool started = false;
-  int periodRequests = 0;
-
-  void Loop() {
-    std::unique_lock<std::mutex> lock(mu);
-    for (;;) {
-      if (events.empty()) {
-        cv.wait(lock);
-        continue;
-      }
-      auto first = events.begin();
-      for (auto it = events.begin(); it != events.end(); ++it)
-        if (it->second.due < first->second.due) first = it;
-      Clock::time_point now = Clock::now();
-      if (first->second.due > now) {
-        Clock::time_point due = first->second.due;  // the event may go while we wait
-        cv.wait_until(lock, due);
-        continue;
-      }
-      uint32_t id = first->first;
-      Event& e = first->second;
-      LPTIMECALLBACK cb = e.callback;
-      uintptr_t user = e.user;
-      if (e.periodic) {
-        auto period = std::chrono::milliseconds(e.period);
-        e.due += period;
-        if (e.due <= now) e.due = now + period;  // missed periods are skipped
-      } else {
-        events.erase(first);
-      }
-      running = id;
-      lock.unlock();
-      try {
-        cb(id, 0, user, 0, 0);
-      } catch (...) {
-      }
-      lock.lock();
-      running = 0;
-      doneCv.notify_all();
-    }
-  }
-};
-
-TimerTable& Table() {
-  static TimerTable* table = new TimerTable;  // never freed: the thread may outlive statics
-  return *table;
-}
+TimerTable& Table() { return St().timers; }
 
 }  // namespace
 
@@ -124,7 +106,7 @@ uint32_t timeSetEvent(uint32_t delayMs, uint32_t /*resolutionMs*/, LPTIMECALLBAC
   }
   uint32_t id = t.nextId++;
   while (id == 0 || t.events.count(id)) id = t.nextId++;
-  Event e;
+  TimerTable::Event e;
   e.period = delayMs;
   e.periodic = (flags & TIME_PERIODIC) != 0;
   e.callback = std::move(callback);

@@ -2,27 +2,28 @@
 
 #include <mutex>
 
+#include "platform/kernel/KernelState.h"
+
 namespace plat {
 
-namespace {
-std::mutex gLock;
-const void* gPlaying = nullptr;
-}  // namespace
+using kernelimpl::St;
 
 bool sndPlaySound(const void* Sound, uint32_t Flags) {
-  std::lock_guard<std::mutex> hold(gLock);
+  auto& st = St();
+  std::lock_guard<std::mutex> hold(st.soundMu);
   if (!Sound) {
-    gPlaying = nullptr;
+    st.playing = nullptr;
     return true;
   }
   if (!(Flags & SND_MEMORY)) return false;
-  gPlaying = (Flags & SND_ASYNC) ? Sound : nullptr;
+  st.playing = (Flags & SND_ASYNC) ? Sound : nullptr;
   return true;
 }
 
 const void* PlayingMemorySound() {
-  std::lock_guard<std::mutex> hold(gLock);
-  return gPlaying;
+  auto& st = St();
+  std::lock_guard<std::mutex> hold(st.soundMu);
+  return st.playing;
 }
 
 }  // namespace plat
