@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/kernel/Kernel.h"
+#include "platform/registry/RegistryState.h"
 #include "platform/registry/StoreFile.h"
 
 namespace plat {
@@ -15,8 +16,6 @@ namespace plat {
 namespace {
 
 namespace sf = storefile;
-
-std::mutex gMutex;  // writers of this process; other processes are kept out by flock
 
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
@@ -139,7 +138,7 @@ bool Edit(const std::string& fileName, F edit) {
     return false;
   }
   std::string dir = sf::Directory(target);
-  std::lock_guard<std::mutex> g(gMutex);
+  std::lock_guard<std::mutex> g(registryimpl::St().profileMu);
   // Normally the file is replaced as a whole; a writable file in a folder that
   // cannot be written is rewritten in place instead.
   bool inPlace = false;

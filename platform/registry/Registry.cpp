@@ -10,11 +10,23 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel/Lifecycle.h"
 #include "platform/registry/MimeClasses.h"
+#include "platform/registry/RegistryState.h"
 #include "platform/registry/StoreFile.h"
 #include "platform/registry/StoreText.h"
 
 namespace plat {
+
+namespace registryimpl {
+namespace {
+StateOwner<State> gState{Layer::Registry};
+}  // namespace
+State& St() { return gState.Get(); }
+}  // namespace registryimpl
+
+using registryimpl::OpenKey;
+using registryimpl::St;
 
 namespace {
 
@@ -60,16 +72,6 @@ struct Store {
     for (size_t i = 0; i < Keys.size(); ++i) Index[sf::Fold(Keys[i].Path)] = i;
   }
 };
-
-struct OpenKey {
-  HKEY Root = 0;
-  std::string Path;
-  REGSAM Access = 0;
-};
-
-std::mutex gMutex;  // the handle table and this process's store changes
-std::map<HKEY, OpenKey> gHandles;
-HKEY gNextHandle = 1;
 
 const struct {
   HKEY Key;
@@ -369,8 +371,9 @@ bool Resolve(HKEY hKey, OpenKey* out) {
     *out = OpenKey{hKey, "", KEY_ALL_ACCESS};
     return true;
   }
-  auto it = gHandles.find(hKey);
-  if (it == gHandles.end()) return false;
+  auto& handles = St().handles;
+  auto it = handles.find(hKey);
+  if (it == handles.end()) return false;
   *out = it->second;
   return true;
 }
@@ -397,10 +400,10 @@ bool StoreWritable(HKEY root) {
 }
 
 // A store that cannot be rewritten is named once per process on standard
-// error: its writes fail as those of keys without write rights.
+// error: its writes fail as those of keys without write rights. The caller
+// holds keysMu.
 void ReportUnwritableStore(const std::string& file, const std::string& problem) {
-  static std::set<std::string> reported;
-  if (!reported.insert(file).second) return;
+  if (!St().reported.insert(file).second) return;
   std::fflush(nullptr);
   std::fprintf(stderr,
                "%s: settings store %s %s; it is left as it is and nothing is written to it\n",
@@ -455,9 +458,10 @@ LSTATUS Mutate(HKEY root, F change) {
 }
 
 HKEY NewHandle(const OpenKey& k) {
-  HKEY h = gNextHandle++;
-  if (gNextHandle >= 0x7FFFFFFF) gNextHandle = 1;
-  gHandles[h] = k;
+  auto& st = St();
+  HKEY h = st.nextHandle.load(std::memory_order_relaxed);
+  st.nextHandle.store(h + 1 >= 0x7FFFFFFF ? 1 : h + 1, std::memory_order_relaxed);
+  st.handles[h] = k;
   return h;
 }
 
@@ -472,7 +476,7 @@ enum class Need { Read, SetValue };
 
 template <class F>
 LSTATUS WithKey(HKEY hKey, Need need, F body) {
-  std::lock_guard<std::mutex> g(gMutex);
+  std::lock_guard<std::mutex> g(St().keysMu);
   OpenKey k;
   if (!Resolve(hKey, &k)) return Fail(ERROR_INVALID_HANDLE);
   if (need == Need::SetValue && !IsRoot(hKey) && !(k.Access & KEY_SET_VALUE)) {
@@ -593,9 +597,9 @@ LSTATUS RegCreateKeyEx(HKEY hKey, const std::string& subKey, REGSAM samDesired, 
 }
 
 LSTATUS RegCloseKey(HKEY hKey) {
-  std::lock_guard<std::mutex> g(gMutex);
+  std::lock_guard<std::mutex> g(St().keysMu);
   if (IsRoot(hKey)) return Ok();
-  if (gHandles.erase(hKey) == 0) return Fail(ERROR_INVALID_HANDLE);
+  if (St().handles.erase(hKey) == 0) return Fail(ERROR_INVALID_HANDLE);
   return Ok();
 }
 
@@ -750,13 +754,13 @@ LSTATUS RegQueryInfoKey(HKEY hKey, DWORD* subKeys, DWORD* values) {
 }
 
 std::string RegKeyPath(HKEY hKey) {
-  std::lock_guard<std::mutex> g(gMutex);
+  std::lock_guard<std::mutex> g(St().keysMu);
   OpenKey k;
   return Resolve(hKey, &k) ? k.Path : std::string();
 }
 
 HKEY RegKeyRoot(HKEY hKey) {
-  std::lock_guard<std::mutex> g(gMutex);
+  std::lock_guard<std::mutex> g(St().keysMu);
   OpenKey k;
   return Resolve(hKey, &k) ? k.Root : 0;
 }
