@@ -1,26 +1,42 @@
 #include "components/KitApplication.h"
 
-#include <array>
-
+#include "components/KitLibraryState.h"
 #include "components/KitObject.h"
 #include "framework/Forms.h"
 #include "framework/ScopeGuard.h"
 #include "framework/SysUtils.h"
 #include "platform/kernel/Kernel.h"
+#include "platform/kernel/Lifecycle.h"
 #include "platform/msg/Msg.h"
 
 namespace vexa {
+
+namespace kitlibrary {
+
+namespace {
+plat::StateOwner<State> gState{plat::Layer::Components};
+}  // namespace
+
+State& St() { return gState.Get(); }
+
+void State::FreeApplication() {
+  fw::FreeAndNil(application);
+  timerSlots.fill(false);  // the identifiers were its pool's: the next object starts free
+}
+
+void State::EndSession() {
+  initCount = 0;
+  FreeApplication();
+}
+
+}  // namespace kitlibrary
+
+using kitlibrary::St;
 
 namespace {
 
 constexpr const char* SNotEnoughTimers = "Not enough timers available";
 constexpr uintptr_t kPoolTimerId = 1;
-
-// Slot n (1..250) in use stands for the pool timer 0xFD00 + n.
-std::array<bool, KitTimerSlots + 1> gTimerSlots{};
-
-TKitApplication* gKitApplication = nullptr;
-int gInitCount = 0;
 
 }  // namespace
 
@@ -213,8 +229,9 @@ TKitApplication::~TKitApplication() {
 }
 
 uint16_t TKitApplication::AddTimer(uint16_t Interval, fw::TNotifyEvent Handler) {
+  auto& slots = St().timerSlots;
   int slot = 1;
-  while (slot <= KitTimerSlots && gTimerSlots[slot]) ++slot;
+  while (slot <= KitTimerSlots && slots[slot]) ++slot;
   if (slot > KitTimerSlots) return 0;  // every identifier 0xFD01..0xFDFA is taken
   uint16_t ident = static_cast<uint16_t>(KitTimerIdentBase + slot);
   try {
@@ -222,7 +239,7 @@ uint16_t TKitApplication::AddTimer(uint16_t Interval, fw::TNotifyEvent Handler) 
   } catch (const fw::Exception&) {
     return 0;
   }
-  gTimerSlots[slot] = true;
+  slots[slot] = true;
   return ident;
 }
 
@@ -230,7 +247,7 @@ void TKitApplication::RemoveTimer(uint16_t Ident) {
   if (Ident <= KitTimerIdentBase) return;
   FTimerPool->RemoveTimer(Ident);
   int slot = Ident - KitTimerIdentBase;
-  if (slot <= KitTimerSlots) gTimerSlots[slot] = false;
+  if (slot <= KitTimerSlots) St().timerSlots[slot] = false;
 }
 
 TKitTimerItem* TKitApplication::GetTimer(uint16_t Ident) const {
@@ -271,36 +288,25 @@ void TKitApplication::SetLogFile(const std::string& Name) {
 const TKitApplicationAccess KitApplication;
 
 TKitApplication* TKitApplicationAccess::Get() const {
-  if (!gKitApplication) KitClassInitialize();
-  return gKitApplication;
+  if (!St().application) KitClassInitialize();
+  return St().application;
 }
 
 void KitClassInitialize() {
-  if (gInitCount++ == 0 && !gKitApplication) gKitApplication = new TKitApplication();
+  auto& st = St();
+  if (st.initCount++ == 0 && !st.application) st.application = new TKitApplication();
 }
 
 void KitClassFinalize() {
-  if (gInitCount == 0) return;
-  if (--gInitCount == 0) {
-    fw::FreeAndNil(gKitApplication);
-    gTimerSlots.fill(false);  // the identifiers were its pool's: the next object starts free
-  }
+  auto& st = St();
+  if (st.initCount == 0) return;
+  if (--st.initCount == 0) st.FreeApplication();
 }
 
-bool KitApplicationExists() { return gKitApplication != nullptr; }
-
-namespace {
-// Its mutex and timer pool live in one session: leaving the session frees the
-// object, and the next use makes it again in the new one.
-const bool gKitApplicationEndsWithSession = [] {
-  plat::AtSessionEnd([] {
-    gInitCount = 0;
-    fw::FreeAndNil(gKitApplication);
-    gTimerSlots.fill(false);
-  });
-  return true;
-}();
-}  // namespace
+bool KitApplicationExists() {
+  auto* st = kitlibrary::gState.IfMade();
+  return st && st->application;
+}
 
 // ---- Single placement ------------------------------------------------------------------
 

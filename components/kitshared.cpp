@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "components/KitLibraryState.h"
+
 namespace vexa {
 
 TKitContainer::TKitContainer(fw::TComponent* AOwner) : TKitBaseContainer(AOwner) {
@@ -38,7 +40,8 @@ void TKitContainer::SubObjectChanged(fw::TObject* Sender) {
 }
 
 TKitContainer* SharedContainer() {
-  static std::unique_ptr<TKitContainer> shared = std::make_unique<TKitContainer>(nullptr);
+  auto& shared = kitlibrary::St().sharedContainer;
+  if (!shared) shared = std::make_unique<TKitContainer>(nullptr);
   return shared.get();
 }
 
