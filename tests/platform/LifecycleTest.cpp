@@ -1,17 +1,22 @@
 // What each library's state is in a forked child and in a new desktop
 // session: the child keeps nothing of its parent's, the session nothing of the
-// one before, and both can make their own windows, drawings and sockets.
+// one before, and both can make their own windows, drawings, sockets, kernel
+// objects, keys and pool timers.
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "components/KitApplication.h"
 #include "platform/gdi/Gdi.h"
+#include "platform/kernel/MmTimer.h"
 #include "platform/net/Net.h"
+#include "platform/registry/Registry.h"
 #include "platform/shell/DesktopState.h"
 #include "platform/shell/TrayIcon.h"
 #include "sockets/NetSocket.h"
@@ -65,16 +70,42 @@ std::string ReadUntilClosed(int fd) {
   return got;
 }
 
+constexpr const char* kMutexName = "LifecycleMutex";
+
+bool TimerFires() {
+  static std::atomic<bool> fired;
+  fired = false;
+  auto fire = [](uint32_t, uint32_t, uintptr_t, uintptr_t, uintptr_t) { fired = true; };
+  timeSetEvent(1, 1, fire, 0, TIME_ONESHOT);
+  return vexa::test::WaitUntil([] { return fired.load(); });
+}
+
+struct ParentsHandles {
+  HBRUSH brush;
+  SOCKET socket;
+  HANDLE mutex;  // owned by the forking thread
+  HKEY key;
+};
+
 // What a child forked by ForkedChildsReport finds, one line per library; its
 // parent's handles are given.
-std::string ChildsReport(HBRUSH parentsBrush, SOCKET parentsSocket) {
+std::string ChildsReport(const ParentsHandles& parents) {
   std::string r;
+  r += "kernel " + std::to_string(WaitForSingleObject(parents.mutex, 0));
+  r += " " + std::to_string(CreateEvent("", true, false) > parents.mutex);
+  r += " " + std::to_string(TimerFires()) + "\n";
+  HKEY ownKey = 0;
+  r += "registry " + std::to_string(RegQueryInfoKey(parents.key, nullptr, nullptr));
+  RegCreateKeyEx(HKEY_CURRENT_USER, "Software\\Lifecycle", KEY_ALL_ACCESS, &ownKey, nullptr);
+  r += " " + std::to_string(ownKey > parents.key) + "\n";
+  r += "components " + std::to_string(vexa::KitApplicationExists());
+  r += " " + std::to_string(vexa::KitApplication->GetTimer(0xFD01) != nullptr) + "\n";
   HWND mine = MakeBox();
   r += "window " + std::to_string(mine != 0) + "\n";
   HDC dc = CreateCompatibleDC(0);
   SelectObject(dc, CreateCompatibleBitmap(GetDC(0), 4, 4));
   SetPixel(dc, 1, 1, RGB(9, 8, 7));
-  r += "gdi " + std::to_string(GetObjectType(parentsBrush));
+  r += "gdi " + std::to_string(GetObjectType(parents.brush));
   r += " " + std::to_string(GetPixel(dc, 1, 1) == RGB(9, 8, 7)) + "\n";
   POINT at{};
   GetCursorPos(&at);
@@ -87,7 +118,7 @@ std::string ChildsReport(HBRUSH parentsBrush, SOCKET parentsSocket) {
   WSAStartup(0x0101, &data);
   int port = 0;
   SOCKET own = vexa::test::RawListen(port);
-  r += "net " + std::to_string(send(parentsSocket, "x", 1, 0));
+  r += "net " + std::to_string(send(parents.socket, "x", 1, 0));
   r += " " + std::to_string(WSAGetLastError()) + " " + std::to_string(own != INVALID_SOCKET) + "\n";
   return r;
 }
@@ -114,6 +145,12 @@ TEST(Lifecycle, AForkedChildStartsEachLibraryFromAStateOfItsOwn) {
   SOCKET near = vexa::test::RawConnect(port);
   SOCKET far = accept(listener, nullptr, nullptr);
   ASSERT_NE(far, INVALID_SOCKET);
+  HANDLE mutex = CreateMutex(kMutexName, true);
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "Software\\Lifecycle", KEY_ALL_ACCESS, &key, nullptr),
+            ERROR_SUCCESS);
+  ASSERT_TRUE(TimerFires());  // the timer thread runs
+  ASSERT_EQ(vexa::KitApplication->AddTimer(50, nullptr), 0xFD01);
 
   int report[2], hold[2];
   ASSERT_EQ(0, pipe(report));
@@ -123,7 +160,7 @@ TEST(Lifecycle, AForkedChildStartsEachLibraryFromAStateOfItsOwn) {
   if (child == 0) {
     close(report[0]);
     close(hold[1]);
-    std::string r = ChildsReport(brush, near);
+    std::string r = ChildsReport({brush, near, mutex, key});
     bool written = write(report[1], r.data(), r.size()) == static_cast<ssize_t>(r.size());
     close(report[1]);
     pollfd p{hold[0], POLLIN, 0};
@@ -133,6 +170,9 @@ TEST(Lifecycle, AForkedChildStartsEachLibraryFromAStateOfItsOwn) {
   close(report[1]);
   close(hold[0]);
   EXPECT_EQ(ReadUntilClosed(report[0]),
+            "kernel 4294967295 1 1\n"
+            "registry 6 1\n"
+            "components 0 0\n"
             "window 1\n"
             "gdi 0 1\n"
             "pointer 5,7\n"
@@ -141,6 +181,11 @@ TEST(Lifecycle, AForkedChildStartsEachLibraryFromAStateOfItsOwn) {
             "net -1 10038 1\n");
   close(report[0]);
 
+  // Closed here, the mutex is free: the child, still running, holds no copy.
+  EXPECT_TRUE(CloseHandle(mutex));
+  HANDLE again = CreateMutex(kMutexName, false);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS) << "the child keeps the parent's mutex open";
+  CloseHandle(again);
   EXPECT_EQ(closesocket(near), 0);
   plat::u_long on = 1;
   ioctlsocket(far, FIONBIO, &on);
@@ -165,7 +210,9 @@ TEST(Lifecycle, AForkedChildStartsEachLibraryFromAStateOfItsOwn) {
 // Handles count from the same start in every session: what the ended one's
 // window of a number held (its picture, socket notices, socket object) must
 // not reach the new one's window of that number. Settings of the desktop go
-// back to their defaults.
+// back to their defaults. The old session's named objects are closed, so the
+// process no longer holds their names there, and the component library's
+// application object and its pool timers begin again.
 TEST(Lifecycle, ANewSessionStartsEachLibraryAfresh) {
   setenv("VEXA_HEADLESS", "1", 1);
   WSADATA data;
@@ -196,9 +243,10 @@ TEST(Lifecycle, ANewSessionStartsEachLibraryAfresh) {
   ASSERT_TRUE(vexa::test::WaitUntil(
       [&] { return ioctlsocket(far, FIONREAD, &waiting) == 0 && waiting == 2; }));
   ASSERT_EQ(WSAAsyncSelect(far, painted, WM_USER + 1, FD_READ), 0);  // a read notice is posted
+  const HANDLE mutex = CreateMutex(kMutexName, true);
+  ASSERT_EQ(vexa::KitApplication->AddTimer(50, nullptr), 0xFD01);
 
-  first.reset();
-  TestSession second;
+  TestSession second;  // the first session's directory stays, to be looked at at the end
   ASSERT_EQ(MakeBox(), socketWindow) << "the new session's first window has the old one's number";
   const HWND fresh = MakeBox();
   ASSERT_EQ(fresh, painted);
@@ -219,8 +267,17 @@ TEST(Lifecycle, ANewSessionStartsEachLibraryAfresh) {
       << "an old socket notice";
   keeper.reset();
   EXPECT_TRUE(IsWindow(socketWindow)) << "the old socket object took the new window with it";
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_FAILED) << "the old session's mutex is usable";
+  EXPECT_EQ(vexa::KitApplication->AddTimer(50, nullptr), 0xFD01);
   closesocket(near);
   closesocket(far);
   closesocket(listener);
   WSACleanup();
+
+  UseSessionDir(first->SessionDir());
+  ResetSessionDirForTesting();
+  HANDLE again = CreateMutex(kMutexName, false);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS) << "the process holds the old session's mutex still";
+  CloseHandle(again);
+  UseSessionDir("");
 }
