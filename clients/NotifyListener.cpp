@@ -23,9 +23,16 @@
 #include <vector>
 
 #include "clients/VexaIPCClient.h"
+#include "platform/kernel/ProgramStart.h"
 #include "platform/msg/Msg.h"
 
 namespace {
+
+const char* const kUsage =
+    "usage: notifylistener <channel> <table> [<table> ...]\n"
+    "Connects to the gateway (relaygate) serving <channel>, subscribes to each table id\n"
+    "(1 to 255) and prints a line per notification and per notify-server state change.\n"
+    "SIGINT or SIGTERM unsubscribes and disconnects.\n";
 
 bool ParseTable(const std::string& text, int& table) {
   if (text.empty() || text.size() > 3) return false;
@@ -43,14 +50,7 @@ bool ParseTable(const std::string& text, int& table) {
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-    std::printf(
-        "usage: notifylistener <channel> <table> [<table> ...]\n"
-        "Connects to the gateway (relaygate) serving <channel>, subscribes to each table id\n"
-        "(1 to 255) and prints a line per notification and per notify-server state change.\n"
-        "SIGINT or SIGTERM unsubscribes and disconnects.\n");
-    return 0;
-  }
+  if (plat::AnswerHelp(argc, argv, kUsage)) return 0;
   if (argc < 3) {
     std::fprintf(stderr, "usage: %s <channel> <table> [<table> ...]\n", argv[0]);
     return 2;
@@ -66,11 +66,7 @@ int main(int argc, char** argv) {
     tables.push_back(t);
   }
 
-  // Everything below speaks through the session: a refused one ends the program here.
-  if (const std::string refusal = plat::SessionDirRefusal(); !refusal.empty()) {
-    std::fprintf(stderr, "%s: %s\n", "notifylistener", refusal.c_str());
-    return 1;
-  }
+  if (plat::SessionRefused("notifylistener")) return 1;
 
   bool stop = false;
   plat::SetCloseRequestHandler([&stop](int) {

@@ -5,9 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
-#include <string>
 #include <thread>
 
 #include "components/KitApplication.h"
@@ -15,6 +13,7 @@
 #include "demo/OSUtils.h"
 #include "framework/Forms.h"
 #include "platform/kernel/Kernel.h"
+#include "platform/kernel/ProgramStart.h"
 
 namespace {
 
@@ -50,24 +49,19 @@ private:
   std::thread FThread;
 };
 
+const char* const kUsage =
+    "usage: churnmill\n"
+    "The demo load generator: inserts, deletes and updates rows of the demo table at\n"
+    "1 to 100 transactions per second, set in its window (\"Start Shaking\" starts).\n"
+    "The demo database is named by the machine setting\n"
+    "  HKEY_LOCAL_MACHINE\\Software\\VEXA Software\\Lumidex\\NotifyServer DezazErurDB\n"
+    "and is otherwise Data/KWV_DEMO.GDB beside the program.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::printf(
-        "usage: churnmill\n"
-        "The demo load generator: inserts, deletes and updates rows of the demo table at\n"
-        "1 to 100 transactions per second, set in its window (\"Start Shaking\" starts).\n"
-        "The demo database is named by the machine setting\n"
-        "  HKEY_LOCAL_MACHINE\\Software\\VEXA Software\\Lumidex\\NotifyServer DezazErurDB\n"
-        "and is otherwise Data/KWV_DEMO.GDB beside the program.\n");
-    return 0;
-  }
-  // Everything below speaks through the session: a refused one ends the program here.
-  if (const std::string refusal = plat::SessionDirRefusal(); !refusal.empty()) {
-    std::fprintf(stderr, "%s: %s\n", "churnmill", refusal.c_str());
-    return 1;
-  }
+  if (plat::AnswerHelp(argc, argv, kUsage)) return 0;
+  if (plat::SessionRefused("churnmill")) return 1;
   plat::RaiseDescriptorLimit();
   vexa::TKitClassUnit kitclass;
   vexa::OSUtils::Initialize();

@@ -1,7 +1,6 @@
 // relaygate: the client gateway program. Its first argument names the
 // provider channel it serves ("Default" when there is none).
 #include <csignal>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -9,29 +8,29 @@
 #include "framework/Forms.h"
 #include "gateway/MainGateway.h"
 #include "platform/kernel/Kernel.h"
+#include "platform/kernel/ProgramStart.h"
 #include "platform/msg/Msg.h"
 
+namespace {
+
+const char* const kUsage =
+    "usage: relaygate [<channel>]\n"
+    "The client gateway: serves the local client programs of one channel (default\n"
+    "\"Default\") and relays the notify server's notifications to them.\n"
+    "It finds the notify server in the machine settings, key\n"
+    "  HKEY_LOCAL_MACHINE\\Software\\VEXA Software\\Lumidex\\ClientGateway\\<channel>\n"
+    "values Address and Port (set them with vexareg write). relaygate.ini beside the\n"
+    "program sets [Connection Polling] Duration (minutes, 0 = no limit) and Interval\n"
+    "(seconds between connect attempts).\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-    std::printf(
-        "usage: relaygate [<channel>]\n"
-        "The client gateway: serves the local client programs of one channel (default\n"
-        "\"Default\") and relays the notify server's notifications to them.\n"
-        "It finds the notify server in the machine settings, key\n"
-        "  HKEY_LOCAL_MACHINE\\Software\\VEXA Software\\Lumidex\\ClientGateway\\<channel>\n"
-        "values Address and Port (set them with vexareg write). relaygate.ini beside the\n"
-        "program sets [Connection Polling] Duration (minutes, 0 = no limit) and Interval\n"
-        "(seconds between connect attempts).\n");
-    return 0;
-  }
+  if (plat::AnswerHelp(argc, argv, kUsage)) return 0;
   // A reader of the trace that goes away must not end the gateway: the
   // lines still reach its trace memo.
   std::signal(SIGPIPE, SIG_IGN);
-  // Everything below speaks through the session: a refused one ends the program here.
-  if (const std::string refusal = plat::SessionDirRefusal(); !refusal.empty()) {
-    std::fprintf(stderr, "%s: %s\n", "relaygate", refusal.c_str());
-    return 1;
-  }
+  if (plat::SessionRefused("relaygate")) return 1;
   plat::RaiseDescriptorLimit();
   vexa::TKitClassUnit kitclass;
   std::vector<std::string> args;

@@ -1,11 +1,9 @@
 // beaconhub: the notify server program.
 #include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <string>
 
 #include "components/KitApplication.h"
-#include "platform/kernel/Kernel.h"
+#include "platform/kernel/ProgramStart.h"
 #include "server/MainServer.h"
 
 namespace {
@@ -21,10 +19,7 @@ const char* const kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
+  if (plat::AnswerHelp(argc, argv, kUsage)) return 0;
   // An argument meant for some other server must not start this one where
   // the operator did not expect it.
   if (argc > 1) {
@@ -34,11 +29,7 @@ int main(int argc, char** argv) {
   // A reader of the log that goes away must not end the server: its lines
   // still reach the event log.
   std::signal(SIGPIPE, SIG_IGN);
-  // Everything below speaks through the session: a refused one ends the program here.
-  if (const std::string refusal = plat::SessionDirRefusal(); !refusal.empty()) {
-    std::fprintf(stderr, "%s: %s\n", "beaconhub", refusal.c_str());
-    return 1;
-  }
+  if (plat::SessionRefused("beaconhub")) return 1;
   vexa::TKitClassUnit kitclass;
   return vexa::BeaconhubMain(argc, argv);
 }

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel/ProgramStart.h"
 #include "platform/registry/Registry.h"
 
 using namespace plat;
@@ -234,13 +235,10 @@ int Delete(const std::string& keyArg, const char* valueArg) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (plat::AnswerHelp(argc, argv, kUsage)) return 0;
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage();
   const std::string cmd = args[0];
-  if (args.size() == 1 && (cmd == "--help" || cmd == "-h")) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
   if (cmd == "path" && args.size() == 1) {
     std::printf("%s\n", RegistryDir().c_str());
     return 0;

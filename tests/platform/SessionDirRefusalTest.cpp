@@ -145,8 +145,8 @@ TEST_F(SessionDirRefusal, AnOwnDirectoryOthersMayOnlyReadIsUsed) {
   EXPECT_EQ(client.Wait(10s), std::optional<int>(0));
 }
 
-// --help is a question, never a channel or a run: every program prints its
-// usage on standard output, ends with status 0 and leaves the session untouched.
+// --help (or -h) is a question, never a channel or a run: every program prints
+// its usage on standard output, ends with status 0 and leaves the session untouched.
 TEST_F(SessionDirRefusal, HelpPrintsTheUsageAndRunsNothing) {
   const std::string dir = Session.Root() + "/help";
   ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
@@ -158,7 +158,8 @@ TEST_F(SessionDirRefusal, HelpPrintsTheUsageAndRunsNothing) {
       {"vexareg", "usage: vexareg list [KEY]"}};
   for (const auto& [name, usage] : programs) {
     SCOPED_TRACE(name);
-    ChildProcess child(BinPath(name), {"--help"}, {"VEXA_SESSION_DIR=" + dir});
+    const std::string ask = name.size() % 2 ? "-h" : "--help";
+    ChildProcess child(BinPath(name), {ask}, {"VEXA_SESSION_DIR=" + dir});
     EXPECT_EQ(child.Wait(20s), std::optional<int>(0));
     std::string out;
     while (auto line = child.ReadLine(100ms)) out += *line + "\n";

@@ -475,10 +475,6 @@ TEST_F(Beaconhub, StartedFromTheCommandLine) {
     EXPECT_EQ(p.Lines()[0], "beaconhub: unexpected argument \"" + args[0] + "\"");
     EXPECT_EQ(p.Lines()[1], "usage: beaconhub");
   }
-  ChildProcess help(program, {"--help"});
-  EXPECT_EQ(help.Wait(wait), 0);
-  EXPECT_EQ(help.ReadLine(wait).value_or(""), "usage: beaconhub");
-
   ChildProcess p(program, {}, {"DISPLAY=:64999"}, true);
   EXPECT_TRUE(p.WaitForLine("Listening for clients on adapter ", wait));
   auto gw = Gateway(port, {1});
