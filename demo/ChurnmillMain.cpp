@@ -10,6 +10,7 @@
 #include "framework/Registry.h"
 #include "framework/ScopeGuard.h"
 #include "framework/SysUtils.h"
+#include "shared/LogMemo.h"
 
 namespace vexa {
 
@@ -184,7 +185,7 @@ void TFrmChurnmillMain::Log(const std::string& Text) {
     std::fputs((Text + "\n").c_str(), stdout);
     std::fflush(stdout);
   }
-  Memo1->Lines()->Add(Text);
+  AddLogLine(Memo1->Lines(), Text, 100);
 }
 
 void TFrmChurnmillMain::btnShakeClick(fw::TObject*) {
@@ -383,12 +384,6 @@ void TFrmChurnmillMain::RunPass() {
       break;
   }
 
-  fw::TStrings* lines = Memo1->Lines();
-  if (lines->Count() > 100) {
-    lines->BeginUpdate();
-    for (int i = 0; i < 50; ++i) lines->Delete(0);
-    lines->EndUpdate();
-  }
   Log(text);
 
   const int32_t transID = BeginNotifyTrans(DemoTableID);

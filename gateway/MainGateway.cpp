@@ -15,6 +15,7 @@
 #include "gateway/ProviderSettings.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/shell/TrayIcon.h"
+#include "shared/LogMemo.h"
 #include "shared/VexaInst.h"
 
 namespace vexa {
@@ -254,13 +255,7 @@ void TFrmGatewayMain::AddTraceLine(fw::TObject*, const std::string& Text) {
     std::fflush(stdout);
   }
   if (!DisplayMemo || !chkDisplay || !chkDisplay->Checked()) return;
-  fw::TStrings* lines = DisplayMemo->Lines();
-  lines->BeginUpdate();
-  auto ended = fw::Finally([&] { lines->EndUpdate(); });
-  if (lines->Count() > 200) {
-    for (int i = 0; i < 50; ++i) lines->Delete(0);
-  }
-  lines->Add(Text);
+  AddLogLine(DisplayMemo->Lines(), Text, 200);
 }
 
 void TFrmGatewayMain::VexaNotifyProvider1NotifyServerConnect(fw::TObject*) { StatusConnected(); }

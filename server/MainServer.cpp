@@ -17,6 +17,7 @@
 #include "platform/kernel/Kernel.h"
 #include "platform/shell/TrayIcon.h"
 #include "shared/KWVReg.h"
+#include "shared/LogMemo.h"
 
 namespace vexa {
 
@@ -591,15 +592,7 @@ void TFrmMainServer::RollBackOrphans() {
 // Event log
 
 void TFrmMainServer::AddToLog(const std::string& Text) {
-  fw::TStrings* lines = DisplayMemo->Lines();
-  {
-    lines->BeginUpdate();
-    auto ended = fw::Finally([&] { lines->EndUpdate(); });
-    if (lines->Count() > 200) {
-      for (int i = 0; i < 50; ++i) lines->Delete(0);
-    }
-    lines->Add(Text);
-  }
+  AddLogLine(DisplayMemo->Lines(), Text, 200);
   if (!fw::DisplayAvailable()) {
     std::fwrite(Text.data(), 1, Text.size(), stdout);
     std::fputc('\n', stdout);
