@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,6 +37,7 @@ namespace fs = std::filesystem;
 // The table every gateway session subscribes to.
 constexpr int Table = 1;
 
+// A loopback port the kernel hands out is free a moment later.
 inline int FreePort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
@@ -43,12 +45,12 @@ inline int FreePort() {
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof a;
   int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
       getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
     port = ntohs(a.sin_port);
   }
-  close(fd);
-  return port;
+  if (fd >= 0) close(fd);
+  return port ? port : 47000 + getpid() % 1000;
 }
 
 inline int ConnectTo(int port) {
@@ -145,9 +147,9 @@ inline rlim_t PrepareProcess() {
 }
 
 // Makes a temporary root with a private session and registry for this
-// process (and the server it starts) and a bin folder holding a copy of
-// beaconhub from beside this program. Answers the root, or an empty path.
-inline fs::path MakeSession() {
+// process (and the programs it starts) and a bin folder holding copies of
+// Programs from beside this program. Answers the root, or an empty path.
+inline fs::path MakeSession(std::initializer_list<const char*> Programs = {"beaconhub"}) {
   char tmpl[] = "/tmp/vexa-bench-XXXXXX";
   if (!mkdtemp(tmpl)) return {};
   const fs::path root = tmpl;
@@ -158,7 +160,7 @@ inline fs::path MakeSession() {
   setenv("VEXA_REGISTRY_DIR", (root / "registry").c_str(), 1);
   plat::ResetSessionDirForTesting();
   const fs::path binDir = fs::path(fw::ParamStr0()).parent_path();
-  fs::copy_file(binDir / "beaconhub", root / "bin" / "beaconhub");
+  for (const char* p : Programs) fs::copy_file(binDir / p, root / "bin" / p);
   return root;
 }
 

@@ -8,12 +8,9 @@
 // this program, with it running (the procedures then reach it over the
 // local channel).
 //   bench_churnmill [seconds at target 100] [back-to-back passes]
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "ServerBenchSupport.h"
 #include "demo/ChurnmillMain.h"
 #include "framework/Forms.h"
 #include "framework/Registry.h"
@@ -71,28 +69,12 @@ private:
   }
 };
 
-// A loopback port the kernel hands out is free a moment later.
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  int port = 0;
-  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    port = ntohs(addr.sin_port);
-  }
-  if (fd >= 0) close(fd);
-  return port ? port : 47000 + getpid() % 1000;
-}
-
 pid_t StartBeaconhub(const std::string& binDir, const std::string& dir) {
   std::string source = binDir + "/beaconhub";
   if (access(source.c_str(), X_OK) != 0) return -1;
   std::string target = dir + "/beaconhub";
   fs::copy_file(source, target, fs::copy_options::overwrite_existing);
-  std::ofstream(dir + "/beaconhub.ini") << "[Server]\nAddress=127.0.0.1\nPort=" << FreePort()
+  std::ofstream(dir + "/beaconhub.ini") << "[Server]\nAddress=127.0.0.1\nPort=" << serverbench::FreePort()
                                         << "\nMaxClients=0\n[Client]\nFlushInterval=20\n";
   pid_t pid = fork();
   if (pid == 0) {

@@ -127,18 +127,8 @@ int main(int argc, char** argv) {
   for (const Phase& ph : phases) total += ph.Transactions * ph.PerTransaction;
 
   const double pingPong = serverbench::RawPingPong();
-  char tmpl[] = "/tmp/vexa-bench-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  const fs::path root = tmpl;
-  fs::create_directories(root / "session");
-  fs::create_directories(root / "registry");
-  fs::create_directories(root / "bin");
-  setenv("VEXA_SESSION_DIR", (root / "session").c_str(), 1);
-  setenv("VEXA_REGISTRY_DIR", (root / "registry").c_str(), 1);
-  plat::ResetSessionDirForTesting();
-
-  const fs::path binDir = fs::path(fw::ParamStr0()).parent_path();
-  for (const char* p : {"beaconhub", "relaygate"}) fs::copy_file(binDir / p, root / "bin" / p);
+  const fs::path root = serverbench::MakeSession({"beaconhub", "relaygate"});
+  if (root.empty()) return 1;
   const int port = FreePort();
   std::ofstream(root / "bin" / "beaconhub.ini") << "[Server]\nAddress=127.0.0.1\nPort=" << port
                                                 << "\nMaxClients=0\n[Client]\nFlushInterval=10\n";
@@ -215,7 +205,7 @@ int main(int argc, char** argv) {
   std::vector<pid_t> stalled;
   for (const Phase& ph : phases) {
     for (int c = 0; ok && c < ph.Stalled; ++c) {
-      const pid_t pid = StartStopped((binDir / "notifylistener").string());
+      const pid_t pid = StartStopped((fs::path(fw::ParamStr0()).parent_path() / "notifylistener").string());
       ok = pid > 0;
       if (ok) stalled.push_back(pid);
     }
