@@ -62,10 +62,6 @@ HBITMAP NewBitmap(Surface s) {
 
 std::shared_ptr<BitmapObj> B(HBITMAP h) { return LookupAs<BitmapObj>(h, OBJ_BITMAP); }
 
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 void Put32(std::vector<uint8_t>& v, uint32_t x) {
   for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
 }

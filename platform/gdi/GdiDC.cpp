@@ -1,6 +1,8 @@
 // Device contexts: creation, selection, saved states, origins and clipping.
 #include <algorithm>
 #include <mutex>
+#include <type_traits>
+#include <utility>
 
 #include "platform/gdi/GdiInternal.h"
 
@@ -66,30 +68,21 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ obj) {
   auto dc = LookupDC(hdc);
   auto o = Lookup(obj);
   if (!dc || !o) return 0;
-  HGDIOBJ old = 0;
+  // Holds obj in the context's slot for its kind; answers the one held before.
+  auto hold = [&](HGDIOBJ& handle, auto& held) {
+    held = std::static_pointer_cast<typename std::decay_t<decltype(held)>::element_type>(o);
+    return std::exchange(handle, obj);
+  };
   switch (o->kind) {
-    case OBJ_PEN:
-      old = dc->st.penH;
-      dc->st.penH = obj;
-      dc->st.pen = std::static_pointer_cast<PenObj>(o);
-      return old;
-    case OBJ_BRUSH:
-      old = dc->st.brushH;
-      dc->st.brushH = obj;
-      dc->st.brush = std::static_pointer_cast<BrushObj>(o);
-      return old;
-    case OBJ_FONT:
-      old = dc->st.fontH;
-      dc->st.fontH = obj;
-      dc->st.font = std::static_pointer_cast<FontObj>(o);
-      return old;
-    case OBJ_BITMAP:
+    case OBJ_PEN: return hold(dc->st.penH, dc->st.pen);
+    case OBJ_BRUSH: return hold(dc->st.brushH, dc->st.brush);
+    case OBJ_FONT: return hold(dc->st.fontH, dc->st.font);
+    case OBJ_BITMAP: {
       if (!dc->memory) return 0;
-      old = dc->st.bitmapH;
-      dc->st.bitmapH = obj;
-      dc->st.bitmap = std::static_pointer_cast<BitmapObj>(o);
+      const HGDIOBJ old = hold(dc->st.bitmapH, dc->st.bitmap);
       Dirty(*dc);
       return old;
+    }
     case OBJ_REGION:
       return HGDIOBJ(SelectClipRgn(hdc, obj));
     default:

@@ -214,38 +214,13 @@ bool Polygon(HDC hdc, const POINT* pts, int count) {
   return true;
 }
 
-bool Rectangle(HDC hdc, int32_t l, int32_t t, int32_t r, int32_t b) {
-  ShapeBox box;
-  if (!box.Open(hdc, l, t, r, b)) return false;
-  auto& dc = box.dc;
-  const POINT p = box.p, q = box.q;
-  int w = PenWidth(*dc);
-  if (w == 0) {
-    if (dc->st.brush)
-      FillRegionBrush(*dc, *dc->st.brush, Region::FromRect(p.x, p.y, q.x - 1, q.y - 1),
-                      Fill::Shape);
-    return true;
-  }
-  if (dc->st.brush)
-    FillRegionBrush(*dc, *dc->st.brush, Region::FromRect(p.x + w, p.y + w, q.x - w, q.y - w),
-                    Fill::Shape);
-  PenStroke pen(*dc);
-  if (pen.dash) {
-    pen.Line(p.x, p.y, q.x - 1, p.y, false);
-    pen.Line(q.x - 1, p.y, q.x - 1, q.y - 1, false);
-    pen.Line(q.x - 1, q.y - 1, p.x, q.y - 1, false);
-    pen.Line(p.x, q.y - 1, p.x, p.y, false);
-  } else {
-    Region outer = Region::FromRect(p.x, p.y, q.x, q.y);
-    PenRegion(*dc, Region::Combine(outer, Region::FromRect(p.x + w, p.y + w, q.x - w, q.y - w),
-                                   RGN_DIFF));
-  }
-  return true;
-}
-
 namespace {
+// A shape the brush fills inside the pen's width and the pen outlines: make
+// gives its region in a box, its last argument the inset (0 for the outside).
+// Only a rectangle's outline (Dashes) follows a dashed pen's pattern.
 bool ClosedShape(HDC hdc, int32_t l, int32_t t, int32_t r, int32_t b,
-                 const std::function<Region(int32_t, int32_t, int32_t, int32_t, int)>& make) {
+                 const std::function<Region(int32_t, int32_t, int32_t, int32_t, int)>& make,
+                 bool Dashes = false) {
   ShapeBox box;
   if (!box.Open(hdc, l, t, r, b)) return false;
   auto& dc = box.dc;
@@ -256,13 +231,27 @@ bool ClosedShape(HDC hdc, int32_t l, int32_t t, int32_t r, int32_t b,
       FillRegionBrush(*dc, *dc->st.brush, make(p.x, p.y, q.x - 1, q.y - 1, 0), Fill::Shape);
     return true;
   }
-  Region outer = make(p.x, p.y, q.x, q.y, 0);
   Region inner = make(p.x + w, p.y + w, q.x - w, q.y - w, w);
   if (dc->st.brush) FillRegionBrush(*dc, *dc->st.brush, inner, Fill::Shape);
-  PenRegion(*dc, Region::Combine(outer, inner, RGN_DIFF));
+  PenStroke pen(*dc);
+  if (Dashes && pen.dash) {
+    pen.Line(p.x, p.y, q.x - 1, p.y, false);
+    pen.Line(q.x - 1, p.y, q.x - 1, q.y - 1, false);
+    pen.Line(q.x - 1, q.y - 1, p.x, q.y - 1, false);
+    pen.Line(p.x, q.y - 1, p.x, p.y, false);
+    return true;
+  }
+  PenRegion(*dc, Region::Combine(make(p.x, p.y, q.x, q.y, 0), inner, RGN_DIFF));
   return true;
 }
 }  // namespace
+
+bool Rectangle(HDC hdc, int32_t l, int32_t t, int32_t r, int32_t b) {
+  return ClosedShape(
+      hdc, l, t, r, b,
+      [](int32_t a, int32_t c, int32_t d, int32_t e, int) { return Region::FromRect(a, c, d, e); },
+      true);
+}
 
 bool Ellipse(HDC hdc, int32_t l, int32_t t, int32_t r, int32_t b) {
   return ClosedShape(hdc, l, t, r, b, [](int32_t a, int32_t c, int32_t d, int32_t e, int) {

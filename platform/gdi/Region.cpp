@@ -293,9 +293,6 @@ void Put32(uint8_t* p, uint32_t v) {
   p[2] = uint8_t(v >> 16);
   p[3] = uint8_t(v >> 24);
 }
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 }  // namespace
 

@@ -41,6 +41,8 @@ TEST(GdiShapes, RectangleOutlineInsideAndNullPenFillsOneLess) {
        {".......", ".rrrr..", ".rrrr..", ".rrrr..", ".......", "......."}},
       {PS_SOLID, 2, kBlue, kGreen, {0, 0, 7, 6},
        {"bbbbbbb", "bbbbbbb", "bbgggbb", "bbgggbb", "bbbbbbb", "bbbbbbb"}},
+      {PS_DOT, 1, kBlack, kRed, {0, 0, 7, 6},
+       {"###...#", ".rrrrr#", "#rrrrr#", "#rrrrr.", "#rrrrr.", "...###."}},
   };
   for (const Case& k : cases) {
     Canvas c(7, 6);
