@@ -51,22 +51,14 @@ HANDLE StartRequest(HWND hwnd, UINT msg, char* buf, int bufLen,
 }  // namespace
 
 HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT msg, const char* name, char* buf, int bufLen) {
-  if (!Started()) return 0;
-  if (!name || !buf || bufLen <= 0) {
-    tLastError = WSAEFAULT;
-    return 0;
-  }
+  if (!StartedWith(name && buf && bufLen > 0)) return 0;
   std::string n = name;
   return StartRequest(hwnd, msg, buf, bufLen, [n](HostData* d) { return ResolveName(n, d); });
 }
 
 HANDLE WSAAsyncGetHostByAddr(HWND hwnd, UINT msg, const char* addr, int len, int type, char* buf,
                              int bufLen) {
-  if (!Started()) return 0;
-  if (!addr || len != 4 || type != AF_INET || !buf || bufLen <= 0) {
-    tLastError = WSAEFAULT;
-    return 0;
-  }
+  if (!StartedWith(addr && len == 4 && type == AF_INET && buf && bufLen > 0)) return 0;
   uint32_t a;
   std::memcpy(&a, addr, 4);
   return StartRequest(hwnd, msg, buf, bufLen, [a](HostData* d) { return ResolveAddr(a, d); });

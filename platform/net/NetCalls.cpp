@@ -412,22 +412,25 @@ int getsockopt(SOCKET h, int level, int optName, char* optVal, int* optLen) {
   return 0;
 }
 
-int getsockname(SOCKET h, sockaddr* name, int* nameLen) {
+namespace {
+// The socket's own address or its peer's, as Call (the system's) answers it.
+int AddressOf(SOCKET h, int (*Call)(int, sys::SysSockaddr*, socklen_t*), sockaddr* name,
+              int* nameLen) {
   auto p = Lookup(h);
   if (!p) return SOCKET_ERROR;
   sys::SysSockaddrIn a{};
   socklen_t len = sizeof a;
-  if (::getsockname(p->fd, reinterpret_cast<sys::SysSockaddr*>(&a), &len) != 0) return FailErrno();
+  if (Call(p->fd, reinterpret_cast<sys::SysSockaddr*>(&a), &len) != 0) return FailErrno();
   return FromSys(a, name, nameLen);
+}
+}  // namespace
+
+int getsockname(SOCKET h, sockaddr* name, int* nameLen) {
+  return AddressOf(h, ::getsockname, name, nameLen);
 }
 
 int getpeername(SOCKET h, sockaddr* name, int* nameLen) {
-  auto p = Lookup(h);
-  if (!p) return SOCKET_ERROR;
-  sys::SysSockaddrIn a{};
-  socklen_t len = sizeof a;
-  if (::getpeername(p->fd, reinterpret_cast<sys::SysSockaddr*>(&a), &len) != 0) return FailErrno();
-  return FromSys(a, name, nameLen);
+  return AddressOf(h, ::getpeername, name, nameLen);
 }
 
 int ioctlsocket(SOCKET h, long cmd, u_long* argp) {

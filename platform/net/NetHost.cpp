@@ -211,11 +211,7 @@ hostent* HostResult(int err, const HostData& d, std::vector<char>& block) {
 }  // namespace
 
 hostent* gethostbyname(const char* name) {
-  if (!Started()) return nullptr;
-  if (!name) {
-    tLastError = WSAEFAULT;
-    return nullptr;
-  }
+  if (!StartedWith(name != nullptr)) return nullptr;
   HostData d;
   thread_local std::vector<char> block;
   return HostResult(ResolveName(name, &d), d, block);
@@ -224,11 +220,7 @@ hostent* gethostbyname(const char* name) {
 std::string LastResolverErrorText() { return tResolverText; }
 
 hostent* gethostbyaddr(const char* addr, int len, int type) {
-  if (!Started()) return nullptr;
-  if (!addr || len != 4 || type != AF_INET) {
-    tLastError = WSAEFAULT;
-    return nullptr;
-  }
+  if (!StartedWith(addr && len == 4 && type == AF_INET)) return nullptr;
   uint32_t a;
   std::memcpy(&a, addr, 4);
   HostData d;
@@ -237,11 +229,7 @@ hostent* gethostbyaddr(const char* addr, int len, int type) {
 }
 
 servent* getservbyname(const char* name, const char* proto) {
-  if (!Started()) return nullptr;
-  if (!name) {
-    tLastError = WSAEFAULT;
-    return nullptr;
-  }
+  if (!StartedWith(name != nullptr)) return nullptr;
   thread_local ::servent result;
   thread_local char buf[4096];
   thread_local servent out;
@@ -260,11 +248,7 @@ servent* getservbyname(const char* name, const char* proto) {
 }
 
 protoent* getprotobyname(const char* name) {
-  if (!Started()) return nullptr;
-  if (!name) {
-    tLastError = WSAEFAULT;
-    return nullptr;
-  }
+  if (!StartedWith(name != nullptr)) return nullptr;
   thread_local ::protoent result;
   thread_local char buf[4096];
   thread_local protoent out;

@@ -97,6 +97,12 @@ namespace plat::net {
 // Module table and start-up.
 extern thread_local int tLastError;
 bool Started();  // false (and WSANOTINITIALISED kept) before WSAStartup
+// Started, and ArgsOk: else false with WSAEFAULT kept for arguments it cannot use.
+inline bool StartedWith(bool ArgsOk) {
+  if (!Started()) return false;
+  if (!ArgsOk) tLastError = WSAEFAULT;
+  return ArgsOk;
+}
 
 inline int Fail(int wsaError) {
   tLastError = wsaError;
