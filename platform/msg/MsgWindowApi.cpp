@@ -39,12 +39,8 @@ HWND CreateWindowEx(DWORD exStyle, const std::string& className, const std::stri
   {
     Globals& g = G();
     std::lock_guard<std::mutex> lock(g.mu);
-    auto it = g.classes.find(LowerAscii(className));
-    if (it == g.classes.end()) {
-      SetLastError(ERROR_FILE_NOT_FOUND);
-      return 0;
-    }
-    cls = it->second;
+    cls = FindClassOrFail(g, className);
+    if (!cls) return 0;
     if (parent != 0 && !g.windows.count(parent)) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return 0;

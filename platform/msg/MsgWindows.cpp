@@ -138,6 +138,13 @@ std::shared_ptr<Window> FindWindowOrFail(HWND hwnd) {
   return w;
 }
 
+std::shared_ptr<WindowClass> FindClassOrFail(Globals& g, const std::string& className) {
+  auto it = g.classes.find(LowerAscii(className));
+  if (it != g.classes.end()) return it->second;
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  return nullptr;
+}
+
 void NotifyChange(HWND hwnd, UINT change) {
   std::function<void(HWND, UINT)> hook;
   {
@@ -257,31 +264,24 @@ bool RegisterClass(const WNDCLASS& wc) {
 bool UnregisterClass(const std::string& className) {
   Globals& g = G();
   std::lock_guard<std::mutex> lock(g.mu);
-  auto it = g.classes.find(LowerAscii(className));
-  if (it == g.classes.end()) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return false;
-  }
+  auto cls = FindClassOrFail(g, className);
+  if (!cls) return false;
   for (auto& [h, w] : g.windows) {
-    if (w->cls == it->second) {
+    if (w->cls == cls) {
       SetLastError(ERROR_ACCESS_DENIED);  // still in use
       return false;
     }
   }
-  g.classes.erase(it);
+  g.classes.erase(LowerAscii(className));
   return true;
 }
 
 bool GetClassInfo(const std::string& className, WNDCLASS* wc) {
   Globals& g = G();
   std::lock_guard<std::mutex> lock(g.mu);
-  auto it = g.classes.find(LowerAscii(className));
-  if (it == g.classes.end()) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return false;
-  }
-  if (wc) *wc = it->second->wc;
-  return true;
+  auto cls = FindClassOrFail(g, className);
+  if (cls && wc) *wc = cls->wc;
+  return cls != nullptr;
 }
 
 }  // namespace plat

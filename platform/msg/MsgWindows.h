@@ -64,6 +64,9 @@ Queue* MyQueueIfAny();
 std::shared_ptr<Window> FindWindow(HWND hwnd);
 // FindWindow for the calls that report an unknown window through the last error.
 std::shared_ptr<Window> FindWindowOrFail(HWND hwnd);
+// The class registered under that name (case aside), else null with
+// ERROR_FILE_NOT_FOUND as the last error. The caller holds g.mu.
+std::shared_ptr<WindowClass> FindClassOrFail(Globals& g, const std::string& className);
 
 // Calls a window's procedure (DefWindowProc when it has none); 0 when the window is gone.
 LRESULT CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
