@@ -40,13 +40,17 @@ void TLineBuffer::RemoveFront(int N) {
   Data()[FHeld] = 0;
 }
 
-void TLineBuffer::Clear() {
+void TLineBuffer::Forget() {
   FOff = 0;
   FHeld = 0;
   FPending = 0;
   FSkipTo = 0;
   FHeldBack = false;
   FGen++;
+}
+
+void TLineBuffer::Clear() {
+  Forget();
   if (!FBuf.empty()) FBuf[0] = 0;
   if (FBusy == 0) std::vector<char>().swap(FBuf);
 }
@@ -195,12 +199,7 @@ void TLineBuffer::DeliverRest(TLineHost& Host, const std::string& LineEnd) {
     Clear();
   } else {
     // Closed from inside a delivery: the running delivery stops.
-    FOff = 0;
-    FHeld = 0;
-    FPending = 0;
-    FSkipTo = 0;
-    FHeldBack = false;
-    FGen++;
+    Forget();
   }
 }
 

@@ -65,6 +65,9 @@ private:
   TOffer OfferPending(TLineHost& Host, int Gen);
   bool ApplyLineEdit(TLineHost& Host, int& Len, int Gen, bool Echo);
   void RemoveFront(int N);
+  // Forgets every byte and stops a delivery in progress, leaving the storage
+  // as it is: a handler that closed the session may still read its line there.
+  void Forget();
   // Moves the held bytes (and Extra bytes behind them) back to the start of
   // the storage.
   void Compact(int Extra = 0);

@@ -281,6 +281,9 @@ private:
   // socket in its present state; the rest come from elsewhere.
   int32_t PlausibleEvents(int32_t Events);
   void HandleDnsCompletion(fw::TMessage& MsgRec, bool ByAddr);
+  // Starts the lookup of Name that Request asks for; a completion that comes
+  // before Request has answered its handle is handled once it has.
+  void StartDnsRequest(const std::string& Name, const std::function<plat::HANDLE()>& Request);
 
   // Private messages this socket posted itself and not yet handled: only
   // those act, since any program may post the socket's window their ids.
@@ -362,6 +365,9 @@ private:
   void SocksFailure(int32_t Error, const std::string& Msg);
   void SendSocksConnectRequest();
   void SendSocksAuthRequest();
+  // Sends a request built in Area (Len < 0: it did not fit, and the
+  // negotiation fails).
+  void SendSocksRequest(const uint8_t* Area, int Len);
 
   uint8_t FSocksState = SocksStateNone;
   uint8_t FSocksReply[SocksAreaSize] = {};

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "framework/Forms.h"
+#include "framework/ScopeGuard.h"
 #include "sockets/NetSocketInternal.h"
 
 namespace vexa {
@@ -79,10 +80,7 @@ void TCustomNetSocket::SendOrQueue(const char* Data, int32_t Len) {
     FBufList.front()->Remove(n - sliceStart);
   }
   FInTryToSend = true;
-  struct TGuard {
-    bool& F;
-    ~TGuard() { F = false; }
-  } guard{FInTryToSend};
+  auto sent = fw::Finally([this] { FInTryToSend = false; });
   for (int32_t off = 0; off < n; off += FBufSize) DoSendData(std::min(FBufSize, n - off));
 }
 
@@ -96,10 +94,7 @@ void TCustomNetSocket::TryToSend() {
   // goes on with it.
   if (FInTryToSend) return;
   FInTryToSend = true;
-  struct TGuard {
-    bool& F;
-    ~TGuard() { F = false; }
-  } guard{FInTryToSend};
+  auto sent = fw::Finally([this] { FInTryToSend = false; });
   constexpr int kMaxGather = 64;
   for (;;) {
     if (FHSocket == plat::INVALID_SOCKET || FBufList.empty()) return;

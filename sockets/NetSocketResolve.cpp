@@ -251,13 +251,20 @@ void TCustomNetSocket::DnsLookup(const std::string& HostName) {
     DoDnsLookupDone(0);
     return;
   }
+  StartDnsRequest(HostName, [&] {
+    return WS(WSAAsyncGetHostByName)(FWindowHandle, SocketMsgHostByName, HostName.c_str(),
+                                     FDnsLookupBuffer, sizeof FDnsLookupBuffer);
+  });
+}
+
+void TCustomNetSocket::StartDnsRequest(const std::string& Name,
+                                       const std::function<plat::HANDLE()>& Request) {
   FDnsRequesting = true;
   FDnsEarly = false;
-  FDnsLookupHandle = WS(WSAAsyncGetHostByName)(FWindowHandle, SocketMsgHostByName, HostName.c_str(),
-                                               FDnsLookupBuffer, sizeof FDnsLookupBuffer);
+  FDnsLookupHandle = Request();
   FDnsRequesting = false;
   if (FDnsLookupHandle == 0) {
-    RaiseErrorFmt("%s: can't start DNS lookup, error #%d", HostName, WS(WSAGetLastError)());
+    RaiseErrorFmt("%s: can't start DNS lookup, error #%d", Name, WS(WSAGetLastError)());
     return;
   }
   if (FDnsEarly) {
@@ -276,20 +283,11 @@ void TCustomNetSocket::ReverseDnsLookup(const std::string& HostAddr) {
   FDnsResult.clear();
   FDnsResultList->Clear();
   uint32_t a = WS(inet_addr)(HostAddr.c_str());
-  FDnsRequesting = true;
-  FDnsEarly = false;
-  FDnsLookupHandle = WS(WSAAsyncGetHostByAddr)(FWindowHandle, SocketMsgHostByAddr,
-                                               reinterpret_cast<const char*>(&a), 4, plat::AF_INET,
-                                               FDnsLookupBuffer, sizeof FDnsLookupBuffer);
-  FDnsRequesting = false;
-  if (FDnsLookupHandle == 0) {
-    RaiseErrorFmt("%s: can't start DNS lookup, error #%d", HostAddr, WS(WSAGetLastError)());
-    return;
-  }
-  if (FDnsEarly) {
-    FDnsEarly = false;
-    HandleDnsCompletion(FDnsEarlyMsg, FDnsEarlyMsg.Msg == SocketMsgHostByAddr);
-  }
+  StartDnsRequest(HostAddr, [&] {
+    return WS(WSAAsyncGetHostByAddr)(FWindowHandle, SocketMsgHostByAddr,
+                                     reinterpret_cast<const char*>(&a), 4, plat::AF_INET,
+                                     FDnsLookupBuffer, sizeof FDnsLookupBuffer);
+  });
 }
 
 void TCustomNetSocket::HandleDnsCompletion(fw::TMessage& MsgRec, bool ByAddr) {

@@ -173,12 +173,16 @@ void TCustomSocksNetSocket::SendSocksConnectRequest() {
   } else {
     len = SocksBuildConnect5(area, FAddrStr, FSocksDestPort);
   }
-  if (len < 0) {
+  SendSocksRequest(area, len);
+}
+
+void TCustomSocksNetSocket::SendSocksRequest(const uint8_t* Area, int Len) {
+  if (Len < 0) {
     SocksFailure(SocksErrRequestTooLong, SocksMsgRequestTooLong);
     return;
   }
   try {
-    Send(area, len);
+    Send(Area, Len);
   } catch (...) {
   }
 }
@@ -188,14 +192,7 @@ void TCustomSocksNetSocket::SendSocksAuthRequest() {
   DoSocksAuthState(socksAuthBegin);
   uint8_t area[SocksAreaSize];
   int len = SocksBuildAuth(area, FSocksUsercode, FSocksPassword);
-  if (len < 0) {
-    SocksFailure(SocksErrRequestTooLong, SocksMsgRequestTooLong);
-    return;
-  }
-  try {
-    Send(area, len);
-  } catch (...) {
-  }
+  SendSocksRequest(area, len);
 }
 
 bool TCustomSocksNetSocket::DoDataAvailable(uint16_t Error) {
