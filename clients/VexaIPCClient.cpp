@@ -73,20 +73,19 @@ bool TVexaIPCClient::QueryServer() { return BroadcastCtrl(ipcQueryServer); }
 bool TVexaIPCClient::AnnounceWaiting() { return BroadcastCtrl(ipcClientWaiting); }
 
 bool TVexaIPCClient::FindServer(plat::DWORD TimeoutMs) {
-  if (!Ready()) return false;
-  if (FServerHandle != 0 && plat::IsWindow(FServerHandle)) return true;
-  FServerHandle = 0;
-  FConnected = false;
-  if (!QueryServer()) return false;
-  return WaitFor([this] { return FServerHandle != 0; }, TimeoutMs);
+  return AwaitServer(ipcQueryServer, TimeoutMs);
 }
 
 bool TVexaIPCClient::WaitForServer(plat::DWORD TimeoutMs) {
+  return AwaitServer(ipcClientWaiting, TimeoutMs);
+}
+
+bool TVexaIPCClient::AwaitServer(int32_t Ask, plat::DWORD TimeoutMs) {
   if (!Ready()) return false;
   if (FServerHandle != 0 && plat::IsWindow(FServerHandle)) return true;
   FServerHandle = 0;
   FConnected = false;
-  if (!AnnounceWaiting()) return false;
+  if (!BroadcastCtrl(Ask)) return false;
   return WaitFor([this] { return FServerHandle != 0; }, TimeoutMs);
 }
 

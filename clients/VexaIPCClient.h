@@ -154,6 +154,9 @@ private:
             plat::DWORD TimeoutMs);
   bool Post(plat::UINT Msg, plat::WPARAM WParam, plat::LPARAM LParam);
   bool BroadcastCtrl(int32_t Code);
+  // Unless the server known is still there: forgets it, broadcasts Ask and
+  // waits for a server to come up.
+  bool AwaitServer(int32_t Ask, plat::DWORD TimeoutMs);
   // Close and quit requests posted to the window: ignored, told once per kind.
   bool IgnoreStray(plat::UINT Msg, plat::WPARAM WParam);
 

@@ -365,25 +365,18 @@ void TFrmGatewayMain::SetTrayIcon(int32_t Index) {
 
 void TFrmGatewayMain::StatusStartup() { SetPanelText(1, "Notify Server:  Connecting"); }
 
-void TFrmGatewayMain::StatusConnecting() {
-  SetPanelText(1, "Notify Server:  Connecting");
-  SetTrayIcon(1);
+void TFrmGatewayMain::ShowServerState(const std::string& Text, int32_t Icon) {
+  SetPanelText(1, Text);
+  SetTrayIcon(Icon);
 }
 
-void TFrmGatewayMain::StatusConnected() {
-  SetPanelText(1, " Notify Server:  Connected");
-  SetTrayIcon(2);
-}
+void TFrmGatewayMain::StatusConnecting() { ShowServerState("Notify Server:  Connecting", 1); }
 
-void TFrmGatewayMain::StatusDisconnected() {
-  SetPanelText(1, " Notify Server:  Disconnected");
-  SetTrayIcon(0);
-}
+void TFrmGatewayMain::StatusConnected() { ShowServerState(" Notify Server:  Connected", 2); }
 
-void TFrmGatewayMain::StatusStopped() {
-  SetPanelText(1, "Notify Server:  Disconnected");
-  SetTrayIcon(0);
-}
+void TFrmGatewayMain::StatusDisconnected() { ShowServerState(" Notify Server:  Disconnected", 0); }
+
+void TFrmGatewayMain::StatusStopped() { ShowServerState("Notify Server:  Disconnected", 0); }
 
 void TFrmGatewayMain::StatusServerAddress() {
   SetPanelText(2, VexaNotifyProvider1->NotifyServerAddress() + ":" +

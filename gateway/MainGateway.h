@@ -93,6 +93,8 @@ protected:
 private:
   void SetTrayIcon(int32_t Index);
   void SetPanelText(int Index, const std::string& Text);
+  // The notify server's state: its panel's text and the tray icon's index.
+  void ShowServerState(const std::string& Text, int32_t Icon);
 
   int32_t FTrayIconIndex = 0;
   bool FDestroying = false;

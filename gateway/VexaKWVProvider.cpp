@@ -2,6 +2,7 @@
 
 
 #include "framework/ExtCtrls.h"
+#include "framework/ScopeGuard.h"
 #include "framework/SysUtils.h"
 #include "gateway/KWVReg.h"
 #include "platform/kernel/Kernel.h"
@@ -611,10 +612,7 @@ void TVexaNotifyProvider::ServiceBacklogs() {
   // session may come in meanwhile and must not start another round.
   if (FServicingBacklogs) return;
   FServicingBacklogs = true;
-  struct TDone {
-    bool& Flag;
-    ~TDone() { Flag = false; }
-  } done{FServicingBacklogs};
+  auto done = fw::Finally([this] { FServicingBacklogs = false; });
   FBacklogsServiced = plat::GetTickCount();
   std::vector<plat::HWND> waiting;
   for (const auto& entry : FBacklogs) waiting.push_back(entry.first);

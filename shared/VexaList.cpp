@@ -63,27 +63,20 @@ void TVexaRWLock::EndWrite() {
 
 namespace {
 
-class ReadGuard {
+// Holds the lock (for reading or for writing) while it lives.
+template <void (TVexaRWLock::*Begin)(), void (TVexaRWLock::*End)()>
+class LockGuard {
 public:
-  explicit ReadGuard(TVexaRWLock& l) : FLock(l) { FLock.BeginRead(); }
-  ~ReadGuard() { FLock.EndRead(); }
-  ReadGuard(const ReadGuard&) = delete;
-  ReadGuard& operator=(const ReadGuard&) = delete;
+  explicit LockGuard(TVexaRWLock& l) : FLock(l) { (FLock.*Begin)(); }
+  ~LockGuard() { (FLock.*End)(); }
+  LockGuard(const LockGuard&) = delete;
+  LockGuard& operator=(const LockGuard&) = delete;
 
 private:
   TVexaRWLock& FLock;
 };
-
-class WriteGuard {
-public:
-  explicit WriteGuard(TVexaRWLock& l) : FLock(l) { FLock.BeginWrite(); }
-  ~WriteGuard() { FLock.EndWrite(); }
-  WriteGuard(const WriteGuard&) = delete;
-  WriteGuard& operator=(const WriteGuard&) = delete;
-
-private:
-  TVexaRWLock& FLock;
-};
+using ReadGuard = LockGuard<&TVexaRWLock::BeginRead, &TVexaRWLock::EndRead>;
+using WriteGuard = LockGuard<&TVexaRWLock::BeginWrite, &TVexaRWLock::EndWrite>;
 
 }  // namespace
 
