@@ -281,6 +281,9 @@ private:
   // socket in its present state; the rest come from elsewhere.
   int32_t PlausibleEvents(int32_t Events);
   void HandleDnsCompletion(fw::TMessage& MsgRec, bool ByAddr);
+  // A lookup asked with a name it cannot use (Valid false) fails with Complaint
+  // and WSAEINVAL; else the one running is cancelled and the results cleared.
+  bool BeginDnsLookup(bool Valid, const char* Complaint);
   // Starts the lookup of Name that Request asks for; a completion that comes
   // before Request has answered its handle is handled once it has.
   void StartDnsRequest(const std::string& Name, const std::function<plat::HANDLE()>& Request);

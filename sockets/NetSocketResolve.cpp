@@ -234,15 +234,20 @@ bool TCustomNetSocket::TimevalCompare(const plat::timeval& A, const plat::timeva
 // ---------------------------------------------------------------------------
 // Asynchronous lookups.
 
-void TCustomNetSocket::DnsLookup(const std::string& HostName) {
-  if (HostName.empty()) {
-    RaiseError("DNS lookup: invalid host name.");
+bool TCustomNetSocket::BeginDnsLookup(bool Valid, const char* Complaint) {
+  if (!Valid) {
+    RaiseError(Complaint);
     DoDnsLookupDone(plat::WSAEINVAL);
-    return;
+    return false;
   }
   if (FDnsLookupHandle) CancelDnsLookup();
   FDnsResult.clear();
   FDnsResultList->Clear();
+  return true;
+}
+
+void TCustomNetSocket::DnsLookup(const std::string& HostName) {
+  if (!BeginDnsLookup(!HostName.empty(), "DNS lookup: invalid host name.")) return;
   uint32_t a = WS(inet_addr)(HostName.c_str());
   if (a != plat::INADDR_NONE) {
     plat::in_addr ia;
@@ -274,14 +279,9 @@ void TCustomNetSocket::StartDnsRequest(const std::string& Name,
 }
 
 void TCustomNetSocket::ReverseDnsLookup(const std::string& HostAddr) {
-  if (HostAddr.empty() || HostAddr.size() > 256) {
-    RaiseError("ReverseDnsLookup: Invalid host name.");
-    DoDnsLookupDone(plat::WSAEINVAL);
+  if (!BeginDnsLookup(!HostAddr.empty() && HostAddr.size() <= 256,
+                      "ReverseDnsLookup: Invalid host name."))
     return;
-  }
-  if (FDnsLookupHandle) CancelDnsLookup();
-  FDnsResult.clear();
-  FDnsResultList->Clear();
   uint32_t a = WS(inet_addr)(HostAddr.c_str());
   StartDnsRequest(HostAddr, [&] {
     return WS(WSAAsyncGetHostByAddr)(FWindowHandle, SocketMsgHostByAddr,
