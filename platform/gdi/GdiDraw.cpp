@@ -298,29 +298,26 @@ bool Arc(HDC hdc, int32_t l, int32_t t, int32_t r, int32_t b, int32_t x1, int32_
   return true;
 }
 
-int FillRect(HDC hdc, const RECT* rc, HBRUSH brush) {
+namespace {
+// The brush fills the device rectangle of rc, or only its one-pixel frame:
+// 0 for an unknown context or brush, else 1 (an empty rectangle draws nothing).
+int BrushRect(HDC hdc, const RECT* rc, HBRUSH brush, bool FrameOnly) {
   auto dc = LookupDC(hdc);
   auto br = LookupAs<BrushObj>(brush, OBJ_BRUSH);
   if (!dc || !rc || !br) return 0;
   POINT p = ToDevice(*dc, rc->left, rc->top), q = ToDevice(*dc, rc->right, rc->bottom);
   if (p.x >= q.x || p.y >= q.y) return 1;
-  FillRegionBrush(*dc, *br, Region::FromRect(p.x, p.y, q.x, q.y), Fill::Pattern);
+  Region area = Region::FromRect(p.x, p.y, q.x, q.y);
+  if (FrameOnly)
+    area = Region::Combine(area, Region::FromRect(p.x + 1, p.y + 1, q.x - 1, q.y - 1), RGN_DIFF);
+  FillRegionBrush(*dc, *br, area, Fill::Pattern);
   return 1;
 }
+}  // namespace
 
-int FrameRect(HDC hdc, const RECT* rc, HBRUSH brush) {
-  auto dc = LookupDC(hdc);
-  auto br = LookupAs<BrushObj>(brush, OBJ_BRUSH);
-  if (!dc || !rc || !br) return 0;
-  POINT p = ToDevice(*dc, rc->left, rc->top), q = ToDevice(*dc, rc->right, rc->bottom);
-  if (p.x >= q.x || p.y >= q.y) return 1;
-  Region outer = Region::FromRect(p.x, p.y, q.x, q.y);
-  FillRegionBrush(
-      *dc, *br,
-      Region::Combine(outer, Region::FromRect(p.x + 1, p.y + 1, q.x - 1, q.y - 1), RGN_DIFF),
-      Fill::Pattern);
-  return 1;
-}
+int FillRect(HDC hdc, const RECT* rc, HBRUSH brush) { return BrushRect(hdc, rc, brush, false); }
+
+int FrameRect(HDC hdc, const RECT* rc, HBRUSH brush) { return BrushRect(hdc, rc, brush, true); }
 
 bool InvertRect(HDC hdc, const RECT* rc) {
   auto dc = LookupDC(hdc);

@@ -52,6 +52,13 @@ TEST(GdiShapes, RectangleOutlineInsideAndNullPenFillsOneLess) {
     }
     EXPECT_EQ(c.Picture(Key()), k.want) << k.penStyle << " " << k.penWidth;
   }
+  // A framed rectangle: the brush's one-pixel frame, nothing inside.
+  Canvas c(5, 4);
+  HBRUSH b = CreateSolidBrush(kRed);
+  const RECT r{0, 0, 5, 4};
+  EXPECT_EQ(FrameRect(c.dc, &r, b), 1);
+  EXPECT_EQ(c.Picture(Key()), (Pic{"rrrrr", "r...r", "r...r", "rrrrr"}));
+  DeleteObject(b);
 }
 
 TEST(GdiShapes, LinesLeaveOutTheirEndPointAndFollowOrigins) {
