@@ -281,6 +281,9 @@ private:
   // socket in its present state; the rest come from elsewhere.
   int32_t PlausibleEvents(int32_t Events);
   void HandleDnsCompletion(fw::TMessage& MsgRec, bool ByAddr);
+  // The peer of a connected socket; false when there is none (a failing call
+  // is reported naming Caller).
+  bool PeerAddress(plat::sockaddr_in& A, const char* Caller);
   // A lookup asked with a name it cannot use (Valid false) fails with Complaint
   // and WSAEINVAL; else the one running is cancelled and the results cleared.
   bool BeginDnsLookup(bool Valid, const char* Complaint);

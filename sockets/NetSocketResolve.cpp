@@ -165,26 +165,22 @@ std::string SocketErrorText(int Code) {
 // ---------------------------------------------------------------------------
 // Addresses.
 
+bool TCustomNetSocket::PeerAddress(plat::sockaddr_in& A, const char* Caller) {
+  if (FState != wsConnected) return false;
+  int len = sizeof A;
+  if (WS(getpeername)(FHSocket, reinterpret_cast<plat::sockaddr*>(&A), &len) == 0) return true;
+  ReportSocketError(Caller);
+  return false;
+}
+
 std::string TCustomNetSocket::GetPeerAddr() {
-  if (FState != wsConnected) return "error";
   plat::sockaddr_in a;
-  int len = sizeof a;
-  if (WS(getpeername)(FHSocket, reinterpret_cast<plat::sockaddr*>(&a), &len) != 0) {
-    ReportSocketError("GetPeerName");
-    return "error";
-  }
-  return WS(inet_ntoa)(a.sin_addr);
+  return PeerAddress(a, "GetPeerName") ? WS(inet_ntoa)(a.sin_addr) : "error";
 }
 
 std::string TCustomNetSocket::GetPeerPort() {
-  if (FState != wsConnected) return "error";
   plat::sockaddr_in a;
-  int len = sizeof a;
-  if (WS(getpeername)(FHSocket, reinterpret_cast<plat::sockaddr*>(&a), &len) != 0) {
-    ReportSocketError("GetPeerPort");
-    return "error";
-  }
-  return IntStr(WS(ntohs)(a.sin_port));
+  return PeerAddress(a, "GetPeerPort") ? IntStr(WS(ntohs)(a.sin_port)) : "error";
 }
 
 int32_t TCustomNetSocket::GetPeerName(plat::sockaddr_in& Name, int32_t NameLen) {
