@@ -1,8 +1,11 @@
-// What the display core asks of a backend.
+// What the display core asks of a backend, and what its parts (Display*.cpp) share.
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -73,5 +76,86 @@ void BackendMaximized(HWND top, bool maximized);
 void BackendActivated(HWND top, bool active);
 // The window's pixels were lost on the screen.
 void BackendExposed(HWND top);
+
+// What the parts of the display core share (Display*.cpp).
+
+constexpr uintptr_t kPresentTimer = 1;
+constexpr UINT kRestoreMessage = WM_USER + 1;  // wParam: a top-level window the display could not minimise
+constexpr UINT kInputMessage = WM_USER + 2;    // the next mouse or key event is due for routing
+// wParam: the active top-level window, hidden or destroyed; lParam: its owner
+constexpr UINT kSuccessorMessage = WM_USER + 3;
+
+// A mouse or key event as it came from the display, before it is routed.
+struct RawInput {
+  bool key = false;
+  HWND top = 0;
+  MouseAction action = MouseAction::Move;
+  int button = 0;
+  int32_t x = 0, y = 0;
+  uint32_t keyState = 0;
+  int wheelDelta = 0;
+  DWORD time = 0;
+  bool down = false;
+  int vk = 0;
+  uint32_t ch = 0;
+  bool alt = false;
+};
+
+struct State {
+  DWORD thread = 0;
+  std::unique_ptr<Backend> backend;
+  HWND timerWnd = 0;
+  bool scheduled = false;
+  bool presenting = false;
+  std::set<HWND> invalid;   // windows with a paint request
+  std::set<HWND> dirty;     // top-level windows to present
+  std::map<HWND, std::vector<uint8_t>> shapes;  // region data last applied
+  std::set<HWND> configuring;  // changes that came from the server
+  std::map<HWND, WindowHints> hints;
+  std::set<HWND> maximized;  // as a window manager shows them
+  HWND capture = 0;
+  HWND focus = 0;
+  HWND active = 0;
+  HWND closeDown = 0;       // window pressed on its close hit area
+  // Double-click detection.
+  HWND lastDownWnd = 0;
+  int lastDownButton = -1;
+  DWORD lastDownTime = 0;
+  int32_t lastDownX = 0, lastDownY = 0;
+  // The last press of the left button (top-level client coordinates), and a
+  // size drag the display follows itself (no window manager to take it).
+  HWND pressTop = 0;
+  int32_t pressX = 0, pressY = 0;
+  HWND sizing = 0;
+  int32_t sizingW = 0, sizingH = 0;
+  // Input waiting to be routed, one event at a time (see RouteNextInput).
+  std::deque<RawInput> input;
+  bool inputDue = false;  // a kInputMessage is on its way
+};
+
+// The open display when the calling thread is its thread, else null.
+State* Mine();
+bool OwnedByDisplay(State* s, HWND hwnd);
+HWND TopOf(HWND hwnd);
+bool HasStyle(HWND hwnd, DWORD bit);
+bool IsDescendantOrSelf(HWND hwnd, HWND ancestor);
+
+// Paint and compose (DisplayPaint.cpp).
+void Schedule(State* s);
+void InvalidateTree(HWND hwnd);
+void SyncTop(State* s, HWND top);
+void RunPresent(State* s);
+void OnPaintRequest(HWND hwnd);
+
+// Window changes and activation (DisplayWindows.cpp).
+void OnWindowChange(HWND hwnd, UINT change);
+void Activate(State* s, HWND top);
+HWND EnabledTopInstead(State* s, HWND disabled);
+void SuccessorLater(State* s, HWND gone);
+void ActivateSuccessor(State* s, HWND gone, HWND owner);
+
+// Input routing (DisplayInput.cpp).
+bool OnTranslate(const MSG* msg);
+void RouteNextInput(State* s);
 
 }  // namespace plat::display
