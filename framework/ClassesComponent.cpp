@@ -2,13 +2,13 @@
 // the hidden utility windows.
 #include "framework/Classes.h"
 #include "framework/ClassesInternal.h"
+#include "framework/FrameworkState.h"
 
 #include <cxxabi.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
-#include <set>
 #include <typeinfo>
 
 namespace fw {
@@ -213,20 +213,10 @@ void TComponent::SetComponentStateFlag(TComponentStateFlag flag, bool on) {
 
 namespace {
 const char* const kUtilClass = "VexaUtilWindow";
-std::once_flag gUtilClassOnce;
-
-void RegisterUtilClass() {
-  std::call_once(gUtilClassOnce, [] {
-    plat::WNDCLASS wc;
-    wc.lpfnWndProc = HiddenWindowProc;
-    wc.lpszClassName = kUtilClass;
-    plat::RegisterClass(wc);
-  });
-}
 }  // namespace
 
 HWND AllocateHWnd(plat::WNDPROC Proc) {
-  RegisterUtilClass();
+  EnsureWindowClass(kUtilClass, HiddenWindowProc);
   HWND h = plat::CreateWindowEx(plat::WS_EX_TOOLWINDOW, kUtilClass, "", plat::WS_POPUP, 0, 0, 0, 0,
                                 0, 0);
   if (h == 0) throw EOutOfResources("Error creating window");
@@ -249,11 +239,10 @@ void DeallocateHWnd(HWND Wnd) {
 }
 
 void TellIgnoredOnce(const std::string& What) {
-  static std::mutex lock;
-  static auto* told = new std::set<std::string>;
   {
-    std::lock_guard<std::mutex> g(lock);
-    if (!told->insert(What).second) return;
+    FrameworkState& st = St();
+    std::lock_guard<std::mutex> g(st.toldMu);
+    if (!st.told.insert(What).second) return;
   }
   plat::OutputDebugString("Ignored " + What);
 }

@@ -1,12 +1,12 @@
 // Threads, and the queue that runs synchronised calls on the main thread.
 #include "framework/Classes.h"
+#include "framework/FrameworkState.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -15,34 +15,19 @@ namespace fw {
 // ---------------------------------------------------------------------------
 // TThread
 
-namespace {
-
-const plat::DWORD gMainThreadId = plat::GetCurrentThreadId();
-
-struct SyncCall {
-  const std::function<void()>* Method = nullptr;
-  bool Done = false;
-  std::exception_ptr Error;
-};
-
-std::mutex gSyncMu;
-std::condition_variable gSyncCv;
-std::deque<SyncCall*> gSyncQueue;
-
-}  // namespace
-
-bool IsMainThread() { return plat::GetCurrentThreadId() == gMainThreadId; }
+bool IsMainThread() { return plat::GetCurrentThreadId() == St().mainThread; }
 
 bool CheckSynchronize() {
   if (!IsMainThread()) return false;
+  FrameworkState& st = St();
   bool ran = false;
   for (;;) {
     SyncCall* call;
     {
-      std::lock_guard<std::mutex> g(gSyncMu);
-      if (gSyncQueue.empty()) break;
-      call = gSyncQueue.front();
-      gSyncQueue.pop_front();
+      std::lock_guard<std::mutex> g(st.syncMu);
+      if (st.syncQueue.empty()) break;
+      call = st.syncQueue.front();
+      st.syncQueue.pop_front();
     }
     try {
       (*call->Method)();
@@ -50,10 +35,10 @@ bool CheckSynchronize() {
       call->Error = std::current_exception();
     }
     {
-      std::lock_guard<std::mutex> g(gSyncMu);
+      std::lock_guard<std::mutex> g(st.syncMu);
       call->Done = true;
     }
-    gSyncCv.notify_all();
+    st.syncCv.notify_all();
     ran = true;
   }
   return ran;
@@ -64,15 +49,16 @@ void TThread::Synchronize(const std::function<void()>& Method) {
     Method();
     return;
   }
+  FrameworkState& st = St();
   SyncCall call;
   call.Method = &Method;
   {
-    std::lock_guard<std::mutex> g(gSyncMu);
-    gSyncQueue.push_back(&call);
+    std::lock_guard<std::mutex> g(st.syncMu);
+    st.syncQueue.push_back(&call);
   }
-  plat::PostThreadMessage(gMainThreadId, plat::WM_NULL, 0, 0);  // wakes the main loop
-  std::unique_lock<std::mutex> lock(gSyncMu);
-  gSyncCv.wait(lock, [&] { return call.Done; });
+  plat::PostThreadMessage(st.mainThread, plat::WM_NULL, 0, 0);  // wakes the main loop
+  std::unique_lock<std::mutex> lock(st.syncMu);
+  st.syncCv.wait(lock, [&] { return call.Done; });
   if (call.Error) std::rethrow_exception(call.Error);
 }
 

@@ -10,6 +10,7 @@
 #include "framework/Dialogs.h"
 #include "framework/ExtCtrls.h"
 #include "framework/Forms.h"
+#include "framework/FrameworkState.h"
 #include "framework/Menus.h"
 #include "framework/StdCtrls.h"
 #include "platform/display/Display.h"
@@ -21,8 +22,6 @@ using namespace plat;
 using namespace paint;
 
 namespace {
-
-bool gActive = false;
 
 // ---------------------------------------------------------------------------
 // Handlers
@@ -120,7 +119,7 @@ void EnsureChildWindows(TWinControl* Parent) {
 
 bool InitApplicationDisplay() {
   bool x11 = InitDisplay();
-  gActive = true;
+  St().painting = true;
   SetDisplayAvailable(x11, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
   // Controls made before the display opened get their handlers now.
   for (int i = 0; Screen && i < Screen->FormCount(); ++i) {
@@ -141,27 +140,15 @@ bool InitApplicationDisplay() {
   return x11;
 }
 
-namespace {
-// Painting through the display lasts as long as the session the display was
-// opened in; the next session starts without one until it opens its own.
-const bool gControlPaintEndsWithSession = [] {
-  plat::AtSessionEnd([] {
-    gActive = false;
-    SetDisplayAvailable(false, 0, 0);
-  });
-  return true;
-}();
-}  // namespace
-
-bool ControlPaintActive() { return gActive; }
+bool ControlPaintActive() { return St().painting; }
 
 void ControlWindowCreated(TWinControl* Control) {
-  if (!gActive || !Control) return;
+  if (!St().painting || !Control) return;
   Install(Control);
 }
 
 void ControlInvalidated(TControl* Control) {
-  if (!gActive || !Control) return;
+  if (!St().painting || !Control) return;
   if (auto* w = dynamic_cast<TWinControl*>(Control)) {
     if (w->HandleAllocated()) {
       EnsureChildWindows(w);
@@ -177,7 +164,7 @@ void ControlInvalidated(TControl* Control) {
 }
 
 void ControlFocused(TWinControl* Control) {
-  if (!gActive || !Control) return;
+  if (!St().painting || !Control) return;
   HWND h = Control->Handle();
   if (GetFocus() != h) SetFocus(h);
 }

@@ -10,6 +10,7 @@
 #include "framework/Dialogs.h"
 #include "framework/ExtCtrls.h"
 #include "framework/Forms.h"
+#include "framework/FrameworkState.h"
 #include "framework/Menus.h"
 #include "framework/StdCtrls.h"
 #include "platform/display/Display.h"
@@ -22,10 +23,6 @@ using namespace plat;
 namespace paint {
 
 namespace {
-
-bool gShift = false;
-// A key that chose a menu item or a button: the character it makes is not typed.
-int gChosenByKey = 0;
 
 bool LetterOrDigit(int vk) { return (vk >= 'A' && vk <= 'Z') || (vk >= '0' && vk <= '9'); }
 
@@ -130,7 +127,7 @@ bool FormKey(TWinControl* c, int vk) {
   }
   if (vk == VK_TAB) {
     TWinControl* cur = dynamic_cast<TCustomForm*>(c) ? nullptr : c;
-    if (TWinControl* next = FindNextTabStop(form, cur, !gShift)) next->SetFocus();
+    if (TWinControl* next = FindNextTabStop(form, cur, !St().shift)) next->SetFocus();
     return true;
   }
   if (vk == VK_RETURN) {
@@ -393,10 +390,10 @@ bool MouseMessage(TWinControl* c, UiState& st, TMessage& m) {
 
 void KeyDown(TWinControl* c, UiState& st, TMessage& m) {
   int vk = m.WParam;
-  if (vk == VK_SHIFT) gShift = true;
-  gChosenByKey = 0;
+  if (vk == VK_SHIFT) St().shift = true;
+  St().chosenByKey = 0;
   if (MenuKey(c, vk, false) || ButtonKey(c, vk, false)) {
-    if (LetterOrDigit(vk)) gChosenByKey = vk;
+    if (LetterOrDigit(vk)) St().chosenByKey = vk;
     return;
   }
   if (FormKey(c, vk)) return;
@@ -432,14 +429,15 @@ void KeyDown(TWinControl* c, UiState& st, TMessage& m) {
 }
 
 void KeyUp(TWinControl* c, TMessage& m) {
-  if (m.WParam == VK_SHIFT) gShift = false;
+  if (m.WParam == VK_SHIFT) St().shift = false;
   c->DefaultHandler(m);
 }
 
 void CharMessage(TWinControl* c, UiState& st, TMessage& m) {
   auto ch = static_cast<uint32_t>(m.WParam);
-  if (gChosenByKey != 0 && ch < 0x80 && std::toupper(static_cast<int>(ch)) == gChosenByKey) {
-    gChosenByKey = 0;
+  int& chosen = St().chosenByKey;
+  if (chosen != 0 && ch < 0x80 && std::toupper(static_cast<int>(ch)) == chosen) {
+    chosen = 0;
     return;
   }
   if (auto* e = dynamic_cast<TCustomEdit*>(c); e && !dynamic_cast<TCustomMemo*>(c)) {

@@ -1,7 +1,7 @@
 // What the files of the ControlPaint unit share among themselves; nothing else includes it.
-// Drawing owns the look of each control, the menu part owns the open drop-down and the
-// menu bars, input owns the keyboard's shift state, the handlers own whether painting
-// through the display is on.
+// Drawing owns the look of each control, the menu part the drop-down and the menu bars,
+// input the keys, the handlers whether painting through the display is on; what of it
+// lasts between messages is kept in the framework's state (FrameworkState.h).
 #pragma once
 
 #include <cstdint>

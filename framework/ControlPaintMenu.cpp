@@ -10,6 +10,7 @@
 #include "framework/Dialogs.h"
 #include "framework/ExtCtrls.h"
 #include "framework/Forms.h"
+#include "framework/FrameworkState.h"
 #include "framework/Menus.h"
 #include "framework/StdCtrls.h"
 #include "platform/display/Display.h"
@@ -25,21 +26,13 @@ namespace paint {
 // Drop-down menus: one open at a time, a borderless top-level window.
 
 namespace {
-
-struct DropDown {
-  HWND hwnd = 0;
-  TMenuItem* root = nullptr;
-  TControl* owner = nullptr;  // the control whose menu it is
-  int hot = -1;
-};
-DropDown gDrop;
-
+DropDown& Drop() { return St().drop; }
 }  // namespace
 
-bool DropDownShown() { return gDrop.hwnd != 0; }
+bool DropDownShown() { return Drop().hwnd != 0; }
 
 bool DropDownShownIn(TControl* form) {
-  return gDrop.hwnd && gDrop.owner && FormOf(gDrop.owner) == form;
+  return Drop().hwnd && Drop().owner && FormOf(Drop().owner) == form;
 }
 
 int DropItemHeight(TMenuItem* item, int lh) { return item->IsLine() ? 8 : lh + 6; }
@@ -54,9 +47,9 @@ std::vector<TMenuItem*> VisibleItems(TMenuItem* root) {
 }
 
 void CloseDropDown() {
-  HWND h = gDrop.hwnd;
-  TControl* owner = gDrop.owner;
-  gDrop = DropDown{};
+  HWND h = Drop().hwnd;
+  TControl* owner = Drop().owner;
+  Drop() = DropDown{};
   if (h) DestroyWindow(h);
   if (owner) owner->Invalidate();
 }
@@ -64,7 +57,7 @@ void CloseDropDown() {
 int DropItemAt(int y) {
   int lh = ScreenLineHeight();
   int top = 2;
-  auto items = VisibleItems(gDrop.root);
+  auto items = VisibleItems(Drop().root);
   for (size_t i = 0; i < items.size(); ++i) {
     int h = DropItemHeight(items[i], lh);
     if (y >= top && y < top + h) return static_cast<int>(i);
@@ -84,7 +77,7 @@ void PaintDropDown(HWND hwnd) {
   SelectObject(dc, GuiFont());
   int lh = LineHeight(dc);
   int top = 2;
-  auto items = VisibleItems(gDrop.root);
+  auto items = VisibleItems(Drop().root);
   for (size_t i = 0; i < items.size(); ++i) {
     TMenuItem* it = items[i];
     int h = DropItemHeight(it, lh);
@@ -93,7 +86,7 @@ void PaintDropDown(HWND hwnd) {
       Line(dc, r.left + 1, top + 3, r.right - 1, top + 3, GetSysColor(COLOR_BTNSHADOW));
       Line(dc, r.left + 1, top + 4, r.right - 1, top + 4, GetSysColor(COLOR_BTNHIGHLIGHT));
     } else {
-      bool hot = static_cast<int>(i) == gDrop.hot && it->Enabled();
+      bool hot = static_cast<int>(i) == Drop().hot && it->Enabled();
       if (hot) Fill(dc, r, COLOR_HIGHLIGHT);
       COLORREF col = !it->Enabled() ? GetSysColor(COLOR_GRAYTEXT)
                      : hot          ? GetSysColor(COLOR_HIGHLIGHTTEXT)
@@ -115,19 +108,19 @@ LRESULT DropDownProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_ERASEBKGND: return 1;
     case WM_CANCELMODE:
       // A press on another program, or the program lost the keyboard.
-      if (hwnd == gDrop.hwnd) CloseDropDown();
+      if (hwnd == Drop().hwnd) CloseDropDown();
       return 0;
     case WM_MOUSEMOVE: {
       int i = DropItemAt(HiY(lParam));
-      if (i != gDrop.hot) {
-        gDrop.hot = i;
+      if (i != Drop().hot) {
+        Drop().hot = i;
         InvalidateRect(hwnd, nullptr, false);
       }
       return 0;
     }
     case WM_LBUTTONUP: {
       int i = DropItemAt(HiY(lParam));
-      auto items = VisibleItems(gDrop.root);
+      auto items = VisibleItems(Drop().root);
       if (i < 0 || static_cast<size_t>(i) >= items.size()) return 0;
       TMenuItem* it = items[static_cast<size_t>(i)];
       if (it->IsLine() || !it->Enabled()) return 0;
@@ -143,15 +136,7 @@ void OpenDropDown(TControl* owner, TMenuItem* root, int32_t screenX, int32_t scr
   CloseDropDown();
   auto items = VisibleItems(root);
   if (items.empty()) return;
-  static bool registered = false;
-  if (!registered) {
-    WNDCLASS wc;
-    wc.lpszClassName = "VexaMenuDropDown";
-    wc.lpfnWndProc = DropDownProc;
-    WNDCLASS existing;
-    if (!GetClassInfo(wc.lpszClassName, &existing)) RegisterClass(wc);
-    registered = true;
-  }
+  EnsureWindowClass("VexaMenuDropDown", DropDownProc);
   HDC dc = GetDC(0);
   HGDIOBJ old = SelectObject(dc, GuiFont());
   int lh = LineHeight(dc);
@@ -162,22 +147,18 @@ void OpenDropDown(TControl* owner, TMenuItem* root, int32_t screenX, int32_t scr
   }
   SelectObject(dc, old);
   ReleaseDC(0, dc);
-  gDrop.root = root;
-  gDrop.owner = owner;
-  gDrop.hwnd = CreateWindowEx(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, "VexaMenuDropDown", "", WS_POPUP,
-                              screenX, screenY, w, h, 0, 0);
-  if (gDrop.hwnd) ShowWindow(gDrop.hwnd, SW_SHOWNA);
+  Drop().root = root;
+  Drop().owner = owner;
+  Drop().hwnd = CreateWindowEx(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, "VexaMenuDropDown", "",
+                               WS_POPUP, screenX, screenY, w, h, 0, 0);
+  if (Drop().hwnd) ShowWindow(Drop().hwnd, SW_SHOWNA);
 }
 
 // ---------------------------------------------------------------------------
 // The menu bar: a control along the top of a form with a main menu.
 
-namespace {
-std::vector<TMenuBar*> gMenuBars;
-}  // namespace
-
 TMenuBar::TMenuBar(TCustomForm* Form, TMainMenu* Menu) : TCustomControl(nullptr), FMenu(Menu) {
-  gMenuBars.push_back(this);
+  St().menuBars.push_back(this);
   Menu->FreeNotification(this);
   SetHeight(ScreenLineHeight() + 6);
   SetParent(Form);
@@ -185,8 +166,8 @@ TMenuBar::TMenuBar(TCustomForm* Form, TMainMenu* Menu) : TCustomControl(nullptr)
 }
 
 TMenuBar::~TMenuBar() {
-  std::erase(gMenuBars, this);
-  if (gDrop.owner == this) CloseDropDown();
+  std::erase(St().menuBars, this);
+  if (Drop().owner == this) CloseDropDown();
 }
 
 std::vector<RECT> TMenuBar::ItemRects() {
@@ -211,12 +192,12 @@ void TMenuBar::Notification(TComponent* AComponent, TOperation Operation) {
   TCustomControl::Notification(AComponent, Operation);
   if (Operation == opRemove && AComponent == static_cast<TComponent*>(FMenu)) {
     FMenu = nullptr;
-    if (gDrop.owner == this) CloseDropDown();
+    if (Drop().owner == this) CloseDropDown();
   }
 }
 
 TMenuBar* MenuBarOf(TCustomForm* form) {
-  for (TMenuBar* b : gMenuBars) {
+  for (TMenuBar* b : St().menuBars) {
     if (b->Parent() == form) return b;
   }
   return nullptr;
@@ -229,7 +210,7 @@ void PaintMenuBar(TMenuBar* bar, HDC dc, const RECT& cr) {
   auto items = VisibleItems(bar->Menu()->Items());
   for (size_t i = 0; i < items.size() && i < rects.size(); ++i) {
     RECT r = rects[i];
-    bool open = gDrop.owner == bar && gDrop.root == items[i];
+    bool open = Drop().owner == bar && Drop().root == items[i];
     if (open) {
       RECT e = r;
       DrawEdge(dc, &e, BDR_SUNKENOUTER, BF_RECT);
@@ -271,11 +252,11 @@ void OpenBarMenu(TMenuBar* bar, size_t i, bool keyboard) {
     p = Point(fr.left + inForm.X, fr.top + inForm.Y);
   }
   OpenDropDown(bar, it, p.X, p.Y);
-  if (keyboard && gDrop.root == it) {
+  if (keyboard && Drop().root == it) {
     auto sub = VisibleItems(it);
     for (size_t k = 0; k < sub.size(); ++k)
       if (Choosable(sub[k])) {
-        gDrop.hot = static_cast<int>(k);
+        Drop().hot = static_cast<int>(k);
         break;
       }
   }
@@ -302,7 +283,7 @@ void MenuBarClick(TMenuBar* bar, int32_t x, int32_t y) {
   }
   TMenuItem* it = items[static_cast<size_t>(i)];
   if (!it->Enabled()) return;
-  if (gDrop.owner == bar && gDrop.root == it) {
+  if (Drop().owner == bar && Drop().root == it) {
     CloseDropDown();
     return;
   }
@@ -317,12 +298,12 @@ void MenuBarClick(TMenuBar* bar, int32_t x, int32_t y) {
 // With one of the bar's menus open, the pointer resting on another title
 // opens that one instead.
 void MenuBarHover(TMenuBar* bar, int32_t x, int32_t y) {
-  if (!bar->Menu() || gDrop.owner != bar || !gDrop.hwnd) return;
+  if (!bar->Menu() || Drop().owner != bar || !Drop().hwnd) return;
   auto items = VisibleItems(bar->Menu()->Items());
   int i = BarItemAt(bar, x, y);
   if (i < 0 || static_cast<size_t>(i) >= items.size()) return;
   TMenuItem* it = items[static_cast<size_t>(i)];
-  if (it == gDrop.root || !it->Enabled() || it->Count() == 0) return;
+  if (it == Drop().root || !it->Enabled() || it->Count() == 0) return;
   OpenBarMenu(bar, static_cast<size_t>(i), false);
 }
 
@@ -334,20 +315,20 @@ bool MenuKey(TWinControl* c, int vk, bool alt) {
   TCustomForm* form = FormOf(c);
   if (!form) return false;
   TMenuBar* bar = MenuBarOf(form);
-  if (gDrop.hwnd && gDrop.owner && FormOf(gDrop.owner) == form) {
-    auto items = VisibleItems(gDrop.root);
+  if (Drop().hwnd && Drop().owner && FormOf(Drop().owner) == form) {
+    auto items = VisibleItems(Drop().root);
     const int n = static_cast<int>(items.size());
     switch (vk) {
       case VK_ESCAPE: CloseDropDown(); return true;
       case VK_UP:
       case VK_DOWN: {
         const int step = vk == VK_DOWN ? 1 : -1;
-        int k = gDrop.hot;
+        int k = Drop().hot;
         for (int tries = 0; tries < n; ++tries) {
           k = k < 0 ? (step > 0 ? 0 : n - 1) : (k + step + n) % n;
           if (Choosable(items[static_cast<size_t>(k)])) {
-            gDrop.hot = k;
-            InvalidateRect(gDrop.hwnd, nullptr, false);
+            Drop().hot = k;
+            InvalidateRect(Drop().hwnd, nullptr, false);
             break;
           }
         }
@@ -355,11 +336,11 @@ bool MenuKey(TWinControl* c, int vk, bool alt) {
       }
       case VK_LEFT:
       case VK_RIGHT: {
-        if (gDrop.owner != bar || !bar->Menu()) return true;
+        if (Drop().owner != bar || !bar->Menu()) return true;
         auto titles = VisibleItems(bar->Menu()->Items());
         const int m = static_cast<int>(titles.size());
         int cur =
-            static_cast<int>(std::find(titles.begin(), titles.end(), gDrop.root) - titles.begin());
+            static_cast<int>(std::find(titles.begin(), titles.end(), Drop().root) - titles.begin());
         const int step = vk == VK_RIGHT ? 1 : -1;
         for (int k = (cur + step + m) % m, tries = 0; tries < m; k = (k + step + m) % m, ++tries) {
           TMenuItem* t = titles[static_cast<size_t>(k)];
@@ -371,8 +352,8 @@ bool MenuKey(TWinControl* c, int vk, bool alt) {
         return true;
       }
       case VK_RETURN: {
-        if (gDrop.hot < 0 || gDrop.hot >= n) return true;
-        TMenuItem* it = items[static_cast<size_t>(gDrop.hot)];
+        if (Drop().hot < 0 || Drop().hot >= n) return true;
+        TMenuItem* it = items[static_cast<size_t>(Drop().hot)];
         if (!Choosable(it)) return true;
         CloseDropDown();
         it->Click();  // may free the form: nothing touches it afterwards
@@ -411,7 +392,7 @@ bool MenuKey(TWinControl* c, int vk, bool alt) {
     if (t->Count() == 0) {
       CloseDropDown();
       t->Click();
-    } else if (!(gDrop.owner == bar && gDrop.root == t)) {
+    } else if (!(Drop().owner == bar && Drop().root == t)) {
       OpenBarMenu(bar, k, true);
     }
     return true;

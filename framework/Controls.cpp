@@ -5,32 +5,18 @@
 #include <mutex>
 
 #include "framework/ControlPaint.h"
+#include "framework/FrameworkState.h"
 #include "framework/Forms.h"
 #include "framework/Menus.h"
 #include "framework/ScopeGuard.h"
 
 namespace fw {
 
-namespace {
-std::mutex gControlsMu;
-std::map<HWND, TWinControl*> gControls;  // windows of controls, for FindControl
-TWinControl* gFocused = nullptr;
-
-void RegisterControlClass(const std::string& name) {
-  static std::mutex mu;
-  std::lock_guard<std::mutex> g(mu);
-  plat::WNDCLASS wc;
-  if (plat::GetClassInfo(name, &wc)) return;
-  wc.lpfnWndProc = plat::DefWindowProc;
-  wc.lpszClassName = name;
-  plat::RegisterClass(wc);
-}
-}  // namespace
-
 TWinControl* FindControl(HWND Handle) {
-  std::lock_guard<std::mutex> g(gControlsMu);
-  auto it = gControls.find(Handle);
-  return it == gControls.end() ? nullptr : it->second;
+  FrameworkState& st = St();
+  std::lock_guard<std::mutex> g(st.controlsMu);
+  auto it = st.controls.find(Handle);
+  return it == st.controls.end() ? nullptr : it->second;
 }
 
 // ---------------------------------------------------------------------------
@@ -198,7 +184,7 @@ TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner) {}
 
 TWinControl::~TWinControl() {
   Destroying();
-  if (gFocused == this) gFocused = nullptr;
+  if (St().focused == this) St().focused = nullptr;
   // Controls placed on this one go with it (those owned elsewhere included).
   while (!FControls.empty()) {
     TControl* c = FControls.back();
@@ -273,7 +259,7 @@ void TWinControl::CreateParams(TCreateParams& Params) {
 void TWinControl::CreateWnd() {
   TCreateParams p;
   CreateParams(p);
-  RegisterControlClass(p.WinClassName);
+  EnsureWindowClass(p.WinClassName, plat::DefWindowProc);
   HWND h = plat::CreateWindowEx(p.ExStyle, p.WinClassName, p.Caption, p.Style, p.X, p.Y, p.Width,
                                 p.Height, p.WndParent, 0);
   if (h == 0) throw EOutOfResources("Error creating window");
@@ -286,8 +272,9 @@ void TWinControl::CreateWnd() {
   });
   if (!FDefWndProc) FDefWndProc = plat::DefWindowProc;
   {
-    std::lock_guard<std::mutex> g(gControlsMu);
-    gControls[h] = this;
+    FrameworkState& st = St();
+    std::lock_guard<std::mutex> g(st.controlsMu);
+    st.controls[h] = this;
   }
   ControlWindowCreated(this);
 }
@@ -297,13 +284,19 @@ void TWinControl::DestroyWnd() {
     if (auto* wc = dynamic_cast<TWinControl*>(c)) wc->DestroyHandle();
   }
   HWND h = FHandle;
+  bool ours;
   {
-    std::lock_guard<std::mutex> g(gControlsMu);
-    gControls.erase(h);
+    FrameworkState& st = St();
+    std::lock_guard<std::mutex> g(st.controlsMu);
+    ours = st.controls.erase(h) > 0;
   }
-  FDestroyingHandle = true;
-  plat::DestroyWindow(h);
-  FDestroyingHandle = false;
+  // A window of an ended session (or of the parent of a forked child) is not
+  // ours to destroy: its number may name another window now.
+  if (ours) {
+    FDestroyingHandle = true;
+    plat::DestroyWindow(h);
+    FDestroyingHandle = false;
+  }
   FHandle = 0;
 }
 
@@ -432,11 +425,11 @@ bool TWinControl::CanFocus() const {
   return true;
 }
 
-bool TWinControl::Focused() const { return gFocused == this; }
+bool TWinControl::Focused() const { return St().focused == this; }
 
 void TWinControl::SetFocus() {
   if (!CanFocus()) throw EInvalidOperation("Cannot focus a disabled or invisible window");
-  gFocused = this;
+  St().focused = this;
   TWinControl* top = this;
   while (top->Parent()) top = top->Parent();
   if (auto* form = dynamic_cast<TCustomForm*>(top)) form->SetActiveControl(this);

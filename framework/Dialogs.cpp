@@ -6,19 +6,19 @@
 #include <vector>
 
 #include "framework/ControlPaint.h"
+#include "framework/FrameworkState.h"
 #include "framework/StdCtrls.h"
 
 namespace fw {
 
 namespace {
-std::mutex gMu;
-TDialogResponder gResponder;
 
 int Ask(const TDialogRequest& req) {
   TDialogResponder r;
   {
-    std::lock_guard<std::mutex> g(gMu);
-    r = gResponder;
+    FrameworkState& st = St();
+    std::lock_guard<std::mutex> g(st.responderMu);
+    r = st.responder;
   }
   if (!r) return 0;
   return r(req);
@@ -72,15 +72,17 @@ std::string AppTitle() {
 }  // namespace
 
 TDialogResponder SetDialogResponder(TDialogResponder Responder) {
-  std::lock_guard<std::mutex> g(gMu);
-  TDialogResponder old = std::move(gResponder);
-  gResponder = std::move(Responder);
+  FrameworkState& st = St();
+  std::lock_guard<std::mutex> g(st.responderMu);
+  TDialogResponder old = std::move(st.responder);
+  st.responder = std::move(Responder);
   return old;
 }
 
 bool DialogResponderInstalled() {
-  std::lock_guard<std::mutex> g(gMu);
-  return static_cast<bool>(gResponder);
+  FrameworkState& st = St();
+  std::lock_guard<std::mutex> g(st.responderMu);
+  return static_cast<bool>(st.responder);
 }
 
 int MessageBox(HWND, const std::string& Text, const std::string& Caption, UINT Flags) {

@@ -9,6 +9,7 @@
 
 #include "framework/ControlPaint.h"
 #include "framework/Dialogs.h"
+#include "framework/FrameworkState.h"
 #include "framework/ScopeGuard.h"
 #include "platform/display/Display.h"
 #include "platform/kernel/Kernel.h"
@@ -33,22 +34,17 @@ const bool gApplicationEndsWithSession = [] {
 }();
 }  // namespace
 
-namespace {
-bool gDisplay = false;
-int32_t gScreenWidth = 1024;
-int32_t gScreenHeight = 768;
-}  // namespace
-
-bool DisplayAvailable() { return gDisplay; }
+bool DisplayAvailable() { return St().display; }
 
 void SetDisplayAvailable(bool Available, int32_t ScreenWidth, int32_t ScreenHeight) {
-  gDisplay = Available;
-  gScreenWidth = Available ? ScreenWidth : 1024;
-  gScreenHeight = Available ? ScreenHeight : 768;
+  FrameworkState& st = St();
+  st.display = Available;
+  st.screenWidth = Available ? ScreenWidth : 1024;
+  st.screenHeight = Available ? ScreenHeight : 768;
 }
 
-int32_t TScreen::Width() const { return gScreenWidth; }
-int32_t TScreen::Height() const { return gScreenHeight; }
+int32_t TScreen::Width() const { return St().screenWidth; }
+int32_t TScreen::Height() const { return St().screenHeight; }
 
 TCustomForm* TScreen::ActiveForm() const {
   for (TCustomForm* f : FForms) {

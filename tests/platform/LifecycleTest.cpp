@@ -11,8 +11,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "components/KitApplication.h"
+#include "framework/Classes.h"
+#include "framework/ControlPaint.h"
+#include "framework/Forms.h"
+#include "framework/StdCtrls.h"
+#include "platform/display/Display.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/kernel/MmTimer.h"
 #include "platform/net/Net.h"
@@ -20,6 +26,7 @@
 #include "platform/shell/DesktopState.h"
 #include "platform/shell/TrayIcon.h"
 #include "sockets/NetSocket.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/LoopbackSockets.h"
 #include "tests/support/MessagePump.h"
 #include "tests/support/TestSession.h"
@@ -27,6 +34,7 @@
 namespace {
 
 using namespace plat;
+using vexa::test::ReadUntilClosed;
 using vexa::test::TestSession;
 
 HWND MakeBox() {
@@ -57,17 +65,14 @@ std::string UnitListens() {
   }
 }
 
-// Reads what fd gives until it is closed or nothing came for the wait limit.
-std::string ReadUntilClosed(int fd) {
-  std::string got;
-  char buf[256];
-  pollfd p{fd, POLLIN, 0};
-  while (poll(&p, 1, static_cast<int>(vexa::test::kWaitLimit.count())) > 0) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) break;
-    got.append(buf, static_cast<size_t>(n));
+// Makes and frees a hidden utility window of the framework: whether it could.
+bool UtilityWindowMade() {
+  try {
+    fw::DeallocateHWnd(fw::AllocateHWnd(fw::TWndMethod()));
+    return true;
+  } catch (const std::exception&) {
+    return false;
   }
-  return got;
 }
 
 constexpr const char* kMutexName = "LifecycleMutex";
@@ -87,8 +92,8 @@ struct ParentsHandles {
   HKEY key;
 };
 
-// What a child forked by ForkedChildsReport finds, one line per library; its
-// parent's handles are given.
+// What a forked child finds, one line per library; its parent's handles are
+// given.
 std::string ChildsReport(const ParentsHandles& parents) {
   std::string r;
   r += "kernel " + std::to_string(WaitForSingleObject(parents.mutex, 0));
@@ -110,6 +115,9 @@ std::string ChildsReport(const ParentsHandles& parents) {
   POINT at{};
   GetCursorPos(&at);
   r += "pointer " + std::to_string(at.x) + "," + std::to_string(at.y) + "\n";
+  // The parent's worker waits for a call the parent runs, not the child.
+  r += "framework " + std::to_string(UtilityWindowMade());
+  r += " " + std::to_string(fw::CheckSynchronize()) + "\n";
   r += "tray " + std::to_string(GetNotifyIcons().size());
   r += " " + std::to_string(AddIcon(mine)) + "\n";
   // Before this process starts the platform's socket library itself.
@@ -138,6 +146,18 @@ TEST(Lifecycle, AForkedChildStartsEachLibraryFromAStateOfItsOwn) {
   HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
   ASSERT_TRUE(AddIcon(w));
   SetCursorPos(5, 7);
+  ASSERT_TRUE(UtilityWindowMade());
+  auto synced = std::make_shared<std::atomic<bool>>(false);
+  std::thread([synced] {
+    fw::TThread::Synchronize([] {});
+    *synced = true;
+  }).detach();
+  bool asked = false;  // the worker's wake-up for this thread
+  EXPECT_TRUE(vexa::test::WaitUntil([&] {
+    MSG m;
+    while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) asked |= m.hwnd == 0 && m.message == WM_NULL;
+    return asked;
+  }));
   vexa::TNetSocket keeper(nullptr);  // keeps the unit's library loaded
   keeper.SetLocalAddr("127.0.0.1");
   int port = 0;
@@ -176,6 +196,7 @@ TEST(Lifecycle, AForkedChildStartsEachLibraryFromAStateOfItsOwn) {
             "window 1\n"
             "gdi 0 1\n"
             "pointer 5,7\n"
+            "framework 1 0\n"
             "tray 0 1\n"
             "unit listening\n"
             "net -1 10038 1\n");
@@ -202,6 +223,16 @@ TEST(Lifecycle, AForkedChildStartsEachLibraryFromAStateOfItsOwn) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(GetObjectType(brush), OBJ_BRUSH) << "the parent's own objects stay";
   EXPECT_EQ(GetNotifyIcons().size(), 1u);
+  EXPECT_TRUE(vexa::test::WaitUntil([&] {
+    fw::CheckSynchronize();
+    return synced->load();
+  })) << "the parent runs its worker's call";
+  std::string fromWorker;
+  std::thread([&] {
+    fromWorker =
+        vexa::test::ForkedChildsReport([] { return fw::IsMainThread() ? "main" : "other"; });
+  }).join();
+  EXPECT_EQ(fromWorker, "main") << "the only thread of a child forked by a worker is its main one";
   closesocket(far);
   closesocket(listener);
   WSACleanup();
@@ -232,6 +263,14 @@ TEST(Lifecycle, ANewSessionStartsEachLibraryAfresh) {
   HBRUSH red = CreateSolidBrush(RGB(255, 0, 0));
   FillRect(dc, &all, red);
   ReleaseDC(painted, dc);
+  auto* form = fw::CreateFormOf<fw::TForm>(nullptr);  // outlives the session
+  auto* edit = new fw::TEdit(form);
+  edit->SetParent(form);
+  form->Show();
+  edit->SetFocus();
+  const HWND formWindow = form->Handle();
+  fw::InitApplicationDisplay();
+  SetCapture(painted);
   const int window = COLOR_WINDOW;
   const COLORREF dark = RGB(1, 2, 3);
   SetSysColors(1, &window, &dark);
@@ -260,6 +299,15 @@ TEST(Lifecycle, ANewSessionStartsEachLibraryAfresh) {
   EXPECT_EQ(at.x, 0);
   EXPECT_EQ(at.y, 0);
   EXPECT_TRUE(GetNotifyIcons().empty());
+  EXPECT_EQ(GetCapture(), 0u);
+  EXPECT_FALSE(fw::ControlPaintActive());
+  HWND reused = 0;
+  for (int i = 0; i < 16 && reused != formWindow; ++i) reused = MakeBox();
+  ASSERT_EQ(reused, formWindow);
+  EXPECT_EQ(fw::FindControl(reused), nullptr) << "the old form has the new window's messages";
+  EXPECT_FALSE(edit->Focused());
+  delete form;
+  EXPECT_TRUE(IsWindow(reused)) << "the old form took the new window with it";
   char c;
   ASSERT_EQ(recv(far, &c, 1, 0), 1);  // a byte is left: read notices go on
   MSG m;

@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/MessagePump.h"
+
 extern char** environ;
 
 namespace vexa::test {
@@ -155,6 +157,45 @@ std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
 bool ChildProcess::Running() {
   if (FStatus || FPid <= 0) return false;
   return !Wait(std::chrono::milliseconds(0)).has_value();
+}
+
+std::string ReadUntilClosed(int fd) {
+  std::string got;
+  char buf[256];
+  pollfd p{fd, POLLIN, 0};
+  while (poll(&p, 1, static_cast<int>(kWaitLimit.count())) > 0) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    got.append(buf, static_cast<size_t>(n));
+  }
+  return got;
+}
+
+std::string ForkedChildsReport(const std::function<std::string()>& report) {
+  int out[2];
+  if (pipe(out) != 0) return "no pipe";
+  pid_t child = fork();
+  if (child == 0) {
+    close(out[0]);
+    std::string r;
+    try {
+      r = report();
+    } catch (const std::exception& e) {
+      r = std::string("threw ") + e.what();
+    }
+    bool written = write(out[1], r.data(), r.size()) == static_cast<ssize_t>(r.size());
+    _exit(written ? 0 : 1);
+  }
+  close(out[1]);
+  std::string got = child > 0 ? ReadUntilClosed(out[0]) : "no fork";
+  close(out[0]);
+  int status = -1;
+  if (child > 0 && !WaitUntil([&] { return waitpid(child, &status, WNOHANG) == child; })) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+  }
+  if (child > 0 && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) got += " (child failed)";
+  return got;
 }
 
 bool WaitStopped(pid_t pid) {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,6 +57,14 @@ private:
   std::vector<std::string> FLines;
   std::optional<int> FStatus;
 };
+
+// Reads what fd gives until it is closed, or nothing came for the wait limit.
+std::string ReadUntilClosed(int fd);
+
+// Forks a child that runs report() and ends; answers what report() answered
+// there, with " (child failed)" added when the child did not end well within
+// the wait limit (it is killed then).
+std::string ForkedChildsReport(const std::function<std::string()>& report);
 
 // Waits (up to ten seconds) until the kernel shows the process as stopped.
 bool WaitStopped(pid_t pid);
