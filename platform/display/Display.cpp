@@ -14,6 +14,7 @@
 
 #include "platform/display/DisplayInternal.h"
 #include "platform/gdi/Gdi.h"
+#include "platform/kernel/Lifecycle.h"
 
 namespace plat {
 
@@ -30,14 +31,26 @@ public:
   void Flush(bool) override {}
 };
 
-std::mutex gMu;  // serialises opening and closing
-// Read from every thread whose windows change; only the display thread uses it.
-std::atomic<State*> gState{nullptr};
+StateOwner<ProcessState> gState{Layer::Display};
 
 }  // namespace
 
+ProcessState& Proc() { return gState.Get(); }
+
+ProcessState* ProcessState::ForChild() {
+  if (State* s = open.load()) s->backend->LeaveToParent();
+  auto* mine = new ProcessState;
+  mine->toldNoDisplay = toldNoDisplay;
+  return mine;
+}
+
+void ProcessState::EndSession() {
+  if (State* s = Mine()) s->backend->NoteServerGone();  // a private server may end first
+  ShutdownDisplay();
+}
+
 State* Mine() {
-  State* s = gState.load();
+  State* s = Proc().open.load();
   if (!s || s->thread != GetCurrentThreadId()) return nullptr;
   return s;
 }
@@ -102,8 +115,9 @@ LRESULT TimerWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 using namespace display;
 
 bool InitDisplay() {
-  std::lock_guard<std::mutex> lock(gMu);
-  if (State* cur = gState.load()) return cur->backend->IsX11();
+  ProcessState& p = Proc();
+  std::lock_guard<std::mutex> lock(p.mu);
+  if (State* cur = p.open.load()) return cur->backend->IsX11();
   auto s = std::make_unique<State>();
   s->thread = GetCurrentThreadId();
   const char* headless = std::getenv("VEXA_HEADLESS");
@@ -112,9 +126,8 @@ bool InitDisplay() {
     s->backend = OpenX11Backend();
     // Asked for windows and getting none: say so once, or the program seems
     // to start and then show nothing.
-    static bool told = false;
-    if (!s->backend && !told) {
-      told = true;
+    if (!s->backend && !p.toldNoDisplay) {
+      p.toldNoDisplay = true;
       std::fflush(nullptr);
       std::fprintf(stderr, "%s: cannot open display \"%s\"; running without windows\n",
                    program_invocation_short_name, name);
@@ -128,7 +141,7 @@ bool InitDisplay() {
   if (!GetClassInfo(wc.lpszClassName, &existing)) RegisterClass(wc);
   State* st = s.release();
   st->timerWnd = CreateWindowEx(0, "VexaDisplayTimer", "", WS_POPUP, 0, 0, 0, 0, 0, 0);
-  gState = st;
+  p.open = st;
   SetPaintRequestHook(OnPaintRequest);
   SetWindowChangeHook(OnWindowChange);
   SetTranslateMessageHook(OnTranslate);
@@ -145,10 +158,11 @@ bool InitDisplay() {
 void ShutdownDisplay() {
   State* s;
   {
-    std::lock_guard<std::mutex> lock(gMu);
-    s = gState.load();
+    ProcessState& p = Proc();
+    std::lock_guard<std::mutex> lock(p.mu);
+    s = p.open.load();
     if (!s || s->thread != GetCurrentThreadId()) return;
-    gState = nullptr;
+    p.open = nullptr;
   }
   SetPaintRequestHook([](HWND hwnd) { PostMessage(hwnd, WM_PAINT, 0, 0); });
   SetWindowChangeHook(nullptr);
@@ -158,20 +172,8 @@ void ShutdownDisplay() {
   delete s;
 }
 
-namespace {
-// The display connection and its timer window belong to the desktop session:
-// leaving it shuts the display down, and the next session opens its own.
-const bool gDisplayEndsWithSession = [] {
-  AtSessionEnd([] {
-    if (State* s = Mine()) s->backend->NoteServerGone();  // a private server may end first
-    ShutdownDisplay();
-  });
-  return true;
-}();
-}  // namespace
-
 bool DisplayIsX11() {
-  State* s = gState.load();
+  State* s = Proc().open.load();
   return s && s->backend->IsX11();
 }
 
@@ -181,7 +183,7 @@ unsigned long GetDisplayWindowId(HWND hwnd) {
 }
 
 void* GetXDisplay() {
-  State* s = gState.load();
+  State* s = Proc().open.load();
   return s ? s->backend->Connection() : nullptr;
 }
 

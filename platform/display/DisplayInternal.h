@@ -1,10 +1,12 @@
 // What the display core asks of a backend, and what its parts (Display*.cpp) share.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -56,6 +58,9 @@ public:
   // Notes a server that has gone away, so that freeing the backend does not
   // talk to it (which would end the program).
   virtual void NoteServerGone() {}
+  // In a forked child: lets go of the connection without a word on it, for
+  // the parent goes on using it.
+  virtual void LeaveToParent() {}
   virtual bool IsX11() const { return false; }
 };
 
@@ -132,6 +137,26 @@ struct State {
   std::deque<RawInput> input;
   bool inputDue = false;  // a kInputMessage is on its way
 };
+
+// The display's process-wide state (Proc()): the display open in this
+// process, if any. Lock order: mu is taken alone, to open and close the
+// display; the open State is used only by its own thread, without a lock.
+// A forked child starts with no display, having closed its copy of the
+// parent's connection unsaid: the parent goes on using it, and a copy held
+// open would keep the parent's windows on the screen once the parent is gone.
+// The parent's State is left as it is. Leaving the session closes the display
+// (when it is left on the display's thread); the next session opens its own.
+struct ProcessState {
+  std::mutex mu;
+  std::atomic<State*> open{nullptr};  // read by every thread whose windows change
+  bool toldNoDisplay = false;         // that windows were asked for and none could be had
+
+  void PrepareFork() { mu.lock(); }
+  void ParentAfterFork() { mu.unlock(); }
+  ProcessState* ForChild();
+  void EndSession();
+};
+ProcessState& Proc();
 
 // The open display when the calling thread is its thread, else null.
 State* Mine();

@@ -152,6 +152,8 @@ public:
     }
   }
 
+  void LeaveToParent() override { close(ConnectionNumber(FDpy)); }
+
   void Sync(HWND top, const TopState& st) override {
     auto it = FWindows.find(top);
     if (!st.visible) {

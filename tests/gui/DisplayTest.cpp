@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <X11/Xutil.h>
+#include <fcntl.h>
 
 #include <set>
 
@@ -15,6 +16,7 @@
 #include "framework/StdCtrls.h"
 #include "platform/display/Display.h"
 #include "platform/gdi/Gdi.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/FormOnXvfb.h"
 
 namespace {
@@ -136,6 +138,26 @@ TEST_F(GuiFixture, TheCloseBoxHidesOrKeepsTheFormAsItDecides) {
   input->SendDelete(xw);
   ASSERT_TRUE(ScreenPumpUntil([&] { return !form->Visible() && !input->Viewable(xw); }));
   EXPECT_EQ(closes, 1);
+}
+
+// A forked child has no display until it opens its own: it neither draws
+// through its parent's connection nor holds it open (the parent's windows
+// would outlive the parent), and shows its dialogs as a program without one.
+TEST_F(GuiFixture, AForkedChildLeavesTheDisplayToItsParent) {
+  auto* b = Add<TButton>(20, 20, 90, 28);
+  int clicks = 0;
+  b->OnClick = [&](TObject*) { ++clicks; };
+  ShowAndWait();
+  const int parents = ConnectionNumber(static_cast<Display*>(plat::GetXDisplay()));
+  std::string got = vexa::test::ForkedChildsReport([&] {
+    std::string r = std::to_string(plat::GetXDisplay() != nullptr);
+    r += " " + std::to_string(fcntl(parents, F_GETFD) != -1);
+    r += " " + std::to_string(DisplayAvailable()) + " " + std::to_string(ControlPaintActive());
+    return r + " " + std::to_string(plat::InitDisplay());
+  });
+  EXPECT_EQ(got, "0 0 0 0 1") << "connection used, connection held, display, painting, own display";
+  input->Click(XWin(), 40, 30);
+  EXPECT_TRUE(ScreenPumpUntil([&] { return clicks == 1; })) << "the parent's display goes on";
 }
 
 TEST_F(GuiFixture, TheScreenShowsTheBackingStorePixelForPixel) {

@@ -115,6 +115,7 @@ std::string ChildsReport(const ParentsHandles& parents) {
   POINT at{};
   GetCursorPos(&at);
   r += "pointer " + std::to_string(at.x) + "," + std::to_string(at.y) + "\n";
+  r += "display " + std::to_string(GetCapture()) + "\n";
   // The parent's worker waits for a call the parent runs, not the child.
   r += "framework " + std::to_string(UtilityWindowMade());
   r += " " + std::to_string(fw::CheckSynchronize()) + "\n";
@@ -133,9 +134,9 @@ std::string ChildsReport(const ParentsHandles& parents) {
 
 }  // namespace
 
-// The child keeps no window, drawing object, icon or socket of its parent's,
-// and none of the parent's connections: the far end of one the parent closes
-// sees it closed while the child lives.
+// The child keeps no window, drawing object, icon, socket, display or queued
+// call of its parent's, and none of the parent's connections: the far end of
+// one the parent closes sees it closed while the child lives.
 TEST(Lifecycle, AForkedChildStartsEachLibraryFromAStateOfItsOwn) {
   TestSession session;
   setenv("VEXA_HEADLESS", "1", 1);
@@ -146,6 +147,8 @@ TEST(Lifecycle, AForkedChildStartsEachLibraryFromAStateOfItsOwn) {
   HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
   ASSERT_TRUE(AddIcon(w));
   SetCursorPos(5, 7);
+  InitDisplay();
+  SetCapture(w);
   ASSERT_TRUE(UtilityWindowMade());
   auto synced = std::make_shared<std::atomic<bool>>(false);
   std::thread([synced] {
@@ -196,6 +199,7 @@ TEST(Lifecycle, AForkedChildStartsEachLibraryFromAStateOfItsOwn) {
             "window 1\n"
             "gdi 0 1\n"
             "pointer 5,7\n"
+            "display 0\n"
             "framework 1 0\n"
             "tray 0 1\n"
             "unit listening\n"
@@ -223,6 +227,7 @@ TEST(Lifecycle, AForkedChildStartsEachLibraryFromAStateOfItsOwn) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(GetObjectType(brush), OBJ_BRUSH) << "the parent's own objects stay";
   EXPECT_EQ(GetNotifyIcons().size(), 1u);
+  EXPECT_EQ(GetCapture(), w);
   EXPECT_TRUE(vexa::test::WaitUntil([&] {
     fw::CheckSynchronize();
     return synced->load();
@@ -239,8 +244,8 @@ TEST(Lifecycle, AForkedChildStartsEachLibraryFromAStateOfItsOwn) {
 }
 
 // Handles count from the same start in every session: what the ended one's
-// window of a number held (its picture, socket notices, socket object) must
-// not reach the new one's window of that number. Settings of the desktop go
+// window of a number held (its picture, socket notices, socket object, form)
+// must not reach the new one's window of that number. Settings of the desktop go
 // back to their defaults. The old session's named objects are closed, so the
 // process no longer holds their names there, and the component library's
 // application object and its pool timers begin again.
