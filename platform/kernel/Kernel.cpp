@@ -31,10 +31,19 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/kernel/FileLock.h"
 #include "platform/kernel/KernelState.h"
 #include "platform/kernel/Lifecycle.h"
 
 namespace plat {
+
+int FlockRetry(int fd, int op) {
+  int r;
+  do {
+    r = flock(fd, op);
+  } while (r != 0 && errno == EINTR);
+  return r;
+}
 
 namespace kernelimpl {
 
@@ -165,14 +174,6 @@ int OpenFile(const std::string& path) {
   return fd;
 }
 
-int FlockRetry(int fd, int op) {
-  int r;
-  do {
-    r = flock(fd, op);
-  } while (r != 0 && errno == EINTR);
-  return r;
-}
-
 // Holds the creation guard of the session's object directory.
 class Guard {
 public:
@@ -202,6 +203,22 @@ int OpenPresence(const std::string& base, bool* existed) {
     return -1;
   }
   return fd;
+}
+
+// Opens the files of a named object into Obj while Guard is held:
+// "<base>.open" (existed tells whether another handle had it open) and
+// "<base><suffix>". False, with ERROR_ACCESS_DENIED, when the guard or a file
+// could not be had.
+bool OpenObjectFiles(const Guard& guard, KObject& obj, const std::string& base,
+                     const char* suffix, bool* existed) {
+  if (guard.Ok()) {
+    obj.named = true;
+    obj.openFd = OpenPresence(base, existed);
+    obj.fileFd = OpenFile(base + suffix);
+    if (obj.openFd >= 0 && obj.fileFd >= 0) return true;
+  }
+  SetLastError(ERROR_ACCESS_DENIED);
+  return false;
 }
 
 char ReadByte(int fd, off_t at) {
@@ -434,19 +451,8 @@ HANDLE CreateMutex(const std::string& name, bool initialOwner) {
   bool existed = false;
   if (!name.empty()) {
     std::string dir = ObjectDir();
-    std::string base = dir + "/m." + EncodeName(name);
     Guard guard(dir);
-    if (!guard.Ok()) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return 0;
-    }
-    m->named = true;
-    m->openFd = OpenPresence(base, &existed);
-    m->fileFd = OpenFile(base + ".own");
-    if (m->openFd < 0 || m->fileFd < 0) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return 0;
-    }
+    if (!OpenObjectFiles(guard, *m, dir + "/m." + EncodeName(name), ".own", &existed)) return 0;
   }
   // An existing mutex is only opened: asking for initial ownership of it is ignored.
   if (initialOwner && !existed) TryAcquireMutex(*m);
@@ -484,19 +490,8 @@ HANDLE CreateEvent(const std::string& name, bool manualReset, bool initialState)
   bool existed = false;
   if (!name.empty()) {
     std::string dir = ObjectDir();
-    std::string base = dir + "/e." + EncodeName(name);
     Guard guard(dir);
-    if (!guard.Ok()) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return 0;
-    }
-    e->named = true;
-    e->openFd = OpenPresence(base, &existed);
-    e->fileFd = OpenFile(base + ".state");
-    if (e->openFd < 0 || e->fileFd < 0) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return 0;
-    }
+    if (!OpenObjectFiles(guard, *e, dir + "/e." + EncodeName(name), ".state", &existed)) return 0;
     if (existed) {
       e->manual = ReadByte(e->fileFd, 1) != 'a';
     } else {
@@ -528,14 +523,8 @@ HANDLE OpenEvent(const std::string& name) {
     return 0;
   }
   auto e = std::make_shared<EventObject>();
-  e->named = true;
   bool existed = false;
-  e->openFd = OpenPresence(base, &existed);
-  e->fileFd = OpenFile(base + ".state");
-  if (e->openFd < 0 || e->fileFd < 0) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return 0;
-  }
+  if (!OpenObjectFiles(guard, *e, base, ".state", &existed)) return 0;
   e->manual = ReadByte(e->fileFd, 1) != 'a';
   SetLastError(ERROR_SUCCESS);
   return AddHandle(e);

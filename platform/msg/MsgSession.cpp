@@ -62,14 +62,6 @@ bool ParseNum(const char* begin, const char* end, int base, uint32_t* out) {
   return true;
 }
 
-int FlockRetry(int fd, int op) {
-  int r;
-  do {
-    r = flock(fd, op);
-  } while (r != 0 && errno == EINTR);
-  return r;
-}
-
 DWORD ErrorFromErrno(int err) {
   switch (err) {
     case ENOMEM:

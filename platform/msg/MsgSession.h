@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/kernel/FileLock.h"
 #include "platform/msg/Msg.h"
 
 namespace plat::msgimpl {
@@ -31,7 +32,6 @@ std::string LowerAscii(const std::string& s);
 std::string Hex8(uint32_t v);
 // Parses an unsigned decimal or hex number that must fill [begin, end).
 bool ParseNum(const char* begin, const char* end, int base, uint32_t* out);
-int FlockRetry(int fd, int op);
 // The last-error code a failed system call's errno reports to callers.
 DWORD ErrorFromErrno(int err);
 

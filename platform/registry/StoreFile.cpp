@@ -12,6 +12,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/kernel/FileLock.h"
+
 namespace plat::storefile {
 
 bool ReadWhole(const std::string& path, std::string* content, bool* truncated,
@@ -219,13 +221,9 @@ bool SameText(const std::string& a, const std::string& b) {
 Lock::Lock(const std::string& path, bool isDir) {
   FFd = isDir ? open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
               : open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (FFd < 0) return;
-  while (flock(FFd, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      close(FFd);
-      FFd = -1;
-      return;
-    }
+  if (FFd >= 0 && FlockRetry(FFd, LOCK_EX) != 0) {
+    close(FFd);
+    FFd = -1;
   }
 }
 
