@@ -56,6 +56,14 @@ void SplitKey(const std::string& arg, HKEY* root, std::string* path) {
   }
 }
 
+// Opens the key an argument names.
+LSTATUS OpenKey(const std::string& keyArg, REGSAM access, HKEY* k) {
+  HKEY root;
+  std::string path;
+  SplitKey(keyArg, &root, &path);
+  return RegOpenKeyEx(root, path, 0, access, k);
+}
+
 std::string ValueName(const std::string& n) { return n == "@" ? std::string() : n; }
 
 int Status(LSTATUS st, const std::string& what) {
@@ -121,11 +129,8 @@ std::string Show(DWORD type, const std::string& data, bool forList) {
 }
 
 int List(const std::string& keyArg) {
-  HKEY root;
-  std::string path;
-  SplitKey(keyArg, &root, &path);
   HKEY k;
-  LSTATUS st = RegOpenKeyEx(root, path, 0, KEY_READ, &k);
+  LSTATUS st = OpenKey(keyArg, KEY_READ, &k);
   if (st != ERROR_SUCCESS) return Status(st, keyArg);
   std::string name;
   for (DWORD i = 0; RegEnumKeyEx(k, i, &name) == ERROR_SUCCESS; ++i) {
@@ -143,11 +148,8 @@ int List(const std::string& keyArg) {
 }
 
 int Read(const std::string& keyArg, const std::string& valueArg) {
-  HKEY root;
-  std::string path;
-  SplitKey(keyArg, &root, &path);
   HKEY k;
-  LSTATUS st = RegOpenKeyEx(root, path, 0, KEY_READ, &k);
+  LSTATUS st = OpenKey(keyArg, KEY_READ, &k);
   if (st != ERROR_SUCCESS) return Status(st, keyArg);
   DWORD type;
   std::string data;
@@ -214,10 +216,10 @@ int Write(const std::string& type, const std::string& keyArg, const std::string&
 }
 
 int Delete(const std::string& keyArg, const char* valueArg) {
-  HKEY root;
-  std::string path;
-  SplitKey(keyArg, &root, &path);
   if (!valueArg) {
+    HKEY root;
+    std::string path;
+    SplitKey(keyArg, &root, &path);
     if (path.empty()) {
       std::fprintf(stderr, "vexareg: a root key cannot be deleted\n");
       return 2;
@@ -225,7 +227,7 @@ int Delete(const std::string& keyArg, const char* valueArg) {
     return Status(RegDeleteKey(root, path), keyArg);
   }
   HKEY k;
-  LSTATUS st = RegOpenKeyEx(root, path, 0, KEY_ALL_ACCESS, &k);
+  LSTATUS st = OpenKey(keyArg, KEY_ALL_ACCESS, &k);
   if (st != ERROR_SUCCESS) return Status(st, keyArg);
   st = RegDeleteValue(k, ValueName(valueArg));
   RegCloseKey(k);
