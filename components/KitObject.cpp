@@ -2,20 +2,7 @@
 
 namespace vexa {
 
-void TKitObject::NotifyChange() {
-  if (!FUpdating && OnChange) OnChange(this);
-}
-
-void TKitObject::SubObjectChanged(fw::TObject*) { NotifyChange(); }
-
 void TKitObject::GetDisplayString(std::string& Text) { Text.clear(); }
-
-void TKitObject::DefineProperties(TKitFiler*) {}
-
-void TKitObject::EndUpdate(bool Notify) {
-  FUpdating = false;
-  if (Notify) NotifyChange();
-}
 
 bool IsBlankString(const std::string& S) {
   return S.find_first_not_of(' ') == std::string::npos;

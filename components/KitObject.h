@@ -13,23 +13,29 @@ namespace vexa {
 // A design-time text; nothing reads it at run time.
 using TKitAboutVar = std::string;
 
-class TKitObject : public fw::TPersistent {
+// The change protocol of the library's property objects and non-visual
+// components, on the framework class TBase each stands on.
+template <class TBase>
+class TKitChanging : public TBase {
 public:
-  TKitObject() = default;
+  using TBase::TBase;
 
   // Fires OnChange with this object as sender unless an update is in progress.
-  virtual void NotifyChange();
+  virtual void NotifyChange() {
+    if (!FUpdating && OnChange) OnChange(this);
+  }
   // Owners wire this (or a handler calling it) to the OnChange of their own
   // property objects so that changes run up the chain. The sender is ignored.
-  virtual void SubObjectChanged(fw::TObject* Sender);
-  // A one-line summary for a property editor; empty here.
-  virtual void GetDisplayString(std::string& Text);
+  virtual void SubObjectChanged(fw::TObject* /*Sender*/) { NotifyChange(); }
   // Extra stored properties (none here).
-  virtual void DefineProperties(TKitFiler* Filer);
+  virtual void DefineProperties(TKitFiler* /*Filer*/) {}
 
   // The update state is a flag, not a counter: brackets do not nest.
   void BeginUpdate() { FUpdating = true; }
-  void EndUpdate(bool Notify);
+  void EndUpdate(bool Notify) {
+    FUpdating = false;
+    if (Notify) NotifyChange();
+  }
   bool Updating() const { return FUpdating; }
 
   fw::TNotifyEvent OnChange;
@@ -45,6 +51,14 @@ protected:
 
 private:
   bool FUpdating = false;
+};
+
+class TKitObject : public TKitChanging<fw::TPersistent> {
+public:
+  TKitObject() = default;
+
+  // A one-line summary for a property editor; empty here.
+  virtual void GetDisplayString(std::string& Text);
 };
 
 // Path strings ("\" is the directory separator, here "/").
