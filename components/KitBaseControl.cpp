@@ -1,34 +1,20 @@
 #include "components/KitBaseControl.h"
 
-#include "components/kitshared.h"
-
 namespace vexa {
 
 TKitBaseControl::TKitBaseControl(fw::TComponent* AOwner)
     : TKitControl(AOwner),
-      FChangeLink(std::make_unique<TKitChangeLink>()),
+      TKitPictureSource(this, [this](fw::TObject* s) { ImageListChanged(s); }),
       FEffects(std::make_unique<TKitBitmapEffectObject>()) {
-  FChangeLink->OnChange = [this](fw::TObject* s) { ImageListChanged(s); };
   FEffects->OnChange = [this](fw::TObject* s) { PropChanged(s); };
 }
 
 TKitBaseControl::~TKitBaseControl() {
   FEffects->OnChange = nullptr;
   FEffects.reset();
-  FChangeLink->OnChange = nullptr;
-  FChangeLink.reset();  // leaves the list it is registered with
 }
 
-void TKitBaseControl::SetImageList(TKitCustomImageList* Value) {
-  FImageList = Value;
-  FChangeLink->Follow(Value, this);
-  ImageListChanged(nullptr);
-}
-
-bool TKitBaseControl::IsGlyphEmpty() const {
-  if (!FImageList) return true;
-  return !FImageList->IsValidImage(FListIndex, FImageIndex);
-}
+bool TKitBaseControl::IsGlyphEmpty() const { return !HasPicture(); }
 
 bool TKitBaseControl::ParentBackAvailable() { return false; }
 
@@ -36,22 +22,16 @@ void TKitBaseControl::ImageListChanged(fw::TObject* Sender) { PropChanged(Sender
 
 void TKitBaseControl::Loaded() {
   TKitControl::Loaded();
-  if (IsImageListConnector(FImageList)) ImageListChanged(nullptr);
+  ImageListLoaded();
 }
 
-void TKitBaseControl::DefineProperties(TKitFiler* Filer) {
-  DefineSharedListRef(Filer, FImageList, [this](TKitCustomImageList* L) { SetImageList(L); });
-}
+void TKitBaseControl::DefineProperties(TKitFiler* Filer) { DefineImageListRef(Filer); }
 
 void TKitBaseControl::Notification(fw::TComponent* AComponent, fw::TOperation Operation) {
   TKitControl::Notification(AComponent, Operation);
-  // Compared by address: the list is already past its own destructor here.
   if (Operation != fw::opRemove || !AComponent) return;
-  if (FImageList && AComponent == FImageList) SetImageList(nullptr);
-  if (!ComponentState().Contains(fw::csDestroying) && FEffects) {
-    TKitAlphaObject* a = FEffects->AlphaBlend();
-    if (a && a->ImageList() && AComponent == a->ImageList()) a->SetImageList(nullptr);
-  }
+  ImageListRemoved(AComponent);
+  if (!ComponentState().Contains(fw::csDestroying) && FEffects) FEffects->ImageListRemoved(AComponent);
 }
 
 void TKitBaseControl::WndProc(fw::TMessage& Message) {

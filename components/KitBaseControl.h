@@ -9,27 +9,21 @@
 #include "components/KitBitmapEffectObject.h"
 #include "components/KitControl.h"
 #include "components/KitFiler.h"
+#include "components/KitPictureSource.h"
 #include "components/kitcont.h"
 #include "components/kitimage.h"
 
 namespace vexa {
 
-class TKitBaseControl : public TKitControl {
+class TKitBaseControl : public TKitControl, public TKitPictureSource {
 public:
   explicit TKitBaseControl(fw::TComponent* AOwner);
   ~TKitBaseControl() override;
 
   void WndProc(fw::TMessage& Message) override;
 
-  TKitCustomImageList* ImageList() const { return FImageList; }
-  void SetImageList(TKitCustomImageList* Value);
-  int32_t ListIndex() const { return FListIndex; }
-  void SetListIndex(int32_t Value) { FListIndex = Value; }
-  int32_t ImageIndex() const { return FImageIndex; }
-  void SetImageIndex(int32_t Value) { FImageIndex = Value; }
   TKitBitmapEffectObject* Effects() const { return FEffects.get(); }
   void SetEffects(TKitBitmapEffectObject* Value) { FEffects->Assign(Value); }
-  TKitChangeLink* ChangeLink() const { return FChangeLink.get(); }
 
   // True without image list or without a graphic at (ImageIndex, ListIndex).
   bool IsGlyphEmpty() const;
@@ -44,10 +38,6 @@ protected:
   void Notification(fw::TComponent* AComponent, fw::TOperation Operation) override;
 
 private:
-  TKitCustomImageList* FImageList = nullptr;
-  int32_t FListIndex = 0;
-  int32_t FImageIndex = 0;
-  std::unique_ptr<TKitChangeLink> FChangeLink;
   std::unique_ptr<TKitBitmapEffectObject> FEffects;
 };
 

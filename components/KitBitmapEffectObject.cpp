@@ -22,6 +22,11 @@ void TKitBitmapEffectObject::Assign(fw::TPersistent* Source) {
   FAlphaBlend->Assign(s->FAlphaBlend.get());
 }
 
+void TKitBitmapEffectObject::ImageListRemoved(fw::TComponent* AComponent) {
+  TKitAlphaObject* a = FAlphaBlend.get();
+  if (a->ImageList() && AComponent == a->ImageList()) a->SetImageList(nullptr);
+}
+
 void TKitBitmapEffectObject::GetDisplayString(std::string& Text) {
   static const char* const names[] = {"FV", "FH", "GS", "INV"};
   std::string s;

@@ -27,6 +27,8 @@ public:
   void SubObjectChanged(fw::TObject* Sender) override;
 
   bool IsActive() const;
+  // The free notification of AComponent: the alpha blend lets a freed list go.
+  void ImageListRemoved(fw::TComponent* AComponent);
   void InvalidateBuffer() { FBufferValid = false; }
   bool BufferValid() const { return FBufferValid; }
 

@@ -3,7 +3,6 @@
 #include "components/KitApplication.h"
 #include "components/KitCustomScrollBox.h"
 #include "components/kitregion.h"
-#include "components/kitshared.h"
 #include "framework/ScopeGuard.h"
 
 namespace vexa {
@@ -19,12 +18,11 @@ void FrameSys(plat::HDC DC, const plat::RECT& R, int Index) {
 
 TKitCustomControl::TKitCustomControl(fw::TComponent* AOwner)
     : fw::TCustomControl(AOwner),
+      TKitPictureSource(this, [this](fw::TObject* s) { ImageListChanged(s); }),
       FFont(std::make_unique<fw::TFont>()),
       FCanvas(std::make_unique<fw::TCanvas>()),
-      FChangeLink(std::make_unique<TKitChangeLink>()),
       FEffects(std::make_unique<TKitBitmapEffectObject>()) {
   FFont->OnChange = [this](fw::TObject*) { Perform(fw::CM_FONTCHANGED, 0, 0); };
-  FChangeLink->OnChange = [this](fw::TObject* s) { ImageListChanged(s); };
   FEffects->OnChange = [this](fw::TObject* s) { PropChanged(s); };
   SetBounds(Left(), Top(), 100, 40);
   SetTabStop(false);
@@ -34,8 +32,6 @@ TKitCustomControl::~TKitCustomControl() {
   fw::TComponent::Destroying();
   FEffects->OnChange = nullptr;
   FEffects.reset();
-  FChangeLink->OnChange = nullptr;
-  FChangeLink.reset();  // leaves the list it is registered with
   FFont->OnChange = nullptr;
 }
 
@@ -73,32 +69,19 @@ bool TKitCustomControl::CanvasBound() {
   return false;
 }
 
-void TKitCustomControl::SetImageList(TKitCustomImageList* Value) {
-  FImageList = Value;
-  FChangeLink->Follow(Value, this);
-  ImageListChanged(nullptr);
-}
-
 void TKitCustomControl::Notification(fw::TComponent* AComponent, fw::TOperation Operation) {
   fw::TCustomControl::Notification(AComponent, Operation);
   if (Operation != fw::opRemove || !AComponent) return;
-  if (FImageList && AComponent == FImageList) SetImageList(nullptr);
-  if (!IsDestroying() && FEffects) {
-    TKitAlphaObject* a = FEffects->AlphaBlend();
-    if (a && a->ImageList() && AComponent == a->ImageList()) {
-      a->SetImageList(nullptr);
-    }
-  }
+  ImageListRemoved(AComponent);
+  if (!IsDestroying() && FEffects) FEffects->ImageListRemoved(AComponent);
 }
 
 void TKitCustomControl::Loaded() {
   fw::TCustomControl::Loaded();
-  if (IsImageListConnector(FImageList)) ImageListChanged(nullptr);
+  ImageListLoaded();
 }
 
-void TKitCustomControl::DefineProperties(TKitFiler* Filer) {
-  DefineSharedListRef(Filer, FImageList, [this](TKitCustomImageList* L) { SetImageList(L); });
-}
+void TKitCustomControl::DefineProperties(TKitFiler* Filer) { DefineImageListRef(Filer); }
 
 void TKitCustomControl::CreateParams(fw::TCreateParams& Params) {
   fw::TCustomControl::CreateParams(Params);

@@ -12,7 +12,7 @@
 
 namespace vexa {
 
-class TKitCustomControl : public fw::TCustomControl {
+class TKitCustomControl : public fw::TCustomControl, public TKitPictureSource {
 public:
   explicit TKitCustomControl(fw::TComponent* AOwner);
   ~TKitCustomControl() override;
@@ -43,12 +43,6 @@ public:
   void SetRepaintOnChange(bool Value) { FRepaintOnChange = Value; }
   uint8_t TransparencyMode() const { return FTransparencyMode; }
 
-  TKitCustomImageList* ImageList() const { return FImageList; }
-  void SetImageList(TKitCustomImageList* Value);
-  int32_t ListIndex() const { return FListIndex; }
-  void SetListIndex(int32_t Value) { FListIndex = Value; }
-  int32_t ImageIndex() const { return FImageIndex; }
-  void SetImageIndex(int32_t Value) { FImageIndex = Value; }
   TKitBitmapEffectObject* Effects() const { return FEffects.get(); }
   void SetEffects(TKitBitmapEffectObject* Value) { FEffects->Assign(Value); }
 
@@ -105,10 +99,6 @@ private:
   std::unique_ptr<fw::TFont> FFont;
   bool FCtl3D = true;
   std::unique_ptr<fw::TCanvas> FCanvas;
-  TKitCustomImageList* FImageList = nullptr;
-  int32_t FListIndex = 0;
-  int32_t FImageIndex = 0;
-  std::unique_ptr<TKitChangeLink> FChangeLink;
   std::unique_ptr<TKitBitmapEffectObject> FEffects;
   uint8_t FTransparencyMode = 0;
 };

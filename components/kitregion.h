@@ -14,6 +14,7 @@
 #include "components/KitAlphaObject.h"
 #include "components/KitFillObject.h"
 #include "components/KitObject.h"
+#include "components/KitPictureSource.h"
 #include "components/KitPointList.h"
 #include "components/KitRegionMask.h"
 #include "components/KitRgnShadow.h"
@@ -152,7 +153,7 @@ public:
 // background and the shape's border and shadow when the background is erased,
 // and lets the user drag the form by any free spot of its client area. It
 // hooks the owner form's window procedure.
-class TKitFormShape : public TKitWndProcComponent {
+class TKitFormShape : public TKitWndProcComponent, public TKitPictureSource {
 public:
   // At design time an owner that is no form, or a form that holds another
   // form shape, raises KitEOneInstError.
@@ -181,12 +182,6 @@ public:
   void SetUseRgnBitmap(bool Value);
   TKitFillObject* FillObject() const { return FFillObject.get(); }
   void SetFillObject(TKitFillObject* Value) { FFillObject->Assign(Value); }
-  TKitCustomImageList* ImageList() const { return FImageList; }
-  void SetImageList(TKitCustomImageList* Value);
-  int32_t ListIndex() const { return FListIndex; }
-  void SetListIndex(int32_t Value) { FListIndex = Value; }
-  int32_t ImageIndex() const { return FImageIndex; }
-  void SetImageIndex(int32_t Value) { FImageIndex = Value; }
   // The image list reports a change.
   void ImageListChanged() { SubObjectChanged(this); }
 
@@ -204,10 +199,6 @@ private:
   std::unique_ptr<TKitBorderRegion> FRegion;
   std::unique_ptr<TKitFillObject> FFillObject;
   std::unique_ptr<fw::TBitmap> FBackBitmap;
-  std::unique_ptr<TKitChangeLink> FChangeLink;
-  TKitCustomImageList* FImageList = nullptr;
-  int32_t FListIndex = 0;
-  int32_t FImageIndex = 0;
   bool FShowFormCaption = true;
   bool FFormDragable = true;
   bool FUseRgnBitmap = true;

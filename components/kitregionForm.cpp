@@ -3,7 +3,6 @@
 
 #include "components/KitApplication.h"
 #include "components/kitregionInternal.h"
-#include "components/kitshared.h"
 
 namespace vexa {
 
@@ -22,25 +21,22 @@ constexpr plat::UINT WM_CAPTURECHANGED = 0x0215;
 
 TKitFormShape::TKitFormShape(fw::TComponent* AOwner)
     : TKitWndProcComponent(AOwner),
+      TKitPictureSource(this, [this](fw::TObject*) { ImageListChanged(); }),
       FForm(dynamic_cast<fw::TCustomForm*>(AOwner)),
       FRegion(std::make_unique<TKitBorderRegion>()),
       FFillObject(std::make_unique<TKitFillObject>()),
-      FBackBitmap(std::make_unique<fw::TBitmap>()),
-      FChangeLink(std::make_unique<TKitChangeLink>()) {
+      FBackBitmap(std::make_unique<fw::TBitmap>()) {
   if (Designing() && CheckSingleInstance(AOwner, KitClassOf<TKitFormShape>, false))
     throw KitEOneInstError(ClassName(), 0);
   FRegion->SetOwnerControl(FForm);
   FRegion->OnChange = [this](fw::TObject* S) { SubObjectChanged(S); };
   FFillObject->OnChange = [this](fw::TObject* S) { SubObjectChanged(S); };
-  FChangeLink->OnChange = [this](fw::TObject*) { ImageListChanged(); };
   // A form built in code is never loaded: the hook goes in at once.
   if (!ComponentState().Contains(fw::csLoading)) HookIfEnabled();
 }
 
 TKitFormShape::~TKitFormShape() {
   Unhook();
-  FChangeLink->OnChange = nullptr;
-  FChangeLink.reset();
   FBackBitmap.reset();
   FFillObject->OnChange = nullptr;
   FFillObject.reset();
@@ -61,12 +57,12 @@ void TKitFormShape::SubObjectChanged(fw::TObject* Sender) {
 
 void TKitFormShape::DefineProperties(TKitFiler* Filer) {
   TKitWndProcComponent::DefineProperties(Filer);
-  DefineSharedListRef(Filer, FImageList, [this](TKitCustomImageList* L) { SetImageList(L); });
+  DefineImageListRef(Filer);
 }
 
 void TKitFormShape::Notification(fw::TComponent* AComponent, fw::TOperation Operation) {
   TKitWndProcComponent::Notification(AComponent, Operation);
-  if (Operation == fw::opRemove && AComponent && AComponent == FImageList) SetImageList(nullptr);
+  if (Operation == fw::opRemove && AComponent) ImageListRemoved(AComponent);
 }
 
 void TKitFormShape::SetShowFormCaption(bool Value) {
@@ -79,12 +75,6 @@ void TKitFormShape::SetUseRgnBitmap(bool Value) {
   if (FUseRgnBitmap == Value) return;
   FUseRgnBitmap = Value;
   SubObjectChanged(this);
-}
-
-void TKitFormShape::SetImageList(TKitCustomImageList* Value) {
-  FImageList = Value;
-  FChangeLink->Follow(Value, this);
-  ImageListChanged();
 }
 
 bool TKitFormShape::HasFormBackground() const {
@@ -197,9 +187,8 @@ void TKitFormShape::PaintFormBackground(plat::HDC DC) {
     }
   } else if (FFillObject->Style() != sfNone) {
     FBackBitmap->SetSize(rect.Width(), rect.Height());
-    if (FFillObject->Style() == sfBitmapList && FImageList &&
-        FImageList->IsValidImage(FListIndex, FImageIndex))
-      FImageList->CopyImageToBitmap(FListIndex, FImageIndex, FFillObject->ListBitmap());
+    if (FFillObject->Style() == sfBitmapList && HasPicture())
+      ImageList()->CopyImageToBitmap(ListIndex(), ImageIndex(), FFillObject->ListBitmap());
     if (!FBackBitmap->Empty()) {
       FFillObject->FillArea(FBackBitmap->Canvas(), rect, fw::clWhite);
       if (!designing) canvas.Draw(0, 0, FBackBitmap.get());

@@ -237,17 +237,21 @@ TEST(KitControlTest, ImageListLinkAndStoredSharedReference) {
     w.WriteProperties(&g);
     EXPECT_GT(out.Size(), 9);
   }
-  // A list freed elsewhere is dropped by every control that showed it, and
-  // each control's link is registered with the list.
+  // A list freed elsewhere is dropped by every control that showed it, and by
+  // the alpha blend of its effects; each control's link is registered with the list.
   auto* list = new TKitBitmapList(nullptr);
   TKitCustomControl w(nullptr);
   w.SetImageList(list);
   g.SetImageList(list);
+  w.Effects()->AlphaBlend()->SetImageList(list);
+  g.Effects()->AlphaBlend()->SetImageList(list);
   EXPECT_TRUE(g.IsGlyphEmpty());
-  EXPECT_EQ(list->ChangeLinkCount(), 2);
+  EXPECT_EQ(list->ChangeLinkCount(), 4);
   fw::Free(list);
   EXPECT_EQ(g.ImageList(), nullptr);
   EXPECT_EQ(w.ImageList(), nullptr);
+  EXPECT_EQ(g.Effects()->AlphaBlend()->ImageList(), nullptr);
+  EXPECT_EQ(w.Effects()->AlphaBlend()->ImageList(), nullptr);
 }
 
 TEST(KitControlTest, PaintWithoutABoundCanvasDrawsIntoTheWindow) {
