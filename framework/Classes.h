@@ -310,6 +310,32 @@ private:
 
 enum TDuplicates { dupIgnore, dupAccept, dupError };
 
+// Binary search of Count sorted entries, Compare(i) ordering entry i against
+// the key (<0, 0, >0): true when the key is there. Index is where it stands
+// (the first of equals, or past them when duplicates are accepted) or, when
+// it is not there, where it would go.
+template <typename Compare>
+bool SortedFind(int Count, TDuplicates Duplicates, Compare&& CompareAt, int& Index) {
+  bool found = false;
+  int l = 0, h = Count - 1;
+  while (l <= h) {
+    // Both ends lie in 0..Count-1, so the sum cannot leave the int range.
+    int i = (l + h) / 2;
+    int c = CompareAt(i);
+    if (c < 0) {
+      l = i + 1;
+    } else {
+      h = i - 1;
+      if (c == 0) {
+        found = true;
+        if (Duplicates != dupAccept) l = i;
+      }
+    }
+  }
+  Index = l;
+  return found;
+}
+
 class TStrings : public TPersistent {
 public:
   virtual int Count() const = 0;

@@ -369,23 +369,8 @@ void TStringList::Exchange(int Index1, int Index2) {
 }
 
 bool TStringList::Find(const std::string& S, int& Index) const {
-  bool found = false;
-  int l = 0, h = Count() - 1;
-  while (l <= h) {
-    int i = (l + h) / 2;
-    int c = CompareStrings(FList[static_cast<size_t>(i)].S, S);
-    if (c < 0) {
-      l = i + 1;
-    } else {
-      h = i - 1;
-      if (c == 0) {
-        found = true;
-        if (FDuplicates != dupAccept) l = i;
-      }
-    }
-  }
-  Index = l;
-  return found;
+  return SortedFind(Count(), FDuplicates,
+                    [&](int i) { return CompareStrings(FList[static_cast<size_t>(i)].S, S); }, Index);
 }
 
 int TStringList::IndexOf(const std::string& S) const {

@@ -270,25 +270,8 @@ void TVexaIntList::Exchange(int32_t Index1, int32_t Index2) {
 
 bool TVexaIntList::Find(int32_t Value, int32_t& Index) {
   ReadGuard guard(FLock);
-  bool result = false;
-  int32_t l = 0;
-  int32_t h = FCount - 1;
-  while (l <= h) {
-    // Both ends lie in 0..Count-1, so the sum cannot leave the int32 range.
-    const int32_t m = (l + h) >> 1;
-    const int32_t cmp = CompareValues(FList[m].Value, Value);
-    if (cmp < 0) {
-      l = m + 1;
-    } else {
-      h = m - 1;
-      if (cmp == 0) {
-        result = true;
-        if (FDuplicates != dupAccept) l = m;
-      }
-    }
-  }
-  Index = l;
-  return result;
+  return fw::SortedFind(FCount, FDuplicates,
+                        [&](int32_t m) { return CompareValues(FList[m].Value, Value); }, Index);
 }
 
 int32_t TVexaIntList::IndexOf(int32_t Value) {
