@@ -1,5 +1,6 @@
 // Colours, fonts, pens, brushes and the canvas over the platform's device contexts.
 #include "framework/Graphics.h"
+#include "framework/GraphicsInternal.h"
 
 #include <algorithm>
 #include <cstring>
@@ -482,35 +483,39 @@ void TCanvas::BrushCopy(const TRect& Dest, TBitmap* Bitmap, const TRect& Source,
   int32_t w = Source.Width(), h = Source.Height();
   if (w <= 0 || h <= 0) return;
   HDC src = Bitmap->Canvas()->Handle();
-  HDC tmpDC = CreateCompatibleDC(0);
-  HBITMAP tmp = CreateBitmap(w, h, 1, 24, nullptr);
-  HGDIOBJ oldTmp = SelectObject(tmpDC, tmp);
-  BitBlt(tmpDC, 0, 0, w, h, src, Source.Left, Source.Top, SRCCOPY);
-  HDC maskDC = CreateCompatibleDC(0);
-  HBITMAP mask = CreateBitmap(w, h, 1, 1, nullptr);
-  HGDIOBJ oldMask = SelectObject(maskDC, mask);
+  TScratchDC tmp(w, h, 24);
+  BitBlt(tmp.DC(), 0, 0, w, h, src, Source.Left, Source.Top, SRCCOPY);
+  TScratchDC mask(w, h, 1);
   // 1 where the picture shows Color.
-  SetBkColor(tmpDC, ColorToRGB(Color));
-  BitBlt(maskDC, 0, 0, w, h, tmpDC, 0, 0, SRCCOPY);
-  // Those pixels of the copy turn black ...
-  SetTextColor(tmpDC, 0xFFFFFF);
-  SetBkColor(tmpDC, 0);
-  BitBlt(tmpDC, 0, 0, w, h, maskDC, 0, 0, SRCAND);
-  // ... the target takes the brush there and black elsewhere, then the copy on top.
-  COLORREF oldText = SetTextColor(FHandle, 0), oldBk = SetBkColor(FHandle, 0xFFFFFF);
-  StretchBlt(FHandle, Dest.Left, Dest.Top, Dest.Width(), Dest.Height(), maskDC, 0, 0, w, h,
-             MERGECOPY);
-  StretchBlt(FHandle, Dest.Left, Dest.Top, Dest.Width(), Dest.Height(), tmpDC, 0, 0, w, h,
-             SRCPAINT);
-  SetTextColor(FHandle, oldText);
-  SetBkColor(FHandle, oldBk);
-  SelectObject(maskDC, oldMask);
-  SelectObject(tmpDC, oldTmp);
-  DeleteDC(maskDC);
-  DeleteDC(tmpDC);
-  DeleteObject(mask);
-  DeleteObject(tmp);
+  SetBkColor(tmp.DC(), ColorToRGB(Color));
+  BitBlt(mask.DC(), 0, 0, w, h, tmp.DC(), 0, 0, SRCCOPY);
+  // The target takes the brush there, the copy elsewhere.
+  DrawMasked(FHandle, Dest, tmp.DC(), mask.DC(), w, h, MERGECOPY);
   Changed();
+}
+
+TScratchDC::TScratchDC(int32_t Width, int32_t Height, int Bits)
+    : FDC(CreateCompatibleDC(0)), FBitmap(CreateBitmap(Width, Height, 1, Bits, nullptr)),
+      FOld(SelectObject(FDC, FBitmap)) {}
+
+TScratchDC::~TScratchDC() {
+  SelectObject(FDC, FOld);
+  DeleteDC(FDC);
+  DeleteObject(FBitmap);
+}
+
+void DrawMasked(HDC Dst, const TRect& Dest, HDC Picture, HDC Mask, int32_t Width, int32_t Height,
+                uint32_t MaskRop) {
+  SetTextColor(Picture, 0xFFFFFF);
+  SetBkColor(Picture, 0);
+  BitBlt(Picture, 0, 0, Width, Height, Mask, 0, 0, SRCAND);
+  COLORREF oldText = SetTextColor(Dst, 0), oldBk = SetBkColor(Dst, 0xFFFFFF);
+  StretchBlt(Dst, Dest.Left, Dest.Top, Dest.Width(), Dest.Height(), Mask, 0, 0, Width, Height,
+             MaskRop);
+  StretchBlt(Dst, Dest.Left, Dest.Top, Dest.Width(), Dest.Height(), Picture, 0, 0, Width, Height,
+             SRCPAINT);
+  SetTextColor(Dst, oldText);
+  SetBkColor(Dst, oldBk);
 }
 
 }  // namespace fw

@@ -1,8 +1,11 @@
 // Images over the platform's device contexts: bitmaps, icons and pictures.
 #include "framework/Graphics.h"
+#include "framework/GraphicsInternal.h"
 
 #include <algorithm>
 #include <cstring>
+
+#include "platform/gdi/ByteOrder.h"
 
 namespace fw {
 
@@ -308,32 +311,13 @@ void TBitmap::Draw(TCanvas* ACanvas, const TRect& Rect) {
   }
   // Transparent: mask of the transparent colour, then the picture with those pixels black.
   COLORREF key = ColorToRGB(TransparentColor() & 0xFFFFFF);
-  HDC maskDC = CreateCompatibleDC(0);
-  HBITMAP mask = CreateBitmap(FWidth, FHeight, 1, 1, nullptr);
-  HGDIOBJ om = SelectObject(maskDC, mask);
+  TScratchDC mask(FWidth, FHeight, 1);
   COLORREF oldBk = SetBkColor(src, key);
-  BitBlt(maskDC, 0, 0, FWidth, FHeight, src, 0, 0, SRCCOPY);
+  BitBlt(mask.DC(), 0, 0, FWidth, FHeight, src, 0, 0, SRCCOPY);
   SetBkColor(src, oldBk);
-  HDC picDC = CreateCompatibleDC(0);
-  HBITMAP pic = CreateBitmap(FWidth, FHeight, 1, 24, nullptr);
-  HGDIOBJ op = SelectObject(picDC, pic);
-  BitBlt(picDC, 0, 0, FWidth, FHeight, src, 0, 0, SRCCOPY);
-  SetTextColor(picDC, 0xFFFFFF);
-  SetBkColor(picDC, 0);
-  BitBlt(picDC, 0, 0, FWidth, FHeight, maskDC, 0, 0, SRCAND);
-  COLORREF ot = SetTextColor(dst, 0), ob = SetBkColor(dst, 0xFFFFFF);
-  StretchBlt(dst, Rect.Left, Rect.Top, Rect.Width(), Rect.Height(), maskDC, 0, 0, FWidth, FHeight,
-             SRCAND);
-  StretchBlt(dst, Rect.Left, Rect.Top, Rect.Width(), Rect.Height(), picDC, 0, 0, FWidth, FHeight,
-             SRCPAINT);
-  SetTextColor(dst, ot);
-  SetBkColor(dst, ob);
-  SelectObject(picDC, op);
-  SelectObject(maskDC, om);
-  DeleteDC(picDC);
-  DeleteDC(maskDC);
-  DeleteObject(pic);
-  DeleteObject(mask);
+  TScratchDC pic(FWidth, FHeight, 24);
+  BitBlt(pic.DC(), 0, 0, FWidth, FHeight, src, 0, 0, SRCCOPY);
+  DrawMasked(dst, Rect, pic.DC(), mask.DC(), FWidth, FHeight, SRCAND);
 }
 
 // ---- TIcon --------------------------------------------------------------------
@@ -390,17 +374,10 @@ void TIcon::Assign(TPersistent* Source) {
 
 namespace {
 
-uint32_t Rd32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-uint16_t Rd16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-void Wr32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
-}
-void Wr16(std::vector<uint8_t>& v, uint16_t x) {
-  v.push_back(uint8_t(x));
-  v.push_back(uint8_t(x >> 8));
-}
+using plat::gdi::Get16;
+using plat::gdi::Get32;
+using plat::gdi::Put16;
+using plat::gdi::Put32;
 
 [[noreturn]] void BadIcon() { throw EInvalidGraphic("Icon image is not valid"); }
 
@@ -409,13 +386,13 @@ void Wr16(std::vector<uint8_t>& v, uint16_t x) {
 void TIcon::LoadFromStream(TStream* Stream) {
   // The directory first; everything it claims is checked against what follows.
   uint8_t dir[6];
-  if (Stream->Read(dir, 6) != 6 || Rd16(dir) != 0 || Rd16(dir + 2) != 1) BadIcon();
-  uint16_t count = Rd16(dir + 4);
+  if (Stream->Read(dir, 6) != 6 || Get16(dir) != 0 || Get16(dir + 2) != 1) BadIcon();
+  uint16_t count = Get16(dir + 4);
   if (count == 0 || count > 256) BadIcon();
   std::vector<uint8_t> entries(size_t(count) * 16);
   if (Stream->Read(entries.data(), int32_t(entries.size())) != int32_t(entries.size())) BadIcon();
   const uint8_t* e = entries.data();  // the first image is taken
-  uint32_t bytes = Rd32(e + 8), offset = Rd32(e + 12);
+  uint32_t bytes = Get32(e + 8), offset = Get32(e + 12);
   uint32_t dirEnd = 6 + uint32_t(count) * 16;
   if (bytes < 40 || bytes > (1u << 24) || offset < dirEnd) BadIcon();
   // Skip to the image (the stream may not seek backwards; read forward).
@@ -424,12 +401,12 @@ void TIcon::LoadFromStream(TStream* Stream) {
     BadIcon();
   std::vector<uint8_t> img(bytes);
   if (Stream->Read(img.data(), int32_t(bytes)) != int32_t(bytes)) BadIcon();
-  if (Rd32(img.data()) != 40) BadIcon();
-  int32_t w = int32_t(Rd32(img.data() + 4)), h2 = int32_t(Rd32(img.data() + 8));
-  uint16_t bpp = Rd16(img.data() + 14);
+  if (Get32(img.data()) != 40) BadIcon();
+  int32_t w = int32_t(Get32(img.data() + 4)), h2 = int32_t(Get32(img.data() + 8));
+  uint16_t bpp = Get16(img.data() + 14);
   if (w <= 0 || w > 256 || h2 <= 0 || h2 > 512 || (h2 & 1)) BadIcon();
   int32_t h = h2 / 2;
-  uint32_t clrUsed = Rd32(img.data() + 32);
+  uint32_t clrUsed = Get32(img.data() + 32);
   uint32_t table = bpp <= 8 ? (clrUsed ? clrUsed : (1u << bpp)) : 0;
   if (bpp <= 8 && clrUsed > (1u << bpp)) BadIcon();
   uint64_t xorBytes = uint64_t(DibStride(w, bpp)) * uint64_t(h);
@@ -442,13 +419,13 @@ void TIcon::LoadFromStream(TStream* Stream) {
   uint32_t off = 14 + 40 + table * 4;
   file.push_back('B');
   file.push_back('M');
-  Wr32(file, uint32_t(off + xorBytes));
-  Wr32(file, 0);
-  Wr32(file, off);
+  Put32(file, uint32_t(off + xorBytes));
+  Put32(file, 0);
+  Put32(file, off);
   file.insert(file.end(), img.begin(), img.begin() + 40);
   uint32_t hh = uint32_t(h);
   std::memcpy(file.data() + 14 + 8, &hh, 4);
-  if (Rd32(img.data() + 16) != 0) BadIcon();                       // compressed images are not read
+  if (Get32(img.data() + 16) != 0) BadIcon();                       // compressed images are not read
   for (int k : {20, 36}) std::memset(file.data() + 14 + k, 0, 4);  // image size, important colours
   file.insert(file.end(), img.begin() + 40, img.begin() + 40 + long(table) * 4 + long(xorBytes));
   HBITMAP colour = LoadBitmapFile(file.data(), file.size());
@@ -484,17 +461,17 @@ void TIcon::SaveToStream(TStream* Stream) {
   uint32_t andBytes = uint32_t(maskFile.size() - 62);
   uint32_t bytes = 40 + xorBytes + andBytes;
   std::vector<uint8_t> out;
-  Wr16(out, 0);
-  Wr16(out, 1);
-  Wr16(out, 1);
+  Put16(out, 0);
+  Put16(out, 1);
+  Put16(out, 1);
   out.push_back(uint8_t(FWidth >= 256 ? 0 : FWidth));
   out.push_back(uint8_t(FHeight >= 256 ? 0 : FHeight));
   out.push_back(0);
   out.push_back(0);
-  Wr16(out, 1);
-  Wr16(out, 24);
-  Wr32(out, bytes);
-  Wr32(out, 22);
+  Put16(out, 1);
+  Put16(out, 24);
+  Put32(out, bytes);
+  Put32(out, 22);
   size_t head = out.size();
   out.insert(out.end(), colour.begin() + 14, colour.begin() + 54);
   uint32_t h2 = uint32_t(FHeight * 2);

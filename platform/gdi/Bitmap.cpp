@@ -62,14 +62,6 @@ HBITMAP NewBitmap(Surface s) {
 
 std::shared_ptr<BitmapObj> B(HBITMAP h) { return LookupAs<BitmapObj>(h, OBJ_BITMAP); }
 
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
-}
-void Put16(std::vector<uint8_t>& v, uint16_t x) {
-  v.push_back(uint8_t(x));
-  v.push_back(uint8_t(x >> 8));
-}
-
 bool Fail(std::string* error, const char* why) {
   if (error) *error = why;
   return false;

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/gdi/ByteOrder.h"
 #include "platform/gdi/Gdi.h"
 
 namespace plat::gdi {
@@ -158,12 +159,6 @@ std::shared_ptr<T> LookupAs(HGDIOBJ h, int kind) {
 }
 std::shared_ptr<DCObj> LookupDC(HDC h);
 bool Unregister(HGDIOBJ h);
-
-// Little-endian fields of the stored formats (bitmap files, region data).
-inline uint32_t Get32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 // Drawing helpers used across files.
 const Region& EffectiveClip(DCObj& dc);
