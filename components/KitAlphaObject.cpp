@@ -27,12 +27,8 @@ void TKitAlphaObject::DefineProperties(TKitFiler* Filer) {
 }
 
 void TKitAlphaObject::Assign(fw::TPersistent* Source) {
-  auto* s = dynamic_cast<TKitAlphaObject*>(Source);
-  if (!s) {
-    TKitObject::Assign(Source);
-    return;
-  }
-  if (s == this) return;
+  auto* s = KitAssignSource(this, Source, [&] { TKitObject::Assign(Source); });
+  if (!s) return;
   BeginUpdate();
   FFillObject->Assign(s->FFillObject.get());
   EndUpdate(false);

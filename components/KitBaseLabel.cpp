@@ -1,6 +1,7 @@
 #include "components/KitBaseLabel.h"
 
 #include "components/KitApplication.h"
+#include "components/KitBevel.h"
 #include "components/KitCustomStatusBar.h"
 #include "components/KitDrawing.h"
 
@@ -61,6 +62,14 @@ fw::TRect TKitBaseLabel::BeginTextPaint() {
   fw::TRect r = ClientRect();
   r.Left += KitParentControlGap(this);
   return r;
+}
+
+bool TKitBaseLabel::PaintInsideBevel(TKitBevel* Bevel, fw::TRect& R) {
+  if (Bevel->Extent() == 0) return false;
+  fw::TRect inner;
+  Bevel->PaintBevel(Canvas(), R, inner, Bevel->BorderColor() == Color() || Transparent());
+  R = inner;
+  return true;
 }
 
 fw::TRect TKitBaseLabel::AlignedText(const std::string& Text, TKit3DCaption* Caption,

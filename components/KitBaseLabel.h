@@ -13,6 +13,8 @@
 
 namespace vexa {
 
+class TKitBevel;
+
 enum TKitLabelOption { loPathEllipsis, loEndEllipsis, loEditControl };
 using TKitLabelOptions = fw::TSet<TKitLabelOption>;
 
@@ -79,6 +81,10 @@ protected:
   // opaque label fills its area; answers the area the text goes in, after the
   // gap a status-bar parent asks for.
   fw::TRect BeginTextPaint();
+  // Bevel, when it has a width, painted round R (keeping the corners when it
+  // has the label's colour or the label is transparent); R becomes the area
+  // inside it. False when there was no bevel to paint.
+  bool PaintInsideBevel(TKitBevel* Bevel, fw::TRect& R);
   // R's part that Text takes when Caption draws it with Format at the label's
   // alignment.
   fw::TRect AlignedText(const std::string& Text, TKit3DCaption* Caption, uint32_t Format,

@@ -10,12 +10,8 @@ TKitBitmapEffectObject::TKitBitmapEffectObject()
 TKitBitmapEffectObject::~TKitBitmapEffectObject() { FAlphaBlend->OnChange = nullptr; }
 
 void TKitBitmapEffectObject::Assign(fw::TPersistent* Source) {
-  auto* s = dynamic_cast<TKitBitmapEffectObject*>(Source);
-  if (!s) {
-    TKitObject::Assign(Source);
-    return;
-  }
-  if (s == this) return;
+  auto* s = KitAssignSource(this, Source, [&] { TKitObject::Assign(Source); });
+  if (!s) return;
   for (int i = 0; i < 4; ++i) FFlags[i] = s->FFlags[i];
   FBrightness = s->FBrightness;
   SetBuffered(s->Buffered());

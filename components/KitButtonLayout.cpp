@@ -9,12 +9,8 @@ void TKitButtonLayout::SetArrowSize(TKitDDArrowSize Value) {
 }
 
 void TKitButtonLayout::Assign(fw::TPersistent* Source) {
-  if (Source == this) return;
-  auto* s = dynamic_cast<TKitButtonLayout*>(Source);
-  if (!s) {
-    TKitGlyphTextLayout::Assign(Source);
-    return;
-  }
+  auto* s = KitAssignSource(this, Source, [&] { TKitGlyphTextLayout::Assign(Source); });
+  if (!s) return;
   BeginUpdate();
   SetAlignment(s->Alignment());
   SetAlignText2Glyph(s->AlignText2Glyph());

@@ -58,13 +58,9 @@ void TKitCustomGlyphLabel::Paint() {
   GetLabelText(text);
   FPainting = true;
   auto done = fw::Finally([&] { FPainting = false; });
-  fw::TCanvas* c = Canvas();
   fw::TRect r = BeginTextPaint();
-  if (FBevel->Extent() != 0) {
-    fw::TRect inner;
-    FBevel->PaintBevel(c, r, inner, FBevel->BorderColor() == Color() || Transparent());
-    r = inner;
-  }
+  PaintInsideBevel(FBevel.get(), r);
+  fw::TCanvas* c = Canvas();
   if (!IsGlyphEmpty()) ImageList()->CopyImageToBitmap(ListIndex(), ImageIndex(), glyph.get());
   c->Brush()->SetColor(Color());
   KitDrawGlyphTextBitmap(c, text, FFont3D.get(), 0, uint16_t(Enabled() ? kteEnabled : 0x01),

@@ -73,10 +73,7 @@ void TKitCustomLabel::Paint() {
   fw::TRect r = BeginTextPaint();
   uint32_t effect = Enabled() ? kteEnabled : 0x01;
   fw::TRect clip = r;
-  if (FBevel->Extent() != 0) {
-    fw::TRect inner;
-    FBevel->PaintBevel(c, r, inner, FBevel->BorderColor() == Color() || Transparent());
-    r = inner;
+  if (PaintInsideBevel(FBevel.get(), r)) {
     clip = fw::TRect{r.Left + Left(), r.Top + Top(), r.Right + Left(), r.Bottom + Top()};
     effect |= kteClip;
   }

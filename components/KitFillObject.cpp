@@ -15,12 +15,8 @@ TKitFillObject::TKitFillObject() : FBrush(std::make_unique<fw::TBrush>()) {
 TKitFillObject::~TKitFillObject() { FBrush->OnChange = nullptr; }
 
 void TKitFillObject::Assign(fw::TPersistent* Source) {
-  auto* s = dynamic_cast<TKitFillObject*>(Source);
-  if (!s) {
-    TKitShapeFill::Assign(Source);
-    return;
-  }
-  if (s == this) return;
+  auto* s = KitAssignSource(this, Source, [&] { TKitShapeFill::Assign(Source); });
+  if (!s) return;
   BeginUpdate();
   FBrush->Assign(s->FBrush.get());
   FOptions = s->FOptions;

@@ -47,12 +47,8 @@ void TKitGradient::SetColorCount(TKitColorCount Value) {
 }
 
 void TKitGradient::Assign(fw::TPersistent* Source) {
-  if (Source == this) return;
-  auto* s = dynamic_cast<TKitGradient*>(Source);
-  if (!s) {
-    TKitObject::Assign(Source);
-    return;
-  }
+  auto* s = KitAssignSource(this, Source, [&] { TKitObject::Assign(Source); });
+  if (!s) return;
   BeginUpdate();
   SetColorCount(s->FColorCount);
   SetColor(s->FColor);

@@ -53,6 +53,19 @@ private:
   bool FUpdating = false;
 };
 
+// The start of an Assign: Source as a T when it is one and not Self itself.
+// A source of another kind goes to Inherited (the inherited assignment); both
+// it and Self answer nullptr.
+template <class T, class F>
+T* KitAssignSource(T* Self, fw::TPersistent* Source, F&& Inherited) {
+  auto* s = dynamic_cast<T*>(Source);
+  if (!s) {
+    Inherited();
+    return nullptr;
+  }
+  return s == Self ? nullptr : s;
+}
+
 class TKitObject : public TKitChanging<fw::TPersistent> {
 public:
   TKitObject() = default;

@@ -10,12 +10,8 @@ TKitRegionMask::TKitRegionMask()
 TKitRegionMask::~TKitRegionMask() = default;
 
 void TKitRegionMask::Assign(fw::TPersistent* Source) {
-  auto* s = dynamic_cast<TKitRegionMask*>(Source);
-  if (!s) {
-    TKitObject::Assign(Source);
-    return;
-  }
-  if (s == this) return;
+  auto* s = KitAssignSource(this, Source, [&] { TKitObject::Assign(Source); });
+  if (!s) return;
   ClearRegionData();
   if (s->FRegionDataSize <= 0) return;
   FRegionDataSize = s->FRegionDataSize;

@@ -16,12 +16,8 @@ TKitShapeFill::~TKitShapeFill() {
 }
 
 void TKitShapeFill::Assign(fw::TPersistent* Source) {
-  auto* s = dynamic_cast<TKitShapeFill*>(Source);
-  if (!s) {
-    TKitObject::Assign(Source);
-    return;
-  }
-  if (s == this) return;
+  auto* s = KitAssignSource(this, Source, [&] { TKitObject::Assign(Source); });
+  if (!s) return;
   BeginUpdate();
   FBitmap->Assign(s->FBitmap.get());
   FListBitmap->Assign(s->FListBitmap.get());

@@ -49,17 +49,13 @@ TCustomImageList::~TCustomImageList() {
 void TCustomImageList::SetWidth(int32_t Value) {
   if (Value == FWidth || Value <= 0) return;
   FWidth = Value;
-  FImages.clear();
-  FMasks.clear();
-  Change();
+  Clear();
 }
 
 void TCustomImageList::SetHeight(int32_t Value) {
   if (Value == FHeight || Value <= 0) return;
   FHeight = Value;
-  FImages.clear();
-  FMasks.clear();
-  Change();
+  Clear();
 }
 
 void TCustomImageList::SetMasked(bool Value) {

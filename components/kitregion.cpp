@@ -206,12 +206,8 @@ TKitRegion::~TKitRegion() {
 }
 
 void TKitRegion::Assign(fw::TPersistent* Source) {
-  auto* s = dynamic_cast<TKitRegion*>(Source);
-  if (!s) {
-    TKitObject::Assign(Source);
-    return;
-  }
-  if (s == this) return;
+  auto* s = KitAssignSource(this, Source, [&] { TKitObject::Assign(Source); });
+  if (!s) return;
   BeginUpdate();
   FShape = s->FShape;
   FRoundX = s->FRoundX;
