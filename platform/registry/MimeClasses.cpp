@@ -41,24 +41,22 @@ std::vector<std::string> SplitList(const std::string& text, char sep) {
   return out;
 }
 
-std::string ConfigHome() {
-  std::string d = Env("XDG_CONFIG_HOME");
+// A base folder of the desktop's settings or data: the variable's value, else
+// below in the home folder (none without a home).
+std::string XdgHome(const char* var, const char* below) {
+  std::string d = Env(var);
   if (!d.empty()) return d;
-  return Home().empty() ? std::string() : Home() + "/.config";
+  return Home().empty() ? std::string() : Home() + below;
 }
-std::vector<std::string> ConfigDirs() {
-  std::string d = Env("XDG_CONFIG_DIRS");
-  return SplitList(d.empty() ? std::string("/etc/xdg") : d, ':');
+// The folders searched after it: the variable's list, else fallback.
+std::vector<std::string> XdgDirs(const char* var, const char* fallback) {
+  std::string d = Env(var);
+  return SplitList(d.empty() ? std::string(fallback) : d, ':');
 }
-std::string DataHome() {
-  std::string d = Env("XDG_DATA_HOME");
-  if (!d.empty()) return d;
-  return Home().empty() ? std::string() : Home() + "/.local/share";
-}
-std::vector<std::string> DataDirs() {
-  std::string d = Env("XDG_DATA_DIRS");
-  return SplitList(d.empty() ? std::string("/usr/local/share:/usr/share") : d, ':');
-}
+std::string ConfigHome() { return XdgHome("XDG_CONFIG_HOME", "/.config"); }
+std::vector<std::string> ConfigDirs() { return XdgDirs("XDG_CONFIG_DIRS", "/etc/xdg"); }
+std::string DataHome() { return XdgHome("XDG_DATA_HOME", "/.local/share"); }
+std::vector<std::string> DataDirs() { return XdgDirs("XDG_DATA_DIRS", "/usr/local/share:/usr/share"); }
 
 bool ReadSmallFile(const std::string& path, std::string* text) {
   bool truncated = false;

@@ -123,6 +123,17 @@ size_t SectionEnd(const std::vector<Line>& lines, size_t head) {
   return i;
 }
 
+// The lines of a section (after its header, up to the next): false when the
+// file has no such section.
+bool SectionLines(const std::vector<Line>& lines, const std::string& section, size_t* first,
+                  size_t* end) {
+  int head = FindSection(lines, section);
+  if (head < 0) return false;
+  *first = static_cast<size_t>(head) + 1;
+  *end = SectionEnd(lines, static_cast<size_t>(head));
+  return true;
+}
+
 // Applies edit to the file's lines under the lock and replaces the file when
 // edit reports a change.
 template <class F>
@@ -190,10 +201,9 @@ bool ValidName(const std::string& s) {
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, const std::string& fileName) {
   std::vector<Line> lines = Load(fileName, nullptr);
-  int head = FindSection(lines, section);
-  if (head < 0) return defaultValue;
-  size_t end = SectionEnd(lines, static_cast<size_t>(head));
-  for (size_t i = static_cast<size_t>(head) + 1; i < end; ++i) {
+  size_t first = 0, end = 0;
+  if (!SectionLines(lines, section, &first, &end)) return defaultValue;
+  for (size_t i = first; i < end; ++i) {
     Parsed p = Classify(lines[i].Text);
     if (p.Kind == lkKey && sf::SameText(p.Name, Trim(key))) return p.Value;
   }
@@ -230,8 +240,8 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
   return Edit(fileName, [&](std::vector<Line>& lines) {
     std::string eol = EolOf(lines);
     std::string text = k + "=" + v;
-    int head = FindSection(lines, sec);
-    if (head < 0) {
+    size_t first = 0, end = 0;
+    if (!SectionLines(lines, sec, &first, &end)) {
       if (!lines.empty()) {
         if (lines.back().Eol.empty()) lines.back().Eol = eol;
         if (!Trim(lines.back().Text).empty()) lines.push_back(Line{"", eol});
@@ -240,9 +250,8 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
       lines.push_back(Line{text, eol});
       return true;
     }
-    size_t end = SectionEnd(lines, static_cast<size_t>(head));
-    size_t insertAt = static_cast<size_t>(head) + 1;
-    for (size_t i = static_cast<size_t>(head) + 1; i < end; ++i) {
+    size_t insertAt = first;
+    for (size_t i = first; i < end; ++i) {
       Parsed p = Classify(lines[i].Text);
       if (p.Kind != lkKey) continue;
       if (sf::SameText(p.Name, k)) {
@@ -262,11 +271,10 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
 bool DeletePrivateProfileKey(const std::string& section, const std::string& key,
                              const std::string& fileName) {
   return Edit(fileName, [&](std::vector<Line>& lines) {
-    int head = FindSection(lines, section);
-    if (head < 0) return false;
-    size_t end = SectionEnd(lines, static_cast<size_t>(head));
+    size_t first = 0, end = 0;
+    if (!SectionLines(lines, section, &first, &end)) return false;
     bool changed = false;
-    for (size_t i = end; i-- > static_cast<size_t>(head) + 1;) {
+    for (size_t i = end; i-- > first;) {
       Parsed p = Classify(lines[i].Text);
       if (p.Kind == lkKey && sf::SameText(p.Name, Trim(key))) {
         lines.erase(lines.begin() + static_cast<long>(i));
@@ -307,10 +315,9 @@ std::vector<std::pair<std::string, std::string>> GetPrivateProfileSection(
     const std::string& section, const std::string& fileName) {
   std::vector<std::pair<std::string, std::string>> out;
   std::vector<Line> lines = Load(fileName, nullptr);
-  int head = FindSection(lines, section);
-  if (head < 0) return out;
-  size_t end = SectionEnd(lines, static_cast<size_t>(head));
-  for (size_t i = static_cast<size_t>(head) + 1; i < end; ++i) {
+  size_t first = 0, end = 0;
+  if (!SectionLines(lines, section, &first, &end)) return out;
+  for (size_t i = first; i < end; ++i) {
     Parsed p = Classify(lines[i].Text);
     if (p.Kind != lkKey) continue;
     bool seen = false;
