@@ -59,8 +59,8 @@ public:
   int32_t Width() const { return FWidth; }
   int32_t Height() const { return FHeight; }
   // A different size above 0 clears the images.
-  void SetWidth(int32_t Value);
-  void SetHeight(int32_t Value);
+  void SetWidth(int32_t Value) { SetSide(FWidth, Value); }
+  void SetHeight(int32_t Value) { SetSide(FHeight, Value); }
   bool Masked() const { return FMasked; }
   void SetMasked(bool Value);
   int Count() const { return int(FImages.size()); }
@@ -86,6 +86,7 @@ protected:
 
 private:
   void CheckIndex(int Index) const;
+  void SetSide(int32_t& Side, int32_t Value);
   int32_t FWidth = 16, FHeight = 16;
   bool FMasked = true;
   std::vector<std::unique_ptr<fw::TBitmap>> FImages;

@@ -46,18 +46,6 @@ TCustomImageList::~TCustomImageList() {
   FLinks.clear();
 }
 
-void TCustomImageList::SetWidth(int32_t Value) {
-  if (Value == FWidth || Value <= 0) return;
-  FWidth = Value;
-  Clear();
-}
-
-void TCustomImageList::SetHeight(int32_t Value) {
-  if (Value == FHeight || Value <= 0) return;
-  FHeight = Value;
-  Clear();
-}
-
 void TCustomImageList::SetMasked(bool Value) {
   if (Value == FMasked) return;
   FMasked = Value;
@@ -98,6 +86,12 @@ void TCustomImageList::Clear() {
   FImages.clear();
   FMasks.clear();
   Change();
+}
+
+void TCustomImageList::SetSide(int32_t& Side, int32_t Value) {
+  if (Value == Side || Value <= 0) return;
+  Side = Value;
+  Clear();
 }
 
 void TCustomImageList::CheckIndex(int Index) const {
