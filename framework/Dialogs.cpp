@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/ControlPaint.h"
@@ -74,9 +75,7 @@ std::string AppTitle() {
 TDialogResponder SetDialogResponder(TDialogResponder Responder) {
   FrameworkState& st = St();
   std::lock_guard<std::mutex> g(st.responderMu);
-  TDialogResponder old = std::move(st.responder);
-  st.responder = std::move(Responder);
-  return old;
+  return std::exchange(st.responder, std::move(Responder));
 }
 
 bool DialogResponderInstalled() {

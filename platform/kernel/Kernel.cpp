@@ -29,6 +29,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/kernel/FileLock.h"
@@ -627,9 +628,7 @@ void OutputDebugString(const std::string& text) {
 DebugSink SetDebugSink(DebugSink sink) {
   State& st = St();
   std::lock_guard<std::mutex> lock(st.debugMu);
-  DebugSink old = std::move(st.debugSink);
-  st.debugSink = std::move(sink);
-  return old;
+  return std::exchange(st.debugSink, std::move(sink));
 }
 
 DWORD GetTickCount() {
