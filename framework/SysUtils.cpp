@@ -290,6 +290,12 @@ std::string FormatDateTime(const std::string& format, TDateTime dt) {
     while (i + n < f.size() && (f[i + n] == lower || f[i + n] == lower - 32)) ++n;
     return n;
   };
+  // A field of one or two digits, as many letters as stand here say.
+  auto number = [&](char lower, int v) {
+    size_t n = count(lower);
+    out += n >= 2 ? two(v) : std::to_string(v);
+    i += n;
+  };
   while (i < f.size()) {
     char c = f[i];
     char lc = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
@@ -314,40 +320,20 @@ std::string FormatDateTime(const std::string& format, TDateTime dt) {
         i += n;
         break;
       }
-      case 'm': {
-        size_t n = count('m');
-        int v = afterHour ? mi : mo;
-        out += n >= 2 ? two(v) : std::to_string(v);
+      case 'm':
+        number('m', afterHour ? mi : mo);
         afterHour = false;
-        i += n;
         break;
-      }
-      case 'd': {
-        size_t n = count('d');
-        out += n >= 2 ? two(d) : std::to_string(d);
+      case 'd':
+        number('d', d);
         afterHour = false;
-        i += n;
         break;
-      }
-      case 'h': {
-        size_t n = count('h');
-        out += n >= 2 ? two(h) : std::to_string(h);
+      case 'h':
+        number('h', h);
         afterHour = true;
-        i += n;
         break;
-      }
-      case 'n': {
-        size_t n = count('n');
-        out += n >= 2 ? two(mi) : std::to_string(mi);
-        i += n;
-        break;
-      }
-      case 's': {
-        size_t n = count('s');
-        out += n >= 2 ? two(s) : std::to_string(s);
-        i += n;
-        break;
-      }
+      case 'n': number('n', mi); break;
+      case 's': number('s', s); break;
       case 'z': {
         size_t n = count('z');
         if (n >= 3) {

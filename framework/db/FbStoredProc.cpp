@@ -24,24 +24,20 @@ std::string AsciiUpper(std::string s) {
   return s;
 }
 
-// Double quotes for an identifier in dialect 3.
-std::string QuoteIdent(const std::string& name) {
-  std::string q = "\"";
-  for (char c : name) {
-    if (c == '"') q += '"';
+// Text between marks, a mark inside it doubled.
+std::string Quoted(const std::string& text, char mark) {
+  std::string q(1, mark);
+  for (char c : text) {
+    if (c == mark) q += mark;
     q += c;
   }
-  return q + "\"";
+  return q + mark;
 }
 
-std::string QuoteText(const std::string& text) {
-  std::string q = "'";
-  for (char c : text) {
-    if (c == '\'') q += '\'';
-    q += c;
-  }
-  return q + "'";
-}
+// Double quotes for an identifier in dialect 3.
+std::string QuoteIdent(const std::string& name) { return Quoted(name, '"'); }
+
+std::string QuoteText(const std::string& text) { return Quoted(text, '\''); }
 
 }  // namespace
 
