@@ -480,7 +480,8 @@ void TFrmMainServer::VexaIPCServer1CustomMessage(fw::TMessage& Msg, bool& /*Hand
           // before ending it is rolled back on a flush tick. A writer that
           // gave up waiting never learns the id and so never ends it: the
           // answer is given here, and a begin it did not reach is rolled back.
-          const uint32_t writer = plat::GetSendingProcess();
+          // A posted begin answers nobody and is tied to no writer.
+          const uint32_t writer = plat::InSendMessage() ? plat::GetSendingProcess() : 0;
           const int32_t id = item->BeginTransaction(writer);
           Msg.Result = id;
           if (writer != 0 && !plat::ReplyMessage(id)) item->RemoveTransaction(id);

@@ -41,6 +41,9 @@ struct MSG {
   LPARAM lParam = 0;
   DWORD time = 0;
   POINT pt;
+  // The process that posted it, as GetSendingProcess names it (0: this one);
+  // DispatchMessage hands it on to the window procedure.
+  uint32_t sender = 0;
 };
 
 // Window procedures are callables so that objects can own them. A procedure
@@ -239,14 +242,24 @@ bool SendMessageTimeout(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, DWORD
                         LRESULT* result);
 
 // About the message the calling thread's window procedure is handling now.
-// GetSendingProcess: the process that sent it, when it was sent (not posted)
-// from another process of the session; 0 otherwise. The number names that
+// GetSendingProcess: the process that posted or sent it, when it came from
+// another process of the session; 0 when it came from this process (any of
+// its threads) or no message is being handled. The number names that
 // process for as long as the session lasts (an operating-system pid may be
 // reused; this is not) and is what IsSessionProcessAlive takes, which answers
 // whether that process still runs (a look at its liveness lock: cheap, but a
-// system call or two).
+// system call or two). A sender that could not name itself gets a number no
+// process has.
 uint32_t GetSendingProcess();
 bool IsSessionProcessAlive(uint32_t process);
+// Whether the message being handled was sent (not posted) from another
+// thread or process, whose sender waits for its answer.
+bool InSendMessage();
+// The process that owns a window, numbered as GetSendingProcess numbers the
+// processes of the session (this process has its number too); 0 when hwnd is
+// no window. Comparing the two tells whether a message that names a window
+// came from the program the window belongs to.
+uint32_t GetWindowProcess(HWND hwnd);
 // Answers the sent message being handled before its procedure returns; the
 // procedure's own result is then not used. True when the answer reached a
 // sender that still waited for it (it reads it unless it dies first); false

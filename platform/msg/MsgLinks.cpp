@@ -510,8 +510,10 @@ void Links::BroadcastToQueue(Session& s, Links* links, uint32_t qid,
     r = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   } while (r != 0 && errno == EINTR);
   const int err = r == 0 ? 0 : errno;
+  const uint32_t self = ProcessId(s);
   for (const auto& [h, e] : windows) {
     Packet p = MessagePacket(kPost, h, msg, wParam, lParam);
+    p.status = self;
     if (r == 0 &&
         send(fd, &p, sizeof p, MSG_DONTWAIT | MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof p)) {
       ++*reached;
@@ -533,7 +535,7 @@ void Links::ReadIncoming(int fd, uint32_t events) {
   if (!hadSegment && conn->seg) {
     conn->req = RequestRing(*conn->seg);
     conn->rep = ReplyRing(*conn->seg);
-    conn->senderProc = A(conn->seg->l->senderProc).load(std::memory_order_acquire);
+    conn->senderProc = ForeignSender(A(conn->seg->l->senderProc).load(std::memory_order_acquire));
   }
   if (finished) CloseInConn(fd);
 }

@@ -55,6 +55,12 @@ inline uint64_t Tag(FdKind kind, int fd) {
   return (static_cast<uint64_t>(kind) << 32) | static_cast<uint32_t>(fd);
 }
 
+// What a sender of another process that did not name itself is taken for: a
+// number no process of the session has, so it never passes for a window's
+// owner nor for this process.
+constexpr uint32_t kUnnamedSender = 0xFFFFFFFF;
+inline uint32_t ForeignSender(uint32_t named) { return named != 0 ? named : kUnnamedSender; }
+
 // A sender of another process: we consume its requests and produce replies.
 struct InConn {
   int fd = -1;
@@ -64,7 +70,7 @@ struct InConn {
   Ring req;
   Ring rep;
   uint32_t held = 0;  // its posts the queue holds
-  uint32_t senderProc = 0;  // the sending process, as its segment names it
+  uint32_t senderProc = kUnnamedSender;  // the sending process, as its segment names it
 };
 
 // A queue of another process we send to: we produce requests, consume replies.

@@ -352,9 +352,11 @@ bool TranslateMessage(const MSG* msg) {
 }
 
 uint32_t GetSendingProcess() {
-  Handling* h = CurrentHandling();
-  return h && h->item->conn ? h->item->conn->senderProc : 0;
+  if (Handling* h = CurrentHandling()) return h->item->conn ? h->item->conn->senderProc : 0;
+  return CurrentPoster();
 }
+
+bool InSendMessage() { return CurrentHandling() != nullptr; }
 
 bool IsSessionProcessAlive(uint32_t process) {
   return process != 0 && ProcessAlive(CurrentSession(), process);
@@ -379,6 +381,7 @@ LRESULT DispatchMessage(const MSG* msg) {
     }
   }
   if (msg->hwnd == 0) return 0;
+  HandNextPost(msg->sender);
   return CallProc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 

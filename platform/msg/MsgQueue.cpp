@@ -98,6 +98,8 @@ bool Queue::TakeRequest(const Packet& p, const std::shared_ptr<InConn>& from) {
     m.wParam = p.wParam;
     m.lParam = p.lParam;
     m.time = p.time;
+    // A broadcast connection has no segment: its packets name their sender.
+    m.sender = from ? from->senderProc : ForeignSender(p.status);
     std::lock_guard<std::mutex> lock(mu_);
     if (!windows_.count(p.hwnd)) return false;  // destroyed meanwhile
     posted_.push_back(Posted{m, from.get()});
@@ -296,20 +298,32 @@ bool Queue::TakeSent(SentItem* item) {
 namespace {
 
 // The sent message the running window procedure handles, and the one the
-// next procedure call is to handle (see HandlingScope).
+// next procedure call is to handle (see HandlingScope); the same for the
+// process that posted a message.
 thread_local Handling* tHandling = nullptr;
 thread_local Handling* tNextHandling = nullptr;
+thread_local uint32_t tPoster = 0;
+thread_local uint32_t tNextPoster = 0;
 
 }  // namespace
 
-HandlingScope::HandlingScope() : outer_(tHandling) {
+HandlingScope::HandlingScope() : outer_(tHandling), outerPoster_(tPoster) {
   tHandling = tNextHandling;
   tNextHandling = nullptr;
+  tPoster = tNextPoster;
+  tNextPoster = 0;
 }
 
-HandlingScope::~HandlingScope() { tHandling = outer_; }
+HandlingScope::~HandlingScope() {
+  tHandling = outer_;
+  tPoster = outerPoster_;
+}
 
 Handling* CurrentHandling() { return tHandling; }
+
+uint32_t CurrentPoster() { return tPoster; }
+
+void HandNextPost(uint32_t sender) { tNextPoster = sender; }
 
 bool Queue::Answer(Handling& h, LRESULT r, bool ok) {
   if (h.answered) return false;

@@ -68,8 +68,8 @@ struct Handling {
 };
 
 // Every window procedure call runs inside one: the procedure handles the send
-// HandleSent handed to it, or none (a posted message, a call on this thread),
-// and its caller's again once it returns.
+// HandleSent handed to it, or the post DispatchMessage handed to it, or
+// neither (a call on this thread), and its caller's again once it returns.
 class HandlingScope {
  public:
   HandlingScope();
@@ -79,10 +79,15 @@ class HandlingScope {
 
  private:
   Handling* outer_;
+  uint32_t outerPoster_;
 };
 
 // The send the running window procedure of this thread handles, or null.
 Handling* CurrentHandling();
+// The process that posted what the running window procedure handles (0: this
+// process, or no post); the next procedure call handles a post of sender.
+uint32_t CurrentPoster();
+void HandNextPost(uint32_t sender);
 
 struct Queue final : std::enable_shared_from_this<Queue>, Intake {
   // A queue for the calling thread; null with *err (an errno) when its epoll

@@ -37,7 +37,7 @@ struct Packet {
   int32_t wParam = 0;
   int32_t lParam = 0;
   int32_t result = 0;
-  uint32_t status = 0;
+  uint32_t status = 0;  // a reply's ReplyStatus; a broadcast post's sending process
   uint32_t time = 0;
 };
 

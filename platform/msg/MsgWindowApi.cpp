@@ -111,6 +111,13 @@ bool IsWindow(HWND hwnd) {
   return true;
 }
 
+uint32_t GetWindowProcess(HWND hwnd) {
+  Session& s = CurrentSession();
+  if (FindWindow(hwnd)) return ProcessId(s);
+  Entry e;
+  return IsWindow(hwnd) && ReadEntry(s, hwnd, &e) ? e.procId : 0;
+}
+
 DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
   if (auto w = FindWindow(hwnd)) {
     if (processId) *processId = GetCurrentProcessId();
