@@ -206,8 +206,15 @@ plat::LRESULT TVexaIPCClient::WndProc(plat::HWND Wnd, plat::UINT Msg, plat::WPAR
   if (Msg != 0 && Msg == FCtrlID) {
     const int32_t code = LParam & ipcControlMask;
     // The window in a broadcast comes from another process: believe it only
-    // when it is a live window of the session.
+    // when it is a live window of the session, and a server's state only
+    // from the server's own program (one that is gone is down anyway).
     const plat::HWND server = static_cast<plat::HWND>(WParam);
+    if ((code == ipcServerUp || code == ipcServerDown) && !VexaIPCSpeaksFor(server)) {
+      TellIgnored(code == ipcServerUp ? 8 : 16,
+                  code == ipcServerUp ? "a server-up naming a window of another program"
+                                      : "a server-down naming a window of another program");
+      return 0;
+    }
     if (code == ipcServerUp && server != 0 && server != FHandle && plat::IsWindow(server)) {
       const bool rejoin = FAutoRejoin && FJoined;
       // Our own server still serves: another window answering a query cannot.
@@ -245,13 +252,16 @@ bool TVexaIPCClient::IgnoreStray(plat::UINT Msg, plat::WPARAM WParam) {
   unsigned bit = 0;
   const char* kind = VexaIPCStrayRequest(Msg, WParam, &bit);
   if (!kind) return false;
-  // Once per kind: a sender that repeats it must not flood the output.
-  if ((FStrayTold & bit) == 0) {
-    FStrayTold |= bit;
-    plat::OutputDebugString(std::string("Ignored ") + kind +
-                            " sent to the client window of channel \"" + FInstanceName + "\"");
-  }
+  TellIgnored(bit, kind);
   return true;
+}
+
+void TVexaIPCClient::TellIgnored(unsigned Bit, const char* What) {
+  // Once per kind: a sender that repeats it must not flood the output.
+  if ((FStrayTold & Bit) != 0) return;
+  FStrayTold |= Bit;
+  plat::OutputDebugString(std::string("Ignored ") + What + " sent to the client window of channel \"" +
+                          FInstanceName + "\"");
 }
 
 void TVexaIPCClient::ProcessMessages() {

@@ -159,6 +159,8 @@ private:
   bool AwaitServer(int32_t Ask, plat::DWORD TimeoutMs);
   // Close and quit requests posted to the window: ignored, told once per kind.
   bool IgnoreStray(plat::UINT Msg, plat::WPARAM WParam);
+  // Tells "Ignored " + What once per kind Bit (1, 2, 4: see VexaIPCStrayRequest).
+  void TellIgnored(unsigned Bit, const char* What);
 
   std::string FInstanceName;
   plat::HWND FHandle = 0;

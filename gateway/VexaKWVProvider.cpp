@@ -700,6 +700,16 @@ void TVexaNotifyProvider::IPCCustomMessage(fw::TMessage& Msg, bool&) {
   int table = Msg.LParam & 0xFF;
   char letter = static_cast<char>((Msg.LParam >> 8) & 0xFF);
   plat::HWND client = static_cast<plat::HWND>(Msg.WParam);
+  // Another program must not subscribe or unsubscribe a client in its name:
+  // an unsubscription would deafen it, a subscription flood it.
+  if ((letter == 'S' || letter == 'U') && !VexaIPCSpeaksFor(client)) {
+    const unsigned kind = letter == 'S' ? 1 : 2;
+    if ((FForgedTold & kind) == 0) {
+      FForgedTold |= kind;
+      Trace(std::string("Ignored a \"Subscription\" '") + letter + "' naming a window of another program");
+    }
+    return;
+  }
   if (letter == 'S') {
     if (!plat::IsWindow(client)) {
       Msg.Result = -1;

@@ -167,6 +167,7 @@ private:
   uint32_t FStateMsg = 0;
   uint32_t FSubscriptionMsg = 0;
   bool FStateSent = false;
+  unsigned FForgedTold = 0;  // kinds of subscriptions in another program's name told so far
   std::array<std::unique_ptr<std::vector<plat::HWND>>, 256> FTableClients;
   // The poll timer is kept once made; "freeing" it disables it and forgets its
   // interval, so it is never destroyed inside its own tick.

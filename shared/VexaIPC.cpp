@@ -272,9 +272,30 @@ void TVexaIPCServer::FreeWaitingList() {
   FWaiting.reset();
 }
 
+namespace {
+
+// Kinds of ignored messages, told once each; 1, 2 and 4 are the close and
+// quit requests of VexaIPCStrayRequest.
+constexpr unsigned kForgedConnect = 8;
+constexpr unsigned kForgedDisconnect = 16;
+
+}  // namespace
+
 void TVexaIPCServer::HandleControl(fw::TMessage& Msg) {
   const plat::HWND client = static_cast<plat::HWND>(Msg.WParam);
-  switch (Msg.LParam & ipcControlMask) {
+  const int32_t code = Msg.LParam & ipcControlMask;
+  // Another program joining or leaving in a client's name would list a
+  // window that never asked, or deafen one that did.
+  if (FActive && (code == ipcConnect || code == ipcDisconnect) && !VexaIPCSpeaksFor(client)) {
+    if (code == ipcConnect) {
+      TellIgnored(kForgedConnect, "a connect naming a window of another program");
+    } else {
+      TellIgnored(kForgedDisconnect, "a disconnect naming a window of another program");
+      Msg.Result = static_cast<int32_t>(FHandle);
+    }
+    return;
+  }
+  switch (code) {
     // Only a serving server speaks up: an inactive one (a second server of the
     // instance among them) would lead clients to a window that refuses them.
     case ipcQueryServer:
@@ -367,14 +388,16 @@ bool TVexaIPCServer::IgnoreStray(const fw::TMessage& Msg) {
   unsigned bit = 0;
   const char* name = VexaIPCStrayRequest(Msg.Msg, Msg.WParam, &bit);
   if (!name) return false;
-  // Once per kind: a sender that repeats it must not flood the log.
-  if ((FStrayLogged & bit) == 0) {
-    FStrayLogged |= bit;
-    const std::string text = std::string("Ignored ") + name + " sent to the channel window of \"" +
-                             FInstanceName + "\"";
-    if (OnDisplay) Guarded([&] { OnDisplay(this, text); });
-  }
+  TellIgnored(bit, name);
   return true;
+}
+
+void TVexaIPCServer::TellIgnored(unsigned Bit, const std::string& What) {
+  // Once per kind: a sender that repeats it must not flood the log.
+  if ((FStrayLogged & Bit) != 0) return;
+  FStrayLogged |= Bit;
+  const std::string text = "Ignored " + What + " sent to the channel window of \"" + FInstanceName + "\"";
+  if (OnDisplay) Guarded([&] { OnDisplay(this, text); });
 }
 
 }  // namespace vexa

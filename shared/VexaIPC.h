@@ -129,6 +129,9 @@ private:
   // True (and logged, once per kind) for a message that would close the
   // channel window or quit the program.
   bool IgnoreStray(const fw::TMessage& Msg);
+  // Logs "Ignored " + What + " sent to the channel window of ..." the first
+  // time a message of the kind Bit is ignored.
+  void TellIgnored(unsigned Bit, const std::string& What);
 
   bool FActive = false;
   std::vector<plat::HWND> FClients;  // in order of arrival, each once

@@ -81,6 +81,18 @@ inline const char* VexaIPCStrayRequest(plat::UINT Msg, plat::WPARAM WParam, unsi
   return nullptr;
 }
 
+// Any program may post any window anything. A control code, a subscription
+// or a server's state that names a window speaks for that window's program,
+// so it counts only when the message being handled came from there: from
+// this program itself, or from the program that owns Window. What is said of
+// a window that is gone deafens nobody and counts too.
+inline bool VexaIPCSpeaksFor(plat::HWND Window) {
+  const uint32_t sender = plat::GetSendingProcess();
+  if (sender == 0) return true;
+  const uint32_t owner = plat::GetWindowProcess(Window);
+  return owner == 0 || owner == sender;
+}
+
 // Kernel object names.
 inline std::string VexaIPCInstanceMutexName(const std::string& Instance) {
   return "VexaIPCServer_Instance_" + Instance;

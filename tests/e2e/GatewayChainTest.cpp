@@ -7,6 +7,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -268,17 +269,21 @@ TEST_F(GatewayChainTest, ABurstReachesAReadingClientWholeAndAStoppedOneIsToldItW
 // Another program of the session posts every window of the chain's four
 // programs (forms, controls, hidden socket, timer, tray and channel windows)
 // each private id with any parameters, and close, quit and destroy requests,
-// while notifications flow. Nothing may be lost: every notification arrives
-// once and in order, every program runs on, the notify server still greets a
-// new gateway, the database side still gets transaction ids, also from a
-// restarted server (which finds it only through its channel window), and each
-// kind of ignored message is told once, not once per message.
+// while notifications flow. On both channels it also speaks in the others'
+// names: it disconnects, subscribes and unsubscribes their clients, connects
+// someone else's window and tells the clients that their server went down
+// or that another window serves. Nothing may be lost: every notification
+// arrives once and in order, every program runs on, the client keeps its
+// server and its subscription until it leaves itself, the notify server
+// still greets a new gateway, the database side still gets transaction ids,
+// also from a restarted server (which finds it only through its channel
+// window), and each kind of ignored message is told once, not once per message.
 TEST_F(GatewayChainTest, StrayMessagesFromAnotherProgramLoseNothingAndEndNothing) {
   const std::vector<std::string> debug = {"VEXA_DEBUG=1"};
   auto server = StartServer(debug);
   ChildProcess gateway(Relaygate.Path(), {"E2E"}, debug, true);
   ASSERT_TRUE(gateway.WaitForLine("Connected to Notify Server at ", 20000ms));
-  ChildProcess client(test::BinPath("notifylistener"), {"E2E", "7"});
+  ChildProcess client(test::BinPath("notifylistener"), {"E2E", "7"}, debug, true);
   ASSERT_TRUE(client.WaitForLine("Subscribed to table 7 (1)", 10000ms));
   ASSERT_TRUE(Printed(gateway, "Subscription to table 7 confirmed", 10000ms));
   auto db = StartDbSide({"notifier"});
@@ -289,10 +294,28 @@ TEST_F(GatewayChainTest, StrayMessagesFromAnotherProgramLoseNothingAndEndNothing
     EXPECT_FALSE(own.empty());
     windows.insert(windows.end(), own.begin(), own.end());
   }
+  TVexaIPCClient notifyServer("NotifyServerIPC");
+  TVexaIPCClient channel("E2E");
+  ASSERT_TRUE(notifyServer.FindServer(10000) && channel.FindServer(10000));
+  const plat::HWND serverWindow = notifyServer.ServerHandle();
+  const plat::HWND gatewayWindow = channel.ServerHandle();
+  const std::vector<plat::HWND> dbWindows = test::WindowsOf(db->Pid());
+  const std::vector<plat::HWND> clientWindows = test::WindowsOf(client.Pid());
+  auto inOthersNames = [&](std::chrono::steady_clock::time_point deadline) {
+    return test::PostInOthersNames("NotifyServerIPC", serverWindow, dbWindows, {gatewayWindow}, 7,
+                                   deadline) +
+           test::PostInOthersNames("E2E", gatewayWindow, clientWindows, dbWindows, 7, deadline);
+  };
   std::atomic<bool> done{false};
   int taken = 0;
+  int forged = 0;
   std::thread stray([&] {
-    taken = test::PostStrayMessages(windows, 7, std::chrono::steady_clock::now() + 60s);
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    // First from a thread that has talked to nobody: its broadcasts go over
+    // connections of their own; then again over the ones its posts made.
+    forged = inOthersNames(deadline);
+    taken = test::PostStrayMessages(windows, 7, deadline);
+    forged += inOthersNames(deadline);
     done = true;
   });
   uint32_t sent = 1;
@@ -302,6 +325,7 @@ TEST_F(GatewayChainTest, StrayMessagesFromAnotherProgramLoseNothingAndEndNothing
   }
   stray.join();
   EXPECT_GT(taken, static_cast<int>(windows.size()));
+  EXPECT_GT(forged, 0);
   Run(*db, "7 I " + std::to_string(sent++) + " 1 commit");
   uint32_t next = 1;
   ASSERT_TRUE(
@@ -333,12 +357,38 @@ TEST_F(GatewayChainTest, StrayMessagesFromAnotherProgramLoseNothingAndEndNothing
   EXPECT_TRUE(test::ReadInOrderUntil(client, 7, 'I', &next, Notification(7, 'I', sent), 30000ms))
       << "next expected " << next;
 
+  // Only the client itself lets its table go and leaves: its server heard
+  // it, and no window it did not name itself was a client.
+  auto count = [&](const std::string& needle) {
+    return std::count_if(gateway.Lines().begin(), gateway.Lines().end(),
+                         [&](const std::string& l) { return l.find(needle) != std::string::npos; });
+  };
+  EXPECT_EQ(count("No more clients for table 7") + count("Client disconnected ("), 0);
+  client.Signal(SIGINT);
+  EXPECT_TRUE(gateway.WaitForLine("Client disconnected (", 10000ms));
+  EXPECT_EQ(client.Wait(5000ms), 0);
+  EXPECT_EQ(count("No more clients for table 7"), 1);
+  EXPECT_EQ(count("New client ("), 1);
+  EXPECT_EQ(count("Relaying Subscription Request (7)"), 1);
+
   EXPECT_EQ(test::Terminate(gateway), 0);
-  const std::vector<std::string> gatewayTold = IgnoredLines(gateway);
-  told.insert(told.end(), gatewayTold.begin(), gatewayTold.end());
-  EXPECT_FALSE(told.empty());
+  for (ChildProcess* p : {&gateway, &client}) {
+    const std::vector<std::string> more = IgnoredLines(*p);
+    told.insert(told.end(), more.begin(), more.end());
+  }
   std::set<std::string> once;
   for (const std::string& l : told) EXPECT_TRUE(once.insert(l).second) << "told again: " << l;
+  std::string all;
+  for (const std::string& l : told) all += l + "\n";
+  for (const std::string kind :
+       {"a connect naming a window of another program sent to the channel window of \"NotifyServerIPC\"",
+        "a disconnect naming a window of another program sent to the channel window of \"E2E\"",
+        "a \"Subscription\" 'S' naming a window of another program",
+        "a \"Subscription\" 'U' naming a window of another program",
+        "a server-down naming a window of another program sent to the client window of channel \"E2E\"",
+        "a server-up naming a window of another program sent to the client window of channel \"E2E\""}) {
+    EXPECT_NE(all.find("Ignored " + kind), std::string::npos) << kind << " in\n" << all;
+  }
   db->WriteStdin("quit\n");
 }
 

@@ -87,23 +87,52 @@ inline std::vector<StrayPost> StrayPosts(uint32_t seed) {
   return v;
 }
 
-// Posts StrayPosts to every window, window after window. A post the receiver
-// has no room for yet is tried again until deadline; one to a window that is
-// gone is dropped. Returns how many posts were taken.
+// Posts p to h. A post the receiver has no room for yet is tried again until
+// deadline; one to a window that is gone is dropped. Whether it was taken.
+inline bool PostUntil(plat::HWND h, const StrayPost& p, std::chrono::steady_clock::time_point deadline) {
+  while (!plat::PostMessage(h, p.Msg, p.WParam, p.LParam)) {
+    if (!plat::IsWindow(h) || std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+// Posts StrayPosts to every window, window after window. Returns how many
+// posts were taken.
 inline int PostStrayMessages(const std::vector<plat::HWND>& windows, uint32_t seed,
                              std::chrono::steady_clock::time_point deadline) {
   int taken = 0;
   const std::vector<StrayPost> posts = StrayPosts(seed);
   for (plat::HWND h : windows) {
-    for (const StrayPost& p : posts) {
-      bool posted = false;
-      while (!(posted = plat::PostMessage(h, p.Msg, p.WParam, p.LParam))) {
-        if (!plat::IsWindow(h) || std::chrono::steady_clock::now() > deadline) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      }
-      if (posted) ++taken;
-    }
+    for (const StrayPost& p : posts) taken += PostUntil(h, p, deadline);
   }
+  return taken;
+}
+
+// What a program could post on a channel in other programs' names: to the
+// channel's server window, a connect naming each of strangers, and a
+// disconnect and a subscription 'S' and 'U' of table naming each of clients;
+// to each client, a server-down naming the server window and a server-up
+// naming each stranger. Each goes to HWND_BROADCAST first, then to its
+// window. Returns how many posts were taken.
+inline int PostInOthersNames(const std::string& instance, plat::HWND server,
+                             const std::vector<plat::HWND>& clients,
+                             const std::vector<plat::HWND>& strangers, int table,
+                             std::chrono::steady_clock::time_point deadline) {
+  const plat::UINT ctrl = plat::RegisterWindowMessage(VexaIPCCtrlName(instance));
+  const plat::UINT subscription = plat::RegisterWindowMessage(VexaIPCCustomName(instance, "Subscription"));
+  std::vector<std::pair<plat::HWND, StrayPost>> posts;
+  for (plat::HWND s : strangers) posts.push_back({server, {ctrl, static_cast<plat::WPARAM>(s), ipcConnect}});
+  for (plat::HWND c : clients) {
+    const auto w = static_cast<plat::WPARAM>(c);
+    posts.push_back({server, {ctrl, w, ipcDisconnect}});
+    posts.push_back({server, {subscription, w, table | ('S' << 8)}});
+    posts.push_back({server, {subscription, w, table | ('U' << 8)}});
+    posts.push_back({c, {ctrl, static_cast<plat::WPARAM>(server), ipcServerDown}});
+    for (plat::HWND s : strangers) posts.push_back({c, {ctrl, static_cast<plat::WPARAM>(s), ipcServerUp}});
+  }
+  int taken = 0;
+  for (const auto& [to, p] : posts) taken += PostUntil(plat::HWND_BROADCAST, p, deadline) + PostUntil(to, p, deadline);
   return taken;
 }
 
