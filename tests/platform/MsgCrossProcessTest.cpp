@@ -65,6 +65,7 @@ HWND MakeLocalWindow() {
       msg.message = m;
       msg.wParam = w;
       msg.lParam = l;
+      msg.sender = GetSendingProcess();
       gReceived.push_back(msg);
       return 0;
     }
@@ -84,6 +85,23 @@ TEST(MsgCrossProcess, PostAndSendBothWays) {
   ASSERT_NE(p.top, 0u);
   EXPECT_TRUE(IsWindow(p.top));
   EXPECT_TRUE(IsWindow(p.child));
+  // Each post names the process it came from, whether it went over a
+  // connection of its own (a broadcast from a sender that has none yet), over
+  // the sender's ring, or stayed in this process (0): a message naming a
+  // window is checked against the window's owner.
+  const uint32_t peerProcess = GetWindowProcess(p.top);
+  EXPECT_NE(peerProcess, 0u);
+  EXPECT_EQ(GetWindowProcess(p.child), peerProcess);
+  EXPECT_NE(GetWindowProcess(mine), peerProcess);
+  const UINT id = RegisterWindowMessage("VexaSenderCheck");
+  p.proc->WriteStdin("broadcast " + std::to_string(id) + " 1 2\n");
+  ASSERT_TRUE(vexa::test::PumpUntil([] { return !gReceived.empty(); }));
+  ASSERT_TRUE(PostMessage(mine, WM_USER + 6, 3, 4));
+  ASSERT_TRUE(vexa::test::PumpUntil([] { return gReceived.size() == 2; }));
+  EXPECT_EQ(gReceived[0].message, id);
+  EXPECT_EQ(gReceived[0].sender, peerProcess);
+  EXPECT_EQ(gReceived[1].sender, 0u);
+  gReceived.clear();
   DWORD pid = 0;
   EXPECT_NE(GetWindowThreadProcessId(p.top, &pid), 0u);
   EXPECT_EQ(pid, static_cast<DWORD>(p.proc->Pid()));
@@ -106,6 +124,7 @@ TEST(MsgCrossProcess, PostAndSendBothWays) {
   EXPECT_EQ(gReceived[0].message, WM_USER + 6);
   EXPECT_EQ(gReceived[0].wParam, 9);
   EXPECT_EQ(gReceived[0].lParam, -10);
+  EXPECT_EQ(gReceived[0].sender, peerProcess);
   // A window destroyed on our side is gone for the peer too.
   DestroyWindow(mine);
   p.proc->WriteStdin("iswindow " + Hex(mine) + "\npost " + Hex(mine) + " 1030 0 0\n");
