@@ -1,11 +1,14 @@
 // Named mutexes and events, debug output, session directory and clocks.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <set>
 #include <thread>
 #include <vector>
 
+#include "platform/kernel/Invariant.h"
 #include "platform/kernel/Kernel.h"
 #include "tests/support/TestSession.h"
 
@@ -149,4 +152,18 @@ TEST(KernelClock, CountersAndThreadIds) {
   EXPECT_EQ(ids.size(), 4u);
   EXPECT_EQ(ids.count(0), 0u);
   EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
+}
+
+TEST(KernelInvariant, CheckedBuildsAbortNamingTheBrokenOneOthersNeverEvaluateIt) {
+  int evaluated = 0;
+  VEXA_INVARIANT(++evaluated == 1, "counted once");
+  EXPECT_EQ(evaluated, kInvariantsChecked ? 1 : 0);
+  if (!kInvariantsChecked)
+    GTEST_SKIP() << "invariants are checked in Debug and sanitizer builds only";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const int open = 2;
+  auto broken = [open] { VEXA_INVARIANT(open == 3, "three transactions are open"); };
+  const std::string at = std::string(__FILE__) + ":" + std::to_string(__LINE__ - 1);
+  EXPECT_EXIT(broken(), testing::KilledBySignal(SIGABRT),
+              testing::HasSubstr(at + ": invariant broken: three transactions are open (open == 3)\n"));
 }
