@@ -268,12 +268,14 @@ uint32_t GetWindowProcess(HWND hwnd);
 // from another thread or process is being handled.
 bool ReplyMessage(LRESULT result);
 
-// Blocks until a message is retrieved; false on WM_QUIT.
+// Blocks until a message is retrieved; false on WM_QUIT, and (hwnd 0, last
+// error set) when the thread's queue cannot wait.
 bool GetMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax);
 bool PeekMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags);
 bool TranslateMessage(const MSG* msg);
 LRESULT DispatchMessage(const MSG* msg);
-// Blocks until the queue has something to retrieve.
+// Blocks until the queue has something to retrieve; false (last error set)
+// when the thread's queue cannot wait.
 bool WaitMessage();
 // As WaitMessage with a time-out; returns false when it ran out.
 bool WaitMessageTimeout(DWORD timeoutMs);

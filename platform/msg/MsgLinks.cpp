@@ -107,6 +107,7 @@ void Links::LetGo(InConn* c) {
     auto letGo = A(c->seg->l->postsLetGo);
     letGo.store(letGo.load(std::memory_order_relaxed) + 1, std::memory_order_release);
   }
+  VEXA_INVARIANT(c->held > 0, "the queue lets go only of posts it holds");
   if (--c->held == 0 && c->dead) retiring_.erase(c);
 }
 
@@ -224,6 +225,7 @@ uint32_t Links::OpenSend(OutConn& c) {
   do {  // sequence numbers are this thread's: skipping some costs nothing
     seq = NextSeq();
   } while (c.openSends[seq % kReplySlots] != 0);
+  VEXA_INVARIANT(seq != 0, "a send's sequence number is never 0");
   c.openSends[seq % kReplySlots] = seq;
   ++c.openCount;
   auto word = A(c.seg->l->sends[seq % kReplySlots]);
@@ -233,14 +235,30 @@ uint32_t Links::OpenSend(OutConn& c) {
 
 void Links::CloseSend(OutConn& c, uint32_t seq) {
   if (c.openSends.empty() || c.openSends[seq % kReplySlots] != seq) return;
+  VEXA_INVARIANT(c.openCount > 0, "the open sends' count covers every open slot");
   c.openSends[seq % kReplySlots] = 0;
   --c.openCount;
+}
+
+// The sender gives up only a send it holds open: its slot's word is its own
+// to move, not that of a later send sharing the slot.
+void Links::CheckOpen(const OutConn& c, uint32_t seq) {
+  VEXA_INVARIANT(
+      c.seg && c.openSends.size() == kReplySlots && c.openSends[seq % kReplySlots] == seq,
+      "a send is given up only while it is open");
 }
 
 namespace {
 
 // Moves a send's word from one state to another; false when it was not in the first.
+// What the word held is the peer's to write and is only compared; the steps
+// asked for are ours: a pending send is taken or abandoned, a taken one
+// answered or forsaken.
 bool MarkSend(Segment& seg, uint32_t seq, SendMark from, SendMark to) {
+  VEXA_INVARIANT(
+      from == kSendPending ? to == kSendTaken || to == kSendAbandoned
+                           : from == kSendTaken && (to == kSendAnswered || to == kSendForsaken),
+      "a send's word goes from pending to taken or abandoned, from taken to answered or forsaken");
   uint64_t was = SendWord(seq, from);
   return A(seg.l->sends[seq % kReplySlots])
       .compare_exchange_strong(was, SendWord(seq, to), std::memory_order_acq_rel);
@@ -257,12 +275,14 @@ bool Links::AnswerSend(InConn& c, uint32_t seq) {
 }
 
 bool Links::AbandonSend(OutConn& c, uint32_t seq) {
+  CheckOpen(c, seq);
   if (!MarkSend(*c.seg, seq, kSendPending, kSendAbandoned)) return false;
   CloseSend(c, seq);
   return true;
 }
 
 bool Links::ForsakeSend(OutConn& c, uint32_t seq) {
+  CheckOpen(c, seq);
   if (!MarkSend(*c.seg, seq, kSendTaken, kSendForsaken)) return false;
   CloseSend(c, seq);  // no reply comes for it
   return true;

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/kernel/Invariant.h"
 #include "platform/msg/Msg.h"
 #include "platform/msg/MsgCourier.h"
 #include "platform/msg/MsgQuota.h"
@@ -229,6 +230,7 @@ class Links {
   void DrainOut(OutConn& conn);
   void CloseBroken();
   static void CloseSend(OutConn& c, uint32_t seq);
+  static void CheckOpen(const OutConn& c, uint32_t seq);
 
   Intake& intake_;
   int epfd_;

@@ -78,6 +78,10 @@ std::shared_ptr<OutConn> ConnectForSend(Queue& q, Session& s, HWND hwnd, Entry e
       return nullptr;
     }
     q.WaitFor([] { return false; }, [] { return false; }, std::min<DWORD>(left, 5));
+    if (q.waitError != 0) {
+      SetLastError(ERROR_INVALID_HANDLE);  // this thread's queue can wait no more
+      return nullptr;
+    }
   }
 }
 
@@ -318,9 +322,10 @@ bool GetMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax) {
     if (msg) *msg = m;
     return false;
   }
-  q->Retrieve(&m, hwnd, filterMin, filterMax, true, -1);
+  // A queue whose wait failed ends the loop too, its error set.
+  const bool got = q->Retrieve(&m, hwnd, filterMin, filterMax, true, -1);
   if (msg) *msg = m;
-  return m.message != WM_QUIT;
+  return got && m.message != WM_QUIT;
 }
 
 bool PeekMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags) {

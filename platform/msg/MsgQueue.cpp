@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 
 #include "platform/msg/MsgProcess.h"
 
@@ -149,10 +151,8 @@ std::vector<HWND> Queue::Close() {
     mine.assign(windows_.begin(), windows_.end());
   }
   for (auto& item : left) {
-    if (item.local) {
-      item.local->status.store(SendState::kFailed, std::memory_order_release);
-      if (item.local->waiter) item.local->waiter->Wake();
-    }
+    // One its sender abandoned meanwhile stays so: that sender looks no more.
+    if (item.local && item.local->Fail() && item.local->waiter) item.local->waiter->Wake();
   }
   return mine;
 }
@@ -212,13 +212,14 @@ bool Queue::Spin(int timeoutMs) {
 }
 
 // One wait on everything this queue serves, then whatever the rings hold.
-void Queue::Pump(int timeoutMs) {
+bool Queue::Pump(int timeoutMs) {
   if (forkGen != ForkGeneration()) {
     // The parent's queue, still on the stack of a child of fork: its rings
     // and descriptors are the parent's, and nothing is taken from them.
     if (timeoutMs != 0) Sleep(timeoutMs < 0 ? 1000 : static_cast<DWORD>(timeoutMs));
-    return;
+    return true;
   }
+  if (waitError != 0) return false;
   bool armed = false;
   if (timeoutMs != 0) {
     if (Spin(timeoutMs)) {
@@ -226,7 +227,7 @@ void Queue::Pump(int timeoutMs) {
       // once a millisecond, not once a message.
       if (NowNs() - lastPump_ < 1000000) {
         links.DrainRings();
-        return;
+        return true;
       }
       timeoutMs = 0;
     } else if (links.ArmRings()) {
@@ -237,8 +238,18 @@ void Queue::Pump(int timeoutMs) {
   }
   epoll_event evs[64];
   int n = epoll_wait(epfd, evs, 64, timeoutMs);
+  const int err = n < 0 ? errno : 0;
   if (armed) links.DisarmRings();
   lastPump_ = NowNs();
+  if (n < 0 && err != EINTR) {
+    // The set and the buffer are this queue's own: only a bug of ours makes
+    // the wait fail. From now on its callers are told the queue can wait no
+    // more, instead of spinning on a wait that returns at once.
+    VEXA_INVARIANT(err == EINTR, "a queue's wait fails only when a signal interrupts it");
+    waitError = err;
+    OutputDebugString(std::string("message queue: the wait failed: ") + strerror(err));
+    return false;
+  }
   for (int i = 0; i < n; ++i) {
     auto kind = static_cast<FdKind>(evs[i].data.u64 >> 32);
     int fd = static_cast<int>(evs[i].data.u64 & 0xFFFFFFFFu);
@@ -284,6 +295,7 @@ void Queue::Pump(int timeoutMs) {
     }
   }
   links.DrainRings();
+  return true;
 }
 
 bool Queue::TakeSent(SentItem* item) {
@@ -329,6 +341,7 @@ bool Queue::Answer(Handling& h, LRESULT r, bool ok) {
   if (h.answered) return false;
   h.answered = true;
   SentItem& item = *h.item;
+  VEXA_INVARIANT(!item.local != !item.conn, "a send has one sender, in this process or another");
   if (item.local) {
     item.local->result = r;
     const bool took = item.local->Finish(ok ? SendState::kAnswered : SendState::kFailed);
@@ -419,7 +432,7 @@ bool Queue::Retrieve(MSG* out, HWND hwnd, UINT fmin, UINT fmax, bool remove, int
       // sockets and other processes are never starved by a busy queue.
       if (timeoutMs == 0 ||
           (pending_.load(std::memory_order_relaxed) > 0 && NowNs() - lastPump_ > 1000000)) {
-        Pump(0);
+        if (!Pump(0)) return WaitFailed();
       } else if (forkGen == ForkGeneration()) {
         links.DrainRings();  // memory only: other processes' messages keep their turn
       }
@@ -440,8 +453,13 @@ bool Queue::Retrieve(MSG* out, HWND hwnd, UINT fmin, UINT fmax, bool remove, int
       int leftMs = static_cast<int>(std::min<int64_t>((left + 999999) / 1000000, 1 << 30));
       wait = wait < 0 ? leftMs : std::min(wait, leftMs);
     }
-    Pump(wait);
+    if (!Pump(wait)) return WaitFailed();
   }
+}
+
+bool Queue::WaitFailed() const {
+  SetLastError(ERROR_INVALID_HANDLE);  // the queue's own wait is what failed
+  return false;
 }
 
 }  // namespace plat::msgimpl

@@ -19,6 +19,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/kernel/Invariant.h"
 #include "platform/msg/Msg.h"
 #include "platform/msg/MsgFork.h"
 #include "platform/msg/MsgLinks.h"
@@ -41,13 +42,26 @@ struct SendState {
   std::atomic<int> status{kWaiting};
   LRESULT result = 0;
   std::shared_ptr<Queue> waiter;
-  bool Take() { return From(kWaiting, kTaken); }
-  bool Abandon() { return From(kWaiting, kAbandoned); }
-  bool Finish(int how) { return From(kTaken, how); }
-  bool Forsake() { return From(kTaken, kForsaken); }
+  // Each step names the states the other side may have reached first; any
+  // other state means a step was taken twice or out of turn.
+  bool Take() { return From(kWaiting, kTaken, Bit(kAbandoned)); }
+  bool Abandon() { return From(kWaiting, kAbandoned, Bit(kTaken) | Bit(kAnswered) | Bit(kFailed)); }
+  // The receiver's queue closes before taking it.
+  bool Fail() { return From(kWaiting, kFailed, Bit(kAbandoned)); }
+  bool Finish(int how) {
+    VEXA_INVARIANT(how == kAnswered || how == kFailed, "a taken send finishes answered or failed");
+    return From(kTaken, how, Bit(kForsaken));
+  }
+  bool Forsake() { return From(kTaken, kForsaken, Bit(kAnswered) | Bit(kFailed)); }
 
  private:
-  bool From(int was, int now) { return status.compare_exchange_strong(was, now, std::memory_order_acq_rel); }
+  static constexpr unsigned Bit(int state) { return 1u << state; }
+  bool From(int was, int now, unsigned rivals) {
+    const bool moved = status.compare_exchange_strong(was, now, std::memory_order_acq_rel);
+    VEXA_INVARIANT(moved || (rivals & Bit(was)) != 0,
+                   "a send's state moves only as its two sides agree");
+    return moved;
+  }
 };
 
 struct SentItem {
@@ -123,13 +137,15 @@ struct Queue final : std::enable_shared_from_this<Queue>, Intake {
   void CloseRest();
 
   bool AddFd(int fd, FdKind kind, uint32_t events);
-  void Pump(int timeoutMs);
+  // False once the wait itself failed (waitError): the queue can take nothing more.
+  bool Pump(int timeoutMs);
   void HandleSent();
   // Answers a send being handled, once; true when its sender still waited
   // for the answer (and so will read it).
   bool Answer(Handling& h, LRESULT r, bool ok);
   // Retrieval shared by GetMessage, PeekMessage and WaitMessage. timeoutMs:
-  // 0 looks once, -1 waits for ever.
+  // 0 looks once, -1 waits for ever. False also, with the last error set,
+  // once the queue's wait failed.
   bool Retrieve(MSG* out, HWND hwnd, UINT fmin, UINT fmax, bool remove, int timeoutMs);
 
   // Waits for a send to finish, handling messages sent to this thread meanwhile.
@@ -149,11 +165,12 @@ struct Queue final : std::enable_shared_from_this<Queue>, Intake {
         if (left <= 0) return false;
         wait = static_cast<int>(std::min<int64_t>((left + 999999) / 1000000, 1 << 30));
       }
-      Pump(wait);
+      if (!Pump(wait)) return false;
     }
   }
 
   bool quit = false;
+  int waitError = 0;  // the errno of a failed wait; the queue waits no more
   int quitCode = 0;
   TimerList timers;
   Links links;
@@ -174,6 +191,7 @@ struct Queue final : std::enable_shared_from_this<Queue>, Intake {
   void DeliverSignals();
   bool TakePosted(MSG* out, HWND hwnd, UINT fmin, UINT fmax, bool remove);
   bool TakeQuit(MSG* out, UINT fmin, UINT fmax, bool remove);
+  bool WaitFailed() const;
 
   std::mutex mu_;  // the fields below
   bool alive_ = true;

@@ -20,9 +20,12 @@
 #pragma once
 
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "platform/kernel/Invariant.h"
 
 namespace plat::msgimpl {
 
@@ -45,6 +48,10 @@ constexpr uint32_t kRingMagic = 0x56524732;   // "VRG2"
 constexpr uint32_t kRequestSlots = 16384;     // power of two
 constexpr uint32_t kReplySlots = 1024;        // also the most sends one connection keeps open
 constexpr uint32_t kPostQuota = 10000;        // posts of one process a receiver may hold unread
+// A ring's slot is its index masked by size - 1.
+static_assert(std::has_single_bit(kRequestSlots) && std::has_single_bit(kReplySlots));
+// The posts one receiver holds leave room on the ring for every open send.
+static_assert(kPostQuota + kReplySlots <= kRequestSlots);
 
 struct RingIndex {
   alignas(64) uint32_t tail = 0;  // written by the producer
@@ -105,8 +112,11 @@ struct Ring {
   uint32_t Used() const {
     return A(idx->tail).load(std::memory_order_relaxed) - A(idx->head).load(std::memory_order_acquire);
   }
-  // Producer: false when limit entries are unread already.
+  // Producer: false when limit entries are unread already. The indexes are
+  // shared with the peer and only compared; the limit is ours, and one past
+  // the ring's size would overwrite entries not read yet.
   bool Push(const Packet& p, uint32_t limit) {
+    VEXA_INVARIANT(limit <= size, "a producer never laps its consumer");
     uint32_t t = A(idx->tail).load(std::memory_order_relaxed);
     uint32_t h = A(idx->head).load(std::memory_order_acquire);
     if (t - h >= limit) return false;

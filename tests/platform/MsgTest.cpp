@@ -1,14 +1,18 @@
 // Windows, queues, timers and registered messages inside one process.
+#include <gmock/gmock.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <set>
 #include <thread>
 #include <vector>
 
+#include "platform/kernel/Invariant.h"
 #include "platform/msg/Msg.h"
 #include "tests/support/MessagePump.h"
 #include "tests/support/TestSession.h"
@@ -318,6 +322,35 @@ TEST(MsgQueue, SendTimeoutToABusyThreadFailsAndIsNeverHandled) {
   owner.join();
   EXPECT_EQ(log.calls.back(), std::make_pair(HWND(0), UINT(WM_NULL)));
   for (auto& call : log.calls) EXPECT_NE(call.second, UINT(WM_USER));
+}
+
+// A queue whose own wait breaks (only a bug of ours can; here another
+// descriptor takes the place of its epoll set) must not spin: checked builds
+// stop at the invariant, others end the message loop with an error.
+TEST(MsgQueue, ABrokenWaitStopsACheckedBuildAndEndsTheLoopElsewhere) {
+  vexa::test::TestSession session;
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto breakAndWait = [] {
+    alarm(20);  // a loop spinning on the broken wait ends here, failing the test
+    MSG m;
+    PeekMessage(&m, 0, 0, 0, PM_NOREMOVE);  // the thread's queue is made
+    const int other = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      if (std::filesystem::read_symlink(fd.path(), ec) == "anon_inode:[eventpoll]") {
+        dup2(other, std::stoi(fd.path().filename()));
+      }
+    }
+    const bool got = GetMessage(&m, 0, 0, 0);
+    _exit(!got && m.hwnd == 0 && GetLastError() == ERROR_INVALID_HANDLE ? 0 : 1);
+  };
+  if (kInvariantsChecked) {
+    EXPECT_EXIT(breakAndWait(), testing::KilledBySignal(SIGABRT),
+                testing::HasSubstr(
+                    "invariant broken: a queue's wait fails only when a signal interrupts it"));
+  } else {
+    EXPECT_EXIT(breakAndWait(), testing::ExitedWithCode(0), "");
+  }
 }
 
 TEST(MsgTimer, IntervalsHoldWhilePostedMessagesFlow) {
