@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "framework/ComCtrls.h"
+#include "platform/kernel/Invariant.h"
 
 namespace vexa {
 
@@ -59,6 +60,19 @@ TTransTableItem::~TTransTableItem() {
   FStarts.clear();
 }
 
+// Holds after every change: the records lie inside the buffer, every open
+// transaction has one start, and no start lies in front of the buffer or past
+// its end (records an open transaction still needs are never dropped).
+void TTransTableItem::CheckBuffer() const {
+  VEXA_INVARIANT(FFront >= 0 && FRecordCount >= 0 && FFront + FRecordCount <= Capacity(),
+                 "a table's records lie inside its buffer");
+  VEXA_INVARIANT(FStarts.size() == FOpenTransactions.size(),
+                 "every open transaction has one start");
+  VEXA_INVARIANT(
+      FStarts.empty() || (*FStarts.begin() >= FBase && *FStarts.rbegin() <= FBase + FRecordCount),
+      "an open transaction's start lies inside the buffer");
+}
+
 int32_t TTransTableItem::BufferPosition(int64_t StreamPosition) const {
   return static_cast<int32_t>(std::clamp<int64_t>(StreamPosition - FBase, 0, FRecordCount));
 }
@@ -90,7 +104,9 @@ int32_t TTransTableItem::AppendRecord(const TNotificationRecord& Rec) {
     }
   }
   FRecords[static_cast<size_t>(FFront + FRecordCount)] = Rec;
-  return FRecordCount++;
+  const int32_t index = FRecordCount++;
+  CheckBuffer();
+  return index;
 }
 
 void TTransTableItem::DropFront(int32_t N) {
@@ -100,6 +116,7 @@ void TTransTableItem::DropFront(int32_t N) {
   FBase += N;
   FRecordCount -= N;
   if (FRecordCount == 0) FFront = 0;
+  CheckBuffer();
 }
 
 void TTransTableItem::AddNotification(int32_t WParam, int32_t LParam) {
@@ -118,6 +135,7 @@ int32_t TTransTableItem::BeginTransaction(uint32_t Writer) {
   FNextTransID = id == std::numeric_limits<int32_t>::max() ? 1 : id + 1;
   FTotalTrans = Increment(FTotalTrans);
   FDirty = true;
+  CheckBuffer();
   return id;
 }
 
@@ -139,6 +157,7 @@ void TTransTableItem::RemoveTransaction(int32_t Id) {
   if (it == FOpenTransactions.end()) return;
   const bool lowest = it == FOpenTransactions.begin();
   auto own = FStarts.find(it->second.Position);
+  VEXA_INVARIANT(own != FStarts.end(), "an open transaction's start is kept");
   if (own != FStarts.end()) FStarts.erase(own);
   FOpenTransactions.erase(it);
   if (lowest) {
@@ -148,6 +167,7 @@ void TTransTableItem::RemoveTransaction(int32_t Id) {
     DropFront(FStarts.empty() ? FRecordCount : BufferPosition(*FStarts.begin()));
   }
   FDirty = true;
+  CheckBuffer();
 }
 
 int32_t TTransTableItem::RollBackOrphans(const std::function<bool(uint32_t)>& Gone) {

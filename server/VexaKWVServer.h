@@ -109,6 +109,7 @@ public:
 
 private:
   void Grow();
+  void CheckBuffer() const;
   // Buffer position (0..RecordCount) of a position in the record stream.
   int32_t BufferPosition(int64_t StreamPosition) const;
 

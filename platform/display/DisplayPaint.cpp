@@ -6,6 +6,7 @@
 #include "platform/display/Display.h"
 #include "platform/display/DisplayInternal.h"
 #include "platform/gdi/Gdi.h"
+#include "platform/kernel/Invariant.h"
 
 namespace plat {
 
@@ -147,6 +148,7 @@ int Depth(HWND hwnd) {
 // Paints every invalid window (parents first), then presents the changed
 // top-level windows.
 void RunPresent(State* s) {
+  VEXA_INVARIANT(!s->presenting && !s->scheduled, "a present runs alone, its timer spent");
   s->presenting = true;
   for (int round = 0; round < 8 && !s->invalid.empty(); ++round) {
     std::vector<HWND> todo(s->invalid.begin(), s->invalid.end());

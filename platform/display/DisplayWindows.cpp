@@ -3,6 +3,7 @@
 #include "platform/display/Display.h"
 #include "platform/display/DisplayInternal.h"
 #include "platform/gdi/Gdi.h"
+#include "platform/kernel/Invariant.h"
 
 namespace plat {
 
@@ -139,6 +140,8 @@ void BackendConfigured(HWND top, const RECT& rect) {
       cur.bottom == rect.bottom) {
     return;
   }
+  VEXA_INVARIANT(!s->configuring.count(top),
+                 "the server's changes to a window apply one at a time");
   s->configuring.insert(top);
   MoveWindow(top, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, true);
   s->configuring.erase(top);
@@ -149,6 +152,8 @@ void BackendConfigured(HWND top, const RECT& rect) {
 void BackendIconic(HWND top, bool iconic) {
   State* s = Mine();
   if (!s || !IsWindow(top) || IsIconic(top) == iconic || !HasStyle(top, WS_VISIBLE)) return;
+  VEXA_INVARIANT(!s->configuring.count(top),
+                 "the server's changes to a window apply one at a time");
   s->configuring.insert(top);
   ShowWindow(top, iconic ? SW_MINIMIZE : SW_RESTORE);
   s->configuring.erase(top);
