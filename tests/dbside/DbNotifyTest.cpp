@@ -25,6 +25,7 @@
 #include "framework/db/FbSQL.h"
 #include "framework/db/FbStoredProc.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Sanitizers.h"
 #include "tests/support/TestDatabase.h"
 #include "tests/support/TestSession.h"
 
@@ -324,16 +325,20 @@ TEST_F(DbNotify, ScriptBuildsTheSeededDemoDatabase) {
   EXPECT_EQ(expected, 21);
   Tr.Commit();
 
-  // Another process opens the database while this one holds it open.
-  ChildProcess isql("/usr/bin/isql-fb", {"-q"}, {}, true);
-  isql.WriteStdin("CONNECT '" + DbPath + "' USER 'SYSDBA';\nSELECT COUNT(*) AS ROWSNOW FROM DEMOTABLE;\n");
-  isql.CloseStdin();
-  EXPECT_EQ(isql.Wait(30s), std::optional<int>(0));
-  std::string out;
-  while (auto line = isql.ReadLine(100ms)) out += *line + "\n";
-  EXPECT_NE(out.find("ROWSNOW"), std::string::npos) << out;
-  EXPECT_NE(out.find(" 20"), std::string::npos) << out;
-  EXPECT_EQ(out.find("Statement failed"), std::string::npos) << out;
+  // Another process opens the database while this one holds it open; one
+  // without the sanitizer's runtime cannot load a module built with it.
+  if (!vexa::test::kAddressSanitizer) {
+    ChildProcess isql("/usr/bin/isql-fb", {"-q"}, {}, true);
+    isql.WriteStdin("CONNECT '" + DbPath +
+                    "' USER 'SYSDBA';\nSELECT COUNT(*) AS ROWSNOW FROM DEMOTABLE;\n");
+    isql.CloseStdin();
+    EXPECT_EQ(isql.Wait(30s), std::optional<int>(0));
+    std::string out;
+    while (auto line = isql.ReadLine(100ms)) out += *line + "\n";
+    EXPECT_NE(out.find("ROWSNOW"), std::string::npos) << out;
+    EXPECT_NE(out.find(" 20"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Statement failed"), std::string::npos) << out;
+  }
 
   // Building again replaces the file.
   Run("INSERT INTO DEMOTABLE ( STOCKSYMBOL ) VALUES ( 'ZZZ' )");

@@ -29,6 +29,7 @@
 #include "gateway/KWVReg.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ProgramCopy.h"
+#include "tests/support/Sanitizers.h"
 #include "tests/support/TestDatabase.h"
 #include "tests/support/TestSession.h"
 
@@ -73,6 +74,8 @@ protected:
       GTEST_SKIP() << "the Firebird server test needs root and Debian's firebird3.0-server ("
                    << kServerProgram << ", its account firebird): not run here";
     }
+    if (kAddressSanitizer)
+      GTEST_SKIP() << "the server cannot load a module built with the sanitizer";
     Uid = account->pw_uid;
     Gid = account->pw_gid;
     char pattern[] = "/tmp/vexa-fbserver-XXXXXX";
