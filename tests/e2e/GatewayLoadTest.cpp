@@ -159,7 +159,11 @@ TEST(GatewayLoad, StoppedClientsAreLetGoOnTimeWithinTheTotalBoundAndTheLiveOneMi
       ++pastTotal;
     }
   }
-  EXPECT_GT(pastTotal, 0);
+  // Under the sanitizers the writers are slow enough for every stopped client
+  // to go for its idleness before the backlogs reach the total.
+  if (!test::kAddressSanitizer) {
+    EXPECT_GT(pastTotal, 0);
+  }
   // The backlogs together never pass the bound; all else the gateway holds
   // under this load stays within 8 MB.
   if (!test::kAddressSanitizer) {
