@@ -10,11 +10,7 @@
 
 namespace vexa {
 
-class EKitWrongPixelFormat : public fw::Exception {
-public:
-  using fw::Exception::Exception;
-  const char* ClassName() const noexcept override { return "EKitWrongPixelFormat"; }
-};
+VEXA_DECLARE_EXCEPTION(EKitWrongPixelFormat, fw::Exception);
 
 // All three bytes := round(0.3 R) + round(0.59 G) + round(0.11 B), halves to even.
 void KitBmpGrayScale(fw::TBitmap* Source, const fw::TRect& Rect, fw::TBitmap* Target,

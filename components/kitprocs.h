@@ -18,15 +18,12 @@
 #include <string>
 
 #include "framework/Classes.h"
+#include "framework/SysUtils.h"
 #include "framework/Controls.h"
 
 namespace vexa {
 
-class EInvalidPointer : public fw::Exception {
-public:
-  using fw::Exception::Exception;
-  const char* ClassName() const noexcept override { return "EInvalidPointer"; }
-};
+VEXA_DECLARE_EXCEPTION(EInvalidPointer, fw::Exception);
 
 enum TKitPathPrefix { ppWindows = 0, ppSystem = 1, ppProgram = 2, ppFixed = 3 };
 

@@ -14,20 +14,12 @@
 #include "components/KitObject.h"
 #include "components/kitcont.h"
 #include "framework/Classes.h"
+#include "framework/SysUtils.h"
 
 namespace vexa {
 
-class EErrorCheckingWave : public fw::Exception {
-public:
-  using fw::Exception::Exception;
-  const char* ClassName() const noexcept override { return "EErrorCheckingWave"; }
-};
-
-class EInvalidWave : public fw::Exception {
-public:
-  using fw::Exception::Exception;
-  const char* ClassName() const noexcept override { return "EInvalidWave"; }
-};
+VEXA_DECLARE_EXCEPTION(EErrorCheckingWave, fw::Exception);
+VEXA_DECLARE_EXCEPTION(EInvalidWave, fw::Exception);
 
 class TKitWave : public TKitObject {
 public:

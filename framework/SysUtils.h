@@ -25,11 +25,14 @@ private:
 
 }  // namespace fw
 
-// Declares an exception class that only renames its base.
+// Declares an exception class that only renames its base (which may be
+// named with its namespace).
 #define VEXA_DECLARE_EXCEPTION(Name, Base)                                  \
   class Name : public Base {                                                \
+    using TInheritedException = Base;                                       \
+                                                                            \
   public:                                                                   \
-    using Base::Base;                                                       \
+    using TInheritedException::TInheritedException;                         \
     const char* ClassName() const noexcept override { return #Name; }       \
   }
 

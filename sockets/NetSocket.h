@@ -22,11 +22,7 @@
 namespace vexa {
 
 // The only exception class of the socket layer.
-class ESocketException : public fw::Exception {
-public:
-  using fw::Exception::Exception;
-  const char* ClassName() const noexcept override { return "ESocketException"; }
-};
+VEXA_DECLARE_EXCEPTION(ESocketException, fw::Exception);
 
 enum TSocketState : uint8_t {
   wsInvalidState, wsOpened, wsBound, wsConnecting, wsConnected, wsAccepting, wsListening, wsClosed
