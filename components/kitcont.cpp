@@ -42,28 +42,16 @@ void TKitChangeLink::Follow(TKitBaseContainer* List, fw::TComponent* Follower) {
 
 // ---- TKitBaseContainer --------------------------------------------------------------
 
-TKitBaseContainer::~TKitBaseContainer() {
-  for (auto it = FLinks.rbegin(); it != FLinks.rend(); ++it) (*it)->FSender = nullptr;
-  FLinks.clear();
-}
+TKitBaseContainer::~TKitBaseContainer() { FLinks.DetachAll(true); }
 
 void TKitBaseContainer::AddChangeLink(TKitChangeLink* Link) {
-  if (!Link) return;
-  if (Link->FSender && Link->FSender != this) Link->FSender->RemoveChangeLink(Link);
-  Link->FSender = this;
-  if (std::find(FLinks.begin(), FLinks.end(), Link) == FLinks.end()) FLinks.push_back(Link);
+  FLinks.Add(this, Link, &TKitBaseContainer::RemoveChangeLink);
 }
 
-void TKitBaseContainer::RemoveChangeLink(TKitChangeLink* Link) {
-  auto it = std::find(FLinks.begin(), FLinks.end(), Link);
-  if (it == FLinks.end()) return;
-  Link->FSender = nullptr;
-  FLinks.erase(it);
-}
+void TKitBaseContainer::RemoveChangeLink(TKitChangeLink* Link) { FLinks.Remove(Link); }
 
 void TKitBaseContainer::NotifyChange() {
-  // By index: a handler may remove links meanwhile.
-  for (size_t i = 0; i < FLinks.size(); ++i) FLinks[i]->Change();
+  FLinks.Change();
   TKitCustomComponent::NotifyChange();
 }
 

@@ -14,6 +14,7 @@
 // container stream with offsets from file position 9.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -54,6 +55,42 @@ void WriteListFileSignature(fw::TStream* Stream, int32_t Kind);
 // Reads 9 bytes and answers the kind whose signature they are, 6 for none.
 int32_t ReadListFileSignature(fw::TStream* Stream);
 
+// The change links a sender keeps, in registration order. Each link names its
+// sender in its field FSender, which the list keeps up to date.
+template <class TLink>
+class TKitLinkList {
+public:
+  // Registers Link with Sender; a link of another sender leaves that one first
+  // (through its Leave member), one already registered here stays once.
+  template <class TSender>
+  void Add(TSender* Sender, TLink* Link, void (TSender::*Leave)(TLink*)) {
+    if (!Link) return;
+    if (Link->FSender && Link->FSender != Sender) (Link->FSender->*Leave)(Link);
+    Link->FSender = Sender;
+    if (std::find(FLinks.begin(), FLinks.end(), Link) == FLinks.end()) FLinks.push_back(Link);
+  }
+  void Remove(TLink* Link) {
+    auto it = std::find(FLinks.begin(), FLinks.end(), Link);
+    if (it == FLinks.end()) return;
+    Link->FSender = nullptr;
+    FLinks.erase(it);
+  }
+  // By index: a handler may remove links meanwhile.
+  void Change() {
+    for (size_t i = 0; i < FLinks.size(); ++i) FLinks[i]->Change();
+  }
+  // Every link is left without sender, the last registered first or last.
+  void DetachAll(bool LastFirst) {
+    if (LastFirst) std::reverse(FLinks.begin(), FLinks.end());
+    for (TLink* l : FLinks) l->FSender = nullptr;
+    FLinks.clear();
+  }
+  int Count() const { return int(FLinks.size()); }
+
+private:
+  std::vector<TLink*> FLinks;
+};
+
 // A user's link to a container: Change runs OnChange with the container as sender.
 class TKitChangeLink : public fw::TObject {
 public:
@@ -70,7 +107,7 @@ public:
   fw::TNotifyEvent OnChange;
 
 private:
-  friend class TKitBaseContainer;
+  friend class TKitLinkList<TKitChangeLink>;
   TKitBaseContainer* FSender = nullptr;
 };
 
@@ -84,13 +121,13 @@ public:
   // link already registered here stays registered once).
   void AddChangeLink(TKitChangeLink* Link);
   void RemoveChangeLink(TKitChangeLink* Link);
-  int ChangeLinkCount() const { return int(FLinks.size()); }
+  int ChangeLinkCount() const { return FLinks.Count(); }
   // Every link hears the change, in registration order and also inside an
   // update bracket; then the component's own change event (held back while updating).
   void NotifyChange() override;
 
 private:
-  std::vector<TKitChangeLink*> FLinks;
+  TKitLinkList<TKitChangeLink> FLinks;
 };
 
 class TKitListItem : public TKitCustomComponent {

@@ -46,7 +46,7 @@ public:
   fw::TNotifyEvent OnChange;
 
 private:
-  friend class TCustomImageList;
+  friend class TKitLinkList<TChangeLink>;
   TCustomImageList* FSender = nullptr;
 };
 
@@ -91,7 +91,7 @@ private:
   bool FMasked = true;
   std::vector<std::unique_ptr<fw::TBitmap>> FImages;
   std::vector<std::unique_ptr<fw::TBitmap>> FMasks;
-  std::vector<TChangeLink*> FLinks;
+  TKitLinkList<TChangeLink> FLinks;
 };
 
 // ---------------------------------------------------------------------------
@@ -139,13 +139,6 @@ public:
 protected:
   // The range rule: a list index at or above the count gets the default answer.
   bool Beyond(int32_t ListIndex) const { return ListIndex >= GetCount(); }
-  // For lists that keep no bitmap of their own: the image copied to a bitmap,
-  // then drawn by the bitmap routines (in a rectangle with the copy's
-  // transparent colour, or with the effect's colour and clip offset).
-  void DrawCopyInRect(fw::TCanvas* Canvas, const fw::TRect& Rect, int32_t ListIndex,
-                      int32_t ImageIndex, uint32_t Flags);
-  void DrawCopyEffect(fw::TCanvas* Canvas, const fw::TRect& Rect, int32_t ListIndex,
-                      int32_t ImageIndex, fw::TColor A, uint32_t B, uint32_t Flags);
 
 private:
   TKitSavePixelFormat FDefaultPixelFormat = spfDefault;
@@ -344,6 +337,43 @@ private:
 };
 
 // ---------------------------------------------------------------------------
+// Lists of named entries that live in a collection (the connector and the
+// graphic list): no stored items, one placeholder item answered for every
+// entry, and the images drawn from a copy made by CopyImageToBitmap.
+
+class TKitEntryImageList : public TKitCustomImageList {
+public:
+  TKitEntryImageList(fw::TComponent* AOwner, int32_t Kind);
+
+  bool IsEmpty() const override { return GetCount() == 0; }
+  // The placeholder item, its description set to the entry's Name.
+  TKitListItem* GetListItem(int Index) const override;
+  // Holds no stored items: a stream must give a count of 0.
+  void LoadFromStream(fw::TStream* Stream, bool WithOffsets) override;
+
+  fw::TCanvas* GetImageCanvas(int32_t ListIndex) override;
+  // (0, 0, width, height) of the entry's picture; empty without one.
+  void GetImageRect(int32_t ListIndex, int32_t ImageIndex, fw::TRect& Rect) override;
+  int32_t GetListDimension(int32_t ListIndex, int32_t Which) override;
+  fw::TColor GetImagePixel(const fw::TPoint& Point, int32_t ListIndex,
+                           int32_t ImageIndex) override;
+  // The copy drawn in a rectangle with its transparent colour; Covered is left as it was.
+  void DrawImageInRect(fw::TCanvas* Canvas, const fw::TRect& Rect, fw::TRect& Covered,
+                       int32_t ListIndex, int32_t ImageIndex, uint32_t Flags) override;
+  // The copy drawn with the effect's colour and clip offset.
+  void DrawImageEffect(fw::TCanvas* Canvas, const fw::TRect& Rect, int32_t ListIndex,
+                       int32_t ImageIndex, fw::TColor A, uint32_t B, uint32_t Flags) override;
+
+protected:
+  virtual std::string EntryName(int Index) const = 0;
+  // False when the entry has no picture.
+  virtual bool EntrySize(int32_t ListIndex, int32_t& Width, int32_t& Height) const = 0;
+
+private:
+  std::unique_ptr<TKitListItem> FPlaceholder;
+};
+
+// ---------------------------------------------------------------------------
 // Connector to standard image lists
 
 class TKitImageListConnector;
@@ -373,7 +403,7 @@ private:
 
 using TKitBorImageListItems = TKitOwnedItems<TKitBorImageListItem, TKitImageListConnector>;
 
-class TKitImageListConnector : public TKitCustomImageList {
+class TKitImageListConnector : public TKitEntryImageList {
 public:
   explicit TKitImageListConnector(fw::TComponent* AOwner);
   ~TKitImageListConnector() override;
@@ -383,40 +413,27 @@ public:
   void SetImageLists(TKitBorImageListItems* Value);
 
   int GetCount() const override;
-  bool IsEmpty() const override;
-  // The placeholder item, its description set to the entry's Name.
-  TKitListItem* GetListItem(int Index) const override;
-  // Holds no stored items: a stream must give a count of 0.
-  void LoadFromStream(fw::TStream* Stream, bool WithOffsets) override;
   // From another connector: its entries.
   void Assign(fw::TPersistent* Source) override;
 
-  fw::TCanvas* GetImageCanvas(int32_t ListIndex) override;
-  void GetImageRect(int32_t ListIndex, int32_t ImageIndex, fw::TRect& Rect) override;
-  int32_t GetListDimension(int32_t ListIndex, int32_t Which) override;
   int32_t GetImageCount(int32_t ListIndex) override;
   bool IsValidImage(int32_t ListIndex, int32_t ImageIndex) override;
   void CopyImageToBitmap(int32_t ListIndex, int32_t ImageIndex, fw::TBitmap* Bitmap) override;
   bool GetListMasked(int32_t ListIndex) override;
   plat::HPALETTE GetImagePalette(int32_t ListIndex) override;
   fw::TColor GetImageTransparentColor(int32_t ListIndex, int32_t ImageIndex) override;
-  fw::TColor GetImagePixel(const fw::TPoint& Point, int32_t ListIndex,
-                           int32_t ImageIndex) override;
   void DrawImage(fw::TCanvas* Canvas, int32_t X, int32_t Y, int32_t ListIndex,
                  int32_t ImageIndex) override;
-  void DrawImageInRect(fw::TCanvas* Canvas, const fw::TRect& Rect, fw::TRect& Covered,
-                       int32_t ListIndex, int32_t ImageIndex, uint32_t Flags) override;
-  void DrawImageEffect(fw::TCanvas* Canvas, const fw::TRect& Rect, int32_t ListIndex,
-                       int32_t ImageIndex, fw::TColor A, uint32_t B, uint32_t Flags) override;
 
 protected:
   // A freed standard list leaves every entry that pointed to it.
   void Notification(fw::TComponent* AComponent, fw::TOperation Operation) override;
+  std::string EntryName(int Index) const override;
+  bool EntrySize(int32_t ListIndex, int32_t& Width, int32_t& Height) const override;
 
 private:
   TCustomImageList* ListOf(int32_t ListIndex) const;
   std::unique_ptr<TKitBorImageListItems> FImageLists;
-  std::unique_ptr<TKitListItem> FPlaceholder;
 };
 
 // ---------------------------------------------------------------------------
@@ -444,7 +461,7 @@ private:
 
 using TKitGraphicListItems = TKitOwnedItems<TKitGraphicListItem, TKitGraphicList>;
 
-class TKitGraphicList : public TKitCustomImageList {
+class TKitGraphicList : public TKitEntryImageList {
 public:
   explicit TKitGraphicList(fw::TComponent* AOwner);
   ~TKitGraphicList() override;
@@ -453,34 +470,25 @@ public:
   void SetGraphics(TKitGraphicListItems* Value) { FGraphics->Assign(Value); }
 
   int GetCount() const override;
-  bool IsEmpty() const override;
-  TKitListItem* GetListItem(int Index) const override;
-  void LoadFromStream(fw::TStream* Stream, bool WithOffsets) override;
   // From another graphic list: its entries.
   void Assign(fw::TPersistent* Source) override;
 
-  fw::TCanvas* GetImageCanvas(int32_t ListIndex) override;
-  void GetImageRect(int32_t ListIndex, int32_t ImageIndex, fw::TRect& Rect) override;
-  int32_t GetListDimension(int32_t ListIndex, int32_t Which) override;
   int32_t GetImageCount(int32_t ListIndex) override;
   bool IsValidImage(int32_t ListIndex, int32_t ImageIndex) override;
   void CopyImageToBitmap(int32_t ListIndex, int32_t ImageIndex, fw::TBitmap* Bitmap) override;
   bool GetListMasked(int32_t ListIndex) override;
   plat::HPALETTE GetImagePalette(int32_t ListIndex) override;
   fw::TColor GetImageTransparentColor(int32_t ListIndex, int32_t ImageIndex) override;
-  fw::TColor GetImagePixel(const fw::TPoint& Point, int32_t ListIndex,
-                           int32_t ImageIndex) override;
   void DrawImage(fw::TCanvas* Canvas, int32_t X, int32_t Y, int32_t ListIndex,
                  int32_t ImageIndex) override;
-  void DrawImageInRect(fw::TCanvas* Canvas, const fw::TRect& Rect, fw::TRect& Covered,
-                       int32_t ListIndex, int32_t ImageIndex, uint32_t Flags) override;
-  void DrawImageEffect(fw::TCanvas* Canvas, const fw::TRect& Rect, int32_t ListIndex,
-                       int32_t ImageIndex, fw::TColor A, uint32_t B, uint32_t Flags) override;
+
+protected:
+  std::string EntryName(int Index) const override;
+  bool EntrySize(int32_t ListIndex, int32_t& Width, int32_t& Height) const override;
 
 private:
   fw::TGraphic* GraphicOf(int32_t ListIndex) const;
   std::unique_ptr<TKitGraphicListItems> FGraphics;
-  std::unique_ptr<TKitListItem> FPlaceholder;
 };
 
 }  // namespace vexa

@@ -41,10 +41,7 @@ void TChangeLink::Change() {
 
 TCustomImageList::TCustomImageList(fw::TComponent* AOwner) : fw::TComponent(AOwner) {}
 
-TCustomImageList::~TCustomImageList() {
-  for (TChangeLink* l : FLinks) l->FSender = nullptr;
-  FLinks.clear();
-}
+TCustomImageList::~TCustomImageList() { FLinks.DetachAll(false); }
 
 void TCustomImageList::SetMasked(bool Value) {
   if (Value == FMasked) return;
@@ -121,21 +118,13 @@ void TCustomImageList::Draw(TCanvas* Canvas, int32_t X, int32_t Y, int Index) {
 }
 
 void TCustomImageList::RegisterChanges(TChangeLink* Link) {
-  if (!Link) return;
-  if (Link->FSender && Link->FSender != this) Link->FSender->UnRegisterChanges(Link);
-  Link->FSender = this;
-  if (std::find(FLinks.begin(), FLinks.end(), Link) == FLinks.end()) FLinks.push_back(Link);
+  FLinks.Add(this, Link, &TCustomImageList::UnRegisterChanges);
 }
 
-void TCustomImageList::UnRegisterChanges(TChangeLink* Link) {
-  auto it = std::find(FLinks.begin(), FLinks.end(), Link);
-  if (it == FLinks.end()) return;
-  Link->FSender = nullptr;
-  FLinks.erase(it);
-}
+void TCustomImageList::UnRegisterChanges(TChangeLink* Link) { FLinks.Remove(Link); }
 
 void TCustomImageList::Change() {
-  for (size_t i = 0; i < FLinks.size(); ++i) FLinks[i]->Change();
+  FLinks.Change();
   if (OnChange) OnChange(this);
 }
 
@@ -162,15 +151,51 @@ void TKitCustomImageList::Assign(fw::TPersistent* Source) {
   AssignItems(s);
 }
 
-void TKitCustomImageList::DrawCopyInRect(TCanvas* Canvas, const TRect& Rect, int32_t ListIndex,
-                                         int32_t ImageIndex, uint32_t Flags) {
+// ---- TKitEntryImageList ---------------------------------------------------------------
+
+TKitEntryImageList::TKitEntryImageList(fw::TComponent* AOwner, int32_t Kind)
+    : TKitCustomImageList(AOwner, Kind,
+                          [](fw::TComponent*) -> TKitListItem* {
+                            throw fw::EInvalidOperation("This list holds no stored items");
+                          }),
+      FPlaceholder(std::make_unique<TKitListItem>(nullptr)) {}
+
+TKitListItem* TKitEntryImageList::GetListItem(int Index) const {
+  FPlaceholder->SetDescription(EntryName(Index));
+  return FPlaceholder.get();
+}
+
+void TKitEntryImageList::LoadFromStream(fw::TStream* Stream, bool) {
+  if (ReadStreamInt(Stream) != 0) DamagedData();
+  NotifyChange();
+}
+
+TCanvas* TKitEntryImageList::GetImageCanvas(int32_t) { return nullptr; }
+
+void TKitEntryImageList::GetImageRect(int32_t ListIndex, int32_t, TRect& Rect) {
+  int32_t w = 0, h = 0;
+  Rect = EntrySize(ListIndex, w, h) ? TRect{0, 0, w, h} : TRect{};
+}
+
+int32_t TKitEntryImageList::GetListDimension(int32_t ListIndex, int32_t Which) {
+  int32_t w = 0, h = 0;
+  if (Beyond(ListIndex) || !EntrySize(ListIndex, w, h)) return 0;
+  return Which == 0 ? w : Which == 1 ? h : 0;
+}
+
+TColor TKitEntryImageList::GetImagePixel(const fw::TPoint&, int32_t, int32_t) {
+  return fw::clWhite;
+}
+
+void TKitEntryImageList::DrawImageInRect(TCanvas* Canvas, const TRect& Rect, TRect&,
+                                         int32_t ListIndex, int32_t ImageIndex, uint32_t Flags) {
   TBitmap b;
   CopyImageToBitmap(ListIndex, ImageIndex, &b);
   TRect covered;
   KitDrawBitmapEx(Canvas, Rect, &b, covered, b.TransparentColor(), Flags);
 }
 
-void TKitCustomImageList::DrawCopyEffect(TCanvas* Canvas, const TRect& Rect, int32_t ListIndex,
+void TKitEntryImageList::DrawImageEffect(TCanvas* Canvas, const TRect& Rect, int32_t ListIndex,
                                          int32_t ImageIndex, TColor A, uint32_t B, uint32_t Flags) {
   TBitmap b;
   CopyImageToBitmap(ListIndex, ImageIndex, &b);

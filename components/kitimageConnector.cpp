@@ -53,9 +53,8 @@ void TKitBorImageListItem::Assign(fw::TPersistent* Source) { AssignError(Source)
 // ---- TKitImageListConnector -----------------------------------------------------------
 
 TKitImageListConnector::TKitImageListConnector(fw::TComponent* AOwner)
-    : TKitCustomImageList(AOwner, klkNotAList, NoItemClass()),
-      FImageLists(std::make_unique<TKitBorImageListItems>(this)),
-      FPlaceholder(std::make_unique<TKitListItem>(nullptr)) {}
+    : TKitEntryImageList(AOwner, klkNotAList),
+      FImageLists(std::make_unique<TKitBorImageListItems>(this)) {}
 
 TKitImageListConnector::~TKitImageListConnector() {
   // Entries leave their lists before the connector's parts go.
@@ -76,16 +75,8 @@ void TKitImageListConnector::SetImageLists(TKitBorImageListItems* Value) {
 
 int TKitImageListConnector::GetCount() const { return FImageLists->Count(); }
 
-bool TKitImageListConnector::IsEmpty() const { return FImageLists->Count() == 0; }
-
-TKitListItem* TKitImageListConnector::GetListItem(int Index) const {
-  TKitBorImageListItem* e = FImageLists->GetItem(Index);
-  FPlaceholder->SetDescription(e->Name());
-  return FPlaceholder.get();
-}
-
-void TKitImageListConnector::LoadFromStream(fw::TStream* Stream, bool) {
-  ReadEmptyContainer(this, Stream);
+std::string TKitImageListConnector::EntryName(int Index) const {
+  return FImageLists->GetItem(Index)->Name();
 }
 
 void TKitImageListConnector::Assign(fw::TPersistent* Source) {
@@ -109,18 +100,12 @@ TCustomImageList* TKitImageListConnector::ListOf(int32_t ListIndex) const {
   return FImageLists->GetItem(ListIndex)->ImageList();
 }
 
-TCanvas* TKitImageListConnector::GetImageCanvas(int32_t) { return nullptr; }
-
-void TKitImageListConnector::GetImageRect(int32_t ListIndex, int32_t, TRect& Rect) {
+bool TKitImageListConnector::EntrySize(int32_t ListIndex, int32_t& Width, int32_t& Height) const {
   TCustomImageList* l = ListOf(ListIndex);
-  Rect = l ? TRect{0, 0, l->Width(), l->Height()} : TRect{};
-}
-
-int32_t TKitImageListConnector::GetListDimension(int32_t ListIndex, int32_t Which) {
-  if (Beyond(ListIndex)) return 0;
-  TCustomImageList* l = ListOf(ListIndex);
-  if (!l) return 0;
-  return Which == 0 ? l->Width() : Which == 1 ? l->Height() : 0;
+  if (!l) return false;
+  Width = l->Width();
+  Height = l->Height();
+  return true;
 }
 
 int32_t TKitImageListConnector::GetImageCount(int32_t ListIndex) {
@@ -155,25 +140,9 @@ TColor TKitImageListConnector::GetImageTransparentColor(int32_t ListIndex, int32
   return b.TransparentColor();
 }
 
-TColor TKitImageListConnector::GetImagePixel(const fw::TPoint&, int32_t, int32_t) {
-  return fw::clWhite;
-}
-
 void TKitImageListConnector::DrawImage(TCanvas* Canvas, int32_t X, int32_t Y, int32_t ListIndex,
                                        int32_t ImageIndex) {
   if (TCustomImageList* l = ListOf(ListIndex)) l->Draw(Canvas, X, Y, ImageIndex);
-}
-
-void TKitImageListConnector::DrawImageInRect(TCanvas* Canvas, const TRect& Rect, TRect&,
-                                             int32_t ListIndex, int32_t ImageIndex,
-                                             uint32_t Flags) {
-  DrawCopyInRect(Canvas, Rect, ListIndex, ImageIndex, Flags);
-}
-
-void TKitImageListConnector::DrawImageEffect(TCanvas* Canvas, const TRect& Rect,
-                                             int32_t ListIndex, int32_t ImageIndex, TColor A,
-                                             uint32_t B, uint32_t Flags) {
-  DrawCopyEffect(Canvas, Rect, ListIndex, ImageIndex, A, B, Flags);
 }
 
 }  // namespace vexa

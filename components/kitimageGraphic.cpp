@@ -38,23 +38,15 @@ void TKitGraphicListItem::Assign(fw::TPersistent* Source) {
 }
 
 TKitGraphicList::TKitGraphicList(fw::TComponent* AOwner)
-    : TKitCustomImageList(AOwner, klkGraphicList, NoItemClass()),
-      FGraphics(std::make_unique<TKitGraphicListItems>(this)),
-      FPlaceholder(std::make_unique<TKitListItem>(nullptr)) {}
+    : TKitEntryImageList(AOwner, klkGraphicList),
+      FGraphics(std::make_unique<TKitGraphicListItems>(this)) {}
 
 TKitGraphicList::~TKitGraphicList() { FGraphics.reset(); }
 
 int TKitGraphicList::GetCount() const { return FGraphics->Count(); }
 
-bool TKitGraphicList::IsEmpty() const { return FGraphics->Count() == 0; }
-
-TKitListItem* TKitGraphicList::GetListItem(int Index) const {
-  FPlaceholder->SetDescription(FGraphics->GetItem(Index)->Name());
-  return FPlaceholder.get();
-}
-
-void TKitGraphicList::LoadFromStream(fw::TStream* Stream, bool) {
-  ReadEmptyContainer(this, Stream);
+std::string TKitGraphicList::EntryName(int Index) const {
+  return FGraphics->GetItem(Index)->Name();
 }
 
 void TKitGraphicList::Assign(fw::TPersistent* Source) {
@@ -69,18 +61,12 @@ fw::TGraphic* TKitGraphicList::GraphicOf(int32_t ListIndex) const {
   return FGraphics->GetItem(ListIndex)->Picture()->Graphic();
 }
 
-TCanvas* TKitGraphicList::GetImageCanvas(int32_t) { return nullptr; }
-
-void TKitGraphicList::GetImageRect(int32_t ListIndex, int32_t, TRect& Rect) {
+bool TKitGraphicList::EntrySize(int32_t ListIndex, int32_t& Width, int32_t& Height) const {
   fw::TGraphic* g = GraphicOf(ListIndex);
-  Rect = g ? TRect{0, 0, g->Width(), g->Height()} : TRect{};
-}
-
-int32_t TKitGraphicList::GetListDimension(int32_t ListIndex, int32_t Which) {
-  if (Beyond(ListIndex)) return 0;
-  fw::TGraphic* g = GraphicOf(ListIndex);
-  if (!g) return 0;
-  return Which == 0 ? g->Width() : Which == 1 ? g->Height() : 0;
+  if (!g) return false;
+  Width = g->Width();
+  Height = g->Height();
+  return true;
 }
 
 int32_t TKitGraphicList::GetImageCount(int32_t ListIndex) {
@@ -127,22 +113,10 @@ TColor TKitGraphicList::GetImageTransparentColor(int32_t ListIndex, int32_t Imag
   return b.TransparentColor();
 }
 
-TColor TKitGraphicList::GetImagePixel(const fw::TPoint&, int32_t, int32_t) { return fw::clWhite; }
-
 void TKitGraphicList::DrawImage(TCanvas* Canvas, int32_t X, int32_t Y, int32_t ListIndex,
                                 int32_t) {
   fw::TGraphic* g = GraphicOf(ListIndex);
   if (Canvas) Canvas->Draw(X, Y, g);
-}
-
-void TKitGraphicList::DrawImageInRect(TCanvas* Canvas, const TRect& Rect, TRect&,
-                                      int32_t ListIndex, int32_t ImageIndex, uint32_t Flags) {
-  DrawCopyInRect(Canvas, Rect, ListIndex, ImageIndex, Flags);
-}
-
-void TKitGraphicList::DrawImageEffect(TCanvas* Canvas, const TRect& Rect, int32_t ListIndex,
-                                      int32_t ImageIndex, TColor A, uint32_t B, uint32_t Flags) {
-  DrawCopyEffect(Canvas, Rect, ListIndex, ImageIndex, A, B, Flags);
 }
 
 }  // namespace vexa

@@ -37,16 +37,4 @@ inline void MakeMonochrome(TBitmap* Bitmap) {
   if (!Bitmap->Monochrome()) Bitmap->SetMonochrome(true);
 }
 
-// Connector and graphic list entries live in their collections, never as items.
-inline TKitListItemClass NoItemClass() {
-  return [](fw::TComponent*) -> TKitListItem* {
-    throw fw::EInvalidOperation("This list holds no stored items");
-  };
-}
-
-inline void ReadEmptyContainer(TKitCustomContainer* List, fw::TStream* Stream) {
-  if (ReadStreamInt(Stream) != 0) DamagedData();
-  List->NotifyChange();
-}
-
 }  // namespace vexa::kitimage
