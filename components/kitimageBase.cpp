@@ -137,18 +137,11 @@ TKitCustomImageList::TKitCustomImageList(fw::TComponent* AOwner, int32_t Kind,
 }
 
 void TKitCustomImageList::Assign(fw::TPersistent* Source) {
+  // A list of the same class brings its pixel format along with what every
+  // container copies.
   auto* s = dynamic_cast<TKitCustomImageList*>(Source);
-  if (!s || typeid(*s) != typeid(*this)) {
-    TKitCustomContainer::Assign(Source);
-    return;
-  }
-  if (s == this) return;
-  BeginUpdate();
-  auto done = fw::Finally([&] { EndUpdate(true); });
-  ClearItems();
-  SetDefaultCompressed(s->DefaultCompressed());
-  FDefaultPixelFormat = s->FDefaultPixelFormat;
-  AssignItems(s);
+  if (s && typeid(*s) == typeid(*this)) FDefaultPixelFormat = s->FDefaultPixelFormat;
+  TKitCustomContainer::Assign(Source);
 }
 
 // ---- TKitEntryImageList ---------------------------------------------------------------

@@ -189,6 +189,25 @@ private:
   TComponentState FComponentState;
 };
 
+// Where Item stands in Items, -1 when it is not there.
+template <class T>
+int IndexInList(const std::vector<T*>& Items, const T* Item) {
+  for (size_t i = 0; i < Items.size(); ++i)
+    if (Items[i] == Item) return static_cast<int>(i);
+  return -1;
+}
+
+// Moves the entry at From (a valid index) to To; a To outside the list raises
+// EListError "List index out of bounds (<To>)".
+template <class T>
+void MoveInList(std::vector<T*>& Items, int From, int To) {
+  if (To < 0 || To >= static_cast<int>(Items.size()))
+    throw EListError(Format("List index out of bounds (%d)", To));
+  T* item = Items[static_cast<size_t>(From)];
+  Items.erase(Items.begin() + From);
+  Items.insert(Items.begin() + To, item);
+}
+
 // ---------------------------------------------------------------------------
 // TList: an ordered list of pointers.
 

@@ -115,21 +115,13 @@ void TCollectionItem::SetCollection(TCollection* Value) {
 }
 
 int TCollectionItem::Index() const {
-  if (!FCollection) return -1;
-  auto& v = FCollection->FItems;
-  auto it = std::find(v.begin(), v.end(), this);
-  return it == v.end() ? -1 : static_cast<int>(it - v.begin());
+  return FCollection ? IndexInList<TCollectionItem>(FCollection->FItems, this) : -1;
 }
 
 void TCollectionItem::SetIndex(int Value) {
   int cur = Index();
   if (cur < 0 || cur == Value) return;
-  auto& v = FCollection->FItems;
-  if (Value < 0 || Value >= static_cast<int>(v.size())) {
-    throw EListError(Format("List index out of bounds (%d)", Value));
-  }
-  v.erase(v.begin() + cur);
-  v.insert(v.begin() + Value, this);
+  MoveInList(FCollection->FItems, cur, Value);
   Changed(true);
 }
 

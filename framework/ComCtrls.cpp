@@ -251,21 +251,13 @@ void TTabSheet::SetPageControl(TPageControl* Value) {
 }
 
 int TTabSheet::PageIndex() const {
-  if (!FPageControl) return -1;
-  auto& v = FPageControl->FPages;
-  auto it = std::find(v.begin(), v.end(), this);
-  return it == v.end() ? -1 : static_cast<int>(it - v.begin());
+  return FPageControl ? IndexInList<TTabSheet>(FPageControl->FPages, this) : -1;
 }
 
 void TTabSheet::SetPageIndex(int Value) {
   int cur = PageIndex();
   if (cur < 0 || cur == Value) return;
-  auto& v = FPageControl->FPages;
-  if (Value < 0 || Value >= static_cast<int>(v.size())) {
-    throw EListError(Format("List index out of bounds (%d)", Value));
-  }
-  v.erase(v.begin() + cur);
-  v.insert(v.begin() + Value, this);
+  MoveInList(FPageControl->FPages, cur, Value);
   FPageControl->Invalidate();
 }
 

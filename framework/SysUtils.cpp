@@ -12,6 +12,8 @@
 #include <string>
 #include <sys/time.h>
 
+#include "platform/kernel/AsciiCase.h"
+
 namespace fw {
 
 std::string ShortDateFormat = "mm/dd/yyyy";
@@ -138,13 +140,7 @@ std::string UpperCase(const std::string& s) {
   return r;
 }
 
-std::string LowerCase(const std::string& s) {
-  std::string r = s;
-  for (char& c : r) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return r;
-}
+std::string LowerCase(const std::string& s) { return plat::AsciiLower(s); }
 
 int CompareText(const std::string& a, const std::string& b) {
   size_t n = a.size() < b.size() ? a.size() : b.size();

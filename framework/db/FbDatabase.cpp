@@ -10,12 +10,6 @@ namespace fw {
 
 namespace {
 
-std::string AsciiLower(std::string s) {
-  for (auto& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
 std::string TrimBlanks(const std::string& s) {
   size_t b = s.find_first_not_of(" \t\r\n");
   if (b == std::string::npos) return {};
@@ -76,7 +70,7 @@ void TFbDatabase::Open() {
   for (const auto& line : FParams) {
     if (TrimBlanks(line).empty()) continue;
     auto eq = line.find('=');
-    std::string name = AsciiLower(TrimBlanks(line.substr(0, eq)));
+    std::string name = LowerCase(TrimBlanks(line.substr(0, eq)));
     std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
     unsigned char tag;
     if (name == "user_name" || name == "user")

@@ -1,28 +1,12 @@
 #include "framework/db/FbStoredProc.h"
 
 #include "framework/ScopeGuard.h"
+#include "framework/SysUtils.h"
 #include "framework/db/FbClient.h"
 
 namespace fw {
 
 namespace {
-
-bool SameAscii(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::string AsciiUpper(std::string s) {
-  for (auto& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
 
 // Text between marks, a mark inside it doubled.
 std::string Quoted(const std::string& text, char mark) {
@@ -132,10 +116,10 @@ void TFbStoredProc::Prepare() {
   };
   std::string procName = FStoredProcName;
   auto found = readParams(procName);
-  if (found.empty() && AsciiUpper(procName) != procName) {
-    auto upper = readParams(AsciiUpper(procName));
+  if (found.empty() && UpperCase(procName) != procName) {
+    auto upper = readParams(UpperCase(procName));
     if (!upper.empty()) {
-      procName = AsciiUpper(procName);
+      procName = UpperCase(procName);
       found = std::move(upper);
     }
   }
@@ -171,7 +155,7 @@ void TFbStoredProc::Prepare() {
   std::vector<TFbParam> params = prepared.Params;
   for (auto& p : params)
     for (const auto& old : FParams)
-      if (old.FInput && p.FInput && SameAscii(old.FName, p.FName)) {
+      if (old.FInput && p.FInput && SameText(old.FName, p.FName)) {
         std::string name = p.FName;
         p = old;
         p.FName = name;
@@ -184,7 +168,7 @@ void TFbStoredProc::Prepare() {
 TFbParam& TFbStoredProc::ParamByName(const std::string& name) {
   if (FCurrent == nullptr) Prepare();
   for (auto& p : FParams)
-    if (SameAscii(p.FName, name)) return p;
+    if (SameText(p.FName, name)) return p;
   throw EDatabaseError("Parameter not found: " + name);
 }
 

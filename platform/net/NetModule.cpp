@@ -1,6 +1,7 @@
 // Modules, start-up and error codes: the socket library is the only module; its entry points are
 // plain functions of this folder.
 #include "platform/net/NetInternal.h"
+#include "platform/kernel/AsciiCase.h"
 
 namespace plat::net {
 
@@ -11,9 +12,7 @@ namespace {
 constexpr HMODULE kSocketModule = 0x71AB0000;
 
 bool IsSocketLibraryName(const std::string& name) {
-  std::string lower;
-  for (char c : name) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  return lower == SOCKET_LIBRARY_NAME;
+  return AsciiLower(name) == SOCKET_LIBRARY_NAME;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/kernel/AsciiCase.h"
 #include "platform/kernel/FileLock.h"
 
 namespace plat::storefile {
@@ -199,24 +200,9 @@ std::string TrimBlanks(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-std::string Fold(const std::string& s) {
-  std::string r = s;
-  for (char& c : r) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return r;
-}
+std::string Fold(const std::string& s) { return plat::AsciiLower(s); }
 
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
+bool SameText(const std::string& a, const std::string& b) { return plat::SameAscii(a, b); }
 
 Lock::Lock(const std::string& path, bool isDir) {
   FFd = isDir ? open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)

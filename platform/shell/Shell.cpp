@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/kernel/AsciiCase.h"
+
 namespace plat {
 
 namespace {
@@ -26,18 +28,6 @@ DWORD NextNumber(const char* text, size_t* pos) {
   if (text[i] == '.') ++i;
   *pos = i;
   return v;
-}
-
-bool SameTextAscii(const std::string& a, const char* b) {
-  size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -85,7 +75,7 @@ std::vector<std::string> SplitCommandParameters(const std::string& Parameters) {
 
 intptr_t ShellExecute(HWND, const std::string& Operation, const std::string& File,
                       const std::string& Parameters, const std::string& Directory, int) {
-  if (!Operation.empty() && !SameTextAscii(Operation, "open")) return SE_ERR_NOASSOC;
+  if (!Operation.empty() && !SameAscii(Operation, "open")) return SE_ERR_NOASSOC;
   struct stat st;
   if (File.empty() || stat(File.c_str(), &st) != 0) return SE_ERR_FNF;
   if (S_ISDIR(st.st_mode) || access(File.c_str(), X_OK) != 0) return SE_ERR_ACCESSDENIED;
