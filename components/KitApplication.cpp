@@ -184,18 +184,21 @@ void TKitTimerPool::Tick() {
   FPassCounter = FPassCounter == INT32_MAX ? 0 : FPassCounter + 1;
 }
 
+void KitGuardedTick(bool& InTick, fw::TObject* Sender, const std::function<void()>& Tick) {
+  if (InTick) return;
+  InTick = true;
+  try {
+    Tick();
+  } catch (...) {
+    if (fw::Application) fw::Application->HandleException(Sender);
+    return;
+  }
+  InTick = false;
+}
+
 void TKitTimerPool::WndProc(fw::TMessage& Message) {
   if (Message.Msg == plat::WM_TIMER) {
-    if (FInTick) return;
-    FInTick = true;
-    try {
-      Tick();
-    } catch (...) {
-      // The in-tick flag stays set: the pool delivers no further ticks.
-      if (fw::Application) fw::Application->HandleException(this);
-      return;
-    }
-    FInTick = false;
+    KitGuardedTick(FInTick, this, [this] { Tick(); });
     return;
   }
   Message.Result = fw::HiddenWindowProc(FWindowHandle, Message.Msg, Message.WParam, Message.LParam);

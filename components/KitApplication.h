@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,11 @@ using TKitTimerPoolEvent =
     std::function<void(fw::TObject* Sender, uint16_t Ident, int32_t Counter)>;
 
 class TKitTimerPool;
+
+// Runs Tick unless a tick of the same timer is running already. A tick that
+// raises goes to the application's exception handler and leaves InTick set:
+// that timer delivers no further ticks until it is set up again.
+void KitGuardedTick(bool& InTick, fw::TObject* Sender, const std::function<void()>& Tick);
 
 // One timer of a pool. It fires on every Divisor-th pass of the pool.
 class TKitTimerItem : public fw::TObject {

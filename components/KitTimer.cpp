@@ -1,5 +1,7 @@
 #include "components/KitTimer.h"
 
+#include "components/KitApplication.h"
+
 #include <chrono>
 
 #include "framework/Forms.h"
@@ -215,16 +217,8 @@ void TKitHiTimer::UpdateTimer() {
 void TKitHiTimer::WndProc(fw::TMessage& Message) {
   if (Message.Msg == plat::WM_TIMER && FTimerID != 0 &&
       static_cast<uint32_t>(Message.WParam) == FTimerID) {
-    if (FInTick) return;
-    FInTick = true;
-    try {
-      DoTimer();
-    } catch (...) {
-      // The in-tick flag stays set: no further ticks until the timer is re-applied.
-      if (fw::Application) fw::Application->HandleException(this);
-      return;
-    }
-    FInTick = false;
+    // A tick that raised leaves the timer silent until it is applied again.
+    KitGuardedTick(FInTick, this, [this] { DoTimer(); });
     Message.Result = 0;
     return;
   }

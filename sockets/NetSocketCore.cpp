@@ -57,6 +57,15 @@ void TellUnasked(plat::UINT Msg) {
 }  // namespace
 
 void TCustomNetSocket::WndProc(fw::TMessage& MsgRec) {
+  // A deferred request this socket did not post is told and dropped.
+  auto asked = [&](int32_t& Pending) {
+    if (Pending == 0) {
+      TellUnasked(MsgRec.Msg);
+      return false;
+    }
+    --Pending;
+    return true;
+  };
   try {
     switch (MsgRec.Msg) {
       case SocketMsgSelect:
@@ -69,12 +78,7 @@ void TCustomNetSocket::WndProc(fw::TMessage& MsgRec) {
         HandleDnsCompletion(MsgRec, true);
         break;
       case SocketMsgCloseDelayed:
-        if (FCloseDelayedPending == 0) {
-          TellUnasked(MsgRec.Msg);
-          break;
-        }
-        --FCloseDelayedPending;
-        Close();
+        if (asked(FCloseDelayedPending)) Close();
         break;
       case SocketMsgRelease:
         if (!FReleasePending) {
@@ -84,12 +88,8 @@ void TCustomNetSocket::WndProc(fw::TMessage& MsgRec) {
         delete this;
         return;
       case SocketMsgTestException:
-        if (FTestExceptionPending == 0) {
-          TellUnasked(MsgRec.Msg);
-          break;
-        }
-        --FTestExceptionPending;
-        throw ESocketException("Test exception in NetSocket");
+        if (asked(FTestExceptionPending)) throw ESocketException("Test exception in NetSocket");
+        break;
       default:
         MsgRec.Result =
             fw::HiddenWindowProc(FWindowHandle, MsgRec.Msg, MsgRec.WParam, MsgRec.LParam);

@@ -7,12 +7,19 @@ using namespace net;
 
 namespace {
 
-void ToSys(const sockaddr* in, sys::SysSockaddrIn* out) {
+// An address argument of a call, checked for its size (WSAEFAULT when it is
+// missing or short) and made the system's own.
+bool ToSys(const sockaddr* in, int inLen, sys::SysSockaddrIn* out) {
+  if (!in || inLen < static_cast<int>(sizeof(sockaddr_in))) {
+    Fail(WSAEFAULT);
+    return false;
+  }
   std::memset(out, 0, sizeof *out);
   const auto* a = reinterpret_cast<const sockaddr_in*>(in);
   out->sin_family = sys::kAfInet;
   out->sin_port = a->sin_port;
   out->sin_addr.s_addr = a->sin_addr.s_addr;
+  return true;
 }
 
 int FromSys(const sys::SysSockaddrIn& in, sockaddr* out, int* outLen) {
@@ -24,11 +31,6 @@ int FromSys(const sys::SysSockaddrIn& in, sockaddr* out, int* outLen) {
   std::memcpy(static_cast<void*>(out), &a, sizeof a);
   *outLen = sizeof a;
   return 0;
-}
-
-bool AddrArgOk(const sockaddr* name, int nameLen) {
-  if (!name || nameLen < static_cast<int>(sizeof(sockaddr_in))) return false;
-  return true;
 }
 
 }  // namespace
@@ -84,9 +86,8 @@ int shutdown(SOCKET h, int how) {
 int bind(SOCKET h, const sockaddr* name, int nameLen) {
   auto p = Lookup(h);
   if (!p) return SOCKET_ERROR;
-  if (!AddrArgOk(name, nameLen)) return Fail(WSAEFAULT);
   sys::SysSockaddrIn a;
-  ToSys(name, &a);
+  if (!ToSys(name, nameLen, &a)) return SOCKET_ERROR;
   if (::bind(p->fd, reinterpret_cast<sys::SysSockaddr*>(&a), sizeof a) != 0) return FailErrno();
   return 0;
 }
@@ -141,9 +142,8 @@ SOCKET accept(SOCKET h, sockaddr* addr, int* addrLen) {
 int connect(SOCKET h, const sockaddr* name, int nameLen) {
   auto p = Lookup(h);
   if (!p) return SOCKET_ERROR;
-  if (!AddrArgOk(name, nameLen)) return Fail(WSAEFAULT);
   sys::SysSockaddrIn a;
-  ToSys(name, &a);
+  if (!ToSys(name, nameLen, &a)) return SOCKET_ERROR;
   int rc = ::connect(p->fd, reinterpret_cast<sys::SysSockaddr*>(&a), sizeof a);
   int err = rc == 0 ? 0 : errno;
   std::lock_guard<std::mutex> g(St().sockMu);
@@ -280,9 +280,8 @@ int sendto(SOCKET h, const char* buf, int len, int flags, const sockaddr* to, in
   if (!p) return SOCKET_ERROR;
   if (len < 0 || (!buf && len > 0)) return Fail(WSAEFAULT);
   if (!to) return send(h, buf, len, flags);
-  if (!AddrArgOk(to, toLen)) return Fail(WSAEFAULT);
   sys::SysSockaddrIn a;
-  ToSys(to, &a);
+  if (!ToSys(to, toLen, &a)) return SOCKET_ERROR;
   int sysFlags = MSG_NOSIGNAL | ((flags & MSG_OOB) ? sys::kMsgOob : 0);
   ssize_t n = ::sendto(p->fd, buf, static_cast<size_t>(len), sysFlags,
                        reinterpret_cast<sys::SysSockaddr*>(&a), sizeof a);

@@ -136,15 +136,24 @@ std::string DefaultHandler(std::string* desktopFile) {
   return "";
 }
 
-// The escapes of a desktop file's string values.
-std::string UnescapeValue(const std::string& s) {
+// s with every character that follows Mark (a Mark at the very end stays as
+// it is) handed to Escape together with the text made so far.
+template <class TEscape>
+std::string ReplaceMarked(const std::string& s, char Mark, TEscape Escape) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] != '\\' || i + 1 == s.size()) {
+    if (s[i] != Mark || i + 1 == s.size()) {
       out += s[i];
       continue;
     }
-    char c = s[++i];
+    Escape(s[++i], out);
+  }
+  return out;
+}
+
+// The escapes of a desktop file's string values.
+std::string UnescapeValue(const std::string& s) {
+  return ReplaceMarked(s, '\\', [](char c, std::string& out) {
     switch (c) {
       case 's': out += ' '; break;
       case 'n': out += '\n'; break;
@@ -153,8 +162,7 @@ std::string UnescapeValue(const std::string& s) {
       case '\\': out += '\\'; break;
       default: out += '\\'; out += c; break;
     }
-  }
-  return out;
+  });
 }
 
 // Arguments of an Exec value: blanks separate, double quotes group (with \" \` \$ \\ inside).
@@ -208,21 +216,14 @@ std::string Quoted(const std::string& s) {
 // Field codes of one argument: %u %U %f %F give the placeholder, %% a percent
 // sign; the other codes are dropped.
 std::string ReplaceFieldCodes(const std::string& arg, bool* placeholder) {
-  std::string out;
-  for (size_t i = 0; i < arg.size(); ++i) {
-    if (arg[i] != '%' || i + 1 == arg.size()) {
-      out += arg[i];
-      continue;
-    }
-    char c = arg[++i];
+  return ReplaceMarked(arg, '%', [placeholder](char c, std::string& out) {
     if (c == '%') {
       out += '%';
     } else if (c == 'u' || c == 'U' || c == 'f' || c == 'F') {
       out += "%1";
       *placeholder = true;
     }
-  }
-  return out;
+  });
 }
 
 }  // namespace

@@ -131,6 +131,15 @@ TEST_F(NetLibrary, BlockingRefusedConnectAndAddressInUse) {
   closesocket(l);
   EXPECT_EQ(SOCKET_ERROR, connect(other, reinterpret_cast<sockaddr*>(&a), sizeof a));
   EXPECT_EQ(WSAECONNREFUSED, WSAGetLastError());
+  // A missing or short address is refused as such, whichever call gets it.
+  auto* name = reinterpret_cast<sockaddr*>(&a);
+  const int shortLen = int(sizeof a) - 1;
+  auto refused = [](int rc) { return rc == SOCKET_ERROR && WSAGetLastError() == WSAEFAULT; };
+  EXPECT_TRUE(refused(bind(other, nullptr, sizeof a)));
+  EXPECT_TRUE(refused(bind(other, name, shortLen)));
+  EXPECT_TRUE(refused(connect(other, nullptr, sizeof a)));
+  EXPECT_TRUE(refused(connect(other, name, shortLen)));
+  EXPECT_TRUE(refused(sendto(other, "x", 1, 0, name, shortLen)));
   closesocket(other);
 }
 
