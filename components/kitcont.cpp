@@ -269,7 +269,6 @@ void TKitStringListItem::DefineProperties(TKitFiler* Filer) {
 // ---- TKitStringList -------------------------------------------------------------------
 
 TKitStringList::TKitStringList(fw::TComponent* AOwner)
-    : TKitCustomContainer(AOwner, klkStringList,
-                          [](fw::TComponent* o) { return new TKitStringListItem(o); }) {}
+    : TKitCustomContainer(AOwner, klkStringList, KitItemClass<TKitStringListItem>()) {}
 
 }  // namespace vexa

@@ -168,6 +168,11 @@ protected:
 
 // Makes an empty item of a container's item class with the given owner.
 using TKitListItemClass = std::function<TKitListItem*(fw::TComponent* Owner)>;
+// The item class of a container whose items are of class TItem.
+template <class TItem>
+TKitListItemClass KitItemClass() {
+  return [](fw::TComponent* Owner) -> TKitListItem* { return new TItem(Owner); };
+}
 
 class TKitCustomContainer : public TKitBaseContainer {
 public:

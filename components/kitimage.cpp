@@ -112,8 +112,7 @@ void TKitBitmapListItem::DefineProperties(TKitFiler* Filer) {
 // ---- TKitBitmapList ---------------------------------------------------------------------
 
 TKitBitmapList::TKitBitmapList(fw::TComponent* AOwner)
-    : TKitCustomImageList(AOwner, klkBitmapList,
-                          [](fw::TComponent* o) { return new TKitBitmapListItem(o); }) {}
+    : TKitCustomImageList(AOwner, klkBitmapList, KitItemClass<TKitBitmapListItem>()) {}
 
 TCanvas* TKitBitmapList::GetImageCanvas(int32_t ListIndex) {
   return Items(ListIndex)->Bitmap()->Canvas();
@@ -434,8 +433,7 @@ void TKitImageListItem::DefineProperties(TKitFiler* Filer) {
 // ---- TKitImageList ------------------------------------------------------------------------------
 
 TKitImageList::TKitImageList(fw::TComponent* AOwner)
-    : TKitCustomImageList(AOwner, klkImageList,
-                          [](fw::TComponent* o) { return new TKitImageListItem(o); }) {}
+    : TKitCustomImageList(AOwner, klkImageList, KitItemClass<TKitImageListItem>()) {}
 
 TCanvas* TKitImageList::GetImageCanvas(int32_t ListIndex) {
   return Items(ListIndex)->Strip()->Canvas();

@@ -228,7 +228,6 @@ void TKitWaveListItem::DefineProperties(TKitFiler* Filer) {
 // ---- TKitWaveList ---------------------------------------------------------------------
 
 TKitWaveList::TKitWaveList(fw::TComponent* AOwner)
-    : TKitCustomContainer(AOwner, klkWaveList,
-                          [](fw::TComponent* o) { return new TKitWaveListItem(o); }) {}
+    : TKitCustomContainer(AOwner, klkWaveList, KitItemClass<TKitWaveListItem>()) {}
 
 }  // namespace vexa

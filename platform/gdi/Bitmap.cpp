@@ -55,7 +55,6 @@ Surface Convert(const Surface& src, int bpp) {
 
 HBITMAP NewBitmap(Surface s) {
   auto b = std::make_shared<BitmapObj>();
-  b->kind = OBJ_BITMAP;
   b->s = std::move(s);
   return Register(b);
 }
@@ -184,7 +183,6 @@ HBITMAP CreateDIBSection(HDC, const BITMAPINFO* bmi, uint32_t, void** bits) {
     for (size_t i = 0; i < n; ++i) s.table[i] = bmi->bmiColors[i];
   }
   auto b = std::make_shared<BitmapObj>();
-  b->kind = OBJ_BITMAP;
   b->s = std::move(s);
   if (bits) *bits = b->s.bits.empty() ? nullptr : b->s.bits.data();
   return Register(b);

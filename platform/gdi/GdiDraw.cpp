@@ -554,7 +554,6 @@ bool DrawEdge(HDC hdc, RECT* rc, uint32_t edge, uint32_t flags) {
     auto fill = [&](int32_t l, int32_t t, int32_t rr, int32_t b, COLORREF c) {
       if (l >= rr || t >= b) return;
       BrushObj brush;
-      brush.kind = OBJ_BRUSH;
       brush.lb.lbColor = c;
       POINT p = ToDevice(*dc, l, t), e = ToDevice(*dc, rr, b);
       FillRegionBrush(*dc, brush, Region::FromRect(p.x, p.y, e.x, e.y), Fill::Pattern);
@@ -575,7 +574,6 @@ bool DrawEdge(HDC hdc, RECT* rc, uint32_t edge, uint32_t flags) {
     COLORREF face = sys((flags & (BF_FLAT | BF_MONO)) ? COLOR_WINDOW : COLOR_3DFACE);
     if (r.left < r.right && r.top < r.bottom) {
       BrushObj brush;
-      brush.kind = OBJ_BRUSH;
       brush.lb.lbColor = face;
       POINT p = ToDevice(*dc, r.left, r.top), e = ToDevice(*dc, r.right, r.bottom);
       FillRegionBrush(*dc, brush, Region::FromRect(p.x, p.y, e.x, e.y), Fill::Pattern);

@@ -75,32 +75,39 @@ struct Object {
   bool stock = false;
 };
 
-struct PenObj : Object {
+// An object of one OBJ_ kind, named when it is made (a device context names
+// its own, OBJ_DC or OBJ_MEMDC).
+template <int Kind>
+struct ObjectOfKind : Object {
+  ObjectOfKind() { kind = Kind; }
+};
+
+struct PenObj : ObjectOfKind<OBJ_PEN> {
   LOGPEN lp;
 };
 
-struct BitmapObj : Object {
+struct BitmapObj : ObjectOfKind<OBJ_BITMAP> {
   Surface s;
 };
 
-struct BrushObj : Object {
+struct BrushObj : ObjectOfKind<OBJ_BRUSH> {
   LOGBRUSH lb;
   std::shared_ptr<BitmapObj> pattern;  // own copy for BS_PATTERN
 };
 
-struct FontObj : Object {
+struct FontObj : ObjectOfKind<OBJ_FONT> {
   LOGFONT lf;
 };
 
-struct RegionObj : Object {
+struct RegionObj : ObjectOfKind<OBJ_REGION> {
   Region rgn;
 };
 
-struct PaletteObj : Object {
+struct PaletteObj : ObjectOfKind<OBJ_PAL> {
   std::vector<PALETTEENTRY> entries;
 };
 
-struct IconObj : Object {
+struct IconObj : ObjectOfKind<OBJ_ICON> {
   std::shared_ptr<BitmapObj> mask;
   std::shared_ptr<BitmapObj> color;
   ICONINFO info;

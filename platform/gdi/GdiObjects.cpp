@@ -88,7 +88,6 @@ const COLORREF kSysDefaults[COLOR_MAX] = {
 
 HBRUSH MakeBrush(const LOGBRUSH& lb, bool stock) {
   auto b = std::make_shared<BrushObj>();
-  b->kind = OBJ_BRUSH;
   b->lb = lb;
   b->stock = stock;
   return Register(b);
@@ -96,7 +95,6 @@ HBRUSH MakeBrush(const LOGBRUSH& lb, bool stock) {
 
 HPEN MakePen(int style, int width, COLORREF c, bool stock) {
   auto p = std::make_shared<PenObj>();
-  p->kind = OBJ_PEN;
   p->lp.lopnStyle = uint32_t(style);
   p->lp.lopnWidth.x = std::max(0, width);
   p->lp.lopnColor = c;
@@ -124,7 +122,6 @@ Stock& Stocks() {
     st->objs[NULL_PEN] = MakePen(PS_NULL, 1, 0, true);
     for (int idx : {SYSTEM_FONT, DEFAULT_GUI_FONT}) {
       auto f = std::make_shared<FontObj>();
-      f->kind = OBJ_FONT;
       f->stock = true;
       f->lf.lfHeight = idx == SYSTEM_FONT ? 16 : -11;
       f->lf.lfWeight = idx == SYSTEM_FONT ? FW_BOLD : FW_NORMAL;
@@ -132,7 +129,6 @@ Stock& Stocks() {
       st->objs[idx] = Register(f);
     }
     auto pal = std::make_shared<PaletteObj>();
-    pal->kind = OBJ_PAL;
     pal->stock = true;
     for (int i = 0; i < 20; ++i) {
       PALETTEENTRY e;
@@ -143,7 +139,6 @@ Stock& Stocks() {
     }
     st->objs[DEFAULT_PALETTE] = Register(pal);
     auto bm = std::make_shared<BitmapObj>();
-    bm->kind = OBJ_BITMAP;
     bm->stock = true;
     bm->s.Allocate(1, 1, 1);
     st->defaultBitmap = Register(bm);
@@ -230,7 +225,6 @@ HBRUSH CreatePatternBrush(HBITMAP bitmap) {
   auto bm = LookupAs<BitmapObj>(bitmap, OBJ_BITMAP);
   if (!bm) return 0;
   auto b = std::make_shared<BrushObj>();
-  b->kind = OBJ_BRUSH;
   b->lb.lbStyle = BS_PATTERN;
   b->lb.lbHatch = bitmap;
   b->pattern = CopyBitmap(*bm);
@@ -288,7 +282,6 @@ int GetObject(HGDIOBJ obj, int size, void* buffer) {
 HPALETTE CreatePalette(const LOGPALETTE& lp) {
   if (lp.palPalEntry.empty() || lp.palPalEntry.size() > 1024) return 0;
   auto p = std::make_shared<PaletteObj>();
-  p->kind = OBJ_PAL;
   p->entries = lp.palPalEntry;
   return Register(p);
 }
@@ -338,7 +331,6 @@ HICON CreateIconIndirect(const ICONINFO* info) {
   if (!mask || !color) return 0;
   if (mask->s.width != color->s.width || mask->s.height != color->s.height) return 0;
   auto ic = std::make_shared<IconObj>();
-  ic->kind = OBJ_ICON;
   ic->mask = CopyBitmap(*mask);
   ic->color = CopyBitmap(*color);
   ic->info = *info;

@@ -97,7 +97,6 @@ COLORREF StripFlags(COLORREF c) { return c & 0x00FFFFFF; }
 
 std::shared_ptr<BitmapObj> CopyBitmap(const BitmapObj& b) {
   auto c = std::make_shared<BitmapObj>();
-  c->kind = OBJ_BITMAP;
   c->s = b.s;
   return c;
 }

@@ -280,7 +280,6 @@ namespace {
 
 HRGN NewRegion(Region g) {
   auto o = std::make_shared<RegionObj>();
-  o->kind = OBJ_REGION;
   o->rgn = std::move(g);
   return Register(o);
 }

@@ -427,7 +427,6 @@ void DrawRotated(DCObj& dc, Face& f, const std::vector<uint32_t>& cps, double px
 
 HFONT CreateFontIndirect(const LOGFONT& lf) {
   auto f = std::make_shared<FontObj>();
-  f->kind = OBJ_FONT;
   f->lf = lf;
   return Register(f);
 }

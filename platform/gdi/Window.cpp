@@ -50,7 +50,6 @@ WindowEntry* EnsureLocked(State& st, HWND hwnd, Geometry* g) {
   WindowEntry& e = st.windows[hwnd];
   if (!e.store) {
     e.store = std::make_shared<BitmapObj>();
-    e.store->kind = OBJ_BITMAP;
   }
   Surface& s = e.store->s;
   if (s.width != g->width || s.height != g->height || s.bpp != 24) {
