@@ -84,10 +84,25 @@ VEXA_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception);
 
 class TGraphicsObject : public TPersistent {
 public:
+  ~TGraphicsObject() override { Release(); }
+
   TNotifyEvent OnChange;
 
 protected:
   virtual void Changed();
+  // Deletes the handle; the next use makes one from the settings.
+  void Release();
+  // Stores a setting the handle is made from: a different value deletes the
+  // handle, then the change is told.
+  template <class T>
+  void SetHandleSetting(T& Field, const T& Value) {
+    if (Field == Value) return;
+    Release();
+    Field = Value;
+    Changed();
+  }
+
+  plat::HGDIOBJ FHandle = 0;
 };
 
 enum TFontStyle { fsBold, fsItalic, fsUnderline, fsStrikeOut };
@@ -97,7 +112,6 @@ enum TFontPitch { fpDefault, fpVariable, fpFixed };
 class TFont : public TGraphicsObject {
 public:
   TFont();
-  ~TFont() override;
   void Assign(TPersistent* Source) override;
 
   // Made on first use; a property change deletes it.
@@ -126,7 +140,6 @@ public:
   int32_t PixelsPerInch() const { return 96; }
 
 private:
-  void Release();
   std::string FName = "MS Sans Serif";
   int32_t FHeight = -11;
   TColor FColor = clWindowText;
@@ -134,7 +147,6 @@ private:
   TFontPitch FPitch = fpDefault;
   uint8_t FCharset = plat::DEFAULT_CHARSET;
   int32_t FOrientation = 0;
-  plat::HFONT FHandle = 0;
 };
 
 enum TPenStyle { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame };
@@ -146,7 +158,6 @@ enum TPenMode {
 class TPen : public TGraphicsObject {
 public:
   TPen() = default;
-  ~TPen() override;
   void Assign(TPersistent* Source) override;
 
   plat::HPEN Handle();
@@ -160,12 +171,10 @@ public:
   void SetMode(TPenMode Value);
 
 private:
-  void Release();
   TColor FColor = clBlack;
   int32_t FWidth = 1;
   TPenStyle FStyle = psSolid;
   TPenMode FMode = pmCopy;
-  plat::HPEN FHandle = 0;
 };
 
 class TBitmap;
@@ -176,7 +185,6 @@ enum TBrushStyle { bsSolid, bsClear, bsHorizontal, bsVertical, bsFDiagonal, bsBD
 class TBrush : public TGraphicsObject {
 public:
   TBrush() = default;
-  ~TBrush() override;
   void Assign(TPersistent* Source) override;
 
   plat::HBRUSH Handle();
@@ -190,11 +198,9 @@ public:
   void SetBitmap(TBitmap* Value);
 
 private:
-  void Release();
   TColor FColor = clWhite;
   TBrushStyle FStyle = bsSolid;
   TBitmap* FBitmap = nullptr;
-  plat::HBRUSH FHandle = 0;
 };
 
 // ---------------------------------------------------------------------------

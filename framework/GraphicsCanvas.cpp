@@ -34,16 +34,14 @@ void TGraphicsObject::Changed() {
   if (OnChange) OnChange(this);
 }
 
-// ---- TFont ----------------------------------------------------------------
-
-TFont::TFont() = default;
-
-TFont::~TFont() { Release(); }
-
-void TFont::Release() {
+void TGraphicsObject::Release() {
   if (FHandle) DeleteObject(FHandle);
   FHandle = 0;
 }
+
+// ---- TFont ----------------------------------------------------------------
+
+TFont::TFont() = default;
 
 void TFont::Assign(TPersistent* Source) {
   if (auto* f = As<TFont>(Source)) {
@@ -98,20 +96,12 @@ void TFont::SetHandle(HFONT Value) {
   Changed();
 }
 
-#define FONT_SETTER(Setter, Type, Field)   \
-  void TFont::Setter(Type Value) {         \
-    if (Field == Value) return;            \
-    Release();                             \
-    Field = Value;                         \
-    Changed();                             \
-  }
-FONT_SETTER(SetName, const std::string&, FName)
-FONT_SETTER(SetHeight, int32_t, FHeight)
-FONT_SETTER(SetStyle, TFontStyles, FStyle)
-FONT_SETTER(SetPitch, TFontPitch, FPitch)
-FONT_SETTER(SetCharset, uint8_t, FCharset)
-FONT_SETTER(SetOrientation, int32_t, FOrientation)
-#undef FONT_SETTER
+void TFont::SetName(const std::string& Value) { SetHandleSetting(FName, Value); }
+void TFont::SetHeight(int32_t Value) { SetHandleSetting(FHeight, Value); }
+void TFont::SetStyle(TFontStyles Value) { SetHandleSetting(FStyle, Value); }
+void TFont::SetPitch(TFontPitch Value) { SetHandleSetting(FPitch, Value); }
+void TFont::SetCharset(uint8_t Value) { SetHandleSetting(FCharset, Value); }
+void TFont::SetOrientation(int32_t Value) { SetHandleSetting(FOrientation, Value); }
 
 void TFont::SetColor(TColor Value) {
   if (FColor == Value) return;
@@ -124,13 +114,6 @@ int32_t TFont::Size() const { return -MulDiv(FHeight, 72, PixelsPerInch()); }
 void TFont::SetSize(int32_t Value) { SetHeight(-MulDiv(Value, PixelsPerInch(), 72)); }
 
 // ---- TPen -------------------------------------------------------------------
-
-TPen::~TPen() { Release(); }
-
-void TPen::Release() {
-  if (FHandle) DeleteObject(FHandle);
-  FHandle = 0;
-}
 
 void TPen::Assign(TPersistent* Source) {
   if (auto* p = As<TPen>(Source)) {
@@ -155,26 +138,13 @@ HPEN TPen::Handle() {
   return FHandle;
 }
 
-void TPen::SetColor(TColor Value) {
-  if (FColor == Value) return;
-  Release();
-  FColor = Value;
-  Changed();
-}
+void TPen::SetColor(TColor Value) { SetHandleSetting(FColor, Value); }
 
 void TPen::SetWidth(int32_t Value) {
-  if (Value < 1 || FWidth == Value) return;
-  Release();
-  FWidth = Value;
-  Changed();
+  if (Value >= 1) SetHandleSetting(FWidth, Value);
 }
 
-void TPen::SetStyle(TPenStyle Value) {
-  if (FStyle == Value) return;
-  Release();
-  FStyle = Value;
-  Changed();
-}
+void TPen::SetStyle(TPenStyle Value) { SetHandleSetting(FStyle, Value); }
 
 void TPen::SetMode(TPenMode Value) {
   if (FMode == Value) return;
@@ -183,13 +153,6 @@ void TPen::SetMode(TPenMode Value) {
 }
 
 // ---- TBrush -----------------------------------------------------------------
-
-TBrush::~TBrush() { Release(); }
-
-void TBrush::Release() {
-  if (FHandle) DeleteObject(FHandle);
-  FHandle = 0;
-}
 
 void TBrush::Assign(TPersistent* Source) {
   if (auto* b = As<TBrush>(Source)) {
@@ -229,12 +192,7 @@ void TBrush::SetColor(TColor Value) {
   Changed();
 }
 
-void TBrush::SetStyle(TBrushStyle Value) {
-  if (FStyle == Value) return;
-  Release();
-  FStyle = Value;
-  Changed();
-}
+void TBrush::SetStyle(TBrushStyle Value) { SetHandleSetting(FStyle, Value); }
 
 void TBrush::SetBitmap(TBitmap* Value) {
   Release();
