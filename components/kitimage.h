@@ -355,8 +355,7 @@ public:
   // (0, 0, width, height) of the entry's picture; empty without one.
   void GetImageRect(int32_t ListIndex, int32_t ImageIndex, fw::TRect& Rect) override;
   int32_t GetListDimension(int32_t ListIndex, int32_t Which) override;
-  fw::TColor GetImagePixel(const fw::TPoint& Point, int32_t ListIndex,
-                           int32_t ImageIndex) override;
+  fw::TColor GetImagePixel(const fw::TPoint& Point, int32_t ListIndex, int32_t ImageIndex) override;
   // The copy drawn in a rectangle with its transparent colour; Covered is left as it was.
   void DrawImageInRect(fw::TCanvas* Canvas, const fw::TRect& Rect, fw::TRect& Covered,
                        int32_t ListIndex, int32_t ImageIndex, uint32_t Flags) override;

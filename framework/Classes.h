@@ -324,6 +324,18 @@ private:
   int FHandle = -1;
 };
 
+// A whole file read into, or written from, an object through its stream routines.
+template <class T>
+void LoadFileThroughStream(T& Object, const std::string& FileName) {
+  TFileStream f(FileName, fmOpenRead | fmShareDenyWrite);
+  Object.LoadFromStream(&f);
+}
+template <class T>
+void SaveFileThroughStream(T& Object, const std::string& FileName) {
+  TFileStream f(FileName, fmCreate);
+  Object.SaveToStream(&f);
+}
+
 // ---------------------------------------------------------------------------
 // TStrings, TStringList
 

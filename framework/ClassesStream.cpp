@@ -104,13 +104,11 @@ void TMemoryStream::SaveToStream(TStream* Stream) {
 }
 
 void TMemoryStream::LoadFromFile(const std::string& FileName) {
-  TFileStream f(FileName, fmOpenRead | fmShareDenyWrite);
-  LoadFromStream(&f);
+  LoadFileThroughStream(*this, FileName);
 }
 
 void TMemoryStream::SaveToFile(const std::string& FileName) {
-  TFileStream f(FileName, fmCreate);
-  SaveToStream(&f);
+  SaveFileThroughStream(*this, FileName);
 }
 
 TFileStream::TFileStream(const std::string& FileName, uint16_t Mode) : FFileName(FileName) {

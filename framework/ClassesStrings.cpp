@@ -241,14 +241,10 @@ void TStrings::SaveToStream(TStream* Stream) const {
   Stream->WriteBuffer(t.data(), static_cast<int32_t>(t.size()));
 }
 
-void TStrings::LoadFromFile(const std::string& FileName) {
-  TFileStream f(FileName, fmOpenRead | fmShareDenyWrite);
-  LoadFromStream(&f);
-}
+void TStrings::LoadFromFile(const std::string& FileName) { LoadFileThroughStream(*this, FileName); }
 
 void TStrings::SaveToFile(const std::string& FileName) const {
-  TFileStream f(FileName, fmCreate);
-  SaveToStream(&f);
+  SaveFileThroughStream(*this, FileName);
 }
 
 int TStrings::CompareStrings(const std::string& S1, const std::string& S2) const {

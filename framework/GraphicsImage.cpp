@@ -24,15 +24,9 @@ void TGraphic::SetTransparent(bool Value) {
   Changed();
 }
 
-void TGraphic::LoadFromFile(const std::string& FileName) {
-  TFileStream s(FileName, fmOpenRead | fmShareDenyWrite);
-  LoadFromStream(&s);
-}
+void TGraphic::LoadFromFile(const std::string& FileName) { LoadFileThroughStream(*this, FileName); }
 
-void TGraphic::SaveToFile(const std::string& FileName) {
-  TFileStream s(FileName, fmCreate);
-  SaveToStream(&s);
-}
+void TGraphic::SaveToFile(const std::string& FileName) { SaveFileThroughStream(*this, FileName); }
 
 // ---- TBitmap ----------------------------------------------------------------
 

@@ -7,7 +7,9 @@
 
 namespace plat {
 
-inline char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 inline std::string AsciiLower(std::string s) {
   for (char& c : s) c = AsciiLower(c);

@@ -160,7 +160,10 @@ std::string UnescapeValue(const std::string& s) {
       case 't': out += '\t'; break;
       case 'r': out += '\r'; break;
       case '\\': out += '\\'; break;
-      default: out += '\\'; out += c; break;
+      default:
+        out += '\\';
+        out += c;
+        break;
     }
   });
 }
