@@ -65,7 +65,8 @@ public:
   template <class TSender>
   void Add(TSender* Sender, TLink* Link, void (TSender::*Leave)(TLink*)) {
     if (!Link) return;
-    if (Link->FSender && Link->FSender != Sender) (Link->FSender->*Leave)(Link);
+    TSender* previous = Link->FSender;
+    if (previous && previous != Sender) (previous->*Leave)(Link);
     Link->FSender = Sender;
     if (std::find(FLinks.begin(), FLinks.end(), Link) == FLinks.end()) FLinks.push_back(Link);
   }
