@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
   for (bool said = false; !stop && !client.WaitForServer(1000); said = true) {
     if (!said) std::printf("Waiting for the gateway of channel %s\n", channel.c_str());
   }
-  if (stop) return 0;
+  if (stop) return plat::ProgramStatus(0);
   if (!client.Connect()) {
     std::fprintf(stderr, "the gateway of channel %s refused the connection\n", channel.c_str());
     return 1;
@@ -144,5 +144,5 @@ int main(int argc, char** argv) {
   client.Disconnect(2000);
   std::printf("Disconnected\n");
   plat::SetCloseRequestHandler(nullptr);
-  return 0;
+  return plat::ProgramStatus(0);
 }

@@ -47,7 +47,7 @@ function(vexa_test name)
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 60)
   endif()
-  add_executable(${name} ${A_SOURCES})
+  add_executable(${name} ${A_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/InvariantWatch.cpp)
   # gtest_main only fills in main() for tests that do not define their own.
   target_link_libraries(${name} PRIVATE ${A_DEPS} vexa_test_support GTest::gtest GTest::gmock
                         GTest::gtest_main)

@@ -74,5 +74,5 @@ int main(int argc, char** argv) {
     fw::DoneApplication();
   }
   vexa::OSUtils::Finalize();
-  return 0;
+  return plat::ProgramStatus(0);
 }

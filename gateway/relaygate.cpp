@@ -47,5 +47,5 @@ int main(int argc, char** argv) {
   const int status = form ? form->ExitCode() : 0;
   fw::Application->Run();
   fw::DoneApplication();
-  return status;
+  return plat::ProgramStatus(status);
 }

@@ -31,5 +31,5 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   if (plat::SessionRefused("beaconhub")) return 1;
   vexa::TKitClassUnit kitclass;
-  return vexa::BeaconhubMain(argc, argv);
+  return plat::ProgramStatus(vexa::BeaconhubMain(argc, argv));
 }

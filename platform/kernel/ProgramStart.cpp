@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/kernel/Invariant.h"
 #include "platform/kernel/Kernel.h"
 
 namespace plat {
@@ -21,6 +22,10 @@ bool SessionRefused(const char* Program) {
   if (refusal.empty()) return false;
   std::fprintf(stderr, "%s: %s\n", Program, refusal.c_str());
   return true;
+}
+
+int ProgramStatus(int Status) {
+  return Status == 0 && BrokenInvariants() != 0 ? kBrokenInvariantStatus : Status;
 }
 
 }  // namespace plat

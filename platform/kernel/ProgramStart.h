@@ -12,4 +12,9 @@ bool AnswerHelp(int argc, char** argv, const char* Usage);
 // since everything it does speaks through the session.
 bool SessionRefused(const char* Program);
 
+// The status a program that ran ends with: Status, or 70 when it would be 0 but
+// this run found an invariant of ours broken (checked builds check them), so
+// that a run going on past a bug of ours does not pass for a clean one.
+int ProgramStatus(int Status);
+
 }  // namespace plat

@@ -154,16 +154,19 @@ TEST(KernelClock, CountersAndThreadIds) {
   EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
 }
 
-TEST(KernelInvariant, CheckedBuildsAbortNamingTheBrokenOneOthersNeverEvaluateIt) {
+TEST(KernelInvariant, CheckedBuildsNameTheBrokenOneOnceAndGoOnOthersNeverEvaluateIt) {
   int evaluated = 0;
   VEXA_INVARIANT(++evaluated == 1, "counted once");
   EXPECT_EQ(evaluated, kInvariantsChecked ? 1 : 0);
   if (!kInvariantsChecked)
     GTEST_SKIP() << "invariants are checked in Debug and sanitizer builds only";
+  // Broken in a child of its own, so that this run's count stays clean.
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const int open = 2;
   auto broken = [open] { VEXA_INVARIANT(open == 3, "three transactions are open"); };
-  const std::string at = std::string(__FILE__) + ":" + std::to_string(__LINE__ - 1);
-  EXPECT_EXIT(broken(), testing::KilledBySignal(SIGABRT),
-              testing::HasSubstr(at + ": invariant broken: three transactions are open (open == 3)\n"));
+  const std::string line = std::string(__FILE__) + ":" + std::to_string(__LINE__ - 1) +
+                           ": invariant broken: three transactions are open (open == 3)\n";
+  EXPECT_EXIT(
+      (broken(), broken(), _exit(BrokenInvariants() == 2 ? 0 : 1)), testing::ExitedWithCode(0),
+      testing::AllOf(testing::HasSubstr(line), testing::Not(testing::HasSubstr(line + line))));
 }
