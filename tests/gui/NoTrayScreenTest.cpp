@@ -56,7 +56,9 @@ TEST(NoTrayScreen, CloseLeavesALiveWindowAndMenusCloseOnAnotherProgram) {
     SCOPED_TRACE("File > Close: the window stays, repaints and a tab click still switches pages");
     screen.Click(serverWin, fileAt->first, fileAt->second);
     Window menu = 0;
-    ASSERT_TRUE(test::WaitUntil([&] { return (menu = screen.FindTop("")) != 0 && menu != serverWin && menu != gatewayWin; }));
+    ASSERT_TRUE(test::WaitUntil([&] {
+      return (menu = screen.FindOther({serverWin, gatewayWin})) != 0;
+    }));
     auto closeAt = Where(screen, menu, close, Box{0, 0, 200, 30});
     ASSERT_TRUE(closeAt);
     screen.Click(menu, closeAt->first, closeAt->second);
@@ -72,7 +74,9 @@ TEST(NoTrayScreen, CloseLeavesALiveWindowAndMenusCloseOnAnotherProgram) {
     EXPECT_TRUE(Where(screen, serverWin, listening, Box{0, 40, 380, 80}).has_value());
     // Still live after a second Close: nothing can minimise it here.
     screen.Click(serverWin, fileAt->first, fileAt->second);
-    ASSERT_TRUE(test::WaitUntil([&] { return (menu = screen.FindTop("")) != 0 && menu != serverWin && menu != gatewayWin; }));
+    ASSERT_TRUE(test::WaitUntil([&] {
+      return (menu = screen.FindOther({serverWin, gatewayWin})) != 0;
+    }));
     screen.Click(menu, closeAt->first, closeAt->second);
     const auto tables = RenderText("Notification Messages", kFace, kBlack, test::ControlFont());
     auto firstTab = Where(screen, serverWin, tables, Box{0, 20, 380, 50});
@@ -87,14 +91,18 @@ TEST(NoTrayScreen, CloseLeavesALiveWindowAndMenusCloseOnAnotherProgram) {
     ASSERT_TRUE(gwFile);
     screen.Click(gatewayWin, gwFile->first, gwFile->second);
     Window menu = 0;
-    ASSERT_TRUE(test::WaitUntil([&] { return (menu = screen.FindTop("")) != 0 && menu != serverWin && menu != gatewayWin; }));
+    ASSERT_TRUE(test::WaitUntil([&] {
+      return (menu = screen.FindOther({serverWin, gatewayWin})) != 0;
+    }));
     const Box g = screen.Geometry(menu);
     EXPECT_GT(g.Top, 400);  // the gateway's menu, below its menu bar
     screen.Click(serverWin, 300, 150);
     EXPECT_TRUE(test::WaitUntil([&] { return !screen.Viewable(menu); }));
     // Only one menu at a time on the screen: the server's opens, the gateway's stays shut.
     screen.Click(serverWin, fileAt->first, fileAt->second);
-    ASSERT_TRUE(test::WaitUntil([&] { return (menu = screen.FindTop("")) != 0 && menu != serverWin && menu != gatewayWin; }));
+    ASSERT_TRUE(test::WaitUntil([&] {
+      return (menu = screen.FindOther({serverWin, gatewayWin})) != 0;
+    }));
     EXPECT_LT(screen.Geometry(menu).Top, 100);
     screen.Click(gatewayWin, 300, 60);
     EXPECT_TRUE(test::WaitUntil([&] { return !screen.Viewable(menu); }));

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -193,6 +194,11 @@ public:
 
   // A mapped top-level window whose title begins with the text (0 for none).
   Window FindTop(const std::string& title) { return Find([&](Window w) { return Title(w).rfind(title, 0) == 0; }); }
+  // A mapped top-level window other than the known ones (0 for none): a menu
+  // or tip a program opened, wherever the stacking puts it.
+  Window FindOther(std::initializer_list<Window> known) {
+    return Find([&](Window w) { return std::find(known.begin(), known.end(), w) == known.end(); });
+  }
   // The same, waited for up to the shared limit.
   Window WaitForTop(const std::string& title) {
     Window w = 0;
